@@ -1,0 +1,18 @@
+# Adds the sub-folders of the current folder that hold a CMakeLists.txt.
+function(confabo_add_existing_subdirs)
+  foreach(dir ${ARGN})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# confabo_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS label ...])
+# One GoogleTest executable, registered with CTest test by test.
+function(confabo_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
+endfunction()
