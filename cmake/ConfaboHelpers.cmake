@@ -7,12 +7,18 @@ function(confabo_add_existing_subdirs)
   endforeach()
 endfunction()
 
-# confabo_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS label ...])
-# One GoogleTest executable, registered with CTest test by test.
+# confabo_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS label ...] [QT_MAIN])
+# One GoogleTest executable, registered with CTest test by test. QT_MAIN gives it a main() that
+# creates a QGuiApplication (offscreen) first, for tests that need an event loop.
 function(confabo_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(T_QT_MAIN)
+    set(main QtTestMain)
+  else()
+    set(main GTest::gtest_main)
+  endif()
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock ${main})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}" TIMEOUT 120)
 endfunction()

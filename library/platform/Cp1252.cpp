@@ -22,7 +22,8 @@ QByteArray toCp1252(QStringView text)
     out.clear();
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size();) {
-        const qsizetype width = (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
+        const qsizetype width
+            = (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ? 2 : 1;
         const QStringView one = text.sliced(i, width);
         if (width == 1 && one[0] == QChar(0x1a)) {
             out += IcuSubstitute;

@@ -32,7 +32,8 @@ TEST(SettingsStore, EmptyValueIsAValueNotTheDefault)
 TEST(SettingsStore, SectionsNamedAfterOddHandlesStayOneSectionAndRoundTrip)
 {
     TempConfig config;
-    const QStringList handles = {"a/b", "a\\b", "x=y", "[br]", "50%", "%2F", "a/b/c\\d", "ünï cödé", "Data/Polling Interval"};
+    const QStringList handles
+        = {"a/b", "a\\b", "x=y", "[br]", "50%", "%2F", "a/b/c\\d", "ünï cödé", "Data/Polling Interval"};
     for (const QString& h : handles)
         SettingsStore::save(h, "Sound", "value of " + h);
     for (const QString& h : handles)

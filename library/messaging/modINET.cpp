@@ -1,0 +1,176 @@
+#include "messaging/modINET.h"
+
+#include "platform/Cp1252.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+namespace cfb {
+namespace {
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct Reply {
+    QByteArray bytes;
+    bool tooLarge = false;
+};
+
+size_t appendChunk(char* data, size_t size, size_t count, void* userdata)
+{
+    auto* reply = static_cast<Reply*>(userdata);
+    const size_t n = size * count;
+    if (reply->bytes.size() + qsizetype(n) > MaxReplyBytes) {
+        reply->tooLarge = true;
+        return 0; // aborts the transfer
+    }
+    reply->bytes.append(data, qsizetype(n));
+    return n;
+}
+
+// "http://host:port/path" from the channel settings. A server with no port gets port 80; a path
+// without a leading '/' gets one.
+QByteArray requestUrl(const ServiceChannel& channel)
+{
+    QString server = channel.server.trimmed();
+    const bool bracketed = server.startsWith(u'[');
+    const qsizetype close = bracketed ? server.indexOf(u']') : -1;
+    const qsizetype colon = server.lastIndexOf(u':');
+    const bool hasPort = bracketed ? (close >= 0 && colon > close) : (colon >= 0 && server.count(u':') == 1);
+    if (!hasPort) {
+        if (!bracketed && server.contains(u':'))
+            server = u'[' + server + u']'; // a bare IPv6 address
+        server += QStringLiteral(":80");
+    }
+    QString path = channel.scriptPath.trimmed();
+    if (!path.startsWith(u'/'))
+        path.prepend(u'/');
+    QByteArray url = "http://" + server.toUtf8();
+    for (const char ch : path.toUtf8()) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c <= ' ' || c >= 0x7f) // the URL parser takes no spaces, controls or raw 8-bit bytes
+            url += '%' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
+        else
+            url += char(c);
+    }
+    return url;
+}
+
+} // namespace
+
+ServiceChannel& ServiceChannel::current()
+{
+    thread_local ServiceChannel channel;
+    return channel;
+}
+
+XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
+{
+    initCurlOnce();
+    XmlDocument document;
+    const ServiceChannel& channel = ServiceChannel::current();
+
+    CURL* curl = curl_easy_init();
+    if (!curl)
+        return document;
+
+    const QByteArray url = requestUrl(channel);
+    Reply reply;
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, header.constData());
+    headers = curl_slist_append(headers, "Accept:"); // no accepted types
+    headers = curl_slist_append(headers, "Expect:");
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+
+    const long connectMs = qMax(0, channel.connTimeout);
+    const long totalMs = connectMs + qMax(0, channel.sendTimeout) + qMax(0, channel.recvTimeout);
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "http generic");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, totalMs);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 2048L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendChunk);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+
+    const CURLcode result = curl_easy_perform(curl);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+
+    // A reply cut short by a failure is still read as far as it came, like any partial reply;
+    // an over-long one is refused whole.
+    if (reply.tooLarge || (result != CURLE_OK && reply.bytes.isEmpty()))
+        return document;
+    document.parse(reply.bytes);
+    return document;
+}
+
+QByteArray AvatarUploadBody(const QByteArray& pictureBytes, int32_t userID)
+{
+    static const QByteArray delim = QByteArray(29, '-') + "7d1f5a80420";
+    QByteArray body;
+    body.reserve(pictureBytes.size() + 512);
+    body += delim + "\r\n";
+    body += "Content-Disposition: form-data; name=\"mode\"\r\n\r\n";
+    body += "AVATAR_UPDATE\r\n";
+    body += delim + "\r\n";
+    body += "Content-Disposition: form-data; name=\"user_id\"\r\n\r\n";
+    body += QByteArray::number(userID) + "\r\n";
+    body += delim + "\r\n";
+    body += "Content-Disposition: form-data; name=\"avatar\"; filename=\"c:\\temp.gif\"\r\n";
+    body += "Content-Type: image/gif \r\n\r\n";
+    body += pictureBytes + "\r\n";
+    body += delim + "--";
+    return body;
+}
+
+XmlDocument PostAvatarUpload(const QByteArray& pictureBytes, int32_t userID)
+{
+    return PostServiceRequest(AvatarUploadBody(pictureBytes, userID), AvatarUploadHeader);
+}
+
+QByteArray JoinByteArrays(const QByteArray& first, const QByteArray& second)
+{
+    QByteArray result;
+    result.reserve(first.size() + second.size());
+    result += first;
+    result += second;
+    return result;
+}
+
+QByteArray URLEncode(const QString& value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    const QByteArray bytes = toCp1252(value);
+    QByteArray out;
+    out.reserve(bytes.size() * 3);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' || c == '-'
+            || c == '.' || c == '_') {
+            out += char(c);
+        } else if (c == ' ') {
+            out += '+';
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+} // namespace cfb

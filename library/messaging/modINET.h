@@ -1,0 +1,48 @@
+#pragma once
+
+#include "messaging/XmlDocument.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace cfb {
+
+// Where service requests go and how long each may take. One set per thread: every Confabo
+// object on a thread shares it. Constructing a Confabo loads it from the settings store; the
+// timeout properties change it without touching the store.
+struct ServiceChannel {
+    QString scriptPath = QStringLiteral("cfb_maint.asp");
+    QString server = QStringLiteral("127.0.0.1:8080"); // host, or host:port (port 80 when none)
+    int32_t sendTimeout = 20000; // milliseconds
+    int32_t recvTimeout = 30000;
+    int32_t connTimeout = 5000;
+
+    static ServiceChannel& current();
+};
+
+// The header every form request carries.
+inline constexpr const char* FormHeader = "Content-type: application/x-www-form-urlencoded";
+
+// Replies larger than this are refused (the request fails as if the service were unreachable).
+inline constexpr qsizetype MaxReplyBytes = 8 * 1024 * 1024;
+
+// Posts body with the one header line (which replaces any header of that name) to the service
+// over HTTP/1.0 and returns the parsed reply. Blocks for at most connect + send + receive
+// timeout. Never raises: a failed transfer or a reply that is not XML gives an empty document.
+XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header);
+
+// Posts the picture as the multipart AVATAR_UPDATE form (its exact bytes are relied on by the
+// service).
+XmlDocument PostAvatarUpload(const QByteArray& pictureBytes, int32_t userID);
+QByteArray AvatarUploadBody(const QByteArray& pictureBytes, int32_t userID);
+inline constexpr const char* AvatarUploadHeader = "Content-type: multipart/form-data; boundary=7d1f5a80420";
+
+QByteArray JoinByteArrays(const QByteArray& first, const QByteArray& second);
+
+// application/x-www-form-urlencoded of the value's Windows-1252 bytes: letters, digits and
+// "*-._" pass, space becomes '+', every other byte %XX in upper case.
+QByteArray URLEncode(const QString& value);
+
+} // namespace cfb
