@@ -2,10 +2,13 @@
 
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
+#include "messaging/PictureLoader.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
+
+#include <QFile>
 
 namespace cfb {
 namespace {
@@ -19,6 +22,24 @@ QString requiredText(const XmlDocument& reply, const QString& path)
     if (!element)
         throw ConfaboError::missingElement(path);
     return element.text();
+}
+
+// The text of a child of a list element (a buddy, a user, a blocked user); required.
+QString childText(const XmlElement& parent, const char* name)
+{
+    const XmlElement element = parent.selectSingle(QLatin1String(name));
+    if (!element)
+        throw ConfaboError::missingElement(parent.name() + u'/' + QLatin1String(name));
+    return element.text();
+}
+
+QByteArray readAvatarFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ConfaboError(ConfaboError::FileNotFound,
+            QStringLiteral("Cannot read the avatar file %1: %2").arg(path, file.errorString()));
+    return file.readAll();
 }
 
 } // namespace
@@ -82,11 +103,39 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
         throw ConfaboError::missingElement(QStringLiteral("/body/avatar"));
     if (const auto bytes = avatar.typedValue()) {
         // Bytes that are no picture keep the previous avatar rather than failing the sign-in.
-        QImage picture = QImage::fromData(*bytes);
+        QImage picture = PictureFromBytes(*bytes);
         if (!picture.isNull())
             avatar_ = std::move(picture);
     }
+
+    loadBuddyList();
+    loadBlockedUsers();
     return true;
+}
+
+void Confabo::loadBuddyList()
+{
+    const XmlDocument reply = FormRequest("BUDDY_LIST").add("user_id", userID_).post();
+    auto buddies = std::make_shared<cfb::Buddies>();
+    buddies_ = buddies;
+    for (const XmlElement& buddy : reply.elementsByTagName(QStringLiteral("buddy"))) {
+        const int32_t buddyID = toLong(childText(buddy, "buddy_id"));
+        const int32_t buddyUserID = toLong(childText(buddy, "buddy_user_id"));
+        const QString handle = childText(buddy, "handle");
+        buddies->Add(buddyID, buddyUserID, handle, childText(buddy, "email"), handle);
+    }
+}
+
+void Confabo::loadBlockedUsers()
+{
+    const XmlDocument reply = FormRequest("BLOCK_LIST").add("user_id", userID_).post();
+    blocked_.clear();
+    for (const XmlElement& entry : reply.elementsByTagName(QStringLiteral("blocked_user"))) {
+        const QString text = childText(entry, "handle");
+        if (blocked_.contains(text))
+            throw ConfaboError(ConfaboError::DuplicateKey, QStringLiteral("\"%1\" is blocked twice").arg(text));
+        blocked_.insert(text);
+    }
 }
 
 bool Confabo::Logout()
@@ -106,6 +155,177 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    buddies_.reset();
+}
+
+bool Confabo::Register(const QString& handle, const QString& Password, const QString& Email, const QString& AvatarPath,
+    int16_t MouthLeft, int16_t MouthTop)
+{
+    static const QString forbidden = QStringLiteral(" @`'\"");
+    for (QChar c : handle) {
+        if (forbidden.contains(c))
+            return false;
+    }
+    const XmlDocument reply = FormRequest("USER_INSERT")
+                                  .add("handle", handle)
+                                  .add("password", Password)
+                                  .add("email", Email)
+                                  .add("mouth_top", MouthTop)
+                                  .add("mouth_left", MouthLeft)
+                                  .post();
+    const XmlElement body = reply.selectSingle(QStringLiteral("body"));
+    if (!reply.hasContent() || !body)
+        return false;
+    const int32_t newUserID = toLong(body.text());
+
+    if (!AvatarPath.isEmpty())
+        PostAvatarUpload(readAvatarFile(AvatarPath), newUserID);
+    return true;
+}
+
+bool Confabo::ChangePassword(const QString& NewPassword)
+{
+    if (userID_ < 1)
+        return false;
+    if (!FormRequest("USER_UPDATE").add("user_id", userID_).add("password", NewPassword).post().hasContent())
+        return false;
+    password_ = NewPassword;
+    return true;
+}
+
+bool Confabo::ChangeEmail(const QString& NewEmail)
+{
+    if (userID_ < 1)
+        return false;
+    if (!FormRequest("USER_UPDATE").add("user_id", userID_).add("email", NewEmail).post().hasContent())
+        return false;
+    email_ = NewEmail;
+    return true;
+}
+
+bool Confabo::SetAvatar(const QString& AvatarPath, int16_t MouthLeft, int16_t MouthTop)
+{
+    if (userID_ < 1)
+        return false;
+    bool answered = FormRequest("USER_UPDATE")
+                        .add("user_id", userID_)
+                        .add("mouth_top", MouthTop)
+                        .add("mouth_left", MouthLeft)
+                        .post()
+                        .hasContent();
+    if (!AvatarPath.isEmpty() && QFile::exists(AvatarPath)) {
+        const QByteArray bytes = readAvatarFile(AvatarPath);
+        answered = PostAvatarUpload(bytes, userID_).hasContent();
+        if (answered) {
+            QImage picture = PictureFromBytes(bytes);
+            if (picture.isNull())
+                throw ConfaboError(ConfaboError::InvalidPicture, QStringLiteral("Invalid picture: %1").arg(AvatarPath));
+            avatar_ = std::move(picture);
+        }
+    }
+    return answered;
+}
+
+std::shared_ptr<Buddies> Confabo::Buddies()
+{
+    if (!buddies_)
+        buddies_ = std::make_shared<cfb::Buddies>();
+    return buddies_;
+}
+
+void Confabo::setBuddies(std::shared_ptr<cfb::Buddies> buddies)
+{
+    buddies_ = std::move(buddies);
+}
+
+QString Confabo::AddBuddy(const QString& EmailOrHandle)
+{
+    const XmlDocument reply = FormRequest("BUDDY_ADD").add("handle", EmailOrHandle).add("user_id", userID_).post();
+    if (!reply.hasContent())
+        return {};
+    if (const XmlElement buddyID = reply.selectSingle(QStringLiteral("/body/buddy_id"))) {
+        const int32_t id = toLong(buddyID.text());
+        const int32_t userID = toLong(requiredText(reply, QStringLiteral("/body/buddy_user_id")));
+        const QString handle = requiredText(reply, QStringLiteral("/body/handle"));
+        const QString email = requiredText(reply, QStringLiteral("/body/email"));
+        Buddies()->Add(id, userID, handle, email, handle);
+    }
+    return requiredText(reply, QStringLiteral("/body/handle"));
+}
+
+std::shared_ptr<Buddies> Confabo::AvailableUsers()
+{
+    if (userID_ < 1)
+        return nullptr;
+    const XmlDocument reply = FormRequest("USER_LIST").add("user_id", userID_).post();
+    auto users = std::make_shared<cfb::Buddies>();
+    for (const XmlElement& user : reply.elementsByTagName(QStringLiteral("user"))) {
+        const int32_t id = toLong(childText(user, "user_id"));
+        const QString handle = childText(user, "handle");
+        users->Add(0, id, handle, childText(user, "email"), handle);
+    }
+    return users;
+}
+
+bool Confabo::IsBlocked(const QString& handle) const
+{
+    return blocked_.contains(handle);
+}
+
+bool Confabo::BlockUser(const QString& handle)
+{
+    if (blocked_.contains(handle))
+        return false;
+    if (!FormRequest("USER_BLOCK").add("user_id", userID_).add("handle", handle).post().hasContent())
+        return false;
+    blocked_.insert(handle);
+    return true;
+}
+
+bool Confabo::UnBlockUser(const QString& handle)
+{
+    if (!blocked_.contains(handle))
+        return false;
+    if (!FormRequest("USER_UNBLOCK").add("user_id", userID_).add("handle", handle).post().hasContent())
+        return false;
+    blocked_.remove(handle);
+    return true;
+}
+
+QStringList Confabo::GetBlockedUserList()
+{
+    const XmlDocument reply = FormRequest("BLOCK_LIST").add("user_id", userID_).post();
+    QStringList list;
+    for (const XmlElement& entry : reply.elementsByTagName(QStringLiteral("blocked_user")))
+        list.append(childText(entry, "handle"));
+    list.append(QString());
+    return list;
+}
+
+QString Confabo::WriteXML()
+{
+    // Values keep their text except the three characters that would break the markup.
+    const auto esc = [](QString value) {
+        return value.replace(u'&', QLatin1String("&amp;"))
+            .replace(u'<', QLatin1String("&lt;"))
+            .replace(u'>', QLatin1String("&gt;"));
+    };
+    const QString crlf = QStringLiteral("\r\n");
+    QString xml = QStringLiteral("<?xml version=\"1.0\"?>") + crlf + QStringLiteral("<body>") + crlf;
+    xml += QStringLiteral("<user_id>%1</user_id>").arg(userID_) + crlf;
+    xml += QStringLiteral("<handle>") + esc(handle_) + QStringLiteral("</handle>") + crlf;
+    xml += QStringLiteral("<password>") + esc(password_) + QStringLiteral("</password>") + crlf;
+    xml += QStringLiteral("<email>") + esc(email_) + QStringLiteral("</email>") + crlf;
+    xml += QStringLiteral("<buddies>") + crlf;
+    for (const auto& buddy : *Buddies()) {
+        xml += QStringLiteral("\t<buddy>") + crlf;
+        xml += QStringLiteral("\t\t<handle>") + esc(buddy->handle()) + QStringLiteral("</handle>") + crlf;
+        xml += QStringLiteral("\t\t<ip>") + esc(buddy->IPAddress()) + QStringLiteral("</ip>") + crlf;
+        xml += QStringLiteral("\t\t<email>") + esc(buddy->Email()) + QStringLiteral("</email>") + crlf;
+        xml += QStringLiteral("   </buddy>") + crlf;
+    }
+    xml += QStringLiteral("</buddies>") + crlf + QStringLiteral("</body>");
+    return xml;
 }
 
 int32_t Confabo::HTTPSendTimeout() const

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "messaging/Buddies.h"
 #include "messaging/Stati.h"
 
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 namespace cfb {
 
@@ -36,6 +40,45 @@ public:
     bool SetStatus(Stati Status);
     // Drops what the object holds for receiving and the buddies; user fields stay.
     void CleanUp();
+
+    // The largest avatar file, in bytes, that the client accepts.
+    static constexpr int32_t MaxAvatarSize = 120000;
+
+    // Creates an account; does not sign in. False without a request when the handle holds a
+    // space, '@', '`', '\'' or '"'; false when the service refuses. Raises ConfaboError when the
+    // service answers with something that is not a user id, or when the avatar file cannot be
+    // read (the account exists by then).
+    bool Register(const QString& handle, const QString& Password, const QString& Email,
+        const QString& AvatarPath = QString(), int16_t MouthLeft = 0, int16_t MouthTop = 0);
+    // Change the signed-in user's password or e-mail address. False, keeping the old value,
+    // before sign-in or when the service did not take the change.
+    bool ChangePassword(const QString& NewPassword);
+    bool ChangeEmail(const QString& NewEmail);
+    // Stores the mouth position and, when the file exists, uploads it as the avatar. Returns
+    // whether the last request was answered. Raises ConfaboError when the uploaded file is no
+    // picture.
+    bool SetAvatar(const QString& AvatarPath, int16_t MouthLeft, int16_t MouthTop);
+
+    // The user's buddies, created empty when there are none; replacing them swaps the collection.
+    std::shared_ptr<cfb::Buddies> Buddies();
+    void setBuddies(std::shared_ptr<cfb::Buddies> buddies);
+    // Adds a buddy by e-mail address or handle. Returns the handle the service found (empty when
+    // nobody was found or the service could not be reached); the buddy joins the collection only
+    // when a new relation was made.
+    QString AddBuddy(const QString& EmailOrHandle);
+    // The users available now; nullptr before sign-in.
+    std::shared_ptr<cfb::Buddies> AvailableUsers();
+
+    // Blocked handles (letter case counts). Block and unblock change the set only when the
+    // service took the change.
+    bool IsBlocked(const QString& handle) const;
+    bool BlockUser(const QString& handle);
+    bool UnBlockUser(const QString& handle);
+    // The blocked handles as the service lists them, followed by one empty element.
+    QStringList GetBlockedUserList();
+
+    // The user's profile and buddies as XML text.
+    QString WriteXML();
 
     const QImage& Avatar() const { return avatar_; }
     int16_t MouthLeft() const { return mouthLeft_; }
@@ -69,6 +112,8 @@ signals:
 
 private:
     void loadChannelSettings();
+    void loadBuddyList();
+    void loadBlockedUsers();
 
     int32_t userID_ = 0;
     QString handle_;
@@ -80,6 +125,8 @@ private:
     int16_t mouthTop_ = 0;
     int16_t mouthLeft_ = 0;
     bool blockAllData_ = false;
+    std::shared_ptr<cfb::Buddies> buddies_;
+    QSet<QString> blocked_;
 };
 
 } // namespace cfb

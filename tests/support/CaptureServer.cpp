@@ -44,6 +44,30 @@ void CaptureServer::replyWithXml(const QByteArray& xml)
         + "\r\n\r\n" + xml);
 }
 
+namespace {
+
+QByteArray xmlResponse(const QByteArray& xml)
+{
+    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(xml.size())
+        + "\r\n\r\n" + xml;
+}
+
+} // namespace
+
+void CaptureServer::replyWithXmlFor(const QByteArray& mode, const QByteArray& xml)
+{
+    std::lock_guard lock(mutex_);
+    responseFor_[mode] = xmlResponse(xml);
+}
+
+QList<QByteArray> CaptureServer::bodies() const
+{
+    QList<QByteArray> out;
+    for (const QByteArray& r : requests())
+        out.append(bodyOf(r));
+    return out;
+}
+
 void CaptureServer::replyRaw(const QByteArray& responseBytes)
 {
     std::lock_guard lock(mutex_);
@@ -140,6 +164,13 @@ void CaptureServer::serve(int client)
         requests_.append(request);
         behaviour = behaviour_;
         response = response_;
+        const QByteArray body = bodyOf(request);
+        if (body.startsWith("mode=")) {
+            const qsizetype amp = body.indexOf('&');
+            const QByteArray mode = body.mid(5, amp < 0 ? -1 : amp - 5);
+            if (responseFor_.contains(mode))
+                response = responseFor_.value(mode);
+        }
     }
     if (behaviour == Behaviour::Reply) {
         qsizetype sent = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 
 #include <atomic>
@@ -30,6 +31,8 @@ public:
     // The reply for every following request: a 200 with this XML body by default.
     void replyWithXml(const QByteArray& xml);
     void replyRaw(const QByteArray& responseBytes);
+    // A reply for requests of one operation ("mode=NAME" of a form body), ahead of the general one.
+    void replyWithXmlFor(const QByteArray& mode, const QByteArray& xml);
     void setBehaviour(Behaviour behaviour);
 
     // Requests received so far (request line, headers and body exactly as sent).
@@ -38,6 +41,7 @@ public:
     QByteArray lastBody() const;
     int requestCount() const;
 
+    QList<QByteArray> bodies() const;
     static QByteArray bodyOf(const QByteArray& request);
     static QByteArray headerValue(const QByteArray& request, const QByteArray& name);
 
@@ -50,6 +54,7 @@ private:
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
     QByteArray response_;
+    QHash<QByteArray, QByteArray> responseFor_;
     Behaviour behaviour_ = Behaviour::Reply;
     QList<QByteArray> requests_;
     std::thread thread_;
