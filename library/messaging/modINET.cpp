@@ -72,11 +72,14 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
 {
     initCurlOnce();
     XmlDocument document;
-    const ServiceChannel& channel = ServiceChannel::current();
+    ServiceChannel& channel = ServiceChannel::current();
+    channel.lastFailure.clear();
 
     CURL* curl = curl_easy_init();
-    if (!curl)
+    if (!curl) {
+        channel.lastFailure = QStringLiteral("the HTTP client could not start");
         return document;
+    }
 
     const QByteArray url = requestUrl(channel);
     Reply reply;
@@ -106,14 +109,22 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendChunk);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
 
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     const CURLcode result = curl_easy_perform(curl);
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
 
     // A reply cut short by a failure is still read as far as it came, like any partial reply;
     // an over-long one is refused whole.
-    if (reply.tooLarge || (result != CURLE_OK && reply.bytes.isEmpty()))
+    if (reply.tooLarge) {
+        channel.lastFailure = QStringLiteral("the reply was larger than %1 bytes").arg(MaxReplyBytes);
         return document;
+    }
+    if (result != CURLE_OK && reply.bytes.isEmpty()) {
+        channel.lastFailure = QString::fromUtf8(*errorText ? errorText : curl_easy_strerror(result));
+        return document;
+    }
     document.parse(reply.bytes);
     return document;
 }

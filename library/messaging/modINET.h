@@ -19,6 +19,10 @@ struct ServiceChannel {
     int32_t recvTimeout = 30000;
     int32_t connTimeout = 5000;
 
+    // Why the last request got no reply at all (unreachable, refused, timed out); empty when it
+    // got one. Lets a caller tell "the service said no" from "no service".
+    QString lastFailure;
+
     static ServiceChannel& current();
 };
 

@@ -35,6 +35,7 @@ TEST_F(ServiceChannelTest, PostsHttp10FormWithAgentHeaderAndPath)
 
     ASSERT_TRUE(reply.hasContent());
     EXPECT_EQ(reply.selectSingle("/body/user_id").text(), "7");
+    EXPECT_TRUE(ServiceChannel::current().lastFailure.isEmpty());
 
     const QByteArray request = server_.lastRequest();
     EXPECT_TRUE(request.startsWith("POST /cfb_maint.asp HTTP/1.0\r\n")) << request.constData();
@@ -131,6 +132,7 @@ TEST_F(ServiceChannelTest, UnreachableServiceGivesEmptyDocumentQuickly)
     delete closed; // nothing listens there now
     ServiceChannel::current().server = setting;
     EXPECT_FALSE(FormRequest("LOGIN").post().hasContent());
+    EXPECT_FALSE(ServiceChannel::current().lastFailure.isEmpty());
 
     ServiceChannel::current().server = "name.that.does.not.exist.invalid";
     EXPECT_FALSE(FormRequest("LOGIN").post().hasContent());

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "messaging/Confabo.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+struct CliOptions;
+
+// A signed-in session driven by text commands, one a line; every result and every event of the
+// library object is written as one JSON object a line.
+class CliSession : public QObject {
+    Q_OBJECT
+
+public:
+    CliSession();
+
+    // Signs in with the options; false (with the reason on stderr) when that fails.
+    bool signIn(const CliOptions& options);
+
+    // Handles one command line; returns false after "quit".
+    bool handle(const QString& line);
+    void signOut();
+
+private:
+    void commandSend(const QStringList& words);
+    void commandFrame(const QStringList& words);
+    void commandStatus(const QStringList& words);
+    void commandBuddies();
+    void commandAdd(const QStringList& words);
+    void commandRemove(const QStringList& words);
+    void commandBlock(const QStringList& words, bool block);
+    void commandOnline();
+
+    std::unique_ptr<cfb::Confabo> confabo_;
+    bool signedOut_ = false;
+};

@@ -1,0 +1,139 @@
+// confabo-cli: a headless Confabo client.
+//
+//   confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
+//   confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
+//
+// Every command also takes --config-dir DIR (its own settings store), --server HOST[:PORT] and
+// --data-port N, written into that store before the library starts. A session reads commands
+// from standard input, one a line, and writes one JSON object a line for every result and event.
+#include "CliOptions.h"
+#include "CliSession.h"
+#include "JsonLines.h"
+
+#include "messaging/Confabo.h"
+#include "messaging/ConfaboError.h"
+#include "messaging/modINET.h"
+#include "platform/SettingsStore.h"
+#include "startup/SkipJack.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+
+using namespace cfb;
+
+namespace {
+
+int fail(const QString& message, int code = 2)
+{
+    std::fprintf(stderr, "confabo-cli: %s\n", qUtf8Printable(message));
+    return code;
+}
+
+bool applyStoreOptions(const CliOptions& options, QString& error)
+{
+    if (options.has("config-dir")) {
+        const QString dir = QDir(options.value("config-dir")).absolutePath();
+        if (!QDir().mkpath(dir)) {
+            error = QStringLiteral("cannot create the settings folder %1").arg(dir);
+            return false;
+        }
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir));
+    }
+    if (options.has("server"))
+        SettingsStore::save("Data", "CFBSERVER", options.value("server"));
+    if (options.has("data-port")) {
+        if (!parseNumber(options.value("data-port"), 1, 32767)) {
+            error = QStringLiteral("--data-port must be a number from 1 to 32767");
+            return false;
+        }
+        SettingsStore::save("Data", "DataPort", options.value("data-port"));
+    }
+    return true;
+}
+
+int runRegister(const CliOptions& options)
+{
+    const auto left = parseNumber(options.value("mouth-left", "0"), -32768, 32767);
+    const auto top = parseNumber(options.value("mouth-top", "0"), -32768, 32767);
+    if (!left || !top)
+        return fail(QStringLiteral("--mouth-left and --mouth-top must be 16-bit numbers"));
+    const QString avatar = options.value("avatar");
+    if (!avatar.isEmpty()) {
+        const QFileInfo info(avatar);
+        if (!info.isFile() || !info.isReadable())
+            return fail(QStringLiteral("cannot read the avatar file %1").arg(avatar));
+        if (info.size() > Confabo::MaxAvatarSize)
+            return fail(QStringLiteral("the avatar file is larger than %1 bytes").arg(Confabo::MaxAvatarSize));
+    }
+    Confabo confabo;
+    const QString handle = options.value("handle");
+    const bool ok = confabo.Register(handle, SkipJack::EncipherPassword(options.value("password")),
+        options.value("email"), avatar, int16_t(*left), int16_t(*top));
+    if (!ok) {
+        const QString failure = ServiceChannel::current().lastFailure;
+        if (!failure.isEmpty())
+            return fail(
+                QStringLiteral("cannot reach the service at %1: %2").arg(ServiceChannel::current().server, failure), 1);
+        return fail(QStringLiteral("the service refused the handle \"%1\" (taken, or not allowed)").arg(handle), 1);
+    }
+    writeJsonLine({{"result", "register"}, {"ok", true}, {"handle", handle}});
+    return 0;
+}
+
+int runSession(const CliOptions& options)
+{
+    const QString status = options.value("status", "available");
+    if (status != QLatin1String("available") && status != QLatin1String("busy"))
+        return fail(QStringLiteral("--status must be available or busy"));
+
+    CliSession session;
+    if (!session.signIn(options))
+        return 1;
+
+    // Standard input is read on its own thread; each line is handled on the library's thread.
+    auto* app = QCoreApplication::instance();
+    std::thread reader([app, &session] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            const QString text = QString::fromStdString(line);
+            QMetaObject::invokeMethod(
+                app,
+                [&session, text] {
+                    if (!session.handle(text))
+                        QCoreApplication::quit();
+                },
+                Qt::QueuedConnection);
+        }
+        QMetaObject::invokeMethod(
+            app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    });
+    reader.detach(); // a reader blocked in getline must not keep the process alive after quit
+    QCoreApplication::exec();
+    session.signOut();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QString error;
+    const auto options = CliOptions::parse(app.arguments().mid(1), error);
+    if (!options)
+        return fail(error + QStringLiteral("\nusage: confabo-cli register|session --handle H --password P ..."));
+    if (!applyStoreOptions(*options, error))
+        return fail(error);
+    try {
+        return options->command == QLatin1String("register") ? runRegister(*options) : runSession(*options);
+    } catch (const ConfaboError& e) {
+        return fail(e.description(), 1);
+    }
+}
