@@ -1,0 +1,274 @@
+// Load benchmark of confabo-service against nginx serving the same reply bytes as static files,
+// both on this machine in the same run. wrk drives both: one request per connection (as the
+// library makes its requests) and keep-alive. Prints requests per second, the ratio to nginx and
+// the 99th percentile latency, and the sign-in (argon2id) rate on its own.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const int Seconds = qEnvironmentVariableIntValue("CONFABO_BENCH_SECONDS") > 0
+    ? qEnvironmentVariableIntValue("CONFABO_BENCH_SECONDS")
+    : 5;
+const int Connections = 32;
+const int Cores = QThread::idealThreadCount();
+
+struct Result {
+    double requestsPerSecond = 0;
+    double p99Ms = 0;
+    long failures = 0; // non-200, empty bodies, socket errors
+};
+
+QByteArray post(quint16 port, const QByteArray& body)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write("POST /cfb_maint.asp HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    while (socket.waitForReadyRead(5000))
+        reply += socket.readAll();
+    reply += socket.readAll();
+    const qsizetype split = reply.indexOf("\r\n\r\n");
+    return split < 0 ? QByteArray() : reply.mid(split + 4);
+}
+
+// The wrk script: POST the body; count every answer that is not a 200 with content.
+QString writeScript(const QString& dir, const QString& name, const QByteArray& body, bool closeEach)
+{
+    QFile file(dir + u'/' + name + QStringLiteral(".lua"));
+    file.open(QIODevice::WriteOnly);
+    file.write("wrk.method = \"POST\"\nwrk.body = \"" + body + "\"\n");
+    file.write("wrk.headers[\"Content-Type\"] = \"application/x-www-form-urlencoded\"\n");
+    if (closeEach)
+        file.write("wrk.headers[\"Connection\"] = \"close\"\n");
+    file.write(R"lua(
+local threads = {}
+function setup(thread) table.insert(threads, thread) end
+function init(args) bad = 0 end
+function response(status, headers, body)
+  if status ~= 200 or body == nil or #body == 0 then bad = bad + 1; if bad == 1 then io.stderr:write("first failure: " .. status .. " [" .. tostring(body) .. "]\n") end end
+end
+function done(summary, latency, requests)
+  local total = 0
+  for _, t in ipairs(threads) do total = total + t:get("bad") end
+  io.write(string.format("BAD %d\nP99US %d\n", total, latency:percentile(99)))
+end
+)lua");
+    return file.fileName();
+}
+
+std::optional<Result> runWrk(quint16 port, const QString& path, const QString& script, int connections)
+{
+    QProcess wrk;
+    wrk.start(QStringLiteral("wrk"),
+        {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d%1s").arg(Seconds),
+            QStringLiteral("-s"), script, QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)});
+    if (!wrk.waitForFinished((Seconds + 30) * 1000))
+        return std::nullopt;
+    const QString out = QString::fromUtf8(wrk.readAllStandardOutput());
+    if (qEnvironmentVariableIsSet("CONFABO_BENCH_VERBOSE"))
+        std::fprintf(stderr, "%s%s\n", qPrintable(out), wrk.readAllStandardError().constData());
+    Result r;
+    const auto number = [&](const char* pattern) {
+        const QRegularExpressionMatch m = QRegularExpression(QLatin1String(pattern)).match(out);
+        return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
+    };
+    r.requestsPerSecond = number(R"(Requests/sec:\s+([\d.]+))");
+    r.p99Ms = number(R"(P99US (\d+))") / 1000.0;
+    r.failures = long(number(R"(BAD (\d+))"));
+    const QRegularExpressionMatch errors
+        = QRegularExpression(QStringLiteral(R"(Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+))"))
+              .match(out);
+    if (errors.hasMatch()) {
+        // wrk counts the server's close after a "Connection: close" answer as a read error.
+        r.failures += errors.captured(1).toLong() + errors.captured(3).toLong() + errors.captured(4).toLong();
+    }
+    if (r.requestsPerSecond < 0) {
+        std::fprintf(stderr, "wrk said:\n%s\n%s\n", qPrintable(out), wrk.readAllStandardError().constData());
+        return std::nullopt;
+    }
+    return r;
+}
+
+bool waitForLine(QProcess& process, const QRegularExpression& pattern, QRegularExpressionMatch& match)
+{
+    for (int i = 0; i < 100; ++i) {
+        while (process.canReadLine()) {
+            match = pattern.match(QString::fromUtf8(process.readLine()).trimmed());
+            if (match.hasMatch())
+                return true;
+        }
+        process.waitForReadyRead(100);
+    }
+    return false;
+}
+
+bool waitForPort(quint16 port)
+{
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), port);
+        if (probe.waitForConnected(100))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+quint16 freePort()
+{
+    QTcpSocket probe; // bind to port 0 and read back the port the system chose
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+void stop(QProcess& process)
+{
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+void printRow(const char* name, const Result& service, const Result& nginx)
+{
+    std::printf("%-32s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name, service.requestsPerSecond,
+        nginx.requestsPerSecond, service.requestsPerSecond / nginx.requestsPerSecond, service.p99Ms, nginx.p99Ms,
+        service.failures, nginx.failures);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    // nginx's workers run as another user when started by root: let them read the files.
+    const auto readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::ExeOther;
+    QFile::setPermissions(dir.path(), readable);
+
+    QProcess service;
+    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service.start(QStringLiteral(CONFABO_SERVICE_BINARY),
+        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), dir.filePath("bench.db"),
+            QStringLiteral("--quiet")});
+    QRegularExpressionMatch listening;
+    if (!waitForLine(service, QRegularExpression(QStringLiteral(R"(^listening on .+:(\d+)$)")), listening)) {
+        std::fprintf(stderr, "confabo-service did not start\n");
+        return 1;
+    }
+    const quint16 servicePort = quint16(listening.captured(1).toUInt());
+
+    // One user, signed in from this address so its status changes are accepted.
+    post(servicePort,
+        "mode=USER_INSERT&handle=benchuser&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0"
+        "&mouth_left=0");
+    const QByteArray login = "mode=LOGIN&handle=benchuser&password=0123456789ABCDEF&ip=";
+    const QByteArray signedIn = post(servicePort, login);
+    const QRegularExpressionMatch id
+        = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
+    if (!id.hasMatch()) {
+        std::fprintf(stderr, "cannot sign in: %s\n", signedIn.constData());
+        return 1;
+    }
+    const QByteArray info = "mode=USER_INFO&user_id=" + id.captured(1).toLatin1();
+    const QByteArray update = "mode=USER_UPDATE&user_id=" + id.captured(1).toLatin1() + "&status=1";
+
+    // nginx serves the very bytes the service answers, as static files.
+    QDir(dir.path()).mkpath(QStringLiteral("www"));
+    QDir(dir.path()).mkpath(QStringLiteral("tmp"));
+    for (const auto& [name, body] : {std::pair{"info.xml", info}, std::pair{"update.xml", update}}) {
+        QFile file(dir.filePath(QStringLiteral("www/") + QLatin1String(name)));
+        file.open(QIODevice::WriteOnly);
+        const QByteArray reply = post(servicePort, body);
+        if (reply.isEmpty()) {
+            std::fprintf(stderr, "no reply to %s\n", body.constData());
+            return 1;
+        }
+        file.write(reply);
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    QFile::setPermissions(dir.filePath(QStringLiteral("www")), readable);
+    const quint16 nginxPort = freePort();
+    QFile config(dir.filePath(QStringLiteral("nginx.conf")));
+    config.open(QIODevice::WriteOnly);
+    config.write(QStringLiteral(R"(worker_processes %1;
+pid %2/nginx.pid;
+error_log %2/error.log crit;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  client_body_temp_path %2/tmp; proxy_temp_path %2/tmp; fastcgi_temp_path %2/tmp;
+  uwsgi_temp_path %2/tmp; scgi_temp_path %2/tmp;
+  default_type "text/xml; charset=windows-1252";
+  keepalive_requests 1000000;
+  server {
+    listen 127.0.0.1:%3 backlog=4096;
+    root %2/www;
+    # Static files answer only GET; the same file for a POST, as the service's reply.
+    error_page 405 =200 $uri;
+  }
+}
+)")
+                     .arg(Cores)
+                     .arg(dir.path())
+                     .arg(nginxPort)
+                     .toUtf8());
+    config.close();
+    QProcess nginx;
+    nginx.start(QStringLiteral("/usr/sbin/nginx"),
+        {QStringLiteral("-p"), dir.path(), QStringLiteral("-c"), config.fileName(), QStringLiteral("-e"),
+            dir.filePath(QStringLiteral("error.log")), QStringLiteral("-g"), QStringLiteral("daemon off;")});
+    if (!waitForPort(nginxPort)) {
+        std::fprintf(stderr, "nginx did not start: %s\n", nginx.readAllStandardError().constData());
+        stop(service);
+        return 1;
+    }
+
+    std::printf("confabo-service against nginx (static file, same reply bytes), %d cores, %d connections, %d s each\n",
+        Cores, Connections, Seconds);
+    std::printf("%-32s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
+        "failed", "nginx f.");
+    int failed = 0;
+    for (const bool closeEach : {true, false}) {
+        for (const auto& [name, body, file] :
+            {std::tuple{"USER_INFO", info, "/info.xml"}, std::tuple{"USER_UPDATE status", update, "/update.xml"}}) {
+            const QString script = writeScript(
+                dir.path(), QString::fromLatin1(name).replace(u' ', u'_') + (closeEach ? "_c" : "_k"), body, closeEach);
+            const auto s = runWrk(servicePort, QStringLiteral("/cfb_maint.asp"), script, Connections);
+            const auto n = runWrk(nginxPort, QString::fromLatin1(file), script, Connections);
+            if (!s || !n) {
+                ++failed;
+                continue;
+            }
+            const QByteArray label = QByteArray(name) + (closeEach ? ", 1 req/conn" : ", keep-alive");
+            printRow(label.constData(), *s, *n);
+        }
+    }
+
+    // Sign-in costs one argon2id verification; few connections, as sign-ins are rare.
+    const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), login, true);
+    if (const auto l = runWrk(servicePort, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)) {
+        std::printf("LOGIN (argon2id), 1 req/conn: %.0f sign-ins/s, p99 %.1f ms, failed %ld\n", l->requestsPerSecond,
+            l->p99Ms, l->failures);
+    }
+
+    stop(nginx);
+    stop(service);
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,193 @@
+#include "HttpServer.h"
+
+#include <microhttpd.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+namespace cfb::service {
+namespace {
+
+// One request in progress: its body so far.
+struct Exchange {
+    QByteArray body;
+    bool tooLarge = false;
+};
+
+std::string numericAddress(const sockaddr* address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!address)
+        return {};
+    if (address->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    } else if (address->sa_family == AF_INET6) {
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+        if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) // an IPv4 client on a dual-stack socket
+            inet_ntop(AF_INET, &v6->sin6_addr.s6_addr[12], text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
+MHD_Result send(MHD_Connection* connection, const HttpResponse& response)
+{
+    MHD_Response* r = MHD_create_response_from_buffer(
+        size_t(response.body.size()), const_cast<char*>(response.body.constData()), MHD_RESPMEM_MUST_COPY);
+    if (!r)
+        return MHD_NO;
+    if (!response.body.isEmpty())
+        MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, response.contentType);
+    const MHD_Result result = MHD_queue_response(connection, unsigned(response.status), r);
+    MHD_destroy_response(r);
+    return result;
+}
+
+HttpResponse empty(int status)
+{
+    HttpResponse response;
+    response.status = status;
+    return response;
+}
+
+// A listening TCP socket on host:port (port 0 picks a free one); -1 with a reason on failure.
+int listenOn(const std::string& host, uint16_t port, std::string& error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (const int rc = getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found)) {
+        error = "cannot resolve " + host + ": " + gai_strerror(rc);
+        return -1;
+    }
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+        fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
+            error = "cannot listen on " + host + ":" + service + ": " + std::strerror(errno);
+            close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+uint16_t boundPort(int fd)
+{
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+} // namespace
+
+struct HttpServer::Callbacks {
+    static MHD_Result access(void* self, MHD_Connection* connection, const char* url, const char* method,
+        const char* /*version*/, const char* uploadData, size_t* uploadSize, void** state)
+    {
+        auto& server = *static_cast<HttpServer*>(self);
+        auto* exchange = static_cast<Exchange*>(*state);
+        if (!exchange) {
+            // Headers are in; the body, if any, follows in later calls. Requests that will be
+            // refused whatever their body are answered now, and the body is not read.
+            if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
+                return send(connection, empty(MHD_HTTP_METHOD_NOT_ALLOWED));
+            const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+            if (length && std::strtoull(length, nullptr, 10) > server.config_.maxBodyBytes)
+                return send(connection, empty(MHD_HTTP_CONTENT_TOO_LARGE));
+            *state = new Exchange;
+            return MHD_YES;
+        }
+        if (*uploadSize > 0) {
+            if (exchange->body.size() + *uploadSize > server.config_.maxBodyBytes)
+                exchange->tooLarge = true;
+            if (!exchange->tooLarge)
+                exchange->body.append(uploadData, qsizetype(*uploadSize));
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        if (exchange->tooLarge)
+            return send(connection, empty(MHD_HTTP_CONTENT_TOO_LARGE));
+
+        HttpRequest request;
+        request.method = method;
+        request.path = url;
+        request.contentType = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
+        request.body = std::move(exchange->body);
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        request.peerAddress = numericAddress(info ? info->client_addr : nullptr);
+        HttpResponse response;
+        try {
+            response = server.handler_(request);
+        } catch (...) {
+            response = empty(MHD_HTTP_OK); // the handler reports its own failures; never a stack trace
+        }
+        return send(connection, response);
+    }
+
+    static void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+    {
+        delete static_cast<Exchange*>(*state);
+        *state = nullptr;
+    }
+};
+
+HttpServer::HttpServer(Config config, Handler handler)
+    : config_(std::move(config))
+    , handler_(std::move(handler))
+{
+}
+
+HttpServer::~HttpServer()
+{
+    stop();
+}
+
+bool HttpServer::start(std::string& error)
+{
+    const int fd = listenOn(config_.host, config_.port, error);
+    if (fd < 0)
+        return false;
+    port_ = boundPort(fd);
+    const unsigned threads = config_.threads ? config_.threads : std::max(1u, std::thread::hardware_concurrency());
+    daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO, 0, nullptr, nullptr,
+        &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads,
+        MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed,
+        this, MHD_OPTION_CONNECTION_LIMIT, 10000u, MHD_OPTION_END);
+    if (!daemon_) {
+        close(fd);
+        error = "the HTTP server did not start";
+        return false;
+    }
+    return true;
+}
+
+void HttpServer::stop()
+{
+    if (daemon_) {
+        MHD_stop_daemon(daemon_);
+        daemon_ = nullptr;
+    }
+}
+
+} // namespace cfb::service

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace cfb::service {
+
+struct HttpRequest {
+    std::string method;
+    std::string path;
+    QByteArray contentType;
+    QByteArray body;
+    std::string peerAddress; // numeric address of the client
+};
+
+struct HttpResponse {
+    int status = 200;
+    QByteArray body;
+    const char* contentType = "text/xml; charset=windows-1252";
+};
+
+// An HTTP/1.0 and 1.1 server on libmicrohttpd: epoll, a pool of worker threads that each run the
+// handler for their own connections. Bodies are collected whole up to a limit; a larger body
+// never reaches the handler and is answered with an empty 413.
+class HttpServer {
+public:
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    struct Config {
+        std::string host = "127.0.0.1";
+        uint16_t port = 8080; // 0: any free port
+        unsigned threads = 0; // 0: one per core
+        size_t maxBodyBytes = 256 * 1024;
+        unsigned idleTimeoutSeconds = 15;
+    };
+
+    HttpServer(Config config, Handler handler);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds and starts accepting; on failure returns false with a reason.
+    bool start(std::string& error);
+    void stop();
+    uint16_t port() const { return port_; }
+
+private:
+    struct Callbacks; // the libmicrohttpd callbacks, which reach config_ and handler_
+    friend struct Callbacks;
+
+    Config config_;
+    Handler handler_;
+    MHD_Daemon* daemon_ = nullptr;
+    uint16_t port_ = 0;
+};
+
+} // namespace cfb::service

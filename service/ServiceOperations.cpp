@@ -1,0 +1,402 @@
+#include "ServiceOperations.h"
+
+#include "BadRequest.h"
+#include "FormFields.h"
+#include "MultipartForm.h"
+#include "PasswordHasher.h"
+#include "Storage.h"
+#include "WireText.h"
+#include "XmlReply.h"
+
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+namespace cfb::service {
+namespace {
+
+constexpr int64_t MaxId = std::numeric_limits<int32_t>::max();
+constexpr int64_t MinShort = std::numeric_limits<int16_t>::min();
+constexpr int64_t MaxShort = std::numeric_limits<int16_t>::max();
+constexpr qsizetype MaxHandle = 30;
+constexpr qsizetype MaxLookup = 254; // a handle or an e-mail address to look up
+constexpr qsizetype MaxPassword = 512;
+constexpr qsizetype MaxEmail = 254;
+constexpr qsizetype MaxIp = 255;
+
+const QString ForbiddenHandleCharacters = QStringLiteral(" @`'\"");
+
+QByteArray done()
+{
+    return XmlReply().rootText(u"1").finish();
+}
+
+bool validHandle(const QString& handle)
+{
+    if (handle.isEmpty() || handle.size() > MaxHandle)
+        return false;
+    for (const QChar c : handle) {
+        if (ForbiddenHandleCharacters.contains(c))
+            return false;
+    }
+    return true;
+}
+
+// Pictures the clients can show: GIF, JPEG, BMP, PNG.
+bool looksLikePicture(const QByteArray& bytes)
+{
+    return bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a") || bytes.startsWith("\xFF\xD8\xFF")
+        || bytes.startsWith("BM") || bytes.startsWith("\x89PNG\r\n\x1A\n");
+}
+
+bool samePath(const std::string& a, const std::string& b)
+{
+    return QByteArrayView(a).compare(QByteArrayView(b), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+struct ServiceOperations::Call {
+    const FormFields& fields;
+    const std::string& address;
+    int32_t userId = 0; // for the log
+
+    int32_t id(const char* name)
+    {
+        const auto value = int32_t(fields.integer(name, 1, MaxId));
+        if (userId == 0)
+            userId = value;
+        return value;
+    }
+    Caller caller() { return Caller{id("user_id"), QString::fromStdString(address)}; }
+};
+
+ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, std::string path, bool logRequests)
+    : storage_(storage)
+    , hasher_(hasher)
+    , path_(std::move(path))
+    , logRequests_(logRequests)
+{
+}
+
+HttpResponse ServiceOperations::handle(const HttpRequest& request)
+{
+    const auto started = std::chrono::steady_clock::now();
+    HttpResponse response;
+    QByteArray mode = "-";
+    int32_t userId = 0;
+    const char* outcome = "ok";
+    std::string reason;
+
+    if (!samePath(request.path, path_)) {
+        response.status = 404;
+        outcome = "not-found";
+    } else {
+        std::optional<FormFields> fields;
+        if (request.contentType.trimmed().startsWith("multipart/form-data"))
+            fields = MultipartForm::parse(request.body, MultipartForm::boundaryOf(request.contentType));
+        else
+            fields = FormFields::parseUrlEncoded(request.body);
+        if (!fields) {
+            outcome = "bad-request";
+            reason = "malformed body";
+        } else {
+            Call call{*fields, request.peerAddress};
+            try {
+                if (const QByteArray* m = fields->find("mode"))
+                    mode = m->left(32);
+                const Reply reply = dispatch(call);
+                if (reply)
+                    response.body = *reply;
+                else
+                    outcome = "refused";
+            } catch (const BadRequest& e) {
+                outcome = "bad-request";
+                reason = e.what();
+            } catch (const std::exception& e) {
+                outcome = "error";
+                reason = e.what();
+            }
+            userId = call.userId;
+        }
+    }
+
+    if (logRequests_) {
+        const auto micros
+            = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+        for (char& c : mode) {
+            if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7e)
+                c = '?'; // keep the log one line of plain text
+        }
+        char line[512];
+        const int n = std::snprintf(line, sizeof line, "%s user=%d from=%s %s %lldus%s%s\n", mode.constData(), userId,
+            request.peerAddress.c_str(), outcome, static_cast<long long>(micros), reason.empty() ? "" : " ",
+            reason.c_str());
+        std::fwrite(line, 1, size_t(std::min<int>(n, sizeof line - 1)), stderr);
+    }
+    return response;
+}
+
+ServiceOperations::Reply ServiceOperations::dispatch(Call& call)
+{
+    using Operation = Reply (ServiceOperations::*)(Call&);
+    static const struct {
+        const char* mode;
+        Operation operation;
+    } operations[] = {
+        {"LOGIN", &ServiceOperations::login},
+        {"LOGOUT", &ServiceOperations::logout},
+        {"USER_UPDATE", &ServiceOperations::userUpdate},
+        {"USER_FIND", &ServiceOperations::userFind},
+        {"USER_INFO", &ServiceOperations::userInfo},
+        {"USER_AVATAR", &ServiceOperations::userAvatar},
+        {"BUDDY_LIST", &ServiceOperations::buddyList},
+        {"BUDDY_ADD", &ServiceOperations::buddyAdd},
+        {"BUDDY_REMOVE", &ServiceOperations::buddyRemove},
+        {"BLOCK_LIST", &ServiceOperations::blockList},
+        {"USER_BLOCK", &ServiceOperations::userBlock},
+        {"USER_UNBLOCK", &ServiceOperations::userUnblock},
+        {"USER_LIST", &ServiceOperations::userList},
+        {"USER_INSERT", &ServiceOperations::userInsert},
+        {"AVATAR_UPDATE", &ServiceOperations::avatarUpdate},
+    };
+    const QByteArray mode = call.fields.bytes("mode", 32);
+    for (const auto& entry : operations) {
+        if (mode == entry.mode)
+            return (this->*entry.operation)(call);
+    }
+    throw BadRequest("unknown mode");
+}
+
+ServiceOperations::Reply ServiceOperations::login(Call& call)
+{
+    const QString handle = call.fields.text("handle", MaxLookup);
+    const QString password = call.fields.text("password", MaxPassword);
+    const QByteArray passwordBytes = call.fields.bytes("password", MaxPassword);
+    const QString ip = call.fields.has("ip") ? call.fields.text("ip", MaxIp).trimmed() : QString();
+
+    const std::optional<UserRecord> user = storage_.userByHandle(handle);
+    if (!user) {
+        hasher_.verifyNothing(passwordBytes);
+        return std::nullopt;
+    }
+    call.userId = user->id;
+    if (!hasher_.verify(user->passwordHash, passwordBytes))
+        return std::nullopt;
+    // An empty address asks the service to take the one the request came from.
+    const QString address = QString::fromStdString(call.address);
+    const std::optional<int64_t> earlier = storage_.signIn(user->id, ip.isEmpty() ? address : ip, address);
+    if (!earlier)
+        return std::nullopt;
+
+    XmlReply reply;
+    if (*earlier == 0) {
+        reply.element("message",
+            QStringLiteral("Welcome to Confabo, %1! Add your buddies by handle or e-mail address to see when they "
+                           "are online.")
+                .arg(user->handle));
+    }
+    reply.element("user_id", user->id)
+        .element("handle", user->handle)
+        .element("password", password)
+        .element("email", user->email)
+        .element("mouth_left", user->mouthLeft)
+        .element("mouth_top", user->mouthTop)
+        .base64Element("avatar", storage_.avatar(user->id).value_or(QByteArray()));
+    return reply.finish();
+}
+
+ServiceOperations::Reply ServiceOperations::logout(Call& call)
+{
+    if (!storage_.setStatus(call.caller(), 0))
+        return std::nullopt;
+    return done();
+}
+
+ServiceOperations::Reply ServiceOperations::userUpdate(Call& call)
+{
+    const FormFields& f = call.fields;
+    const int kinds = int(f.has("status")) + int(f.has("password")) + int(f.has("email"))
+        + int(f.has("mouth_top") || f.has("mouth_left"));
+    if (kinds != 1)
+        throw BadRequest("USER_UPDATE needs exactly one of status, password, email, mouth");
+    const Caller caller = call.caller();
+
+    bool changed = false;
+    if (f.has("status")) {
+        changed = storage_.setStatus(caller, int32_t(f.integer("status", 0, 2)));
+    } else if (f.has("password")) {
+        (void)f.text("password", MaxPassword); // no control characters
+        const QByteArray password = f.bytes("password", MaxPassword);
+        if (password.isEmpty())
+            throw BadRequest("empty password");
+        changed = storage_.setPassword(caller, hasher_.hash(password));
+    } else if (f.has("email")) {
+        changed = storage_.setEmail(caller, f.text("email", MaxEmail).trimmed());
+    } else {
+        const auto top = int16_t(f.integer("mouth_top", MinShort, MaxShort));
+        const auto left = int16_t(f.integer("mouth_left", MinShort, MaxShort));
+        changed = storage_.setMouth(caller, top, left);
+    }
+    return changed ? Reply(done()) : std::nullopt;
+}
+
+ServiceOperations::Reply ServiceOperations::userFind(Call& call)
+{
+    const std::optional<UserRecord> user = storage_.userByHandle(call.fields.text("handle", MaxLookup));
+    if (!user)
+        return std::nullopt;
+    return XmlReply().element("user_id", user->id).element("email", user->email).finish();
+}
+
+ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
+{
+    const std::optional<UserPresence> presence = storage_.presence(call.id("user_id"));
+    if (!presence)
+        return std::nullopt;
+    return XmlReply()
+        .element("status", presence->status)
+        .element("ip", presence->ip)
+        .element("mouth_top", presence->mouthTop)
+        .element("mouth_left", presence->mouthLeft)
+        .finish();
+}
+
+ServiceOperations::Reply ServiceOperations::userAvatar(Call& call)
+{
+    const std::optional<QByteArray> picture = storage_.avatar(call.id("user_id"));
+    if (!picture)
+        return std::nullopt;
+    return XmlReply().base64Element("avatar", *picture).finish();
+}
+
+ServiceOperations::Reply ServiceOperations::buddyList(Call& call)
+{
+    const auto buddies = storage_.buddies(call.id("user_id"));
+    if (!buddies)
+        return std::nullopt;
+    XmlReply reply;
+    for (const BuddyRecord& buddy : *buddies) {
+        reply.open("buddy")
+            .element("buddy_id", buddy.buddyId)
+            .element("buddy_user_id", buddy.userId)
+            .element("handle", buddy.handle)
+            .element("email", buddy.email)
+            .close("buddy");
+    }
+    return reply.finish();
+}
+
+ServiceOperations::Reply ServiceOperations::buddyAdd(Call& call)
+{
+    const QString wanted = call.fields.text("handle", MaxLookup).trimmed();
+    const BuddyAddition addition = storage_.addBuddy(call.caller(), wanted);
+    switch (addition.result) {
+    case BuddyAddition::Refused:
+        return std::nullopt;
+    case BuddyAddition::NotFound:
+        return XmlReply().element("handle", u"").finish();
+    case BuddyAddition::Existing:
+        return XmlReply().element("handle", addition.buddy.handle).finish();
+    case BuddyAddition::Created:
+        break;
+    }
+    return XmlReply()
+        .element("buddy_id", addition.buddy.buddyId)
+        .element("buddy_user_id", addition.buddy.userId)
+        .element("handle", addition.buddy.handle)
+        .element("email", addition.buddy.email)
+        .finish();
+}
+
+ServiceOperations::Reply ServiceOperations::buddyRemove(Call& call)
+{
+    const auto buddyId = int32_t(call.fields.integer("buddy_id", 1, MaxId));
+    if (!storage_.removeBuddy(buddyId, QString::fromStdString(call.address)))
+        return std::nullopt;
+    return done();
+}
+
+ServiceOperations::Reply ServiceOperations::blockList(Call& call)
+{
+    const auto blocked = storage_.blockedHandles(call.id("user_id"));
+    if (!blocked)
+        return std::nullopt;
+    XmlReply reply;
+    for (const QString& handle : *blocked)
+        reply.open("blocked_user").element("handle", handle).close("blocked_user");
+    return reply.finish();
+}
+
+ServiceOperations::Reply ServiceOperations::userBlock(Call& call)
+{
+    const Caller caller = call.caller();
+    if (!storage_.block(caller, call.fields.text("handle", MaxLookup)))
+        return std::nullopt;
+    return done();
+}
+
+ServiceOperations::Reply ServiceOperations::userUnblock(Call& call)
+{
+    const Caller caller = call.caller();
+    if (!storage_.unblock(caller, call.fields.text("handle", MaxLookup)))
+        return std::nullopt;
+    return done();
+}
+
+ServiceOperations::Reply ServiceOperations::userList(Call& call)
+{
+    const auto users = storage_.availableUsers(call.id("user_id"), MaxListedUsers);
+    if (!users)
+        return std::nullopt;
+    XmlReply reply;
+    for (const UserSummary& user : *users) {
+        reply.open("user")
+            .element("user_id", user.userId)
+            .element("handle", user.handle)
+            .element("email", user.email)
+            .close("user");
+    }
+    return reply.finish();
+}
+
+ServiceOperations::Reply ServiceOperations::userInsert(Call& call)
+{
+    const FormFields& f = call.fields;
+    NewUser user;
+    user.handle = f.text("handle", MaxHandle);
+    (void)f.text("password", MaxPassword);
+    const QByteArray password = f.bytes("password", MaxPassword);
+    user.email = f.text("email", MaxEmail).trimmed();
+    user.mouthTop = int16_t(f.integer("mouth_top", MinShort, MaxShort));
+    user.mouthLeft = int16_t(f.integer("mouth_left", MinShort, MaxShort));
+    user.address = QString::fromStdString(call.address);
+    if (!validHandle(user.handle))
+        throw BadRequest("invalid handle");
+    if (password.isEmpty())
+        throw BadRequest("empty password");
+    user.passwordHash = hasher_.hash(password);
+
+    const std::optional<int32_t> id = storage_.insertUser(user);
+    if (!id)
+        return std::nullopt; // the handle is taken
+    call.userId = *id;
+    return XmlReply().rootText(QString::number(*id)).finish();
+}
+
+ServiceOperations::Reply ServiceOperations::avatarUpdate(Call& call)
+{
+    const Caller caller = call.caller();
+    const QByteArray* picture = call.fields.find("avatar");
+    if (!picture)
+        throw BadRequest("missing field avatar");
+    if (picture->size() > MaxAvatarSize)
+        throw BadRequest("avatar larger than " + std::to_string(MaxAvatarSize) + " bytes");
+    if (!looksLikePicture(*picture))
+        throw BadRequest("avatar is not a GIF, JPEG, BMP or PNG picture");
+    if (!storage_.setAvatar(caller, *picture))
+        return std::nullopt;
+    return done();
+}
+
+} // namespace cfb::service

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cfb::service {
+
+// The command line of confabo-service.
+struct ServiceOptions {
+    std::string host = "127.0.0.1";
+    uint16_t port = 8080;
+    std::string database; // default: $XDG_DATA_HOME/confabo/confabo.db
+    std::string path = "/cfb_maint.asp";
+    unsigned threads = 0; // 0: one per core
+    bool quiet = false;
+    bool help = false;
+
+    // Parses the arguments after the program name; nullopt with a reason in `error` when one is
+    // wrong.
+    static std::optional<ServiceOptions> parse(const std::vector<std::string>& arguments, std::string& error);
+    static std::string defaultDatabase(); // "" when neither XDG_DATA_HOME nor HOME is set
+    static const char* usage();
+};
+
+} // namespace cfb::service

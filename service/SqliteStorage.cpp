@@ -1,0 +1,441 @@
+#include "SqliteStorage.h"
+
+#include "SqliteConnection.h"
+#include "SqliteQuery.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace cfb::service {
+namespace {
+
+// Schema steps in order; PRAGMA user_version counts the steps already applied.
+const char* const Migrations[] = {
+    R"sql(
+    CREATE TABLE users (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,  -- ids are never reused
+        handle TEXT NOT NULL,
+        handle_key TEXT NOT NULL UNIQUE,      -- case-folded handle
+        password_hash TEXT NOT NULL,
+        email TEXT NOT NULL DEFAULT '',
+        email_key TEXT NOT NULL DEFAULT '',   -- case-folded e-mail address
+        mouth_top INTEGER NOT NULL DEFAULT 0,
+        mouth_left INTEGER NOT NULL DEFAULT 0,
+        status INTEGER NOT NULL DEFAULT 0,
+        ip TEXT NOT NULL DEFAULT '',
+        bound_address TEXT NOT NULL DEFAULT '', -- address allowed to change this account
+        sign_ins INTEGER NOT NULL DEFAULT 0
+    );
+    CREATE INDEX users_email_key ON users(email_key);
+    CREATE INDEX users_status ON users(status);
+    CREATE TABLE avatars (
+        user_id INTEGER PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,
+        picture BLOB NOT NULL
+    );
+    CREATE TABLE buddies (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,  -- a stale id held by a client never names a newer relation
+        owner_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        buddy_user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        UNIQUE (owner_id, buddy_user_id)
+    );
+    CREATE TABLE blocks (
+        owner_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        blocked_user_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        PRIMARY KEY (owner_id, blocked_user_id)
+    ) WITHOUT ROWID;
+    )sql",
+};
+static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
+
+QString keyOf(const QString& text)
+{
+    return text.toCaseFolded();
+}
+
+int16_t int16Of(int64_t value)
+{
+    return int16_t(
+        std::clamp<int64_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
+}
+
+} // namespace
+
+// A reader connection taken from the pool for one call, and put back afterwards.
+class SqliteStorage::ReadLease {
+public:
+    explicit ReadLease(SqliteStorage& storage)
+        : storage_(storage)
+    {
+        {
+            std::lock_guard lock(storage_.readersMutex_);
+            if (!storage_.idleReaders_.empty()) {
+                connection_ = std::move(storage_.idleReaders_.back());
+                storage_.idleReaders_.pop_back();
+            }
+        }
+        if (!connection_)
+            connection_ = std::make_unique<SqliteConnection>(storage_.path_, SqliteConnection::Role::Reader);
+    }
+    ~ReadLease()
+    {
+        std::lock_guard lock(storage_.readersMutex_);
+        storage_.idleReaders_.push_back(std::move(connection_));
+    }
+    SqliteConnection& operator*() { return *connection_; }
+
+private:
+    SqliteStorage& storage_;
+    std::unique_ptr<SqliteConnection> connection_;
+};
+
+// Holds the writer for a call that makes more than one statement; rolls back unless committed.
+class SqliteStorage::WriteTransaction {
+public:
+    explicit WriteTransaction(SqliteConnection& writer)
+        : writer_(writer)
+    {
+        writer_.execute("BEGIN IMMEDIATE");
+    }
+    ~WriteTransaction()
+    {
+        if (!done_)
+            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void commit()
+    {
+        writer_.execute("COMMIT");
+        done_ = true;
+    }
+
+private:
+    SqliteConnection& writer_;
+    bool done_ = false;
+};
+
+SqliteStorage::SqliteStorage(const std::string& path)
+    : path_(path)
+    , writer_(std::make_unique<SqliteConnection>(path, SqliteConnection::Role::Writer))
+{
+    migrate();
+}
+
+SqliteStorage::~SqliteStorage() = default;
+
+void SqliteStorage::migrate()
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    int64_t version = 0;
+    {
+        SqliteQuery query(*writer_, "PRAGMA user_version");
+        if (query.next())
+            version = query.integer(0);
+    }
+    if (version > SchemaVersion)
+        throw StorageError("the database was made by a newer service (schema " + std::to_string(version) + ")");
+    for (int64_t step = version; step < SchemaVersion; ++step)
+        writer_->execute(Migrations[step]);
+    writer_->execute(("PRAGMA user_version = " + std::to_string(SchemaVersion)).c_str());
+    transaction.commit();
+}
+
+std::optional<UserRecord> SqliteStorage::userByHandle(const QString& handle)
+{
+    ReadLease connection(*this);
+    SqliteQuery query(*connection,
+        "SELECT id, handle, email, password_hash, status, ip, mouth_top, mouth_left FROM users WHERE handle_key = ?1");
+    query.bind(1, keyOf(handle));
+    if (!query.next())
+        return std::nullopt;
+    UserRecord user;
+    user.id = int32_t(query.integer(0));
+    user.handle = query.text(1);
+    user.email = query.text(2);
+    user.passwordHash = query.blob(3);
+    user.status = int32_t(query.integer(4));
+    user.ip = query.text(5);
+    user.mouthTop = int16Of(query.integer(6));
+    user.mouthLeft = int16Of(query.integer(7));
+    return user;
+}
+
+std::optional<UserPresence> SqliteStorage::presence(int32_t userId)
+{
+    ReadLease connection(*this);
+    SqliteQuery query(*connection, "SELECT status, ip, mouth_top, mouth_left FROM users WHERE id = ?1");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3))};
+}
+
+std::optional<QByteArray> SqliteStorage::avatar(int32_t userId)
+{
+    ReadLease connection(*this);
+    SqliteQuery query(
+        *connection, "SELECT a.picture FROM users u LEFT JOIN avatars a ON a.user_id = u.id WHERE u.id = ?1");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    return query.blob(0);
+}
+
+namespace {
+
+bool userExists(SqliteConnection& connection, int32_t userId)
+{
+    SqliteQuery query(connection, "SELECT 1 FROM users WHERE id = ?1");
+    query.bind(1, userId);
+    return query.next();
+}
+
+} // namespace
+
+std::optional<std::vector<BuddyRecord>> SqliteStorage::buddies(int32_t userId)
+{
+    ReadLease connection(*this);
+    if (!userExists(*connection, userId))
+        return std::nullopt;
+    SqliteQuery query(*connection,
+        "SELECT b.id, u.id, u.handle, u.email FROM buddies b JOIN users u ON u.id = b.buddy_user_id "
+        "WHERE b.owner_id = ?1 ORDER BY b.id");
+    query.bind(1, userId);
+    std::vector<BuddyRecord> list;
+    while (query.next())
+        list.push_back({int32_t(query.integer(0)), int32_t(query.integer(1)), query.text(2), query.text(3)});
+    return list;
+}
+
+std::optional<std::vector<QString>> SqliteStorage::blockedHandles(int32_t userId)
+{
+    ReadLease connection(*this);
+    if (!userExists(*connection, userId))
+        return std::nullopt;
+    SqliteQuery query(*connection,
+        "SELECT u.handle FROM blocks b JOIN users u ON u.id = b.blocked_user_id WHERE b.owner_id = ?1 ORDER BY u.id");
+    query.bind(1, userId);
+    std::vector<QString> list;
+    while (query.next())
+        list.push_back(query.text(0));
+    return list;
+}
+
+std::optional<std::vector<UserSummary>> SqliteStorage::availableUsers(int32_t askingUserId, int limit)
+{
+    ReadLease connection(*this);
+    if (!userExists(*connection, askingUserId))
+        return std::nullopt;
+    SqliteQuery query(
+        *connection, "SELECT id, handle, email FROM users WHERE status = 1 AND id <> ?1 ORDER BY id LIMIT ?2");
+    query.bind(1, askingUserId).bind(2, limit);
+    std::vector<UserSummary> list;
+    while (query.next())
+        list.push_back({int32_t(query.integer(0)), query.text(1), query.text(2)});
+    return list;
+}
+
+std::optional<int32_t> SqliteStorage::insertUser(const NewUser& user)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    {
+        SqliteQuery query(*writer_,
+            "INSERT INTO users (handle, handle_key, password_hash, email, email_key, mouth_top, mouth_left, "
+            "bound_address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8) ON CONFLICT (handle_key) DO NOTHING");
+        query.bind(1, user.handle).bind(2, keyOf(user.handle)).bindBlob(3, user.passwordHash);
+        query.bind(4, user.email).bind(5, keyOf(user.email)).bind(6, user.mouthTop).bind(7, user.mouthLeft);
+        query.bind(8, user.address).run();
+    }
+    if (writer_->changes() == 0)
+        return std::nullopt;
+    const int64_t id = sqlite3_last_insert_rowid(writer_->handle());
+    if (id > std::numeric_limits<int32_t>::max())
+        throw StorageError("user ids are used up"); // the transaction rolls back
+    transaction.commit();
+    return int32_t(id);
+}
+
+std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, const QString& address)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery query(*writer_,
+        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, sign_ins = sign_ins + 1 WHERE id = ?1 "
+        "RETURNING sign_ins - 1");
+    query.bind(1, userId).bind(2, ip).bind(3, address);
+    if (!query.next())
+        return std::nullopt;
+    const int64_t earlier = query.integer(0);
+    query.run();
+    return earlier;
+}
+
+bool SqliteStorage::setStatus(const Caller& caller, int32_t status)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(*writer_, "UPDATE users SET status = ?2 WHERE id = ?1 AND bound_address = ?3 AND bound_address <> ''")
+        .bind(1, caller.userId)
+        .bind(2, status)
+        .bind(3, caller.address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::setPassword(const Caller& caller, const QByteArray& passwordHash)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(
+        *writer_, "UPDATE users SET password_hash = ?2 WHERE id = ?1 AND bound_address = ?3 AND bound_address <> ''")
+        .bind(1, caller.userId)
+        .bindBlob(2, passwordHash)
+        .bind(3, caller.address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::setEmail(const Caller& caller, const QString& email)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(*writer_,
+        "UPDATE users SET email = ?2, email_key = ?3 WHERE id = ?1 AND bound_address = ?4 AND bound_address <> ''")
+        .bind(1, caller.userId)
+        .bind(2, email)
+        .bind(3, keyOf(email))
+        .bind(4, caller.address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(*writer_,
+        "UPDATE users SET mouth_top = ?2, mouth_left = ?3 WHERE id = ?1 AND bound_address = ?4 "
+        "AND bound_address <> ''")
+        .bind(1, caller.userId)
+        .bind(2, mouthTop)
+        .bind(3, mouthLeft)
+        .bind(4, caller.address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::setAvatar(const Caller& caller, const QByteArray& picture)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(*writer_,
+        "INSERT INTO avatars (user_id, picture) SELECT id, ?2 FROM users WHERE id = ?1 AND bound_address = ?3 "
+        "AND bound_address <> '' ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture")
+        .bind(1, caller.userId)
+        .bindBlob(2, picture)
+        .bind(3, caller.address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::callerIsBound(const Caller& caller)
+{
+    SqliteQuery query(*writer_, "SELECT 1 FROM users WHERE id = ?1 AND bound_address = ?2 AND bound_address <> ''");
+    query.bind(1, caller.userId).bind(2, caller.address);
+    return query.next();
+}
+
+std::optional<int32_t> SqliteStorage::userIdByHandle(SqliteConnection& connection, const QString& handle)
+{
+    SqliteQuery query(connection, "SELECT id FROM users WHERE handle_key = ?1");
+    query.bind(1, keyOf(handle));
+    if (!query.next())
+        return std::nullopt;
+    return int32_t(query.integer(0));
+}
+
+BuddyAddition SqliteStorage::addBuddy(const Caller& caller, const QString& handleOrEmail)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(caller))
+        return {BuddyAddition::Refused, {}};
+
+    BuddyAddition addition;
+    const QString key = keyOf(handleOrEmail);
+    {
+        SqliteQuery query(*writer_, "SELECT id, handle, email FROM users WHERE handle_key = ?1");
+        query.bind(1, key);
+        if (query.next())
+            addition.buddy = {0, int32_t(query.integer(0)), query.text(1), query.text(2)};
+    }
+    if (addition.buddy.userId == 0 && !key.isEmpty()) {
+        SqliteQuery query(*writer_, "SELECT id, handle, email FROM users WHERE email_key = ?1 ORDER BY id LIMIT 1");
+        query.bind(1, key);
+        if (query.next())
+            addition.buddy = {0, int32_t(query.integer(0)), query.text(1), query.text(2)};
+    }
+    if (addition.buddy.userId == 0 || addition.buddy.userId == caller.userId)
+        return {BuddyAddition::NotFound, {}};
+
+    SqliteQuery(*writer_,
+        "INSERT INTO buddies (owner_id, buddy_user_id) VALUES (?1, ?2) ON CONFLICT (owner_id, buddy_user_id) "
+        "DO NOTHING")
+        .bind(1, caller.userId)
+        .bind(2, addition.buddy.userId)
+        .run();
+    if (writer_->changes() == 0) {
+        addition.result = BuddyAddition::Existing;
+    } else {
+        const int64_t id = sqlite3_last_insert_rowid(writer_->handle());
+        if (id > std::numeric_limits<int32_t>::max())
+            throw StorageError("buddy ids are used up");
+        addition.result = BuddyAddition::Created;
+        addition.buddy.buddyId = int32_t(id);
+    }
+    transaction.commit();
+    return addition;
+}
+
+bool SqliteStorage::removeBuddy(int32_t buddyId, const QString& address)
+{
+    std::lock_guard lock(writeMutex_);
+    SqliteQuery(*writer_,
+        "DELETE FROM buddies WHERE id = ?1 AND owner_id IN "
+        "(SELECT id FROM users WHERE bound_address = ?2 AND bound_address <> '')")
+        .bind(1, buddyId)
+        .bind(2, address)
+        .run();
+    return writer_->changes() == 1;
+}
+
+bool SqliteStorage::block(const Caller& caller, const QString& handle)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(caller))
+        return false;
+    const std::optional<int32_t> blocked = userIdByHandle(*writer_, handle);
+    if (!blocked || *blocked == caller.userId)
+        return false;
+    SqliteQuery(*writer_, "INSERT OR IGNORE INTO blocks (owner_id, blocked_user_id) VALUES (?1, ?2)")
+        .bind(1, caller.userId)
+        .bind(2, *blocked)
+        .run();
+    transaction.commit();
+    return true;
+}
+
+bool SqliteStorage::unblock(const Caller& caller, const QString& handle)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(caller))
+        return false;
+    if (const std::optional<int32_t> blocked = userIdByHandle(*writer_, handle)) {
+        SqliteQuery(*writer_, "DELETE FROM blocks WHERE owner_id = ?1 AND blocked_user_id = ?2")
+            .bind(1, caller.userId)
+            .bind(2, *blocked)
+            .run();
+    }
+    transaction.commit();
+    return true;
+}
+
+} // namespace cfb::service

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Storage.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace cfb::service {
+
+class SqliteConnection;
+
+// Storage in one SQLite file (WAL). Reads run on a pool of connections, one per thread that is
+// reading at the moment; every write goes through the one writer connection under a mutex, so
+// writers never meet SQLite's lock and its busy-wait sleeps. The schema is created or brought up
+// to date when the storage opens.
+class SqliteStorage final : public Storage {
+public:
+    explicit SqliteStorage(const std::string& path);
+    ~SqliteStorage() override;
+
+    static constexpr int SchemaVersion = 1;
+
+    std::optional<UserRecord> userByHandle(const QString& handle) override;
+    std::optional<UserPresence> presence(int32_t userId) override;
+    std::optional<QByteArray> avatar(int32_t userId) override;
+    std::optional<std::vector<BuddyRecord>> buddies(int32_t userId) override;
+    std::optional<std::vector<QString>> blockedHandles(int32_t userId) override;
+    std::optional<std::vector<UserSummary>> availableUsers(int32_t askingUserId, int limit) override;
+
+    std::optional<int32_t> insertUser(const NewUser& user) override;
+    std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) override;
+    bool setStatus(const Caller& caller, int32_t status) override;
+    bool setPassword(const Caller& caller, const QByteArray& passwordHash) override;
+    bool setEmail(const Caller& caller, const QString& email) override;
+    bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) override;
+    bool setAvatar(const Caller& caller, const QByteArray& picture) override;
+    BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
+    bool removeBuddy(int32_t buddyId, const QString& address) override;
+    bool block(const Caller& caller, const QString& handle) override;
+    bool unblock(const Caller& caller, const QString& handle) override;
+
+private:
+    class ReadLease;
+    class WriteTransaction;
+
+    void migrate();
+    bool callerIsBound(const Caller& caller);
+    std::optional<int32_t> userIdByHandle(SqliteConnection& connection, const QString& handle);
+
+    std::string path_;
+    std::mutex writeMutex_;
+    std::unique_ptr<SqliteConnection> writer_;
+    std::mutex readersMutex_;
+    std::vector<std::unique_ptr<SqliteConnection>> idleReaders_;
+};
+
+} // namespace cfb::service

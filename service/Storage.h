@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace cfb::service {
+
+// A storage failure (the database cannot be opened, a statement fails). The request that met it
+// gets an empty reply; the service keeps running.
+class StorageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct UserRecord {
+    int32_t id = 0;
+    QString handle;
+    QString email;
+    QByteArray passwordHash; // argon2id string as made by PasswordHasher
+    int32_t status = 0;
+    QString ip;
+    int16_t mouthTop = 0;
+    int16_t mouthLeft = 0;
+};
+
+struct NewUser {
+    QString handle;
+    QString email;
+    QByteArray passwordHash;
+    int16_t mouthTop = 0;
+    int16_t mouthLeft = 0;
+    QString address; // network address the registration came from
+};
+
+struct UserPresence {
+    int32_t status = 0;
+    QString ip;
+    int16_t mouthTop = 0;
+    int16_t mouthLeft = 0;
+};
+
+struct BuddyRecord {
+    int32_t buddyId = 0; // id of the relation
+    int32_t userId = 0; // the buddy's user id
+    QString handle;
+    QString email;
+};
+
+struct UserSummary {
+    int32_t userId = 0;
+    QString handle;
+    QString email;
+};
+
+// Who asks for a change: the account and the network address the request came from.
+struct Caller {
+    int32_t userId = 0;
+    QString address;
+};
+
+struct BuddyAddition {
+    enum Result { Created, Existing, NotFound, Refused };
+    Result result = NotFound;
+    BuddyRecord buddy;
+};
+
+// Everything the service keeps. Handles compare without regard to letter case. Every change made
+// on behalf of a Caller applies only when the caller's address is the one that last signed in as
+// that user (or registered it, before its first sign-in); otherwise nothing changes and the call
+// reports false or Refused. Implementations are safe to call from many threads at once.
+class Storage {
+public:
+    virtual ~Storage() = default;
+
+    virtual std::optional<UserRecord> userByHandle(const QString& handle) = 0;
+    virtual std::optional<UserPresence> presence(int32_t userId) = 0;
+    // The user's picture (empty when none); nullopt for an unknown user.
+    virtual std::optional<QByteArray> avatar(int32_t userId) = 0;
+    // The lists are nullopt for an unknown user.
+    virtual std::optional<std::vector<BuddyRecord>> buddies(int32_t userId) = 0;
+    virtual std::optional<std::vector<QString>> blockedHandles(int32_t userId) = 0;
+    // Users available now other than the asking one, at most `limit` of them.
+    virtual std::optional<std::vector<UserSummary>> availableUsers(int32_t askingUserId, int limit) = 0;
+
+    // The new user's id, or nullopt when the handle is taken.
+    virtual std::optional<int32_t> insertUser(const NewUser& user) = 0;
+    // Marks the user available at `ip`, bound to `address`; returns the number of earlier sign-ins,
+    // nullopt for an unknown user.
+    virtual std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) = 0;
+
+    virtual bool setStatus(const Caller& caller, int32_t status) = 0;
+    virtual bool setPassword(const Caller& caller, const QByteArray& passwordHash) = 0;
+    virtual bool setEmail(const Caller& caller, const QString& email) = 0;
+    virtual bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) = 0;
+    virtual bool setAvatar(const Caller& caller, const QByteArray& picture) = 0;
+    // Finds the buddy by handle, else by e-mail address (both ignoring letter case).
+    virtual BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) = 0;
+    // The relation is removed only when `address` is bound to the user who owns it.
+    virtual bool removeBuddy(int32_t buddyId, const QString& address) = 0;
+    // False also when the handle names nobody, or the caller themself.
+    virtual bool block(const Caller& caller, const QString& handle) = 0;
+    // True when the handle is not blocked afterwards (also when it never was).
+    virtual bool unblock(const Caller& caller, const QString& handle) = 0;
+};
+
+} // namespace cfb::service

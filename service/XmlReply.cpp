@@ -1,0 +1,83 @@
+#include "XmlReply.h"
+
+#include "WireText.h"
+
+namespace cfb::service {
+
+XmlReply::XmlReply()
+{
+    out_.reserve(256);
+    out_ += "<body>";
+}
+
+void XmlReply::appendEscaped(QStringView text)
+{
+    for (const char c : toWire(text)) {
+        switch (c) {
+        case '&':
+            out_ += "&amp;";
+            break;
+        case '<':
+            out_ += "&lt;";
+            break;
+        case '>':
+            out_ += "&gt;";
+            break;
+        default:
+            out_ += c;
+        }
+    }
+}
+
+XmlReply& XmlReply::element(const char* name, QStringView text)
+{
+    open(name);
+    appendEscaped(text);
+    return close(name);
+}
+
+XmlReply& XmlReply::element(const char* name, int64_t number)
+{
+    open(name);
+    out_ += QByteArray::number(qlonglong(number));
+    return close(name);
+}
+
+XmlReply& XmlReply::base64Element(const char* name, QByteArrayView bytes)
+{
+    out_ += '<';
+    out_ += name;
+    out_ += R"( xmlns:dt="urn:schemas-microsoft-com:datatypes" dt:dt="bin.base64">)";
+    out_ += QByteArray::fromRawData(bytes.data(), bytes.size()).toBase64();
+    return close(name);
+}
+
+XmlReply& XmlReply::open(const char* name)
+{
+    out_ += '<';
+    out_ += name;
+    out_ += '>';
+    return *this;
+}
+
+XmlReply& XmlReply::close(const char* name)
+{
+    out_ += "</";
+    out_ += name;
+    out_ += '>';
+    return *this;
+}
+
+XmlReply& XmlReply::rootText(QStringView text)
+{
+    appendEscaped(text);
+    return *this;
+}
+
+QByteArray XmlReply::finish()
+{
+    out_ += "</body>";
+    return std::move(out_);
+}
+
+} // namespace cfb::service

@@ -1,0 +1,71 @@
+// confabo-service: the HTTP endpoint that every account, presence and buddy operation of the
+// Confabo clients posts to.
+
+#include "HttpServer.h"
+#include "PasswordHasher.h"
+#include "ServiceOperations.h"
+#include "ServiceOptions.h"
+#include "SqliteStorage.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <pthread.h>
+
+using namespace cfb::service;
+
+int main(int argc, char** argv)
+{
+    std::string error;
+    const auto options = ServiceOptions::parse(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "confabo-service: %s\n%s", error.c_str(), ServiceOptions::usage());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(ServiceOptions::usage(), stdout);
+        return 0;
+    }
+
+    // SIGINT and SIGTERM are taken by sigwait below; every thread started from here on inherits
+    // the mask, so none of them is interrupted.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        const std::filesystem::path database(options->database);
+        if (database.has_parent_path())
+            std::filesystem::create_directories(database.parent_path());
+        SqliteStorage storage(options->database);
+        const PasswordHasher hasher;
+        ServiceOperations operations(storage, hasher, options->path, !options->quiet);
+
+        HttpServer::Config config;
+        config.host = options->host;
+        config.port = options->port;
+        config.threads = options->threads;
+        HttpServer server(config, [&](const HttpRequest& request) { return operations.handle(request); });
+        if (!server.start(error)) {
+            std::fprintf(stderr, "confabo-service: %s\n", error.c_str());
+            return 1;
+        }
+        const bool bracket = options->host.find(':') != std::string::npos;
+        std::printf("listening on %s%s%s:%u\n", bracket ? "[" : "", options->host.c_str(), bracket ? "]" : "",
+            unsigned(server.port()));
+        std::fflush(stdout);
+
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        if (!options->quiet)
+            std::fprintf(stderr, "confabo-service: stopping on signal %d\n", signal);
+        server.stop(); // finishes the requests in progress
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "confabo-service: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,214 @@
+// Accounts over real HTTP: registration, sign-in, presence, profile changes and avatars.
+
+#include "ServiceTest.h"
+
+using namespace Qt::StringLiterals;
+
+class ServiceAccounts : public ServiceTest { };
+
+TEST_F(ServiceAccounts, RegistrationGivesIdsAndRefusesTakenHandlesIgnoringCase)
+{
+    const int first = registerUser(u"MrsRobinson"_s);
+    const int second = registerUser(u"benjamin"_s);
+    EXPECT_GT(first, 0);
+    EXPECT_GT(second, 0);
+    EXPECT_NE(first, second);
+
+    EXPECT_EQ(registerUser(u"mrsrobinson"_s), 0);
+    EXPECT_EQ(registerUser(u"MRSROBINSON"_s, u"other"_s), 0);
+    // The refused attempt left the first account as it was.
+    EXPECT_FALSE(login(u"MrsRobinson"_s).empty());
+    EXPECT_TRUE(login(u"MrsRobinson"_s, u"other"_s).empty());
+}
+
+TEST_F(ServiceAccounts, HandleRulesAreEnforcedByTheService)
+{
+    for (const QString& bad : {u"with space"_s, u"at@sign"_s, u"grave`"_s, u"apo'strophe"_s, u"quote\"d"_s,
+             QString(31, u'x'), QString(), u"tab\there"_s}) {
+        const ServiceReply reply = post({{"mode", u"USER_INSERT"_s}, {"handle", bad}, {"password", u"PW"_s},
+            {"email", u""_s}, {"mouth_top", u"0"_s}, {"mouth_left", u"0"_s}});
+        EXPECT_TRUE(reply.empty()) << bad.toStdString();
+        EXPECT_EQ(reply.status, 200);
+    }
+    EXPECT_GT(registerUser(QString(30, u'y')), 0);
+    EXPECT_GT(registerUser(u"x"_s), 0);
+}
+
+TEST_F(ServiceAccounts, SignInAnswersEveryFieldTheClientReads)
+{
+    const ServiceReply inserted
+        = post({{"mode", u"USER_INSERT"_s}, {"handle", u"Jürgen_Ö"_s}, {"password", u"A1B2&C3=D4 E5"_s},
+            {"email", u"jü@example.org"_s}, {"mouth_top", u"-12"_s}, {"mouth_left", u"345"_s}});
+    const int id = inserted.text("/body").toInt();
+    ASSERT_GT(id, 0);
+
+    const ServiceReply reply = login(u"jürgen_ö"_s, u"A1B2&C3=D4 E5"_s, u"peer.example.org"_s);
+    ASSERT_TRUE(reply.parses()) << reply.body.toStdString();
+    EXPECT_EQ(reply.text("/body/user_id").toInt(), id);
+    EXPECT_EQ(reply.text("/body/handle"), u"Jürgen_Ö"_s); // as registered, not as typed
+    EXPECT_EQ(reply.text("/body/password"), u"A1B2&C3=D4 E5"_s);
+    EXPECT_EQ(reply.text("/body/email"), u"jü@example.org"_s);
+    EXPECT_EQ(reply.text("/body/mouth_top"), u"-12"_s);
+    EXPECT_EQ(reply.text("/body/mouth_left"), u"345"_s);
+    EXPECT_TRUE(reply.has("/body/avatar"));
+    EXPECT_TRUE(reply.base64("/body/avatar").isEmpty());
+    EXPECT_TRUE(reply.body.contains("\xFC")) << "text travels as Windows-1252";
+    EXPECT_TRUE(reply.body.contains("dt:dt=\"bin.base64\""));
+    EXPECT_TRUE(reply.headers.contains("Content-Type: text/xml; charset=windows-1252"));
+
+    const ServiceReply info = byId("USER_INFO", id);
+    EXPECT_EQ(info.text("/body/status"), u"1"_s);
+    EXPECT_EQ(info.text("/body/ip"), u"peer.example.org"_s);
+    EXPECT_EQ(info.text("/body/mouth_top"), u"-12"_s);
+    EXPECT_EQ(info.text("/body/mouth_left"), u"345"_s);
+}
+
+TEST_F(ServiceAccounts, WelcomeMessageOnlyOnTheFirstSignIn)
+{
+    registerUser(u"newcomer"_s);
+    const ServiceReply first = login(u"newcomer"_s);
+    EXPECT_FALSE(first.text("/body/message").isEmpty());
+    const ServiceReply second = login(u"newcomer"_s);
+    ASSERT_FALSE(second.empty());
+    EXPECT_FALSE(second.has("/body/message"));
+}
+
+TEST_F(ServiceAccounts, WrongPasswordsAndUnknownHandlesAreRefusedWithAnEmptyReply)
+{
+    const int id = registerUser(u"carefulUser"_s, u"SECRET"_s);
+    EXPECT_TRUE(login(u"carefulUser"_s, u"secret"_s).empty());
+    EXPECT_TRUE(login(u"carefulUser"_s, u""_s).empty());
+    EXPECT_TRUE(login(u"nobodyAtAll"_s, u"SECRET"_s).empty());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"0"_s) << "a refused sign-in changes nothing";
+}
+
+TEST_F(ServiceAccounts, AnEmptyIpStoresTheAddressTheRequestCameFrom)
+{
+    const int id = registerUser(u"roaming"_s);
+    ASSERT_FALSE(login(u"roaming"_s, u"0123456789ABCDEF"_s, u""_s, Foreign).empty());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), u"127.0.0.2"_s);
+}
+
+TEST_F(ServiceAccounts, PresenceFollowsStatusUpdatesAndLogout)
+{
+    const int id = signedInUser(u"presence"_s);
+    EXPECT_EQ(
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(id)}, {"status", u"2"_s}}).text("/body"), u"1"_s);
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"2"_s);
+
+    for (const QString& bad : {u"3"_s, u"-1"_s, u"busy"_s, u""_s})
+        EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(id)}, {"status", bad}}).empty());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"2"_s);
+
+    EXPECT_FALSE(byId("LOGOUT", id).empty());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"0"_s);
+}
+
+TEST_F(ServiceAccounts, PasswordEmailAndMouthChangesAnswerWithContentAndLast)
+{
+    const int id = signedInUser(u"changer"_s, u"old@example.org"_s);
+    const QString uid = QString::number(id);
+
+    EXPECT_EQ(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"password", u"NEWPASS"_s}}).text("/body"), u"1"_s);
+    EXPECT_TRUE(login(u"changer"_s).empty());
+    EXPECT_FALSE(login(u"changer"_s, u"NEWPASS"_s).empty());
+
+    EXPECT_EQ(
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"email", u"new@example.org"_s}}).text("/body"), u"1"_s);
+    EXPECT_EQ(post({{"mode", u"USER_FIND"_s}, {"handle", u"CHANGER"_s}}).text("/body/email"), u"new@example.org"_s);
+
+    EXPECT_EQ(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"mouth_top", u"40"_s}, {"mouth_left", u"-7"_s}})
+                  .text("/body"),
+        u"1"_s);
+    const ServiceReply signedIn = login(u"changer"_s, u"NEWPASS"_s);
+    EXPECT_EQ(signedIn.text("/body/mouth_top"), u"40"_s);
+    EXPECT_EQ(signedIn.text("/body/mouth_left"), u"-7"_s);
+
+    // One change per request; a mix, half a mouth, an empty password or a 16-bit overflow is refused.
+    EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"status", u"1"_s}, {"email", u"x@y"_s}}).empty());
+    EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"mouth_top", u"1"_s}}).empty());
+    EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"password", u""_s}}).empty());
+    EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", uid}, {"mouth_top", u"32768"_s}, {"mouth_left", u"0"_s}})
+                    .empty());
+    EXPECT_FALSE(login(u"changer"_s, u"NEWPASS"_s).empty());
+}
+
+TEST_F(ServiceAccounts, FindAndInfoOfUnknownUsersAreEmpty)
+{
+    const int id = registerUser(u"findme"_s, u"PW"_s, u"find@me.org"_s);
+    const ServiceReply found = post({{"mode", u"USER_FIND"_s}, {"handle", u"FindMe"_s}});
+    EXPECT_EQ(found.text("/body/user_id").toInt(), id);
+    EXPECT_EQ(found.text("/body/email"), u"find@me.org"_s);
+
+    EXPECT_TRUE(post({{"mode", u"USER_FIND"_s}, {"handle", u"findme2"_s}}).empty());
+    EXPECT_TRUE(byId("USER_INFO", id + 1000).empty());
+    EXPECT_TRUE(byId("USER_AVATAR", id + 1000).empty());
+}
+
+TEST_F(ServiceAccounts, AvatarUploadWithTheClientsDelimitersRoundTripsExactBytes)
+{
+    const int id = signedInUser(u"painter"_s);
+    const QByteArray picture = awkwardPicture(5000);
+    EXPECT_EQ(uploadAvatar(picture, id).text("/body"), u"1"_s);
+
+    const ServiceReply avatar = byId("USER_AVATAR", id);
+    EXPECT_TRUE(avatar.body.contains("xmlns:dt=\"urn:schemas-microsoft-com:datatypes\""));
+    EXPECT_EQ(avatar.base64("/body/avatar"), picture);
+    EXPECT_EQ(login(u"painter"_s).base64("/body/avatar"), picture);
+
+    // The standard two hyphens are read as well.
+    const QByteArray other = awkwardPicture(300);
+    ASSERT_EQ(
+        client().postWithType(avatarBody(other, id, 2), "multipart/form-data; boundary=\"7d1f5a80420\"").text("/body"),
+        u"1"_s);
+    EXPECT_EQ(byId("USER_AVATAR", id).base64("/body/avatar"), other);
+}
+
+TEST_F(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
+{
+    const int id = signedInUser(u"sizer"_s);
+    const QByteArray largest = awkwardPicture(120000);
+    ASSERT_EQ(uploadAvatar(largest, id).text("/body"), u"1"_s);
+
+    EXPECT_TRUE(uploadAvatar(awkwardPicture(120001), id).empty());
+    EXPECT_TRUE(uploadAvatar("not a picture at all", id).empty());
+    EXPECT_TRUE(uploadAvatar("", id).empty());
+    const QByteArray truncated = avatarBody(awkwardPicture(100), id, 29, false);
+    EXPECT_TRUE(client().postWithType(truncated, "multipart/form-data; boundary=7d1f5a80420").empty());
+    EXPECT_TRUE(client().postWithType(avatarBody(awkwardPicture(100), id), "multipart/form-data").empty());
+    EXPECT_EQ(byId("USER_AVATAR", id).base64("/body/avatar"), largest) << "refused uploads keep the old avatar";
+}
+
+TEST_F(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
+{
+    const int alice = signedInUser(u"alice"_s, u"alice@example.org"_s);
+    const int bob = signedInUser(u"bob"_s);
+    signedInUser(u"mallory"_s);
+    const QString aid = QString::number(alice);
+    const QString buddyId
+        = post({{"mode", u"BUDDY_ADD"_s}, {"handle", u"bob"_s}, {"user_id", aid}}).text("/body/buddy_id");
+    ASSERT_FALSE(buddyId.isEmpty());
+    ASSERT_FALSE(post({{"mode", u"USER_BLOCK"_s}, {"user_id", aid}, {"handle", u"mallory"_s}}).empty());
+    const QByteArray picture = awkwardPicture(2000);
+    ASSERT_FALSE(uploadAvatar(picture, alice).empty());
+    ASSERT_FALSE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", aid}, {"password", u"CHANGED"_s}}).empty());
+
+    ASSERT_TRUE(service().restart()) << service().errorText().toStdString();
+    client_ = std::make_unique<ServiceClient>(service().port());
+
+    const ServiceReply signedIn = login(u"alice"_s, u"CHANGED"_s);
+    ASSERT_FALSE(signedIn.empty());
+    EXPECT_EQ(signedIn.text("/body/user_id").toInt(), alice);
+    EXPECT_EQ(signedIn.text("/body/email"), u"alice@example.org"_s);
+    EXPECT_EQ(signedIn.base64("/body/avatar"), picture);
+    EXPECT_EQ(byId("BUDDY_LIST", alice).list("buddy", "buddy_id"), QStringList{buddyId});
+    EXPECT_EQ(byId("BUDDY_LIST", alice).list("buddy", "buddy_user_id"), QStringList{QString::number(bob)});
+    EXPECT_EQ(byId("BLOCK_LIST", alice).list("blocked_user", "handle"), QStringList{u"mallory"_s});
+    EXPECT_EQ(registerUser(u"BOB"_s), 0);
+}
+
+TEST_F(ServiceAccounts, StopsCleanlyOnSigterm)
+{
+    registerUser(u"someone"_s);
+    EXPECT_TRUE(service().stop());
+}

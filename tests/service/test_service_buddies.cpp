@@ -1,0 +1,165 @@
+// Buddies, blocking, the list of available users, and which address may change an account.
+
+#include "ServiceTest.h"
+
+using namespace Qt::StringLiterals;
+
+class ServiceBuddies : public ServiceTest {
+protected:
+    ServiceReply addBuddy(int owner, const QString& handleOrEmail, const char* from = Home)
+    {
+        return post({{"mode", u"BUDDY_ADD"_s}, {"handle", handleOrEmail}, {"user_id", QString::number(owner)}}, from);
+    }
+    ServiceReply withHandle(const char* mode, int owner, const QString& handle, const char* from = Home)
+    {
+        return post(
+            {{"mode", QString::fromLatin1(mode)}, {"user_id", QString::number(owner)}, {"handle", handle}}, from);
+    }
+};
+
+TEST_F(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
+{
+    const int owner = signedInUser(u"owner"_s);
+    const int carol = registerUser(u"Carol"_s, u"PW"_s, u"carol@example.org"_s);
+    const int dave = registerUser(u"dave"_s, u"PW"_s, u"Dave@Example.org"_s);
+
+    const ServiceReply added = addBuddy(owner, u"CAROL"_s);
+    EXPECT_GT(added.text("/body/buddy_id").toInt(), 0);
+    EXPECT_EQ(added.text("/body/buddy_user_id").toInt(), carol);
+    EXPECT_EQ(added.text("/body/handle"), u"Carol"_s);
+    EXPECT_EQ(added.text("/body/email"), u"carol@example.org"_s);
+
+    const ServiceReply byEmail = addBuddy(owner, u"dave@example.ORG"_s);
+    EXPECT_EQ(byEmail.text("/body/buddy_user_id").toInt(), dave);
+    EXPECT_EQ(byEmail.text("/body/handle"), u"dave"_s);
+
+    // Already a buddy: the handle, and no new relation.
+    const ServiceReply again = addBuddy(owner, u"carol@example.org"_s);
+    EXPECT_FALSE(again.has("/body/buddy_id"));
+    EXPECT_EQ(again.text("/body/handle"), u"Carol"_s);
+
+    // Nobody, or oneself: content with an empty handle.
+    for (const QString& nobody : {u"nobody"_s, u"owner"_s, u""_s}) {
+        const ServiceReply none = addBuddy(owner, nobody);
+        EXPECT_TRUE(none.has("/body/handle")) << nobody.toStdString();
+        EXPECT_TRUE(none.text("/body/handle").isEmpty());
+        EXPECT_FALSE(none.has("/body/buddy_id"));
+    }
+
+    const ServiceReply list = byId("BUDDY_LIST", owner);
+    EXPECT_EQ(list.list("buddy", "handle"), (QStringList{u"Carol"_s, u"dave"_s}));
+    EXPECT_EQ(list.list("buddy", "buddy_id").first(), added.text("/body/buddy_id"));
+    EXPECT_EQ(list.list("buddy", "email"), (QStringList{u"carol@example.org"_s, u"Dave@Example.org"_s}));
+    EXPECT_TRUE(byId("BUDDY_LIST", carol).list("buddy", "handle").isEmpty()) << "relations go one way";
+    EXPECT_TRUE(byId("BUDDY_LIST", carol).parses());
+}
+
+TEST_F(ServiceBuddies, RemovingARelationAnswersOneOnce)
+{
+    const int owner = signedInUser(u"owner"_s);
+    registerUser(u"friend"_s);
+    const QString buddyId = addBuddy(owner, u"friend"_s).text("/body/buddy_id");
+    const auto remove = [&](const QString& id, const char* from) {
+        return post({{"mode", u"BUDDY_REMOVE"_s}, {"buddy_id", id}}, from);
+    };
+
+    EXPECT_TRUE(remove(buddyId, Foreign).empty()) << "only the owner's address may remove it";
+    EXPECT_EQ(remove(buddyId, Home).text("/body"), u"1"_s);
+    EXPECT_TRUE(byId("BUDDY_LIST", owner).list("buddy", "handle").isEmpty());
+    EXPECT_TRUE(remove(buddyId, Home).empty());
+    EXPECT_TRUE(remove(u"0"_s, Home).empty());
+    EXPECT_TRUE(remove(u"x"_s, Home).empty());
+
+    // A new relation after removal gets a new id.
+    EXPECT_NE(addBuddy(owner, u"friend"_s).text("/body/buddy_id"), buddyId);
+}
+
+TEST_F(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
+{
+    const int owner = signedInUser(u"owner"_s);
+    registerUser(u"Spammer"_s);
+    registerUser(u"troll"_s);
+
+    EXPECT_EQ(withHandle("USER_BLOCK", owner, u"spammer"_s).text("/body"), u"1"_s);
+    EXPECT_FALSE(withHandle("USER_BLOCK", owner, u"SPAMMER"_s).empty());
+    EXPECT_FALSE(withHandle("USER_BLOCK", owner, u"troll"_s).empty());
+    EXPECT_TRUE(withHandle("USER_BLOCK", owner, u"ghost"_s).empty());
+    EXPECT_TRUE(withHandle("USER_BLOCK", owner, u"owner"_s).empty());
+    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), (QStringList{u"Spammer"_s, u"troll"_s}));
+
+    EXPECT_EQ(withHandle("USER_UNBLOCK", owner, u"Spammer"_s).text("/body"), u"1"_s);
+    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), QStringList{u"troll"_s});
+    // Unblocking what is not blocked succeeds, so a client's stale entry can go.
+    EXPECT_FALSE(withHandle("USER_UNBLOCK", owner, u"Spammer"_s).empty());
+    EXPECT_FALSE(withHandle("USER_UNBLOCK", owner, u"ghost"_s).empty());
+
+    EXPECT_TRUE(byId("BLOCK_LIST", owner + 1000).empty());
+}
+
+TEST_F(ServiceBuddies, UserListHoldsOtherAvailableUsersOnly)
+{
+    const int asker = signedInUser(u"asker"_s);
+    const int online = signedInUser(u"online"_s, u"on@line.org"_s);
+    const int busy = signedInUser(u"busybee"_s);
+    registerUser(u"neversignedin"_s);
+    const int gone = signedInUser(u"gone"_s);
+    ASSERT_FALSE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(busy)}, {"status", u"2"_s}}).empty());
+    ASSERT_FALSE(byId("LOGOUT", gone).empty());
+
+    const ServiceReply list = byId("USER_LIST", asker);
+    EXPECT_EQ(list.list("user", "handle"), QStringList{u"online"_s});
+    EXPECT_EQ(list.list("user", "user_id"), QStringList{QString::number(online)});
+    EXPECT_EQ(list.list("user", "email"), QStringList{u"on@line.org"_s});
+    EXPECT_TRUE(byId("USER_LIST", asker + 1000).empty());
+}
+
+// Every change to an account is accepted only from the address that last signed in as it.
+TEST_F(ServiceBuddies, ChangesFromAnotherAddressAreRefusedAndChangeNothing)
+{
+    const int victim = signedInUser(u"victim"_s, u"v@example.org"_s);
+    registerUser(u"someone"_s);
+    registerUser(u"blocked"_s);
+    const QString vid = QString::number(victim);
+    ASSERT_FALSE(withHandle("USER_BLOCK", victim, u"blocked"_s).empty());
+    const QString buddyId = addBuddy(victim, u"someone"_s).text("/body/buddy_id");
+    const QByteArray picture = awkwardPicture(400);
+    ASSERT_FALSE(uploadAvatar(picture, victim).empty());
+
+    const QList<ServiceReply> attempts = {
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"status", u"2"_s}}, Foreign),
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"password", u"HIJACK"_s}}, Foreign),
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"email", u"evil@example.org"_s}}, Foreign),
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"mouth_top", u"9"_s}, {"mouth_left", u"9"_s}}, Foreign),
+        byId("LOGOUT", victim, Foreign),
+        addBuddy(victim, u"blocked"_s, Foreign),
+        post({{"mode", u"BUDDY_REMOVE"_s}, {"buddy_id", buddyId}}, Foreign),
+        withHandle("USER_BLOCK", victim, u"someone"_s, Foreign),
+        withHandle("USER_UNBLOCK", victim, u"blocked"_s, Foreign),
+        uploadAvatar(awkwardPicture(50), victim, Foreign),
+    };
+    for (qsizetype i = 0; i < attempts.size(); ++i)
+        EXPECT_TRUE(attempts[i].empty()) << "attempt " << i << ": " << attempts[i].body.toStdString();
+
+    const ServiceReply state = login(u"victim"_s);
+    ASSERT_FALSE(state.empty()) << "password unchanged";
+    EXPECT_EQ(state.text("/body/email"), u"v@example.org"_s);
+    EXPECT_EQ(state.text("/body/mouth_top"), u"0"_s);
+    EXPECT_EQ(state.base64("/body/avatar"), picture);
+    EXPECT_EQ(byId("BUDDY_LIST", victim).list("buddy", "handle"), QStringList{u"someone"_s});
+    EXPECT_EQ(byId("BLOCK_LIST", victim).list("blocked_user", "handle"), QStringList{u"blocked"_s});
+
+    // Signing in from the other machine moves the binding there.
+    ASSERT_FALSE(login(u"victim"_s, u"0123456789ABCDEF"_s, {}, Foreign).empty());
+    EXPECT_FALSE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"status", u"2"_s}}, Foreign).empty());
+    EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", vid}, {"status", u"1"_s}}, Home).empty());
+    EXPECT_EQ(byId("USER_INFO", victim).text("/body/status"), u"2"_s);
+}
+
+TEST_F(ServiceBuddies, AvatarRightAfterRegistrationComesFromTheRegisteringAddress)
+{
+    const int fromHome = registerUser(u"homeuser"_s);
+    EXPECT_FALSE(uploadAvatar(awkwardPicture(100), fromHome, Home).empty());
+    const int fromElsewhere = registerUser(u"awayuser"_s, u"PW"_s, {}, Foreign);
+    EXPECT_TRUE(uploadAvatar(awkwardPicture(100), fromElsewhere, Home).empty());
+    EXPECT_FALSE(uploadAvatar(awkwardPicture(100), fromElsewhere, Foreign).empty());
+}

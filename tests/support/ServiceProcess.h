@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Runs the built confabo-service for a test: a temporary database, a free port on 127.0.0.1,
+// request logging off. The constructor waits (bounded) until the service accepts connections
+// and fails the test's expectations (isRunning() false, errorText() set) when it does not.
+// The service is stopped when the object goes.
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const QStringList& extraArguments = {});
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool isRunning() const;
+    QString errorText() const { return error_; }
+
+    QString host() const { return host_; }
+    quint16 port() const { return port_; }
+    QString serverSetting() const; // "127.0.0.1:PORT", for the CFBSERVER setting
+    QString databasePath() const;
+
+    // Stops the service and starts it again on the same database (on a new port); false when it
+    // does not come back.
+    bool restart();
+    // Stops it with SIGTERM; true when it ended by itself with exit code 0.
+    bool stop();
+
+    static QString binaryPath();
+
+private:
+    bool start();
+
+    QTemporaryDir dir_;
+    QStringList extraArguments_;
+    std::unique_ptr<QProcess> process_;
+    QString host_;
+    quint16 port_ = 0;
+    QString error_;
+};
