@@ -1,0 +1,631 @@
+#include "transport/ivUDP.h"
+
+#include "platform/Cp1252.h"
+#include "transport/ivBuffer.h"
+#include "transport/ivDNS.h"
+#include "transport/ivSocketUDPOptions.h"
+#include "transport/ivWinsockInfo.h"
+#include "transport/ivhWnd.h"
+#include "transport/vAPI.h"
+#include "transport/vSubclass.h"
+#include "transport/vWinsock.h"
+
+#include <QAbstractEventDispatcher>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace cfb {
+namespace {
+
+// Datagrams waiting for a look-up beyond this many push out the oldest.
+constexpr qsizetype MaxPending = 256;
+
+} // namespace
+
+ivUDP::ivUDP(QObject* parent)
+    : QObject(parent)
+{
+    OpenConection();
+}
+
+ivUDP::~ivUDP()
+{
+    m_destroying = true;
+    CloseConection();
+    // A close interrupted by this destruction (a handler deleting the object) leaves these.
+    m_dns.reset();
+    m_info.reset();
+    m_buffer.reset();
+    m_options.reset();
+    if (m_started) {
+        m_started = false;
+        vWinsock::Cleanup();
+    }
+}
+
+void ivUDP::OpenConection()
+{
+    if (m_open)
+        return;
+    if (!m_started)
+        m_started = vWinsock::Startup();
+    m_hwnd = vWinsock::HiddenWindow();
+    m_countBytes = false;
+    m_info = std::make_unique<ivWinsockInfo>();
+    m_options = std::make_unique<ivSocketUDPOptions>();
+    m_dns = std::make_unique<ivDNS>();
+    m_buffer = std::make_unique<ivBuffer>();
+    m_useBuffer = true;
+    m_socket = -1;
+    m_state = sckUDPClosed;
+    vSubclass::AttachMessage(this, m_hwnd, vWinsock::MSG_SOCKET);
+    m_open = true;
+}
+
+void ivUDP::CloseConection()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    QPointer<ivUDP> self(this);
+    vSubclass::DetachMessage(this, m_hwnd, vWinsock::MSG_SOCKET);
+    ReleaseSocket();
+    if (!self)
+        return;
+    m_info.reset();
+    m_dns.reset(); // cancels a running look-up
+    m_pending.clear();
+    m_lookupJob = -1;
+    if (m_buffer)
+        m_buffer->Flush();
+    m_buffer.reset();
+    if (m_options)
+        m_options->RegisterForUse(-1);
+    m_options.reset();
+    if (m_started) {
+        m_started = false;
+        vWinsock::Cleanup();
+    }
+}
+
+void ivUDP::setState(ivUDPState state)
+{
+    if (state == m_state)
+        return;
+    ivUDPState oldState = m_state;
+    m_state = state;
+    if (m_destroying)
+        return;
+    ivUDPState newState = state;
+    emit StateChange(newState, oldState);
+}
+
+int32_t ivUDP::reportError(int32_t code)
+{
+    if (code == 0 || code == vWinsock::WSAEWOULDBLOCK)
+        return 0;
+    m_lastErrorCode = code;
+    m_lastErrorString = vWinsock::ErrorText(code);
+    if (!m_destroying) {
+        int32_t number = code;
+        QString text = m_lastErrorString;
+        emit Error(number, text);
+    }
+    return code;
+}
+
+int32_t ivUDP::reportErrno(int err)
+{
+    return reportError(vWinsock::FromErrno(err));
+}
+
+int32_t ivUDP::LastErrorCode()
+{
+    const int32_t code = m_lastErrorCode;
+    m_lastErrorCode = 0;
+    return code;
+}
+
+QString ivUDP::LastErrorString()
+{
+    QString text;
+    text.swap(m_lastErrorString);
+    return text;
+}
+
+void ivUDP::ClearLastError()
+{
+    m_lastErrorCode = 0;
+    m_lastErrorString.clear();
+}
+
+bool ivUDP::newSocket()
+{
+    QPointer<ivUDP> self(this);
+    if (!m_started) {
+        reportError(vWinsock::WSANOTINITIALISED);
+        return false;
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+        reportErrno(errno);
+        return false;
+    }
+    if (m_socket != -1) {
+        int32_t oldHandle = m_socket;
+        int32_t newHandle = fd;
+        if (!m_destroying)
+            emit NewSocketHandle(oldHandle, newHandle);
+        if (self)
+            ReleaseSocket();
+        // A handler may have gone further and opened a socket of its own.
+        if (!self || m_socket != -1) {
+            ::close(fd);
+            return false;
+        }
+    }
+    m_lastErrorCode = 0;
+    m_lastErrorString.clear();
+    m_socket = fd;
+    if (m_options)
+        m_options->RegisterForUse(fd);
+    return true;
+}
+
+void ivUDP::ReleaseSocket()
+{
+    if (m_socket == -1)
+        return;
+    QPointer<ivUDP> self(this);
+    disarm();
+    ::shutdown(m_socket, SHUT_RDWR);
+    ::close(m_socket);
+    m_socket = -1;
+    m_bytesReceived = 0;
+    m_bytesSent = 0;
+    m_localPort = QStringLiteral("0");
+    if (m_options)
+        m_options->RegisterForUse(-1);
+    setState(sckUDPClosed);
+    if (!self || !m_buffer)
+        return;
+    if (m_buffer->StoredBytes() > 0) {
+        QByteArray bytes;
+        int32_t count = m_buffer->StoredBytes();
+        m_buffer->BufferReadOut(bytes, count);
+        if (!m_destroying)
+            emit DataUnRead(bytes, count);
+        if (!self || !m_buffer)
+            return;
+    }
+    m_buffer->Flush();
+}
+
+void ivUDP::setRemoteHost(const QString& host)
+{
+    if (host == m_remoteHost)
+        return;
+    m_remoteHost = host;
+    if (vWinsock::IsDottedIPv4(host)) {
+        m_remoteHostIP = host;
+        m_hostResolved = true;
+    } else {
+        m_remoteHostIP.clear();
+        m_hostResolved = false;
+    }
+    // Whatever waited for the old host's look-up was meant for the old host.
+    m_pending.clear();
+    m_lookupJob = -1;
+    ReleaseSocket();
+}
+
+void ivUDP::wsBind(const QString& lPort)
+{
+    if (!m_open)
+        return;
+    QPointer<ivUDP> self(this);
+    int32_t port = vWinsock::PortFromText(lPort.isEmpty() ? m_localPort : lPort);
+    if (port < 0)
+        port = 0;
+    if (!newSocket())
+        return;
+
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(uint16_t(port));
+    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int32_t code = reportErrno(errno);
+        if (self && code > 0)
+            ReleaseSocket();
+        return;
+    }
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
+        m_localPort = QString::number(ntohs(bound.sin_port));
+
+    if (!arm()) {
+        reportError(vWinsock::ASYNC_SELECT_FAILED);
+        if (!self)
+            return;
+        setState(sckUDPError);
+        if (self)
+            ReleaseSocket();
+        return;
+    }
+    setState(sckUDPListening);
+}
+
+bool ivUDP::arm()
+{
+    if (!m_started || !ivhWnd::FromHandle(m_hwnd) || !QAbstractEventDispatcher::instance())
+        return false;
+    const int flags = ::fcntl(m_socket, F_GETFL);
+    if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags | O_NONBLOCK) != 0)
+        return false;
+    m_readNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
+    m_writeNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Write, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, [this] { readiness(true); });
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] { readiness(false); });
+    return true;
+}
+
+void ivUDP::disarm()
+{
+    m_inRead = false;
+    m_rearmRead = false;
+    // Qt allows deleting a notifier from inside its own activated() signal.
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+}
+
+void ivUDP::readiness(bool readable)
+{
+    QSocketNotifier* notifier = readable ? m_readNotifier : m_writeNotifier;
+    if (!notifier)
+        return;
+    if (!readable) {
+        // Writable stays true on an idle socket: report it once, and again only after a send
+        // that would block re-enabled the notifier.
+        notifier->setEnabled(false);
+    } else if (m_inRead) {
+        // A handler of the previous datagram runs a nested event loop. The next datagram waits
+        // until that handler is done, instead of the notifier firing over and over meanwhile.
+        notifier->setEnabled(false);
+        m_rearmRead = true;
+        return;
+    }
+    // A read notifier is level-triggered, but each message takes one datagram from the queue, so
+    // it fires once per datagram waiting, the way the readiness messages are meant to come.
+    // The error word stays 0: Linux keeps no pending error (SO_ERROR) on an unconnected UDP
+    // socket, so a failure shows up as the recvfrom or sendto result and is reported there.
+    const int32_t fd = m_socket;
+    const int32_t lParam = vAPI::MakeLong(readable ? vWinsock::FD_READ : vWinsock::FD_WRITE, 0);
+
+    QPointer<ivUDP> self(this);
+    m_delivered = false;
+    m_inRead = readable;
+    ivhWnd::SendMessage(m_hwnd, vWinsock::MSG_SOCKET, fd, lParam);
+    if (!self)
+        return;
+    // Should the message not have reached this object (its dispatcher entry gone), handle the
+    // readiness anyway rather than leave a readable socket spinning the event loop.
+    if (!m_delivered && m_socket == fd) {
+        handleSocketMessage(lParam);
+        if (!self)
+            return;
+    }
+    if (readable) {
+        m_inRead = false;
+        if (m_rearmRead && m_socket == fd && m_readNotifier)
+            m_readNotifier->setEnabled(true);
+        m_rearmRead = false;
+    }
+}
+
+int32_t ivUDP::WindowProc(int32_t, int32_t iMsg, int32_t wParam, int32_t lParam)
+{
+    if (iMsg != vWinsock::MSG_SOCKET || m_socket == -1 || wParam != m_socket)
+        return 0;
+    m_delivered = true;
+    handleSocketMessage(lParam);
+    return 0;
+}
+
+void ivUDP::handleSocketMessage(int32_t lParam)
+{
+    QPointer<ivUDP> self(this);
+    const int32_t fd = m_socket;
+    const int32_t error = vAPI::HiWord(lParam);
+    if (error != 0) {
+        reportError(error);
+        if (!self)
+            return;
+        ReleaseSocket();
+        if (!self)
+            return;
+    }
+    if (fd == -1 || m_socket != fd)
+        return;
+    const int32_t event = vAPI::LoWord(lParam);
+    if (event == vWinsock::FD_READ)
+        onRead();
+    else if (event == vWinsock::FD_WRITE)
+        m_writable = true;
+}
+
+void ivUDP::onRead()
+{
+    const int32_t fd = m_socket;
+    m_readable = true;
+    int waiting = 0;
+    if (::ioctl(fd, FIONREAD, &waiting) != 0)
+        waiting = 0;
+    if (waiting < 1) {
+        // FIONREAD gives 0 both for an empty queue and for a zero-length datagram at its head.
+        // Such a datagram must still be taken, or the socket stays readable for ever.
+        char probe = 0;
+        const ssize_t next = ::recv(fd, &probe, 1, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+        if (next == 0) {
+            (void)::recv(fd, &probe, 1, MSG_DONTWAIT);
+            return;
+        }
+        if (next < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            m_readable = false;
+            return;
+        }
+        if (next < 0) {
+            receiveOne(0); // reports the error
+            return;
+        }
+        waiting = int(std::min<ssize_t>(next, vWinsock::MAX_UDP_DATA));
+    }
+    if (!m_useBuffer) {
+        receiveOne(waiting);
+        return;
+    }
+    if (!receiveOne(waiting))
+        return;
+    int32_t total = waiting;
+    if (!m_destroying)
+        emit DataArrival(total);
+}
+
+bool ivUDP::receiveOne(int32_t n)
+{
+    QPointer<ivUDP> self(this);
+    QByteArray data(qsizetype(n) + 1, Qt::Uninitialized);
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t got = ::recvfrom(
+        m_socket, data.data(), size_t(data.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    if (got < 0) {
+        const int32_t code = reportErrno(errno);
+        if (!self)
+            return false;
+        if (code > 0) {
+            ReleaseSocket();
+            return false;
+        }
+        m_readable = false;
+        return true;
+    }
+    data.truncate(got);
+    if (m_countBytes)
+        m_bytesReceived = vWinsock::AddByteCount(m_bytesReceived, got);
+    const QString sender = vWinsock::DottedAddress(from.sin_addr.s_addr);
+    m_remoteHost = sender;
+    m_remoteHostIP = sender;
+    if (m_useBuffer) {
+        if (m_buffer)
+            m_buffer->BufferReadIn(data, int32_t(got));
+        return true;
+    }
+    if (got == 0)
+        return true;
+    int32_t amount = n;
+    QString address = sender;
+    int32_t port = ntohs(from.sin_port);
+    if (!m_destroying)
+        emit RawDataStream(data, amount, address, port);
+    return !self.isNull();
+}
+
+void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
+{
+    if (!m_open)
+        return;
+    QByteArray bytes = Data.typeId() == QMetaType::QByteArray ? Data.toByteArray() : toCp1252(Data.toString());
+    if (m_pending.size() >= MaxPending)
+        m_pending.removeFirst();
+    m_pending.append({std::move(bytes), (sndFlags & Msg_UDP_DONTROUTE) ? MSG_DONTROUTE : 0});
+    if (m_hostResolved) {
+        sendPending();
+        return;
+    }
+    if (m_remoteHost.trimmed().isEmpty()) {
+        m_pending.clear();
+        reportError(vWinsock::WSAEDESTADDRREQ);
+        return;
+    }
+    QPointer<ivUDP> self(this);
+    const int32_t job = m_dns->DNS(m_remoteHost, this);
+    if (self && job != -1)
+        m_lookupJob = job;
+}
+
+bool ivUDP::sendPending()
+{
+    QPointer<ivUDP> self(this);
+    const int32_t port = vWinsock::PortFromText(m_remotePort);
+    m_remotePort = QString::number(port);
+    if (m_socket == -1 && !newSocket()) {
+        if (self)
+            m_pending.clear();
+        return false;
+    }
+    uint32_t address = 0;
+    if (!vWinsock::ParseIPv4(m_remoteHostIP, address)) {
+        m_pending.clear();
+        reportError(vWinsock::WSAEDESTADDRREQ);
+        return false;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = address;
+    to.sin_port = htons(uint16_t(port < 0 ? 0 : port)); // port 0 is refused by sendto itself
+
+    while (!m_pending.isEmpty() && m_socket != -1) {
+        const Pending datagram = m_pending.takeFirst();
+        if (datagram.bytes.isEmpty())
+            continue;
+        const ssize_t sent = ::sendto(m_socket, datagram.bytes.constData(), size_t(datagram.bytes.size()),
+            datagram.flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (sent < 0) {
+            const int32_t code = reportErrno(errno);
+            if (!self)
+                return false;
+            if (code > 0) {
+                m_pending.clear();
+                ReleaseSocket();
+                return false;
+            }
+            // A full send queue: this datagram is lost; the write notifier tells when there is
+            // room again.
+            m_writable = false;
+            if (m_writeNotifier)
+                m_writeNotifier->setEnabled(true);
+            continue;
+        }
+        if (m_countBytes)
+            m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+    }
+    return true;
+}
+
+void ivUDP::DNSSingleJobDone(int32_t& jhWnd, QString&, QString&, QString&, QString& hIP, bool& rCancelled, bool& rError,
+    int32_t& rErrorCode, QString&)
+{
+    // Only the look-up the waiting datagrams belong to counts (-1: one that could not start).
+    if (jhWnd != m_lookupJob && !(jhWnd == -1 && rError))
+        return;
+    m_lookupJob = -1;
+    QPointer<ivUDP> self(this);
+    if (rError) {
+        m_hostResolved = false;
+        m_remoteHostIP.clear();
+        m_pending.clear();
+        reportError(rErrorCode);
+        if (self)
+            setState(sckUDPResolveError);
+        return;
+    }
+    if (rCancelled) {
+        m_pending.clear();
+        return;
+    }
+    m_hostResolved = true;
+    m_remoteHostIP = hIP;
+    if (sendPending() && self)
+        setState(sckUDPResolvedHost);
+}
+
+ivUDP::Taken ivUDP::takeFromBuffer(QByteArray& out, int32_t& MaxLen)
+{
+    if (!m_buffer)
+        return Taken::Nothing;
+    const int32_t stored = m_buffer->StoredBytes();
+    if (stored == 0 || MaxLen == 0 || MaxLen < -1)
+        return Taken::Cleared;
+    if (MaxLen == -1 || MaxLen > stored)
+        MaxLen = stored;
+    int32_t count = MaxLen;
+    m_buffer->BufferReadOut(out, count);
+    return Taken::Bytes;
+}
+
+void ivUDP::wsGetData(QVariant& Data, int32_t& MaxLen)
+{
+    const bool text = Data.typeId() == QMetaType::QString;
+    const bool bytes = Data.typeId() == QMetaType::QByteArray;
+    if (!m_buffer)
+        return;
+    if (!text && !bytes) {
+        // Nothing is taken for any other kind of value; MaxLen still shows what could be.
+        const int32_t stored = m_buffer->StoredBytes();
+        if (stored > 0 && (MaxLen == -1 || MaxLen > stored))
+            MaxLen = stored;
+        return;
+    }
+    if (text) {
+        QString s;
+        wsGetData(s, MaxLen);
+        Data = s;
+    } else {
+        QByteArray b;
+        wsGetData(b, MaxLen);
+        Data = b;
+    }
+}
+
+void ivUDP::wsGetData(QVariant& Data)
+{
+    int32_t all = -1;
+    wsGetData(Data, all);
+}
+
+void ivUDP::wsGetData(QString& Data, int32_t& MaxLen)
+{
+    QByteArray out;
+    switch (takeFromBuffer(out, MaxLen)) {
+    case Taken::Nothing:
+        return;
+    case Taken::Cleared:
+        Data.clear();
+        return;
+    case Taken::Bytes:
+        Data = fromCp1252(out);
+        return;
+    }
+}
+
+void ivUDP::wsGetData(QString& Data)
+{
+    int32_t all = -1;
+    wsGetData(Data, all);
+}
+
+void ivUDP::wsGetData(QByteArray& Data, int32_t& MaxLen)
+{
+    QByteArray out;
+    switch (takeFromBuffer(out, MaxLen)) {
+    case Taken::Nothing:
+        return;
+    case Taken::Cleared:
+        Data.clear();
+        return;
+    case Taken::Bytes:
+        Data = std::move(out);
+        return;
+    }
+}
+
+void ivUDP::wsGetData(QByteArray& Data)
+{
+    int32_t all = -1;
+    wsGetData(Data, all);
+}
+
+} // namespace cfb

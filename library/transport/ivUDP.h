@@ -1,0 +1,210 @@
+#pragma once
+
+#include "transport/ivNotifyDNS.h"
+#include "transport/ivSubclass.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace cfb {
+
+class ivBuffer;
+class ivDNS;
+class ivSocketUDPOptions;
+class ivWinsockInfo;
+
+enum ivUDPState : int32_t {
+    sckUDPClosed = 1,
+    sckUDPListening = 2,
+    sckUDPResolvingHost = 3, // never entered
+    sckUDPResolvedHost = 4,
+    sckUDPError = 5,
+    sckUDPResolveError = 6,
+};
+
+enum ivUDPSendOptions : int32_t {
+    Msg_UDP_NORMAL = 0,
+    Msg_UDP_DONTROUTE = 4,
+};
+
+// An IPv4 datagram socket driven by the event loop of the thread that created it.
+//
+// No member fails its caller: every failure is an Error(code, text) event with the socket error
+// code and its fixed text, and stays readable once through LastErrorCode / LastErrorString.
+// Events are emitted synchronously on the owner's thread; a handler may close or delete the
+// object that raised the event (the object stops touching itself once that happened).
+//
+// Receiving (the messenger's data-port socket):
+//     auto* sock = new ivUDP(this);
+//     connect(sock, &ivUDP::DataArrival, this, [sock](int32_t&) {
+//         QString text;
+//         sock->wsGetData(text);  // the whole datagram, one character per byte (Windows-1252)
+//     });
+//     connect(sock, &ivUDP::Error, this, &Owner::onSocketError);
+//     sock->setLocalPort("5001");
+//     sock->wsBind();             // LocalPort now shows the bound port ("0" binds any free one)
+//
+// Sending one datagram:
+//     ivUDP out;
+//     out.setRemotePort("5001");
+//     out.setRemoteHost("192.0.2.7");  // a dotted address needs no look-up
+//     out.wsSendData(text);             // a QString goes out as Windows-1252, a QByteArray as is
+// A dotted RemoteHost sends at once, so the object may go right after wsSendData. A host name is
+// looked up first and the datagram leaves when the look-up ends: keep the object until the state
+// becomes sckUDPResolvedHost, or an Error event arrives (destroying it earlier drops the datagram).
+// A changed RemoteHost releases the socket: to send from a bound port, set RemoteHost first and
+// bind after; set after wsBind, the send goes from a fresh socket on a free port. Binding a port that another socket of
+// this machine holds (the receiving data port, for one) is Error 10048 "Address already in use".
+//
+// Recovering from an error: the Error handler may clear the error, delete this object and bind a
+// new one; a bind that fails inside that handler raises its Error on the new object at once, so
+// the handler must not start the same recovery again from there.
+//
+// Readiness reaches the object as message 13379 on the thread's hidden window, once per
+// readiness, error first, then readable, then writable; an idle socket costs no CPU.
+class ivUDP : public QObject, public ivSubclass, public ivNotifyDNS {
+    Q_OBJECT
+public:
+    explicit ivUDP(QObject* parent = nullptr);
+    // Closes the connection without raising events.
+    ~ivUDP() override;
+    ivUDP(const ivUDP&) = delete;
+    ivUDP& operator=(const ivUDP&) = delete;
+
+    int32_t BytesSent() const { return m_bytesSent; }
+    int32_t BytesReceived() const { return m_bytesReceived; }
+    int32_t SocketHandle() const { return m_socket; }
+    bool UseByteCounting() const { return m_countBytes; }
+    void setUseByteCounting(bool on) { m_countBytes = on; }
+    QString Tag() const { return m_tag; }
+    void setTag(const QString& tag) { m_tag = tag; }
+    // Null after CloseConection.
+    ivSocketUDPOptions* SocketOptions() const { return m_options.get(); }
+    bool HostResolved() const { return m_hostResolved; }
+    bool UseBuffer() const { return m_useBuffer; }
+    void setUseBuffer(bool on) { m_useBuffer = on; }
+    bool IsReadAble() const { return m_readable; }
+    bool IsWriteAble() const { return m_writable; }
+    QString RemoteHostIP() const { return m_remoteHostIP; }
+    // Also overwritten with each sender's address. Writing a different value releases the socket
+    // and drops datagrams still waiting for a look-up of the old host.
+    QString RemoteHost() const { return m_remoteHost; }
+    void setRemoteHost(const QString& host);
+    // Ports as text: a decimal number or a UDP service name.
+    QString RemotePort() const { return m_remotePort; }
+    void setRemotePort(const QString& port) { m_remotePort = port; }
+    QString LocalPort() const { return m_localPort; }
+    void setLocalPort(const QString& port) { m_localPort = port; }
+    // Reading gives the last error and clears it.
+    int32_t LastErrorCode();
+    QString LastErrorString();
+    // Null after CloseConection.
+    ivWinsockInfo* WinsockInfo() const { return m_info.get(); }
+    ivUDPState State() const { return m_state; }
+
+    // Releases everything the object holds; nothing happens on a closed object. While closed,
+    // wsBind, wsSendData and wsGetData do nothing.
+    void CloseConection();
+    // Sets the object up again after CloseConection; nothing happens on an open object.
+    void OpenConection();
+    // Closes the socket, if any: state closed, counters 0, LocalPort "0"; bytes still in the
+    // buffer come out through DataUnRead.
+    void ReleaseSocket();
+    // Binds a new socket to lPort, or to LocalPort when lPort is empty ("-1", empty and unknown
+    // names bind any free port), and arms readiness.
+    void wsBind(const QString& lPort = QString());
+    // Takes up to MaxLen bytes (-1: all) from the buffer into Data, which must hold a QString (one
+    // character per byte) or a QByteArray; MaxLen becomes the count taken. With nothing stored,
+    // or MaxLen 0 or below -1, Data becomes empty.
+    void wsGetData(QVariant& Data, int32_t& MaxLen);
+    void wsGetData(QVariant& Data);
+    void wsGetData(QString& Data, int32_t& MaxLen);
+    void wsGetData(QString& Data);
+    void wsGetData(QByteArray& Data, int32_t& MaxLen);
+    void wsGetData(QByteArray& Data);
+    // Sends Data as one datagram to RemoteHost:RemotePort: a QByteArray as it is, anything else
+    // as its text in Windows-1252. An empty datagram is not sent. Datagrams sent while a host
+    // name is being looked up wait, in order, and leave when it is found.
+    void wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags = Msg_UDP_NORMAL);
+    void ClearLastError();
+
+    // Message client of the hidden window (socket readiness).
+    EMsgResponse MsgResponse() const override { return emrConsume; }
+    void setMsgResponse(EMsgResponse) override { }
+    int32_t WindowProc(int32_t hwnd, int32_t iMsg, int32_t wParam, int32_t lParam) override;
+    // Notification target of the resolver.
+    void DNSSingleJobDone(int32_t& jhWnd, QString& phName, QString& hName, QString& hAlias, QString& hIP,
+        bool& rCancelled, bool& rError, int32_t& rErrorCode, QString& rErrorDescription) override;
+    void DNSJobDone(int32_t&, QString&, QString&, QString&, QString&, bool&, bool&, int32_t&, QString&) override { }
+
+signals:
+    void StateChange(cfb::ivUDPState& NewState, cfb::ivUDPState& OldState);
+    void NewSocketHandle(int32_t& OldHandle, int32_t& NewHandle);
+    void Error(int32_t& ErrNumber, QString& ErrStr);
+    void RawDataStream(QByteArray& bReadA, int32_t& bAmount, QString& hIP, int32_t& hPort);
+    void DataArrival(int32_t& BytesTotal);
+    void DataUnRead(QByteArray& bReadA, int32_t& bAmount);
+
+private:
+    struct Pending {
+        QByteArray bytes;
+        int flags;
+    };
+
+    void setState(ivUDPState state);
+    bool newSocket();
+    int32_t reportError(int32_t code);
+    int32_t reportErrno(int err);
+    bool arm();
+    void disarm();
+    bool sendPending();
+    void readiness(bool readable);
+    void handleSocketMessage(int32_t lParam);
+    void onRead();
+    bool receiveOne(int32_t n);
+    enum class Taken { Nothing, Cleared, Bytes };
+    Taken takeFromBuffer(QByteArray& out, int32_t& MaxLen);
+
+    bool m_open = false;
+    bool m_started = false;
+    bool m_destroying = false;
+    bool m_delivered = false;
+    bool m_inRead = false; // a read message is being handled
+    bool m_rearmRead = false; // the read notifier was paused during it
+    int32_t m_hwnd = 0;
+
+    std::unique_ptr<ivWinsockInfo> m_info;
+    std::unique_ptr<ivSocketUDPOptions> m_options;
+    std::unique_ptr<ivDNS> m_dns;
+    std::unique_ptr<ivBuffer> m_buffer;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+
+    ivUDPState m_state = sckUDPClosed;
+    int32_t m_socket = -1;
+    int32_t m_lookupJob = -1;
+    QList<Pending> m_pending;
+    QString m_lastErrorString;
+    int32_t m_lastErrorCode = 0;
+    QString m_localPort;
+    QString m_remotePort;
+    QString m_remoteHost;
+    QString m_remoteHostIP;
+    bool m_writable = false;
+    bool m_readable = false;
+    bool m_useBuffer = true;
+    bool m_hostResolved = false;
+    QString m_tag;
+    bool m_countBytes = false;
+    int32_t m_bytesReceived = 0;
+    int32_t m_bytesSent = 0;
+};
+
+} // namespace cfb
