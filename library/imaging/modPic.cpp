@@ -1,0 +1,57 @@
+#include "imaging/modPic.h"
+
+#include <QBuffer>
+#include <QImageReader>
+
+namespace cfb {
+namespace {
+
+// Pictures larger than this are refused before any pixel memory is allocated.
+constexpr int kMaxSide = 8192;
+constexpr qint64 kMaxPixels = qint64(32) << 20;
+
+// The picture kind from its leading bytes; only these four are pictures here.
+QByteArray formatOf(const QByteArray& b)
+{
+    if (b.startsWith("\xFF\xD8\xFF"))
+        return "jpeg";
+    if (b.startsWith("GIF87a") || b.startsWith("GIF89a"))
+        return "gif";
+    if (b.startsWith("\x89PNG\r\n\x1A\n"))
+        return "png";
+    if (b.startsWith("BM"))
+        return "bmp";
+    return {};
+}
+
+bool acceptable(const QSize& size)
+{
+    return size.isValid() && !size.isEmpty() && size.width() <= kMaxSide && size.height() <= kMaxSide
+        && qint64(size.width()) * size.height() <= kMaxPixels;
+}
+
+} // namespace
+
+QImage PictureFromBytes(const QByteArray& bytes)
+{
+    const QByteArray format = formatOf(bytes);
+    if (format.isEmpty())
+        return {};
+    QByteArray data = bytes; // shares, never copies: the buffer only reads
+    QBuffer buffer(&data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return {};
+    QImageReader reader(&buffer, format);
+    reader.setDecideFormatFromContent(false);
+    if (!reader.canRead())
+        return {};
+    if (!acceptable(reader.size()))
+        return {};
+    QImage picture;
+    // The header's size is not always the decoded one (a GIF's screen and frame differ).
+    if (!reader.read(&picture) || !acceptable(picture.size()))
+        return {};
+    return picture;
+}
+
+} // namespace cfb

@@ -1,0 +1,98 @@
+// Bytes from the network or an avatar store become a picture, or nothing; never a crash.
+#include "imaging/modPic.h"
+#include "DibTestSupport.h"
+
+#include <QBuffer>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// An 8x6 GIF (Qt writes no GIF): palette entry i is (16i, 255 - 16i, 48i mod 256), and pixel
+// (x, y) uses entry (3x + 5y) mod 16.
+const char gifBytes[]
+    = "\x47\x49\x46\x38\x39\x61\x08\x00\x06\x00\xF3\x00\x00\x00\xFF\x00\x10\xEF\x30\x20\xDF\x60\x30\xCF\x90"
+      "\x40\xBF\xC0\x50\xAF\xF0\x60\x9F\x20\x70\x8F\x50\x80\x7F\x80\x90\x6F\xB0\xA0\x5F\xE0\xB0\x4F\x10\xC0"
+      "\x3F\x40\xD0\x2F\x70\xE0\x1F\xA0\xF0\x0F\xD0\x2C\x00\x00\x00\x00\x08\x00\x06\x00\x00\x04\x19\x10\x0C"
+      "\x93\xD8\x13\xA5\xA0\xE5\x02\x39\x8A\xD2\x48\x94\x75\x69\x9C\xF7\x89\x64\x52\x9D\x9B\x13\x01\x00\x3B";
+const QByteArray gifPicture = QByteArray(gifBytes, sizeof gifBytes - 1);
+
+QByteArray encoded(const QImage& img, const char* format)
+{
+    if (qstrcmp(format, "GIF") == 0)
+        return gifPicture;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(img.save(&buffer, format)) << format;
+    return bytes;
+}
+
+TEST(PictureFromBytes, DecodesTheFourPictureKinds)
+{
+    const QImage picture = dibtest::patternPicture(23, 17);
+    for (const char* format : {"JPEG", "BMP", "PNG"}) {
+        const QImage back = cfb::PictureFromBytes(encoded(picture, format));
+        ASSERT_FALSE(back.isNull()) << format;
+        EXPECT_EQ(back.size(), picture.size()) << format;
+    }
+    const QImage gif = cfb::PictureFromBytes(gifPicture);
+    ASSERT_EQ(gif.size(), QSize(8, 6));
+    EXPECT_EQ(gif.pixel(2, 1), qRgb(176, 79, 16));
+    EXPECT_EQ(gif.pixel(7, 5), qRgb(224, 31, 160));
+    const QImage png = cfb::PictureFromBytes(encoded(picture, "PNG"));
+    EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32), picture);
+}
+
+TEST(PictureFromBytes, NonPicturesGiveNothing)
+{
+    EXPECT_TRUE(cfb::PictureFromBytes(QByteArray()).isNull());
+    EXPECT_TRUE(cfb::PictureFromBytes(QByteArray("hello, this is text")).isNull());
+    EXPECT_TRUE(cfb::PictureFromBytes(QByteArray("BM")).isNull());
+    EXPECT_TRUE(cfb::PictureFromBytes(QByteArray("\xFF\xD8\xFF", 3)).isNull());
+    EXPECT_TRUE(cfb::PictureFromBytes(QByteArray("GIF89a")).isNull());
+    // A format Qt reads but that is no picture kind here.
+    EXPECT_TRUE(cfb::PictureFromBytes(encoded(dibtest::patternPicture(4, 4), "PPM")).isNull());
+}
+
+// A header claiming an enormous picture is refused before any pixels are allocated.
+TEST(PictureFromBytes, OversizedPicturesAreRefused)
+{
+    QByteArray png = encoded(dibtest::patternPicture(4, 4), "PNG");
+    // IHDR width and height sit at bytes 16..23; the CRC no longer matches either.
+    png.replace(16, 8, QByteArray("\x00\x01\x00\x00\x00\x01\x00\x00", 8));
+    EXPECT_TRUE(cfb::PictureFromBytes(png).isNull());
+
+    // A GIF whose logical screen is taller than any picture accepted here.
+    QByteArray gif = gifPicture;
+    gif.replace(8, 2, QByteArray("\x06\x2A", 2));
+    EXPECT_TRUE(cfb::PictureFromBytes(gif).isNull());
+
+    QByteArray bmp = encoded(dibtest::patternPicture(4, 4), "BMP");
+    bmp.replace(18, 8, QByteArray("\xFF\xFF\x00\x00\xFF\xFF\x00\x00", 8));
+    EXPECT_TRUE(cfb::PictureFromBytes(bmp).isNull());
+}
+
+// Damaged pictures of every kind: truncated and bit-flipped copies must decode or give nothing.
+TEST(PictureFromBytes, DamagedPicturesDoNotCrash)
+{
+    std::mt19937 rng(77);
+    for (const char* format : {"JPEG", "GIF", "BMP", "PNG"}) {
+        const QByteArray good = encoded(dibtest::patternPicture(16, 12), format);
+        for (int len = 0; len < good.size(); len += 1 + good.size() / 40)
+            (void)cfb::PictureFromBytes(good.left(len));
+        for (int round = 0; round < 60; ++round) {
+            QByteArray bad = good;
+            for (int flips = 0; flips < 4; ++flips)
+                bad[2 + rng() % (bad.size() - 2)] = static_cast<char>(rng());
+            const QImage img = cfb::PictureFromBytes(bad);
+            if (!img.isNull()) {
+                EXPECT_LE(qint64(img.width()) * img.height(), qint64(32) << 20);
+            }
+        }
+    }
+}
+
+} // namespace
