@@ -1,8 +1,8 @@
 #include "messaging/Buddy.h"
 
+#include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
-#include "messaging/PictureLoader.h"
 #include "messaging/TextNumbers.h"
 #include "platform/SettingsStore.h"
 
