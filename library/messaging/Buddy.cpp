@@ -3,8 +3,13 @@
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
+#include "messaging/PeerDatagram.h"
 #include "messaging/TextNumbers.h"
 #include "platform/SettingsStore.h"
+#include "transport/ivUDP.h"
+
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <QFile>
 
@@ -39,6 +44,31 @@ Buddy::Buddy()
     for (int64_t& t : nextRefresh_)
         t = never;
 }
+
+Buddy::~Buddy() = default;
+
+namespace {
+
+// A send socket may go once its datagrams have left. Sending to a dotted address happens at
+// once; a host name is looked up first, so the socket then lives until the look-up ended (or
+// an error, or a minute at most) instead of taking the waiting datagram with it.
+void releaseSendSocket(std::unique_ptr<ivUDP> socket)
+{
+    if (socket->HostResolved() || !QCoreApplication::instance()) {
+        socket.reset();
+        return;
+    }
+    ivUDP* s = socket.release();
+    s->setParent(QCoreApplication::instance());
+    QObject::connect(s, &ivUDP::StateChange, s, [s](ivUDPState& now, ivUDPState&) {
+        if (now == sckUDPResolvedHost || now == sckUDPResolveError || now == sckUDPError)
+            s->deleteLater();
+    });
+    QObject::connect(s, &ivUDP::Error, s, [s](int32_t&, QString&) { s->deleteLater(); });
+    QTimer::singleShot(60000, s, [s] { s->deleteLater(); });
+}
+
+} // namespace
 
 void Buddy::init(int32_t buddyID, int32_t buddyUserID, const QString& handle, const QString& email)
 {
@@ -145,6 +175,59 @@ const QImage& Buddy::DefaultAvatar()
         return PictureFromBytes(file.readAll());
     }();
     return picture;
+}
+
+bool Buddy::SendMessage(
+    const QString& FromHandle, const QString& FromEmail, const QString& Message, int16_t VideoPort, int16_t DataPort)
+{
+    if (Status() != CFB_AVAILABLE)
+        return false;
+    auto socket = std::make_unique<ivUDP>();
+    const QByteArray datagram = PeerDatagram::message(FromHandle, FromEmail, VideoPort, Message);
+    const QString port = QString::number(DataPort);
+    socket->setRemotePort(port);
+    // Leave from the data port where it is free; on the machine that receives on that port the
+    // bind fails (an error the socket reports) and the datagram leaves from any port.
+    socket->wsBind(port);
+    socket->setRemoteHost(IPAddress());
+    socket->wsSendData(datagram);
+    socket->wsBind(QStringLiteral("-1"));
+    releaseSendSocket(std::move(socket));
+    return true;
+}
+
+bool Buddy::SendFrame(const QByteArray& buf, const QString& FromHandle, int16_t VideoPort)
+{
+    using PeerDatagram::FrameChunkSize;
+    if (buf.isEmpty())
+        return false;
+    if (Status() != CFB_AVAILABLE)
+        return false;
+    if (FromHandle != frameFrom_) {
+        frameFrom_ = FromHandle;
+        frameFromEscaped_ = PeerDatagram::escapedText(FromHandle);
+    }
+    // Only the first chunk can be the largest; if it does not fit, none of the frame arrives
+    // whole, so nothing is sent.
+    if (PeerDatagram::frameChunkSize(frameFromEscaped_, qMin(buf.size(), FrameChunkSize))
+        > PeerDatagram::MaxDatagramSize)
+        return false;
+
+    const QString host = IPAddress();
+    const QString port = QString::number(VideoPort);
+    if (!frameSocket_)
+        frameSocket_ = std::make_unique<ivUDP>();
+    if (frameSocket_->RemoteHost() != host)
+        frameSocket_->setRemoteHost(host);
+    frameSocket_->setRemotePort(port);
+    for (qsizetype offset = 0; offset < buf.size(); offset += FrameChunkSize) {
+        const QByteArrayView chunk = QByteArrayView(buf).sliced(offset, qMin(FrameChunkSize, buf.size() - offset));
+        PeerDatagram::frameChunk(frameFromEscaped_, chunk, frameDatagram_);
+        frameSocket_->wsSendData(frameDatagram_);
+    }
+    if (!frameSocket_->HostResolved())
+        releaseSendSocket(std::move(frameSocket_)); // a look-up is under way: let it finish
+    return true;
 }
 
 bool Buddy::Remove()

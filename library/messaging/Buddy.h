@@ -2,14 +2,17 @@
 
 #include "messaging/Stati.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace cfb {
 
 class Buddies;
+class ivUDP;
 
 // Another user the signed-in user follows. Ids, handle and e-mail come from the buddy list;
 // presence, address, avatar and mouth position are looked up from the service on read and reused
@@ -18,6 +21,9 @@ class Buddy {
 public:
     // Reads the polling interval; raises ConfaboError when the setting is not a number.
     Buddy();
+    ~Buddy();
+    Buddy(const Buddy&) = delete;
+    Buddy& operator=(const Buddy&) = delete;
 
     // Looks a user up by handle (USER_FIND). False, changing nothing, when the service does not
     // know the handle or cannot be reached.
@@ -44,6 +50,17 @@ public:
     // Ends the buddy relation at the service (BUDDY_REMOVE). The buddy stays in its collection.
     bool Remove();
 
+    // Sends a message datagram to the buddy's address and data port. False, sending nothing,
+    // unless the buddy is available; true once the datagram was handed to a socket (a send
+    // error is that socket's to report).
+    bool SendMessage(const QString& FromHandle, const QString& FromEmail, const QString& Message,
+        int16_t VideoPort = 80, int16_t DataPort = 80);
+    // Sends a frame (picture bytes) to the buddy's address and video port, in chunks of 64535
+    // bytes. False, sending nothing, for an empty frame, a buddy that is not available, or a
+    // frame whose chunks would not fit in a UDP datagram (frames up to about 48,000 bytes travel
+    // as one datagram). A steady stream of frames reuses one socket and one datagram buffer.
+    bool SendFrame(const QByteArray& buf, const QString& FromHandle, int16_t VideoPort = 80);
+
     // The picture used when a buddy has no avatar of its own.
     static const QImage& DefaultAvatar();
 
@@ -68,6 +85,12 @@ private:
     int16_t pollingInterval_ = 30;
     int64_t nextRefresh_[LookedCount] = {};
     bool defaultAvatarInUse_ = false;
+
+    // The frame path's socket and buffers, kept between frames.
+    std::unique_ptr<ivUDP> frameSocket_;
+    QString frameFrom_;
+    QByteArray frameFromEscaped_;
+    QByteArray frameDatagram_;
 };
 
 } // namespace cfb

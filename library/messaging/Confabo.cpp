@@ -3,10 +3,14 @@
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
+#include "messaging/PeerDatagram.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
+#include "transport/ivUDP.h"
+
+#include <QPointer>
 
 #include <QFile>
 
@@ -46,10 +50,110 @@ QByteArray readAvatarFile(const QString& path)
 
 Confabo::Confabo(QObject* parent)
     : QObject(parent)
+    , frames_(PeerDatagram::FrameChunkSize)
 {
+    attachReceiver(new ivUDP(this));
     loadChannelSettings();
     blockAllData_ = toBoolean(
         SettingsStore::get(QStringLiteral("Debug"), QStringLiteral("Block All Data"), QStringLiteral("False")));
+    if (!blockAllData_)
+        bindReceiver();
+}
+
+void Confabo::attachReceiver(ivUDP* socket)
+{
+    wsReceive_ = socket;
+    socket->setParent(this);
+    connect(socket, &ivUDP::DataArrival, this, [this](int32_t&) { onDataArrival(); });
+    connect(socket, &ivUDP::Error, this, [this](int32_t&, QString&) { onReceiveError(); });
+}
+
+void Confabo::bindReceiver()
+{
+    wsReceive_->setLocalPort(SettingsStore::get(Data, QStringLiteral("DataPort"), QStringLiteral("80")));
+    wsReceive_->wsBind(QString());
+}
+
+void Confabo::setWsReceive(ivUDP* socket)
+{
+    if (socket == wsReceive_)
+        return;
+    if (wsReceive_) {
+        wsReceive_->disconnect(this);
+        wsReceive_->CloseConection();
+        wsReceive_->deleteLater();
+        wsReceive_ = nullptr;
+    }
+    if (socket)
+        attachReceiver(socket);
+}
+
+// Any error of the receiving socket replaces it by a new one bound to the data port as the store
+// names it now. When that bind fails too, the new socket is left unbound (nothing arrives) rather
+// than starting the recovery over from inside itself.
+void Confabo::onReceiveError()
+{
+    if (recovering_ || !wsReceive_)
+        return;
+    recovering_ = true;
+    QPointer<Confabo> self(this);
+    wsReceive_->ClearLastError();
+    setWsReceive(new ivUDP(this));
+    wsReceive_->OpenConection();
+    bindReceiver();
+    if (self)
+        recovering_ = false;
+}
+
+void Confabo::onDataArrival()
+{
+    if (!wsReceive_)
+        return;
+    wsReceive_->wsGetData(arrival_);
+    ReceiveDatagram(arrival_);
+}
+
+void Confabo::ReceiveDatagram(QByteArrayView datagram)
+{
+    if (!datagramDocument_)
+        datagramDocument_ = std::make_unique<XmlDocument>();
+    auto arrival = PeerDatagram::parse(*datagramDocument_, datagram);
+    if (!arrival)
+        return;
+    QPointer<Confabo> self(this);
+    if (arrival->videoData) {
+        if (auto frame = frames_.add(*arrival->videoData); frame && !IsBlocked(arrival->fromHandle)) {
+            QImage picture = PictureFromBytes(*frame);
+            emit VideoFrameBytes(arrival->fromHandle, *frame);
+            if (!self)
+                return;
+            emit VideoFrame(arrival->fromHandle, picture);
+            if (!self)
+                return;
+        }
+    }
+    if (!arrival->message.isEmpty() && !IsBlocked(arrival->fromHandle))
+        emit NewMessage(arrival->fromHandle, arrival->fromEmail, arrival->videoPort, arrival->message);
+}
+
+bool Confabo::SendMessage(const QString& ToHandle, const QString& Message, int16_t VideoPort, int16_t DataPort)
+{
+    std::shared_ptr<Buddy> buddy = Buddies()->Item(ToHandle);
+    if (!buddy) {
+        buddy = std::make_shared<Buddy>();
+        buddy->LoadByHandle(ToHandle);
+    }
+    return buddy->SendMessage(handle_, email_, Message, VideoPort, DataPort);
+}
+
+bool Confabo::SendMessage(int ToIndex, const QString& Message, int16_t VideoPort, int16_t DataPort)
+{
+    std::shared_ptr<Buddy> buddy = Buddies()->Item(ToIndex);
+    if (!buddy) {
+        buddy = std::make_shared<Buddy>();
+        buddy->LoadByHandle(QString::number(ToIndex));
+    }
+    return buddy->SendMessage(handle_, email_, Message, VideoPort, DataPort);
 }
 
 Confabo::~Confabo()
@@ -155,7 +259,10 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    setWsReceive(nullptr);
     buddies_.reset();
+    datagramDocument_.reset();
+    frames_ = FrameAssembler(PeerDatagram::FrameChunkSize);
 }
 
 bool Confabo::Register(const QString& handle, const QString& Password, const QString& Email, const QString& AvatarPath,

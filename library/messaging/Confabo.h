@@ -1,7 +1,9 @@
 #pragma once
 
 #include "messaging/Buddies.h"
+#include "messaging/FrameAssembler.h"
 #include "messaging/Stati.h"
+#include "messaging/XmlDocument.h"
 
 #include <QImage>
 #include <QObject>
@@ -14,7 +16,7 @@
 
 namespace cfb {
 
-class XmlDocument;
+class ivUDP;
 
 // The messaging library's main object: the signed-in user's identity and presence, and the
 // account operations. Create one per process on the thread that will use it; service calls block
@@ -24,8 +26,9 @@ class Confabo : public QObject {
 
 public:
     // Loads the service channel settings from the store and writes them back, so the store holds
-    // them from the first run on. Raises ConfaboError (TypeMismatch) for a timeout or
-    // "Block All Data" setting that is not a number or Boolean.
+    // them from the first run on, and binds the receiving socket to "Data"/"DataPort" (default
+    // 80) unless "Debug"/"Block All Data" is set. Raises ConfaboError (TypeMismatch) for a
+    // timeout or "Block All Data" setting that is not a number or Boolean.
     explicit Confabo(QObject* parent = nullptr);
     ~Confabo() override;
 
@@ -38,8 +41,24 @@ public:
     bool Logout();
     // Asks the service to change the user's presence; Status changes only when it answered.
     bool SetStatus(Stati Status);
-    // Drops what the object holds for receiving and the buddies; user fields stay.
+    // Closes and drops the receiving socket, the buddies and the receiving state; user fields
+    // stay. Runs on destruction too.
     void CleanUp();
+
+    // The socket that receives messages and frames on the data port; nullptr after CleanUp.
+    // Setting another one takes it over (and drops the current one).
+    ivUDP* wsReceive() const { return wsReceive_; }
+    void setWsReceive(ivUDP* socket);
+
+    // Sends a message to a buddy (by handle or position); a handle that is not a buddy is looked
+    // up at the service first. False, sending nothing, unless the user is available.
+    bool SendMessage(const QString& ToHandle, const QString& Message, int16_t VideoPort = 0, int16_t DataPort = 80);
+    bool SendMessage(int ToIndex, const QString& Message, int16_t VideoPort = 0, int16_t DataPort = 80);
+
+    // The handling of one arriving datagram, as when it comes in on the data port: well-formed
+    // datagrams from senders that are not blocked raise VideoFrame (when a frame completes) and
+    // then NewMessage (when the message is not empty); anything else is dropped without a trace.
+    void ReceiveDatagram(QByteArrayView datagram);
 
     // The largest avatar file, in bytes, that the client accepts.
     static constexpr int32_t MaxAvatarSize = 120000;
@@ -108,10 +127,17 @@ public:
 
 signals:
     void NewMessage(QString& FromHandle, QString& FromEmail, int16_t& VideoPort, QString& Message);
+    // VideoFrame is a null image when the frame's bytes are no picture.
     void VideoFrame(QString& FromHandle, QImage& VideoFrame);
+    // The bytes of a completed frame, raised just before VideoFrame.
+    void VideoFrameBytes(QString& FromHandle, QByteArray& Frame);
 
 private:
     void loadChannelSettings();
+    void attachReceiver(ivUDP* socket);
+    void bindReceiver();
+    void onReceiveError();
+    void onDataArrival();
     void loadBuddyList();
     void loadBlockedUsers();
 
@@ -127,6 +153,12 @@ private:
     bool blockAllData_ = false;
     std::shared_ptr<cfb::Buddies> buddies_;
     QSet<QString> blocked_;
+
+    ivUDP* wsReceive_ = nullptr; // owned
+    bool recovering_ = false;
+    std::unique_ptr<XmlDocument> datagramDocument_;
+    FrameAssembler frames_;
+    QByteArray arrival_;
 };
 
 } // namespace cfb

@@ -14,7 +14,10 @@ class FrameAssembler {
 public:
     static constexpr qsizetype MaxFrameBytes = 4 * 1024 * 1024;
 
-    explicit FrameAssembler(qsizetype chunkSize) : chunkSize_(chunkSize) { }
+    explicit FrameAssembler(qsizetype chunkSize)
+        : chunkSize_(chunkSize)
+    {
+    }
 
     // Adds a chunk; returns the whole frame when this chunk completed one.
     std::optional<QByteArray> add(QByteArrayView chunk);

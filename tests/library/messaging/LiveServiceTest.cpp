@@ -36,8 +36,10 @@ protected:
     std::unique_ptr<Confabo> signedIn(const QString& handle, const QString& email, const QString& avatarPath = {})
     {
         auto confabo = std::make_unique<Confabo>();
-        EXPECT_TRUE(confabo->Register(handle, "C0FFEE" + handle.toUpper().toUtf8().toHex().toUpper(), email, avatarPath));
-        EXPECT_TRUE(confabo->Login(handle, "C0FFEE" + handle.toUpper().toUtf8().toHex().toUpper(), "host-of-" + handle));
+        EXPECT_TRUE(
+            confabo->Register(handle, "C0FFEE" + handle.toUpper().toUtf8().toHex().toUpper(), email, avatarPath));
+        EXPECT_TRUE(
+            confabo->Login(handle, "C0FFEE" + handle.toUpper().toUtf8().toHex().toUpper(), "host-of-" + handle));
         return confabo;
     }
 

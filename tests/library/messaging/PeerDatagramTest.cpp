@@ -1,6 +1,6 @@
 // The peer datagram format both ways, and frame reassembly.
-#include "messaging/FrameAssembler.h"
 #include "messaging/PeerDatagram.h"
+#include "messaging/FrameAssembler.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@ using namespace cfb;
 TEST(PeerDatagram, MessageHasTheFourElementsInOrderAndEscapesMarkup)
 {
     EXPECT_EQ(PeerDatagram::message(QString::fromUtf8("Zoë"), "z@x", 5150, "a<b & c>d"),
-              "<body><from_handle>Zo\xeb</from_handle><email>z@x</email><video_port>5150</video_port>"
-              "<message>a&lt;b &amp; c&gt;d</message></body>");
+        "<body><from_handle>Zo\xeb</from_handle><email>z@x</email><video_port>5150</video_port>"
+        "<message>a&lt;b &amp; c&gt;d</message></body>");
 }
 
 TEST(PeerDatagram, MessageRoundTripsThroughTheParser)
@@ -50,10 +50,9 @@ TEST(PeerDatagram, DatagramsThatCannotBeReadAreDroppedWhole)
 {
     XmlDocument doc;
     const char* bad[] = {
-        "",
-        "not xml",
-        "<body><from_handle>a</from_handle>",                                          // truncated
-        "<body><email>x</email><message>no sender</message></body>",                   // no from_handle
+        "", "not xml",
+        "<body><from_handle>a</from_handle>", // truncated
+        "<body><email>x</email><message>no sender</message></body>", // no from_handle
         "<body><from_handle>a</from_handle><video_port>99999</video_port><message>m</message></body>",
         "<body><from_handle>a</from_handle><video_port>eighty</video_port><message>m</message></body>",
         "<body><from_handle>a</from_handle><video_data xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" "
@@ -77,9 +76,10 @@ TEST(PeerDatagram, OptionalElementsMayBeMissingAndWhiteSpaceInBase64IsIgnored)
     EXPECT_EQ(arrival->videoPort, 0);
     EXPECT_EQ(arrival->message, "yo");
 
-    arrival = PeerDatagram::parse(doc, "<body><from_handle>Bo</from_handle><video_data "
-                                       "xmlns:q=\"urn:schemas-microsoft-com:datatypes\" q:dt=\"bin.base64\">SGVs\r\n"
-                                       "bG8=</video_data></body>");
+    arrival = PeerDatagram::parse(doc,
+        "<body><from_handle>Bo</from_handle><video_data "
+        "xmlns:q=\"urn:schemas-microsoft-com:datatypes\" q:dt=\"bin.base64\">SGVs\r\n"
+        "bG8=</video_data></body>");
     ASSERT_TRUE(arrival);
     EXPECT_EQ(arrival->videoData, QByteArray("Hello"));
 }

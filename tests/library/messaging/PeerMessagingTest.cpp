@@ -1,0 +1,330 @@
+// Messages and frames between two Confabo objects over loopback UDP, signed in to the real
+// service, and the arrival handling fed with crafted datagrams.
+#include "messaging/Confabo.h"
+#include "messaging/PeerDatagram.h"
+#include "platform/SettingsStore.h"
+#include "platform/UserNotice.h"
+#include "transport/ivUDP.h"
+
+#include "ServiceProcess.h"
+#include "TempConfig.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace cfb;
+
+namespace {
+
+struct Received {
+    QStringList events; // "message:<from>:<text>" and "frame:<from>:<bytes>:<w>x<h>", in order
+    QList<QByteArray> frames;
+};
+
+void record(Confabo& confabo, Received& into)
+{
+    QObject::connect(
+        &confabo, &Confabo::NewMessage, [&into](QString& from, QString& email, int16_t& port, QString& text) {
+            into.events << QStringLiteral("message:%1:%2:%3:%4").arg(from, email).arg(port).arg(text);
+        });
+    QObject::connect(
+        &confabo, &Confabo::VideoFrameBytes, [&into](QString&, QByteArray& bytes) { into.frames << bytes; });
+    QObject::connect(&confabo, &Confabo::VideoFrame, [&into](QString& from, QImage& picture) {
+        into.events << QStringLiteral("frame:%1:%2x%3").arg(from).arg(picture.width()).arg(picture.height());
+    });
+}
+
+// A UDP port that is free now, in the range peers can name (1 to 32767; the system's own
+// choice of a free port lies above it).
+QString freeDataPort()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free)
+            return QString::number(port);
+    }
+    return QStringLiteral("0");
+}
+
+// Lets the event loop run until the predicate holds or the time is up.
+bool waitFor(const std::function<bool()>& done, int milliseconds = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Lets pending datagrams arrive (used where nothing must arrive).
+void settle()
+{
+    waitFor([] { return false; }, 300);
+}
+
+// A JPEG of exactly `size` bytes: a noisy picture, padded after its end marker.
+QByteArray jpegOfSize(int size, QSize dimensions)
+{
+    QImage image(dimensions, QImage::Format_RGB32);
+    auto* rng = QRandomGenerator::global();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, rng->generate());
+    for (int quality = 95; quality > 0; quality -= 5) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPG", quality);
+        if (bytes.size() <= size)
+            return bytes + QByteArray(size - bytes.size(), '\0');
+    }
+    return {};
+}
+
+class PeerMessagingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
+        previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
+        SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
+        amy_ = make("Amy");
+        bo_ = make("Bo");
+        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
+        ASSERT_EQ(bo_->AddBuddy("Amy"), "Amy");
+        record(*amy_, atAmy_);
+        record(*bo_, atBo_);
+    }
+    void TearDown() override { UserNotice::setHandler(previous_); }
+
+    std::unique_ptr<Confabo> make(const QString& handle)
+    {
+        SettingsStore::save("Data", "DataPort", freeDataPort()); // each object reads its own
+        auto confabo = std::make_unique<Confabo>();
+        EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
+        EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
+        EXPECT_EQ(confabo->wsReceive()->State(), sckUDPListening);
+        return confabo;
+    }
+
+    static int16_t portOf(Confabo& c) { return int16_t(c.wsReceive()->LocalPort().toInt()); }
+
+    // A raw datagram to a Confabo's data port, as a foreign peer would send it.
+    static void sendRaw(Confabo& to, const QByteArray& datagram)
+    {
+        ivUDP out;
+        out.setRemotePort(to.wsReceive()->LocalPort());
+        out.setRemoteHost("127.0.0.1");
+        out.wsSendData(datagram);
+    }
+
+    TempConfig config_;
+    ServiceProcess service_;
+    UserNotice::Handler previous_;
+    std::unique_ptr<Confabo> amy_, bo_;
+    Received atAmy_, atBo_;
+};
+
+} // namespace
+
+TEST_F(PeerMessagingTest, MessagesTravelBothWays)
+{
+    ASSERT_TRUE(amy_->SendMessage("bo", QString::fromUtf8("Hi Bo, café & <cake>?"), portOf(*amy_), portOf(*bo_)));
+    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    EXPECT_EQ(atBo_.events,
+        QStringList{QString::fromUtf8("message:Amy:amy@example.org:%1:Hi Bo, café & <cake>?").arg(portOf(*amy_))});
+
+    ASSERT_TRUE(bo_->SendMessage(1, "Hi Amy", 0, portOf(*amy_)));
+    ASSERT_TRUE(waitFor([&] { return !atAmy_.events.isEmpty(); }));
+    EXPECT_EQ(atAmy_.events, QStringList{"message:Bo:bo@example.org:0:Hi Amy"});
+}
+
+TEST_F(PeerMessagingTest, AHandleThatIsNoBuddyIsLookedUpFirst)
+{
+    auto cy = make("Cy");
+    Received atCy;
+    record(*cy, atCy);
+    ASSERT_TRUE(amy_->SendMessage("cy", "hello stranger", 0, portOf(*cy)));
+    ASSERT_TRUE(waitFor([&] { return !atCy.events.isEmpty(); }));
+    EXPECT_EQ(atCy.events, QStringList{"message:Amy:amy@example.org:0:hello stranger"});
+    EXPECT_FALSE(amy_->SendMessage("nobody-here", "lost", 0, portOf(*cy)));
+}
+
+TEST_F(PeerMessagingTest, BlockedSenderIsDroppedAndOthersStillArrive)
+{
+    ASSERT_TRUE(bo_->BlockUser("Amy"));
+    auto cy = make("Cy");
+    ASSERT_TRUE(amy_->SendMessage("Bo", "let me in", 0, portOf(*bo_)));
+    ASSERT_TRUE(amy_->Buddies()->Item("Bo")->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", portOf(*bo_)));
+    ASSERT_TRUE(cy->SendMessage("Bo", "from cy", 0, portOf(*bo_)));
+    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    settle();
+    EXPECT_EQ(atBo_.events, QStringList{"message:Cy:cy@example.org:0:from cy"});
+
+    ASSERT_TRUE(bo_->UnBlockUser("Amy"));
+    ASSERT_TRUE(amy_->SendMessage("Bo", "now?", 0, portOf(*bo_)));
+    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    EXPECT_EQ(atBo_.events.last(), "message:Amy:amy@example.org:0:now?");
+}
+
+TEST_F(PeerMessagingTest, BusyBuddyGetsNothing)
+{
+    auto cy = make("Cy");
+    Received atCy;
+    record(*cy, atCy);
+    ASSERT_TRUE(cy->SetStatus(CFB_BUSY));
+    ASSERT_EQ(amy_->AddBuddy("Cy"), "Cy");
+    EXPECT_FALSE(amy_->SendMessage("Cy", "are you there?", 0, portOf(*cy)));
+    EXPECT_FALSE(amy_->Buddies()->Item("Cy")->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", portOf(*cy)));
+    settle();
+    EXPECT_TRUE(atCy.events.isEmpty());
+}
+
+TEST_F(PeerMessagingTest, FramesArriveWholeAndDecode)
+{
+    const auto bo = amy_->Buddies()->Item("Bo");
+    const QByteArray small = jpegOfSize(5000, {64, 48});
+    const QByteArray large = jpegOfSize(40000, {320, 240});
+    ASSERT_EQ(small.size(), 5000);
+    ASSERT_EQ(large.size(), 40000);
+    ASSERT_TRUE(bo->SendFrame(small, "Amy", portOf(*bo_)));
+    ASSERT_TRUE(bo->SendFrame(large, "Amy", portOf(*bo_)));
+    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:64x48", "frame:Amy:320x240"}));
+    EXPECT_EQ(atBo_.frames, (QList<QByteArray>{small, large}));
+}
+
+TEST_F(PeerMessagingTest, FrameTooLargeForOneDatagramIsNotSentAtAll)
+{
+    const auto bo = amy_->Buddies()->Item("Bo");
+    EXPECT_FALSE(bo->SendFrame(QByteArray(100000, 'x'), "Amy", portOf(*bo_)));
+    EXPECT_FALSE(bo->SendFrame(QByteArray(), "Amy", portOf(*bo_)));
+    ASSERT_TRUE(bo->SendFrame(jpegOfSize(48000, {320, 240}), "Amy", portOf(*bo_))) << "the largest that fits";
+    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    settle();
+    ASSERT_EQ(atBo_.frames.size(), 1);
+    EXPECT_EQ(atBo_.frames[0].size(), 48000);
+}
+
+TEST_F(PeerMessagingTest, OddDatagramsBetweenGoodOnesChangeNothing)
+{
+    const QByteArray good = PeerDatagram::message("Amy", "amy@example.org", 7, "one");
+    sendRaw(*bo_, "this is not xml");
+    sendRaw(*bo_, good);
+    sendRaw(*bo_, "<body><from_handle>Amy</from_handle>"); // truncated
+    sendRaw(*bo_, "<body><message>who am I</message></body>");
+    sendRaw(*bo_, QByteArray(60000, '<'));
+    sendRaw(*bo_,
+        "<body><from_handle>Amy</from_handle><video_data xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" "
+        "dt:dt=\"bin.base64\">%%%</video_data><message>garbage frame</message></body>");
+    sendRaw(*bo_, "<body><from_handle>Amy</from_handle><message></message></body>");
+    sendRaw(*bo_, PeerDatagram::message("Amy", "amy@example.org", 7, "two"));
+    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    settle();
+    EXPECT_EQ(atBo_.events, (QStringList{"message:Amy:amy@example.org:7:one", "message:Amy:amy@example.org:7:two"}));
+}
+
+TEST_F(PeerMessagingTest, FrameAndMessageInOneDatagramRaiseBothFrameFirst)
+{
+    const QByteArray jpeg = jpegOfSize(3000, {32, 24});
+    QByteArray datagram;
+    PeerDatagram::frameChunk("Amy", jpeg, datagram);
+    datagram.replace("</video_data></body>", "</video_data><message>look!</message></body>");
+    sendRaw(*bo_, datagram);
+    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:32x24", "message:Amy::0:look!"}));
+}
+
+TEST_F(PeerMessagingTest, CleanUpInsideAHandlerIsSafe)
+{
+    QObject::connect(
+        bo_.get(), &Confabo::NewMessage, bo_.get(), [this](QString&, QString&, int16_t&, QString&) { bo_->CleanUp(); });
+    const QString port = bo_->wsReceive()->LocalPort();
+    sendRaw(*bo_, PeerDatagram::message("Amy", "", 0, "first"));
+    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    EXPECT_EQ(bo_->wsReceive(), nullptr);
+    ivUDP out;
+    out.setRemotePort(port);
+    out.setRemoteHost("127.0.0.1");
+    out.wsSendData(PeerDatagram::message("Amy", "", 0, "after clean-up"));
+    settle();
+    EXPECT_EQ(atBo_.events.size(), 1);
+}
+
+TEST(PeerArrival, ChunksAcrossDatagramsMakeOneFrame)
+{
+    TempConfig config;
+    SettingsStore::save("Debug", "Block All Data", "True");
+    Confabo confabo;
+    Received got;
+    record(confabo, got);
+
+    QByteArray frame = jpegOfSize(64535 + 1000, {400, 300});
+    ASSERT_EQ(frame.size(), 65535);
+    QByteArray first, second;
+    PeerDatagram::frameChunk("Amy", QByteArrayView(frame).first(64535), first);
+    PeerDatagram::frameChunk("Amy", QByteArrayView(frame).sliced(64535), second);
+    confabo.ReceiveDatagram(first);
+    EXPECT_TRUE(got.events.isEmpty());
+    confabo.ReceiveDatagram(PeerDatagram::message("Amy", "", 0, "in between"));
+    confabo.ReceiveDatagram(second);
+    EXPECT_EQ(got.events, (QStringList{"message:Amy::0:in between", "frame:Amy:400x300"}));
+    ASSERT_EQ(got.frames.size(), 1);
+    EXPECT_EQ(got.frames[0], frame);
+}
+
+TEST(PeerArrival, BytesThatAreNoPictureStillAnnounceAFrameWithoutPicture)
+{
+    TempConfig config;
+    SettingsStore::save("Debug", "Block All Data", "True");
+    Confabo confabo;
+    Received got;
+    record(confabo, got);
+    QByteArray datagram;
+    PeerDatagram::frameChunk("Amy", "not a picture", datagram);
+    confabo.ReceiveDatagram(datagram);
+    EXPECT_EQ(got.events, QStringList{"frame:Amy:0x0"});
+}
+
+TEST(PeerArrival, BlockAllDataLeavesTheSocketUnbound)
+{
+    TempConfig config;
+    SettingsStore::save("Debug", "Block All Data", "True");
+    SettingsStore::save("Data", "DataPort", "0");
+    Confabo confabo;
+    ASSERT_NE(confabo.wsReceive(), nullptr);
+    EXPECT_EQ(confabo.wsReceive()->State(), sckUDPClosed);
+}
+
+TEST(PeerArrival, DataPortInUseEndsUnboundWithoutLooping)
+{
+    TempConfig config;
+    ivUDP holder;
+    holder.wsBind("0");
+    SettingsStore::save("Data", "DataPort", holder.LocalPort());
+    Confabo confabo; // its bind fails, the recovery's bind fails again, and that is where it stops
+    settle();
+    ASSERT_NE(confabo.wsReceive(), nullptr);
+    EXPECT_NE(confabo.wsReceive()->State(), sckUDPListening);
+
+    // A later error of the socket recovers onto the port the store names then.
+    SettingsStore::save("Data", "DataPort", "0");
+    int32_t code = 10022;
+    QString text = "Invalid argument";
+    emit confabo.wsReceive()->Error(code, text);
+    EXPECT_EQ(confabo.wsReceive()->State(), sckUDPListening);
+}
