@@ -6,6 +6,7 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
 #include "platform/SettingsStore.h"
+#include "platform/UserNotice.h"
 #include "startup/SkipJack.h"
 
 #include <QFile>
@@ -56,6 +57,16 @@ CliSession::CliSession()
             writeJsonLine(
                 {{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort}, {"text", text}});
         });
+    connect(confabo_.get(), &Confabo::VideoFrameBytes, this,
+        [this](QString&, QByteArray& frame) { lastFrameBytes_ = frame.size(); });
+    connect(confabo_.get(), &Confabo::VideoFrame, this, [this](QString& from, QImage& picture) {
+        writeJsonLine({{"event", "frame"}, {"from", from}, {"bytes", qint64(lastFrameBytes_)},
+            {"width", picture.width()}, {"height", picture.height()}});
+    });
+    // The service's notices (a welcome on the first sign-in) are events like any other.
+    UserNotice::setHandler([](const QString& text, const QString&) {
+        writeJsonLine({{"event", "notice"}, {"text", text}});
+    });
 }
 
 bool CliSession::signIn(const CliOptions& options)
@@ -93,9 +104,9 @@ bool CliSession::handle(const QString& line)
             signOut();
             return false;
         } else if (command == QLatin1String("send")) {
-            commandSend(words);
+            commandSend(line);
         } else if (command == QLatin1String("frame")) {
-            commandFrame(words);
+            commandFrame(line);
         } else if (command == QLatin1String("status")) {
             commandStatus(words);
         } else if (command == QLatin1String("buddies")) {
@@ -127,14 +138,81 @@ void CliSession::signOut()
     writeJsonLine({{"event", "signed_out"}});
 }
 
-void CliSession::commandSend(const QStringList& words)
+int16_t CliSession::ownDataPort() const
 {
-    reportError(words.first(), QStringLiteral("sending is not available in this build"));
+    const auto port = parseNumber(SettingsStore::get("Data", "DataPort", "80"), 1, 32767);
+    return int16_t(port.value_or(80));
 }
 
-void CliSession::commandFrame(const QStringList& words)
+bool CliSession::peerArguments(
+    const QString& command, const QString& line, int16_t& port, QString& handle, QString& rest)
 {
-    reportError(words.first(), QStringLiteral("sending is not available in this build"));
+    // The rest of the line is kept as typed, spaces and all.
+    QString remaining = line.trimmed().mid(command.size()).trimmed();
+    const auto takeWord = [&remaining]() {
+        const qsizetype space = remaining.indexOf(QRegularExpression(QStringLiteral("\\s")));
+        const QString word = space < 0 ? remaining : remaining.left(space);
+        remaining = space < 0 ? QString() : remaining.mid(space).trimmed();
+        return word;
+    };
+    port = ownDataPort();
+    QString word = takeWord();
+    if (word == QLatin1String("--port")) {
+        const auto number = parseNumber(takeWord(), 1, 32767);
+        if (!number) {
+            reportError(command, QStringLiteral("--port must be a number from 1 to 32767"));
+            return false;
+        }
+        port = int16_t(*number);
+        word = takeWord();
+    }
+    handle = word;
+    rest = remaining;
+    if (handle.isEmpty() || rest.isEmpty()) {
+        reportError(command,
+            command == QLatin1String("send") ? QStringLiteral("usage: send [--port N] HANDLE TEXT...")
+                                             : QStringLiteral("usage: frame [--port N] HANDLE FILE"));
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<Buddy> CliSession::buddyOrStranger(const QString& handle)
+{
+    if (auto buddy = confabo_->Buddies()->Item(handle))
+        return buddy;
+    auto stranger = std::make_shared<Buddy>();
+    if (!stranger->LoadByHandle(handle))
+        return nullptr;
+    return stranger;
+}
+
+void CliSession::commandSend(const QString& line)
+{
+    int16_t port = 0;
+    QString handle, text;
+    if (!peerArguments(QStringLiteral("send"), line, port, handle, text))
+        return;
+    // Like the desktop client, this client's one data port is also its video port.
+    const bool ok = confabo_->SendMessage(handle, text, ownDataPort(), port);
+    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle}});
+}
+
+void CliSession::commandFrame(const QString& line)
+{
+    int16_t port = 0;
+    QString handle, path;
+    if (!peerArguments(QStringLiteral("frame"), line, port, handle, path))
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reportError(QStringLiteral("frame"), QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    const auto buddy = buddyOrStranger(handle);
+    const bool ok = buddy && buddy->SendFrame(bytes, confabo_->handle(), port);
+    writeJsonLine({{"result", "frame"}, {"ok", ok}, {"to", handle}, {"bytes", qint64(bytes.size())}});
 }
 
 void CliSession::commandStatus(const QStringList& words)

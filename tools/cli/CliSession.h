@@ -25,8 +25,13 @@ public:
     void signOut();
 
 private:
-    void commandSend(const QStringList& words);
-    void commandFrame(const QStringList& words);
+    void commandSend(const QString& line);
+    void commandFrame(const QString& line);
+    // "[--port N] HANDLE REST": the peer's data port (this client's own by default), the handle
+    // and the rest of the line as typed; false after reporting a malformed line.
+    bool peerArguments(const QString& command, const QString& line, int16_t& port, QString& handle, QString& rest);
+    std::shared_ptr<cfb::Buddy> buddyOrStranger(const QString& handle);
+    int16_t ownDataPort() const;
     void commandStatus(const QStringList& words);
     void commandBuddies();
     void commandAdd(const QStringList& words);
@@ -36,4 +41,5 @@ private:
 
     std::unique_ptr<cfb::Confabo> confabo_;
     bool signedOut_ = false;
+    qsizetype lastFrameBytes_ = 0;
 };

@@ -22,7 +22,10 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -98,24 +101,35 @@ int runSession(const CliOptions& options)
         return 1;
 
     // Standard input is read on its own thread; each line is handled on the library's thread.
+    // The reader may still be blocked in a read when the session ends, so it posts only while
+    // the application is known to be alive.
+    struct ReaderState {
+        std::mutex mutex;
+        bool open = true;
+    };
+    auto state = std::make_shared<ReaderState>();
     auto* app = QCoreApplication::instance();
-    std::thread reader([app, &session] {
+    const auto post = [state, app](std::function<void()> call) {
+        std::lock_guard lock(state->mutex);
+        if (state->open)
+            QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+    };
+    std::thread([post, &session] {
         std::string line;
         while (std::getline(std::cin, line)) {
             const QString text = QString::fromStdString(line);
-            QMetaObject::invokeMethod(
-                app,
-                [&session, text] {
-                    if (!session.handle(text))
-                        QCoreApplication::quit();
-                },
-                Qt::QueuedConnection);
+            post([&session, text] {
+                if (!session.handle(text))
+                    QCoreApplication::quit();
+            });
         }
-        QMetaObject::invokeMethod(
-            app, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
-    });
-    reader.detach(); // a reader blocked in getline must not keep the process alive after quit
+        post([] { QCoreApplication::quit(); });
+    }).detach();
     QCoreApplication::exec();
+    {
+        std::lock_guard lock(state->mutex);
+        state->open = false;
+    }
     session.signOut();
     return 0;
 }

@@ -1,0 +1,221 @@
+// Two headless clients on one machine, driven through their standard input and output, signed
+// in to the real service: they see each other, exchange messages and frames, block and unblock.
+#include "ServiceProcess.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace {
+
+// A free UDP port in the range peers can name (1 to 32767).
+int freeDataPort()
+{
+    for (int port = 20000 + int(::getpid() % 5000); port < 32767; port += 7) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free)
+            return port;
+    }
+    return 0;
+}
+
+class CliClient {
+public:
+    CliClient(const QString& handle, const QString& configDir, const QString& server, int dataPort)
+        : handle_(handle)
+        , configDir_(configDir)
+        , server_(server)
+        , dataPort_(dataPort)
+    {
+    }
+
+    QStringList common() const
+    {
+        return {"--config-dir", configDir_, "--server", server_, "--data-port", QString::number(dataPort_)};
+    }
+
+    // Runs a one-shot command and returns its exit code.
+    int run(const QStringList& arguments, QByteArray* out = nullptr, QByteArray* err = nullptr)
+    {
+        QProcess p;
+        p.start(CONFABO_CLI_BINARY, arguments + common());
+        p.closeWriteChannel();
+        if (!p.waitForFinished(20000))
+            return -1;
+        if (out)
+            *out = p.readAllStandardOutput();
+        if (err)
+            *err = p.readAllStandardError();
+        return p.exitCode();
+    }
+
+    bool startSession()
+    {
+        session_.start(CONFABO_CLI_BINARY,
+            QStringList{"session", "--handle", handle_, "--password", "pw-" + handle_, "--hostname", "127.0.0.1"}
+                + common());
+        return session_.waitForStarted(5000) && waitFor("signed_in").contains("event");
+    }
+
+    void say(const QByteArray& line)
+    {
+        session_.write(line + "\n");
+        session_.waitForBytesWritten(5000); // QProcess writes only while it is waited on
+    }
+
+    // The next line of output whose "event" or "result" is `kind`, waiting at most 10 s; lines
+    // of other kinds are kept in seen().
+    QJsonObject waitFor(const QString& kind)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            while (session_.canReadLine()) {
+                const QJsonObject o = QJsonDocument::fromJson(session_.readLine()).object();
+                seen_.append(o);
+                if (o.value("event").toString() == kind || o.value("result").toString() == kind)
+                    return o;
+            }
+            session_.waitForReadyRead(100);
+        }
+        return {};
+    }
+
+    // Everything the session wrote, after waiting `ms` for more.
+    QList<QJsonObject> drain(int ms)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        do {
+            session_.waitForReadyRead(50);
+            while (session_.canReadLine())
+                seen_.append(QJsonDocument::fromJson(session_.readLine()).object());
+        } while (timer.elapsed() < ms);
+        return seen_;
+    }
+
+    int quit()
+    {
+        say("quit");
+        session_.closeWriteChannel();
+        session_.waitForFinished(10000);
+        return session_.exitStatus() == QProcess::NormalExit ? session_.exitCode() : -1;
+    }
+
+    int port() const { return dataPort_; }
+    QList<QJsonObject>& seen() { return seen_; }
+
+private:
+    QString handle_, configDir_, server_;
+    int dataPort_;
+    QProcess session_;
+    QList<QJsonObject> seen_;
+};
+
+int count(const QList<QJsonObject>& lines, const QString& event)
+{
+    return int(
+        std::count_if(lines.begin(), lines.end(), [&](const QJsonObject& o) { return o.value("event") == event; }));
+}
+
+} // namespace
+
+TEST(CliEndToEnd, TwoClientsTalk)
+{
+    ServiceProcess service;
+    ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
+    QTemporaryDir dir;
+    const int amyPort = freeDataPort();
+    CliClient amy("amy", dir.filePath("amy"), service.serverSetting(), amyPort);
+    CliClient bob("bob", dir.filePath("bob"), service.serverSetting(), amyPort + 1);
+
+    ASSERT_EQ(amy.run({"register", "--handle", "amy", "--password", "pw-amy", "--email", "amy@example.org"}), 0);
+    ASSERT_EQ(bob.run({"register", "--handle", "bob", "--password", "pw-bob", "--email", "bob@example.org"}), 0);
+    QByteArray err;
+    EXPECT_EQ(
+        bob.run({"register", "--handle", "BOB", "--password", "x", "--email", "x@example.org"}, nullptr, &err), 1);
+    EXPECT_TRUE(err.contains("refused")) << err.constData();
+
+    ASSERT_TRUE(amy.startSession());
+    ASSERT_TRUE(bob.startSession());
+    EXPECT_EQ(count(amy.seen(), "notice"), 1) << "a welcome on the first sign-in";
+
+    amy.say("add bob@example.org");
+    EXPECT_EQ(amy.waitFor("add").value("handle").toString(), "bob");
+    bob.say("add amy");
+    EXPECT_TRUE(bob.waitFor("add").value("added").toBool());
+    amy.say("online");
+    EXPECT_EQ(amy.waitFor("online").value("users").toArray().size(), 1);
+
+    amy.say("send --port " + QByteArray::number(bob.port()) + " bob hello  bob, <&> café");
+    EXPECT_TRUE(amy.waitFor("send").value("ok").toBool());
+    const QJsonObject message = bob.waitFor("message");
+    EXPECT_EQ(message.value("from").toString(), "amy");
+    EXPECT_EQ(message.value("text").toString(), QString::fromUtf8("hello  bob, <&> café"));
+    EXPECT_EQ(message.value("video_port").toInt(), amy.port());
+
+    const QString picture = dir.filePath("frame.gif");
+    {
+        QFile f(picture);
+        f.open(QIODevice::WriteOnly);
+        f.write(QByteArray::fromBase64("R0lGODlhAgABAIAAAAAAAP///yH5BAAAAAAALAAAAAACAAEAAAICDAoAOw=="));
+    }
+    bob.say("frame --port " + QByteArray::number(amy.port()) + " amy " + picture.toUtf8());
+    EXPECT_TRUE(bob.waitFor("frame").value("ok").toBool());
+    const QJsonObject frame = amy.waitFor("frame");
+    EXPECT_EQ(frame.value("from").toString(), "bob");
+    EXPECT_EQ(frame.value("width").toInt(), 2);
+    EXPECT_EQ(frame.value("height").toInt(), 1);
+
+    bob.say("block amy");
+    EXPECT_TRUE(bob.waitFor("block").value("ok").toBool());
+    amy.say("send --port " + QByteArray::number(bob.port()) + " bob are you there?");
+    amy.waitFor("send");
+    bob.drain(500);
+    EXPECT_EQ(count(bob.seen(), "message"), 1) << "a blocked sender is not heard";
+    bob.say("unblock amy");
+    EXPECT_TRUE(bob.waitFor("unblock").value("ok").toBool());
+    amy.say("send --port " + QByteArray::number(bob.port()) + " bob back again");
+    EXPECT_EQ(bob.waitFor("message").value("text").toString(), "back again");
+
+    bob.say("status busy");
+    EXPECT_EQ(bob.waitFor("status").value("status").toString(), "busy");
+    bob.say("no-such-command");
+    EXPECT_EQ(bob.waitFor("error").value("command").toString(), "no-such-command");
+
+    EXPECT_EQ(amy.quit(), 0);
+    EXPECT_EQ(count(amy.drain(0), "signed_out"), 1);
+    EXPECT_EQ(bob.quit(), 0);
+}
+
+TEST(CliEndToEnd, BadArgumentsAndNoServiceFailClearly)
+{
+    QTemporaryDir dir;
+    CliClient nobody("amy", dir.path(), "127.0.0.1:1", 20001);
+    QByteArray err;
+    EXPECT_EQ(nobody.run({"session", "--handle", "amy"}, nullptr, &err), 2);
+    EXPECT_TRUE(err.contains("--password")) << err.constData();
+    EXPECT_EQ(nobody.run({"fly", "--handle", "amy"}, nullptr, &err), 2);
+    EXPECT_EQ(nobody.run({"session", "--handle", "amy", "--password", "x", "--status", "sleepy"}, nullptr, &err), 2);
+    EXPECT_EQ(nobody.run({"session", "--handle", "amy", "--password", "x"}, nullptr, &err), 1);
+    EXPECT_TRUE(err.contains("cannot reach the service")) << err.constData();
+}
