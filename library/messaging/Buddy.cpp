@@ -4,6 +4,7 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
 #include "messaging/PeerDatagram.h"
+#include "messaging/RequiredText.h"
 #include "messaging/TextNumbers.h"
 #include "platform/SettingsStore.h"
 #include "transport/ivUDP.h"
@@ -24,14 +25,6 @@ int64_t nowSeconds()
 {
     using namespace std::chrono;
     return duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-QString requiredText(const XmlDocument& reply, const QString& path)
-{
-    const XmlElement element = reply.selectSingle(path);
-    if (!element)
-        throw ConfaboError::missingElement(path);
-    return element.text();
 }
 
 } // namespace

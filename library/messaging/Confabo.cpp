@@ -4,6 +4,7 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
 #include "messaging/PeerDatagram.h"
+#include "messaging/RequiredText.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
 #include "platform/SettingsStore.h"
@@ -18,24 +19,6 @@ namespace cfb {
 namespace {
 
 const QString Data = QStringLiteral("Data");
-
-// The text of an element the operation must find; its absence is an error for the caller.
-QString requiredText(const XmlDocument& reply, const QString& path)
-{
-    const XmlElement element = reply.selectSingle(path);
-    if (!element)
-        throw ConfaboError::missingElement(path);
-    return element.text();
-}
-
-// The text of a child of a list element (a buddy, a user, a blocked user); required.
-QString childText(const XmlElement& parent, const char* name)
-{
-    const XmlElement element = parent.selectSingle(QLatin1String(name));
-    if (!element)
-        throw ConfaboError::missingElement(parent.name() + u'/' + QLatin1String(name));
-    return element.text();
-}
 
 QByteArray readAvatarFile(const QString& path)
 {
@@ -223,10 +206,10 @@ void Confabo::loadBuddyList()
     auto buddies = std::make_shared<cfb::Buddies>();
     buddies_ = buddies;
     for (const XmlElement& buddy : reply.elementsByTagName(QStringLiteral("buddy"))) {
-        const int32_t buddyID = toLong(childText(buddy, "buddy_id"));
-        const int32_t buddyUserID = toLong(childText(buddy, "buddy_user_id"));
-        const QString handle = childText(buddy, "handle");
-        buddies->Add(buddyID, buddyUserID, handle, childText(buddy, "email"), handle);
+        const int32_t buddyID = toLong(requiredText(buddy, "buddy_id"));
+        const int32_t buddyUserID = toLong(requiredText(buddy, "buddy_user_id"));
+        const QString handle = requiredText(buddy, "handle");
+        buddies->Add(buddyID, buddyUserID, handle, requiredText(buddy, "email"), handle);
     }
 }
 
@@ -235,7 +218,7 @@ void Confabo::loadBlockedUsers()
     const XmlDocument reply = FormRequest("BLOCK_LIST").add("user_id", userID_).post();
     blocked_.clear();
     for (const XmlElement& entry : reply.elementsByTagName(QStringLiteral("blocked_user"))) {
-        const QString text = childText(entry, "handle");
+        const QString text = requiredText(entry, "handle");
         if (blocked_.contains(text))
             throw ConfaboError(ConfaboError::DuplicateKey, QStringLiteral("\"%1\" is blocked twice").arg(text));
         blocked_.insert(text);
@@ -367,9 +350,9 @@ std::shared_ptr<Buddies> Confabo::AvailableUsers()
     const XmlDocument reply = FormRequest("USER_LIST").add("user_id", userID_).post();
     auto users = std::make_shared<cfb::Buddies>();
     for (const XmlElement& user : reply.elementsByTagName(QStringLiteral("user"))) {
-        const int32_t id = toLong(childText(user, "user_id"));
-        const QString handle = childText(user, "handle");
-        users->Add(0, id, handle, childText(user, "email"), handle);
+        const int32_t id = toLong(requiredText(user, "user_id"));
+        const QString handle = requiredText(user, "handle");
+        users->Add(0, id, handle, requiredText(user, "email"), handle);
     }
     return users;
 }
@@ -404,7 +387,7 @@ QStringList Confabo::GetBlockedUserList()
     const XmlDocument reply = FormRequest("BLOCK_LIST").add("user_id", userID_).post();
     QStringList list;
     for (const XmlElement& entry : reply.elementsByTagName(QStringLiteral("blocked_user")))
-        list.append(childText(entry, "handle"));
+        list.append(requiredText(entry, "handle"));
     list.append(QString());
     return list;
 }

@@ -28,6 +28,10 @@ void appendElement(QByteArray& out, const char* name, const QString& text)
 QByteArray escapedText(const QString& text)
 {
     QByteArray bytes = toCp1252(text);
+    // XML text cannot hold a NUL, and a receiver's parser stops at one, losing the whole datagram;
+    // it goes as '?', like a character the code page lacks.
+    if (bytes.contains('\0'))
+        bytes.replace('\0', '?');
     if (bytes.contains('&') || bytes.contains('<') || bytes.contains('>'))
         bytes.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
     return bytes;

@@ -25,7 +25,7 @@ QByteArray message(const QString& fromHandle, const QString& fromEmail, int16_t 
 
 // Writes the datagram of one frame chunk into out, reusing its storage.
 void frameChunk(const QByteArray& escapedFromHandle, QByteArrayView chunk, QByteArray& out);
-// The sender's handle as frameChunk wants it: Windows-1252, markup escaped.
+// The sender's handle as frameChunk wants it: Windows-1252, markup escaped, a NUL as '?'.
 QByteArray escapedText(const QString& text);
 // Size of the datagram frameChunk writes for a chunk of chunkBytes.
 qsizetype frameChunkSize(const QByteArray& escapedFromHandle, qsizetype chunkBytes);

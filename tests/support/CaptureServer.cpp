@@ -48,8 +48,8 @@ namespace {
 
 QByteArray xmlResponse(const QByteArray& xml)
 {
-    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(xml.size())
-        + "\r\n\r\n" + xml;
+    return "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(xml.size()) + "\r\n\r\n"
+        + xml;
 }
 
 } // namespace

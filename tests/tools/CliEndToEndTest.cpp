@@ -1,5 +1,6 @@
 // Two headless clients on one machine, driven through their standard input and output, signed
 // in to the real service: they see each other, exchange messages and frames, block and unblock.
+#include "FreeDataPort.h"
 #include "ServiceProcess.h"
 
 #include <QByteArray>
@@ -13,30 +14,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <functional>
 
 namespace {
-
-// A free UDP port in the range peers can name (1 to 32767).
-int freeDataPort()
-{
-    for (int port = 20000 + int(::getpid() % 5000); port < 32767; port += 7) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free)
-            return port;
-    }
-    return 0;
-}
 
 class CliClient {
 public:
@@ -144,9 +124,12 @@ TEST(CliEndToEnd, TwoClientsTalk)
     ServiceProcess service;
     ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
     QTemporaryDir dir;
-    const int amyPort = freeDataPort();
+    const int amyPort = freeDataPort().toInt();
+    int bobPort = freeDataPort().toInt();
+    while (bobPort == amyPort)
+        bobPort = freeDataPort().toInt();
     CliClient amy("amy", dir.filePath("amy"), service.serverSetting(), amyPort);
-    CliClient bob("bob", dir.filePath("bob"), service.serverSetting(), amyPort + 1);
+    CliClient bob("bob", dir.filePath("bob"), service.serverSetting(), bobPort);
 
     ASSERT_EQ(amy.run({"register", "--handle", "amy", "--password", "pw-amy", "--email", "amy@example.org"}), 0);
     ASSERT_EQ(bob.run({"register", "--handle", "bob", "--password", "pw-bob", "--email", "bob@example.org"}), 0);

@@ -9,9 +9,11 @@
 #include "CaptureServer.h"
 #include "TempConfig.h"
 
+#include "ErrorNumber.h"
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace cfb;
@@ -40,16 +42,6 @@ protected:
     }
 
     void signIn() { ASSERT_TRUE(confabo_->Login("amy", "PW")); }
-
-    int errorOf(auto&& call)
-    {
-        try {
-            call();
-        } catch (const ConfaboError& e) {
-            return e.number();
-        }
-        return 0;
-    }
 
     QString writeFile(const QString& name, const QByteArray& bytes)
     {

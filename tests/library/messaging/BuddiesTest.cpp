@@ -7,24 +7,12 @@
 #include "CaptureServer.h"
 #include "TempConfig.h"
 
+#include "ErrorNumber.h"
 #include <QThread>
+
 #include <gtest/gtest.h>
 
 using namespace cfb;
-
-namespace {
-
-int errorOf(auto&& call)
-{
-    try {
-        call();
-    } catch (const ConfaboError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-} // namespace
 
 TEST(Buddies, KeysIgnoreLetterCaseAndPositionsStartAtOne)
 {

@@ -46,6 +46,28 @@ TEST(PeerDatagram, FrameChunkIsBase64WithTheTypedNamespaceAndParsesBack)
     }
 }
 
+// A NUL cannot stand in XML text and the parser stops at one, so a datagram written with it
+// raw would be dropped whole by every receiver.
+TEST(PeerDatagram, ANulInAnyTextGoesAsQuestionMarkSoTheDatagramStillArrives)
+{
+    const QString nul(QChar(0));
+    XmlDocument doc;
+    auto arrival = PeerDatagram::parse(
+        doc, PeerDatagram::message("A" + nul + "my", "a" + nul + "@x", 7, nul + "one" + nul + "two" + nul));
+    ASSERT_TRUE(arrival);
+    EXPECT_EQ(arrival->fromHandle, "A?my");
+    EXPECT_EQ(arrival->fromEmail, "a?@x");
+    EXPECT_EQ(arrival->message, "?one?two?");
+
+    QByteArray datagram;
+    PeerDatagram::frameChunk(PeerDatagram::escapedText("Bo" + nul + "<"), QByteArray("x\0y", 3), datagram);
+    EXPECT_FALSE(datagram.contains('\0'));
+    arrival = PeerDatagram::parse(doc, datagram);
+    ASSERT_TRUE(arrival);
+    EXPECT_EQ(arrival->fromHandle, "Bo?<");
+    EXPECT_EQ(arrival->videoData, QByteArray("x\0y", 3)) << "frame bytes are base64 and keep their NULs";
+}
+
 TEST(PeerDatagram, DatagramsThatCannotBeReadAreDroppedWhole)
 {
     XmlDocument doc;

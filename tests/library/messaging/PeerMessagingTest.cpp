@@ -6,6 +6,7 @@
 #include "platform/UserNotice.h"
 #include "transport/ivUDP.h"
 
+#include "FreeDataPort.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
@@ -14,10 +15,6 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace cfb;
 
@@ -39,25 +36,6 @@ void record(Confabo& confabo, Received& into)
     QObject::connect(&confabo, &Confabo::VideoFrame, [&into](QString& from, QImage& picture) {
         into.events << QStringLiteral("frame:%1:%2x%3").arg(from).arg(picture.width()).arg(picture.height());
     });
-}
-
-// A UDP port that is free now, in the range peers can name (1 to 32767; the system's own
-// choice of a free port lies above it).
-QString freeDataPort()
-{
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free)
-            return QString::number(port);
-    }
-    return QStringLiteral("0");
 }
 
 // Lets the event loop run until the predicate holds or the time is up.

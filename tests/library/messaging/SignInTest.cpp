@@ -8,7 +8,9 @@
 #include "CaptureServer.h"
 #include "TempConfig.h"
 
+#include "ErrorNumber.h"
 #include <QBuffer>
+
 #include <gtest/gtest.h>
 
 using namespace cfb;
@@ -48,16 +50,6 @@ protected:
         });
     }
     void TearDown() override { UserNotice::setHandler(previousNotice_); }
-
-    int errorOf(auto&& call)
-    {
-        try {
-            call();
-        } catch (const ConfaboError& e) {
-            return e.number();
-        }
-        return 0;
-    }
 
     TempConfig config_;
     CaptureServer server_;

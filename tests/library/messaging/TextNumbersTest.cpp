@@ -1,23 +1,11 @@
 #include "messaging/TextNumbers.h"
 #include "messaging/ConfaboError.h"
 
+#include "ErrorNumber.h"
+
 #include <gtest/gtest.h>
 
 using namespace cfb;
-
-namespace {
-
-int errorNumber(auto&& call)
-{
-    try {
-        call();
-    } catch (const ConfaboError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
-} // namespace
 
 TEST(TextNumbers, WholeTextNumbers)
 {
@@ -33,15 +21,15 @@ TEST(TextNumbers, WholeTextNumbers)
 TEST(TextNumbers, TextThatIsNotANumberIsATypeMismatch)
 {
     for (const char* bad : {"", " ", "abc", "12abc", "1 2", "--1", ".", "1e", "0x10", "NaN", "inf"})
-        EXPECT_EQ(errorNumber([&] { toLong(bad); }), ConfaboError::TypeMismatch) << bad;
-    EXPECT_EQ(errorNumber([] { toInteger("twelve"); }), ConfaboError::TypeMismatch);
+        EXPECT_EQ(errorOf([&] { toLong(bad); }), ConfaboError::TypeMismatch) << bad;
+    EXPECT_EQ(errorOf([] { toInteger("twelve"); }), ConfaboError::TypeMismatch);
 }
 
 TEST(TextNumbers, OutOfRangeIsAnOverflow)
 {
-    EXPECT_EQ(errorNumber([] { toLong("2147483648"); }), ConfaboError::Overflow);
-    EXPECT_EQ(errorNumber([] { toLong("-1e300"); }), ConfaboError::Overflow);
-    EXPECT_EQ(errorNumber([] { toInteger("32768"); }), ConfaboError::Overflow);
+    EXPECT_EQ(errorOf([] { toLong("2147483648"); }), ConfaboError::Overflow);
+    EXPECT_EQ(errorOf([] { toLong("-1e300"); }), ConfaboError::Overflow);
+    EXPECT_EQ(errorOf([] { toInteger("32768"); }), ConfaboError::Overflow);
 }
 
 TEST(TextNumbers, LeadingIntegerTakesTheNumberAtTheStart)
@@ -61,6 +49,6 @@ TEST(TextNumbers, Booleans)
     EXPECT_FALSE(toBoolean("false"));
     EXPECT_TRUE(toBoolean("-1"));
     EXPECT_FALSE(toBoolean("0"));
-    EXPECT_EQ(errorNumber([] { toBoolean("yes"); }), ConfaboError::TypeMismatch);
-    EXPECT_EQ(errorNumber([] { toBoolean(""); }), ConfaboError::TypeMismatch);
+    EXPECT_EQ(errorOf([] { toBoolean("yes"); }), ConfaboError::TypeMismatch);
+    EXPECT_EQ(errorOf([] { toBoolean(""); }), ConfaboError::TypeMismatch);
 }
