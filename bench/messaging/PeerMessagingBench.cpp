@@ -1,0 +1,345 @@
+// Messages and 5,000-byte JPEG frames per second from one Confabo object to another on loopback,
+// received and raised as events (NewMessage; VideoFrameBytes and the decoded VideoFrame), against
+// a plain ivUDP send and receive of the same datagram bytes measured in the same run. Prints the
+// ratio and the datagrams lost on each path.
+//
+// Both objects sign in to a confabo-service started here on a temporary database. The sender asks
+// the service for the receiver's status and address; with a polling interval of an hour those
+// answers come from the buddy's cache after a warm-up send, so the timed loops make no service
+// requests. Every variant sends a batch and then waits (bounded) until the batch arrived, so the
+// receiving socket's queue does not overflow; a datagram lost anyway counts as lost, not as sent.
+#include "imaging/modPic.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "messaging/PeerDatagram.h"
+#include "platform/SettingsStore.h"
+#include "platform/UserNotice.h"
+#include "transport/ivUDP.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int PollingIntervalSeconds = 3600;
+constexpr int MessageBatch = 32;
+constexpr int FrameBatch = 8; // 8 datagrams of about 6.8 KB stay well inside the receive queue
+constexpr int FrameBytes = 5000;
+const QString MessageText = QStringLiteral("How is the weather over there? Here it rains & rains <again>.");
+
+struct Tally {
+    int64_t sent = 0;
+    int64_t received = 0;
+    double seconds = 0;
+    double rate() const { return seconds > 0 ? double(received) / seconds : 0; }
+};
+std::map<std::string, Tally> g_tally;
+
+// A UDP port that is free now, in the range peers can name (1 to 32767).
+QString freeDataPort()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(port));
+        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        if (free)
+            return QString::number(port);
+    }
+    return {};
+}
+
+// A JPEG of exactly `size` bytes: a noisy picture, padded after its end marker.
+QByteArray jpegOfSize(int size, QSize dimensions)
+{
+    QImage image(dimensions, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, QRandomGenerator::global()->generate());
+    for (int quality = 95; quality > 0; quality -= 5) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPG", quality);
+        if (bytes.size() <= size)
+            return bytes + QByteArray(size - bytes.size(), '\0');
+    }
+    return {};
+}
+
+// The built confabo-service on 127.0.0.1, a free port and a temporary database.
+class Service {
+public:
+    bool start(const QString& dir)
+    {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral(CONFABO_SERVICE_BINARY),
+            {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
+                dir + QStringLiteral("/confabo.db"), QStringLiteral("--quiet")});
+        static const QRegularExpression listening(QStringLiteral("^listening on (.+:\\d+)$"));
+        const QDeadlineTimer deadline(10000);
+        while (!deadline.hasExpired()) {
+            if (!process_.canReadLine() && !process_.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+                return false;
+            while (process_.canReadLine()) {
+                const auto match = listening.match(QString::fromUtf8(process_.readLine()).trimmed());
+                if (match.hasMatch()) {
+                    address_ = match.captured(1);
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    ~Service()
+    {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(5000);
+    }
+    QString address() const { return address_; }
+
+private:
+    QProcess process_;
+    QString address_;
+};
+
+// Two signed-in users on loopback; Amy sends to Bo.
+struct World {
+    std::unique_ptr<cfb::Confabo> amy, bo;
+    std::shared_ptr<cfb::Buddy> boAsBuddy; // Amy's buddy entry for Bo
+    int16_t boPort = 0;
+    int64_t messagesAtBo = 0;
+    int64_t framesAtBo = 0;
+    int64_t picturesAtBo = 0; // frames that decoded to a picture
+    QByteArray frame;
+};
+World* g_world = nullptr;
+
+std::unique_ptr<cfb::Confabo> signIn(const QString& handle)
+{
+    cfb::SettingsStore::save(QStringLiteral("Data"), QStringLiteral("DataPort"), freeDataPort());
+    auto confabo = std::make_unique<cfb::Confabo>();
+    if (!confabo->Register(handle, QStringLiteral("PW"), handle.toLower() + QStringLiteral("@example.org"))
+        || !confabo->Login(handle, QStringLiteral("PW"), QStringLiteral("127.0.0.1"))
+        || confabo->wsReceive()->State() != cfb::sckUDPListening)
+        return nullptr;
+    return confabo;
+}
+
+// Runs the event loop until the count reaches the target or the wait runs out.
+void waitUntil(const int64_t& count, int64_t target, int milliseconds)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    while (count < target && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// One timed loop: send a batch, wait for it, repeat; then collect stragglers.
+void run(benchmark::State& state, const std::string& key, int batch, const int64_t& arrived,
+    const std::function<bool()>& sendOne)
+{
+    Tally& t = g_tally[key];
+    t = Tally{};
+    const int64_t start = arrived;
+    QTimer wake; // bounds each wait in the event loop
+    wake.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    for (auto _ : state) {
+        const int64_t target = arrived + batch;
+        for (int i = 0; i < batch; ++i)
+            t.sent += sendOne() ? 1 : 0;
+        waitUntil(arrived, target, 50);
+    }
+    t.seconds = double(clock.nsecsElapsed()) / 1e9;
+    waitUntil(arrived, start + t.sent, 200);
+    t.received = arrived - start;
+    state.SetItemsProcessed(t.received);
+    if (t.sent == 0)
+        state.SkipWithError("nothing could be sent");
+}
+
+// The reference: the same datagram bytes through one ivUDP sender and one ivUDP receiver.
+void PlainIvUDP(benchmark::State& state, const std::string& key, const QByteArray& datagram, int batch)
+{
+    cfb::ivUDP receiver;
+    receiver.wsBind(QStringLiteral("0"));
+    int64_t arrived = 0;
+    QByteArray in;
+    QObject::connect(&receiver, &cfb::ivUDP::DataArrival, [&](int32_t&) {
+        receiver.wsGetData(in);
+        if (in.size() == datagram.size())
+            ++arrived;
+    });
+    cfb::ivUDP sender;
+    sender.setRemoteHost(QStringLiteral("127.0.0.1"));
+    sender.setRemotePort(receiver.LocalPort());
+    run(state, key, batch, arrived, [&] {
+        sender.wsSendData(datagram);
+        return true;
+    });
+}
+
+void Messages(benchmark::State& state)
+{
+    World& w = *g_world;
+    run(state, "confabo/message", MessageBatch, w.messagesAtBo,
+        [&w] { return w.amy->SendMessage(QStringLiteral("Bo"), MessageText, 0, w.boPort); });
+}
+
+void MessagesPlain(benchmark::State& state)
+{
+    PlainIvUDP(
+        state, "plain/message", cfb::PeerDatagram::message("Amy", "amy@example.org", 0, MessageText), MessageBatch);
+}
+
+void Frames(benchmark::State& state)
+{
+    World& w = *g_world;
+    run(state, "confabo/frame", FrameBatch, w.framesAtBo,
+        [&w] { return w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amy"), w.boPort); });
+}
+
+void FramesPlain(benchmark::State& state)
+{
+    QByteArray datagram;
+    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amy"), g_world->frame, datagram);
+    PlainIvUDP(state, "plain/frame", datagram, FrameBatch);
+}
+
+// What decoding alone costs per frame, to read the frame ratio by.
+void FrameDecodeOnly(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cfb::PictureFromBytes(g_world->frame));
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(MessagesPlain)->MinTime(2.0)->UseRealTime();
+BENCHMARK(Messages)->MinTime(2.0)->UseRealTime();
+BENCHMARK(FramesPlain)->MinTime(2.0)->UseRealTime();
+BENCHMARK(Frames)->MinTime(2.0)->UseRealTime();
+BENCHMARK(FrameDecodeOnly)->MinTime(1.0);
+
+bool setUp(World& w, Service& service, const QString& dir)
+{
+    if (!service.start(dir)) {
+        std::fprintf(stderr, "confabo-service did not start\n");
+        return false;
+    }
+    cfb::UserNotice::setHandler([](const QString&, const QString&) {});
+    cfb::SettingsStore::save(QStringLiteral("Data"), QStringLiteral("CFBSERVER"), service.address());
+    cfb::SettingsStore::save(
+        QStringLiteral("Data"), QStringLiteral("Polling Interval"), QString::number(PollingIntervalSeconds));
+    w.amy = signIn(QStringLiteral("Amy"));
+    w.bo = signIn(QStringLiteral("Bo"));
+    if (!w.amy || !w.bo || w.amy->AddBuddy(QStringLiteral("Bo")) != QLatin1String("Bo")) {
+        std::fprintf(stderr, "sign-in or buddy set-up failed\n");
+        return false;
+    }
+    w.boAsBuddy = w.amy->Buddies()->Item(QStringLiteral("Bo"));
+    w.boPort = int16_t(w.bo->wsReceive()->LocalPort().toInt());
+    w.frame = jpegOfSize(FrameBytes, {96, 72});
+    QObject::connect(w.bo.get(), &cfb::Confabo::NewMessage,
+        [&w](QString&, QString&, int16_t&, QString& text) { w.messagesAtBo += text == MessageText; });
+    QObject::connect(w.bo.get(), &cfb::Confabo::VideoFrameBytes,
+        [&w](QString&, QByteArray& bytes) { w.framesAtBo += bytes.size() == FrameBytes; });
+    QObject::connect(w.bo.get(), &cfb::Confabo::VideoFrame,
+        [&w](QString&, QImage& picture) { w.picturesAtBo += !picture.isNull(); });
+
+    // Warm-up: the first sends look the status and address up; from here on both are cached.
+    if (!w.amy->SendMessage(QStringLiteral("Bo"), MessageText, 0, w.boPort)
+        || !w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amy"), w.boPort)) {
+        std::fprintf(stderr, "Bo is not reachable as available\n");
+        return false;
+    }
+    waitUntil(w.framesAtBo, 1, 2000);
+    waitUntil(w.messagesAtBo, 1, 2000);
+    if (w.framesAtBo != 1 || w.messagesAtBo != 1 || w.picturesAtBo != 1) {
+        std::fprintf(stderr, "the warm-up message or frame did not arrive whole\n");
+        return false;
+    }
+    return true;
+}
+
+void printSummary(const World& w)
+{
+    QByteArray frameDatagram;
+    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amy"), w.frame, frameDatagram);
+    std::printf("\nPeer datagrams received per second on loopback, Confabo to Confabo (events raised) against\n"
+                "plain ivUDP send/receive of the same bytes (same run). Polling interval %d s: status and\n"
+                "address come from the buddy's cache, no service request in the timed loops.\n",
+        PollingIntervalSeconds);
+    const struct {
+        const char* what;
+        const char* key;
+        qsizetype bytes;
+    } rows[] = {
+        {"message", "message", cfb::PeerDatagram::message("Amy", "amy@example.org", 0, MessageText).size()},
+        {"5000 B frame", "frame", frameDatagram.size()},
+    };
+    for (const auto& row : rows) {
+        const auto c = g_tally.find(std::string("confabo/") + row.key);
+        const auto p = g_tally.find(std::string("plain/") + row.key);
+        if (c == g_tally.end() || p == g_tally.end() || p->second.rate() <= 0)
+            continue;
+        std::printf("  %-13s %5lld-byte datagram  Confabo %9.0f /s  ivUDP %9.0f /s  ratio %.2f"
+                    "  lost %lld of %lld (ivUDP %lld of %lld)\n",
+            row.what, static_cast<long long>(row.bytes), c->second.rate(), p->second.rate(),
+            c->second.rate() / p->second.rate(), static_cast<long long>(c->second.sent - c->second.received),
+            static_cast<long long>(c->second.sent), static_cast<long long>(p->second.sent - p->second.received),
+            static_cast<long long>(p->second.sent));
+    }
+    std::printf("  frames that arrived and decoded to a picture: %lld of %lld\n",
+        static_cast<long long>(w.picturesAtBo), static_cast<long long>(w.framesAtBo));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
+
+    int status = 1;
+    {
+        Service service;
+        World world;
+        g_world = &world;
+        if (dir.isValid() && setUp(world, service, dir.path())) {
+            benchmark::RunSpecifiedBenchmarks();
+            printSummary(world);
+            status = 0;
+        }
+        g_world = nullptr;
+    }
+    benchmark::Shutdown();
+    return status;
+}
