@@ -4,6 +4,10 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 namespace cfb {
 namespace {
 
@@ -62,6 +66,56 @@ bool isBase64Typed(const pugi::xml_node& node)
             return true;
     }
     return false;
+}
+
+// Standard base64; white space anywhere is skipped and the padding may be left off. Nothing when
+// there is no data, when any other character appears, when data follows padding, or when the
+// length leaves a lone character over. Frames arrive through here, so it is one pass with no
+// per-character allocation.
+std::optional<QByteArray> decodeBase64(std::string_view text)
+{
+    enum : int8_t { Bad = -1, Space = -2, Pad = -3 };
+    static const std::array<int8_t, 256> table = [] {
+        std::array<int8_t, 256> t;
+        t.fill(Bad);
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            t[static_cast<unsigned char>(alphabet[i])] = int8_t(i);
+        for (unsigned char c : {' ', '\t', '\r', '\n'})
+            t[c] = Space;
+        t['='] = Pad;
+        return t;
+    }();
+
+    QByteArray out(qsizetype(text.size() / 4 * 3 + 3), Qt::Uninitialized);
+    char* p = out.data();
+    uint32_t bitsHeld = 0;
+    int bitCount = 0;
+    qsizetype digits = 0;
+    int pads = 0;
+    for (const unsigned char c : text) {
+        const int8_t v = table[c];
+        if (v >= 0) {
+            if (pads)
+                return std::nullopt;
+            bitsHeld = ((bitsHeld << 6) | uint32_t(v)) & 0xFFFFFF;
+            bitCount += 6;
+            ++digits;
+            if (bitCount >= 8) {
+                bitCount -= 8;
+                *p++ = char(bitsHeld >> bitCount);
+            }
+        } else if (v == Pad) {
+            if (++pads > 2)
+                return std::nullopt;
+        } else if (v != Space) {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0 || digits % 4 == 1 || (pads && (digits + pads) % 4 != 0))
+        return std::nullopt;
+    out.truncate(p - out.data());
+    return out;
 }
 
 // Declared encoding of the document, lower-cased, or empty.
@@ -126,20 +180,13 @@ std::optional<QByteArray> XmlElement::typedValue() const
 {
     if (!node_ || !isBase64Typed(node()))
         return std::nullopt;
+    // The usual element holds one run of text; read it in place.
+    const pugi::xml_node only = node().first_child();
+    if (only && !only.next_sibling() && only.type() == pugi::node_pcdata)
+        return decodeBase64(only.value());
     std::string raw;
     collectText(node(), raw);
-    QByteArray compact;
-    compact.reserve(qsizetype(raw.size()));
-    for (char c : raw) {
-        if (c != ' ' && c != '\t' && c != '\r' && c != '\n')
-            compact.append(c);
-    }
-    if (compact.isEmpty())
-        return std::nullopt;
-    auto decoded = QByteArray::fromBase64Encoding(compact, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return std::nullopt;
-    return std::move(decoded.decoded);
+    return decodeBase64(raw);
 }
 
 void XmlElement::setDataType(const QString& type)
@@ -188,8 +235,12 @@ bool XmlDocument::parse(QByteArrayView text)
     pugi::xml_parse_result result;
     const QByteArray encoding = declaredEncoding(text);
     const bool hasBom = text.startsWith("\xEF\xBB\xBF") || text.startsWith("\xFF\xFE") || text.startsWith("\xFE\xFF");
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x80; });
     if (hasBom || encoding == "utf-8" || encoding == "utf8") {
         result = doc_->load_buffer(text.data(), size_t(text.size()), options, pugi::encoding_auto);
+    } else if (ascii) {
+        // Plain ASCII reads the same in both encodings (frames are almost all base64).
+        result = doc_->load_buffer(text.data(), size_t(text.size()), options, pugi::encoding_utf8);
     } else {
         const QByteArray asUtf8 = fromCp1252(text).toUtf8();
         result = doc_->load_buffer(asUtf8.constData(), size_t(asUtf8.size()), options, pugi::encoding_utf8);
@@ -220,18 +271,25 @@ bool XmlDocument::hasContent() const
 
 XmlElement XmlDocument::selectSingle(const QString& path) const
 {
-    const bool absolute = path.startsWith(u'/');
-    const QStringList steps = path.split(u'/', Qt::SkipEmptyParts);
-    if (steps.isEmpty())
-        return {};
+    // From the document, a relative name and an absolute path select alike. Steps are matched one
+    // name at a time without building a list: arrivals read several paths per datagram.
+    const std::string steps = utf8(path);
     pugi::xml_node node = *doc_;
-    for (const QString& step : steps) {
-        node = node.child(utf8(step).c_str());
-        if (!node)
-            return {};
+    std::string step;
+    size_t at = 0;
+    bool any = false;
+    while (at <= steps.size()) {
+        const size_t slash = std::min(steps.find('/', at), steps.size());
+        if (slash > at) {
+            step.assign(steps, at, slash - at);
+            node = node.child(step.c_str());
+            if (!node)
+                return {};
+            any = true;
+        }
+        at = slash + 1;
     }
-    (void)absolute; // from the document, a relative name and an absolute path select alike
-    return XmlElement(node.internal_object());
+    return any ? XmlElement(node.internal_object()) : XmlElement();
 }
 
 QList<XmlElement> XmlDocument::elementsByTagName(const QString& name) const

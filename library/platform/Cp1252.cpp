@@ -3,17 +3,38 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+
 namespace cfb {
 namespace {
 
 constexpr char IcuSubstitute = '\x1a';
 
+// Opening an ICU converter costs more than converting a message, so each thread keeps one of
+// each, reset before every use.
+QStringEncoder& encoder()
+{
+    thread_local QStringEncoder e("windows-1252");
+    e.resetState();
+    return e;
+}
+
+QStringDecoder& decoder()
+{
+    thread_local QStringDecoder d("windows-1252");
+    d.resetState();
+    return d;
+}
+
 } // namespace
 
 QByteArray toCp1252(QStringView text)
 {
-    QStringEncoder encoder("windows-1252");
-    QByteArray out = encoder(text);
+    // Plain ASCII is the same bytes in every encoding involved.
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return text.toLatin1();
+
+    QByteArray out = encoder()(text);
     if (!out.contains(IcuSubstitute))
         return out;
 
@@ -28,8 +49,7 @@ QByteArray toCp1252(QStringView text)
         if (width == 1 && one[0] == QChar(0x1a)) {
             out += IcuSubstitute;
         } else {
-            QStringEncoder single("windows-1252");
-            const QByteArray b = single(one);
+            const QByteArray b = encoder()(one);
             out += (b.size() == 1 && b[0] != IcuSubstitute) ? b : QByteArray("?");
         }
         i += width;
@@ -39,8 +59,9 @@ QByteArray toCp1252(QStringView text)
 
 QString fromCp1252(QByteArrayView bytes)
 {
-    QStringDecoder decoder("windows-1252");
-    return decoder(bytes);
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(bytes);
+    return decoder()(bytes);
 }
 
 } // namespace cfb

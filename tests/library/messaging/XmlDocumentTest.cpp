@@ -150,3 +150,24 @@ TEST(XmlDocument, TypedValueRoundTripsThroughSerialisedText)
     ASSERT_TRUE(back.parse(doc.serialise()));
     EXPECT_EQ(back.selectSingle("/body/video_data").typedValue(), QByteArray("xyz"));
 }
+
+TEST(XmlDocument, Base64EdgeCases)
+{
+    const auto typed = [](const QByteArray& content) {
+        XmlDocument doc;
+        doc.parse("<a xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"bin.base64\">" + content + "</a>");
+        return doc.selectSingle("/a").typedValue();
+    };
+    EXPECT_EQ(typed("TWFu"), QByteArray("Man"));
+    EXPECT_EQ(typed("TWE="), QByteArray("Ma"));
+    EXPECT_EQ(typed("TWE"), QByteArray("Ma")) << "padding may be left off";
+    EXPECT_EQ(typed("TQ=="), QByteArray("M"));
+    EXPECT_EQ(typed(" T W\r\n E = "), QByteArray("Ma"));
+    EXPECT_EQ(typed("T<![CDATA[WFu]]>"), QByteArray("Man")) << "text split across nodes";
+    EXPECT_FALSE(typed("T")) << "a lone character over";
+    EXPECT_FALSE(typed("TWE=x")) << "data after padding";
+    EXPECT_FALSE(typed("TQ===")) << "too much padding";
+    EXPECT_FALSE(typed("TW-u")) << "not in the alphabet";
+    EXPECT_FALSE(typed("   ")) << "nothing but white space";
+    EXPECT_FALSE(typed("TWE=\xff"));
+}
