@@ -25,6 +25,10 @@ SqliteConnection::SqliteConnection(const std::string& path, Role role)
         // In WAL mode NORMAL keeps every commit across a crash of the service; only a power cut
         // may lose the last commits.
         execute("PRAGMA synchronous = NORMAL");
+    } else if (role == Role::Checkpointer) {
+        // The sync level of the connection that checkpoints decides whether the log and the
+        // database file are flushed around the copy.
+        execute("PRAGMA synchronous = NORMAL");
     } else {
         execute("PRAGMA query_only = ON");
     }

@@ -13,7 +13,7 @@ namespace cfb::service {
 // reused for the life of the connection.
 class SqliteConnection {
 public:
-    enum class Role { Writer, Reader };
+    enum class Role { Writer, Reader, Checkpointer };
 
     SqliteConnection(const std::string& path, Role role);
     ~SqliteConnection();

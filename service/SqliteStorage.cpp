@@ -114,11 +114,12 @@ private:
     bool done_ = false;
 };
 
-SqliteStorage::SqliteStorage(const std::string& path)
+SqliteStorage::SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints)
     : path_(path)
     , writer_(std::make_unique<SqliteConnection>(path, SqliteConnection::Role::Writer))
 {
     migrate();
+    checkpointer_ = std::make_unique<SqliteCheckpointer>(path, checkpoints, writer_->handle(), writeMutex_);
 }
 
 SqliteStorage::~SqliteStorage() = default;

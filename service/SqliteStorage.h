@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SqliteCheckpointer.h"
 #include "Storage.h"
 
 #include <memory>
@@ -13,10 +14,10 @@ class SqliteConnection;
 // Storage in one SQLite file (WAL). Reads run on a pool of connections, one per thread that is
 // reading at the moment; every write goes through the one writer connection under a mutex, so
 // writers never meet SQLite's lock and its busy-wait sleeps. The schema is created or brought up
-// to date when the storage opens.
+// to date when the storage opens. Checkpoints run on a thread of their own (SqliteCheckpointer).
 class SqliteStorage final : public Storage {
 public:
-    explicit SqliteStorage(const std::string& path);
+    explicit SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints = {});
     ~SqliteStorage() override;
 
     static constexpr int SchemaVersion = 1;
@@ -40,6 +41,8 @@ public:
     bool block(const Caller& caller, const QString& handle) override;
     bool unblock(const Caller& caller, const QString& handle) override;
 
+    const SqliteCheckpointer& checkpointer() const { return *checkpointer_; }
+
 private:
     class ReadLease;
     class WriteTransaction;
@@ -51,6 +54,7 @@ private:
     std::string path_;
     std::mutex writeMutex_;
     std::unique_ptr<SqliteConnection> writer_;
+    std::unique_ptr<SqliteCheckpointer> checkpointer_; // stops before the writer closes
     std::mutex readersMutex_;
     std::vector<std::unique_ptr<SqliteConnection>> idleReaders_;
 };
