@@ -83,61 +83,6 @@ void ivSocketOptions::setKeepAlive(bool on)
     setFlag(m_handle, SOL_SOCKET, SO_KEEPALIVE, on);
 }
 
-bool ivSocketOptions::DontRoute() const
-{
-    return getFlag(m_handle, SOL_SOCKET, SO_DONTROUTE);
-}
-
-void ivSocketOptions::setDontRoute(bool on)
-{
-    m_dontRoute = on;
-    setFlag(m_handle, SOL_SOCKET, SO_DONTROUTE, on);
-}
-
-int32_t ivSocketOptions::ReceiveBufferSize() const
-{
-    return getBufferSize(m_handle, SO_RCVBUF);
-}
-
-void ivSocketOptions::setReceiveBufferSize(int32_t bytes)
-{
-    m_receiveBufferSize = bytes;
-    setBufferSize(m_handle, SO_RCVBUF, bytes);
-}
-
-int32_t ivSocketOptions::SendBufferSize() const
-{
-    return getBufferSize(m_handle, SO_SNDBUF);
-}
-
-void ivSocketOptions::setSendBufferSize(int32_t bytes)
-{
-    m_sendBufferSize = bytes;
-    setBufferSize(m_handle, SO_SNDBUF, bytes);
-}
-
-int32_t ivSocketOptions::ReceiveTimeout() const
-{
-    return getMillis(m_handle, SO_RCVTIMEO);
-}
-
-void ivSocketOptions::setReceiveTimeout(int32_t ms)
-{
-    m_receiveTimeout = ms;
-    setMillis(m_handle, SO_RCVTIMEO, ms);
-}
-
-int32_t ivSocketOptions::SendTimeout() const
-{
-    return getMillis(m_handle, SO_SNDTIMEO);
-}
-
-void ivSocketOptions::setSendTimeout(int32_t ms)
-{
-    m_sendTimeout = ms;
-    setMillis(m_handle, SO_SNDTIMEO, ms);
-}
-
 bool ivSocketOptions::TcpNoDelay() const
 {
     return getFlag(m_handle, IPPROTO_TCP, TCP_NODELAY);
@@ -149,25 +94,12 @@ void ivSocketOptions::setTcpNoDelay(bool on)
     setFlag(m_handle, IPPROTO_TCP, TCP_NODELAY, on);
 }
 
-void ivSocketOptions::RegisterForUse(int32_t lSocket)
-{
-    if (lSocket == m_handle)
-        return;
-    m_handle = lSocket;
-    if (m_handle != -1 && m_reuseProperties)
-        applyAll();
-}
-
 void ivSocketOptions::applyAll()
 {
     setFlag(m_handle, SOL_SOCKET, SO_REUSEADDR, m_reuseAddress);
     applyLinger(m_linger);
     setFlag(m_handle, SOL_SOCKET, SO_KEEPALIVE, m_keepAlive);
-    setFlag(m_handle, SOL_SOCKET, SO_DONTROUTE, m_dontRoute);
-    setBufferSize(m_handle, SO_RCVBUF, m_receiveBufferSize);
-    setBufferSize(m_handle, SO_SNDBUF, m_sendBufferSize);
-    setMillis(m_handle, SO_RCVTIMEO, m_receiveTimeout);
-    setMillis(m_handle, SO_SNDTIMEO, m_sendTimeout);
+    applyCommon();
     setFlag(m_handle, IPPROTO_TCP, TCP_NODELAY, m_noDelay);
     // UseLoopback: no such option here. OOBInline last, as the platform order has it.
     setFlag(m_handle, SOL_SOCKET, SO_OOBINLINE, m_oobInline);
