@@ -155,12 +155,26 @@ std::optional<Key> parseKey(QStringView keyText)
     return key;
 }
 
+namespace {
+
+// A block as four 16-bit words, the first byte of each pair being the high half.
+std::array<std::uint16_t, 4> toWords(const Block& b)
+{
+    return {std::uint16_t(b[0] << 8 | b[1]), std::uint16_t(b[2] << 8 | b[3]), std::uint16_t(b[4] << 8 | b[5]),
+        std::uint16_t(b[6] << 8 | b[7])};
+}
+
+Block fromWords(std::uint16_t w1, std::uint16_t w2, std::uint16_t w3, std::uint16_t w4)
+{
+    return {std::uint8_t(w1 >> 8), std::uint8_t(w1), std::uint8_t(w2 >> 8), std::uint8_t(w2), std::uint8_t(w3 >> 8),
+        std::uint8_t(w3), std::uint8_t(w4 >> 8), std::uint8_t(w4)};
+}
+
+} // namespace
+
 Block encryptBlock(const Key& key, const Block& plain)
 {
-    std::uint16_t w1 = plain[0] << 8 | plain[1];
-    std::uint16_t w2 = plain[2] << 8 | plain[3];
-    std::uint16_t w3 = plain[4] << 8 | plain[5];
-    std::uint16_t w4 = plain[6] << 8 | plain[7];
+    auto [w1, w2, w3, w4] = toWords(plain);
     for (int k = 1; k <= Rounds; ++k) {
         const std::uint16_t gw1 = g(key, k, w1);
         if (usesRuleA(k)) {
@@ -178,16 +192,12 @@ Block encryptBlock(const Key& key, const Block& plain)
             w1 = next1;
         }
     }
-    return {std::uint8_t(w1 >> 8), std::uint8_t(w1), std::uint8_t(w2 >> 8), std::uint8_t(w2), std::uint8_t(w3 >> 8),
-        std::uint8_t(w3), std::uint8_t(w4 >> 8), std::uint8_t(w4)};
+    return fromWords(w1, w2, w3, w4);
 }
 
 Block decryptBlock(const Key& key, const Block& cipher)
 {
-    std::uint16_t w1 = cipher[0] << 8 | cipher[1];
-    std::uint16_t w2 = cipher[2] << 8 | cipher[3];
-    std::uint16_t w3 = cipher[4] << 8 | cipher[5];
-    std::uint16_t w4 = cipher[6] << 8 | cipher[7];
+    auto [w1, w2, w3, w4] = toWords(cipher);
     for (int k = Rounds; k >= 1; --k) {
         const std::uint16_t prev1 = gInverse(key, k, w2);
         if (usesRuleA(k)) {
@@ -205,8 +215,7 @@ Block decryptBlock(const Key& key, const Block& cipher)
             w4 = prev4;
         }
     }
-    return {std::uint8_t(w1 >> 8), std::uint8_t(w1), std::uint8_t(w2 >> 8), std::uint8_t(w2), std::uint8_t(w3 >> 8),
-        std::uint8_t(w3), std::uint8_t(w4 >> 8), std::uint8_t(w4)};
+    return fromWords(w1, w2, w3, w4);
 }
 
 void SkipjackInit(QStringView keyText)
