@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/Setting.h"
+
+// Every setting the library, the desktop client and the headless client read, with the default a
+// read returns when it is missing. Where a window reads with a default of its own, it says so
+// with Setting::read(windowDefault); the defaults here are the main window's and the library's.
+namespace cfb::Settings {
+
+// The service channel; the library writes these back at every start.
+inline constexpr Setting ServiceHost{"Data", "CFBSERVER", "127.0.0.1:8080"};
+inline constexpr Setting ServicePath{"Data", "CFBASP", "cfb_maint.asp"};
+inline constexpr Setting SendTimeout{"Data", "SEND_TIMEOUT", "20000"};
+inline constexpr Setting ReceiveTimeout{"Data", "RECV_TIMEOUT", "30000"};
+inline constexpr Setting ConnectTimeout{"Data", "CONN_TIMEOUT", "5000"};
+
+// Peers and presence. The setup dialog shows "21" for a missing data port.
+inline constexpr Setting DataPort{"Data", "DataPort", "80"};
+inline constexpr Setting PollingInterval{"Data", "Polling Interval", "30"};
+inline constexpr Setting BlockAllData{"Debug", "Block All Data", "False"};
+
+// The desktop client's account and start-up.
+inline constexpr Setting IsRegistered{"Data", "IsRegistered", ""};
+inline constexpr Setting Handle{"Data", "handle", ""};
+inline constexpr Setting Password{"Data", "password", ""};
+inline constexpr Setting AutoLogin{"Data", "AutoLogin", ""};
+inline constexpr Setting HostName{"Data", "hostname", ""};
+inline constexpr Setting AutoRun{"Data", "AutoRun", "0"};
+inline constexpr Setting Taskbar{"Data", "Taskbar", "0"};
+inline constexpr Setting DisplayErrors{"Data", "Display Errors", ""};
+inline constexpr Setting DownloadUrl{"Data", "Download URL", "https://confabo.example.org/download"};
+
+// Speech. The setup dialog shows speech unchecked when the key is missing.
+inline constexpr Setting EnableSpeech{"Data", "Enable Speech", "1"};
+inline constexpr Setting DefaultVoiceMode{"Data", "Default Voice Mode", "1"};
+inline constexpr BuddySetting Speaker{"Speaker", "1"};
+
+// Video. The setup dialog shows a rate of "10" when the key is missing.
+inline constexpr Setting FrameRate{"Data", "Frame Rate", "5"};
+inline constexpr Setting ImageQuality{"Data", "Image Quality", "75"};
+inline constexpr Setting VideoWidth{"Data", "Video Width", "160"};
+inline constexpr Setting VideoHeight{"Data", "Video Height", "120"};
+inline constexpr Setting VideoSource{"Data", "Video Source", ""};
+
+} // namespace cfb::Settings
