@@ -7,13 +7,16 @@ function(confabo_add_existing_subdirs)
   endforeach()
 endfunction()
 
-# confabo_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS label ...] [QT_MAIN])
+# confabo_test(NAME name SOURCES a.cpp ... [LIBS lib ...] [LABELS label ...] [QT_MAIN | WIDGETS_MAIN])
 # One GoogleTest executable, registered with CTest test by test. QT_MAIN gives it a main() that
-# creates a QGuiApplication (offscreen) first, for tests that need an event loop.
+# creates a QGuiApplication (offscreen) first, for tests that need an event loop; WIDGETS_MAIN one
+# that creates a QApplication, for tests of windows.
 function(confabo_test)
-  cmake_parse_arguments(T "QT_MAIN" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN;WIDGETS_MAIN" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  if(T_QT_MAIN)
+  if(T_WIDGETS_MAIN)
+    set(main QtWidgetsTestMain)
+  elseif(T_QT_MAIN)
     set(main QtTestMain)
   else()
     set(main GTest::gtest_main)

@@ -27,10 +27,18 @@ bool ShowHelp(int topic);
 // Selects the whole text of a field (called when a text field gets the focus).
 void SelectAllText(QLineEdit* field);
 
-// The main window registers itself here while it is loaded, so ExitApplication can unload it
-// and the popup can reach its tray menu.
-void setMainWindow(QWidget* mainWindow);
+// The main window registers itself here while it is loaded, with the routine that unloads it (its
+// exit sequence), so ExitApplication can unload it and the popup can reach its tray menu item
+// "Open..." (the QAction named "mnuPopupOpen"). Registering nullptr forgets it.
+void setMainWindow(QWidget* mainWindow, std::function<void()> unload);
 QWidget* mainWindow();
+
+// The dialogs that later windows provide, each opened modally from this one place: the setup
+// dialog (registering a new account, or editing the settings), the buddy-list editor and the
+// invitation dialog. False when the dialog was not shown.
+bool ShowSetupDialog(QWidget* owner, bool registering);
+bool ShowBuddyListEditor(QWidget* owner);
+bool ShowInviteDialog(QWidget* owner);
 
 // Unloads the main window if it is loaded (its exit sequence runs), then ends the process through
 // the exit hook. Call it only from a routine that returns straight to its caller afterwards
