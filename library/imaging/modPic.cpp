@@ -1,6 +1,7 @@
 #include "imaging/modPic.h"
 
 #include "imaging/BmpLayout.h"
+#include "imaging/JpegDecode.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -39,6 +40,8 @@ QImage PictureFromBytes(const QByteArray& bytes)
     const QByteArray format = formatOf(bytes);
     if (format.isEmpty())
         return {};
+    if (format == "jpeg") // not Qt's reader: it passes a JPEG that ends early for a whole one
+        return decodeJpeg(bytes, acceptable);
     // The reader gives a top-down bitmap's size with a negative height and decodes a cut-off one.
     QSize expected;
     if (format == "bmp") {

@@ -5,6 +5,7 @@
 #include <QBuffer>
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <random>
 
@@ -28,6 +29,24 @@ QByteArray encoded(const QImage& img, const char* format)
     buffer.open(QIODevice::WriteOnly);
     EXPECT_TRUE(img.save(&buffer, format)) << format;
     return bytes;
+}
+
+// The picture as TurboJPEG encodes it from the given pixel layout, at quality 90; empty on failure.
+QByteArray turboJpeg(const QImage& source, int pixelFormat, int subsampling, int flags)
+{
+    tjhandle encoder = tjInitCompress(); // fresh: a reused one keeps the last progressive scan script
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    QByteArray jpeg;
+    if (encoder
+        && tjCompress2(encoder, source.constBits(), source.width(), static_cast<int>(source.bytesPerLine()),
+               source.height(), pixelFormat, &out, &size, subsampling, 90, flags)
+            == 0)
+        jpeg = QByteArray(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+    tjFree(out);
+    if (encoder)
+        tjDestroy(encoder);
+    return jpeg;
 }
 
 TEST(PictureFromBytes, DecodesTheFourPictureKinds)
@@ -114,6 +133,37 @@ TEST(PictureFromBytes, CutOffBitmapsGiveNothing)
         EXPECT_EQ(cfb::PictureFromBytes(bitmap.file).size(), bitmap.size) << bitmap.name;
         for (int len = 0; len < bitmap.file.size(); ++len)
             ASSERT_TRUE(cfb::PictureFromBytes(bitmap.file.left(len)).isNull()) << bitmap.name << " cut to " << len;
+    }
+}
+
+// A JPEG that ends early gives nothing, whichever way it was encoded; the whole one decodes.
+TEST(PictureFromBytes, CutOffJpegsGiveNothing)
+{
+    const QImage colour = dibtest::gradientPicture(64, 48);
+    const QImage grey = colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
+    // Ink-inverted CMYK without black ink, as Adobe writes it: the stored C, M, Y are red, green, blue.
+    const QImage cmyk = colour.convertToFormat(QImage::Format_RGBX8888);
+    const struct {
+        const char* name;
+        const QImage& source;
+        int pixelFormat, subsampling, flags;
+    } kinds[] = {
+        {"baseline", colour, TJPF_BGRX, TJSAMP_420, 0},
+        {"progressive", colour, TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE},
+        {"progressive grey", grey, TJPF_BGRX, TJSAMP_GRAY, TJFLAG_PROGRESSIVE},
+        {"CMYK", cmyk, TJPF_CMYK, TJSAMP_444, 0},
+    };
+    for (const auto& kind : kinds) {
+        const QByteArray jpeg = turboJpeg(kind.source, kind.pixelFormat, kind.subsampling, kind.flags);
+        ASSERT_FALSE(jpeg.isEmpty()) << kind.name;
+        const QImage whole = cfb::PictureFromBytes(jpeg);
+        ASSERT_EQ(whole.size(), QSize(64, 48)) << kind.name;
+        EXPECT_LT(dibtest::meanDifference(
+                      whole.convertToFormat(QImage::Format_RGB32), kind.source.convertToFormat(QImage::Format_RGB32)),
+            3.0)
+            << kind.name;
+        for (int len = 0; len < jpeg.size(); ++len)
+            ASSERT_TRUE(cfb::PictureFromBytes(jpeg.left(len)).isNull()) << kind.name << " cut to " << len;
     }
 }
 
