@@ -1,8 +1,11 @@
 #include "imaging/cDIBSection.h"
 
+#include "imaging/BmpLayout.h"
 #include "imaging/PixmillLoader.h"
 #include "platform/UserNotice.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QSaveFile>
@@ -98,6 +101,34 @@ bool compositionFor(unsigned index, QPainter::CompositionMode& mode)
 QImage::Format imageFormat(int bitCount)
 {
     return bitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32;
+}
+
+// A complete BMP file as a picture; null when it cannot be read, is damaged, cut off or too large.
+QImage readBmpFile(const QString& name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
+        return {};
+    // Mapped rather than read: the layout check and the decoder both look at the bytes in place.
+    const qint64 length = file.size();
+    const uchar* mapped = length > 0 ? file.map(0, length) : nullptr;
+    const QByteArray bytes = mapped
+        ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), static_cast<qsizetype>(length))
+        : file.readAll();
+    // The reader gives a top-down bitmap's size with a negative height and decodes a cut-off one.
+    const BmpLayout layout(bytes);
+    const QSize size = layout.size();
+    if (!layout.complete() || size.width() > kMaxLoadSide || size.height() > kMaxLoadSide)
+        return {};
+    QByteArray data = bytes;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "bmp");
+    reader.setDecideFormatFromContent(false);
+    QImage picture;
+    if (!reader.read(&picture) || picture.size() != size)
+        return {};
+    return picture;
 }
 
 } // namespace
@@ -355,12 +386,7 @@ bool cDIBSection::SaveJPGToFile(const QString& sFile)
 bool cDIBSection::Load(const QString& Name)
 {
     CleanUp();
-    QImage picture;
-    QImageReader reader(Name, "bmp");
-    reader.setDecideFormatFromContent(false);
-    const QSize size = reader.size();
-    if (reader.canRead() && size.isValid() && size.width() <= kMaxLoadSide && size.height() <= kMaxLoadSide)
-        picture = reader.read();
+    const QImage picture = readBmpFile(Name);
     if (picture.isNull()) {
         UserNotice::show(QStringLiteral("Can't load BMP image"));
         return false;

@@ -1,5 +1,8 @@
 #include "imaging/modPic.h"
 
+#include "imaging/BmpLayout.h"
+#include "imaging/JpegDecode.h"
+
 #include <QBuffer>
 #include <QImageReader>
 
@@ -37,6 +40,16 @@ QImage PictureFromBytes(const QByteArray& bytes)
     const QByteArray format = formatOf(bytes);
     if (format.isEmpty())
         return {};
+    if (format == "jpeg") // not Qt's reader: it passes a JPEG that ends early for a whole one
+        return decodeJpeg(bytes, acceptable);
+    // The reader gives a top-down bitmap's size with a negative height and decodes a cut-off one.
+    QSize expected;
+    if (format == "bmp") {
+        const BmpLayout layout(bytes);
+        if (!layout.complete())
+            return {};
+        expected = layout.size();
+    }
     QByteArray data = bytes; // shares, never copies: the buffer only reads
     QBuffer buffer(&data);
     if (!buffer.open(QIODevice::ReadOnly))
@@ -45,11 +58,11 @@ QImage PictureFromBytes(const QByteArray& bytes)
     reader.setDecideFormatFromContent(false);
     if (!reader.canRead())
         return {};
-    if (!acceptable(reader.size()))
+    if (!acceptable(expected.isValid() ? expected : reader.size()))
         return {};
     QImage picture;
     // The header's size is not always the decoded one (a GIF's screen and frame differ).
-    if (!reader.read(&picture) || !acceptable(picture.size()))
+    if (!reader.read(&picture) || !acceptable(picture.size()) || (expected.isValid() && picture.size() != expected))
         return {};
     return picture;
 }

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QtEndian>
 
 #include <cstdint>
 #include <cstdlib>
@@ -51,6 +52,49 @@ inline double meanDifference(const QImage& a, const QImage& b)
         }
     }
     return sum / (3.0 * a.width() * a.height());
+}
+
+// A BMP file with a header of headerSize bytes (40, or 108/124 with the bit masks inside) whose
+// fields beyond those given are 0. `extra` (bit masks after a 40-byte header, colour table) and
+// `pixels` follow it as given; the file header points at the pixels.
+inline QByteArray bmpFile(int headerSize, int width, int height, int bitCount, int compression, const QByteArray& extra,
+    const QByteArray& pixels, int colours = 0, const QList<quint32>& masks = {})
+{
+    QByteArray file(14 + headerSize, '\0');
+    char* p = file.data();
+    p[0] = 'B';
+    p[1] = 'M';
+    qToLittleEndian<quint32>(14 + headerSize + extra.size() + pixels.size(), p + 2);
+    qToLittleEndian<quint32>(14 + headerSize + extra.size(), p + 10);
+    qToLittleEndian<qint32>(headerSize, p + 14);
+    qToLittleEndian<qint32>(width, p + 18);
+    qToLittleEndian<qint32>(height, p + 22);
+    qToLittleEndian<qint16>(1, p + 26);
+    qToLittleEndian<qint16>(bitCount, p + 28);
+    qToLittleEndian<qint32>(compression, p + 30);
+    qToLittleEndian<qint32>(pixels.size(), p + 34);
+    qToLittleEndian<qint32>(colours, p + 46);
+    for (int i = 0; i < masks.size() && headerSize > 40; ++i)
+        qToLittleEndian<quint32>(masks[i], p + 54 + 4 * i);
+    return file + extra + pixels;
+}
+
+// The rows of a 24-bit bitmap of `picture`, bottom row first unless topDown.
+inline QByteArray bmpRows24(const QImage& picture, bool topDown)
+{
+    const int stride = (picture.width() * 3 + 3) / 4 * 4;
+    QByteArray rows(stride * picture.height(), '\0');
+    for (int r = 0; r < picture.height(); ++r) {
+        const int y = topDown ? r : picture.height() - 1 - r;
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y);
+            char* px = rows.data() + r * stride + 3 * x;
+            px[0] = static_cast<char>(qBlue(c));
+            px[1] = static_cast<char>(qGreen(c));
+            px[2] = static_cast<char>(qRed(c));
+        }
+    }
+    return rows;
 }
 
 } // namespace dibtest

@@ -224,8 +224,12 @@ TEST_F(DibFiles, LoadReadsBmpFilesAsTwentyFourBit)
     const QImage picture = dibtest::patternPicture(13, 7);
     ASSERT_TRUE(picture.save(path("a.bmp"), "BMP"));
     ASSERT_TRUE(picture.convertToFormat(QImage::Format_ARGB32).save(path("b.bmp"), "BMP"));
+    QFile topDown(path("c.bmp")); // rows stored top-down, height negative
+    ASSERT_TRUE(topDown.open(QIODevice::WriteOnly));
+    topDown.write(dibtest::bmpFile(40, 13, -7, 24, 0, {}, dibtest::bmpRows24(picture, true)));
+    topDown.close();
     cDIBSection dib;
-    for (const char* name : {"a.bmp", "b.bmp"}) {
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
         ASSERT_TRUE(dib.Load(path(name))) << name;
         EXPECT_EQ(dib.Description().bmiHeader.biBitCount, 24);
         EXPECT_EQ(dib.dib_width(), 13);
@@ -243,10 +247,15 @@ TEST_F(DibFiles, LoadFailureTellsTheUserOnce)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("BM\x10\x00\x00\x00garbage that is not a bitmap");
     junk.close();
+    QFile cut(path("cut.bmp")); // the last row's last byte is missing
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(
+        dibtest::bmpFile(40, 4, 4, 24, 0, {}, dibtest::bmpRows24(dibtest::patternPicture(4, 4), false)).chopped(1));
+    cut.close();
 
     cDIBSection dib;
     ASSERT_TRUE(dib.Create(2, 2, 3));
-    for (const char* name : {"missing.bmp", "p.png", "junk.bmp"}) {
+    for (const char* name : {"missing.bmp", "p.png", "junk.bmp", "cut.bmp"}) {
         notices.clear();
         EXPECT_FALSE(dib.Load(path(name))) << name;
         EXPECT_EQ(notices, QStringList{QStringLiteral("Can't load BMP image")}) << name;

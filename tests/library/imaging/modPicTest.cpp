@@ -5,6 +5,7 @@
 #include <QBuffer>
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <random>
 
@@ -28,6 +29,24 @@ QByteArray encoded(const QImage& img, const char* format)
     buffer.open(QIODevice::WriteOnly);
     EXPECT_TRUE(img.save(&buffer, format)) << format;
     return bytes;
+}
+
+// The picture as TurboJPEG encodes it from the given pixel layout, at quality 90; empty on failure.
+QByteArray turboJpeg(const QImage& source, int pixelFormat, int subsampling, int flags)
+{
+    tjhandle encoder = tjInitCompress(); // fresh: a reused one keeps the last progressive scan script
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    QByteArray jpeg;
+    if (encoder
+        && tjCompress2(encoder, source.constBits(), source.width(), static_cast<int>(source.bytesPerLine()),
+               source.height(), pixelFormat, &out, &size, subsampling, 90, flags)
+            == 0)
+        jpeg = QByteArray(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+    tjFree(out);
+    if (encoder)
+        tjDestroy(encoder);
+    return jpeg;
 }
 
 TEST(PictureFromBytes, DecodesTheFourPictureKinds)
@@ -55,6 +74,97 @@ TEST(PictureFromBytes, NonPicturesGiveNothing)
     EXPECT_TRUE(cfb::PictureFromBytes(QByteArray("GIF89a")).isNull());
     // A format Qt reads but that is no picture kind here.
     EXPECT_TRUE(cfb::PictureFromBytes(encoded(dibtest::patternPicture(4, 4), "PPM")).isNull());
+}
+
+// Rows stored top-down (a negative height) decode to the same picture as rows stored bottom-up.
+TEST(PictureFromBytes, TopDownBitmapsDecode)
+{
+    const QImage picture = dibtest::patternPicture(3, 2);
+    for (const bool topDown : {false, true}) {
+        const QByteArray bmp
+            = dibtest::bmpFile(40, 3, topDown ? -2 : 2, 24, 0, {}, dibtest::bmpRows24(picture, topDown));
+        const QImage back = cfb::PictureFromBytes(bmp);
+        ASSERT_EQ(back.size(), picture.size()) << topDown;
+        EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), picture) << topDown;
+    }
+}
+
+// Every layout of bitmap the decoder reads decodes whole and gives nothing once cut short anywhere.
+TEST(PictureFromBytes, CutOffBitmapsGiveNothing)
+{
+    using dibtest::bmpFile;
+    const auto bytes = [](int n, int modulo) {
+        QByteArray b(n, '\0');
+        for (int i = 0; i < n; ++i)
+            b[i] = static_cast<char>(i * 37 % modulo);
+        return b;
+    };
+    const QByteArray palette = bytes(4 * 16, 256);
+    const QByteArray masks565("\x00\xF8\0\0\xE0\x07\0\0\x1F\0\0\0", 12);
+    // Run-length rows: a run, end of line; a literal run (padded) and a run, end of line; then a
+    // jump and a run, end of line, end of bitmap (RLE8), or a run and end of bitmap (RLE4).
+    const QByteArray rle8("\x05\x01\0\0"
+                          "\0\x03\x01\x02\x03\0\x02\x02\0\0"
+                          "\0\x02\x01\0\x04\x03\0\0\0\x01",
+        24);
+    const QByteArray rle4("\x05\x12\0\0"
+                          "\0\x05\x12\x34\x50\0\0\0"
+                          "\x05\x34\0\x01",
+        16);
+    const struct {
+        const char* name;
+        QByteArray file;
+        QSize size;
+    } bitmaps[] = {
+        {"1-bit", bmpFile(40, 5, 3, 1, 0, palette.left(8), bytes(12, 256), 2), {5, 3}},
+        {"4-bit", bmpFile(40, 5, 3, 4, 0, palette, bytes(12, 256)), {5, 3}},
+        {"8-bit", bmpFile(40, 5, 3, 8, 0, palette.left(16), bytes(24, 4), 4), {5, 3}},
+        {"16-bit", bmpFile(40, 5, 3, 16, 0, {}, bytes(36, 256)), {5, 3}},
+        {"16-bit fields", bmpFile(40, 5, 3, 16, 3, masks565, bytes(36, 256)), {5, 3}},
+        {"24-bit", bmpFile(40, 23, 17, 24, 0, {}, dibtest::bmpRows24(dibtest::patternPicture(23, 17), false)),
+            {23, 17}},
+        {"32-bit", bmpFile(40, 5, 3, 32, 0, {}, bytes(60, 256)), {5, 3}},
+        {"32-bit fields top-down",
+            bmpFile(124, 5, -3, 32, 3, {}, bytes(60, 256), 0, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}), {5, 3}},
+        {"RLE8", bmpFile(40, 5, 3, 8, 1, palette.left(16), rle8, 4), {5, 3}},
+        {"RLE4", bmpFile(40, 5, 3, 4, 2, palette, rle4), {5, 3}},
+    };
+    for (const auto& bitmap : bitmaps) {
+        EXPECT_EQ(cfb::PictureFromBytes(bitmap.file).size(), bitmap.size) << bitmap.name;
+        for (int len = 0; len < bitmap.file.size(); ++len)
+            ASSERT_TRUE(cfb::PictureFromBytes(bitmap.file.left(len)).isNull()) << bitmap.name << " cut to " << len;
+    }
+}
+
+// A JPEG that ends early gives nothing, whichever way it was encoded; the whole one decodes.
+TEST(PictureFromBytes, CutOffJpegsGiveNothing)
+{
+    const QImage colour = dibtest::gradientPicture(64, 48);
+    const QImage grey = colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
+    // Ink-inverted CMYK without black ink, as Adobe writes it: the stored C, M, Y are red, green, blue.
+    const QImage cmyk = colour.convertToFormat(QImage::Format_RGBX8888);
+    const struct {
+        const char* name;
+        const QImage& source;
+        int pixelFormat, subsampling, flags;
+    } kinds[] = {
+        {"baseline", colour, TJPF_BGRX, TJSAMP_420, 0},
+        {"progressive", colour, TJPF_BGRX, TJSAMP_420, TJFLAG_PROGRESSIVE},
+        {"progressive grey", grey, TJPF_BGRX, TJSAMP_GRAY, TJFLAG_PROGRESSIVE},
+        {"CMYK", cmyk, TJPF_CMYK, TJSAMP_444, 0},
+    };
+    for (const auto& kind : kinds) {
+        const QByteArray jpeg = turboJpeg(kind.source, kind.pixelFormat, kind.subsampling, kind.flags);
+        ASSERT_FALSE(jpeg.isEmpty()) << kind.name;
+        const QImage whole = cfb::PictureFromBytes(jpeg);
+        ASSERT_EQ(whole.size(), QSize(64, 48)) << kind.name;
+        EXPECT_LT(dibtest::meanDifference(
+                      whole.convertToFormat(QImage::Format_RGB32), kind.source.convertToFormat(QImage::Format_RGB32)),
+            3.0)
+            << kind.name;
+        for (int len = 0; len < jpeg.size(); ++len)
+            ASSERT_TRUE(cfb::PictureFromBytes(jpeg.left(len)).isNull()) << kind.name << " cut to " << len;
+    }
 }
 
 // A header claiming an enormous picture is refused before any pixels are allocated.
