@@ -107,21 +107,18 @@ QImage::Format imageFormat(int bitCount)
 QImage readBmpFile(const QString& name)
 {
     QFile file(name);
-    if (!file.open(QIODevice::ReadOnly) || file.isSequential())
+    // Read, not mapped: a file that another program shortens while it is read must fail the
+    // load, not end the process. The largest bitmap the size limit lets through is 32-bit.
+    constexpr qint64 kMaxFileBytes = 4LL * kMaxLoadSide * kMaxLoadSide + 64 * 1024;
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential() || file.size() > kMaxFileBytes)
         return {};
-    // Mapped rather than read: the layout check and the decoder both look at the bytes in place.
-    const qint64 length = file.size();
-    const uchar* mapped = length > 0 ? file.map(0, length) : nullptr;
-    const QByteArray bytes = mapped
-        ? QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), static_cast<qsizetype>(length))
-        : file.readAll();
+    QByteArray bytes = file.readAll();
     // The reader gives a top-down bitmap's size with a negative height and decodes a cut-off one.
     const BmpLayout layout(bytes);
     const QSize size = layout.size();
     if (!layout.complete() || size.width() > kMaxLoadSide || size.height() > kMaxLoadSide)
         return {};
-    QByteArray data = bytes;
-    QBuffer buffer(&data);
+    QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "bmp");
     reader.setDecideFormatFromContent(false);
