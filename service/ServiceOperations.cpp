@@ -254,9 +254,12 @@ ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
     const std::optional<UserPresence> presence = storage_.presence(call.id("user_id"));
     if (!presence)
         return std::nullopt;
+    // Peers need the address only to reach a user who is online; an offline user's last address
+    // is nobody's business.
+    const bool online = presence->status != 0;
     return XmlReply()
         .element("status", presence->status)
-        .element("ip", presence->ip)
+        .element("ip", online ? presence->ip : QString())
         .element("mouth_top", presence->mouthTop)
         .element("mouth_left", presence->mouthLeft)
         .finish();
