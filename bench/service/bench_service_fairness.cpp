@@ -7,7 +7,9 @@
 //    reference, the same flood of lookups that hash nothing.
 //  - The service's CPU time for a multipart request of 262,143 hyphens with boundary=-, against
 //    the same body with an ordinary boundary.
-// Ratios are against the reference measured in the same run.
+// Ratios are against the reference measured in the same run. CONFABO_BENCH_SERVICE names another
+// build of the service to measure instead, e.g. an older commit's (rounds that pass options it
+// does not know report that it did not start).
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,7 +84,7 @@ public:
     Service(const QString& database, const QStringList& options)
     {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(CONFABO_SERVICE_BINARY),
+        process_.start(qEnvironmentVariable("CONFABO_BENCH_SERVICE", QStringLiteral(CONFABO_SERVICE_BINARY)),
             QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), database,
                 QStringLiteral("--quiet")}
                 + options);
