@@ -114,10 +114,8 @@ void ServiceOperations::handle(const HttpRequest& request, const HttpServer::Res
             fields = MultipartForm::parse(request.body, MultipartForm::boundaryOf(request.contentType));
         else
             fields = FormFields::parseUrlEncoded(request.body);
-        if (fields) {
-            if (const QByteArray* m = fields->find("mode"))
-                outcome.mode = m->left(32);
-        }
+        if (const QByteArray* m = fields ? fields->find("mode") : nullptr)
+            outcome.mode = m->left(32);
         if (!fields) {
             outcome.result = "bad-request";
             outcome.reason = "malformed body";
