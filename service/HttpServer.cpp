@@ -9,17 +9,46 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace cfb::service {
 namespace {
 
-// One request in progress: its body so far.
+using Clock = std::chrono::steady_clock;
+
+// When the request now arriving on a connection began: the connection's start, then the end of
+// each request it carried.
+struct ConnectionClock {
+    Clock::time_point requestStarted = Clock::now();
+};
+
+// The answer to a request whose handler has run, which may come from another thread. The
+// connection is suspended while it waits and resumed when the answer is there.
+struct PendingAnswer {
+    std::mutex mutex;
+    MHD_Connection* connection = nullptr;
+    std::optional<HttpResponse> response;
+    bool suspended = false;
+};
+
+// One request in progress: its body so far, then its answer.
 struct Exchange {
     QByteArray body;
     bool tooLarge = false;
+    Clock::time_point deadline;
+    std::shared_ptr<PendingAnswer> answer;
 };
+
+ConnectionClock* clockOf(MHD_Connection* connection)
+{
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<ConnectionClock*>(info->socket_context) : nullptr;
+}
 
 std::string numericAddress(const sockaddr* address)
 {
@@ -110,15 +139,24 @@ struct HttpServer::Callbacks {
         if (!exchange) {
             // Headers are in; the body, if any, follows in later calls. Requests that will be
             // refused whatever their body are answered now, and the body is not read.
+            const ConnectionClock* clock = clockOf(connection);
+            const Clock::time_point deadline = (clock ? clock->requestStarted : Clock::now())
+                + std::chrono::seconds(server.config_.requestTimeoutSeconds);
+            if (Clock::now() > deadline)
+                return MHD_NO; // the headers alone took too long
             if (std::strcmp(method, MHD_HTTP_METHOD_POST) != 0)
                 return send(connection, empty(MHD_HTTP_METHOD_NOT_ALLOWED));
             const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
             if (length && std::strtoull(length, nullptr, 10) > server.config_.maxBodyBytes)
                 return send(connection, empty(MHD_HTTP_CONTENT_TOO_LARGE));
-            *state = new Exchange;
+            *state = new Exchange{{}, false, deadline, {}};
             return MHD_YES;
         }
+        if (exchange->answer)
+            return answered(connection, *exchange->answer); // resumed with the answer
         if (*uploadSize > 0) {
+            if (Clock::now() > exchange->deadline)
+                return MHD_NO; // a body trickling in for longer than any real client needs
             if (exchange->body.size() + *uploadSize > server.config_.maxBodyBytes)
                 exchange->tooLarge = true;
             if (!exchange->tooLarge)
@@ -136,19 +174,58 @@ struct HttpServer::Callbacks {
         request.body = std::move(exchange->body);
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
         request.peerAddress = numericAddress(info ? info->client_addr : nullptr);
-        HttpResponse response;
+
+        auto answer = std::make_shared<PendingAnswer>();
+        answer->connection = connection;
+        exchange->answer = answer;
+        const Respond respond = [answer](HttpResponse response) {
+            std::lock_guard lock(answer->mutex);
+            answer->response = std::move(response);
+            if (answer->suspended)
+                MHD_resume_connection(answer->connection);
+        };
         try {
-            response = server.handler_(request);
+            server.handler_(request, respond);
         } catch (...) {
-            response = empty(MHD_HTTP_OK); // the handler reports its own failures; never a stack trace
+            // The handler reports its own failures; never a stack trace.
+            std::lock_guard lock(answer->mutex);
+            if (!answer->response)
+                answer->response = empty(MHD_HTTP_OK);
         }
+        return answered(connection, *answer);
+    }
+
+    // Sends the answer when it is there; otherwise parks the connection until it comes.
+    static MHD_Result answered(MHD_Connection* connection, PendingAnswer& answer)
+    {
+        std::unique_lock lock(answer.mutex);
+        if (!answer.response) {
+            answer.suspended = true;
+            MHD_suspend_connection(connection);
+            return MHD_YES;
+        }
+        const HttpResponse response = std::move(*answer.response);
+        lock.unlock();
         return send(connection, response);
     }
 
-    static void completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode)
+    static void completed(void*, MHD_Connection* connection, void** state, MHD_RequestTerminationCode)
     {
         delete static_cast<Exchange*>(*state);
         *state = nullptr;
+        if (ConnectionClock* clock = clockOf(connection))
+            clock->requestStarted = Clock::now(); // a kept-alive connection's next request
+    }
+
+    static void connectionChanged(
+        void*, MHD_Connection*, void** socketContext, enum MHD_ConnectionNotificationCode code)
+    {
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            *socketContext = new ConnectionClock;
+        } else {
+            delete static_cast<ConnectionClock*>(*socketContext);
+            *socketContext = nullptr;
+        }
     }
 };
 
@@ -170,10 +247,12 @@ bool HttpServer::start(std::string& error)
         return false;
     port_ = boundPort(fd);
     const unsigned threads = config_.threads ? config_.threads : std::max(1u, std::thread::hardware_concurrency());
-    daemon_ = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO, 0, nullptr, nullptr,
+    daemon_ = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr,
         &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads,
         MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed,
-        this, MHD_OPTION_CONNECTION_LIMIT, 10000u, MHD_OPTION_END);
+        this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.connectionsPerAddress, MHD_OPTION_END);
     if (!daemon_) {
         close(fd);
         error = "the HTTP server did not start";

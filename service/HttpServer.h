@@ -27,17 +27,26 @@ struct HttpResponse {
 
 // An HTTP/1.0 and 1.1 server on libmicrohttpd: epoll, a pool of worker threads that each run the
 // handler for their own connections. Bodies are collected whole up to a limit; a larger body
-// never reaches the handler and is answered with an empty 413.
+// never reaches the handler and is answered with an empty 413. One address may hold only so many
+// connections at once, and a request must arrive whole within a deadline, so a host that
+// trickles bytes over many connections cannot lock the others out.
 class HttpServer {
 public:
-    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+    // Answers the request; called exactly once, from any thread. A handler that hands the work to
+    // another thread calls it later: the connection waits meanwhile without holding its worker.
+    using Respond = std::function<void(HttpResponse)>;
+    using Handler = std::function<void(const HttpRequest&, const Respond&)>;
 
     struct Config {
         std::string host = "127.0.0.1";
         uint16_t port = 8080; // 0: any free port
         unsigned threads = 0; // 0: one per core
         size_t maxBodyBytes = 256 * 1024;
-        unsigned idleTimeoutSeconds = 15;
+        unsigned idleTimeoutSeconds = 15; // restarts with every byte received
+        unsigned connectionsPerAddress = 32;
+        // From the connection's start (or the end of its previous request) until the body is
+        // complete; a request that takes longer loses its connection without an answer.
+        unsigned requestTimeoutSeconds = 30;
     };
 
     HttpServer(Config config, Handler handler);
@@ -47,6 +56,7 @@ public:
 
     // Binds and starts accepting; on failure returns false with a reason.
     bool start(std::string& error);
+    // Closes every connection; answers handed to other threads must have arrived before.
     void stop();
     uint16_t port() const { return port_; }
 

@@ -47,16 +47,32 @@ std::optional<QByteArray> parameter(QByteArrayView headerValue, QByteArrayView n
     return std::nullopt;
 }
 
-std::vector<Delimiter> delimiters(QByteArrayView body, QByteArrayView boundary)
+// The delimiter lines of the body in order, at most `limit` of them. A delimiter is a line that
+// starts with two or more hyphens followed by the boundary; its start is the line's first hyphen.
+// The scan visits each line once: a boundary that starts with k hyphens can only begin k hyphens
+// before the end of the line's leading run of hyphens, except for a boundary made of hyphens
+// alone, which begins at every place in that run.
+std::vector<Delimiter> delimiters(QByteArrayView body, QByteArrayView boundary, size_t limit)
 {
     std::vector<Delimiter> found;
-    for (qsizetype at = body.indexOf(boundary); at >= 0; at = body.indexOf(boundary, at + 1)) {
-        qsizetype start = at;
-        while (start > 0 && body[start - 1] == '-')
-            --start;
-        const bool lineStart = start == 0 || body[start - 1] == '\n';
-        if (at - start >= 2 && lineStart)
-            found.push_back({start, at + boundary.size()});
+    qsizetype leading = 0;
+    while (leading < boundary.size() && boundary[leading] == '-')
+        ++leading;
+    const QByteArrayView rest = boundary.sliced(leading);
+    for (qsizetype line = 0; line < body.size() && found.size() < limit;) {
+        qsizetype run = line;
+        while (run < body.size() && body[run] == '-')
+            ++run;
+        if (rest.isEmpty()) {
+            for (qsizetype at = line + 2; at + leading <= run && found.size() < limit; ++at)
+                found.push_back({line, at + boundary.size()});
+        } else if (const qsizetype at = run - leading; at >= line + 2 && body.sliced(run).startsWith(rest)) {
+            found.push_back({line, at + boundary.size()});
+        }
+        const qsizetype end = body.indexOf('\n', run);
+        if (end < 0)
+            break;
+        line = end + 1;
     }
     return found;
 }
@@ -92,7 +108,8 @@ std::optional<FormFields> MultipartForm::parse(QByteArrayView body, QByteArrayVi
 {
     if (boundary.isEmpty())
         return std::nullopt;
-    const std::vector<Delimiter> found = delimiters(body, boundary);
+    // Reading stops at the closing delimiter or after MaxParts parts, so no more delimiters matter.
+    const std::vector<Delimiter> found = delimiters(body, boundary, MaxParts + 2);
     FormFields form;
     int parts = 0;
     for (size_t i = 0; i < found.size(); ++i) {

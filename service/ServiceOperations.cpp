@@ -1,7 +1,9 @@
 #include "ServiceOperations.h"
 
+#include "AddressRateLimiter.h"
 #include "BadRequest.h"
 #include "FormFields.h"
+#include "HashingPool.h"
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
 #include "Storage.h"
@@ -54,6 +56,15 @@ bool samePath(const std::string& a, const std::string& b)
     return QByteArrayView(a).compare(QByteArrayView(b), Qt::CaseInsensitive) == 0;
 }
 
+// Sign-in, registration and a password change run argon2id.
+bool costsAHash(const FormFields& fields)
+{
+    const QByteArray* mode = fields.find("mode");
+    if (!mode)
+        return false;
+    return *mode == "LOGIN" || *mode == "USER_INSERT" || (*mode == "USER_UPDATE" && fields.has("password"));
+}
+
 } // namespace
 
 struct ServiceOperations::Call {
@@ -71,70 +82,103 @@ struct ServiceOperations::Call {
     Caller caller() { return Caller{id("user_id"), QString::fromStdString(address)}; }
 };
 
-ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, std::string path, bool logRequests)
+struct ServiceOperations::Outcome {
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    QByteArray mode = "-";
+    int32_t userId = 0;
+    const char* result = "ok";
+    std::string reason;
+};
+
+ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,
+    AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
     : storage_(storage)
     , hasher_(hasher)
+    , hashing_(hashing)
+    , hashLimiter_(hashLimiter)
     , path_(std::move(path))
     , logRequests_(logRequests)
 {
 }
 
-HttpResponse ServiceOperations::handle(const HttpRequest& request)
+void ServiceOperations::handle(const HttpRequest& request, const HttpServer::Respond& respond)
 {
-    const auto started = std::chrono::steady_clock::now();
+    Outcome outcome;
     HttpResponse response;
-    QByteArray mode = "-";
-    int32_t userId = 0;
-    const char* outcome = "ok";
-    std::string reason;
-
     if (!samePath(request.path, path_)) {
         response.status = 404;
-        outcome = "not-found";
+        outcome.result = "not-found";
     } else {
         std::optional<FormFields> fields;
         if (request.contentType.trimmed().startsWith("multipart/form-data"))
             fields = MultipartForm::parse(request.body, MultipartForm::boundaryOf(request.contentType));
         else
             fields = FormFields::parseUrlEncoded(request.body);
+        if (const QByteArray* m = fields ? fields->find("mode") : nullptr)
+            outcome.mode = m->left(32);
         if (!fields) {
-            outcome = "bad-request";
-            reason = "malformed body";
+            outcome.result = "bad-request";
+            outcome.reason = "malformed body";
+        } else if (!costsAHash(*fields)) {
+            response = answer(request, *fields, outcome);
+        } else if (!hashLimiter_.take(request.peerAddress)) {
+            outcome.result = "throttled";
+            outcome.reason = "too many sign-ins from this address";
         } else {
-            Call call{*fields, request.peerAddress};
-            try {
-                if (const QByteArray* m = fields->find("mode"))
-                    mode = m->left(32);
-                const Reply reply = dispatch(call);
-                if (reply)
-                    response.body = *reply;
-                else
-                    outcome = "refused";
-            } catch (const BadRequest& e) {
-                outcome = "bad-request";
-                reason = e.what();
-            } catch (const std::exception& e) {
-                outcome = "error";
-                reason = e.what();
-            }
-            userId = call.userId;
+            const bool queued
+                = hashing_.submit([this, request, fields = std::move(*fields), outcome, respond]() mutable {
+                      HttpResponse later = answer(request, fields, outcome);
+                      log(request, outcome);
+                      respond(std::move(later));
+                  });
+            if (queued)
+                return;
+            outcome.result = "busy";
+            outcome.reason = "the hashing queue is full";
         }
     }
+    log(request, outcome);
+    respond(std::move(response));
+}
 
-    if (logRequests_) {
-        const auto micros
-            = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-        for (char& c : mode) {
-            if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7e)
-                c = '?'; // keep the log one line of plain text
-        }
-        char line[512];
-        const int n = std::snprintf(line, sizeof line, "%s user=%d from=%s %s %lldus%s%s\n", mode.constData(), userId,
-            request.peerAddress.c_str(), outcome, static_cast<long long>(micros), reason.empty() ? "" : " ",
-            reason.c_str());
-        std::fwrite(line, 1, size_t(std::min<int>(n, sizeof line - 1)), stderr);
+HttpResponse ServiceOperations::answer(const HttpRequest& request, const FormFields& fields, Outcome& outcome)
+{
+    HttpResponse response;
+    Call call{fields, request.peerAddress};
+    try {
+        const Reply reply = dispatch(call);
+        if (reply)
+            response.body = *reply;
+        else
+            outcome.result = "refused";
+    } catch (const BadRequest& e) {
+        outcome.result = "bad-request";
+        outcome.reason = e.what();
+    } catch (const std::exception& e) {
+        outcome.result = "error";
+        outcome.reason = e.what();
     }
+    outcome.userId = call.userId;
     return response;
+}
+
+void ServiceOperations::log(const HttpRequest& request, const Outcome& outcome) const
+{
+    if (!logRequests_)
+        return;
+    const auto micros
+        = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - outcome.started)
+              .count();
+    QByteArray mode = outcome.mode;
+    for (char& c : mode) {
+        if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7e)
+            c = '?'; // keep the log one line of plain text
+    }
+    char line[512];
+    const int n = std::snprintf(line, sizeof line, "%s user=%d from=%s %s %lldus%s%s\n", mode.constData(),
+        outcome.userId, request.peerAddress.c_str(), outcome.result, static_cast<long long>(micros),
+        outcome.reason.empty() ? "" : " ", outcome.reason.c_str());
+    std::fwrite(line, 1, size_t(std::min<int>(n, sizeof line - 1)), stderr);
 }
 
 ServiceOperations::Reply ServiceOperations::dispatch(Call& call)
@@ -254,9 +298,12 @@ ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
     const std::optional<UserPresence> presence = storage_.presence(call.id("user_id"));
     if (!presence)
         return std::nullopt;
+    // Peers need the address only to reach a user who is online; an offline user's last address
+    // is nobody's business.
+    const bool online = presence->status != 0;
     return XmlReply()
         .element("status", presence->status)
-        .element("ip", presence->ip)
+        .element("ip", online ? presence->ip : QString())
         .element("mouth_top", presence->mouthTop)
         .element("mouth_left", presence->mouthLeft)
         .finish();

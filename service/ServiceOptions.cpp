@@ -1,6 +1,7 @@
 #include "ServiceOptions.h"
 
 #include <cstdlib>
+#include <map>
 
 namespace cfb::service {
 namespace {
@@ -44,15 +45,38 @@ const char* ServiceOptions::usage()
 {
     return "usage: confabo-service [--listen HOST:PORT] [--db FILE] [--path /cfb_maint.asp] [--threads N] "
            "[--quiet]\n"
+           "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
+           "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N]\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
            "  --db FILE           SQLite database (default $XDG_DATA_HOME/confabo/confabo.db)\n"
            "  --path PATH         request path of the endpoint (default /cfb_maint.asp)\n"
            "  --threads N         worker threads (default: one per core)\n"
-           "  --quiet             no log line per request on standard error\n";
+           "  --quiet             no log line per request on standard error\n"
+           "  --connections-per-address N  connections one client address may hold at once (default 32)\n"
+           "  --request-timeout SECONDS    time for a request to arrive whole, headers and body (default 30)\n"
+           "  --hash-threads N    threads that hash passwords (default: half the cores, at least one)\n"
+           "  --hash-queue N      sign-ins waiting for a hashing thread before more are refused (default 32)\n"
+           "  --sign-in-burst N   sign-ins, registrations and password changes one address may make at once "
+           "(default 30)\n"
+           "  --sign-in-rate N    of those, how many per minute an address gets back (default 30)\n";
 }
 
 std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::string>& arguments, std::string& error)
 {
+    struct NumberOption {
+        unsigned ServiceOptions::*field;
+        unsigned long min;
+        unsigned long max;
+    };
+    static const std::map<std::string, NumberOption> numbers = {
+        {"--threads", {&ServiceOptions::threads, 1, 256}},
+        {"--connections-per-address", {&ServiceOptions::connectionsPerAddress, 1, 10000}},
+        {"--request-timeout", {&ServiceOptions::requestTimeoutSeconds, 1, 3600}},
+        {"--hash-threads", {&ServiceOptions::hashThreads, 1, 64}},
+        {"--hash-queue", {&ServiceOptions::hashQueue, 1, 100000}},
+        {"--sign-in-burst", {&ServiceOptions::signInBurst, 1, 1000000}},
+        {"--sign-in-rate", {&ServiceOptions::signInRate, 1, 1000000}},
+    };
     ServiceOptions options;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& name = arguments[i];
@@ -81,14 +105,17 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
                 return std::nullopt;
             }
             options.path = v->front() == '/' ? *v : "/" + *v;
-        } else if (name == "--threads") {
+        } else if (const auto found = numbers.find(name); found != numbers.end()) {
+            const NumberOption& option = found->second;
             const std::string* v = value();
-            const unsigned long n = v ? std::strtoul(v->c_str(), nullptr, 10) : 0;
-            if (!v || n < 1 || n > 256 || v->find_first_not_of("0123456789") != std::string::npos) {
-                error = "--threads wants a number from 1 to 256";
+            const unsigned long n = v && v->size() <= 9 ? std::strtoul(v->c_str(), nullptr, 10) : 0;
+            if (!v || v->empty() || n < option.min || n > option.max
+                || v->find_first_not_of("0123456789") != std::string::npos) {
+                error
+                    = name + " wants a number from " + std::to_string(option.min) + " to " + std::to_string(option.max);
                 return std::nullopt;
             }
-            options.threads = unsigned(n);
+            options.*option.field = unsigned(n);
         } else {
             error = "unknown option " + name;
             return std::nullopt;

@@ -14,6 +14,12 @@ struct ServiceOptions {
     std::string database; // default: $XDG_DATA_HOME/confabo/confabo.db
     std::string path = "/cfb_maint.asp";
     unsigned threads = 0; // 0: one per core
+    unsigned connectionsPerAddress = 32;
+    unsigned requestTimeoutSeconds = 30;
+    unsigned hashThreads = 0; // 0: half the cores, at least one
+    unsigned hashQueue = 32;
+    unsigned signInBurst = 30;
+    unsigned signInRate = 30; // per minute
     bool quiet = false;
     bool help = false;
 

@@ -1,6 +1,8 @@
 // confabo-service: the HTTP endpoint that every account, presence and buddy operation of the
 // Confabo clients posts to.
 
+#include "AddressRateLimiter.h"
+#include "HashingPool.h"
 #include "HttpServer.h"
 #include "PasswordHasher.h"
 #include "ServiceOperations.h"
@@ -42,13 +44,19 @@ int main(int argc, char** argv)
             std::filesystem::create_directories(database.parent_path());
         SqliteStorage storage(options->database);
         const PasswordHasher hasher;
-        ServiceOperations operations(storage, hasher, options->path, !options->quiet);
+        HashingPool hashing({options->hashThreads, options->hashQueue});
+        AddressRateLimiter hashLimiter({options->signInBurst, options->signInRate});
+        ServiceOperations operations(storage, hasher, hashing, hashLimiter, options->path, !options->quiet);
 
         HttpServer::Config config;
         config.host = options->host;
         config.port = options->port;
         config.threads = options->threads;
-        HttpServer server(config, [&](const HttpRequest& request) { return operations.handle(request); });
+        config.connectionsPerAddress = options->connectionsPerAddress;
+        config.requestTimeoutSeconds = options->requestTimeoutSeconds;
+        HttpServer server(config, [&](const HttpRequest& request, const HttpServer::Respond& respond) {
+            operations.handle(request, respond);
+        });
         if (!server.start(error)) {
             std::fprintf(stderr, "confabo-service: %s\n", error.c_str());
             return 1;
@@ -62,6 +70,7 @@ int main(int argc, char** argv)
         sigwait(&stopSignals, &signal);
         if (!options->quiet)
             std::fprintf(stderr, "confabo-service: stopping on signal %d\n", signal);
+        hashing.finish(); // answers the sign-ins still queued, so no connection is left waiting
         server.stop(); // finishes the requests in progress
     } catch (const std::exception& e) {
         std::fprintf(stderr, "confabo-service: %s\n", e.what());

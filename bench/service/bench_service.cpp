@@ -166,7 +166,10 @@ int main(int argc, char** argv)
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QStringLiteral(CONFABO_SERVICE_BINARY),
         {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), dir.filePath("bench.db"),
-            QStringLiteral("--quiet")});
+            QStringLiteral("--quiet"),
+            // wrk plays many clients from one address: lift the per-address limits.
+            QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
+            QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")});
     QRegularExpressionMatch listening;
     if (!waitForLine(service, QRegularExpression(QStringLiteral(R"(^listening on .+:(\d+)$)")), listening)) {
         std::fprintf(stderr, "confabo-service did not start\n");

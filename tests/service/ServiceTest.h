@@ -16,10 +16,13 @@ protected:
 
     void SetUp() override
     {
-        service_ = std::make_unique<ServiceProcess>();
+        service_ = std::make_unique<ServiceProcess>(serviceArguments());
         ASSERT_TRUE(service_->isRunning()) << service_->errorText().toStdString();
         client_ = std::make_unique<ServiceClient>(service_->port());
     }
+
+    // Options for the service of each test, beyond the database, the port and --quiet.
+    virtual QStringList serviceArguments() const { return {}; }
 
     ServiceClient& client() { return *client_; }
     ServiceProcess& service() { return *service_; }

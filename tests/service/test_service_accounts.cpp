@@ -95,13 +95,18 @@ TEST_F(ServiceAccounts, PresenceFollowsStatusUpdatesAndLogout)
     EXPECT_EQ(
         post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(id)}, {"status", u"2"_s}}).text("/body"), u"1"_s);
     EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"2"_s);
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), u"127.0.0.1"_s) << "busy is still signed in";
 
     for (const QString& bad : {u"3"_s, u"-1"_s, u"busy"_s, u""_s})
         EXPECT_TRUE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(id)}, {"status", bad}}).empty());
     EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"2"_s);
 
     EXPECT_FALSE(byId("LOGOUT", id).empty());
-    EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"0"_s);
+    const ServiceReply offline = byId("USER_INFO", id);
+    EXPECT_EQ(offline.text("/body/status"), u"0"_s);
+    EXPECT_TRUE(offline.has("/body/ip"));
+    EXPECT_EQ(offline.text("/body/ip"), QString()) << "an offline user's last address is not handed out";
+    EXPECT_EQ(byId("USER_INFO", registerUser(u"neverOnline"_s)).text("/body/ip"), QString());
 }
 
 TEST_F(ServiceAccounts, PasswordEmailAndMouthChangesAnswerWithContentAndLast)
