@@ -9,6 +9,7 @@
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
+#include "resources/ClientResources.h"
 #include "startup/SignInSequence.h"
 #include "startup/SkipJack.h"
 #include "startup/frmSplash.h"
@@ -665,10 +666,7 @@ void frmMain::addTrayIcon()
     if (tray_)
         return;
     trayAvailable_ = trayAvailable_ || QSystemTrayIcon::isSystemTrayAvailable();
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull())
-        icon = QIcon(QStringLiteral(":/toolbar/Buddies.svg"));
-    tray_ = new QSystemTrayIcon(icon, this);
+    tray_ = new QSystemTrayIcon(applicationIcon(), this);
     tray_->setToolTip(QString::fromLatin1(modMain::AppTitle));
     tray_->setContextMenu(ui->mnuPopup);
     connect(tray_, &QSystemTrayIcon::activated, this, &frmMain::trayActivated);
