@@ -31,6 +31,12 @@
 #include <QTextCursor>
 #include <QUrl>
 
+// The toolbar icons live in this static library; the linker keeps them only when asked for.
+static void initToolbarIcons()
+{
+    Q_INIT_RESOURCE(toolbar);
+}
+
 namespace cfb::client {
 namespace {
 
@@ -74,6 +80,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     , clock_([] { return QDateTime::currentDateTimeUtc(); })
     , currentWindow_(this)
 {
+    initToolbarIcons();
     ui->setupUi(this);
     ui->mnuPopup->menuAction()->setVisible(false);
 

@@ -21,6 +21,10 @@
 class QAction;
 class QLabel;
 
+namespace Ui {
+class frmMain;
+}
+
 namespace cfb {
 class Buddy;
 class Confabo;
@@ -30,10 +34,6 @@ namespace cfb::client {
 
 class SpeechEngine;
 class cBuddyInfo;
-
-namespace Ui {
-class frmMain;
-}
 
 // The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
 // available now, polls the service for presence, and lives on in the notification area when the
