@@ -106,6 +106,15 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     }
     ui->status->setSizeGripEnabled(false);
 
+    // Eight captioned buttons share the window's width: a compact caption font and tight padding.
+    QFont toolFont = ui->tool->font();
+    toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
+    ui->tool->setFont(toolFont);
+    ui->tool->setIconSize(QSize(22, 22));
+    ui->tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
+                                           "QToolBar::separator { width: 5px; }"
+                                           "QToolButton { padding: 1px 1px; margin: 0px; }"));
+
     ui->tabBuddies->setIconSize(BuddyIconSize);
     ui->tabBuddies->setExpanding(false);
     ui->tabBuddies->setUsesScrollButtons(true);

@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBrowser>
 #include <QWidget>
 
 #include <cstdio>
@@ -114,6 +115,9 @@ int render(const QStringList& args)
     frmMain window;
     window.Load();
     ok &= save(&window, dir, QStringLiteral("main.png"));
+    window.toggleExpandedView(window.findChild<QWidget*>(QStringLiteral("picVideo")));
+    ok &= save(&window, dir, QStringLiteral("main-expanded.png"));
+    window.toggleExpandedView(nullptr);
 
     auto* popup = new frmPopup;
     popup->setPrompt(QStringLiteral("'amy' would like to chat with you. Do you accept the invitation?"));
@@ -121,8 +125,11 @@ int render(const QStringList& args)
     ok &= save(popup, dir, QStringLiteral("popup.png"));
     popup->closeByProgram();
 
-    if (HelpWindow* help = HelpWindow::showTopic(0, nullptr))
+    HelpWindow* help = HelpWindow::showTopic(0, nullptr);
+    if (help && !help->browser()->toPlainText().isEmpty())
         ok &= save(help, dir, QStringLiteral("help.png"));
+    else
+        std::fprintf(stderr, "skipped help.png: this build has no help pages\n");
 
     window.Unload();
     return ok ? 0 : 1;
