@@ -228,7 +228,6 @@ void frmMain::Load()
     setPanel(3, QStringLiteral("Video: Off"));
     addTrayIcon();
     tabBuddies_Click();
-    QApplication::restoreOverrideCursor();
 
     if (!dataPortProblem_.isEmpty()) {
         ui->status->showMessage(dataPortProblem_, 60000);
@@ -242,8 +241,8 @@ void frmMain::Load()
 
     bool numeric = false;
     const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
-    // A value that is no number shows the window: it must never be lost.
-    if (!numeric || taskbar == 0) {
+    // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
+    if (!numeric || taskbar == 0 || !trayAvailable_) {
         for (QWidget* window : QApplication::topLevelWidgets())
             if (window->objectName() == QLatin1String("frmSplash"))
                 window->hide();

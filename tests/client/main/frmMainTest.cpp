@@ -227,7 +227,10 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
 {
     signIn("amy");
     signIn("bob");
+    // Offscreen there is no notification area to live in, so the window shows all the same.
+    Settings::Taskbar.write(QStringLiteral("1"));
     load();
+    EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(tabHandles(), (QStringList{"amy", "bob"}));
     ASSERT_EQ(window->SelBuddy()->handle(), "amy");
 
