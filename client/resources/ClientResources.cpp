@@ -20,7 +20,11 @@ void loadClientResources()
 QIcon applicationIcon()
 {
     loadClientResources();
-    return QIcon(QStringLiteral(":/confabo.svg"));
+    // Drawn pictures, so the icon needs no SVG plug-in.
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/confabo-48.png"), QSize(48, 48));
+    icon.addFile(QStringLiteral(":/confabo-256.png"), QSize(256, 256));
+    return icon;
 }
 
 } // namespace cfb::client

@@ -8,7 +8,7 @@ namespace cfb::client {
 // linker keeps only when something asks for it: every user of a resource calls this first.
 void loadClientResources();
 
-// The program's icon (":/confabo.svg").
+// The program's icon (the pictures of confabo.svg at 48 and 256 pixels).
 QIcon applicationIcon();
 
 } // namespace cfb::client
