@@ -149,7 +149,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuPopupSetup, &QAction::triggered, this, &frmMain::openSetupFromTray);
     connect(ui->toolInvite, &QAction::triggered, this,
         [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
-    // Exit ends the process (tests' exit hook throws through here on purpose).
+    // Exit runs the exit sequence and ends the process.
     for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
         connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
 
