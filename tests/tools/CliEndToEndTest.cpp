@@ -185,8 +185,21 @@ TEST(CliEndToEnd, TwoClientsTalk)
     bob.say("no-such-command");
     EXPECT_EQ(bob.waitFor("error").value("command").toString(), "no-such-command");
 
+    // A data port that another client holds: the session says so right after signing in.
+    CliClient cyd("cyd", dir.filePath("cyd"), service.serverSetting(), amyPort);
+    ASSERT_EQ(cyd.run({"register", "--handle", "cyd", "--password", "pw-cyd", "--email", "cyd@example.org"}), 0);
+    ASSERT_TRUE(cyd.startSession());
+    const QJsonObject unbound = cyd.waitFor("error");
+    EXPECT_EQ(unbound.value("command").toString(), "data_port");
+    EXPECT_EQ(unbound.value("port").toInt(), amyPort);
+    EXPECT_TRUE(unbound.value("message").toString().contains("Address already in use"))
+        << qPrintable(unbound.value("message").toString());
+    EXPECT_TRUE(unbound.value("message").toString().contains("1024"));
+    EXPECT_EQ(cyd.quit(), 0);
+
     EXPECT_EQ(amy.quit(), 0);
     EXPECT_EQ(count(amy.drain(0), "signed_out"), 1);
+    EXPECT_EQ(count(amy.seen(), "error"), 0) << "amy's data port was free";
     EXPECT_EQ(bob.quit(), 0);
 }
 

@@ -8,6 +8,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
 #include "startup/SkipJack.h"
+#include "transport/ivUDP.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -90,7 +91,26 @@ bool CliSession::signIn(const CliOptions& options)
         buddies.append(buddyJson(*buddy, false));
     writeJsonLine({{"event", "signed_in"}, {"handle", confabo_->handle()}, {"user_id", confabo_->userID()},
         {"email", confabo_->Email()}, {"status", statusName(confabo_->Status())}, {"buddies", buddies}});
+    reportUnboundDataPort();
     return true;
+}
+
+// A receiving socket that could not be bound hears nothing: say so at once, with the way out.
+void CliSession::reportUnboundDataPort()
+{
+    ivUDP* socket = confabo_->wsReceive();
+    if (confabo_->blocksAllData() || (socket && socket->State() == sckUDPListening))
+        return;
+    const int32_t code = socket ? socket->LastErrorCode() : 0;
+    QString reason = socket ? socket->LastErrorString() : QString();
+    if (reason.isEmpty())
+        reason = QStringLiteral("the socket is not bound");
+    writeJsonLine({{"event", "error"}, {"command", "data_port"}, {"port", ownDataPort()}, {"code", code},
+        {"message",
+            QStringLiteral("cannot receive on data port %1: %2. Messages and video will not arrive. Choose one data "
+                           "port of 1024 or above (--data-port N), the same for every buddy.")
+                .arg(ownDataPort())
+                .arg(reason)}});
 }
 
 bool CliSession::handle(const QString& line)

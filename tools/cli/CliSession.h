@@ -25,6 +25,7 @@ public:
     void signOut();
 
 private:
+    void reportUnboundDataPort();
     void commandSend(const QString& line);
     void commandFrame(const QString& line);
     // "[--port N] HANDLE REST": the peer's data port (this client's own by default), the handle

@@ -1,0 +1,869 @@
+#include "main/frmMain.h"
+
+#include "main/LocalErrorHandler.h"
+#include "main/SpeechEngine.h"
+#include "main/Twips.h"
+#include "main/cBuddyInfo.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+#include "platform/UserDialogs.h"
+#include "resources/ClientResources.h"
+#include "startup/SignInSequence.h"
+#include "startup/SkipJack.h"
+#include "startup/frmSplash.h"
+#include "startup/modMain.h"
+#include "transport/ivUDP.h"
+#include "ui_frmMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTextCursor>
+#include <QUrl>
+
+// The toolbar icons live in this static library; the linker keeps them only when asked for.
+static void initToolbarIcons()
+{
+    Q_INIT_RESOURCE(toolbar);
+}
+
+namespace cfb::client {
+namespace {
+
+constexpr int PollTickMs = 5000;
+const QSize BuddyIconSize(45, 60);
+
+// Layout of the restored view, in twips.
+constexpr int PictureLeft = 75;
+constexpr int BuddyPictureLeft = 2610;
+constexpr int PictureWidth = 2460;
+constexpr int PictureHeight = 1860;
+constexpr int TabStripHeight = 363;
+constexpr int WindowHeight = 7260;
+// The expanded view, in pixels: the window grows by the pictures' growth.
+constexpr int ExpandedGrowth = 122;
+const QSize ExpandedPicture(333, 245);
+
+const QString SupportMail = QStringLiteral("support@confabo.example.org");
+const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
+
+// The avatar as a tab icon: kept whole, centred in the icon size.
+QPixmap tabIcon(const QImage& avatar)
+{
+    QPixmap icon(BuddyIconSize);
+    icon.fill(Qt::transparent);
+    if (avatar.isNull())
+        return icon;
+    const QImage scaled = avatar.scaled(BuddyIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&icon);
+    painter.drawImage(
+        (BuddyIconSize.width() - scaled.width()) / 2, (BuddyIconSize.height() - scaled.height()) / 2, scaled);
+    return icon;
+}
+
+} // namespace
+
+frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::frmMain>())
+    , speech_(speech)
+    , clock_([] { return QDateTime::currentDateTimeUtc(); })
+    , currentWindow_(this)
+{
+    initToolbarIcons();
+    ui->setupUi(this);
+    ui->mnuPopup->menuAction()->setVisible(false);
+
+    for (int i = 1; i <= VoiceItems; ++i) {
+        QAction* item = ui->mnuSelectVoice->addAction(QString());
+        item->setObjectName(QStringLiteral("mnuVoice%1").arg(i));
+        item->setCheckable(true);
+        item->setVisible(false);
+        voiceItems_.append(item);
+    }
+
+    const QString panelTips[4] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
+        QStringLiteral("Video format and frame rate settings")};
+    const int panelStretch[4] = {3, 2, 2, 3};
+    for (int i = 0; i < 4; ++i) {
+        panels_[i] = new QLabel(ui->status);
+        panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
+        panels_[i]->setToolTip(panelTips[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        panels_[i]->setMinimumWidth(10);
+        ui->status->addWidget(panels_[i], panelStretch[i]);
+    }
+    ui->status->setSizeGripEnabled(false);
+
+    // Eight captioned buttons share the window's width: a compact caption font and tight padding.
+    QFont toolFont = ui->tool->font();
+    toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
+    ui->tool->setFont(toolFont);
+    ui->tool->setIconSize(QSize(22, 22));
+    ui->tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
+                                           "QToolBar::separator { width: 5px; }"
+                                           "QToolButton { padding: 1px 1px; margin: 0px; }"));
+
+    ui->tabBuddies->setIconSize(BuddyIconSize);
+    ui->tabBuddies->setExpanding(false);
+    ui->tabBuddies->setUsesScrollButtons(true);
+    ui->tabBuddies->setElideMode(Qt::ElideRight);
+    ui->txtChat->setOpenLinks(false);
+
+    const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
+    ui->picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
+    ui->imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
+    ui->picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
+    for (QWidget* picture : {static_cast<QWidget*>(ui->picVideo), static_cast<QWidget*>(ui->imgPic),
+             static_cast<QWidget*>(ui->picBuddy), static_cast<QWidget*>(ui->imgBuddy)})
+        picture->installEventFilter(this);
+    ui->picVideo->raise();
+
+    tmr.setInterval(PollTickMs);
+    connect(&tmr, &QTimer::timeout, this, &frmMain::tmr_Timer);
+
+    connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
+    connect(ui->toolMute, &QAction::triggered, this, &frmMain::toolMute_Click);
+    connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
+    connect(ui->toolAdd, &QAction::triggered, this, &frmMain::toolAdd_Click);
+    connect(ui->toolBlock, &QAction::triggered, this, &frmMain::toolBlock_Click);
+    connect(ui->toolBuddies, &QAction::triggered, this, &frmMain::toolBuddies_Click);
+    connect(ui->mnuEditBuddyList, &QAction::triggered, this, &frmMain::toolBuddies_Click);
+    connect(ui->mnuMute, &QAction::triggered, ui->toolMute, &QAction::trigger);
+    connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
+
+    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this, false); }); };
+    connect(ui->toolSetup, &QAction::triggered, this, setup);
+    connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
+    connect(ui->mnuPopupSetup, &QAction::triggered, this, &frmMain::openSetupFromTray);
+    connect(ui->toolInvite, &QAction::triggered, this,
+        [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
+    // Exit runs the exit sequence and ends the process.
+    for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
+        connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
+
+    connect(ui->mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui->mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui->mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(ui->mnuPopupOpen, &QAction::triggered, this, &frmMain::openFromTray);
+
+    connect(
+        ui->mnuContents, &QAction::triggered, this, [] { withErrorReport("Contents", [] { modMain::ShowHelp(0); }); });
+    connect(ui->mnuEmailSupport, &QAction::triggered, this, &frmMain::mnuEmailSupport_Click);
+    connect(ui->mnuWeb, &QAction::triggered, this, &frmMain::mnuWeb_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+    connect(ui->mnuEditVoices, &QAction::triggered, this, &frmMain::mnuEditVoices_Click);
+    ui->mnuEditVoices->setEnabled(speech_ != nullptr);
+    // The detached chat window comes with the chat exchange.
+    ui->mnuShowBuddyWindow->setEnabled(false);
+
+    enableBuddyButtons(false);
+    applyView();
+}
+
+frmMain::~frmMain()
+{
+    if (loaded_)
+        Unload();
+}
+
+cfb::Confabo* frmMain::library() const
+{
+    return confabo_.get();
+}
+
+void frmMain::Load()
+{
+    loaded_ = true;
+    unloading_ = false;
+    currentWindow_ = this;
+    modMain::setMainWindow(this, [this] { Unload(); });
+
+    SkipJack::SkipjackInit();
+
+    confabo_ = std::make_unique<cfb::Confabo>();
+    reportDataPortProblem();
+
+    cameraAvailable_ = InitCamera();
+    if (!cameraAvailable_) {
+        ui->toolVideo->setEnabled(false);
+        ui->mnuVideo->setEnabled(false);
+        setPanel(4, QStringLiteral("(No Video)"));
+        showOwnAvatar();
+        ui->picVideo->raise();
+    }
+
+    const SignInFields fields = RunSignInSequence(*confabo_, speech_, this);
+    handle_ = fields.handle;
+    password_ = fields.password;
+    hostname_ = fields.hostname;
+    speakIt_ = fields.speakIt;
+
+    setPanel(1, handle_);
+    showOwnPresence();
+    if (!cameraAvailable_)
+        showOwnAvatar(); // the avatar arrives with the sign-in
+
+    {
+        const QSignalBlocker block(ui->tabBuddies);
+        while (ui->tabBuddies->count() > 0)
+            ui->tabBuddies->removeTab(0);
+    }
+    imgBuddies.clear();
+    BuddyInfo.clear();
+    selBuddy_.reset();
+    LoadBuddyList();
+    setPanel(3, QStringLiteral("Video: Off"));
+    addTrayIcon();
+    tabBuddies_Click();
+
+    if (!dataPortProblem_.isEmpty()) {
+        ui->status->showMessage(dataPortProblem_, 60000);
+        if (tray_ && QSystemTrayIcon::supportsMessages())
+            tray_->showMessage(
+                QString::fromLatin1(modMain::AppTitle), dataPortProblem_, QSystemTrayIcon::Warning, 20000);
+        modMain::ReportError(dataPortProblem_, modMain::EventError, true);
+    }
+
+    tmr.start();
+
+    bool numeric = false;
+    const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
+    // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
+    if (!numeric || taskbar == 0 || !trayAvailable_) {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->objectName() == QLatin1String("frmSplash"))
+                window->hide();
+        show();
+        if (ui->tabBuddies->count() == 0)
+            offerInvitation();
+    }
+}
+
+void frmMain::offerInvitation()
+{
+    const QString question = QStringLiteral("Would you like to invite a user to chat?");
+    if (speakIt_ && speech_)
+        speech_->speak(question);
+    const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
+        QStringLiteral("Confabo - Invite Users"), 144);
+    if (answer == UserDialogs::AnswerYes)
+        modMain::ShowInviteDialog(this);
+}
+
+// A receiving socket that could not be bound leaves the client deaf to every buddy; the user is
+// told why and what to change.
+void frmMain::reportDataPortProblem()
+{
+    dataPortProblem_.clear();
+    ivUDP* receiver = confabo_->wsReceive();
+    const QString configured = Settings::DataPort.read().trimmed();
+    bool ok = false;
+    const int bound = receiver ? receiver->LocalPort().toInt(&ok) : 0;
+    const bool listening = receiver && receiver->State() == sckUDPListening;
+    if (listening && ok && bound > 0 && bound <= 32767) {
+        dataPort_ = int16_t(bound);
+        return;
+    }
+    // Sends still name the configured port, the one every buddy listens on.
+    const int wanted = configured.toInt(&ok);
+    dataPort_ = ok && wanted > 0 && wanted <= 32767 ? int16_t(wanted) : 0;
+    if (confabo_->blocksAllData() || listening)
+        return;
+    QString reason = receiver ? receiver->LastErrorString() : QString();
+    const int code = receiver ? receiver->LastErrorCode() : 0;
+    if (reason.isEmpty())
+        reason = QStringLiteral("the socket could not be opened");
+    if (code != 0)
+        reason += QStringLiteral(", error %1").arg(code);
+    dataPortProblem_
+        = QStringLiteral("Confabo cannot receive messages or video: data port %1 could not be opened (%2). "
+                         "Choose one data port of 1024 or above in Setup and use the same port for every "
+                         "buddy.")
+              .arg(configured, reason);
+}
+
+bool frmMain::InitCamera()
+{
+    // No capture source is wired to this window yet; live video builds it.
+    return false;
+}
+
+void frmMain::Unload()
+{
+    if (unloading_ || !loaded_)
+        return;
+    unloading_ = true;
+    withErrorReport("Unload", [this] {
+        tmr.stop();
+        hide();
+        removeTrayIcon();
+        if (confabo_) {
+            if (confabo_->Status() != CFB_OFFLINE)
+                confabo_->Logout();
+            confabo_->CleanUp();
+        }
+    });
+    selBuddy_.reset();
+    BuddyInfo.clear();
+    confabo_.reset();
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows)
+        if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
+            window->close();
+    modMain::setMainWindow(nullptr, {});
+    loaded_ = false;
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (unloading_ || !loaded_) {
+        event->accept();
+        return;
+    }
+    // Only the program unloads this window; the user's close puts it away where it can come back.
+    event->ignore();
+    if (trayAvailable_ && tray_)
+        hide();
+    else
+        showMinimized();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    applyView();
+}
+
+// --- buddy tabs ---------------------------------------------------------------------------------
+
+void frmMain::InitBuddyImageList()
+{
+    if (imgBuddies.isEmpty())
+        ui->tabBuddies->setIconSize(BuddyIconSize);
+}
+
+void frmMain::LoadBuddyList()
+{
+    withErrorReport("LoadBuddyList", [this] { loadBuddyList(); });
+}
+
+void frmMain::loadBuddyList()
+{
+    if (!confabo_)
+        return;
+    InitBuddyImageList();
+    QTabBar* tabs = ui->tabBuddies;
+    {
+        const QSignalBlocker block(tabs);
+        const std::shared_ptr<Buddies> buddies = confabo_->Buddies();
+        for (const auto& buddy : *buddies) {
+            const QString key = buddy->handle();
+            const int index = tabIndex(key);
+            if (buddy->Status() == CFB_AVAILABLE) {
+                if (index >= 0)
+                    continue;
+                imgBuddies.insert(key, tabIcon(buddy->Avatar()));
+                const int added = tabs->addTab(key);
+                tabs->setTabData(added, key);
+                tabs->setTabToolTip(added, buddy->Email());
+                auto& record = BuddyInfo[key];
+                if (!record)
+                    record = std::make_unique<cBuddyInfo>();
+                record->setBuddy(buddy);
+            } else if (index >= 0) {
+                removeBuddyTab(key);
+            }
+        }
+        for (int i = tabs->count() - 1; i >= 0; --i) {
+            const QString key = tabKey(i);
+            const auto found = BuddyInfo.find(key);
+            if (found == BuddyInfo.end() || !found->second->Buddy()
+                || found->second->Buddy()->Status() != CFB_AVAILABLE)
+                removeBuddyTab(key);
+        }
+        // Icons go by key, never by position, so a tab cannot show another buddy's avatar.
+        for (int i = 0; i < tabs->count(); ++i)
+            tabs->setTabIcon(i, QIcon(imgBuddies.value(tabKey(i))));
+    }
+
+    if (selBuddy_ && tabIndex(selBuddy_->handle()) < 0)
+        selBuddy_.reset();
+    applySelectedTab();
+    tabs->update();
+
+    if (tabs->count() == 0) {
+        selBuddy_.reset();
+        enableBuddyButtons(false);
+        ui->txtChat->clear();
+        setPicture(ui->imgBuddy, QImage());
+    } else {
+        if (!selBuddy_) {
+            const QSignalBlocker block(tabs);
+            tabs->setCurrentIndex(0);
+            applySelectedTab();
+        }
+        enableBuddyButtons(true);
+    }
+}
+
+void frmMain::removeBuddyTab(const QString& handle)
+{
+    const QSignalBlocker block(ui->tabBuddies);
+    for (int index = tabIndex(handle); index >= 0; index = tabIndex(handle))
+        ui->tabBuddies->removeTab(index);
+    imgBuddies.remove(handle);
+    BuddyInfo.erase(handle);
+    if (selBuddy_ && selBuddy_->handle() == handle)
+        selBuddy_.reset();
+}
+
+int frmMain::tabIndex(const QString& handle) const
+{
+    for (int i = 0; i < ui->tabBuddies->count(); ++i)
+        if (tabKey(i) == handle)
+            return i;
+    return -1;
+}
+
+QString frmMain::tabKey(int index) const
+{
+    return ui->tabBuddies->tabData(index).toString();
+}
+
+void frmMain::enableBuddyButtons(bool enable)
+{
+    for (QAction* button : {ui->toolMute, ui->toolAdd, ui->toolBlock})
+        button->setEnabled(enable);
+    ui->mnuMute->setEnabled(enable);
+    ui->toolVideo->setEnabled(enable && cameraAvailable_);
+    ui->mnuVideo->setEnabled(enable && cameraAvailable_);
+}
+
+void frmMain::setBuddyTab()
+{
+    withErrorReport("setBuddyTab", [this] { applySelectedTab(); });
+}
+
+void frmMain::applySelectedTab()
+{
+    const int index = ui->tabBuddies->currentIndex();
+    if (index < 0 || !confabo_)
+        return;
+    const QString key = tabKey(index);
+    const auto found = BuddyInfo.find(key);
+    if (found == BuddyInfo.end())
+        return;
+    cBuddyInfo& record = *found->second;
+    selBuddy_ = record.Buddy();
+    ui->toolAdd->setVisible(!confabo_->Buddies()->Item(key));
+    const bool blocked = confabo_->IsBlocked(key);
+    ui->toolBlock->setChecked(blocked);
+    ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
+    ui->toolVideo->setChecked(record.Video());
+    ui->mnuVideo->setChecked(record.Video());
+    setPanel(3, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    if (!tabSelectionGuard_ && selBuddy_)
+        setPicture(ui->imgBuddy, selBuddy_->Avatar());
+    ui->txtChat->setHtml(record.Chat());
+    ui->txtChat->moveCursor(QTextCursor::End);
+}
+
+void frmMain::tabBuddies_Click()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setBuddyTab();
+    if (isVisible())
+        ui->txtMessage->setFocus();
+    QApplication::restoreOverrideCursor();
+}
+
+cfb::Buddy* frmMain::SelBuddy() const
+{
+    return selBuddy_.get();
+}
+
+cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
+{
+    const auto found = BuddyInfo.find(handle);
+    return found == BuddyInfo.end() ? nullptr : found->second.get();
+}
+
+// --- presence poll ------------------------------------------------------------------------------
+
+void frmMain::tmr_Timer()
+{
+    withErrorReport("tmr_Timer", [this] {
+        const QDateTime now = clock_();
+        if (nextPoll_.isValid() && now < nextPoll_)
+            return;
+        if (isVisible())
+            LoadBuddyList();
+        bool ok = false;
+        const int seconds = Settings::PollingInterval.read().trimmed().toInt(&ok);
+        nextPoll_ = now.addSecs(ok && seconds > 0 ? seconds : ok ? 0 : 30);
+    });
+}
+
+void frmMain::setClock(std::function<QDateTime()> clock)
+{
+    clock_ = std::move(clock);
+}
+
+// --- own presence -------------------------------------------------------------------------------
+
+void frmMain::setOwnPresence(Stati status)
+{
+    withErrorReport("SetStatus", [&] {
+        if (!confabo_)
+            return;
+        confabo_->SetStatus(status);
+        // The menus show what the service took, not what was asked.
+        showOwnPresence();
+    });
+}
+
+void frmMain::showOwnPresence()
+{
+    const Stati status = confabo_ ? confabo_->Status() : CFB_OFFLINE;
+    ui->mnuAvailable->setChecked(status == CFB_AVAILABLE);
+    ui->mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
+    ui->mnuBusy->setChecked(status == CFB_BUSY);
+    ui->mnuPopupBusy->setChecked(status == CFB_BUSY);
+    setPanel(2,
+        status == CFB_AVAILABLE  ? QStringLiteral("Available")
+            : status == CFB_BUSY ? QStringLiteral("Busy")
+                                 : QStringLiteral("Offline"));
+}
+
+// --- toolbar ------------------------------------------------------------------------------------
+
+void frmMain::toolMute_Click(bool pressed)
+{
+    withErrorReport("Mute", [&] {
+        ui->mnuMute->setChecked(pressed);
+        if (!selBuddy_)
+            return;
+        if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
+            record->setAudio(pressed);
+    });
+}
+
+void frmMain::toolVideo_Click(bool pressed)
+{
+    withErrorReport("Video", [&] {
+        ui->mnuVideo->setChecked(pressed);
+        if (!selBuddy_)
+            return;
+        if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
+            record->setVideo(pressed);
+        setPanel(3, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    });
+}
+
+void frmMain::toolAdd_Click()
+{
+    withErrorReport("Add", [this] {
+        if (!selBuddy_ || !confabo_)
+            return;
+        const QString found = confabo_->AddBuddy(selBuddy_->Email());
+        ui->toolAdd->setVisible(!found.isEmpty());
+    });
+}
+
+void frmMain::toolBlock_Click(bool pressed)
+{
+    withErrorReport("Block", [&] {
+        if (!selBuddy_ || !confabo_) {
+            ui->toolBlock->setChecked(false);
+            return;
+        }
+        const QString handle = selBuddy_->handle();
+        if (!pressed) {
+            if (confabo_->UnBlockUser(handle))
+                ui->toolBlock->setText(QStringLiteral("Block"));
+            else
+                ui->toolBlock->setChecked(true);
+            return;
+        }
+        if (!confabo_->BlockUser(handle)) {
+            ui->toolBlock->setChecked(false);
+            return;
+        }
+        ui->toolBlock->setText(QStringLiteral("Unblock"));
+        const std::shared_ptr<Buddies> buddies = confabo_->Buddies();
+        const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
+        if (!buddy)
+            return;
+        const QString question
+            = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
+        if (UserDialogs::current().messageBox(this, question, UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question,
+                QStringLiteral("Remove Buddy"))
+            != UserDialogs::AnswerYes)
+            return;
+        // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
+        if (buddy->Remove()) {
+            buddies->Remove(handle);
+            removeBuddyTab(handle);
+        }
+        LoadBuddyList();
+    });
+}
+
+void frmMain::toolBuddies_Click()
+{
+    withErrorReport("Buddies", [this] {
+        modMain::ShowBuddyListEditor(this);
+        LoadBuddyList();
+    });
+}
+
+// --- help menu ----------------------------------------------------------------------------------
+
+void frmMain::mnuEmailSupport_Click()
+{
+    withErrorReport("Email Technical Support", [this] {
+        QUrl mail(QStringLiteral("mailto:") + SupportMail);
+        mail.setQuery(QStringLiteral("subject=Confabo Technical Support"));
+        if (!UserDialogs::current().openUrl(mail))
+            UserDialogs::current().messageBox(this,
+                QStringLiteral("Error opening email client. Make sure that you have your email client correctly "
+                               "installed and configured"),
+                UserDialogs::Buttons::Ok, UserDialogs::Icon::Critical, QStringLiteral("Confabo - Invite Users"));
+    });
+}
+
+void frmMain::mnuWeb_Click()
+{
+    withErrorReport("On the Web", [] {
+        if (!UserDialogs::current().openUrl(QUrl(VendorWeb)))
+            modMain::ReportError(QStringLiteral("No program opened %1").arg(VendorWeb), modMain::EventError, true);
+    });
+}
+
+void frmMain::mnuAbout_Click()
+{
+    withErrorReport("About", [this] {
+        frmSplash splash(this);
+        splash.exec();
+    });
+}
+
+void frmMain::mnuEditVoices_Click()
+{
+    withErrorReport("Edit Voices", [this] {
+        if (speech_)
+            speech_->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
+    });
+}
+
+QAction* frmMain::mnuVoice(int index) const
+{
+    return index >= 1 && index <= voiceItems_.size() ? voiceItems_[index - 1] : nullptr;
+}
+
+// --- tray icon ----------------------------------------------------------------------------------
+
+void frmMain::addTrayIcon()
+{
+    if (tray_)
+        return;
+    trayAvailable_ = trayAvailable_ || QSystemTrayIcon::isSystemTrayAvailable();
+    tray_ = new QSystemTrayIcon(applicationIcon(), this);
+    tray_->setToolTip(QString::fromLatin1(modMain::AppTitle));
+    tray_->setContextMenu(ui->mnuPopup);
+    connect(tray_, &QSystemTrayIcon::activated, this, &frmMain::trayActivated);
+    tray_->show();
+}
+
+void frmMain::removeTrayIcon()
+{
+    if (!tray_)
+        return;
+    tray_->hide();
+    delete tray_;
+    tray_ = nullptr;
+}
+
+void frmMain::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    withErrorReport("Tray", [&] {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            ui->mnuPopupOpen->trigger();
+        else if (reason == QSystemTrayIcon::Trigger)
+            ui->mnuPopup->popup(QCursor::pos());
+    });
+}
+
+void frmMain::openFromTray()
+{
+    withErrorReport("Open", [this] {
+        if (isMinimized())
+            showNormal();
+        show();
+        QWidget* target = currentWindow();
+        target->raise();
+        target->activateWindow();
+    });
+}
+
+void frmMain::openSetupFromTray()
+{
+    withErrorReport("Setup", [this] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window->objectName() == QLatin1String("frmSetup") && window->isVisible()) {
+                window->raise();
+                window->activateWindow();
+                return;
+            }
+        modMain::ShowSetupDialog(this, false);
+    });
+}
+
+QWidget* frmMain::currentWindow() const
+{
+    return currentWindow_ ? currentWindow_.data() : const_cast<frmMain*>(this);
+}
+
+void frmMain::setCurrentWindow(QWidget* window)
+{
+    currentWindow_ = window ? window : this;
+}
+
+// --- status bar and pictures --------------------------------------------------------------------
+
+QString frmMain::panelText(int panel) const
+{
+    return panel >= 1 && panel <= 4 ? panels_[panel - 1]->text() : QString();
+}
+
+void frmMain::setPanel(int panel, const QString& text)
+{
+    panels_[panel - 1]->setText(text);
+}
+
+void frmMain::showOwnAvatar()
+{
+    const QImage avatar = confabo_ && !confabo_->Avatar().isNull() ? confabo_->Avatar() : Buddy::DefaultAvatar();
+    setPicture(ui->picVideo, avatar);
+    setPicture(ui->imgPic, avatar);
+}
+
+void frmMain::setPicture(QLabel* label, const QImage& picture)
+{
+    if (picture.isNull())
+        pictures_.remove(label);
+    else
+        pictures_.insert(label, picture);
+    refreshPictures();
+}
+
+// Pictures are shown whole, as large as their box allows.
+void frmMain::refreshPictures()
+{
+    for (QLabel* label : {ui->picVideo, ui->imgPic, ui->imgBuddy}) {
+        const QImage picture = pictures_.value(label);
+        if (picture.isNull()) {
+            label->clear();
+            continue;
+        }
+        const QSize room = label->size() - QSize(4, 4);
+        label->setPixmap(QPixmap::fromImage(
+            picture.scaled(room.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
+}
+
+// --- expanded and restored view -----------------------------------------------------------------
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        toggleExpandedView(qobject_cast<QWidget*>(watched));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::toggleExpandedView(QWidget* from)
+{
+    expanded_ = !expanded_;
+    expandedFrom_ = from == ui->imgBuddy ? static_cast<QWidget*>(ui->picBuddy) : from;
+    applyView();
+}
+
+int frmMain::tabStripHeight() const
+{
+    // Tall enough for the avatars on the tabs even while there is no tab to measure.
+    QTabBar probe;
+    probe.setFont(ui->tabBuddies->font());
+    probe.setIconSize(BuddyIconSize);
+    probe.addTab(QIcon(QPixmap(BuddyIconSize)), QStringLiteral("Wg"));
+    return std::max(twipsToPixels(TabStripHeight), probe.sizeHint().height());
+}
+
+// The restored view keeps the pictures at their twips sizes, side by side; the expanded view
+// shows the picture that was double-clicked at 333 x 245 pixels and grows the window to match.
+void frmMain::applyView()
+{
+    const int width = twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft);
+    const int height = twipsToPixels(WindowHeight) + (expanded_ ? ExpandedGrowth : 0);
+    setFixedSize(width, height);
+    if (QLayout* layout = this->layout())
+        layout->activate();
+
+    const int margin = twipsToPixels(PictureLeft);
+    const QSize frame = ui->centralwidget->size();
+    ui->frameBuddy->setGeometry(0, 0, frame.width(), frame.height());
+
+    const int tabTop = 4;
+    const int tabHeight = tabStripHeight();
+    ui->tabBuddies->setGeometry(margin, tabTop, width - 2 * margin, tabHeight);
+
+    const int pictureTop = tabTop + tabHeight + 4;
+    const QRect small(margin, pictureTop, twipsToPixels(PictureWidth), twipsToPixels(PictureHeight));
+    const QRect buddySmall(twipsToPixels(BuddyPictureLeft), pictureTop, small.width(), small.height());
+    const QRect large(QPoint(margin, pictureTop), ExpandedPicture);
+    const bool buddyLarge = expanded_ && expandedFrom_ == ui->picBuddy;
+    const bool videoLarge = expanded_ && !buddyLarge;
+
+    ui->picVideo->setGeometry(videoLarge ? large : small);
+    ui->imgPic->setGeometry(videoLarge ? large : small);
+    ui->picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
+    ui->imgBuddy->setGeometry(0, 0, ui->picBuddy->width(), ui->picBuddy->height());
+    ui->picVideo->setVisible(!buddyLarge);
+    ui->imgPic->setVisible(!buddyLarge);
+    ui->picBuddy->setVisible(!videoLarge);
+    ui->picVideo->raise();
+
+    const int pictureBottom = pictureTop + (expanded_ ? ExpandedPicture.height() : small.height());
+    const int buttonHeight = 28;
+    const int buttonsTop = frame.height() - buttonHeight - 4;
+    const int messageTop = buttonsTop - 30;
+    const int chatTop = pictureBottom + 6;
+    const int inner = width - 2 * margin;
+    ui->txtChat->setGeometry(margin, chatTop, inner, std::max(20, messageTop - 4 - chatTop));
+    ui->txtMessage->setGeometry(margin, messageTop, inner, 26);
+    QPushButton* buttons[] = {ui->cmdSend, ui->cmdShout, ui->cmdPic, ui->cmdNewWindow};
+    const int gap = 4;
+    const int buttonWidth = (inner - 3 * gap) / 4;
+    for (int i = 0; i < 4; ++i) {
+        const int left = margin + i * (buttonWidth + gap);
+        const int right = i == 3 ? margin + inner : left + buttonWidth;
+        buttons[i]->setGeometry(left, buttonsTop, right - left, buttonHeight);
+    }
+    refreshPictures();
+}
+
+} // namespace cfb::client

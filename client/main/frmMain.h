@@ -1,0 +1,178 @@
+#pragma once
+
+#include "messaging/Stati.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+class QAction;
+class QLabel;
+
+namespace Ui {
+class frmMain;
+}
+
+namespace cfb {
+class Buddy;
+class Confabo;
+} // namespace cfb
+
+namespace cfb::client {
+
+class SpeechEngine;
+class cBuddyInfo;
+
+// The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
+// available now, polls the service for presence, and lives on in the notification area when the
+// user closes it. It owns the library object for the life of the process.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(SpeechEngine* speech = nullptr, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up steps of the main window: cipher, library object, data port, camera, the sign-in
+    // sequence (RunSignInSequence), tabs, tray, shown or left in the tray. An error raised here
+    // reaches the caller, which reports that the program failed to load.
+    void Load();
+    // The exit sequence (hide, tray icon removed, Logout when not offline, CleanUp, other windows
+    // closed). modMain::ExitApplication calls it through setMainWindow's unload. Runs once.
+    void Unload();
+
+    cfb::Confabo* library() const;
+    // The data port of this client, passed as both the video and the data port of every send.
+    int16_t dataPort() const { return dataPort_; }
+    // The signed-in user's handle.
+    QString handle() const { return handle_; }
+    bool speakIt() const { return speakIt_; }
+
+    // Rebuilds the tabs from the library's buddy list: one tab per available buddy.
+    void LoadBuddyList();
+    // Applies the selected tab: selected buddy, Add/Block/Video buttons, avatar, transcript.
+    void setBuddyTab();
+    void tabBuddies_Click();
+    void InitBuddyImageList();
+    // False while no capture source is wired to this window.
+    bool InitCamera();
+
+    // The buddy of the selected tab; nullptr when there is no tab.
+    cfb::Buddy* SelBuddy() const;
+    // The record of a buddy's tab; nullptr when the buddy has none.
+    cBuddyInfo* buddyInfo(const QString& handle) const;
+
+    // One tick of the presence timer (every 5 s): polls when the next poll time has passed and the
+    // window is visible, then sets the next poll time "Polling Interval" seconds ahead.
+    void tmr_Timer();
+    // The clock the poll reads (tests step it); the wall clock by default.
+    void setClock(std::function<QDateTime()> clock);
+
+    // Status bar panel 1 to 4.
+    QString panelText(int panel) const;
+
+    // The window the program brings forward ("Open..."): this window, or a dialog while one is
+    // open (dialogs set themselves and back).
+    QWidget* currentWindow() const;
+    void setCurrentWindow(QWidget* window);
+
+    // The notification-area icon; nullptr before Load and after Unload.
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    // Whether closing the window may hide it (the tray can bring it back) or must minimise it.
+    // Read from the desktop at Load; a desktop whose tray Qt cannot detect may set it.
+    bool systemTrayAvailable() const { return trayAvailable_; }
+    void setSystemTrayAvailable(bool available) { trayAvailable_ = available; }
+
+    // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
+    bool isExpandedView() const { return expanded_; }
+    // Toggles the view as a double-click on picVideo, imgPic, picBuddy or imgBuddy does.
+    void toggleExpandedView(QWidget* from);
+
+    // The voices of the "&Select Voice" menu, item i for voice i (1 to 30).
+    QAction* mnuVoice(int index) const;
+    static constexpr int VoiceItems = 30;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void loadBuddyList();
+    void applySelectedTab();
+    void removeBuddyTab(const QString& handle);
+    int tabIndex(const QString& handle) const;
+    QString tabKey(int index) const;
+    void enableBuddyButtons(bool enable);
+    void setPanel(int panel, const QString& text);
+    void setPicture(QLabel* label, const QImage& picture);
+    void refreshPictures();
+    void showOwnAvatar();
+    void applyView();
+    int tabStripHeight() const;
+    void setOwnPresence(cfb::Stati status);
+    void showOwnPresence();
+    void addTrayIcon();
+    void removeTrayIcon();
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void openFromTray();
+    void openSetupFromTray();
+    void reportDataPortProblem();
+    void offerInvitation();
+
+    void toolMute_Click(bool pressed);
+    void toolVideo_Click(bool pressed);
+    void toolAdd_Click();
+    void toolBlock_Click(bool pressed);
+    void toolBuddies_Click();
+    void mnuEmailSupport_Click();
+    void mnuWeb_Click();
+    void mnuAbout_Click();
+    void mnuEditVoices_Click();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    SpeechEngine* speech_;
+    std::unique_ptr<cfb::Confabo> confabo_;
+
+    std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
+    QHash<QString, QPixmap> imgBuddies;
+    std::shared_ptr<cfb::Buddy> selBuddy_;
+    QList<QAction*> voiceItems_;
+    QLabel* panels_[4] = {};
+    QHash<QLabel*, QImage> pictures_;
+
+    QString handle_;
+    QString password_;
+    QString hostname_;
+    bool speakIt_ = true;
+    int16_t dataPort_ = 0;
+    QString dataPortProblem_;
+    bool cameraAvailable_ = false;
+
+    QTimer tmr;
+    QDateTime nextPoll_;
+    std::function<QDateTime()> clock_;
+
+    QSystemTrayIcon* tray_ = nullptr;
+    bool trayAvailable_ = false;
+    QPointer<QWidget> currentWindow_;
+
+    bool tabSelectionGuard_ = false;
+    bool expanded_ = false;
+    QWidget* expandedFrom_ = nullptr;
+    bool loaded_ = false;
+    bool unloading_ = false;
+};
+
+} // namespace cfb::client

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace cfb {
+class Confabo;
+}
+
+namespace cfb::client {
+
+class SpeechEngine;
+
+struct SignInFields {
+    QString handle;
+    QString password;
+    QString hostname;
+    bool speakIt = true;
+};
+
+// The sign-in sequence the main window runs in its load: first-run welcome and setup, the
+// sign-in window unless "AutoLogin" is "1", the Login loop with its "Login Error" box,
+// "IsRegistered" = "1". Returns the fields after a successful sign-in; on Cancel it calls
+// modMain::ExitApplication() (after any dialog has closed, never from inside an event handler).
+// speech may be nullptr (nothing is spoken).
+SignInFields RunSignInSequence(cfb::Confabo& confabo, SpeechEngine* speech, QWidget* owner);
+
+} // namespace cfb::client

@@ -1,0 +1,50 @@
+#include "startup/frmSplash.h"
+
+#include "ui_frmSplash.h"
+
+#include "resources/ClientResources.h"
+#include "startup/modMain.h"
+
+#include <QKeyEvent>
+
+namespace cfb::client {
+
+QString frmSplash::versionText()
+{
+    return QStringLiteral("Version %1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
+}
+
+frmSplash::frmSplash(QWidget* parent)
+    : QDialog(parent, Qt::SplashScreen | Qt::WindowStaysOnTopHint)
+    , ui(std::make_unique<Ui::frmSplash>())
+{
+    ui->setupUi(this);
+    ui->lblProductName->setText(QLatin1String(modMain::AppTitle));
+    ui->lblVersion->setText(versionText());
+    ui->imgLogo->setPixmap(applicationIcon().pixmap(96, 96));
+
+    QFont title = ui->lblProductName->font();
+    title.setPointSizeF(title.pointSizeF() * 2.6);
+    title.setBold(true);
+    ui->lblProductName->setFont(title);
+    QFont platform = ui->lblPlatform->font();
+    platform.setPointSizeF(platform.pointSizeF() * 1.4);
+    ui->lblPlatform->setFont(platform);
+    setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+}
+
+frmSplash::~frmSplash() = default;
+
+void frmSplash::keyPressEvent(QKeyEvent* event)
+{
+    event->accept();
+    close();
+}
+
+void frmSplash::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    close();
+}
+
+} // namespace cfb::client

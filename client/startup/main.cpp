@@ -1,0 +1,42 @@
+// The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
+#include "main/SpeechEngine.h"
+#include "main/frmMain.h"
+#include "platform/SingleInstance.h"
+#include "resources/ClientResources.h"
+#include "startup/StartUp.h"
+#include "startup/frmSplash.h"
+#include "startup/modMain.h"
+
+#if __has_include("main/speech/SpeechEngineFactory.h")
+#include "main/speech/SpeechEngineFactory.h"
+#define CONFABO_HAS_SPEECH_ENGINE 1
+#endif
+
+#include <QApplication>
+
+#include <memory>
+
+using namespace cfb::client;
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(modMain::AppTitle));
+    QApplication::setApplicationVersion(frmSplash::versionText().mid(8));
+    QApplication::setDesktopFileName(QStringLiteral("confabo"));
+    QApplication::setWindowIcon(applicationIcon());
+    // Closing the main window only hides it: the program lives on in the tray until Exit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::unique_ptr<SpeechEngine> speech;
+    std::unique_ptr<frmMain> window;
+    SingleInstance instance;
+    RunStartUp(instance, [&] {
+#ifdef CONFABO_HAS_SPEECH_ENGINE
+        speech = createSpeechEngine();
+#endif
+        window = std::make_unique<frmMain>(speech.get());
+        window->Load();
+    });
+    return app.exec();
+}
