@@ -19,7 +19,6 @@ class Storage;
 // signed in as the user, bad input) is an empty reply body, which clients read as "no content".
 class ServiceOperations {
 public:
-    static constexpr qsizetype MaxAvatarSize = 120000; // bytes, as the clients enforce it
     static constexpr int MaxListedUsers = 1000;
 
     ServiceOperations(Storage& storage, const PasswordHasher& hasher, std::string path, bool logRequests);
