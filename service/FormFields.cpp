@@ -2,48 +2,12 @@
 
 #include "BadRequest.h"
 #include "WireText.h"
+#include "protocol/Cp1252.h"
+#include "protocol/PercentCoding.h"
 
 #include <cstring>
 
 namespace cfb::service {
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-std::optional<QByteArray> percentDecode(QByteArrayView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%') {
-            if (i + 2 >= text.size())
-                return std::nullopt;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0)
-                return std::nullopt;
-            out += char(high * 16 + low);
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 std::optional<FormFields> FormFields::parseUrlEncoded(QByteArrayView body)
 {
@@ -58,8 +22,8 @@ std::optional<FormFields> FormFields::parseUrlEncoded(QByteArrayView body)
         if (pair.isEmpty())
             continue; // "a=1&&b=2" and a trailing '&' are harmless
         const qsizetype equals = pair.indexOf('=');
-        const auto name = percentDecode(equals < 0 ? pair : pair.first(equals));
-        const auto value = percentDecode(equals < 0 ? QByteArrayView() : pair.sliced(equals + 1));
+        const auto name = PercentCoding::formDecoded(equals < 0 ? pair : pair.first(equals));
+        const auto value = PercentCoding::formDecoded(equals < 0 ? QByteArrayView() : pair.sliced(equals + 1));
         if (!name || !value || name->isEmpty() || !form.add(*name, *value))
             return std::nullopt;
     }
@@ -96,7 +60,7 @@ QByteArray FormFields::bytes(const char* name, qsizetype maxBytes) const
 QString FormFields::text(const char* name, qsizetype maxChars) const
 {
     // Windows-1252 is one byte per character.
-    QString value = fromWire(bytes(name, maxChars));
+    QString value = fromCp1252(bytes(name, maxChars));
     if (hasControlCharacters(value))
         throw BadRequest(std::string("control character in ") + name);
     return value;

@@ -9,6 +9,7 @@
 #include "Storage.h"
 #include "WireText.h"
 #include "XmlReply.h"
+#include "protocol/AccountRules.h"
 
 #include <chrono>
 #include <cstdio>
@@ -20,13 +21,10 @@ namespace {
 constexpr int64_t MaxId = std::numeric_limits<int32_t>::max();
 constexpr int64_t MinShort = std::numeric_limits<int16_t>::min();
 constexpr int64_t MaxShort = std::numeric_limits<int16_t>::max();
-constexpr qsizetype MaxHandle = 30;
 constexpr qsizetype MaxLookup = 254; // a handle or an e-mail address to look up
 constexpr qsizetype MaxPassword = 512;
 constexpr qsizetype MaxEmail = 254;
 constexpr qsizetype MaxIp = 255;
-
-const QString ForbiddenHandleCharacters = QStringLiteral(" @`'\"");
 
 QByteArray done()
 {
@@ -35,13 +33,8 @@ QByteArray done()
 
 bool validHandle(const QString& handle)
 {
-    if (handle.isEmpty() || handle.size() > MaxHandle)
-        return false;
-    for (const QChar c : handle) {
-        if (ForbiddenHandleCharacters.contains(c))
-            return false;
-    }
-    return true;
+    return !handle.isEmpty() && handle.size() <= AccountRules::MaxHandleLength
+        && !AccountRules::hasForbiddenHandleCharacter(handle);
 }
 
 // Pictures the clients can show: GIF, JPEG, BMP, PNG.
@@ -411,7 +404,7 @@ ServiceOperations::Reply ServiceOperations::userInsert(Call& call)
 {
     const FormFields& f = call.fields;
     NewUser user;
-    user.handle = f.text("handle", MaxHandle);
+    user.handle = f.text("handle", AccountRules::MaxHandleLength);
     (void)f.text("password", MaxPassword);
     const QByteArray password = f.bytes("password", MaxPassword);
     user.email = f.text("email", MaxEmail).trimmed();
@@ -437,8 +430,8 @@ ServiceOperations::Reply ServiceOperations::avatarUpdate(Call& call)
     const QByteArray* picture = call.fields.find("avatar");
     if (!picture)
         throw BadRequest("missing field avatar");
-    if (picture->size() > MaxAvatarSize)
-        throw BadRequest("avatar larger than " + std::to_string(MaxAvatarSize) + " bytes");
+    if (picture->size() > AccountRules::MaxAvatarSize)
+        throw BadRequest("avatar larger than " + std::to_string(AccountRules::MaxAvatarSize) + " bytes");
     if (!looksLikePicture(*picture))
         throw BadRequest("avatar is not a GIF, JPEG, BMP or PNG picture");
     if (!storage_.setAvatar(caller, *picture))

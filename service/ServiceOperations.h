@@ -24,7 +24,6 @@ class Storage;
 // at once.
 class ServiceOperations {
 public:
-    static constexpr qsizetype MaxAvatarSize = 120000; // bytes, as the clients enforce it
     static constexpr int MaxListedUsers = 1000;
 
     ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,

@@ -54,6 +54,12 @@ QString keyOf(const QString& text)
     return text.toCaseFolded();
 }
 
+// The rule every change made on a user's behalf follows: the account is signed in from the
+// address the request comes from, and an account never signed in (empty address) matches no one.
+// Every statement with the clause binds the request's address as ?2, and the user id as ?1.
+const std::string BoundAddress = "bound_address = ?2 AND bound_address <> ''";
+const std::string BoundCaller = "id = ?1 AND " + BoundAddress;
+
 int16_t int16Of(int64_t value)
 {
     return int16_t(
@@ -272,72 +278,52 @@ std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, 
     return earlier;
 }
 
-bool SqliteStorage::setStatus(const Caller& caller, int32_t status)
+bool SqliteStorage::changeAsCaller(
+    const Caller& caller, const std::string& sql, const std::function<void(SqliteQuery&)>& bindValues)
 {
     std::lock_guard lock(writeMutex_);
-    SqliteQuery(*writer_, "UPDATE users SET status = ?2 WHERE id = ?1 AND bound_address = ?3 AND bound_address <> ''")
-        .bind(1, caller.userId)
-        .bind(2, status)
-        .bind(3, caller.address)
-        .run();
+    SqliteQuery query(*writer_, sql.c_str());
+    query.bind(1, caller.userId).bind(2, caller.address);
+    bindValues(query);
+    query.run();
     return writer_->changes() == 1;
+}
+
+bool SqliteStorage::setStatus(const Caller& caller, int32_t status)
+{
+    static const std::string sql = "UPDATE users SET status = ?3 WHERE " + BoundCaller;
+    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, status); });
 }
 
 bool SqliteStorage::setPassword(const Caller& caller, const QByteArray& passwordHash)
 {
-    std::lock_guard lock(writeMutex_);
-    SqliteQuery(
-        *writer_, "UPDATE users SET password_hash = ?2 WHERE id = ?1 AND bound_address = ?3 AND bound_address <> ''")
-        .bind(1, caller.userId)
-        .bindBlob(2, passwordHash)
-        .bind(3, caller.address)
-        .run();
-    return writer_->changes() == 1;
+    static const std::string sql = "UPDATE users SET password_hash = ?3 WHERE " + BoundCaller;
+    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bindBlob(3, passwordHash); });
 }
 
 bool SqliteStorage::setEmail(const Caller& caller, const QString& email)
 {
-    std::lock_guard lock(writeMutex_);
-    SqliteQuery(*writer_,
-        "UPDATE users SET email = ?2, email_key = ?3 WHERE id = ?1 AND bound_address = ?4 AND bound_address <> ''")
-        .bind(1, caller.userId)
-        .bind(2, email)
-        .bind(3, keyOf(email))
-        .bind(4, caller.address)
-        .run();
-    return writer_->changes() == 1;
+    static const std::string sql = "UPDATE users SET email = ?3, email_key = ?4 WHERE " + BoundCaller;
+    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, email).bind(4, keyOf(email)); });
 }
 
 bool SqliteStorage::setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft)
 {
-    std::lock_guard lock(writeMutex_);
-    SqliteQuery(*writer_,
-        "UPDATE users SET mouth_top = ?2, mouth_left = ?3 WHERE id = ?1 AND bound_address = ?4 "
-        "AND bound_address <> ''")
-        .bind(1, caller.userId)
-        .bind(2, mouthTop)
-        .bind(3, mouthLeft)
-        .bind(4, caller.address)
-        .run();
-    return writer_->changes() == 1;
+    static const std::string sql = "UPDATE users SET mouth_top = ?3, mouth_left = ?4 WHERE " + BoundCaller;
+    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, mouthTop).bind(4, mouthLeft); });
 }
 
 bool SqliteStorage::setAvatar(const Caller& caller, const QByteArray& picture)
 {
-    std::lock_guard lock(writeMutex_);
-    SqliteQuery(*writer_,
-        "INSERT INTO avatars (user_id, picture) SELECT id, ?2 FROM users WHERE id = ?1 AND bound_address = ?3 "
-        "AND bound_address <> '' ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture")
-        .bind(1, caller.userId)
-        .bindBlob(2, picture)
-        .bind(3, caller.address)
-        .run();
-    return writer_->changes() == 1;
+    static const std::string sql = "INSERT INTO avatars (user_id, picture) SELECT id, ?3 FROM users WHERE "
+        + BoundCaller + " ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture";
+    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bindBlob(3, picture); });
 }
 
 bool SqliteStorage::callerIsBound(const Caller& caller)
 {
-    SqliteQuery query(*writer_, "SELECT 1 FROM users WHERE id = ?1 AND bound_address = ?2 AND bound_address <> ''");
+    static const std::string sql = "SELECT 1 FROM users WHERE " + BoundCaller;
+    SqliteQuery query(*writer_, sql.c_str());
     query.bind(1, caller.userId).bind(2, caller.address);
     return query.next();
 }
@@ -397,12 +383,9 @@ BuddyAddition SqliteStorage::addBuddy(const Caller& caller, const QString& handl
 bool SqliteStorage::removeBuddy(int32_t buddyId, const QString& address)
 {
     std::lock_guard lock(writeMutex_);
-    SqliteQuery(*writer_,
-        "DELETE FROM buddies WHERE id = ?1 AND owner_id IN "
-        "(SELECT id FROM users WHERE bound_address = ?2 AND bound_address <> '')")
-        .bind(1, buddyId)
-        .bind(2, address)
-        .run();
+    static const std::string sql
+        = "DELETE FROM buddies WHERE id = ?1 AND owner_id IN (SELECT id FROM users WHERE " + BoundAddress + ")";
+    SqliteQuery(*writer_, sql.c_str()).bind(1, buddyId).bind(2, address).run();
     return writer_->changes() == 1;
 }
 

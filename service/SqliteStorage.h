@@ -3,6 +3,7 @@
 #include "SqliteCheckpointer.h"
 #include "Storage.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 namespace cfb::service {
 
 class SqliteConnection;
+class SqliteQuery;
 
 // Storage in one SQLite file (WAL). Reads run on a pool of connections, one per thread that is
 // reading at the moment; every write goes through the one writer connection under a mutex, so
@@ -48,6 +50,10 @@ private:
     class WriteTransaction;
 
     void migrate();
+    // Runs a statement with the caller's clause (id ?1, address ?2) after bindValues bound the
+    // rest; true when it changed exactly one row.
+    bool changeAsCaller(
+        const Caller& caller, const std::string& sql, const std::function<void(SqliteQuery&)>& bindValues);
     bool callerIsBound(const Caller& caller);
     std::optional<int32_t> userIdByHandle(SqliteConnection& connection, const QString& handle);
 

@@ -1,6 +1,6 @@
 #include "XmlReply.h"
 
-#include "WireText.h"
+#include "protocol/XmlText.h"
 
 namespace cfb::service {
 
@@ -12,21 +12,7 @@ XmlReply::XmlReply()
 
 void XmlReply::appendEscaped(QStringView text)
 {
-    for (const char c : toWire(text)) {
-        switch (c) {
-        case '&':
-            out_ += "&amp;";
-            break;
-        case '<':
-            out_ += "&lt;";
-            break;
-        case '>':
-            out_ += "&gt;";
-            break;
-        default:
-            out_ += c;
-        }
-    }
+    out_ += XmlText::escapedCp1252(text);
 }
 
 XmlReply& XmlReply::element(const char* name, QStringView text)
@@ -47,7 +33,8 @@ XmlReply& XmlReply::base64Element(const char* name, QByteArrayView bytes)
 {
     out_ += '<';
     out_ += name;
-    out_ += R"( xmlns:dt="urn:schemas-microsoft-com:datatypes" dt:dt="bin.base64">)";
+    out_ += XmlText::Base64Attributes;
+    out_ += '>';
     out_ += QByteArray::fromRawData(bytes.data(), bytes.size()).toBase64();
     return close(name);
 }

@@ -8,8 +8,8 @@
 
 namespace cfb::service {
 
-// Builds a reply document: root "body", no declaration, Windows-1252 text with '&', '<' and '>'
-// escaped. Elements are written in the order they are added.
+// Builds a reply document: root "body", no declaration, Windows-1252 text escaped as XmlText does
+// it. Elements are written in the order they are added.
 class XmlReply {
 public:
     XmlReply();

@@ -12,30 +12,26 @@
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/PeerDatagram.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
 #include "platform/UserNotice.h"
 #include "transport/ivUDP.h"
 
-#include <QBuffer>
+#include "EventLoopWait.h"
+#include "FreeDataPort.h"
+#include "NoisyJpeg.h"
+#include "ServiceProcess.h"
+#include "TempConfig.h"
+
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -53,80 +49,6 @@ struct Tally {
 };
 std::map<std::string, Tally> g_tally;
 
-// A UDP port that is free now, in the range peers can name (1 to 32767).
-QString freeDataPort()
-{
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int port = 20000 + int(QRandomGenerator::global()->bounded(12000));
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(port));
-        const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free)
-            return QString::number(port);
-    }
-    return {};
-}
-
-// A JPEG of exactly `size` bytes: a noisy picture, padded after its end marker.
-QByteArray jpegOfSize(int size, QSize dimensions)
-{
-    QImage image(dimensions, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, QRandomGenerator::global()->generate());
-    for (int quality = 95; quality > 0; quality -= 5) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPG", quality);
-        if (bytes.size() <= size)
-            return bytes + QByteArray(size - bytes.size(), '\0');
-    }
-    return {};
-}
-
-// The built confabo-service on 127.0.0.1, a free port and a temporary database.
-class Service {
-public:
-    bool start(const QString& dir)
-    {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(CONFABO_SERVICE_BINARY),
-            {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
-                dir + QStringLiteral("/confabo.db"), QStringLiteral("--quiet")});
-        static const QRegularExpression listening(QStringLiteral("^listening on (.+:\\d+)$"));
-        const QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired()) {
-            if (!process_.canReadLine() && !process_.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-                return false;
-            while (process_.canReadLine()) {
-                const auto match = listening.match(QString::fromUtf8(process_.readLine()).trimmed());
-                if (match.hasMatch()) {
-                    address_ = match.captured(1);
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
-    ~Service()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished(5000);
-    }
-    QString address() const { return address_; }
-
-private:
-    QProcess process_;
-    QString address_;
-};
-
 // Two signed-in users on loopback; Amy sends to Bo.
 struct World {
     std::unique_ptr<cfb::Confabo> amy, bo;
@@ -141,7 +63,7 @@ World* g_world = nullptr;
 
 std::unique_ptr<cfb::Confabo> signIn(const QString& handle)
 {
-    cfb::SettingsStore::save(QStringLiteral("Data"), QStringLiteral("DataPort"), freeDataPort());
+    cfb::Settings::DataPort.write(freeDataPort());
     auto confabo = std::make_unique<cfb::Confabo>();
     if (!confabo->Register(handle, QStringLiteral("PW"), handle.toLower() + QStringLiteral("@example.org"))
         || !confabo->Login(handle, QStringLiteral("PW"), QStringLiteral("127.0.0.1"))
@@ -151,11 +73,9 @@ std::unique_ptr<cfb::Confabo> signIn(const QString& handle)
 }
 
 // Runs the event loop until the count reaches the target or the wait runs out.
-void waitUntil(const int64_t& count, int64_t target, int milliseconds)
+void waitForCount(const int64_t& count, int64_t target, int milliseconds)
 {
-    const QDeadlineTimer deadline(milliseconds);
-    while (count < target && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    waitUntil([&] { return count >= target; }, milliseconds);
 }
 
 // One timed loop: send a batch, wait for it, repeat; then collect stragglers.
@@ -165,18 +85,16 @@ void run(benchmark::State& state, const std::string& key, int batch, const int64
     Tally& t = g_tally[key];
     t = Tally{};
     const int64_t start = arrived;
-    QTimer wake; // bounds each wait in the event loop
-    wake.start(5);
     QElapsedTimer clock;
     clock.start();
     for (auto _ : state) {
         const int64_t target = arrived + batch;
         for (int i = 0; i < batch; ++i)
             t.sent += sendOne() ? 1 : 0;
-        waitUntil(arrived, target, 50);
+        waitForCount(arrived, target, 50);
     }
     t.seconds = double(clock.nsecsElapsed()) / 1e9;
-    waitUntil(arrived, start + t.sent, 200);
+    waitForCount(arrived, start + t.sent, 200);
     t.received = arrived - start;
     state.SetItemsProcessed(t.received);
     if (t.sent == 0)
@@ -245,16 +163,15 @@ BENCHMARK(FramesPlain)->MinTime(2.0)->UseRealTime();
 BENCHMARK(Frames)->MinTime(2.0)->UseRealTime();
 BENCHMARK(FrameDecodeOnly)->MinTime(1.0);
 
-bool setUp(World& w, Service& service, const QString& dir)
+bool setUp(World& w, const ServiceProcess& service)
 {
-    if (!service.start(dir)) {
-        std::fprintf(stderr, "confabo-service did not start\n");
+    if (!service.isRunning()) {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(service.errorText()));
         return false;
     }
     cfb::UserNotice::setHandler([](const QString&, const QString&) {});
-    cfb::SettingsStore::save(QStringLiteral("Data"), QStringLiteral("CFBSERVER"), service.address());
-    cfb::SettingsStore::save(
-        QStringLiteral("Data"), QStringLiteral("Polling Interval"), QString::number(PollingIntervalSeconds));
+    cfb::Settings::ServiceHost.write(service.serverSetting());
+    cfb::Settings::PollingInterval.write(QString::number(PollingIntervalSeconds));
     w.amy = signIn(QStringLiteral("Amy"));
     w.bo = signIn(QStringLiteral("Bo"));
     if (!w.amy || !w.bo || w.amy->AddBuddy(QStringLiteral("Bo")) != QLatin1String("Bo")) {
@@ -277,8 +194,8 @@ bool setUp(World& w, Service& service, const QString& dir)
         std::fprintf(stderr, "Bo is not reachable as available\n");
         return false;
     }
-    waitUntil(w.framesAtBo, 1, 2000);
-    waitUntil(w.messagesAtBo, 1, 2000);
+    waitForCount(w.framesAtBo, 1, 2000);
+    waitForCount(w.messagesAtBo, 1, 2000);
     if (w.framesAtBo != 1 || w.messagesAtBo != 1 || w.picturesAtBo != 1) {
         std::fprintf(stderr, "the warm-up message or frame did not arrive whole\n");
         return false;
@@ -324,16 +241,13 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toLocal8Bit());
-
     int status = 1;
     {
-        Service service;
+        TempConfig config;
+        ServiceProcess service;
         World world;
         g_world = &world;
-        if (dir.isValid() && setUp(world, service, dir.path())) {
+        if (setUp(world, service)) {
             benchmark::RunSpecifiedBenchmarks();
             printSummary(world);
             status = 0;

@@ -6,21 +6,18 @@
 // lost anyway ends its batch after a short wait and is not counted.
 #include "transport/ivUDP.h"
 
+#include "EventLoopWait.h"
+#include "PeerSocket.h"
+
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <map>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,34 +34,15 @@ void record(const std::string& key, int64_t received, double seconds)
         g_rate[key] = double(received) / seconds;
 }
 
-int boundLoopbackSocket(int& port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    // The same buffer sizes the ivUDP objects use.
-    const int size = 65535;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    return fd;
-}
+// The same buffer sizes the ivUDP objects use.
+constexpr int SocketBufferBytes = 65535;
 
 void PlainSockets(benchmark::State& state)
 {
     const int size = int(state.range(0));
     const int Batch = batchFor(size);
-    int rxPort = 0, txPort = 0;
-    const int rx = boundLoopbackSocket(rxPort);
-    const int tx = boundLoopbackSocket(txPort);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(uint16_t(rxPort));
+    const PeerSocket rx(SocketBufferBytes);
+    const PeerSocket tx(SocketBufferBytes);
     const QByteArray payload(size, 'p');
     QByteArray in(65536, Qt::Uninitialized);
     int64_t received = 0;
@@ -72,21 +50,19 @@ void PlainSockets(benchmark::State& state)
     clock.start();
     for (auto _ : state) {
         for (int i = 0; i < Batch; ++i)
-            ::sendto(tx, payload.constData(), size_t(size), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            tx.sendTo(rx.port(), payload);
         for (int i = 0; i < Batch; ++i) {
-            pollfd p{rx, POLLIN, 0};
+            pollfd p{rx.fd(), POLLIN, 0};
             if (::poll(&p, 1, 50) != 1)
                 break;
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            if (::recvfrom(rx, in.data(), size_t(in.size()), 0, reinterpret_cast<sockaddr*>(&from), &len) == size)
+            if (::recvfrom(rx.fd(), in.data(), size_t(in.size()), 0, reinterpret_cast<sockaddr*>(&from), &len) == size)
                 ++received;
         }
     }
     record("plain/" + std::to_string(size), received, double(clock.nsecsElapsed()) / 1e9);
     state.SetItemsProcessed(received);
-    ::close(rx);
-    ::close(tx);
 }
 
 void Transport(benchmark::State& state, bool buffered)
@@ -112,17 +88,13 @@ void Transport(benchmark::State& state, bool buffered)
     sender.setRemotePort(receiver.LocalPort());
     const QByteArray payload(size, 'p');
 
-    QTimer wake; // bounds each wait in the event loop
-    wake.start(5);
     QElapsedTimer clock;
     clock.start();
     for (auto _ : state) {
         const int64_t target = received + Batch;
         for (int i = 0; i < Batch; ++i)
             sender.wsSendData(payload);
-        QDeadlineTimer deadline(50);
-        while (received < target && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        waitUntil([&] { return received >= target; }, 50);
     }
     record(std::string(buffered ? "buffered/" : "unbuffered/") + std::to_string(size), received,
         double(clock.nsecsElapsed()) / 1e9);

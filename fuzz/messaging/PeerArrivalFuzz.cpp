@@ -13,8 +13,8 @@
 #include "messaging/Confabo.h"
 #include "messaging/FrameAssembler.h"
 #include "messaging/PeerDatagram.h"
-#include "platform/Cp1252.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
+#include "protocol/Cp1252.h"
 #include "transport/ivUDP.h"
 
 #include <QCoreApplication>
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!harness->settings.isValid())
         fail("no temporary folder for the settings");
     qputenv("XDG_CONFIG_HOME", harness->settings.filePath(QStringLiteral("config")).toLocal8Bit());
-    cfb::SettingsStore::save(QStringLiteral("Debug"), QStringLiteral("Block All Data"), QStringLiteral("True"));
+    cfb::Settings::BlockAllData.write(QStringLiteral("True"));
     harness->confabo = std::make_unique<cfb::Confabo>();
     if (!harness->confabo->blocksAllData() || harness->confabo->wsReceive()->State() != cfb::sckUDPClosed)
         fail("the receiving socket must stay unbound");

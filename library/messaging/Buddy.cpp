@@ -4,9 +4,10 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
 #include "messaging/PeerDatagram.h"
+#include "messaging/PollingClock.h"
 #include "messaging/RequiredText.h"
 #include "messaging/TextNumbers.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
 #include "transport/ivUDP.h"
 
 #include <QCoreApplication>
@@ -14,25 +15,13 @@
 
 #include <QFile>
 
-#include <chrono>
+#include <limits>
 
 namespace cfb {
-namespace {
-
-// Whole seconds on a clock that never steps back, so a changed system time cannot stall or
-// hurry the polling.
-int64_t nowSeconds()
-{
-    using namespace std::chrono;
-    return duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
 
 Buddy::Buddy()
 {
-    pollingInterval_ = toInteger(
-        SettingsStore::get(QStringLiteral("Data"), QStringLiteral("Polling Interval"), QStringLiteral("30")));
+    pollingInterval_ = toInteger(Settings::PollingInterval.read());
     const int64_t never = std::numeric_limits<int64_t>::min();
     for (int64_t& t : nextRefresh_)
         t = never;
@@ -84,7 +73,7 @@ bool Buddy::LoadByHandle(const QString& handle)
 
 bool Buddy::due(Looked value)
 {
-    const int64_t now = nowSeconds();
+    const int64_t now = PollingClock::nowSeconds();
     if (now <= nextRefresh_[value])
         return false;
     nextRefresh_[value] = now + pollingInterval_;
@@ -137,8 +126,9 @@ int16_t Buddy::MouthLeft()
 const QImage& Buddy::Avatar()
 {
     const bool firstLook = avatar_.isNull() && !defaultAvatarInUse_;
-    if (firstLook || nowSeconds() > nextRefresh_[AvatarValue]) {
-        nextRefresh_[AvatarValue] = nowSeconds() + pollingInterval_;
+    const int64_t now = PollingClock::nowSeconds();
+    if (firstLook || now > nextRefresh_[AvatarValue]) {
+        nextRefresh_[AvatarValue] = now + pollingInterval_;
         defaultAvatarInUse_ = false;
         if (!handle_.isEmpty() || buddyUserID_ > 0) {
             const XmlDocument reply = FormRequest("USER_AVATAR").add("user_id", buddyUserID_).post();

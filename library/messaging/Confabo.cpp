@@ -7,8 +7,10 @@
 #include "messaging/RequiredText.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
+#include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
+#include "protocol/XmlText.h"
 #include "transport/ivUDP.h"
 
 #include <QPointer>
@@ -17,8 +19,6 @@
 
 namespace cfb {
 namespace {
-
-const QString Data = QStringLiteral("Data");
 
 QByteArray readAvatarFile(const QString& path)
 {
@@ -37,8 +37,7 @@ Confabo::Confabo(QObject* parent)
 {
     attachReceiver(new ivUDP(this));
     loadChannelSettings();
-    blockAllData_ = toBoolean(
-        SettingsStore::get(QStringLiteral("Debug"), QStringLiteral("Block All Data"), QStringLiteral("False")));
+    blockAllData_ = toBoolean(Settings::BlockAllData.read());
     if (!blockAllData_)
         bindReceiver();
 }
@@ -53,7 +52,7 @@ void Confabo::attachReceiver(ivUDP* socket)
 
 void Confabo::bindReceiver()
 {
-    wsReceive_->setLocalPort(SettingsStore::get(Data, QStringLiteral("DataPort"), QStringLiteral("80")));
+    wsReceive_->setLocalPort(Settings::DataPort.read());
     wsReceive_->wsBind(QString());
 }
 
@@ -147,21 +146,17 @@ Confabo::~Confabo()
 void Confabo::loadChannelSettings()
 {
     ServiceChannel& channel = ServiceChannel::current();
-    const ServiceChannel defaults;
-    channel.scriptPath = SettingsStore::get(Data, QStringLiteral("CFBASP"), defaults.scriptPath);
-    channel.server = SettingsStore::get(Data, QStringLiteral("CFBSERVER"), defaults.server);
-    channel.sendTimeout
-        = toLong(SettingsStore::get(Data, QStringLiteral("SEND_TIMEOUT"), QString::number(defaults.sendTimeout)));
-    channel.recvTimeout
-        = toLong(SettingsStore::get(Data, QStringLiteral("RECV_TIMEOUT"), QString::number(defaults.recvTimeout)));
-    channel.connTimeout
-        = toLong(SettingsStore::get(Data, QStringLiteral("CONN_TIMEOUT"), QString::number(defaults.connTimeout)));
+    channel.scriptPath = Settings::ServicePath.read();
+    channel.server = Settings::ServiceHost.read();
+    channel.sendTimeout = toLong(Settings::SendTimeout.read());
+    channel.recvTimeout = toLong(Settings::ReceiveTimeout.read());
+    channel.connTimeout = toLong(Settings::ConnectTimeout.read());
 
-    SettingsStore::save(Data, QStringLiteral("CFBASP"), channel.scriptPath);
-    SettingsStore::save(Data, QStringLiteral("CFBSERVER"), channel.server);
-    SettingsStore::save(Data, QStringLiteral("SEND_TIMEOUT"), QString::number(channel.sendTimeout));
-    SettingsStore::save(Data, QStringLiteral("RECV_TIMEOUT"), QString::number(channel.recvTimeout));
-    SettingsStore::save(Data, QStringLiteral("CONN_TIMEOUT"), QString::number(channel.connTimeout));
+    Settings::ServicePath.write(channel.scriptPath);
+    Settings::ServiceHost.write(channel.server);
+    Settings::SendTimeout.write(QString::number(channel.sendTimeout));
+    Settings::ReceiveTimeout.write(QString::number(channel.recvTimeout));
+    Settings::ConnectTimeout.write(QString::number(channel.connTimeout));
 }
 
 bool Confabo::Login(const QString& handle, const QString& Password, const QString& hostname)
@@ -251,11 +246,8 @@ void Confabo::CleanUp()
 bool Confabo::Register(const QString& handle, const QString& Password, const QString& Email, const QString& AvatarPath,
     int16_t MouthLeft, int16_t MouthTop)
 {
-    static const QString forbidden = QStringLiteral(" @`'\"");
-    for (QChar c : handle) {
-        if (forbidden.contains(c))
-            return false;
-    }
+    if (AccountRules::hasForbiddenHandleCharacter(handle))
+        return false;
     const XmlDocument reply = FormRequest("USER_INSERT")
                                   .add("handle", handle)
                                   .add("password", Password)
@@ -394,12 +386,7 @@ QStringList Confabo::GetBlockedUserList()
 
 QString Confabo::WriteXML()
 {
-    // Values keep their text except the three characters that would break the markup.
-    const auto esc = [](QString value) {
-        return value.replace(u'&', QLatin1String("&amp;"))
-            .replace(u'<', QLatin1String("&lt;"))
-            .replace(u'>', QLatin1String("&gt;"));
-    };
+    const auto esc = [](const QString& value) { return XmlText::escaped(value); };
     const QString crlf = QStringLiteral("\r\n");
     QString xml = QStringLiteral("<?xml version=\"1.0\"?>") + crlf + QStringLiteral("<body>") + crlf;
     xml += QStringLiteral("<user_id>%1</user_id>").arg(userID_) + crlf;

@@ -4,6 +4,7 @@
 #include "messaging/FrameAssembler.h"
 #include "messaging/Stati.h"
 #include "messaging/XmlDocument.h"
+#include "protocol/AccountRules.h"
 
 #include <QImage>
 #include <QObject>
@@ -61,7 +62,7 @@ public:
     void ReceiveDatagram(QByteArrayView datagram);
 
     // The largest avatar file, in bytes, that the client accepts.
-    static constexpr int32_t MaxAvatarSize = 120000;
+    static constexpr int32_t MaxAvatarSize = AccountRules::MaxAvatarSize;
 
     // Creates an account; does not sign in. False without a request when the handle holds a
     // space, '@', '`', '\'' or '"'; false when the service refuses. Raises ConfaboError when the

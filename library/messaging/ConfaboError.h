@@ -10,14 +10,15 @@ namespace cfb {
 // and a description it can show.
 class ConfaboError : public std::runtime_error {
 public:
+    // The numbers are the classic runtime error numbers, which callers may compare against.
     enum Number : int {
-        InvalidArgument = 5,
-        Overflow = 6,
-        TypeMismatch = 13,
-        ObjectNotSet = 91,
-        DuplicateKey = 457,
-        FileNotFound = 53,
-        InvalidPicture = 481,
+        InvalidArgument = 5, // a position or key that is not in the collection
+        Overflow = 6, // a number too large for the type it is read into
+        TypeMismatch = 13, // text that is not the number or Boolean it must be
+        FileNotFound = 53, // a file the call must read cannot be read
+        ObjectNotSet = 91, // a service reply lacks an element the call must read
+        DuplicateKey = 457, // a key that the collection already holds
+        InvalidPicture = 481, // bytes that are no picture
     };
 
     ConfaboError(int number, const QString& description);

@@ -2,14 +2,15 @@
 
 #include "messaging/ConfaboError.h"
 #include "messaging/TextNumbers.h"
-#include "platform/Cp1252.h"
+#include "protocol/XmlText.h"
 
 #include <cstring>
 
 namespace cfb::PeerDatagram {
 namespace {
 
-constexpr char FrameHead[] = "<video_data xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"bin.base64\">";
+constexpr char FrameOpen[] = "<video_data";
+constexpr qsizetype FrameHeadSize = qsizetype(sizeof FrameOpen - 1 + sizeof XmlText::Base64Attributes - 1 + 1);
 constexpr char FrameTail[] = "</video_data></body>";
 
 void appendElement(QByteArray& out, const char* name, const QString& text)
@@ -27,14 +28,7 @@ void appendElement(QByteArray& out, const char* name, const QString& text)
 
 QByteArray escapedText(const QString& text)
 {
-    QByteArray bytes = toCp1252(text);
-    // XML text cannot hold a NUL, and a receiver's parser stops at one, losing the whole datagram;
-    // it goes as '?', like a character the code page lacks.
-    if (bytes.contains('\0'))
-        bytes.replace('\0', '?');
-    if (bytes.contains('&') || bytes.contains('<') || bytes.contains('>'))
-        bytes.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
-    return bytes;
+    return XmlText::escapedCp1252(text);
 }
 
 QByteArray message(const QString& fromHandle, const QString& fromEmail, int16_t videoPort, const QString& text)
@@ -51,8 +45,8 @@ QByteArray message(const QString& fromHandle, const QString& fromEmail, int16_t 
 qsizetype frameChunkSize(const QByteArray& escapedFromHandle, qsizetype chunkBytes)
 {
     const qsizetype base64 = (chunkBytes + 2) / 3 * 4;
-    return qsizetype(sizeof "<body><from_handle></from_handle>" - 1) + escapedFromHandle.size()
-        + qsizetype(sizeof FrameHead - 1) + base64 + qsizetype(sizeof FrameTail - 1);
+    return qsizetype(sizeof "<body><from_handle></from_handle>" - 1) + escapedFromHandle.size() + FrameHeadSize + base64
+        + qsizetype(sizeof FrameTail - 1);
 }
 
 void frameChunk(const QByteArray& escapedFromHandle, QByteArrayView chunk, QByteArray& out)
@@ -68,7 +62,9 @@ void frameChunk(const QByteArray& escapedFromHandle, QByteArrayView chunk, QByte
     put("<body><from_handle>", 19);
     put(escapedFromHandle.constData(), escapedFromHandle.size());
     put("</from_handle>", 14);
-    put(FrameHead, qsizetype(sizeof FrameHead - 1));
+    put(FrameOpen, qsizetype(sizeof FrameOpen - 1));
+    put(XmlText::Base64Attributes, qsizetype(sizeof XmlText::Base64Attributes - 1));
+    put(">", 1);
     const auto* in = reinterpret_cast<const unsigned char*>(chunk.data());
     qsizetype i = 0;
     for (; i + 3 <= chunk.size(); i += 3) {

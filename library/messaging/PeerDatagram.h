@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/XmlDocument.h"
+#include "transport/vWinsock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,7 +20,7 @@ namespace PeerDatagram {
 // A frame travels in chunks of this many bytes (before base64); a shorter chunk ends a frame.
 inline constexpr qsizetype FrameChunkSize = 64535;
 // The most an IPv4 UDP datagram carries.
-inline constexpr qsizetype MaxDatagramSize = 65507;
+inline constexpr qsizetype MaxDatagramSize = vWinsock::MAX_UDP_DATA;
 
 QByteArray message(const QString& fromHandle, const QString& fromEmail, int16_t videoPort, const QString& text);
 

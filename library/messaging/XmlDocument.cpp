@@ -1,6 +1,7 @@
 #include "messaging/XmlDocument.h"
 
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
+#include "protocol/XmlText.h"
 
 #include <pugixml.hpp>
 
@@ -11,7 +12,7 @@
 namespace cfb {
 namespace {
 
-const char* const DataTypesNamespace = "urn:schemas-microsoft-com:datatypes";
+using XmlText::DataTypesNamespace;
 
 std::string utf8(const QString& text)
 {

@@ -1,6 +1,7 @@
 #include "messaging/modINET.h"
 
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
+#include "protocol/PercentCoding.h"
 
 #include <curl/curl.h>
 
@@ -49,15 +50,8 @@ QByteArray requestUrl(const ServiceChannel& channel)
     QString path = channel.scriptPath.trimmed();
     if (!path.startsWith(u'/'))
         path.prepend(u'/');
-    QByteArray url = "http://" + server.toUtf8();
-    for (const char ch : path.toUtf8()) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c <= ' ' || c >= 0x7f) // the URL parser takes no spaces, controls or raw 8-bit bytes
-            url += '%' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper();
-        else
-            url += char(c);
-    }
-    return url;
+    // The URL parser takes no spaces, controls or raw 8-bit bytes in the path.
+    return "http://" + server.toUtf8() + PercentCoding::pathEncoded(path.toUtf8());
 }
 
 } // namespace
@@ -164,24 +158,7 @@ QByteArray JoinByteArrays(const QByteArray& first, const QByteArray& second)
 
 QByteArray URLEncode(const QString& value)
 {
-    static const char hex[] = "0123456789ABCDEF";
-    const QByteArray bytes = toCp1252(value);
-    QByteArray out;
-    out.reserve(bytes.size() * 3);
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '*' || c == '-'
-            || c == '.' || c == '_') {
-            out += char(c);
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return PercentCoding::formEncoded(toCp1252(value));
 }
 
 } // namespace cfb

@@ -1,23 +1,25 @@
 #pragma once
 
 #include "messaging/XmlDocument.h"
+#include "platform/Settings.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace cfb {
 
 // Where service requests go and how long each may take. One set per thread: every Confabo
-// object on a thread shares it. Constructing a Confabo loads it from the settings store; the
-// timeout properties change it without touching the store.
+// object on a thread shares it. It starts with the settings' defaults; constructing a Confabo
+// loads it from the settings store; the timeout properties change it without touching the store.
 struct ServiceChannel {
-    QString scriptPath = QStringLiteral("cfb_maint.asp");
-    QString server = QStringLiteral("127.0.0.1:8080"); // host, or host:port (port 80 when none)
-    int32_t sendTimeout = 20000; // milliseconds
-    int32_t recvTimeout = 30000;
-    int32_t connTimeout = 5000;
+    QString scriptPath = QString::fromLatin1(Settings::ServicePath.defaultValue);
+    QString server = QString::fromLatin1(Settings::ServiceHost.defaultValue); // host, or host:port (port 80 when none)
+    int32_t sendTimeout = std::atoi(Settings::SendTimeout.defaultValue); // milliseconds
+    int32_t recvTimeout = std::atoi(Settings::ReceiveTimeout.defaultValue);
+    int32_t connTimeout = std::atoi(Settings::ConnectTimeout.defaultValue);
 
     // Why the last request got no reply at all (unreachable, refused, timed out); empty when it
     // got one. Lets a caller tell "the service said no" from "no service".

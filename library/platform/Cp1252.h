@@ -1,15 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QByteArrayView>
-#include <QString>
-#include <QStringView>
-
-namespace cfb {
-
-// Text on the wire (form bodies, datagrams, the cipher's plain bytes) is Windows-1252, one byte
-// per character. A character the code page lacks becomes '?'.
-QByteArray toCp1252(QStringView text);
-QString fromCp1252(QByteArrayView bytes);
-
-} // namespace cfb
+// The code-page conversion lives in protocol/, which the service shares; this name stays for the
+// client code that still includes it from here.
+#include "protocol/Cp1252.h"

@@ -1,5 +1,7 @@
 #include "platform/SettingsStore.h"
 
+#include "protocol/PercentCoding.h"
+
 #include <QDir>
 #include <QSettings>
 
@@ -10,19 +12,7 @@ namespace {
 // keeps every name one level deep and round-trips it exactly.
 QString escapeName(const QString& name)
 {
-    QString out;
-    out.reserve(name.size());
-    for (QChar c : name) {
-        if (c == u'%')
-            out += QStringLiteral("%25");
-        else if (c == u'/')
-            out += QStringLiteral("%2F");
-        else if (c == u'\\')
-            out += QStringLiteral("%5C");
-        else
-            out += c;
-    }
-    return out;
+    return PercentCoding::escaped(name, u"/\\");
 }
 
 QString keyPath(const QString& section, const QString& key)

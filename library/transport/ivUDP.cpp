@@ -1,6 +1,6 @@
 #include "transport/ivUDP.h"
 
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
 #include "transport/ivBuffer.h"
 #include "transport/ivDNS.h"
 #include "transport/ivSocketUDPOptions.h"

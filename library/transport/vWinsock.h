@@ -14,10 +14,14 @@ constexpr int32_t MSG_DNS = 17427; // look-up done: wParam job handle, lParam er
 constexpr int32_t FD_READ = 1;
 constexpr int32_t FD_WRITE = 2;
 
-// Error codes the transport uses by name.
+// Error codes the transport and its tests use by name.
+constexpr int32_t WSAEINVAL = 10022;
 constexpr int32_t WSAEWOULDBLOCK = 10035;
 constexpr int32_t WSAEDESTADDRREQ = 10039;
 constexpr int32_t WSAEMSGSIZE = 10040;
+constexpr int32_t WSAEADDRINUSE = 10048;
+constexpr int32_t WSAENETDOWN = 10050;
+constexpr int32_t WSAECONNRESET = 10054;
 constexpr int32_t WSANOTINITIALISED = 10093;
 constexpr int32_t WSAHOST_NOT_FOUND = 11001;
 constexpr int32_t WSATRY_AGAIN = 11002;

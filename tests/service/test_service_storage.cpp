@@ -44,22 +44,36 @@ int16_t leftOf(int thread)
     return int16_t(thread + 1);
 }
 
-// Reads one user's mouth_top straight from a database file, without any WAL beside it.
-std::optional<int64_t> mouthTopInFile(const std::string& path, int32_t userId)
+// Runs one query straight on a database file, without any WAL beside it, and gives the first
+// column of its first row.
+std::optional<int64_t> integerInFile(const std::string& path, const std::string& sql)
 {
     sqlite3* db = nullptr;
     std::optional<int64_t> result;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
         sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT mouth_top FROM users WHERE id = ?1", -1, &statement, nullptr) == SQLITE_OK) {
-            sqlite3_bind_int(statement, 1, userId);
-            if (sqlite3_step(statement) == SQLITE_ROW)
-                result = sqlite3_column_int64(statement, 0);
-        }
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            result = sqlite3_column_int64(statement, 0);
         sqlite3_finalize(statement);
     }
     sqlite3_close(db);
     return result;
+}
+
+std::optional<int64_t> mouthTopInFile(const std::string& path, int32_t userId)
+{
+    return integerInFile(path, "SELECT mouth_top FROM users WHERE id = " + std::to_string(userId));
+}
+
+bool setSchemaVersion(const std::string& path, int64_t version)
+{
+    sqlite3* db = nullptr;
+    const std::string sql = "PRAGMA user_version = " + std::to_string(version);
+    const bool done = sqlite3_open(path.c_str(), &db) == SQLITE_OK
+        && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return done;
 }
 
 } // namespace
@@ -169,4 +183,25 @@ TEST(SqliteStorageWrites, AcknowledgedWritesSurviveAProcessThatDiesWithoutClosin
         EXPECT_TRUE(reopened.setStatus({user->id, Address}, 2));
         EXPECT_FALSE(reopened.setStatus({user->id, QStringLiteral("127.0.0.2")}, 2));
     }
+}
+
+TEST(SqliteStorageSchema, DatabaseOfANewerServiceIsRefusedAndLeftAsItIs)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("newer.db")).toStdString();
+    {
+        SqliteStorage storage(path);
+        addUser(storage, 0);
+    }
+    const int64_t newer = SqliteStorage::SchemaVersion + 1;
+    ASSERT_TRUE(setSchemaVersion(path, newer));
+
+    EXPECT_THROW(SqliteStorage{path}, StorageError);
+    EXPECT_EQ(integerInFile(path, "PRAGMA user_version"), newer) << "the refusal must not step the version back";
+    EXPECT_EQ(integerInFile(path, "SELECT count(*) FROM users"), 1);
+
+    // The same file at this service's version opens with its data.
+    ASSERT_TRUE(setSchemaVersion(path, SqliteStorage::SchemaVersion));
+    SqliteStorage current(path);
+    EXPECT_TRUE(current.userByHandle(QStringLiteral("writer0")));
 }

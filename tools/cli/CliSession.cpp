@@ -5,7 +5,7 @@
 
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
 #include "platform/UserNotice.h"
 #include "startup/SkipJack.h"
 #include "transport/ivUDP.h"
@@ -160,7 +160,7 @@ void CliSession::signOut()
 
 int16_t CliSession::ownDataPort() const
 {
-    const auto port = parseNumber(SettingsStore::get("Data", "DataPort", "80"), 1, 32767);
+    const auto port = parseNumber(Settings::DataPort.read(), 1, 32767);
     return int16_t(port.value_or(80));
 }
 

@@ -13,7 +13,8 @@
 #include "messaging/Confabo.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
+#include "protocol/AccountRules.h"
 #include "startup/SkipJack.h"
 
 #include <QCoreApplication>
@@ -50,13 +51,13 @@ bool applyStoreOptions(const CliOptions& options, QString& error)
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir));
     }
     if (options.has("server"))
-        SettingsStore::save("Data", "CFBSERVER", options.value("server"));
+        Settings::ServiceHost.write(options.value("server"));
     if (options.has("data-port")) {
         if (!parseNumber(options.value("data-port"), 1, 32767)) {
             error = QStringLiteral("--data-port must be a number from 1 to 32767");
             return false;
         }
-        SettingsStore::save("Data", "DataPort", options.value("data-port"));
+        Settings::DataPort.write(options.value("data-port"));
     }
     return true;
 }
@@ -72,8 +73,8 @@ int runRegister(const CliOptions& options)
         const QFileInfo info(avatar);
         if (!info.isFile() || !info.isReadable())
             return fail(QStringLiteral("cannot read the avatar file %1").arg(avatar));
-        if (info.size() > Confabo::MaxAvatarSize)
-            return fail(QStringLiteral("the avatar file is larger than %1 bytes").arg(Confabo::MaxAvatarSize));
+        if (info.size() > AccountRules::MaxAvatarSize)
+            return fail(QStringLiteral("the avatar file is larger than %1 bytes").arg(AccountRules::MaxAvatarSize));
     }
     Confabo confabo;
     const QString handle = options.value("handle");

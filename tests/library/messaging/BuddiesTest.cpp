@@ -2,13 +2,13 @@
 #include "messaging/Buddies.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
 
 #include "CaptureServer.h"
 #include "TempConfig.h"
 
 #include "ErrorNumber.h"
-#include <QThread>
+#include "ManualPollingClock.h"
 
 #include <gtest/gtest.h>
 
@@ -82,11 +82,12 @@ protected:
 
     std::shared_ptr<Buddy> buddy(int interval = 30)
     {
-        SettingsStore::save("Data", "Polling Interval", QString::number(interval));
+        Settings::PollingInterval.write(QString::number(interval));
         return buddies_.Add(5, 55, "Cy", "cy@x", "Cy");
     }
 
     TempConfig config_;
+    ManualPollingClock clock_;
     CaptureServer server_;
     ServiceChannel saved_;
     Buddies buddies_;
@@ -112,16 +113,19 @@ TEST_F(BuddyLookupTest, EachValueIsAskedForOncePerInterval)
     EXPECT_EQ(server_.requestCount(), 4);
 }
 
-TEST_F(BuddyLookupTest, ValueIsAskedForAgainAfterTheInterval)
+TEST_F(BuddyLookupTest, ValueIsAskedForAgainOnlyOnceTheIntervalHasPassed)
 {
-    server_.replyWithXml("<body><status>2</status></body>");
-    auto cy = buddy(1);
+    server_.replyWithXml("<body><status>2</status><mouth_top>7</mouth_top></body>");
+    auto cy = buddy(10);
     EXPECT_EQ(cy->Status(), CFB_BUSY);
-    server_.replyWithXml("<body><status>0</status></body>");
-    EXPECT_EQ(cy->Status(), CFB_BUSY) << "still within the interval";
-    QThread::msleep(2100); // the interval is counted in whole seconds
+    server_.replyWithXml("<body><status>0</status><mouth_top>8</mouth_top></body>");
+    clock_.advance(10);
+    EXPECT_EQ(cy->Status(), CFB_BUSY) << "the whole interval reuses the value";
+    EXPECT_EQ(cy->MouthTop(), 8) << "every value has its own clock";
+    clock_.advance(1);
     EXPECT_EQ(cy->Status(), CFB_OFFLINE);
-    EXPECT_EQ(server_.requestCount(), 2);
+    EXPECT_EQ(cy->MouthTop(), 8) << "its interval began when it was first asked for";
+    EXPECT_EQ(server_.requestCount(), 3);
 }
 
 TEST_F(BuddyLookupTest, FailedLookupKeepsTheValueAndWaitsForTheNextInterval)
@@ -129,7 +133,7 @@ TEST_F(BuddyLookupTest, FailedLookupKeepsTheValueAndWaitsForTheNextInterval)
     server_.replyWithXml("<body><status>1</status><ip>a.example</ip></body>");
     auto cy = buddy(1);
     EXPECT_EQ(cy->Status(), CFB_AVAILABLE);
-    QThread::msleep(2100);
+    clock_.advance(2);
     server_.setBehaviour(CaptureServer::Behaviour::CloseAtOnce);
     EXPECT_EQ(cy->Status(), CFB_AVAILABLE);
     EXPECT_EQ(server_.requestCount(), 2);
@@ -166,6 +170,9 @@ TEST_F(BuddyLookupTest, AvatarFallsBackToTheDefaultPictureAndIsAskedForOncePerIn
     cy->Avatar();
     EXPECT_EQ(server_.requestCount(), 1);
     EXPECT_EQ(server_.lastBody(), "mode=USER_AVATAR&user_id=55");
+    clock_.advance(31);
+    cy->Avatar();
+    EXPECT_EQ(server_.requestCount(), 2) << "asked for again after the interval";
 
     for (const QByteArray& reply :
         {QByteArray("<body><avatar xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"bin.base64\">"
@@ -210,6 +217,6 @@ TEST_F(BuddyLookupTest, RemoveIsTrueOnlyForOneAndKeepsTheBuddyInItsCollection)
 TEST(Buddy, PollingIntervalThatIsNotANumberRaises)
 {
     TempConfig config;
-    SettingsStore::save("Data", "Polling Interval", "often");
+    Settings::PollingInterval.write("often");
     EXPECT_EQ(errorOf([] { Buddy b; }), ConfaboError::TypeMismatch);
 }

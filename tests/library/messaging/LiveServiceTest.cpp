@@ -4,16 +4,16 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/FormRequest.h"
 #include "messaging/modINET.h"
-#include "platform/SettingsStore.h"
+#include "platform/Settings.h"
 #include "platform/UserNotice.h"
 
+#include "ManualPollingClock.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace cfb;
@@ -25,10 +25,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
-        SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
-        SettingsStore::save("Data", "CFBASP", "/cfb_maint.asp");
-        SettingsStore::save("Data", "Polling Interval", "1");
-        SettingsStore::save("Debug", "Block All Data", "True");
+        Settings::ServiceHost.write(service_.serverSetting());
+        Settings::ServicePath.write("/cfb_maint.asp");
+        Settings::PollingInterval.write("1");
+        Settings::BlockAllData.write("True");
         previous_ = UserNotice::setHandler([this](const QString& text, const QString&) { notices_ << text; });
     }
     void TearDown() override { UserNotice::setHandler(previous_); }
@@ -55,6 +55,7 @@ protected:
     }
 
     TempConfig config_;
+    ManualPollingClock clock_;
     QTemporaryDir dir_;
     ServiceProcess service_;
     UserNotice::Handler previous_;
@@ -107,11 +108,11 @@ TEST_F(LiveServiceTest, BuddiesSeeEachOthersPresenceOncePerInterval)
 
     ASSERT_TRUE(bo->SetStatus(CFB_BUSY));
     EXPECT_EQ(boSeenByAmy->Status(), CFB_AVAILABLE) << "reused within the interval";
-    QThread::msleep(2100);
+    clock_.advance(2);
     EXPECT_EQ(boSeenByAmy->Status(), CFB_BUSY);
 
     bo->Logout();
-    QThread::msleep(2100);
+    clock_.advance(2);
     EXPECT_EQ(boSeenByAmy->Status(), CFB_OFFLINE);
 
     // The list survives a new sign-in.

@@ -6,14 +6,13 @@
 #include "platform/UserNotice.h"
 #include "transport/ivUDP.h"
 
+#include "EventLoopWait.h"
 #include "FreeDataPort.h"
+#include "NoisyJpeg.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 using namespace cfb;
@@ -38,39 +37,10 @@ void record(Confabo& confabo, Received& into)
     });
 }
 
-// Lets the event loop run until the predicate holds or the time is up.
-bool waitFor(const std::function<bool()>& done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
 // Lets pending datagrams arrive (used where nothing must arrive).
 void settle()
 {
-    waitFor([] { return false; }, 300);
-}
-
-// A JPEG of exactly `size` bytes: a noisy picture, padded after its end marker.
-QByteArray jpegOfSize(int size, QSize dimensions)
-{
-    QImage image(dimensions, QImage::Format_RGB32);
-    auto* rng = QRandomGenerator::global();
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, rng->generate());
-    for (int quality = 95; quality > 0; quality -= 5) {
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPG", quality);
-        if (bytes.size() <= size)
-            return bytes + QByteArray(size - bytes.size(), '\0');
-    }
-    return {};
+    runFor(300);
 }
 
 class PeerMessagingTest : public ::testing::Test {
@@ -122,12 +92,12 @@ protected:
 TEST_F(PeerMessagingTest, MessagesTravelBothWays)
 {
     ASSERT_TRUE(amy_->SendMessage("bo", QString::fromUtf8("Hi Bo, café & <cake>?"), portOf(*amy_), portOf(*bo_)));
-    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     EXPECT_EQ(atBo_.events,
         QStringList{QString::fromUtf8("message:Amy:amy@example.org:%1:Hi Bo, café & <cake>?").arg(portOf(*amy_))});
 
     ASSERT_TRUE(bo_->SendMessage(1, "Hi Amy", 0, portOf(*amy_)));
-    ASSERT_TRUE(waitFor([&] { return !atAmy_.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atAmy_.events.isEmpty(); }));
     EXPECT_EQ(atAmy_.events, QStringList{"message:Bo:bo@example.org:0:Hi Amy"});
 }
 
@@ -137,7 +107,7 @@ TEST_F(PeerMessagingTest, AHandleThatIsNoBuddyIsLookedUpFirst)
     Received atCy;
     record(*cy, atCy);
     ASSERT_TRUE(amy_->SendMessage("cy", "hello stranger", 0, portOf(*cy)));
-    ASSERT_TRUE(waitFor([&] { return !atCy.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atCy.events.isEmpty(); }));
     EXPECT_EQ(atCy.events, QStringList{"message:Amy:amy@example.org:0:hello stranger"});
     EXPECT_FALSE(amy_->SendMessage("nobody-here", "lost", 0, portOf(*cy)));
 }
@@ -149,13 +119,13 @@ TEST_F(PeerMessagingTest, BlockedSenderIsDroppedAndOthersStillArrive)
     ASSERT_TRUE(amy_->SendMessage("Bo", "let me in", 0, portOf(*bo_)));
     ASSERT_TRUE(amy_->Buddies()->Item("Bo")->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", portOf(*bo_)));
     ASSERT_TRUE(cy->SendMessage("Bo", "from cy", 0, portOf(*bo_)));
-    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     settle();
     EXPECT_EQ(atBo_.events, QStringList{"message:Cy:cy@example.org:0:from cy"});
 
     ASSERT_TRUE(bo_->UnBlockUser("Amy"));
     ASSERT_TRUE(amy_->SendMessage("Bo", "now?", 0, portOf(*bo_)));
-    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     EXPECT_EQ(atBo_.events.last(), "message:Amy:amy@example.org:0:now?");
 }
 
@@ -181,7 +151,7 @@ TEST_F(PeerMessagingTest, FramesArriveWholeAndDecode)
     ASSERT_EQ(large.size(), 40000);
     ASSERT_TRUE(bo->SendFrame(small, "Amy", portOf(*bo_)));
     ASSERT_TRUE(bo->SendFrame(large, "Amy", portOf(*bo_)));
-    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:64x48", "frame:Amy:320x240"}));
     EXPECT_EQ(atBo_.frames, (QList<QByteArray>{small, large}));
 }
@@ -192,7 +162,7 @@ TEST_F(PeerMessagingTest, FrameTooLargeForOneDatagramIsNotSentAtAll)
     EXPECT_FALSE(bo->SendFrame(QByteArray(100000, 'x'), "Amy", portOf(*bo_)));
     EXPECT_FALSE(bo->SendFrame(QByteArray(), "Amy", portOf(*bo_)));
     ASSERT_TRUE(bo->SendFrame(jpegOfSize(48000, {320, 240}), "Amy", portOf(*bo_))) << "the largest that fits";
-    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     settle();
     ASSERT_EQ(atBo_.frames.size(), 1);
     EXPECT_EQ(atBo_.frames[0].size(), 48000);
@@ -211,7 +181,7 @@ TEST_F(PeerMessagingTest, OddDatagramsBetweenGoodOnesChangeNothing)
         "dt:dt=\"bin.base64\">%%%</video_data><message>garbage frame</message></body>");
     sendRaw(*bo_, "<body><from_handle>Amy</from_handle><message></message></body>");
     sendRaw(*bo_, PeerDatagram::message("Amy", "amy@example.org", 7, "two"));
-    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     settle();
     EXPECT_EQ(atBo_.events, (QStringList{"message:Amy:amy@example.org:7:one", "message:Amy:amy@example.org:7:two"}));
 }
@@ -223,7 +193,7 @@ TEST_F(PeerMessagingTest, FrameAndMessageInOneDatagramRaiseBothFrameFirst)
     PeerDatagram::frameChunk("Amy", jpeg, datagram);
     datagram.replace("</video_data></body>", "</video_data><message>look!</message></body>");
     sendRaw(*bo_, datagram);
-    ASSERT_TRUE(waitFor([&] { return atBo_.events.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:32x24", "message:Amy::0:look!"}));
 }
 
@@ -233,7 +203,7 @@ TEST_F(PeerMessagingTest, CleanUpInsideAHandlerIsSafe)
         bo_.get(), &Confabo::NewMessage, bo_.get(), [this](QString&, QString&, int16_t&, QString&) { bo_->CleanUp(); });
     const QString port = bo_->wsReceive()->LocalPort();
     sendRaw(*bo_, PeerDatagram::message("Amy", "", 0, "first"));
-    ASSERT_TRUE(waitFor([&] { return !atBo_.events.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     EXPECT_EQ(bo_->wsReceive(), nullptr);
     ivUDP out;
     out.setRemotePort(port);

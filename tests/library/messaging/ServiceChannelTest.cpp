@@ -63,15 +63,6 @@ TEST_F(ServiceChannelTest, FormValuesAreEncodedAsWindows1252)
     EXPECT_EQ(server_.lastBody(), "mode=LOGIN&handle=Zo%EB+Q&password=a%26b%3Dc+d*-._%7E&ip=");
 }
 
-TEST(URLEncode, PassesOnlyLettersDigitsAndFourMarks)
-{
-    EXPECT_EQ(URLEncode("AZaz09*-._"), "AZaz09*-._");
-    EXPECT_EQ(URLEncode(" "), "+");
-    EXPECT_EQ(URLEncode("/?%+\n"), "%2F%3F%25%2B%0A");
-    EXPECT_EQ(URLEncode(QString::fromUtf8("€\u4e2d")), "%80%3F");
-    EXPECT_EQ(URLEncode(""), "");
-}
-
 TEST_F(ServiceChannelTest, NegativeNumbersArePlainDecimal)
 {
     FormRequest("USER_UPDATE").add("user_id", 3).add("mouth_top", -120).post();
@@ -80,18 +71,23 @@ TEST_F(ServiceChannelTest, NegativeNumbersArePlainDecimal)
 
 TEST_F(ServiceChannelTest, AvatarUploadIsSentByteForByte)
 {
-    QByteArray picture("GIF89a\x01\x00\x01\x00\r\n\0\xff", 14);
-    PostAvatarUpload(picture, 1234);
+    // The service reads exactly these bytes; the picture's CR LF, NUL and 0xFF pass untouched.
+    static constexpr char Expected[] = "-----------------------------7d1f5a80420\r\n"
+                                       "Content-Disposition: form-data; name=\"mode\"\r\n\r\n"
+                                       "AVATAR_UPDATE\r\n"
+                                       "-----------------------------7d1f5a80420\r\n"
+                                       "Content-Disposition: form-data; name=\"user_id\"\r\n\r\n"
+                                       "1234\r\n"
+                                       "-----------------------------7d1f5a80420\r\n"
+                                       "Content-Disposition: form-data; name=\"avatar\"; filename=\"c:\\temp.gif\"\r\n"
+                                       "Content-Type: image/gif \r\n\r\n"
+                                       "GIF89a\x01\x00\x01\x00\r\n\0\xff\r\n"
+                                       "-----------------------------7d1f5a80420--";
+    PostAvatarUpload(QByteArray("GIF89a\x01\x00\x01\x00\r\n\0\xff", 14), 1234);
     const QByteArray request = server_.lastRequest();
-    const QByteArray delim = QByteArray(29, '-') + "7d1f5a80420";
-    const QByteArray expected = delim + "\r\n"
-        + "Content-Disposition: form-data; name=\"mode\"\r\n\r\nAVATAR_UPDATE\r\n" + delim + "\r\n"
-        + "Content-Disposition: form-data; name=\"user_id\"\r\n\r\n1234\r\n" + delim + "\r\n"
-        + "Content-Disposition: form-data; name=\"avatar\"; filename=\"c:\\temp.gif\"\r\n"
-        + "Content-Type: image/gif \r\n\r\n" + picture + "\r\n" + delim + "--";
-    EXPECT_EQ(CaptureServer::bodyOf(request), expected);
+    EXPECT_EQ(CaptureServer::bodyOf(request), QByteArray(Expected, sizeof Expected - 1));
     EXPECT_EQ(CaptureServer::headerValue(request, "Content-type"), "multipart/form-data; boundary=7d1f5a80420");
-    EXPECT_FALSE(CaptureServer::bodyOf(request).endsWith("\r\n"));
+    EXPECT_EQ(CaptureServer::headerValue(request, "Content-Length"), QByteArray::number(sizeof Expected - 1));
 }
 
 TEST_F(ServiceChannelTest, ReplyIsReadWhateverTheStatus)
@@ -131,11 +127,21 @@ TEST_F(ServiceChannelTest, UnreachableServiceGivesEmptyDocumentQuickly)
     const QString setting = closed->serverSetting();
     delete closed; // nothing listens there now
     ServiceChannel::current().server = setting;
+    ServiceChannel::current().connTimeout = 3000;
+    ServiceChannel::current().sendTimeout = 10000;
+    ServiceChannel::current().recvTimeout = 10000;
+    QElapsedTimer timer;
+    timer.start();
     EXPECT_FALSE(FormRequest("LOGIN").post().hasContent());
     EXPECT_FALSE(ServiceChannel::current().lastFailure.isEmpty());
+    EXPECT_LT(timer.elapsed(), 1000) << "a refused connection does not wait for any timeout";
 
+    // A name that cannot be resolved fails within the connect timeout, never the whole budget.
     ServiceChannel::current().server = "name.that.does.not.exist.invalid";
+    timer.restart();
     EXPECT_FALSE(FormRequest("LOGIN").post().hasContent());
+    EXPECT_FALSE(ServiceChannel::current().lastFailure.isEmpty());
+    EXPECT_LT(timer.elapsed(), 3000 + 1500);
 }
 
 TEST_F(ServiceChannelTest, OverlongReplyIsRefused)

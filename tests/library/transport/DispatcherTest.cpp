@@ -1,4 +1,4 @@
-#include "TransportTestSupport.h"
+#include "EventLoopWait.h"
 
 #include "transport/ivSubclass.h"
 #include "transport/ivhWnd.h"
@@ -14,7 +14,6 @@
 #include <vector>
 
 using namespace cfb;
-using transport_test::waitUntil;
 
 namespace {
 
@@ -189,7 +188,7 @@ TEST_F(Dispatcher, PostedMessagesArriveThroughTheEventLoopUnlessTheWindowWentFir
     ASSERT_TRUE(ivhWnd::PostMessage(hwnd, Msg, 8, 0));
     window.Destroy();
     EXPECT_FALSE(ivhWnd::PostMessage(hwnd, Msg, 9, 0));
-    transport_test::runFor(50);
+    runFor(50);
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(vSubclass::ClientCount(hwnd, Msg), 0) << "the registry goes with the window";
 }

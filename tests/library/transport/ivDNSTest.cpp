@@ -1,4 +1,4 @@
-#include "TransportTestSupport.h"
+#include "EventLoopWait.h"
 
 #include "transport/ivDNS.h"
 #include "transport/ivNotifyDNS.h"
@@ -12,8 +12,6 @@
 #include <vector>
 
 using namespace cfb;
-using transport_test::runFor;
-using transport_test::waitUntil;
 
 namespace {
 
@@ -83,7 +81,7 @@ TEST(ivDNS, ANameThatDoesNotExistIsHostNotFound)
     ASSERT_GT(dns.DNS("nothing-here.invalid", &t), 0);
     ASSERT_TRUE(waitUntil([&] { return !t.done.empty(); }, 15000));
     EXPECT_TRUE(t.done[0].error);
-    EXPECT_EQ(t.done[0].code, 11001);
+    EXPECT_EQ(t.done[0].code, vWinsock::WSAHOST_NOT_FOUND);
     EXPECT_EQ(t.done[0].text, "Host not found");
     EXPECT_EQ(t.done[0].ip, "");
 
@@ -92,7 +90,7 @@ TEST(ivDNS, ANameThatDoesNotExistIsHostNotFound)
     ASSERT_GT(dns.DNS("no such host", &t), 0);
     ASSERT_TRUE(waitUntil([&] { return !t.done.empty(); }));
     EXPECT_TRUE(t.done[0].error);
-    EXPECT_EQ(t.done[0].code, 11001);
+    EXPECT_EQ(t.done[0].code, vWinsock::WSAHOST_NOT_FOUND);
 }
 
 TEST(ivDNS, TheSameNameWhileItRunsStartsNothingNew)
@@ -204,6 +202,6 @@ TEST(ivDNS, WithoutAStartedSocketLayerTheRequestFailsAtOnce)
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done[0].job, -1);
     EXPECT_TRUE(done[0].error);
-    EXPECT_EQ(done[0].code, 10093);
+    EXPECT_EQ(done[0].code, vWinsock::WSANOTINITIALISED);
     EXPECT_EQ(done[0].text, "Winsock not started");
 }

@@ -1,4 +1,5 @@
-#include "TransportTestSupport.h"
+#include "EventLoopWait.h"
+#include "PeerSocket.h"
 
 #include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
@@ -16,9 +17,6 @@
 #include <vector>
 
 using namespace cfb;
-using transport_test::PeerSocket;
-using transport_test::runFor;
-using transport_test::waitUntil;
 
 namespace {
 
@@ -97,14 +95,14 @@ TEST(ivUDPBind, APortInUseIsAnErrorEventAndLeavesNoSocket)
     s.setLocalPort(QString::number(holder.port()));
     s.wsBind(); // empty argument: LocalPort is used
     ASSERT_EQ(ev.errors.size(), 1u);
-    EXPECT_EQ(ev.errors[0].first, 10048);
+    EXPECT_EQ(ev.errors[0].first, vWinsock::WSAEADDRINUSE);
     EXPECT_EQ(ev.errors[0].second, "Address already in use");
     EXPECT_EQ(s.State(), sckUDPClosed);
     EXPECT_EQ(s.SocketHandle(), -1);
     EXPECT_TRUE(ev.states.empty()) << "never left the closed state";
 
     // The error can be read once.
-    EXPECT_EQ(s.LastErrorCode(), 10048);
+    EXPECT_EQ(s.LastErrorCode(), vWinsock::WSAEADDRINUSE);
     EXPECT_EQ(s.LastErrorCode(), 0);
     EXPECT_EQ(s.LastErrorString(), "Address already in use");
     EXPECT_EQ(s.LastErrorString(), "");
@@ -354,15 +352,17 @@ TEST_F(ivUDPReceive, ASocketErrorComesFirstAndReleasesTheSocket)
 {
     const int32_t hwnd = vWinsock::HiddenWindow();
     // A message for another socket is not this object's business.
-    ivhWnd::SendMessage(hwnd, vWinsock::MSG_SOCKET, sock.SocketHandle() + 1000, vAPI::MakeLong(1, 10054));
+    ivhWnd::SendMessage(
+        hwnd, vWinsock::MSG_SOCKET, sock.SocketHandle() + 1000, vAPI::MakeLong(1, vWinsock::WSAECONNRESET));
     EXPECT_TRUE(ev.errors.empty());
 
     ASSERT_TRUE(peer.sendTo(port, "lost"));
     ev.order.clear();
     ev.states.clear();
-    ivhWnd::SendMessage(hwnd, vWinsock::MSG_SOCKET, sock.SocketHandle(), vAPI::MakeLong(vWinsock::FD_READ, 10054));
+    ivhWnd::SendMessage(
+        hwnd, vWinsock::MSG_SOCKET, sock.SocketHandle(), vAPI::MakeLong(vWinsock::FD_READ, vWinsock::WSAECONNRESET));
     ASSERT_EQ(ev.errors.size(), 1u);
-    EXPECT_EQ(ev.errors[0], std::make_pair(10054, QString("Connection reset by peer")));
+    EXPECT_EQ(ev.errors[0], std::make_pair(vWinsock::WSAECONNRESET, QString("Connection reset by peer")));
     EXPECT_EQ(ev.order, (std::vector<std::string>{"error", "state"}));
     EXPECT_EQ(sock.State(), sckUDPClosed);
     EXPECT_EQ(sock.SocketHandle(), -1);
@@ -410,7 +410,8 @@ TEST_F(ivUDPReceive, AHandlerMayDeleteTheSocketThatRaisedTheEvent)
 TEST_F(ivUDPReceive, AHandlerMayCloseTheSocketFromItsErrorEvent)
 {
     QObject::connect(&sock, &ivUDP::Error, [&](int32_t&, QString&) { sock.CloseConection(); });
-    ivhWnd::SendMessage(vWinsock::HiddenWindow(), vWinsock::MSG_SOCKET, sock.SocketHandle(), vAPI::MakeLong(1, 10050));
+    ivhWnd::SendMessage(
+        vWinsock::HiddenWindow(), vWinsock::MSG_SOCKET, sock.SocketHandle(), vAPI::MakeLong(1, vWinsock::WSAENETDOWN));
     EXPECT_EQ(sock.SocketHandle(), -1);
     EXPECT_EQ(sock.SocketOptions(), nullptr);
     EXPECT_EQ(vWinsock::State().refCount, 0);
@@ -481,7 +482,7 @@ TEST(ivUDPSend, ADatagramPastTheLimitIsAnErrorNotACrash)
     s.setRemotePort(QString::number(peer.port()));
     s.wsSendData(QByteArray(vWinsock::MAX_UDP_DATA + 1, 'x'));
     ASSERT_EQ(ev.errors.size(), 1u);
-    EXPECT_EQ(ev.errors[0], std::make_pair(10040, QString("Message too long")));
+    EXPECT_EQ(ev.errors[0], std::make_pair(vWinsock::WSAEMSGSIZE, QString("Message too long")));
     EXPECT_EQ(s.SocketHandle(), -1) << "released after a fatal error";
     EXPECT_FALSE(peer.hasDatagram());
 
@@ -498,7 +499,7 @@ TEST(ivUDPSend, AnUnusablePortIsReportedNotSentTo)
     s.wsSendData(QString("x"));
     EXPECT_EQ(s.RemotePort(), "-1");
     ASSERT_EQ(ev.errors.size(), 1u);
-    EXPECT_EQ(ev.errors[0].first, 10022);
+    EXPECT_EQ(ev.errors[0].first, vWinsock::WSAEINVAL);
 }
 
 TEST(ivUDPSend, WithNoRemoteHostNothingIsLeftWaiting)
@@ -508,7 +509,7 @@ TEST(ivUDPSend, WithNoRemoteHostNothingIsLeftWaiting)
     s.setRemotePort("9");
     s.wsSendData(QString("nowhere"));
     ASSERT_EQ(ev.errors.size(), 1u);
-    EXPECT_EQ(ev.errors[0], std::make_pair(10039, QString("Destination address required")));
+    EXPECT_EQ(ev.errors[0], std::make_pair(vWinsock::WSAEDESTADDRREQ, QString("Destination address required")));
 }
 
 TEST(ivUDPSend, ToANameAfterALookUp)
@@ -542,10 +543,10 @@ TEST(ivUDPSend, ANameThatDoesNotExistIsAResolveError)
     s.setRemotePort(QString::number(peer.port()));
     s.wsSendData(QString("lost"));
     ASSERT_TRUE(waitUntil([&] { return !ev.errors.empty(); }, 15000));
-    EXPECT_EQ(ev.errors[0], std::make_pair(11001, QString("Host not found")));
+    EXPECT_EQ(ev.errors[0], std::make_pair(vWinsock::WSAHOST_NOT_FOUND, QString("Host not found")));
     EXPECT_EQ(s.State(), sckUDPResolveError);
     EXPECT_FALSE(s.HostResolved());
-    EXPECT_EQ(s.LastErrorCode(), 11001);
+    EXPECT_EQ(s.LastErrorCode(), vWinsock::WSAHOST_NOT_FOUND);
     EXPECT_FALSE(peer.hasDatagram());
 }
 
@@ -639,6 +640,6 @@ TEST(ivUDPLifecycle, OnAThreadWithoutAnEventLoopEveryUseIsAnError)
         s.wsSendData(QString("x"));
     });
     plain.join();
-    EXPECT_EQ(codes, (std::vector<int32_t>{10093, 10093}));
+    EXPECT_EQ(codes, (std::vector<int32_t>{vWinsock::WSANOTINITIALISED, vWinsock::WSANOTINITIALISED}));
     EXPECT_EQ(handle, -1);
 }

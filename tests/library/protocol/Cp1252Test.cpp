@@ -1,4 +1,4 @@
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
 
 #include <gtest/gtest.h>
 

@@ -1,40 +1,17 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
 
 #include <arpa/inet.h>
-#include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace transport_test {
-
-// Runs the event loop until the predicate holds or the time is up; gives the predicate's value.
-// It blocks in the event loop between events (a short timer bounds each wait), never spins.
-inline bool waitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    QTimer tick;
-    tick.start(10);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    return done();
-}
-
-// Lets the event loop run for a while, for checks that nothing (more) happens.
-inline void runFor(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
-
 // A plain blocking UDP socket on 127.0.0.1 with a port the system picks: the peer in tests.
 class PeerSocket {
 public:
-    PeerSocket()
+    // bufferBytes sizes the socket's send and receive buffers.
+    explicit PeerSocket(int bufferBytes = 1 << 20)
     {
         m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
@@ -46,9 +23,8 @@ public:
         m_port = ntohs(a.sin_port);
         timeval tv{2, 0};
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        int size = 1 << 20;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
     }
     ~PeerSocket() { ::close(m_fd); }
     PeerSocket(const PeerSocket&) = delete;
@@ -93,5 +69,3 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
-
-} // namespace transport_test
