@@ -78,10 +78,10 @@ MouthTimeline MouthTimeline::fromText(const QString& text, int msPerLetter)
     return timeline;
 }
 
-void MouthTimeline::add(int ms, MouthShape shape)
+void MouthTimeline::add(int ms, MouthShape shape, const QByteArray& phoneme)
 {
     const auto at = std::upper_bound(keys_.begin(), keys_.end(), ms, [](int t, const Key& k) { return t < k.ms; });
-    keys_.insert(at, Key{ms, shape});
+    keys_.insert(at, Key{ms, shape, phoneme});
 }
 
 void MouthTimeline::finish(int endMs)

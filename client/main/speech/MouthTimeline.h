@@ -22,6 +22,7 @@ public:
     struct Key {
         int ms;
         MouthShape shape;
+        QByteArray phoneme; // empty where the shape was not read from a phoneme
     };
 
     // The shape for an eSpeak phoneme name ("p", "aI", "T", "_:"); pauses close the mouth.
@@ -30,8 +31,8 @@ public:
     // phonemes fall: one letter every msPerLetter, a pause at spaces and punctuation.
     static MouthTimeline fromText(const QString& text, int msPerLetter = 70);
 
-    void add(const PhonemeMark& mark) { add(mark.ms, shapeFor(mark.phoneme)); }
-    void add(int ms, MouthShape shape);
+    void add(const PhonemeMark& mark) { add(mark.ms, shapeFor(mark.phoneme), mark.phoneme); }
+    void add(int ms, MouthShape shape, const QByteArray& phoneme = {});
     // The audio ends at endMs; the mouth is closed from there on.
     void finish(int endMs);
 
