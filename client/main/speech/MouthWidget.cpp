@@ -24,17 +24,17 @@ Pose poseFor(MouthShape shape)
     case MouthShape::Closed:
         return {0.86, 0.0, 0, 0, false, false};
     case MouthShape::Rest:
-        return {0.82, 0.16, 0.45, 0, false, false};
+        return {0.82, 0.22, 0.5, 0, false, false};
     case MouthShape::Open:
-        return {0.78, 0.62, 0.22, 0.12, false, false};
+        return {0.76, 0.9, 0.2, 0.1, false, false};
     case MouthShape::Wide:
-        return {0.98, 0.30, 0.42, 0.36, false, false};
+        return {0.98, 0.48, 0.48, 0.38, false, false};
     case MouthShape::Round:
-        return {0.48, 0.46, 0.0, 0.0, false, false};
+        return {0.44, 0.72, 0.0, 0.0, false, false};
     case MouthShape::TeethOnLip:
-        return {0.80, 0.26, 0.85, 0, false, true};
+        return {0.74, 0.4, 0.75, 0, false, true};
     case MouthShape::Tongue:
-        return {0.80, 0.36, 0.30, 0.0, true, false};
+        return {0.80, 0.55, 0.3, 0.0, true, false};
     }
     return {0.86, 0.0, 0, 0, false, false};
 }
@@ -74,7 +74,7 @@ void MouthWidget::paintEvent(QPaintEvent*)
     const qreal half = area.width() * pose.width / 2;
     const qreal lip = area.height() * 0.22; // lip thickness
     const qreal gap = (area.height() - 2 * lip) * pose.gap; // opening between the lips
-    const qreal upper = cy - gap / 2, lower = cy + gap / 2 + (pose.lipUnderTeeth ? -gap * 0.1 : 0);
+    const qreal upper = cy - gap * 0.55, lower = cy + gap * 0.45;
     const QPointF left(cx - half, cy), right(cx + half, cy);
 
     // The opening: the inner edges of both lips.
@@ -131,7 +131,7 @@ void MouthWidget::paintEvent(QPaintEvent*)
         // The lower lip tucked up under the upper teeth.
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(186, 84, 96));
-        p.drawEllipse(QPointF(cx, inside.bottom()), half * 0.85, inside.height() * 0.35);
+        p.drawEllipse(QPointF(cx, inside.bottom()), half * 0.9, inside.height() * 0.4);
     }
     p.restore();
     p.setBrush(Qt::NoBrush);
