@@ -9,7 +9,7 @@ namespace cfb::client {
 namespace {
 
 // Audio comes back from espeak-ng in pieces of this length, so playback can start on the first.
-constexpr int ChunkMs = 40;
+constexpr int ChunkMs = 20;
 
 bool isEnglish(const espeak_VOICE* v)
 {
@@ -35,6 +35,13 @@ EspeakRuntime::EspeakRuntime(const QString& dataPath)
         listVoices();
     if (!ready())
         problem_ = QStringLiteral("no espeak-ng voice data found");
+}
+
+void EspeakRuntime::selectVoice(const QByteArray& selector)
+{
+    if (selector == selected_)
+        return;
+    selected_ = espeak_SetVoiceByName(selector.constData()) == EE_OK ? selector : QByteArray();
 }
 
 void EspeakRuntime::listVoices()

@@ -32,6 +32,8 @@ public:
     QString problem() const { return problem_; }
 
     std::mutex& lock() { return mutex_; }
+    // Makes the voice current unless it already is (loading one reads its files). Hold lock().
+    void selectVoice(const QByteArray& selector);
 
 private:
     explicit EspeakRuntime(const QString& dataPath);
@@ -41,6 +43,7 @@ private:
     QVector<Voice> voices_;
     QString problem_;
     std::mutex mutex_;
+    QByteArray selected_;
 };
 
 } // namespace cfb::client

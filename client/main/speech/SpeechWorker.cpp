@@ -34,7 +34,7 @@ void SpeechWorker::synthesise(const SpeechRequest& request)
     samples_ = 0;
     if (runtime_.ready()) {
         std::lock_guard guard(runtime_.lock());
-        espeak_SetVoiceByName(request.voice.constData());
+        runtime_.selectVoice(request.voice);
         espeak_SetParameter(espeakRATE, request.tuning.rate, 0);
         espeak_SetParameter(espeakPITCH, request.tuning.pitch, 0);
         espeak_SetParameter(espeakVOLUME, request.tuning.volume, 0);
