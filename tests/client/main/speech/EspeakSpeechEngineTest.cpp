@@ -204,6 +204,8 @@ TEST_F(SpeechTest, MouthMovesOnTheWallClockWithoutAnAudioDevice)
     EXPECT_TRUE(log.first().startsWith("Speech is off")) << log.first().toStdString();
 
     MouthWidget mouth;
+    mouth.placeOver(QPoint(10, 20), 300, 150); // twips at 15 per pixel
+    EXPECT_EQ(mouth.pos(), QPoint(30, 30));
     QVector<QPair<qint64, MouthShape>> changes;
     QElapsedTimer clock;
     QObject::connect(&mouth, &MouthWidget::shapeChanged, [&](MouthShape s) { changes.append({clock.elapsed(), s}); });
