@@ -42,6 +42,7 @@ EspeakSpeechEngine::EspeakSpeechEngine(const Options& options, QObject* parent)
         } else {
             auto sink = std::make_unique<SinkPlayback>(device, runtime_.sampleRate());
             if (sink->started()) {
+                connect(sink.get(), &SinkPlayback::failed, this, &EspeakSpeechEngine::onOutputFailed);
                 playback_ = std::move(sink);
                 audioAvailable_ = true;
             } else {
@@ -96,7 +97,7 @@ void EspeakSpeechEngine::speakWith(const QString& text, int voice, const VoiceTu
     if (text.trimmed().isEmpty())
         return;
     const quint64 id = nextId_++;
-    queue_.push_back(Utterance{id, text, mouth, mouth != nullptr, {}, -1, false});
+    queue_.push_back(Utterance{id, text, mouth, mouth != nullptr, {}, false, 0, false});
     if (synthesisAvailable()) {
         const int index = voice >= 1 && voice <= voiceCount() ? voice : currentVoice_;
         emit synthesisRequested(SpeechRequest{id, text, runtime_.voices().at(index - 1).selector, tuning});
@@ -136,8 +137,9 @@ EspeakSpeechEngine::Utterance* EspeakSpeechEngine::find(quint64 id)
 
 void EspeakSpeechEngine::begin(Utterance& u)
 {
-    if (u.startUs >= 0)
+    if (u.begun)
         return;
+    u.begun = true;
     u.startUs = playback_->queuedUs();
     emit textStarted(u.text);
 }
@@ -175,11 +177,11 @@ void EspeakSpeechEngine::animate()
     const qint64 now = playback_->playedUs();
     while (!queue_.empty()) {
         Utterance& u = queue_.front();
-        if (u.startUs < 0)
+        if (!u.begun)
             return; // no audio yet: a chunk or the end of synthesis calls again
         const Utterance* next = queue_.size() > 1 ? &queue_[1] : nullptr;
         // A text ends where the next one's audio starts, or where the stream ends.
-        const qint64 endUs = next && next->startUs >= 0 ? next->startUs : playback_->queuedUs();
+        const qint64 endUs = next && next->begun ? next->startUs : playback_->queuedUs();
         if (u.synthesised && now >= endUs) {
             showShape(u, MouthShape::Closed);
             const QString text = u.text;
@@ -239,6 +241,26 @@ void EspeakSpeechEngine::showVoicesDialog(QWidget* owner, const QString& title)
         setCurrentVoice(dialog.voice());
         setSwitchFlag(false);
     }
+}
+
+void EspeakSpeechEngine::onOutputFailed(const QString& why)
+{
+    // The rest of what was queued runs on the wall clock from where the device stopped, so the
+    // queue still drains and the mouth still moves.
+    const qint64 played = playback_->playedUs(), queued = playback_->queuedUs();
+    auto silent = std::make_unique<WallClockPlayback>(playback_->sampleRate());
+    silent->append(QByteArray(qsizetype((queued - played) * silent->sampleRate() / 1000000) * 2, '\0'));
+    for (Utterance& u : queue_)
+        u.startUs -= played;
+    // This runs inside the failing output's own signal: it goes once that has returned.
+    if (auto* output = dynamic_cast<QObject*>(playback_.get())) {
+        playback_.release();
+        output->deleteLater();
+    }
+    playback_ = std::move(silent);
+    audioAvailable_ = false;
+    logLine(QStringLiteral("Speech is off (%1); the mouth still moves.").arg(why));
+    animate();
 }
 
 void EspeakSpeechEngine::logLine(const QString& line) const

@@ -87,7 +87,8 @@ private:
         QPointer<MouthWidget> mouth;
         bool hasMouth;
         MouthTimeline timeline;
-        qint64 startUs = -1; // stream position of its first sample
+        bool begun = false; // its first sample is in the stream
+        qint64 startUs = 0; // stream position of its first sample
         bool synthesised = false;
     };
 
@@ -98,6 +99,7 @@ private:
     void animate();
     void showShape(Utterance& u, MouthShape shape);
     void logLine(const QString& line) const;
+    void onOutputFailed(const QString& why);
 
     EspeakRuntime& runtime_;
     std::function<void(const QString&)> eventLog_;

@@ -19,8 +19,17 @@ SinkPlayback::SinkPlayback(const QAudioDevice& device, int sampleRate, QObject* 
         return;
     sink_ = std::make_unique<QAudioSink>(device, format);
     io_ = sink_->start();
-    if (sink_->error() != QAudio::NoError)
+    if (sink_->error() != QAudio::NoError) {
         io_ = nullptr;
+        return;
+    }
+    connect(sink_.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::StoppedState && sink_->error() != QAudio::NoError && io_) {
+            io_ = nullptr;
+            feeder_.stop();
+            emit failed(QStringLiteral("audio output error %1").arg(int(sink_->error())));
+        }
+    });
     feeder_.setInterval(10);
     connect(&feeder_, &QTimer::timeout, this, &SinkPlayback::feed);
 }
@@ -56,13 +65,16 @@ void SinkPlayback::feed()
 
 qint64 SinkPlayback::playedUs() const
 {
-    return sink_ && io_ ? std::min(sink_->processedUSecs(), queuedUs()) : 0;
+    if (sink_ && io_)
+        lastPlayedUs_ = std::min(sink_->processedUSecs(), queuedUs());
+    return lastPlayedUs_;
 }
 
 void SinkPlayback::clear()
 {
     pending_.clear();
     queuedBytes_ = 0;
+    lastPlayedUs_ = 0;
     feeder_.stop();
     if (!sink_)
         return;

@@ -28,12 +28,17 @@ public:
     qint64 playedUs() const override;
     void clear() override;
 
+signals:
+    // The device stopped with an error (unplugged, server gone); nothing more will play.
+    void failed(const QString& why);
+
 private:
     void feed();
 
     std::unique_ptr<QAudioSink> sink_;
     QIODevice* io_ = nullptr;
     QByteArray pending_;
+    mutable qint64 lastPlayedUs_ = 0; // where the device got to, kept for when it has failed
     QTimer feeder_;
 };
 
