@@ -64,12 +64,6 @@ EspeakSpeechEngine::EspeakSpeechEngine(const Options& options, QObject* parent)
     thread_.setObjectName(QStringLiteral("espeak-ng"));
     thread_.start();
 
-    const int voice = currentVoice_;
-    currentVoice_ = 0;
-    setCurrentVoice(voice);
-    if (currentVoice_ == 0)
-        currentVoice_ = 1;
-
     animation_.setSingleShot(true);
     animation_.setTimerType(Qt::PreciseTimer);
     connect(&animation_, &QTimer::timeout, this, &EspeakSpeechEngine::animate);
@@ -109,7 +103,9 @@ void EspeakSpeechEngine::speakWith(const QString& text, int voice, const VoiceTu
     begin(u);
     playback_->append(QByteArray(qsizetype(u.timeline.endMs()) * playback_->sampleRate() / 1000 * 2, '\0'));
     u.synthesised = true;
-    emit textSynthesised(text, u.timeline);
+    const MouthTimeline timeline = u.timeline;
+    emit textStarted(text);
+    emit textSynthesised(text, timeline);
     animate();
 }
 
@@ -117,12 +113,14 @@ void EspeakSpeechEngine::stop()
 {
     if (worker_)
         worker_->cancelBelow(nextId_);
-    for (Utterance& u : queue_)
-        if (u.mouth)
-            u.mouth->setShape(MouthShape::Closed);
+    // Emptied first: closing a mouth runs its watchers, which may queue new text.
+    const std::deque<Utterance> dropped = std::move(queue_);
     queue_.clear();
     playback_->clear();
     animation_.stop();
+    for (const Utterance& u : dropped)
+        if (u.mouth)
+            u.mouth->setShape(MouthShape::Closed);
     if (shownShape_ != MouthShape::Closed) {
         shownShape_ = MouthShape::Closed;
         emit mouthShapeChanged(shownShape_);
@@ -135,13 +133,13 @@ EspeakSpeechEngine::Utterance* EspeakSpeechEngine::find(quint64 id)
     return it == queue_.end() ? nullptr : &*it;
 }
 
-void EspeakSpeechEngine::begin(Utterance& u)
+bool EspeakSpeechEngine::begin(Utterance& u)
 {
     if (u.begun)
-        return;
+        return false;
     u.begun = true;
     u.startUs = playback_->queuedUs();
-    emit textStarted(u.text);
+    return true;
 }
 
 void EspeakSpeechEngine::onChunk(quint64 id, const QByteArray& pcm, const QVector<PhonemeMark>& marks)
@@ -149,13 +147,16 @@ void EspeakSpeechEngine::onChunk(quint64 id, const QByteArray& pcm, const QVecto
     Utterance* u = find(id);
     if (!u)
         return; // stopped meanwhile
-    begin(*u);
+    const bool started = begin(*u);
     for (const PhonemeMark& mark : marks)
         u->timeline.add(mark);
-    if (!pcm.isEmpty()) {
+    if (!pcm.isEmpty())
         playback_->append(pcm);
+    // The signals last: their receivers may speak or stop, which changes the queue.
+    if (started)
+        emit textStarted(QString(u->text));
+    if (!pcm.isEmpty())
         emit audioReady(pcm);
-    }
     if (!animation_.isActive())
         animate();
 }
@@ -165,10 +166,14 @@ void EspeakSpeechEngine::onDone(quint64 id, int totalMs)
     Utterance* u = find(id);
     if (!u)
         return;
-    begin(*u);
+    const bool started = begin(*u);
     u->timeline.finish(totalMs);
     u->synthesised = true;
-    emit textSynthesised(u->text, u->timeline);
+    const QString text = u->text;
+    const MouthTimeline timeline = u->timeline;
+    if (started)
+        emit textStarted(text);
+    emit textSynthesised(text, timeline);
     animate();
 }
 
@@ -183,25 +188,24 @@ void EspeakSpeechEngine::animate()
         // A text ends where the next one's audio starts, or where the stream ends.
         const qint64 endUs = next && next->begun ? next->startUs : playback_->queuedUs();
         if (u.synthesised && now >= endUs) {
-            showShape(u, MouthShape::Closed);
-            const QString text = u.text;
+            const Utterance done = std::move(u);
             queue_.pop_front();
-            emit textFinished(text);
+            showShape(done.mouth, MouthShape::Closed);
+            emit textFinished(done.text);
             continue;
         }
         const int ms = int(std::max<qint64>(0, now - u.startUs) / 1000);
-        showShape(u, u.timeline.shapeAt(ms));
         const int change = u.timeline.nextChangeAfter(ms);
-        const int wait = change < 0 ? LongestTickMs : std::clamp(change - ms, 1, LongestTickMs);
-        animation_.start(wait);
+        animation_.start(change < 0 ? LongestTickMs : std::clamp(change - ms, 1, LongestTickMs));
+        showShape(u.mouth, u.timeline.shapeAt(ms));
         return;
     }
 }
 
-void EspeakSpeechEngine::showShape(Utterance& u, MouthShape shape)
+void EspeakSpeechEngine::showShape(const QPointer<MouthWidget>& mouth, MouthShape shape)
 {
-    if (u.mouth)
-        u.mouth->setShape(shape);
+    if (mouth)
+        mouth->setShape(shape);
     if (shape != shownShape_) {
         shownShape_ = shape;
         emit mouthShapeChanged(shape);

@@ -95,9 +95,10 @@ private:
     void onChunk(quint64 id, const QByteArray& pcm, const QVector<PhonemeMark>& marks);
     void onDone(quint64 id, int totalMs);
     Utterance* find(quint64 id);
-    void begin(Utterance& u);
+    // Places the text's start at the end of the stream; false when it already has one.
+    bool begin(Utterance& u);
     void animate();
-    void showShape(Utterance& u, MouthShape shape);
+    void showShape(const QPointer<MouthWidget>& mouth, MouthShape shape);
     void logLine(const QString& line) const;
     void onOutputFailed(const QString& why);
 
