@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace cfb::client {
 
 namespace {
@@ -64,16 +66,20 @@ void EspeakRuntime::listVoices()
     if (!english.isEmpty() && english.first().selector == "en-us") {
         // The plain numbered variants give buddies distinct voices in the first thirty.
         static const QRegularExpression plain(QStringLiteral("^!v/[fm][0-9]$"));
-        espeak_VOICE spec{};
-        spec.languages = "variant";
-        const espeak_VOICE** variants = espeak_ListVoices(&spec);
+        espeak_VOICE wanted{};
+        wanted.languages = "variant";
+        const espeak_VOICE** variants = espeak_ListVoices(&wanted);
+        QVector<Voice> numbered;
         for (int i = 0; variants && variants[i]; ++i) {
             const QString id = QString::fromUtf8(variants[i]->identifier ? variants[i]->identifier : "");
             if (!plain.match(id).hasMatch())
                 continue;
-            voices_.append(Voice{english.first().name + QStringLiteral(", ") + QString::fromUtf8(variants[i]->name),
+            numbered.append(Voice{english.first().name + QStringLiteral(", ") + QString::fromUtf8(variants[i]->name),
                 "en-us+" + id.mid(3).toUtf8()});
         }
+        // female1..5, then male1..8, whatever order the data folder lists them in.
+        std::sort(numbered.begin(), numbered.end(), [](const Voice& a, const Voice& b) { return a.name < b.name; });
+        voices_ += numbered;
     }
     voices_ += others;
 }
