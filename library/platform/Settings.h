@@ -42,4 +42,11 @@ inline constexpr Setting VideoWidth{"Data", "Video Width", "160"};
 inline constexpr Setting VideoHeight{"Data", "Video Height", "120"};
 inline constexpr Setting VideoSource{"Data", "Video Source", ""};
 
+// Speech voice tuning, kept by the voices dialog: espeak-ng's words per minute (80 to 450), base
+// pitch (0 to 100) and volume (0 to 200), and the dialog's test phrase.
+inline constexpr Setting SpeechRate{"Data", "Speech Rate", "175"};
+inline constexpr Setting SpeechPitch{"Data", "Speech Pitch", "50"};
+inline constexpr Setting SpeechVolume{"Data", "Speech Volume", "100"};
+inline constexpr Setting SpeechTestPhrase{"Data", "Speech Test Phrase", "Hello! This is how I sound."};
+
 } // namespace cfb::Settings
