@@ -134,11 +134,13 @@ bool CameraSource::startCapture()
             return;
         // Not from inside the camera's own signal: stopping deletes the camera.
         const QString reason = text.isEmpty() ? tr("The video camera stopped working.") : text;
-        QMetaObject::invokeMethod(this, [this, reason] { fail(reason); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, reason] { fail(reason); }, Qt::QueuedConnection);
     });
     // Whichever thread the camera delivers on converts; the user-interface thread only takes the
     // finished picture.
-    connect(sink_.get(), &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) { convertFrame(frame); },
+    connect(
+        sink_.get(), &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) { convertFrame(frame); },
         Qt::DirectConnection);
     session_.setCamera(camera_.get());
     session_.setVideoSink(sink_.get());

@@ -25,7 +25,8 @@ namespace cfb::client {
 class CameraSource : public CaptureSource {
     Q_OBJECT
 public:
-    explicit CameraSource(const QCameraDevice& device, QSize size = {160, 120}, int rate = 5, QObject* parent = nullptr);
+    explicit CameraSource(
+        const QCameraDevice& device, QSize size = {160, 120}, int rate = 5, QObject* parent = nullptr);
     ~CameraSource() override;
 
     QString name() const override;

@@ -30,7 +30,8 @@ int configuredRate()
 
 } // namespace
 
-std::unique_ptr<CaptureSource> createCaptureSource(const QString& commandLineOption, const QString& handle, QString* error)
+std::unique_ptr<CaptureSource> createCaptureSource(
+    const QString& commandLineOption, const QString& handle, QString* error)
 {
     QString unused;
     QString& why = error ? *error : unused;

@@ -126,7 +126,8 @@ FrameSender::Result FrameSender::encodeFitting(QByteArray& jpeg)
     return result;
 }
 
-FrameSender::Result FrameSender::send(const I420Frame& frame, Buddy* buddy, const QString& fromHandle, int16_t videoPort)
+FrameSender::Result FrameSender::send(
+    const I420Frame& frame, Buddy* buddy, const QString& fromHandle, int16_t videoPort)
 {
     lastJpegSize_ = 0;
     if (!convert(frame))

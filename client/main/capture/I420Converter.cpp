@@ -127,8 +127,8 @@ bool I420Converter::toI420(const Input& in, I420Buffer& into)
         r = libyuv::RGBAToI420(p[0], s[0], y, w, u, cw, v, cw, w, h);
         break;
     case Format::MJPEG:
-        r = libyuv::ConvertToI420(p[0], in.bytes[0], y, w, u, cw, v, cw, 0, 0, w, h, w, h, libyuv::kRotate0,
-            libyuv::FOURCC_MJPG);
+        r = libyuv::ConvertToI420(
+            p[0], in.bytes[0], y, w, u, cw, v, cw, 0, 0, w, h, w, h, libyuv::kRotate0, libyuv::FOURCC_MJPG);
         if (r == 0)
             fullToStudioRange(into); // JPEG samples use the full 0..255 range
         break;

@@ -45,6 +45,7 @@ VideoFormatDialog::VideoFormatDialog(CaptureSource& source, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    resize(320, sizeHint().height());
 }
 
 bool VideoFormatDialog::showFor(CaptureSource* source, QWidget* parent)
