@@ -85,6 +85,13 @@ bool FrameSender::convert(const I420Frame& frame)
         return false;
     if (!prepareBitmap(frame.width, frame.height))
         return false;
+    const std::size_t luma = std::size_t(frame.width) * std::size_t(frame.height);
+    const std::size_t chroma = std::size_t(frame.chromaWidth()) * std::size_t(frame.chromaHeight());
+    const bool packed = frame.strideY == frame.width && frame.strideU == frame.chromaWidth()
+        && frame.strideV == frame.chromaWidth() && frame.u == frame.y + luma && frame.v == frame.u + chroma;
+    if (packed) // already laid out as SetBits reads it: lend the memory, copy nothing
+        return dib_.SetBits(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(frame.y), qsizetype(luma + 2 * chroma)), true);
     packFrame(frame);
     return dib_.SetBits(packed_, true);
 }
