@@ -176,21 +176,14 @@ void CameraSource::formatChanged()
         chooseCameraFormat();
 }
 
-void CameraSource::convertFrame(const QVideoFrame& frame)
+bool CameraSource::convertVideoFrame(const QVideoFrame& frame, I420Converter& converter, QSize target)
 {
-    if (!accepting_)
-        return;
-    std::lock_guard<std::mutex> converting(convertLock_);
-    const qint64 now = elapsedUs();
-    if (lastAcceptedUs_ >= 0 && now - lastAcceptedUs_ < minimumGapUs_)
-        return;
     QVideoFrame mapped(frame);
     if (!mapped.isValid() || !mapped.map(QVideoFrame::ReadOnly))
-        return;
+        return false;
     I420Converter::Input in;
     in.width = mapped.width();
     in.height = mapped.height();
-    const QSize target(targetWidth_, targetHeight_);
     bool converted = false;
     if (converterFormat(mapped.pixelFormat(), in.format)) {
         const int planes = qMin(mapped.planeCount(), 3);
@@ -199,7 +192,7 @@ void CameraSource::convertFrame(const QVideoFrame& frame)
             in.strides[std::size_t(i)] = mapped.bytesPerLine(i);
             in.bytes[std::size_t(i)] = std::size_t(qMax(0, mapped.mappedBytes(i)));
         }
-        converted = converter_.convert(in, target);
+        converted = converter.convert(in, target);
     } else {
         // A layout of its own: let Qt turn it into 32-bit pixels first.
         const QImage image = mapped.toImage().convertToFormat(QImage::Format_RGB32);
@@ -209,10 +202,21 @@ void CameraSource::convertFrame(const QVideoFrame& frame)
         in.planes[0] = image.constBits();
         in.strides[0] = int(image.bytesPerLine());
         in.bytes[0] = std::size_t(image.sizeInBytes());
-        converted = !image.isNull() && converter_.convert(in, target);
+        converted = !image.isNull() && converter.convert(in, target);
     }
     mapped.unmap();
-    if (!converted)
+    return converted;
+}
+
+void CameraSource::convertFrame(const QVideoFrame& frame)
+{
+    if (!accepting_)
+        return;
+    std::lock_guard<std::mutex> converting(convertLock_);
+    const qint64 now = elapsedUs();
+    if (lastAcceptedUs_ >= 0 && now - lastAcceptedUs_ < minimumGapUs_)
+        return;
+    if (!convertVideoFrame(frame, converter_, QSize(targetWidth_, targetHeight_)))
         return;
     lastAcceptedUs_ = now;
     bool post = false;

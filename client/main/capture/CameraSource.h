@@ -36,6 +36,9 @@ public:
 
     // The input layout of a camera picture format; false for formats the converter does not know.
     static bool converterFormat(int qtPixelFormat, I420Converter::Format& format);
+    // Converts one camera picture into converter.output() at `target` size; layouts the
+    // converter does not know go through Qt's own conversion to 32-bit pixels first.
+    static bool convertVideoFrame(const QVideoFrame& frame, I420Converter& converter, QSize target);
 
 protected:
     bool startCapture() override;

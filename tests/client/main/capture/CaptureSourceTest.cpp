@@ -67,7 +67,7 @@ TEST(CaptureSources, PatternRunsAtItsRateAndFollowsASizeChange)
     ASSERT_TRUE(waitUntil([&] { return got.frames.size() >= 12; }));
     EXPECT_EQ(got.frames.front().width, 160);
     EXPECT_EQ(got.frames.front().height, 120);
-    EXPECT_GT(got.rate(0), 10.0);
+    EXPECT_GT(got.rate(0), 6.0); // loose: a loaded machine fires timers late, never early
     EXPECT_LT(got.rate(0), 24.0);
 
     ASSERT_TRUE(pattern.setFrameSize({320, 240}));
@@ -107,7 +107,7 @@ TEST(CaptureSources, Y4mFilePlaysInALoopScaledToTheConfiguredSize)
         EXPECT_EQ(got.frames[i].y[100], 20 + 40 * (i % 3)) << i;
         EXPECT_EQ(got.frames[i].v[10], 100 + (i % 3)) << i;
     }
-    EXPECT_GT(got.rate(0), 15.0);
+    EXPECT_GT(got.rate(0), 10.0);
 
     ASSERT_TRUE(clip.setFrameSize({160, 120}));
     const std::size_t changed = got.frames.size();

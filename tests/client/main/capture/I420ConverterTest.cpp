@@ -1,9 +1,12 @@
 // The camera path's conversion: every picture layout a camera may give, converted (and scaled)
 // to I420 and compared with a reference computed here from the same RGB picture.
 #include "main/capture/I420Converter.h"
+#include "main/capture/CameraSource.h"
 
 #include <QBuffer>
 #include <QImage>
+#include <QVideoFrame>
+#include <QVideoFrameFormat>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -262,4 +265,58 @@ TEST(I420Converter, RefusesPicturesThatDoNotHoldWhatTheyClaim)
 
     // A good picture still converts afterwards.
     EXPECT_TRUE(converter.convert(layout(F::BGRA, image, reference).input, {32, 24}));
+}
+
+TEST(I420Converter, CameraFramesFromQtReachTheConverterInTheirOwnLayout)
+{
+    // Qt's own idea of which video layout equals which picture layout settles the byte orders.
+    const QImage image = referencePicture(64, 48);
+    const I420Buffer reference = referenceI420(image);
+    I420Converter converter;
+    for (QImage::Format imageFormat :
+        {QImage::Format_ARGB32, QImage::Format_RGB32, QImage::Format_RGBA8888, QImage::Format_RGBX8888}) {
+        const QImage picture = image.convertToFormat(imageFormat);
+        const auto pixelFormat = QVideoFrameFormat::pixelFormatFromImageFormat(imageFormat);
+        QVideoFrame frame(QVideoFrameFormat(picture.size(), pixelFormat));
+        ASSERT_TRUE(frame.map(QVideoFrame::WriteOnly)) << imageFormat;
+        for (int row = 0; row < picture.height(); ++row)
+            std::memcpy(frame.bits(0) + row * frame.bytesPerLine(0), picture.constScanLine(row), 4 * 64);
+        frame.unmap();
+        ASSERT_TRUE(cfb::client::CameraSource::convertVideoFrame(frame, converter, {64, 48})) << imageFormat;
+        EXPECT_LE(compare(converter.output(), reference).max, 2) << imageFormat;
+    }
+    // YUYV and NV12 with the strides Qt gives them, and a layout the converter does not know.
+    for (auto pixelFormat :
+        {QVideoFrameFormat::Format_YUYV, QVideoFrameFormat::Format_NV12, QVideoFrameFormat::Format_AYUV}) {
+        QVideoFrame frame(QVideoFrameFormat(QSize(64, 48), pixelFormat));
+        ASSERT_TRUE(frame.map(QVideoFrame::WriteOnly));
+        for (int row = 0; row < 48; ++row)
+            for (int x = 0; x < 64; ++x) {
+                const uint8_t y = reference.y()[row * 64 + x], u = reference.u()[row / 2 * 32 + x / 2],
+                              v = reference.v()[row / 2 * 32 + x / 2];
+                if (pixelFormat == QVideoFrameFormat::Format_YUYV) {
+                    uint8_t* p = frame.bits(0) + row * frame.bytesPerLine(0) + 2 * x;
+                    p[0] = y;
+                    p[1] = x % 2 ? v : u;
+                } else if (pixelFormat == QVideoFrameFormat::Format_NV12) {
+                    frame.bits(0)[row * frame.bytesPerLine(0) + x] = y;
+                    frame.bits(1)[row / 2 * frame.bytesPerLine(1) + x] = x % 2 ? v : u;
+                } else {
+                    uint8_t* p = frame.bits(0) + row * frame.bytesPerLine(0) + 4 * x;
+                    p[0] = 255; // A, Y, U, V
+                    p[1] = y;
+                    p[2] = u;
+                    p[3] = v;
+                }
+            }
+        frame.unmap();
+        ASSERT_TRUE(cfb::client::CameraSource::convertVideoFrame(frame, converter, {32, 24})) << pixelFormat;
+        ASSERT_EQ(converter.output().size(), QSize(32, 24));
+        // The white quadrant's middle, scaled down: white in any of these layouts.
+        EXPECT_NEAR(converter.output().y()[6 * 32 + 8], 235, 4) << pixelFormat;
+        EXPECT_NEAR(converter.output().u()[3 * 16 + 4], 128, 4) << pixelFormat;
+        // The orange quadrant keeps its colour (no swapped chroma).
+        EXPECT_NEAR(converter.output().v()[9 * 16 + 4], reference.v()[18 * 32 + 8], 6) << pixelFormat;
+    }
+    EXPECT_FALSE(cfb::client::CameraSource::convertVideoFrame(QVideoFrame(), converter, {32, 24}));
 }
