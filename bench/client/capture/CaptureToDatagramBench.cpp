@@ -132,6 +132,7 @@ void BM_FrameSender(benchmark::State& state)
     const I420Frame frame = patternFrame(w, h);
     FrameSender sender;
     sender.setQuality(75);
+    sender.setEncodeFromPlanes(state.range(2) != 0);
     World& the = world();
     // Warm up: bitmap, encoder, datagram and socket are made here.
     for (int i = 0; i < 3; ++i)
@@ -207,7 +208,8 @@ double threadSeconds()
 }
 
 // Both pipelines frame by frame in turn, each timed on this thread's CPU clock, so that load
-// from other processes weighs on both alike. time_factor = sender time / bare time.
+// from other processes weighs on both alike. time_factor = sender time / bare time (below 1:
+// the sender is faster).
 void BM_InterleavedPair(benchmark::State& state)
 {
     const int w = int(state.range(0)), h = int(state.range(1));
@@ -216,6 +218,7 @@ void BM_InterleavedPair(benchmark::State& state)
     BarePipeline bare(w, h);
     FrameSender sender;
     sender.setQuality(75);
+    sender.setEncodeFromPlanes(state.range(2) != 0);
     for (int i = 0; i < 3; ++i) {
         bare.send(frame, the.sink.address);
         sender.send(frame, the.bo, "Amy", the.sink.port());
@@ -238,9 +241,16 @@ void sizes(benchmark::internal::Benchmark* b)
     b->Args({160, 120})->Args({640, 480})->Unit(benchmark::kMicrosecond);
 }
 
+// Third argument: 0 through the bitmap (SetBits + JPGBuffer), 1 straight from the planes.
+void sizesAndPaths(benchmark::internal::Benchmark* b)
+{
+    b->Args({160, 120, 0})->Args({640, 480, 0})->Args({160, 120, 1})->Args({640, 480, 1});
+    b->Unit(benchmark::kMicrosecond);
+}
+
 BENCHMARK(BM_BareYUVFrameTjCompress2Sendto)->Apply(sizes);
-BENCHMARK(BM_FrameSender)->Apply(sizes);
-BENCHMARK(BM_InterleavedPair)->Apply(sizes);
+BENCHMARK(BM_FrameSender)->Apply(sizesAndPaths);
+BENCHMARK(BM_InterleavedPair)->Apply(sizesAndPaths);
 
 } // namespace
 
@@ -251,8 +261,10 @@ int main(int argc, char** argv)
     World world;
     theWorld = &world;
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter({{"BM_FrameSender/160/120", "BM_BareYUVFrameTjCompress2Sendto/160/120"},
-        {"BM_FrameSender/640/480", "BM_BareYUVFrameTjCompress2Sendto/640/480"}});
+    RatioReporter reporter({{"BM_FrameSender/160/120/0", "BM_BareYUVFrameTjCompress2Sendto/160/120"},
+        {"BM_FrameSender/640/480/0", "BM_BareYUVFrameTjCompress2Sendto/640/480"},
+        {"BM_FrameSender/160/120/1", "BM_BareYUVFrameTjCompress2Sendto/160/120"},
+        {"BM_FrameSender/640/480/1", "BM_BareYUVFrameTjCompress2Sendto/640/480"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios("Speed of the frame sender against YUVFrame + tjCompress2 + sendto (1/ratio = time factor):");
     benchmark::Shutdown();

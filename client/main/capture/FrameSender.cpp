@@ -96,9 +96,21 @@ bool FrameSender::convert(const I420Frame& frame)
     return dib_.SetBits(packed_, true);
 }
 
+QByteArray FrameSender::encodeAt(int quality)
+{
+    if (fromPlanes_)
+        return planar_.encode(quality);
+    if (quality == dib_.JPGQuality())
+        return dib_.JPGBuffer();
+    dib_.setJPGQuality(int16_t(quality));
+    QByteArray jpeg = dib_.JPGBuffer();
+    dib_.setJPGQuality(int16_t(quality_));
+    return jpeg;
+}
+
 FrameSender::Result FrameSender::encodeFitting(QByteArray& jpeg)
 {
-    jpeg = dib_.JPGBuffer();
+    jpeg = encodeAt(quality_);
     if (jpeg.isEmpty())
         return Result::Failed;
     if (jpeg.size() <= jpegLimit_) {
@@ -114,8 +126,7 @@ FrameSender::Result FrameSender::encodeFitting(QByteArray& jpeg)
     int quality = fallbackQuality_ > 0 ? std::min(quality_ - 1, fallbackQuality_ + 5) : estimate(quality_, jpeg.size());
     Result result = Result::TooLarge;
     for (quality = std::max(1, quality);; quality = std::max(1, estimate(quality, jpeg.size()))) {
-        dib_.setJPGQuality(int16_t(quality));
-        jpeg = dib_.JPGBuffer();
+        jpeg = encodeAt(quality);
         if (jpeg.isEmpty()) {
             result = Result::Failed;
             break;
@@ -127,7 +138,6 @@ FrameSender::Result FrameSender::encodeFitting(QByteArray& jpeg)
         if (quality == 1)
             break;
     }
-    dib_.setJPGQuality(int16_t(quality_));
     lastQuality_ = result == Result::Sent ? quality : 0;
     fallbackQuality_ = result == Result::Sent ? quality : 0;
     return result;
@@ -137,8 +147,14 @@ FrameSender::Result FrameSender::send(
     const I420Frame& frame, Buddy* buddy, const QString& fromHandle, int16_t videoPort)
 {
     lastJpegSize_ = 0;
-    if (!convert(frame))
+    if (fromPlanes_) {
+        if (!buddy)
+            return convert(frame) ? Result::Converted : Result::Failed;
+        if (!planar_.setFrame(frame))
+            return Result::Failed;
+    } else if (!convert(frame)) {
         return Result::Failed;
+    }
     if (!buddy)
         return Result::Converted;
     if (buddy->Status() != CFB_AVAILABLE)

@@ -2,6 +2,7 @@
 
 #include "imaging/cDIBSection.h"
 #include "main/capture/I420Frame.h"
+#include "main/capture/PlanarJpegEncoder.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,6 +39,12 @@ public:
     // Reads "Image Quality" (75 when missing or not a number).
     void loadQuality();
 
+    // Off (the usual): every sent frame goes through the bitmap (SetBits, JPGBuffer). On: a sent
+    // frame's JPEG is encoded straight from its planes and the bitmap is not refreshed for it;
+    // the preview then calls convert() for the frames it shows.
+    void setEncodeFromPlanes(bool on) { fromPlanes_ = on; }
+    bool encodeFromPlanes() const { return fromPlanes_; }
+
     // Converts the frame and, with a buddy, encodes and sends it from fromHandle to the buddy's
     // address and videoPort. The buddy's status look-up may raise ConfaboError.
     Result send(const I420Frame& frame, Buddy* buddy, const QString& fromHandle, int16_t videoPort);
@@ -58,10 +65,13 @@ public:
 private:
     bool prepareBitmap(int width, int height);
     bool packFrame(const I420Frame& frame);
+    QByteArray encodeAt(int quality);
     // Sent when jpeg holds a JPEG that fits one datagram; TooLarge or Failed otherwise.
     Result encodeFitting(QByteArray& jpeg);
 
     cDIBSection dib_;
+    PlanarJpegEncoder planar_;
+    bool fromPlanes_ = false;
     QByteArray packed_; // the frame's planes one after the other, as SetBits takes them
     int quality_ = 75;
     int fallbackQuality_ = 0; // the quality that last made an oversized frame fit
