@@ -102,6 +102,16 @@ TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChan
     EXPECT_EQ(sender.bitmapAllocations(), 2);
     EXPECT_EQ(sender.dib().dib_width(), 320);
 
+    // Straight from the planes, the bitmap left alone: the same pictures arrive.
+    sender.setEncodeFromPlanes(true);
+    results.clear();
+    stream(pattern, sender, 3, results);
+    ASSERT_EQ(results, QList<FrameSender::Result>(3, FrameSender::Result::Sent));
+    ASSERT_TRUE(waitUntil([&] { return pictures_.size() >= 13; }));
+    EXPECT_EQ(pictures_.mid(10), QList<QSize>(3, QSize(320, 240)));
+    EXPECT_EQ(jpegs_, 13);
+    sender.setEncodeFromPlanes(false);
+
     // Without a buddy the frame is converted for the preview, and nothing goes out.
     const I420Frame frame = pattern.render(0);
     EXPECT_EQ(sender.send(frame, nullptr, "Amy", boPort()), FrameSender::Result::Converted);
@@ -109,7 +119,7 @@ TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChan
     broken.strideY = 10; // shorter than a row
     EXPECT_EQ(sender.send(broken, boAtAmy_, "Amy", boPort()), FrameSender::Result::Failed);
     waitUntil([] { return false; }, 300);
-    EXPECT_EQ(pictures_.size(), 10);
+    EXPECT_EQ(pictures_.size(), 13);
 }
 
 TEST_F(FrameSenderTest, ANoisyLargeFrameIsEncodedSmallerForThatFrameOnly)
