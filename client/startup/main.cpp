@@ -1,16 +1,12 @@
 // The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
 #include "main/SpeechEngine.h"
 #include "main/frmMain.h"
+#include "main/speech/SpeechEngineFactory.h"
 #include "platform/SingleInstance.h"
 #include "resources/ClientResources.h"
 #include "startup/StartUp.h"
 #include "startup/frmSplash.h"
 #include "startup/modMain.h"
-
-#if __has_include("main/speech/SpeechEngineFactory.h")
-#include "main/speech/SpeechEngineFactory.h"
-#define CONFABO_HAS_SPEECH_ENGINE 1
-#endif
 
 #include <QApplication>
 
@@ -32,9 +28,7 @@ int main(int argc, char** argv)
     std::unique_ptr<frmMain> window;
     SingleInstance instance;
     RunStartUp(instance, [&] {
-#ifdef CONFABO_HAS_SPEECH_ENGINE
         speech = createSpeechEngine();
-#endif
         window = std::make_unique<frmMain>(speech.get());
         window->Load();
     });

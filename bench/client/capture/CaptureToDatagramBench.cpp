@@ -58,15 +58,6 @@ extern "C" void free(void* p)
     __libc_free(p);
 }
 
-namespace cfb::client {
-class UserDialogs;
-// The client library's dialogs are linked in with its other windows; this program shows none.
-__attribute__((weak)) UserDialogs& qtUserDialogs()
-{
-    std::abort();
-}
-} // namespace cfb::client
-
 namespace {
 
 using namespace cfb;
