@@ -1,6 +1,7 @@
 #include "startup/SkipJack.h"
 
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
+#include "protocol/HexText.h"
 
 #include <QByteArray>
 
@@ -68,48 +69,9 @@ constexpr bool usesRuleA(int round)
     return ((round - 1) / 8) % 2 == 0;
 }
 
-int hexValue(QChar c)
+QByteArrayView blockBytes(const Block& block)
 {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
-
-// Bytes from hex digits of either case; none for an odd count or anything but ASCII hex digits.
-std::optional<QByteArray> bytesFromHex(QStringView hex)
-{
-    if (hex.size() % 2 != 0)
-        return std::nullopt;
-    QByteArray bytes(hex.size() / 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const int high = hexValue(hex[2 * i]);
-        const int low = hexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes[i] = char(high << 4 | low);
-    }
-    return bytes;
-}
-
-void appendHex(QString& out, std::uint8_t byte)
-{
-    static constexpr char16_t Digits[] = u"0123456789ABCDEF";
-    out += QChar(Digits[byte >> 4]);
-    out += QChar(Digits[byte & 0x0f]);
-}
-
-template <typename Bytes> QString hexFromBytes(const Bytes& bytes)
-{
-    QString out;
-    out.reserve(2 * qsizetype(bytes.size()));
-    for (const auto byte : bytes)
-        appendHex(out, std::uint8_t(byte));
-    return out;
+    return QByteArrayView(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()));
 }
 
 Block blockAt(const QByteArray& bytes, qsizetype offset)
@@ -147,7 +109,7 @@ std::optional<Key> parseKey(QStringView keyText)
 {
     if (keyText.size() != 2 * qsizetype(std::tuple_size_v<Key>))
         return std::nullopt;
-    const auto bytes = bytesFromHex(keyText);
+    const auto bytes = HexText::toBytes(keyText);
     if (!bytes)
         return std::nullopt;
     Key key;
@@ -228,18 +190,18 @@ void SkipjackInit(QStringView keyText)
 
 QString StrToHex(QStringView text)
 {
-    return hexFromBytes(toCp1252(text));
+    return HexText::fromBytes(toCp1252(text));
 }
 
 QString HexToStr(QStringView hex)
 {
-    const auto bytes = bytesFromHex(hex);
+    const auto bytes = HexText::toBytes(hex);
     return bytes ? fromCp1252(*bytes) : QString();
 }
 
 QString EncryptHex(QStringView hex)
 {
-    const auto bytes = bytesFromHex(hex);
+    const auto bytes = HexText::toBytes(hex);
     if (!bytes)
         return {};
     const Key& key = currentKey();
@@ -249,7 +211,7 @@ QString EncryptHex(QStringView hex)
     for (qsizetype offset = 0; offset < bytes->size(); offset += blockSize) {
         const qsizetype count = std::min(blockSize, bytes->size() - offset);
         const Block plain = count == blockSize ? blockAt(*bytes, offset) : finalBlock(*bytes, offset, count);
-        out += hexFromBytes(encryptBlock(key, plain));
+        out += HexText::fromBytes(blockBytes(encryptBlock(key, plain)));
     }
     return out;
 }
@@ -258,7 +220,7 @@ QString DecryptHex(QStringView hex)
 {
     if (hex.size() % BlockDigits != 0)
         return {};
-    const auto bytes = bytesFromHex(hex);
+    const auto bytes = HexText::toBytes(hex);
     if (!bytes)
         return {};
     const Key& key = currentKey();
@@ -266,7 +228,7 @@ QString DecryptHex(QStringView hex)
     QString out;
     out.reserve(hex.size());
     for (qsizetype offset = 0; offset < bytes->size(); offset += blockSize)
-        out += hexFromBytes(decryptBlock(key, blockAt(*bytes, offset)));
+        out += HexText::fromBytes(blockBytes(decryptBlock(key, blockAt(*bytes, offset))));
     return out;
 }
 

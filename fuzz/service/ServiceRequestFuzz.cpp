@@ -11,7 +11,7 @@
 #include "MultipartForm.h"
 #include "messaging/FormRequest.h"
 #include "messaging/modINET.h"
-#include "platform/Cp1252.h"
+#include "protocol/Cp1252.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
