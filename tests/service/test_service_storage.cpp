@@ -121,9 +121,12 @@ TEST(SqliteStorageWrites, ConcurrentWritersAllSucceedAndTheLogIsCopiedBackAndReu
         EXPECT_EQ(presence->status, Updates % 3);
     }
 
-    // 20000 commits of a page each would make an 80 MB log if it never started over.
+    // 20000 commits of a page each would make an 80 MB log if it never started over. How often it
+    // starts over depends on when the checkpointer thread gets the processor, so on a busy
+    // machine the log may grow well past the few megabytes it keeps on a quiet one; half the
+    // never-restarted size still proves that it is reused.
     const auto walSize = std::filesystem::file_size(path + "-wal");
-    EXPECT_LT(walSize, 8u * 1024 * 1024);
+    EXPECT_LT(walSize, 40u * 1024 * 1024);
     EXPECT_GT(storage.checkpointer().passes(), 0u);
     EXPECT_EQ(storage.checkpointer().failures(), 0u);
 
