@@ -62,6 +62,12 @@ void MainVideo::stop()
         preview_->clear();
 }
 
+void MainVideo::setHandle(const QString& handle)
+{
+    if (auto* pattern = qobject_cast<PatternSource*>(source_.get()))
+        pattern->setHandle(handle);
+}
+
 VideoPreview* MainVideo::preview() const
 {
     return preview_;
@@ -99,16 +105,11 @@ void MainVideo::frame(const I420Frame& frame)
         shownRate_ = source_->frameRate();
         emit formatChanged(formatText());
     }
-    const QString handle = window_.handle();
-    if (handle != patternHandle_) { // the test pattern shows who is signed in
-        patternHandle_ = handle;
-        if (auto* pattern = qobject_cast<PatternSource*>(source_.get()))
-            pattern->setHandle(handle);
-    }
     if (!sending_ || paused_ > 0)
         return;
     // Without a selected buddy the frame is converted and nothing goes out.
-    withErrorReport("VideoFrame", [&] { sender_.send(frame, window_.SelBuddy(), handle, window_.dataPort()); });
+    withErrorReport(
+        "VideoFrame", [&] { sender_.send(frame, window_.SelBuddy(), window_.handle(), window_.dataPort()); });
 }
 
 } // namespace cfb::client

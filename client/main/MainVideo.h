@@ -40,6 +40,9 @@ public:
     // "<width>x<height> <rate>fps" of the source, e.g. "160x120 5fps".
     QString formatText() const;
 
+    // The signed-in user, whom the test pattern names.
+    void setHandle(const QString& handle);
+
     // The frame callback: while on (and not paused), every frame goes to the selected buddy.
     void setSending(bool on) { sending_ = on; }
     bool isSending() const { return sending_; }
@@ -76,7 +79,6 @@ private:
     int paused_ = 0;
     QSize shownSize_;
     int shownRate_ = 0;
-    QString patternHandle_;
 };
 
 } // namespace cfb::client

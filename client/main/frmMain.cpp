@@ -214,6 +214,8 @@ void frmMain::Load()
     speakIt_ = fields.speakIt;
 
     setPanel(1, handle_);
+    if (video_)
+        video_->setHandle(handle_);
     showOwnPresence();
     if (!cameraAvailable_)
         showOwnAvatar(); // the avatar arrives with the sign-in
