@@ -1,6 +1,7 @@
 #include "main/frmMain.h"
 
 #include "main/LocalErrorHandler.h"
+#include "main/MainVideo.h"
 #include "main/SpeechEngine.h"
 #include "main/Twips.h"
 #include "main/cBuddyInfo.h"
@@ -195,6 +196,7 @@ void frmMain::Load()
 
     confabo_ = std::make_unique<cfb::Confabo>();
     reportDataPortProblem();
+    connect(confabo_.get(), &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
 
     cameraAvailable_ = InitCamera();
     if (!cameraAvailable_) {
@@ -212,6 +214,8 @@ void frmMain::Load()
     speakIt_ = fields.speakIt;
 
     setPanel(1, handle_);
+    if (video_)
+        video_->setHandle(handle_);
     showOwnPresence();
     if (!cameraAvailable_)
         showOwnAvatar(); // the avatar arrives with the sign-in
@@ -297,8 +301,13 @@ void frmMain::reportDataPortProblem()
 
 bool frmMain::InitCamera()
 {
-    // No capture source is wired to this window yet; live video builds it.
-    return false;
+    if (!video_) {
+        video_ = new MainVideo(*this, ui->picVideo);
+        connect(video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(4, text); });
+    }
+    const bool started = video_->start(videoSourceOption_);
+    setPanel(4, video_->formatText());
+    return started;
 }
 
 void frmMain::Unload()
@@ -309,6 +318,8 @@ void frmMain::Unload()
     withErrorReport("Unload", [this] {
         tmr.stop();
         hide();
+        if (video_)
+            video_->stop();
         removeTrayIcon();
         if (confabo_) {
             if (confabo_->Status() != CFB_OFFLINE)
@@ -475,6 +486,8 @@ void frmMain::applySelectedTab()
     ui->toolVideo->setChecked(record.Video());
     ui->mnuVideo->setChecked(record.Video());
     setPanel(3, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    if (video_)
+        video_->setSending(record.Video());
     if (!tabSelectionGuard_ && selBuddy_)
         setPicture(ui->imgBuddy, selBuddy_->Avatar());
     ui->txtChat->setHtml(record.Chat());
@@ -569,7 +582,22 @@ void frmMain::toolVideo_Click(bool pressed)
             return;
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
+        if (video_)
+            video_->setSending(pressed);
+        if (pressed)
+            ui->picVideo->show();
+        else
+            setPicture(ui->imgBuddy, selBuddy_->Avatar());
         setPanel(3, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    });
+}
+
+// A frame from the selected buddy replaces its picture; frames from anyone else are dropped.
+void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
+{
+    withErrorReport("VideoFrame", [&] {
+        if (selBuddy_ && selBuddy_->handle() == FromHandle && !VideoFrame.isNull())
+            setPicture(ui->imgBuddy, VideoFrame);
     });
 }
 

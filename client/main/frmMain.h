@@ -32,6 +32,7 @@ class Confabo;
 
 namespace cfb::client {
 
+class MainVideo;
 class SpeechEngine;
 class cBuddyInfo;
 
@@ -65,8 +66,14 @@ public:
     void setBuddyTab();
     void tabBuddies_Click();
     void InitBuddyImageList();
-    // False while no capture source is wired to this window.
+    // Starts the capture source (the `--video-source` option, else the "Video Source" setting)
+    // and its preview in picVideo; status panel 4 shows its format or "(No Video)". False when
+    // there is no source.
     bool InitCamera();
+    // The value of `--video-source`, read by InitCamera; empty for the setting.
+    void setVideoSourceOption(const QString& option) { videoSourceOption_ = option; }
+    // The live video (source, preview, frame sending); nullptr before InitCamera.
+    MainVideo* video() const { return video_; }
 
     // The buddy of the selected tab; nullptr when there is no tab.
     cfb::Buddy* SelBuddy() const;
@@ -131,6 +138,8 @@ private:
     void reportDataPortProblem();
     void offerInvitation();
 
+    void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
+
     void toolMute_Click(bool pressed);
     void toolVideo_Click(bool pressed);
     void toolAdd_Click();
@@ -159,6 +168,8 @@ private:
     int16_t dataPort_ = 0;
     QString dataPortProblem_;
     bool cameraAvailable_ = false;
+    QString videoSourceOption_;
+    MainVideo* video_ = nullptr;
 
     QTimer tmr;
     QDateTime nextPoll_;

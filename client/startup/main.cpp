@@ -1,5 +1,6 @@
 // The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
 #include "main/SpeechEngine.h"
+#include "main/capture/CaptureSourceFactory.h"
 #include "main/frmMain.h"
 #include "main/speech/SpeechEngineFactory.h"
 #include "platform/SingleInstance.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     RunStartUp(instance, [&] {
         speech = createSpeechEngine();
         window = std::make_unique<frmMain>(speech.get());
+        window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
         window->Load();
     });
     return app.exec();

@@ -114,6 +114,8 @@ int render(const QStringList& args)
     login.hide();
 
     frmMain window;
+    // The live preview in the video box: the moving test pattern stands in for a camera.
+    window.setVideoSourceOption(QStringLiteral("pattern"));
     QElapsedTimer loadTime;
     loadTime.start();
     window.Load();

@@ -40,6 +40,8 @@ public:
     bool start();
     void stop();
     bool isRunning() const { return running_; }
+    // Microseconds since start(), on the clock of the frames' timestamps (the monotonic clock).
+    qint64 elapsedUs() const { return clock_.isValid() ? clock_.nsecsElapsed() / 1000 : 0; }
     QString errorString() const { return error_; }
 
     // The usual camera sizes, smallest first.
@@ -63,8 +65,6 @@ protected:
     void setErrorString(const QString& text) { error_ = text; }
     void deliver(const I420Frame& frame) { emit frameReady(frame); }
     void fail(const QString& text);
-    // Microseconds since start().
-    qint64 elapsedUs() const { return clock_.isValid() ? clock_.nsecsElapsed() / 1000 : 0; }
 
 private:
     QSize size_;

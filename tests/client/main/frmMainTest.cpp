@@ -56,6 +56,8 @@ protected:
         Settings::Password.write(password(QStringLiteral("carol")));
         Settings::HostName.write(QStringLiteral("127.0.0.1"));
         Settings::EnableSpeech.write(QStringLiteral("0"));
+        // Whatever this machine has, these windows have no camera.
+        Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
         // The other users share this settings store; they need no data port of their own.
         Settings::BlockAllData.write(QStringLiteral("True"));
         const std::pair<const char*, QRgb> buddies[] = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"dave", 0xff2040d0}};

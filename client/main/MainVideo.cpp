@@ -1,0 +1,115 @@
+#include "main/MainVideo.h"
+
+#include "main/LocalErrorHandler.h"
+#include "main/VideoPreview.h"
+#include "main/capture/CaptureSource.h"
+#include "main/capture/CaptureSourceFactory.h"
+#include "main/capture/PatternSource.h"
+#include "main/frmMain.h"
+#include "startup/modMain.h"
+
+namespace cfb::client {
+
+MainVideo::MainVideo(frmMain& window, QWidget* picVideo)
+    : QObject(&window)
+    , window_(window)
+    , preview_(new VideoPreview(picVideo))
+{
+    preview_->hide();
+}
+
+MainVideo::~MainVideo()
+{
+    stop();
+}
+
+bool MainVideo::start(const QString& sourceOption)
+{
+    if (source_ && source_->isRunning())
+        return true;
+    source_.reset();
+    QString why;
+    source_ = createCaptureSource(sourceOption, window_.handle(), &why);
+    if (source_ && !source_->start())
+        why = source_->errorString();
+    if (!source_ || !source_->isRunning()) {
+        source_.reset();
+        if (!why.isEmpty())
+            modMain::ReportError(QStringLiteral("Video: %1").arg(why), modMain::EventError, false);
+        return false;
+    }
+    sender_.loadQuality();
+    shownSize_ = source_->frameSize();
+    shownRate_ = source_->frameRate();
+    connect(source_.get(), &CaptureSource::frameReady, this, &MainVideo::frame);
+    connect(source_.get(), &CaptureSource::failed, this, [this](const QString& text) {
+        preview_->clear();
+        modMain::ReportError(QStringLiteral("Video: %1").arg(text), modMain::EventError, false);
+    });
+    preview_->show();
+    preview_->raise();
+    return true;
+}
+
+void MainVideo::stop()
+{
+    sending_ = false;
+    if (source_) {
+        source_->disconnect(this);
+        source_->stop();
+    }
+    if (preview_)
+        preview_->clear();
+}
+
+void MainVideo::setHandle(const QString& handle)
+{
+    if (auto* pattern = qobject_cast<PatternSource*>(source_.get()))
+        pattern->setHandle(handle);
+}
+
+VideoPreview* MainVideo::preview() const
+{
+    return preview_;
+}
+
+QString MainVideo::formatText() const
+{
+    if (!source_)
+        return QStringLiteral("(No Video)");
+    return QStringLiteral("%1x%2 %3fps")
+        .arg(source_->frameSize().width())
+        .arg(source_->frameSize().height())
+        .arg(source_->frameRate());
+}
+
+MainVideo::Pause::Pause(MainVideo* video)
+    : video_(video)
+{
+    if (video_)
+        ++video_->paused_;
+}
+
+MainVideo::Pause::~Pause()
+{
+    if (video_)
+        --video_->paused_;
+}
+
+void MainVideo::frame(const I420Frame& frame)
+{
+    preview_->showFrame(frame);
+    const QSize size(frame.width, frame.height);
+    if (size != shownSize_ || source_->frameRate() != shownRate_) {
+        shownSize_ = size;
+        shownRate_ = source_->frameRate();
+        emit formatChanged(formatText());
+    }
+    if (!sending_ || paused_ > 0)
+        return;
+    // Without a selected buddy the frame is converted and nothing goes out.
+    withErrorReport(
+        "VideoFrame", [&] { sender_.send(frame, window_.SelBuddy(), window_.handle(), window_.dataPort()); });
+}
+
+} // namespace cfb::client
