@@ -89,8 +89,11 @@ void ExitApplication()
         unload();
     if (exitHook_)
         exitHook_();
+    // The settings are written through at every change, so nothing is left to save; ending here
+    // without running static destructors keeps them from meeting the live application object and
+    // the speech thread.
     std::fflush(nullptr);
-    std::exit(0);
+    std::_Exit(0);
 }
 
 void setExitHook(std::function<void()> hook)
