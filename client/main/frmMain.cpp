@@ -514,6 +514,11 @@ cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
     return found == BuddyInfo.end() ? nullptr : found->second.get();
 }
 
+void frmMain::removeBuddyInfo(const QString& handle)
+{
+    BuddyInfo.erase(handle);
+}
+
 // --- presence poll ------------------------------------------------------------------------------
 
 void frmMain::tmr_Timer()

@@ -79,6 +79,8 @@ public:
     cfb::Buddy* SelBuddy() const;
     // The record of a buddy's tab; nullptr when the buddy has none.
     cBuddyInfo* buddyInfo(const QString& handle) const;
+    // Drops a removed buddy's record; the next LoadBuddyList drops its tab.
+    void removeBuddyInfo(const QString& handle);
 
     // One tick of the presence timer (every 5 s): polls when the next poll time has passed and the
     // window is visible, then sets the next poll time "Polling Interval" seconds ahead.

@@ -1,9 +1,12 @@
 #include "platform/QtUserDialogs.h"
 
+#include "platform/HelpWindow.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace cfb::client {
 namespace {
@@ -81,6 +84,21 @@ int QtUserDialogs::messageBox(QWidget* parent, const QString& text, Buttons butt
             ? box.standardButton(box.clickedButton())
             : clicked,
         buttons);
+}
+
+int QtUserDialogs::messageBoxWithHelp(
+    QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title, int helpContext)
+{
+    QMessageBox box(boxIcon(icon), title, text, standardButtons(buttons), parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* help = box.addButton(QMessageBox::Help);
+    box.exec();
+    if (box.clickedButton() == help) {
+        // A window of its own: the box's owner may be a dialog that closes next.
+        HelpWindow::showTopic(helpContext, nullptr);
+        return answerCode(QMessageBox::NoButton, buttons);
+    }
+    return answerCode(box.standardButton(box.clickedButton()), buttons);
 }
 
 QString QtUserDialogs::openFileName(QWidget* parent, const QString& title, const QString& filter)

@@ -9,6 +9,8 @@ namespace cfb::client {
 class QtUserDialogs : public UserDialogs {
 public:
     int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title) override;
+    int messageBoxWithHelp(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title,
+        int helpContext) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override;
     void beep() override;

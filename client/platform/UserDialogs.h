@@ -22,6 +22,11 @@ public:
     virtual int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon,
                            const QString& title)
         = 0;
+    // A message box with a Help button as well: Help opens the help window at helpContext and
+    // closes the box (answered as its escape button would be).
+    virtual int messageBoxWithHelp(
+        QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title, int helpContext)
+        = 0;
     // An empty result means the user cancelled.
     virtual QString openFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString saveFileName(QWidget* parent, const QString& title, const QString& filter) = 0;

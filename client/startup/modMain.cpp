@@ -1,9 +1,12 @@
 #include "startup/modMain.h"
 
+#include "main/frmMain.h"
 #include "platform/EventLog.h"
 #include "platform/HelpWindow.h"
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
+#include "startup/frmBuddyList.h"
+#include "startup/frmInvite.h"
 #include "startup/frmPopup.h"
 
 #include <QAction>
@@ -68,14 +71,24 @@ bool ShowSetupDialog(QWidget*, bool)
     return false;
 }
 
-bool ShowBuddyListEditor(QWidget*)
+bool ShowBuddyListEditor(QWidget* owner)
 {
-    return false;
+    auto* main = qobject_cast<frmMain*>(owner);
+    if (!main || !main->library())
+        return false;
+    frmBuddyList editor(main);
+    editor.exec();
+    return true;
 }
 
-bool ShowInviteDialog(QWidget*)
+bool ShowInviteDialog(QWidget* owner)
 {
-    return false;
+    auto* main = qobject_cast<frmMain*>(owner);
+    if (!main || !main->library())
+        return false;
+    frmInvite invite(main);
+    invite.exec();
+    return true;
 }
 
 void ExitApplication()

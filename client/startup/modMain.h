@@ -35,7 +35,8 @@ QWidget* mainWindow();
 
 // The dialogs that later windows provide, each opened modally from this one place: the setup
 // dialog (registering a new account, or editing the settings), the buddy-list editor and the
-// invitation dialog. False when the dialog was not shown.
+// invitation dialog. False when the dialog was not shown (the list editors and the invitation need
+// the main window, signed in, as their owner).
 bool ShowSetupDialog(QWidget* owner, bool registering);
 bool ShowBuddyListEditor(QWidget* owner);
 bool ShowInviteDialog(QWidget* owner);

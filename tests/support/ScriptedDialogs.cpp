@@ -10,9 +10,15 @@ ScriptedDialogs::~ScriptedDialogs()
     install(nullptr);
 }
 
-int ScriptedDialogs::messageBox(QWidget*, const QString& text, Buttons buttons, Icon icon, const QString& title)
+int ScriptedDialogs::messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title)
 {
-    const Box box{title, text, buttons, icon};
+    return messageBoxWithHelp(parent, text, buttons, icon, title, 0);
+}
+
+int ScriptedDialogs::messageBoxWithHelp(
+    QWidget*, const QString& text, Buttons buttons, Icon icon, const QString& title, int helpContext)
+{
+    const Box box{title, text, buttons, icon, helpContext};
     boxes.append(box);
     if (onBox)
         onBox(box);

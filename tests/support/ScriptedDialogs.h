@@ -18,6 +18,7 @@ public:
         QString text;
         Buttons buttons;
         Icon icon;
+        int helpContext = 0; // the Help button's topic; 0 for a box without one
     };
 
     ScriptedDialogs();
@@ -26,6 +27,8 @@ public:
     ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 
     int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title) override;
+    int messageBoxWithHelp(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title,
+        int helpContext) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override;
     void beep() override { ++beeps; }

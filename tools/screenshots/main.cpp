@@ -12,6 +12,9 @@
 #include "platform/Settings.h"
 #include "resources/ClientResources.h"
 #include "startup/SkipJack.h"
+#include "startup/frmBlockList.h"
+#include "startup/frmBuddyList.h"
+#include "startup/frmInvite.h"
 #include "startup/frmLogin.h"
 #include "startup/frmPopup.h"
 #include "startup/modMain.h"
@@ -20,6 +23,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextBrowser>
@@ -62,6 +67,34 @@ bool save(QWidget* window, const QString& dir, const QString& name)
     const QString path = QDir(dir).filePath(name);
     const bool ok = window->grab().save(path);
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", qUtf8Printable(path));
+    return ok;
+}
+
+// The buddy-list editor, the block-list editor (with one buddy blocked for the picture) and the
+// invitation dialog, each shown without its modal loop.
+bool saveListDialogs(frmMain& window, const QString& dir)
+{
+    bool ok = true;
+    {
+        frmBuddyList buddies(&window);
+        ok &= save(&buddies, dir, QStringLiteral("buddylist.png"));
+        buddies.reject();
+    }
+    const QString blocked = QStringLiteral("bob");
+    if (window.library()->BlockUser(blocked)) {
+        frmBlockList list(&window, nullptr);
+        if (QListWidgetItem* entry = list.findChild<QListWidget*>(QStringLiteral("lstBlocked"))->item(0))
+            entry->setCheckState(Qt::Checked);
+        ok &= save(&list, dir, QStringLiteral("blocklist.png"));
+        list.reject();
+        window.library()->UnBlockUser(blocked);
+    }
+    {
+        frmInvite invite(&window);
+        invite.findChild<QLineEdit*>(QStringLiteral("txtMessage"))->setText(QStringLiteral("Come and try Confabo!"));
+        ok &= save(&invite, dir, QStringLiteral("invite.png"));
+        invite.reject();
+    }
     return ok;
 }
 
@@ -136,6 +169,8 @@ int render(const QStringList& args)
         ok &= save(help, dir, QStringLiteral("help.png"));
     else
         std::fprintf(stderr, "skipped help.png: this build has no help pages\n");
+
+    ok &= saveListDialogs(window, dir);
 
     window.Unload();
 

@@ -1,0 +1,40 @@
+#include "startup/UserDetails.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+
+namespace cfb::client::UserDetails {
+
+QListWidgetItem* addEntry(QListWidget* list, const QString& handle, int id)
+{
+    auto* item = new QListWidgetItem(handle, list);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    item->setData(Qt::UserRole, id);
+    return item;
+}
+
+void showAvatar(QLabel* label, const QImage& avatar)
+{
+    if (avatar.isNull()) {
+        label->clear();
+        return;
+    }
+    label->setPixmap(
+        QPixmap::fromImage(avatar).scaled(label->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+QString trimSpaces(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' '))
+        ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace cfb::client::UserDetails
