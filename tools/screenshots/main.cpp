@@ -6,10 +6,7 @@
 // Run it with QT_QPA_PLATFORM=offscreen and $XDG_CONFIG_HOME pointing at a folder of its own:
 // "render" writes the account into that settings store and signs in automatically, so the service
 // and the buddies must be up (scripts/screenshots does that).
-#include "main/cBuddyInfo.h"
-#include "main/frmBuddy.h"
 #include "main/frmMain.h"
-#include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/HelpWindow.h"
 #include "platform/Settings.h"
@@ -23,10 +20,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPushButton>
 #include <QTextBrowser>
 #include <QWidget>
 
@@ -123,33 +118,10 @@ int render(const QStringList& args)
     loadTime.start();
     window.Load();
     const qint64 loadMs = loadTime.elapsed();
-    // A short chat with the first buddy: own lines red, the buddy's blue.
-    const auto send = [](QWidget* form, const QString& text) {
-        form->findChild<QLineEdit*>(QStringLiteral("txtMessage"))->setText(text);
-        form->findChild<QPushButton*>(QStringLiteral("cmdSend"))->click();
-    };
-    const auto arrive = [&window](QString from, QString text) {
-        QString email = from + QStringLiteral("@example.org");
-        int16_t port = window.dataPort();
-        emit window.library()->NewMessage(from, email, port, text);
-        settle(100);
-    };
-    send(&window, QStringLiteral("Hi amy! Are you free for dinner tonight?"));
-    arrive(QStringLiteral("amy"), QStringLiteral("Yes! Shall we meet at eight?"));
-    send(&window, QStringLiteral("Eight is perfect. See you then."));
     ok &= save(&window, dir, QStringLiteral("main.png"));
     window.toggleExpandedView(window.findChild<QWidget*>(QStringLiteral("picVideo")));
     ok &= save(&window, dir, QStringLiteral("main-expanded.png"));
     window.toggleExpandedView(nullptr);
-
-    window.cmdNewWindow_Click();
-    if (cBuddyInfo* record = window.SelBuddy() ? window.buddyInfo(window.SelBuddy()->handle()) : nullptr) {
-        frmBuddy* form = record->BuddyForm();
-        send(form, QStringLiteral("Shall I bring dessert?"));
-        arrive(QStringLiteral("amy"), QStringLiteral("Yes please, something with chocolate."));
-        ok &= save(form, dir, QStringLiteral("buddy-window.png"));
-        form->close();
-    }
 
     auto* popup = new frmPopup;
     popup->setPrompt(QStringLiteral("'amy' would like to chat with you. Do you accept the invitation?"));
