@@ -1,5 +1,6 @@
 #include "main/cBuddyInfo.h"
 
+#include "main/frmBuddy.h"
 #include "messaging/Buddy.h"
 
 namespace cfb::client {
@@ -10,6 +11,21 @@ cBuddyInfo::~cBuddyInfo()
         buddyForm_->close();
         buddyForm_->deleteLater();
     }
+}
+
+frmBuddy* cBuddyInfo::BuddyForm() const
+{
+    return buddyForm_.data();
+}
+
+void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
+{
+    buddy_ = std::move(buddy);
+    if (buddyForm_ || !mainWindow_ || !buddy_)
+        return;
+    buddyForm_ = new frmBuddy(*mainWindow_);
+    buddyForm_->setBuddy(buddy_);
+    buddyForm_->showAvatar(buddy_->Avatar());
 }
 
 } // namespace cfb::client

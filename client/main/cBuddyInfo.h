@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <QString>
-#include <QWidget>
 
 #include <memory>
 
@@ -12,18 +11,27 @@ class Buddy;
 
 namespace cfb::client {
 
+class frmBuddy;
+class frmMain;
+
 // The main window's record of one buddy tab: the buddy, the sound and video switches, the chat
 // transcript and the detached chat window.
 class cBuddyInfo {
 public:
-    cBuddyInfo() = default;
+    // With a main window, setting the buddy also creates the buddy's detached window.
+    explicit cBuddyInfo(frmMain* mainWindow = nullptr)
+        : mainWindow_(mainWindow)
+    {
+    }
     // Closes the detached window, if there is one.
     ~cBuddyInfo();
     cBuddyInfo(const cBuddyInfo&) = delete;
     cBuddyInfo& operator=(const cBuddyInfo&) = delete;
 
     const std::shared_ptr<cfb::Buddy>& Buddy() const { return buddy_; }
-    void setBuddy(std::shared_ptr<cfb::Buddy> buddy) { buddy_ = std::move(buddy); }
+    // Stores the buddy; when the record has no detached window yet, creates one (loaded, not
+    // shown) for this buddy, showing its avatar.
+    void setBuddy(std::shared_ptr<cfb::Buddy> buddy);
 
     bool Audio() const { return audio_; }
     void setAudio(bool on) { audio_ = on; }
@@ -31,20 +39,21 @@ public:
     bool Video() const { return video_; }
     void setVideo(bool on) { video_ = on; }
 
-    // The transcript in the chat box's rich-text form.
+    // The transcript: one line per message, "<sender>: <text>", lines separated by "\r\n" and no
+    // separator before the first. The chat box colours it as it shows it.
     QString Chat() const { return chat_; }
-    void setChat(const QString& html) { chat_ = html; }
+    void setChat(const QString& text) { chat_ = text; }
 
-    // The detached chat window; none until the chat window exists.
-    QWidget* BuddyForm() const { return buddyForm_; }
-    void setBuddyForm(QWidget* form) { buddyForm_ = form; }
+    // The detached chat window; none for a record made without a main window.
+    frmBuddy* BuddyForm() const;
 
 private:
+    frmMain* mainWindow_ = nullptr;
     std::shared_ptr<cfb::Buddy> buddy_;
     bool audio_ = false;
     bool video_ = false;
     QString chat_;
-    QPointer<QWidget> buddyForm_;
+    QPointer<frmBuddy> buddyForm_;
 };
 
 } // namespace cfb::client

@@ -2,9 +2,14 @@
 
 #include "main/LocalErrorHandler.h"
 #include "main/MainVideo.h"
+#include "main/MouthPlacement.h"
+#include "main/PictureFrame.h"
 #include "main/SpeechEngine.h"
 #include "main/Twips.h"
+#include "main/VoiceMenu.h"
 #include "main/cBuddyInfo.h"
+#include "main/frmBuddy.h"
+#include "main/speech/MouthWidget.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -20,6 +25,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QLabel>
 #include <QLayout>
@@ -29,6 +35,7 @@
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QUrl>
 
@@ -85,13 +92,11 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     ui->setupUi(this);
     ui->mnuPopup->menuAction()->setVisible(false);
 
-    for (int i = 1; i <= VoiceItems; ++i) {
-        QAction* item = ui->mnuSelectVoice->addAction(QString());
-        item->setObjectName(QStringLiteral("mnuVoice%1").arg(i));
-        item->setCheckable(true);
-        item->setVisible(false);
-        voiceItems_.append(item);
-    }
+    voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
+    connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
+    mouth_ = new MouthWidget(ui->imgBuddy);
+    mouth_->setObjectName(QStringLiteral("mouth"));
+    mouth_->hide();
 
     const QString panelTips[4] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
         QStringLiteral("Video format and frame rate settings")};
@@ -167,8 +172,14 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(ui->mnuEditVoices, &QAction::triggered, this, &frmMain::mnuEditVoices_Click);
     ui->mnuEditVoices->setEnabled(speech_ != nullptr);
-    // The detached chat window comes with the chat exchange.
-    ui->mnuShowBuddyWindow->setEnabled(false);
+
+    // Enter in the message box presses Send; the line edit keeps the key out of the text.
+    connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
+    connect(ui->cmdShout, &QPushButton::clicked, this, &frmMain::cmdShout_Click);
+    connect(ui->cmdPic, &QPushButton::clicked, this, &frmMain::cmdPic_Click);
+    connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
+    connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
 
     enableBuddyButtons(false);
     applyView();
@@ -195,6 +206,17 @@ void frmMain::Load()
     SkipJack::SkipjackInit();
 
     confabo_ = std::make_unique<cfb::Confabo>();
+    // A message is handled once the datagram's own handling is over, so that a question asked
+    // about it does not hold up what arrives meanwhile.
+    connect(confabo_.get(), &Confabo::NewMessage, this,
+        [this](QString& FromHandle, QString& FromEmail, int16_t& VideoPort, QString& Message) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, FromHandle, FromEmail, VideoPort, Message] {
+                    receiveMessage(FromHandle, FromEmail, VideoPort, Message);
+                },
+                Qt::QueuedConnection);
+        });
     reportDataPortProblem();
     connect(confabo_.get(), &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
 
@@ -229,6 +251,7 @@ void frmMain::Load()
     BuddyInfo.clear();
     selBuddy_.reset();
     LoadBuddyList();
+    LoadSpeakerMenu();
     setPanel(3, QStringLiteral("Video: Off"));
     addTrayIcon();
     tabBuddies_Click();
@@ -392,7 +415,7 @@ void frmMain::loadBuddyList()
                 tabs->setTabToolTip(added, buddy->Email());
                 auto& record = BuddyInfo[key];
                 if (!record)
-                    record = std::make_unique<cBuddyInfo>();
+                    record = std::make_unique<cBuddyInfo>(this);
                 record->setBuddy(buddy);
             } else if (index >= 0) {
                 removeBuddyTab(key);
@@ -420,6 +443,7 @@ void frmMain::loadBuddyList()
         enableBuddyButtons(false);
         ui->txtChat->clear();
         setPicture(ui->imgBuddy, QImage());
+        hideMouth();
     } else {
         if (!selBuddy_) {
             const QSignalBlocker block(tabs);
@@ -488,10 +512,15 @@ void frmMain::applySelectedTab()
     setPanel(3, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     if (video_)
         video_->setSending(record.Video());
-    if (!tabSelectionGuard_ && selBuddy_)
+    if (!tabSelectionGuard_ && selBuddy_) {
         setPicture(ui->imgBuddy, selBuddy_->Avatar());
-    ui->txtChat->setHtml(record.Chat());
-    ui->txtChat->moveCursor(QTextCursor::End);
+        if (record.Video())
+            hideMouth();
+        else
+            showMouthFor(*selBuddy_);
+    }
+    mnuVoice_Click(VoiceMenu::speakerOf(key));
+    showTranscript(record.Chat());
 }
 
 void frmMain::tabBuddies_Click()
@@ -597,12 +626,18 @@ void frmMain::toolVideo_Click(bool pressed)
     });
 }
 
-// A frame from the selected buddy replaces its picture; frames from anyone else are dropped.
+// A frame (live video or a picture) from the selected buddy replaces its picture, and shows in the
+// sender's detached window when that is open; the main window drops frames from anyone else.
 void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
 {
     withErrorReport("VideoFrame", [&] {
-        if (selBuddy_ && selBuddy_->handle() == FromHandle && !VideoFrame.isNull())
+        if (VideoFrame.isNull())
+            return;
+        if (selBuddy_ && selBuddy_->handle() == FromHandle)
             setPicture(ui->imgBuddy, VideoFrame);
+        if (cBuddyInfo* record = buddyInfo(FromHandle))
+            if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
+                form->showFrame(VideoFrame);
     });
 }
 
@@ -704,7 +739,266 @@ void frmMain::mnuEditVoices_Click()
 
 QAction* frmMain::mnuVoice(int index) const
 {
-    return index >= 1 && index <= voiceItems_.size() ? voiceItems_[index - 1] : nullptr;
+    return voiceMenu_->item(index);
+}
+
+// --- chat ---------------------------------------------------------------------------------------
+
+namespace {
+
+const QString LineBreak = QStringLiteral("\r\n");
+
+// The busy pointer until the end of the scope, whichever way it ends.
+class BusyPointer {
+public:
+    BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+} // namespace
+
+void frmMain::cmdSend_Click()
+{
+    withErrorReport("cmdSend_Click", [this] {
+        const QString text = ui->txtMessage->text();
+        if (!selBuddy_ || selBuddy_->handle().isEmpty() || text.trimmed().isEmpty() || !confabo_)
+            return;
+        const QString to = selBuddy_->handle();
+        // A failed send is not reported: the line shows all the same. No frame goes out while the
+        // message does.
+        {
+            const MainVideo::Pause pause(video_);
+            confabo_->SendMessage(to, text, dataPort_, dataPort_);
+        }
+        ShowBuddy(to, handle_, text, dataPort_, false);
+        ui->txtMessage->clear();
+        UserDialogs::current().beep();
+    });
+}
+
+// Sends the message to every tab's buddy and adds it to each transcript. A blank message would
+// only add empty lines (the receivers drop it), so it is kept in the box like a blank Send.
+void frmMain::cmdShout_Click()
+{
+    withErrorReport("cmdShout_Click", [this] {
+        const QString text = ui->txtMessage->text();
+        if (text.trimmed().isEmpty() || !confabo_)
+            return;
+        const MainVideo::Pause pause(video_);
+        for (int i = 0; i < ui->tabBuddies->count(); ++i) {
+            cBuddyInfo* record = buddyInfo(tabKey(i));
+            if (!record || !record->Buddy())
+                continue;
+            record->Buddy()->SendMessage(confabo_->handle(), confabo_->Email(), text, dataPort_, dataPort_);
+            QString chat = record->Chat();
+            if (!chat.isEmpty())
+                chat += LineBreak;
+            record->setChat(chat + handle_ + QStringLiteral(": ") + text);
+        }
+        ui->txtMessage->clear();
+        if (selBuddy_)
+            if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
+                showTranscript(record->Chat());
+    });
+}
+
+void frmMain::cmdPic_Click()
+{
+    withErrorReport("cmdPic_Click", [this] {
+        if (!selBuddy_)
+            return;
+        const QString path = PictureFrame::chooseFile(this);
+        if (path.isEmpty())
+            return;
+        const QImage picture = PictureFrame::load(this, path);
+        if (picture.isNull())
+            return;
+        const BusyPointer busy;
+        // The picture takes the place of the video: the button shows released while it goes.
+        ui->toolVideo->setChecked(false);
+        ui->mnuVideo->setChecked(false);
+        if (video_)
+            video_->setSending(false);
+        ui->picVideo->hide();
+        setPicture(ui->imgPic, picture);
+        ui->imgPic->show();
+        ui->imgPic->raise();
+        PictureFrame::send(*selBuddy_, picture, handle_, dataPort_);
+    });
+}
+
+void frmMain::cmdNewWindow_Click()
+{
+    withErrorReport("cmdNewWindow_Click", [this] {
+        if (!selBuddy_)
+            return;
+        cBuddyInfo* record = buddyInfo(selBuddy_->handle());
+        frmBuddy* form = record ? record->BuddyForm() : nullptr;
+        if (!form)
+            return;
+        form->setWindowTitle(selBuddy_->handle());
+        form->setBuddy(selBuddy_);
+        form->showAvatar(selBuddy_->Avatar());
+        form->show();
+        form->raise();
+        form->activateWindow();
+    });
+}
+
+void frmMain::ShowBuddy(
+    const QString& handle, const QString& MessageHandle, const QString& Message, int16_t VideoPort, bool SayIt)
+{
+    Q_UNUSED(VideoPort);
+    withErrorReport("ShowBuddy", [&] {
+        const BusyPointer busy;
+        QCoreApplication::processEvents();
+        if (!confabo_)
+            return;
+
+        cBuddyInfo* record = buddyInfo(handle);
+        if (!record) {
+            auto buddy = std::make_shared<cfb::Buddy>();
+            buddy->LoadByHandle(handle);
+            auto created = std::make_unique<cBuddyInfo>(this);
+            created->setBuddy(std::move(buddy));
+            record = created.get();
+            BuddyInfo[handle] = std::move(created);
+        }
+        selBuddy_ = record->Buddy();
+
+        QTabBar* tabs = ui->tabBuddies;
+        if (tabIndex(handle) < 0) {
+            const QSignalBlocker block(tabs);
+            imgBuddies.insert(handle, tabIcon(selBuddy_->Avatar()));
+            const int added = tabs->addTab(QIcon(imgBuddies.value(handle)), handle);
+            tabs->setTabData(added, handle);
+            tabs->setTabToolTip(added, selBuddy_->Email());
+            enableBuddyButtons(true);
+        }
+        {
+            const QSignalBlocker block(tabs);
+            tabs->setCurrentIndex(tabIndex(handle));
+        }
+        tabSelectionGuard_ = true;
+        tabBuddies_Click();
+        tabSelectionGuard_ = false;
+
+        if (record->Video()) {
+            hideMouth();
+        } else {
+            setPicture(ui->imgBuddy, selBuddy_->Avatar());
+            showMouthFor(*selBuddy_);
+        }
+
+        QString chat = record->Chat();
+        if (!Message.isEmpty()) {
+            if (!chat.isEmpty())
+                chat += LineBreak;
+            chat += MessageHandle + QStringLiteral(": ") + Message;
+            record->setChat(chat);
+        }
+        showTranscript(chat);
+
+        mnuVoice_Click(VoiceMenu::speakerOf(handle));
+        if (SayIt && !ui->toolMute->isChecked() && speech_)
+            speech_->speak(Message, mouth_);
+
+        if (!isVisible())
+            show();
+        currentWindow()->activateWindow();
+    });
+}
+
+// A message from a stranger (neither a buddy nor on a tab) is an invitation: it is shown only when
+// the user agrees to chat.
+void frmMain::receiveMessage(
+    const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message)
+{
+    withErrorReport("NewMessage", [&] {
+        if (!confabo_)
+            return;
+        if (!confabo_->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
+            const QString spoken = QStringLiteral("You have recieved a chat invitation from '") + FromHandle + "'";
+            if (speakIt_ && speech_)
+                speech_->speak(spoken);
+            const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
+                + QStringLiteral("'. Would you like to chat with this user?");
+            if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), 0) != UserDialogs::AnswerYes)
+                return;
+            if (!confabo_)
+                return;
+        }
+        {
+            const BusyPointer busy;
+            ShowBuddy(FromHandle, FromHandle, Message, VideoPort, speakIt_);
+        }
+        // A detached window that is open shows the buddy's side of the talk too.
+        if (cBuddyInfo* record = buddyInfo(FromHandle))
+            if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
+                form->appendLine(FromHandle, Message);
+    });
+}
+
+// Shows a transcript with every line coloured by who said it: the user's own lines red, the
+// others blue. The text goes in as text, never as markup.
+void frmMain::showTranscript(const QString& chat)
+{
+    QTextBrowser* box = ui->txtChat;
+    box->clear();
+    if (chat.isEmpty())
+        return;
+    const QString own = handle_ + QLatin1Char(':');
+    QTextCursor cursor(box->document());
+    QTextCharFormat format;
+    const QStringList lines = chat.split(LineBreak);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            cursor.insertBlock();
+        format.setForeground(lines[i].startsWith(own) ? QColor(255, 0, 0) : QColor(0, 0, 255));
+        cursor.insertText(lines[i], format);
+    }
+    box->moveCursor(QTextCursor::End);
+    box->ensureCursorVisible();
+}
+
+// --- voices and the mouth -------------------------------------------------------------------------
+
+void frmMain::LoadSpeakerMenu()
+{
+    withErrorReport("LoadSpeakerMenu", [this] { voiceMenu_->load(speech_); });
+}
+
+void frmMain::mnuVoice_Click(int Index)
+{
+    withErrorReport(
+        "mnuVoice_Click", [&] { voiceMenu_->select(speech_, Index, selBuddy_ ? selBuddy_->handle() : QString()); });
+}
+
+// The mouth goes over the buddy's avatar at the buddy's mouth position.
+void frmMain::showMouthFor(cfb::Buddy& buddy)
+{
+    mouthTwips_ = QPoint(buddy.MouthLeft(), buddy.MouthTop());
+    mouthAvatarSize_ = buddy.Avatar().size();
+    mouthShown_ = true;
+    placeMouth();
+}
+
+void frmMain::hideMouth()
+{
+    mouthShown_ = false;
+    mouth_->hide();
+}
+
+void frmMain::placeMouth()
+{
+    if (!mouthShown_) {
+        mouth_->hide();
+        return;
+    }
+    MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, mouthAvatarSize_, mouthTwips_.x(), mouthTwips_.y());
+    mouth_->show();
 }
 
 // --- tray icon ----------------------------------------------------------------------------------
@@ -826,6 +1120,11 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
         toggleExpandedView(qobject_cast<QWidget*>(watched));
         return true;
     }
+    // A right click on the buddy's picture offers the voices.
+    if (watched == ui->imgBuddy && event->type() == QEvent::ContextMenu) {
+        ui->mnuSelectVoice->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -897,6 +1196,7 @@ void frmMain::applyView()
         buttons[i]->setGeometry(left, buttonsTop, right - left, buttonHeight);
     }
     refreshPictures();
+    placeMouth();
 }
 
 } // namespace cfb::client

@@ -33,7 +33,9 @@ class Confabo;
 namespace cfb::client {
 
 class MainVideo;
+class MouthWidget;
 class SpeechEngine;
+class VoiceMenu;
 class cBuddyInfo;
 
 // The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
@@ -59,6 +61,8 @@ public:
     // The signed-in user's handle.
     QString handle() const { return handle_; }
     bool speakIt() const { return speakIt_; }
+    // The speech engine the windows speak through; nullptr when the program speaks nothing.
+    SpeechEngine* speech() const { return speech_; }
 
     // Rebuilds the tabs from the library's buddy list: one tab per available buddy.
     void LoadBuddyList();
@@ -111,6 +115,23 @@ public:
     // The voices of the "&Select Voice" menu, item i for voice i (1 to 30).
     QAction* mnuVoice(int index) const;
     static constexpr int VoiceItems = 30;
+    // Names the voice items after the engine's first 30 voices and checks the current one.
+    void LoadSpeakerMenu();
+    // Makes voice Index the current one and keeps it as the selected buddy's "Speaker".
+    void mnuVoice_Click(int Index);
+    // The mouth that speaks over the selected buddy's avatar.
+    MouthWidget* mouth() const { return mouth_; }
+
+    // Selects (creating when needed) the buddy's tab and appends "MessageHandle: Message" to its
+    // transcript; speaks Message when SayIt is true and Mute is not pressed.
+    void ShowBuddy(
+        const QString& handle, const QString& MessageHandle, const QString& Message, int16_t VideoPort, bool SayIt);
+    // The chat buttons: send to the selected buddy, shout to every tab, send a picture, open the
+    // selected buddy's detached window.
+    void cmdSend_Click();
+    void cmdShout_Click();
+    void cmdPic_Click();
+    void cmdNewWindow_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -152,6 +173,13 @@ private:
     void mnuAbout_Click();
     void mnuEditVoices_Click();
 
+    // Chat: what arrives from the library, the transcript, the voice and the mouth.
+    void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
+    void showTranscript(const QString& chat);
+    void showMouthFor(cfb::Buddy& buddy);
+    void hideMouth();
+    void placeMouth();
+
     std::unique_ptr<Ui::frmMain> ui;
     SpeechEngine* speech_;
     std::unique_ptr<cfb::Confabo> confabo_;
@@ -159,7 +187,11 @@ private:
     std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
     QHash<QString, QPixmap> imgBuddies;
     std::shared_ptr<cfb::Buddy> selBuddy_;
-    QList<QAction*> voiceItems_;
+    VoiceMenu* voiceMenu_ = nullptr;
+    MouthWidget* mouth_ = nullptr;
+    bool mouthShown_ = false;
+    QPoint mouthTwips_;
+    QSize mouthAvatarSize_;
     QLabel* panels_[4] = {};
     QHash<QLabel*, QImage> pictures_;
 
