@@ -182,6 +182,9 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
 
     enableBuddyButtons(false);
+    // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
+    ui->toolAdd->setVisible(false);
+    toolbarWidth_ = widestToolbarWidth();
     applyView();
 }
 
@@ -441,6 +444,7 @@ void frmMain::loadBuddyList()
     if (tabs->count() == 0) {
         selBuddy_.reset();
         enableBuddyButtons(false);
+        ui->toolAdd->setVisible(false);
         ui->txtChat->clear();
         setPicture(ui->imgBuddy, QImage());
         hideMouth();
@@ -1147,9 +1151,23 @@ int frmMain::tabStripHeight() const
 
 // The restored view keeps the pictures at their twips sizes, side by side; the expanded view
 // shows the picture that was double-clicked at 333 x 245 pixels and grows the window to match.
+// The toolbar at its widest (a stranger selected, "Add" shown, "Unblock" captioned), so the
+// window never pushes "Exit" into the toolbar's overflow menu.
+int frmMain::widestToolbarWidth()
+{
+    const bool addVisible = ui->toolAdd->isVisible();
+    const QString blockText = ui->toolBlock->text();
+    ui->toolAdd->setVisible(true);
+    ui->toolBlock->setText(QStringLiteral("Unblock"));
+    const int width = ui->tool->sizeHint().width();
+    ui->toolAdd->setVisible(addVisible);
+    ui->toolBlock->setText(blockText);
+    return width;
+}
+
 void frmMain::applyView()
 {
-    const int width = twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft);
+    const int width = std::max(twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft), toolbarWidth_);
     const int height = twipsToPixels(WindowHeight) + (expanded_ ? ExpandedGrowth : 0);
     setFixedSize(width, height);
     if (QLayout* layout = this->layout())

@@ -150,6 +150,7 @@ private:
     void refreshPictures();
     void showOwnAvatar();
     void applyView();
+    int widestToolbarWidth();
     int tabStripHeight() const;
     void setOwnPresence(cfb::Stati status);
     void showOwnPresence();
@@ -215,6 +216,7 @@ private:
 
     bool tabSelectionGuard_ = false;
     bool expanded_ = false;
+    int toolbarWidth_ = 0;
     QWidget* expandedFrom_ = nullptr;
     bool loaded_ = false;
     bool unloading_ = false;
