@@ -4,6 +4,7 @@
 // own, where the buddies' messages and frames arrive.
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
+#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -90,11 +91,6 @@ private:
     bool switching_ = false;
 };
 
-QString password(const QString& handle)
-{
-    return SkipJack::EncipherPassword(QStringLiteral("pw-") + handle);
-}
-
 void type(QWidget* box, const QString& text)
 {
     for (const QChar c : text) {
@@ -142,19 +138,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        Settings::ServiceHost.write(service.serverSetting());
-        Settings::PollingInterval.write(QStringLiteral("0"));
-        Settings::IsRegistered.write(QStringLiteral("1"));
-        Settings::AutoLogin.write(QStringLiteral("1"));
-        Settings::Handle.write(QStringLiteral("carol"));
-        Settings::Password.write(password(QStringLiteral("carol")));
-        Settings::HostName.write(QStringLiteral("127.0.0.1"));
-        Settings::EnableSpeech.write(QStringLiteral("1"));
-        Settings::BlockAllData.write(QStringLiteral("True"));
+        ClientProfile::write(service, QStringLiteral("carol"), true);
         for (const char* who : {"amy", "bob", "carol", "erin"})
             addUser(QLatin1String(who));
         Confabo carol;
-        ASSERT_TRUE(carol.Login("carol", password("carol"), "127.0.0.1"));
+        ASSERT_TRUE(carol.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
         ASSERT_EQ(carol.AddBuddy("amy@example.org"), "amy");
         ASSERT_EQ(carol.AddBuddy("bob@example.org"), "bob");
         carol.Logout();
@@ -173,7 +161,7 @@ protected:
         ASSERT_TRUE(avatar.save(path));
         Confabo user;
         // The mouth 30 x 80 pixels into the avatar.
-        ASSERT_TRUE(user.Register(handle, password(handle), handle + "@example.org", path, 450, 1200));
+        ASSERT_TRUE(user.Register(handle, ClientProfile::password(handle), handle + "@example.org", path, 450, 1200));
     }
 
     // Signs a buddy in at an address of its own; it listens once the window is loaded.
@@ -183,7 +171,7 @@ protected:
         Settings::BlockAllData.write(QStringLiteral("True"));
         peer.user = std::make_unique<Confabo>();
         Settings::BlockAllData.erase();
-        EXPECT_TRUE(peer.user->Login(handle, password(handle), address));
+        EXPECT_TRUE(peer.user->Login(handle, ClientProfile::password(handle), address));
         addresses[handle] = QString::fromLatin1(address);
         dialogs.boxes.clear(); // the service's welcome
         return peer;

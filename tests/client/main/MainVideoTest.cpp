@@ -8,6 +8,7 @@
 // which sends to that port, cannot receive on it meanwhile.
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
+#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -41,11 +42,6 @@ using namespace cfb;
 using namespace cfb::client;
 
 namespace {
-
-QString password(const QString& handle)
-{
-    return SkipJack::EncipherPassword(QStringLiteral("pw-") + handle);
-}
 
 // A buddy's machine as far as video goes: what arrives on its address and the data port.
 class FramePeer {
@@ -98,23 +94,14 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        Settings::ServiceHost.write(service.serverSetting());
-        Settings::PollingInterval.write(QStringLiteral("0"));
-        Settings::IsRegistered.write(QStringLiteral("1"));
-        Settings::AutoLogin.write(QStringLiteral("1"));
-        Settings::Handle.write(QStringLiteral("carol"));
-        Settings::Password.write(password(QStringLiteral("carol")));
-        Settings::HostName.write(QStringLiteral("127.0.0.1"));
-        Settings::EnableSpeech.write(QStringLiteral("0"));
+        ClientProfile::write(service, QStringLiteral("carol"));
         Settings::VideoWidth.write(QStringLiteral("160"));
         Settings::VideoHeight.write(QStringLiteral("120"));
         Settings::FrameRate.write(QStringLiteral("10"));
-        // The other users share this settings store; they need no data port of their own.
-        Settings::BlockAllData.write(QStringLiteral("True"));
         const std::pair<const char*, QRgb> people[] = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"carol", 0xff2040d0}};
         for (const auto& [name, colour] : people)
             addUser(QLatin1String(name), colour);
-        ASSERT_TRUE(users["carol"]->Login("carol", password("carol"), "127.0.0.1"));
+        ASSERT_TRUE(users["carol"]->Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
         for (const char* buddy : {"amy", "bob"})
             ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
         users["carol"]->Logout();
@@ -135,12 +122,12 @@ protected:
         colours[handle] = colour;
         auto& user = users[handle];
         user = std::make_unique<Confabo>();
-        ASSERT_TRUE(user->Register(handle, password(handle), handle + "@example.org", path));
+        ASSERT_TRUE(user->Register(handle, ClientProfile::password(handle), handle + "@example.org", path));
     }
 
     void signIn(const char* handle, const char* address)
     {
-        ASSERT_TRUE(users[handle]->Login(handle, password(handle), address));
+        ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), address));
     }
 
     void load(const QString& videoSource)

@@ -2,6 +2,7 @@
 // tabs follow the presence poll, blocking can remove a buddy, the status menus reach the service,
 // and the window is never lost when closed.
 #include "FreeDataPort.h"
+#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -38,33 +39,19 @@ using namespace cfb::client;
 
 namespace {
 
-QString password(const QString& handle)
-{
-    return SkipJack::EncipherPassword(QStringLiteral("pw-") + handle);
-}
-
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        Settings::ServiceHost.write(service.serverSetting());
-        Settings::PollingInterval.write(QStringLiteral("0"));
-        Settings::IsRegistered.write(QStringLiteral("1"));
-        Settings::AutoLogin.write(QStringLiteral("1"));
-        Settings::Handle.write(QStringLiteral("carol"));
-        Settings::Password.write(password(QStringLiteral("carol")));
-        Settings::HostName.write(QStringLiteral("127.0.0.1"));
-        Settings::EnableSpeech.write(QStringLiteral("0"));
+        ClientProfile::write(service, QStringLiteral("carol"));
         // Whatever this machine has, these windows have no camera.
         Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
-        // The other users share this settings store; they need no data port of their own.
-        Settings::BlockAllData.write(QStringLiteral("True"));
         const std::pair<const char*, QRgb> buddies[] = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"dave", 0xff2040d0}};
         for (const auto& [name, colour] : buddies)
             addUser(QLatin1String(name), colour);
         addUser(QStringLiteral("carol"), 0xff808080);
-        ASSERT_TRUE(users["carol"]->Login("carol", password("carol"), "127.0.0.1"));
+        ASSERT_TRUE(users["carol"]->Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
         for (const char* buddy : {"amy", "bob", "dave"})
             ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
         users["carol"]->Logout();
@@ -84,10 +71,10 @@ protected:
         colours[handle] = colour;
         auto& user = users[handle];
         user = std::make_unique<Confabo>();
-        ASSERT_TRUE(user->Register(handle, password(handle), handle + "@example.org", path));
+        ASSERT_TRUE(user->Register(handle, ClientProfile::password(handle), handle + "@example.org", path));
     }
 
-    void signIn(const char* handle) { ASSERT_TRUE(users[handle]->Login(handle, password(handle), "127.0.0.1")); }
+    void signIn(const char* handle) { ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1")); }
 
     // The service's view of a user's presence, asked as any other client would.
     Stati statusAtService(const QString& handle)
@@ -282,7 +269,7 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     Settings::ServiceHost.write(service.serverSetting());
     Settings::BlockAllData.write(QStringLiteral("True"));
     Confabo again;
-    ASSERT_TRUE(again.Login("carol", password("carol"), "127.0.0.1"));
+    ASSERT_TRUE(again.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
     EXPECT_FALSE(again.Buddies()->Item("amy"));
     EXPECT_TRUE(again.Buddies()->Item("bob"));
     EXPECT_TRUE(again.IsBlocked("amy"));

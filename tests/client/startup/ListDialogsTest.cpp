@@ -3,6 +3,7 @@
 #include "StartupTestSupport.h"
 
 #include "FreeDataPort.h"
+#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -39,11 +40,6 @@ using namespace startup_test;
 
 namespace {
 
-QString password(const QString& handle)
-{
-    return SkipJack::EncipherPassword(QStringLiteral("pw-") + handle);
-}
-
 QStringList entries(QListWidget* list)
 {
     QStringList texts;
@@ -70,16 +66,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        Settings::ServiceHost.write(service.serverSetting());
-        Settings::PollingInterval.write(QStringLiteral("0"));
-        Settings::IsRegistered.write(QStringLiteral("1"));
-        Settings::AutoLogin.write(QStringLiteral("1"));
-        Settings::Handle.write(QStringLiteral("carol"));
-        Settings::Password.write(password(QStringLiteral("carol")));
-        Settings::HostName.write(QStringLiteral("127.0.0.1"));
-        Settings::EnableSpeech.write(QStringLiteral("0"));
-        // The other users share this settings store; they receive nothing themselves.
-        Settings::BlockAllData.write(QStringLiteral("True"));
+        ClientProfile::write(service, QStringLiteral("carol"));
         const std::pair<const char*, QRgb> people[]
             = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"dave", 0xff2040d0}, {"carol", 0xff808080}};
         for (const auto& [name, colour] : people)
@@ -97,19 +84,19 @@ protected:
         colours[handle] = colour;
         auto& user = users[handle];
         user = std::make_unique<Confabo>();
-        ASSERT_TRUE(user->Register(handle, password(handle), handle + "@example.org", path));
+        ASSERT_TRUE(user->Register(handle, ClientProfile::password(handle), handle + "@example.org", path));
     }
 
     void signIn(const char* handle, const char* address = "127.0.0.1")
     {
-        ASSERT_TRUE(users[handle]->Login(handle, password(handle), address));
+        ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), address));
     }
 
     // carol's buddies, as the service keeps them (a fresh sign-in reads them).
     QStringList buddiesAtService()
     {
         Confabo again;
-        EXPECT_TRUE(again.Login("carol", password("carol"), "127.0.0.1"));
+        EXPECT_TRUE(again.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
         QStringList handles;
         for (const auto& buddy : *again.Buddies())
             handles << buddy->handle();
