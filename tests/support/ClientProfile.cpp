@@ -1,8 +1,12 @@
 #include "ClientProfile.h"
 
 #include "ServiceProcess.h"
+#include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "startup/SkipJack.h"
+
+#include <QDir>
+#include <QImage>
 
 namespace ClientProfile {
 
@@ -23,6 +27,19 @@ void write(const ServiceProcess& service, const QString& handle, bool speech)
     Settings::HostName.write(QStringLiteral("127.0.0.1"));
     Settings::EnableSpeech.write(speech ? QStringLiteral("1") : QStringLiteral("0"));
     Settings::BlockAllData.write(QStringLiteral("True"));
+}
+
+std::unique_ptr<cfb::Confabo> registerUser(const QString& folder, const QString& handle, QRgb colour)
+{
+    QImage avatar(45, 60, QImage::Format_RGB32);
+    avatar.fill(colour);
+    const QString path = QDir(folder).filePath(handle + QStringLiteral(".png"));
+    if (!avatar.save(path))
+        return nullptr;
+    auto user = std::make_unique<cfb::Confabo>();
+    if (!user->Register(handle, password(handle), handle + QStringLiteral("@example.org"), path))
+        return nullptr;
+    return user;
 }
 
 } // namespace ClientProfile

@@ -1,6 +1,13 @@
 #pragma once
 
+#include <QRgb>
 #include <QString>
+
+#include <memory>
+
+namespace cfb {
+class Confabo;
+}
 
 class ServiceProcess;
 
@@ -11,5 +18,8 @@ namespace ClientProfile {
 
 QString password(const QString& handle);
 void write(const ServiceProcess& service, const QString& handle, bool speech = false);
+// Registers `handle` (e-mail handle@example.org, the password above) with a 45 x 60 avatar of one
+// colour, saved in `folder`; nullptr when the picture cannot be saved or the service refuses.
+std::unique_ptr<cfb::Confabo> registerUser(const QString& folder, const QString& handle, QRgb colour);
 
 } // namespace ClientProfile

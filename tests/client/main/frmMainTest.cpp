@@ -64,14 +64,9 @@ protected:
 
     void addUser(const QString& handle, QRgb colour)
     {
-        QImage avatar(45, 60, QImage::Format_RGB32);
-        avatar.fill(colour);
-        const QString path = files.filePath(handle + ".png");
-        ASSERT_TRUE(avatar.save(path));
         colours[handle] = colour;
-        auto& user = users[handle];
-        user = std::make_unique<Confabo>();
-        ASSERT_TRUE(user->Register(handle, ClientProfile::password(handle), handle + "@example.org", path));
+        users[handle] = ClientProfile::registerUser(files.path(), handle, colour);
+        ASSERT_TRUE(users[handle]) << "the service refused " << qPrintable(handle);
     }
 
     void signIn(const char* handle) { ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1")); }
