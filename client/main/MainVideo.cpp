@@ -8,11 +8,15 @@
 #include "main/frmMain.h"
 #include "startup/modMain.h"
 
+#include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
+
 namespace cfb::client {
 
 MainVideo::MainVideo(frmMain& window, QWidget* picVideo)
     : QObject(&window)
     , window_(window)
+    , picVideo_(picVideo)
     , preview_(new VideoPreview(picVideo))
 {
     preview_->hide();
@@ -68,6 +72,38 @@ void MainVideo::setHandle(const QString& handle)
         pattern->setHandle(handle);
 }
 
+void MainVideo::showPreviewIn(QWidget* box)
+{
+    if (!preview_)
+        return;
+    preview_->setBox(box ? box : picVideo_);
+    if (!source_)
+        preview_->hide();
+}
+
+void MainVideo::setKeepLastFrame(bool on)
+{
+    keepLastFrame_ = on;
+    if (!on)
+        lastFrame_ = I420Buffer();
+}
+
+QImage MainVideo::snapshot() const
+{
+    if (lastFrame_.width() < 1)
+        return {};
+    QImage picture(lastFrame_.size(), QImage::Format_RGB32);
+    // Format_RGB32 is libyuv's ARGB on little-endian machines, its BGRA on big-endian ones.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    libyuv::I420ToARGB(
+#else
+    libyuv::I420ToBGRA(
+#endif
+        lastFrame_.y(), lastFrame_.width(), lastFrame_.u(), lastFrame_.chromaWidth(), lastFrame_.v(),
+        lastFrame_.chromaWidth(), picture.bits(), int(picture.bytesPerLine()), lastFrame_.width(), lastFrame_.height());
+    return picture;
+}
+
 VideoPreview* MainVideo::preview() const
 {
     return preview_;
@@ -99,6 +135,10 @@ MainVideo::Pause::~Pause()
 void MainVideo::frame(const I420Frame& frame)
 {
     preview_->showFrame(frame);
+    if (keepLastFrame_ && lastFrame_.resize(frame.width, frame.height))
+        libyuv::I420Copy(frame.y, frame.strideY, frame.u, frame.strideU, frame.v, frame.strideV, lastFrame_.y(),
+            lastFrame_.width(), lastFrame_.u(), lastFrame_.chromaWidth(), lastFrame_.v(), lastFrame_.chromaWidth(),
+            frame.width, frame.height);
     const QSize size(frame.width, frame.height);
     if (size != shownSize_ || source_->frameRate() != shownRate_) {
         shownSize_ = size;

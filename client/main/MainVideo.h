@@ -1,8 +1,10 @@
 #pragma once
 
 #include "main/capture/FrameSender.h"
+#include "main/capture/I420Buffer.h"
 #include "main/capture/I420Frame.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
@@ -60,6 +62,14 @@ public:
         MainVideo* video_;
     };
 
+    // The preview shown in another box (the setup dialog's), or back in the main window's video
+    // box for nullptr.
+    void showPreviewIn(QWidget* box);
+    // While on, the last captured frame is kept (copied into one reused buffer) for snapshot().
+    void setKeepLastFrame(bool on);
+    // The last kept frame at its captured size; null when none was kept.
+    QImage snapshot() const;
+
     const FrameSender& sender() const { return sender_; }
     FrameSender& sender() { return sender_; }
     VideoPreview* preview() const;
@@ -72,7 +82,10 @@ private:
     void frame(const I420Frame& frame);
 
     frmMain& window_;
+    QWidget* picVideo_;
     QPointer<VideoPreview> preview_;
+    bool keepLastFrame_ = false;
+    I420Buffer lastFrame_;
     std::unique_ptr<CaptureSource> source_;
     FrameSender sender_;
     bool sending_ = false;

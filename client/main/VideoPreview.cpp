@@ -18,6 +18,19 @@ VideoPreview::VideoPreview(QWidget* box)
     followBox();
 }
 
+void VideoPreview::setBox(QWidget* box)
+{
+    if (!box || box == box_)
+        return;
+    box_->removeEventFilter(this);
+    box_ = box;
+    setParent(box);
+    box->installEventFilter(this);
+    followBox();
+    show();
+    raise();
+}
+
 bool VideoPreview::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == box_ && event->type() == QEvent::Resize)

@@ -17,6 +17,10 @@ class VideoPreview : public QWidget {
 public:
     explicit VideoPreview(QWidget* box);
 
+    // Moves the picture into another box (the setup dialog borrows it), following that box's size.
+    void setBox(QWidget* box);
+    QWidget* box() const { return box_; }
+
     // Scales and converts the frame and repaints; nothing while the box is not visible.
     void showFrame(const I420Frame& frame);
     void clear();

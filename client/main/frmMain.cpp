@@ -149,7 +149,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuMute, &QAction::triggered, ui->toolMute, &QAction::trigger);
     connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
 
-    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this, false); }); };
+    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this); }); };
     connect(ui->toolSetup, &QAction::triggered, this, setup);
     connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
     connect(ui->mnuPopupSetup, &QAction::triggered, this, &frmMain::openSetupFromTray);
@@ -334,6 +334,61 @@ bool frmMain::InitCamera()
     const bool started = video_->start(videoSourceOption_);
     setPanel(4, video_->formatText());
     return started;
+}
+
+bool frmMain::restartVideo()
+{
+    const bool wasSending = video_ && video_->isSending();
+    if (video_)
+        video_->stop();
+    videoSourceOption_.clear();
+    cameraAvailable_ = video_ && video_->start(QString());
+    setPanel(4, video_ ? video_->formatText() : QStringLiteral("(No Video)"));
+    ui->toolVideo->setEnabled(cameraAvailable_);
+    ui->mnuVideo->setEnabled(cameraAvailable_);
+    if (cameraAvailable_) {
+        video_->setHandle(handle_);
+        video_->setSending(wasSending);
+    } else {
+        showOwnAvatar();
+        ui->picVideo->raise();
+    }
+    return cameraAvailable_;
+}
+
+bool frmMain::rebindDataPort(const QString& portText, QString* reason)
+{
+    bool ok = false;
+    const int port = portText.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        *reason = QStringLiteral("it is not a port number from 1 to 65535");
+        return false;
+    }
+    if (confabo_->blocksAllData()) {
+        dataPort_ = int16_t(port);
+        return true;
+    }
+    ivUDP* current = confabo_->wsReceive();
+    if (current && current->State() == sckUDPListening && current->LocalPort().toInt() == port) {
+        dataPort_ = int16_t(port);
+        return true;
+    }
+    auto* fresh = new ivUDP;
+    fresh->setLocalPort(QString::number(port));
+    fresh->wsBind(QString());
+    if (fresh->State() != sckUDPListening) {
+        *reason = fresh->LastErrorString();
+        if (reason->isEmpty())
+            *reason = QStringLiteral("the socket could not be opened");
+        if (const int code = fresh->LastErrorCode(); code != 0)
+            *reason += QStringLiteral(", error %1").arg(code);
+        delete fresh;
+        return false;
+    }
+    confabo_->setWsReceive(fresh);
+    dataPort_ = int16_t(fresh->LocalPort().toInt());
+    dataPortProblem_.clear();
+    return true;
 }
 
 void frmMain::Unload()
@@ -1059,7 +1114,7 @@ void frmMain::openSetupFromTray()
                 window->activateWindow();
                 return;
             }
-        modMain::ShowSetupDialog(this, false);
+        modMain::ShowSetupDialog(this);
     });
 }
 

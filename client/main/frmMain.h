@@ -61,6 +61,11 @@ public:
     // The signed-in user's handle.
     QString handle() const { return handle_; }
     bool speakIt() const { return speakIt_; }
+    void setSpeakIt(bool on) { speakIt_ = on; }
+    // Moves the data port to another port: a new receiving socket is bound first and replaces the
+    // current one only when that worked, so a port that cannot be had leaves the client listening
+    // where it was. Asking for the port it listens on keeps that socket. False with the reason.
+    bool rebindDataPort(const QString& portText, QString* reason);
     // The speech engine the windows speak through; nullptr when the program speaks nothing.
     SpeechEngine* speech() const { return speech_; }
 
@@ -76,6 +81,11 @@ public:
     bool InitCamera();
     // The value of `--video-source`, read by InitCamera; empty for the setting.
     void setVideoSourceOption(const QString& option) { videoSourceOption_ = option; }
+    // Makes the video source anew from the "Video Source" setting (the setup dialog's choice),
+    // keeping the per-buddy switches. False when there is no source now.
+    bool restartVideo();
+    // Status bar panel 4, the video format ("160x120 5fps" or "(No Video)").
+    void showVideoFormat(const QString& text) { setPanel(4, text); }
     // The live video (source, preview, frame sending); nullptr before InitCamera.
     MainVideo* video() const { return video_; }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 
 namespace cfb::client {
 
@@ -10,5 +11,9 @@ void loadClientResources();
 
 // The program's icon (the pictures of confabo.svg at 48 and 256 pixels).
 QIcon applicationIcon();
+
+// The picture the setup dialog shows until the user chooses an avatar: a 142 x 139 head and
+// shoulders, drawn, with the mouth where a default mouth position finds it.
+QImage defaultAvatar();
 
 } // namespace cfb::client

@@ -72,7 +72,7 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
             QStringLiteral("Welcome to Confabo! \r\n\r\nPlease begin by registering Confabo. "
                            "This will allow you to communicate with your Confabo buddies!"),
             UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Welcome to Confabo!"));
-        modMain::ShowSetupDialog(owner, true);
+        modMain::ShowSetupDialog(owner);
     }
 
     if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner))

@@ -63,6 +63,12 @@ bool frmLogin::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
+void frmLogin::setCredentials(const QString& handle, const QString& password)
+{
+    ui->txtHandle->setText(handle);
+    ui->txtPassword->setText(password);
+}
+
 void frmLogin::cmdOK_Click()
 {
     Settings::Handle.write(ui->txtHandle->text());
@@ -74,7 +80,7 @@ void frmLogin::cmdOK_Click()
 void frmLogin::cmdRegister_Click()
 {
     try {
-        modMain::ShowSetupDialog(this, true);
+        modMain::ShowSetupDialog(this);
     } catch (const std::exception& e) {
         modMain::ReportError(QString::fromUtf8(e.what()), modMain::EventError, true);
     }

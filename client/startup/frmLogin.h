@@ -24,6 +24,9 @@ public:
     // deciphered text trimmed, zero characters removed.
     static QString rememberedPassword(const QString& enciphered);
 
+    // A registration made from this window fills in the new handle and password.
+    void setCredentials(const QString& handle, const QString& password);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -8,6 +8,7 @@
 #include "startup/frmBuddyList.h"
 #include "startup/frmInvite.h"
 #include "startup/frmPopup.h"
+#include "startup/frmSetup.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -66,9 +67,16 @@ QWidget* mainWindow()
     return mainWindow_;
 }
 
-bool ShowSetupDialog(QWidget*, bool)
+bool ShowSetupDialog(QWidget* owner)
 {
-    return false;
+    // The dialog works on the main window's library object, which exists from the main window's
+    // load on; whether it registers or edits follows from whether anybody is signed in.
+    auto* main = qobject_cast<frmMain*>(mainWindow_.data());
+    if (!main || !main->library())
+        return false;
+    frmSetup setup(main, owner ? owner : main);
+    setup.exec();
+    return true;
 }
 
 bool ShowBuddyListEditor(QWidget* owner)

@@ -33,11 +33,11 @@ void SelectAllText(QLineEdit* field);
 void setMainWindow(QWidget* mainWindow, std::function<void()> unload);
 QWidget* mainWindow();
 
-// The dialogs that later windows provide, each opened modally from this one place: the setup
-// dialog (registering a new account, or editing the settings), the buddy-list editor and the
-// invitation dialog. False when the dialog was not shown (the list editors and the invitation need
-// the main window, signed in, as their owner).
-bool ShowSetupDialog(QWidget* owner, bool registering);
+// The dialogs, each opened modally from this one place: the setup dialog (registering a new
+// account while nobody is signed in, else editing the profile and settings; modal over owner),
+// the buddy-list editor and the invitation dialog. False when the dialog was not shown: each
+// needs a loaded main window (the list editors and the invitation need it signed in, as owner).
+bool ShowSetupDialog(QWidget* owner);
 bool ShowBuddyListEditor(QWidget* owner);
 bool ShowInviteDialog(QWidget* owner);
 

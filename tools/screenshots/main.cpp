@@ -17,6 +17,7 @@
 #include "startup/frmInvite.h"
 #include "startup/frmLogin.h"
 #include "startup/frmPopup.h"
+#include "startup/frmSetup.h"
 #include "startup/modMain.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTabWidget>
 #include <QTextBrowser>
 #include <QWidget>
 
@@ -95,6 +97,21 @@ bool saveListDialogs(frmMain& window, const QString& dir)
         ok &= save(&invite, dir, QStringLiteral("invite.png"));
         invite.reject();
     }
+    return ok;
+}
+
+// The setup dialog's three tabs, the profile tab with the test pattern in the camera box.
+bool saveSetupDialog(frmMain& window, const QString& dir)
+{
+    frmSetup setup(&window, &window);
+    auto* tabs = setup.findChild<QTabWidget*>(QStringLiteral("tabSetup"));
+    const char* names[] = {"setup-profile.png", "setup-application.png", "setup-video.png"};
+    bool ok = true;
+    for (int tab = 0; tab < tabs->count() && tab < 3; ++tab) {
+        tabs->setCurrentIndex(tab);
+        ok &= save(&setup, dir, QLatin1String(names[tab]));
+    }
+    setup.reject();
     return ok;
 }
 
@@ -171,6 +188,7 @@ int render(const QStringList& args)
         std::fprintf(stderr, "skipped help.png: this build has no help pages\n");
 
     ok &= saveListDialogs(window, dir);
+    ok &= saveSetupDialog(window, dir);
 
     window.Unload();
 
