@@ -618,11 +618,18 @@ void frmSetup::saveApplicationSettings()
     saveAutoRun();
 
     if (hasCamera()) {
+        // The stored rate is the one the status bar names, so the source runs at it too.
+        if (const int rate = ui->cmbFrameRate->currentText().toInt(); rate > 0)
+            main_->video()->source()->setFrameRate(rate);
         const QSize size = main_->video()->source()->frameSize();
         Settings::VideoHeight.write(QString::number(size.height()));
         Settings::VideoWidth.write(QString::number(size.width()));
-        main_->showVideoFormat(
-            QStringLiteral("%1x%2 %3fps").arg(size.width()).arg(size.height()).arg(Settings::FrameRate.read()));
+        main_->showVideoFormat(QStringLiteral("%1x%2 %3fps")
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(Settings::FrameRate.read())); // Cancel undoes what is changed after this.
+        savedFrameSize_ = size;
+        savedFrameRate_ = main_->video()->source()->frameRate();
     }
 }
 
