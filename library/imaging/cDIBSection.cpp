@@ -330,47 +330,79 @@ bool cDIBSection::SetBits(const QByteArray& bits, bool IsCompressed)
     return true;
 }
 
-bool cDIBSection::encode(int quality, QByteArray& jpeg)
+unsigned long cDIBSection::encodedCapacity() const
+{
+    if (!hDib_)
+        return 0;
+    const unsigned long capacity = tjBufSize(header().biWidth, header().biHeight, TJSAMP_420);
+    if (capacity == static_cast<unsigned long>(-1)
+        || capacity > static_cast<unsigned long>(std::numeric_limits<qsizetype>::max()))
+        return 0;
+    return capacity;
+}
+
+bool cDIBSection::encodeInto(int quality, unsigned char* out, unsigned long capacity, unsigned long& size)
 {
     const BITMAPINFOHEADER& bi = header();
-    if (!hDib_)
+    if (!hDib_ || !out || capacity == 0)
         return false;
     if (!compressor_)
         compressor_ = tjInitCompress();
     if (!compressor_)
         return false;
-    const unsigned long capacity = tjBufSize(bi.biWidth, bi.biHeight, TJSAMP_420);
-    if (capacity == static_cast<unsigned long>(-1))
-        return false;
+    size = capacity;
+    const int pixelFormat = bi.biBitCount == 24 ? TJPF_BGR : TJPF_BGRX;
+    return tjCompress2(compressor_, bits_.data(), bi.biWidth, BytesPerScanLine(), bi.biHeight, pixelFormat, &out, &size,
+               TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC)
+        == 0;
+}
+
+bool cDIBSection::encodeTo(int quality, QByteArray& jpeg)
+{
+    const unsigned long capacity = encodedCapacity();
+    unsigned long size = 0;
     try {
-        if (jpegOut_.size() != capacity)
-            jpegOut_.assign(capacity, 0); // once per bitmap size, not per frame
+        // Within the capacity the array has, and unshared, this moves no memory.
+        if (capacity > 0)
+            jpeg.resize(static_cast<qsizetype>(capacity));
     } catch (const std::bad_alloc&) {
+        jpeg.clear();
         return false;
     }
-    unsigned char* out = jpegOut_.data();
-    unsigned long size = capacity;
-    const int pixelFormat = bi.biBitCount == 24 ? TJPF_BGR : TJPF_BGRX;
-    if (tjCompress2(compressor_, bits_.data(), bi.biWidth, BytesPerScanLine(), bi.biHeight, pixelFormat, &out, &size,
-            TJSAMP_420, quality, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC)
-        != 0)
+    if (capacity == 0 || !encodeInto(quality, reinterpret_cast<unsigned char*>(jpeg.data()), capacity, size)) {
+        jpeg.truncate(0);
         return false;
-    jpeg = QByteArray(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+    }
+    jpeg.truncate(static_cast<qsizetype>(size));
     return true;
 }
 
 QByteArray cDIBSection::JPGBuffer()
 {
-    QByteArray jpeg;
-    if (!encode(effectiveQuality(jpgQuality_), jpeg))
+    const unsigned long capacity = encodedCapacity();
+    if (capacity == 0)
         return {};
-    return jpeg;
+    try {
+        if (jpegOut_.size() != capacity)
+            jpegOut_.assign(capacity, 0); // once per bitmap size, not per frame
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    unsigned long size = 0;
+    if (!encodeInto(effectiveQuality(jpgQuality_), jpegOut_.data(), capacity, size))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(jpegOut_.data()), static_cast<qsizetype>(size));
+}
+
+bool cDIBSection::JPGBuffer(QByteArray& jpeg)
+{
+    return encodeTo(effectiveQuality(jpgQuality_), jpeg);
 }
 
 bool cDIBSection::SaveJPGToFile(const QString& sFile)
 {
     QByteArray jpeg;
-    if (sFile.isEmpty() || !encode(75, jpeg))
+    if (sFile.isEmpty() || !encodeTo(75, jpeg))
         return false;
     QSaveFile file(sFile); // no half-written file on failure
     if (!file.open(QIODevice::WriteOnly))

@@ -77,6 +77,10 @@ public:
     bool SaveJPGToFile(const QString& sFile);
     // The bitmap as JPEG bytes at JPGQuality (4:2:0 YCbCr); empty when there is no bitmap.
     QByteArray JPGBuffer();
+    // The same bytes written into jpeg, whose storage is reused: a caller that keeps one array
+    // from frame to frame (and shares it with nobody meanwhile) allocates nothing per frame.
+    // False, with jpeg emptied, when there is no bitmap or the encoder fails.
+    bool JPGBuffer(QByteArray& jpeg);
 
     // Smallest integer not below inVal.
     static int16_t RoundUp(float inVal);
@@ -99,7 +103,11 @@ public:
 private:
     const BITMAPINFOHEADER& header() const { return info_.bmiHeader; }
     bool allocateBitmap(int32_t width, int32_t height, int32_t bitCount);
-    bool encode(int quality, QByteArray& jpeg);
+    // The most bytes a JPEG of the bitmap can take; 0 without a bitmap.
+    unsigned long encodedCapacity() const;
+    // Encodes into out, which holds capacity bytes; size becomes the JPEG's size.
+    bool encodeInto(int quality, unsigned char* out, unsigned long capacity, unsigned long& size);
+    bool encodeTo(int quality, QByteArray& jpeg);
     void resetDescription();
 
     uintptr_t hDib_ = 0;

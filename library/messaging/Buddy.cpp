@@ -167,7 +167,7 @@ bool Buddy::SendMessage(
         return false;
     auto socket = std::make_unique<ivUDP>();
     const QByteArray datagram = PeerDatagram::message(FromHandle, FromEmail, VideoPort, Message);
-    const QString port = QString::number(DataPort);
+    const QString port = QString::number(uint16_t(DataPort)); // above 32767 it comes negative
     socket->setRemotePort(port);
     // Leave from the data port where it is free; on the machine that receives on that port the
     // bind fails (an error the socket reports) and the datagram leaves from any port.
@@ -179,12 +179,16 @@ bool Buddy::SendMessage(
     return true;
 }
 
-bool Buddy::SendFrame(const QByteArray& buf, const QString& FromHandle, int16_t VideoPort)
+bool Buddy::SendFrame(QByteArrayView buf, const QString& FromHandle, int16_t VideoPort)
 {
     using PeerDatagram::FrameChunkSize;
     if (buf.isEmpty())
         return false;
     if (Status() != CFB_AVAILABLE)
+        return false;
+    // A port above 32767 comes as a negative 16-bit number; port 0 reaches nobody.
+    const uint16_t port = uint16_t(VideoPort);
+    if (port == 0)
         return false;
     if (FromHandle != frameFrom_) {
         frameFrom_ = FromHandle;
@@ -197,14 +201,18 @@ bool Buddy::SendFrame(const QByteArray& buf, const QString& FromHandle, int16_t 
         return false;
 
     const QString host = IPAddress();
-    const QString port = QString::number(VideoPort);
-    if (!frameSocket_)
+    if (!frameSocket_) {
         frameSocket_ = std::make_unique<ivUDP>();
+        framePort_ = 0;
+    }
     if (frameSocket_->RemoteHost() != host)
         frameSocket_->setRemoteHost(host);
-    frameSocket_->setRemotePort(port);
+    if (port != framePort_) {
+        framePort_ = port;
+        frameSocket_->setRemotePort(QString::number(port));
+    }
     for (qsizetype offset = 0; offset < buf.size(); offset += FrameChunkSize) {
-        const QByteArrayView chunk = QByteArrayView(buf).sliced(offset, qMin(FrameChunkSize, buf.size() - offset));
+        const QByteArrayView chunk = buf.sliced(offset, qMin(FrameChunkSize, buf.size() - offset));
         PeerDatagram::frameChunk(frameFromEscaped_, chunk, frameDatagram_);
         frameSocket_->wsSendData(frameDatagram_);
     }

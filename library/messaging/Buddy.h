@@ -52,14 +52,16 @@ public:
 
     // Sends a message datagram to the buddy's address and data port. False, sending nothing,
     // unless the buddy is available; true once the datagram was handed to a socket (a send
-    // error is that socket's to report).
+    // error is that socket's to report). Ports are 16-bit numbers read unsigned, so 40000
+    // arrives as -25536 and still names port 40000.
     bool SendMessage(const QString& FromHandle, const QString& FromEmail, const QString& Message,
         int16_t VideoPort = 80, int16_t DataPort = 80);
     // Sends a frame (picture bytes) to the buddy's address and video port, in chunks of 64535
     // bytes. False, sending nothing, for an empty frame, a buddy that is not available, or a
     // frame whose chunks would not fit in a UDP datagram (frames up to about 48,000 bytes travel
-    // as one datagram). A steady stream of frames reuses one socket and one datagram buffer.
-    bool SendFrame(const QByteArray& buf, const QString& FromHandle, int16_t VideoPort = 80);
+    // as one datagram), or port 0. A steady stream of frames reuses one socket and one datagram
+    // buffer and allocates nothing.
+    bool SendFrame(QByteArrayView buf, const QString& FromHandle, int16_t VideoPort = 80);
 
     // The picture used when a buddy has no avatar of its own.
     static const QImage& DefaultAvatar();
@@ -91,6 +93,7 @@ private:
     QString frameFrom_;
     QByteArray frameFromEscaped_;
     QByteArray frameDatagram_;
+    uint16_t framePort_ = 0; // the port frameSocket_ sends to
 };
 
 } // namespace cfb

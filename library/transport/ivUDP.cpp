@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -448,9 +449,17 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
     if (!m_open)
         return;
     QByteArray bytes = Data.typeId() == QMetaType::QByteArray ? Data.toByteArray() : toCp1252(Data.toString());
+    const int flags = (sndFlags & Msg_UDP_DONTROUTE) ? MSG_DONTROUTE : 0;
+    if (m_hostResolved && m_pending.isEmpty()) {
+        // Nothing waits before it: the datagram leaves at once, without being queued.
+        sockaddr_in to{};
+        if (prepareSend(to))
+            sendOne(to, bytes, flags);
+        return;
+    }
     if (m_pending.size() >= MaxPending)
         m_pending.removeFirst();
-    m_pending.append({std::move(bytes), (sndFlags & Msg_UDP_DONTROUTE) ? MSG_DONTROUTE : 0});
+    m_pending.append({std::move(bytes), flags});
     if (m_hostResolved) {
         sendPending();
         return;
@@ -466,11 +475,16 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
         m_lookupJob = job;
 }
 
-bool ivUDP::sendPending()
+bool ivUDP::prepareSend(sockaddr_in& to)
 {
     QPointer<ivUDP> self(this);
     const int32_t port = vWinsock::PortFromText(m_remotePort);
-    m_remotePort = QString::number(port);
+    // The port goes back as a decimal number; unchanged text is left alone (nothing allocated).
+    char digits[12];
+    const auto written = std::to_chars(digits, digits + sizeof digits, port);
+    const QLatin1StringView portText(digits, written.ptr - digits);
+    if (m_remotePort != portText)
+        m_remotePort = portText;
     if (m_socket == -1 && !newSocket()) {
         if (self)
             m_pending.clear();
@@ -482,35 +496,51 @@ bool ivUDP::sendPending()
         reportError(vWinsock::WSAEDESTADDRREQ);
         return false;
     }
-    sockaddr_in to{};
+    to = sockaddr_in{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = address;
     to.sin_port = htons(uint16_t(port < 0 ? 0 : port)); // port 0 is refused by sendto itself
+    return true;
+}
 
+bool ivUDP::sendOne(const sockaddr_in& to, const QByteArray& bytes, int flags)
+{
+    if (bytes.isEmpty())
+        return true;
+    const ssize_t sent = ::sendto(m_socket, bytes.constData(), size_t(bytes.size()), flags | MSG_NOSIGNAL,
+        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent < 0) {
+        QPointer<ivUDP> self(this);
+        const int32_t code = reportErrno(errno);
+        if (!self)
+            return false;
+        if (code > 0) {
+            m_pending.clear();
+            ReleaseSocket();
+            return false;
+        }
+        // A full send queue: this datagram is lost; the write notifier tells when there is room
+        // again.
+        m_writable = false;
+        if (m_writeNotifier)
+            m_writeNotifier->setEnabled(true);
+        return true;
+    }
+    if (m_countBytes)
+        m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+    return true;
+}
+
+bool ivUDP::sendPending()
+{
+    QPointer<ivUDP> self(this);
+    sockaddr_in to{};
+    if (!prepareSend(to))
+        return false;
     while (!m_pending.isEmpty() && m_socket != -1) {
         const Pending datagram = m_pending.takeFirst();
-        if (datagram.bytes.isEmpty())
-            continue;
-        const ssize_t sent = ::sendto(m_socket, datagram.bytes.constData(), size_t(datagram.bytes.size()),
-            datagram.flags | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (sent < 0) {
-            const int32_t code = reportErrno(errno);
-            if (!self)
-                return false;
-            if (code > 0) {
-                m_pending.clear();
-                ReleaseSocket();
-                return false;
-            }
-            // A full send queue: this datagram is lost; the write notifier tells when there is
-            // room again.
-            m_writable = false;
-            if (m_writeNotifier)
-                m_writeNotifier->setEnabled(true);
-            continue;
-        }
-        if (m_countBytes)
-            m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+        if (!sendOne(to, datagram.bytes, datagram.flags))
+            return false;
     }
     return true;
 }

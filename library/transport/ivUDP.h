@@ -12,6 +12,7 @@
 #include <memory>
 
 class QSocketNotifier;
+struct sockaddr_in;
 
 namespace cfb {
 
@@ -165,6 +166,10 @@ private:
     bool arm();
     void disarm();
     bool sendPending();
+    // Port written back, socket made if needed, destination filled in; false when nothing can go.
+    bool prepareSend(sockaddr_in& to);
+    // Sends one datagram; false when the socket went (or the object) on an error.
+    bool sendOne(const sockaddr_in& to, const QByteArray& bytes, int flags);
     void readiness(bool readable);
     void handleSocketMessage(int32_t lParam);
     void onRead();

@@ -275,9 +275,19 @@ QString DottedAddress(uint32_t networkOrder)
 
 bool ParseIPv4(const QString& text, uint32_t& networkOrder)
 {
-    const QByteArray latin = text.toLatin1();
+    // A dotted address has at most 15 characters; copied to the stack, as every datagram sent asks.
+    char latin[16];
+    if (text.isEmpty() || text.size() >= qsizetype(sizeof latin))
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == 0 || c > 0x7F)
+            return false;
+        latin[i] = char(c);
+    }
+    latin[text.size()] = '\0';
     in_addr a{};
-    if (text.isEmpty() || latin.size() != text.size() || inet_pton(AF_INET, latin.constData(), &a) != 1)
+    if (inet_pton(AF_INET, latin, &a) != 1)
         return false;
     networkOrder = a.s_addr;
     return true;

@@ -96,19 +96,18 @@ bool FrameSender::convert(const I420Frame& frame)
     return dib_.SetBits(packed_, true);
 }
 
-QByteArray FrameSender::encodeAt(int quality)
+QByteArrayView FrameSender::encodeAt(int quality)
 {
     if (fromPlanes_)
         return planar_.encode(quality);
-    if (quality == dib_.JPGQuality())
-        return dib_.JPGBuffer();
-    dib_.setJPGQuality(int16_t(quality));
-    QByteArray jpeg = dib_.JPGBuffer();
+    if (quality != dib_.JPGQuality())
+        dib_.setJPGQuality(int16_t(quality));
+    const bool encoded = dib_.JPGBuffer(jpeg_);
     dib_.setJPGQuality(int16_t(quality_));
-    return jpeg;
+    return encoded ? QByteArrayView(jpeg_) : QByteArrayView();
 }
 
-FrameSender::Result FrameSender::encodeFitting(QByteArray& jpeg)
+FrameSender::Result FrameSender::encodeFitting(QByteArrayView& jpeg)
 {
     jpeg = encodeAt(quality_);
     if (jpeg.isEmpty())
@@ -163,7 +162,7 @@ FrameSender::Result FrameSender::send(
         limitHandle_ = fromHandle;
         jpegLimit_ = maxSingleDatagramJpeg(fromHandle);
     }
-    QByteArray jpeg;
+    QByteArrayView jpeg;
     if (const Result encoded = encodeFitting(jpeg); encoded != Result::Sent)
         return encoded;
     lastJpegSize_ = jpeg.size();

@@ -20,7 +20,8 @@ namespace cfb::client {
 // (JPGBuffer) and sent to a buddy (Buddy::SendFrame). The bitmap follows the capture size: it is
 // made again only when a frame of another size arrives. A JPEG too big for one datagram is encoded
 // again at lower qualities, for that frame only; the next frame starts at the configured quality.
-// Planes, bitmap and encoder are reused from frame to frame.
+// Planes, bitmap, encoder and JPEG buffer are reused from frame to frame: once warmed up, a frame
+// allocates nothing on its way to the datagram.
 class FrameSender {
 public:
     enum class Result {
@@ -65,14 +66,17 @@ public:
 private:
     bool prepareBitmap(int width, int height);
     bool packFrame(const I420Frame& frame);
-    QByteArray encodeAt(int quality);
+    // The JPEG at that quality, in the bitmap path's or the planar encoder's reused buffer; valid
+    // until the next encoding. Empty on failure.
+    QByteArrayView encodeAt(int quality);
     // Sent when jpeg holds a JPEG that fits one datagram; TooLarge or Failed otherwise.
-    Result encodeFitting(QByteArray& jpeg);
+    Result encodeFitting(QByteArrayView& jpeg);
 
     cDIBSection dib_;
     PlanarJpegEncoder planar_;
     bool fromPlanes_ = false;
     QByteArray packed_; // the frame's planes one after the other, as SetBits takes them
+    QByteArray jpeg_; // the bitmap path's JPEG, encoded into the same storage every frame
     int quality_ = 75;
     int fallbackQuality_ = 0; // the quality that last made an oversized frame fit
     int lastQuality_ = 0;

@@ -87,7 +87,7 @@ bool PlanarJpegEncoder::setFrame(const I420Frame& frame)
     return true;
 }
 
-QByteArray PlanarJpegEncoder::encode(int quality)
+QByteArrayView PlanarJpegEncoder::encode(int quality)
 {
     if (full_.width() < 1)
         return {};
@@ -106,7 +106,7 @@ QByteArray PlanarJpegEncoder::encode(int quality)
             std::clamp(quality, 1, 100), TJFLAG_NOREALLOC)
         != 0)
         return {};
-    return QByteArray::fromRawData(reinterpret_cast<const char*>(out), qsizetype(size));
+    return QByteArrayView(out, qsizetype(size));
 }
 
 } // namespace cfb::client

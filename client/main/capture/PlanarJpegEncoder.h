@@ -2,7 +2,7 @@
 
 #include "main/capture/I420Buffer.h"
 
-#include <QByteArray>
+#include <QByteArrayView>
 
 #include <vector>
 
@@ -22,7 +22,7 @@ public:
     bool setFrame(const I420Frame& frame);
     // The JPEG of the frame at quality 1..100; empty on failure. The bytes belong to the encoder
     // and stay valid until the next call (no copy is made).
-    QByteArray encode(int quality);
+    QByteArrayView encode(int quality);
 
 private:
     I420Buffer full_;

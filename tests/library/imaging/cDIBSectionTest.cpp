@@ -299,6 +299,19 @@ TEST(DibJpeg, BufferDecodesBackWithinTolerance)
     EXPECT_LT(dibtest::meanDifference(back, picture), 2.0);
     // Upside down would be far off.
     EXPECT_GT(dibtest::meanDifference(back.mirrored(false, true), picture), 20.0);
+
+    // Into a kept array: the same bytes; a copy handed out earlier keeps its own.
+    QByteArray kept = "left over";
+    ASSERT_TRUE(dib.JPGBuffer(kept));
+    EXPECT_EQ(kept, jpeg);
+    const QByteArray handedOut = kept;
+    dib.setJPGQuality(20);
+    ASSERT_TRUE(dib.JPGBuffer(kept));
+    EXPECT_LT(kept.size(), jpeg.size());
+    EXPECT_EQ(handedOut, jpeg);
+    cDIBSection empty;
+    EXPECT_FALSE(empty.JPGBuffer(kept));
+    EXPECT_TRUE(kept.isEmpty());
 }
 
 TEST(DibJpeg, QualityIsPassedAndClamped)

@@ -59,9 +59,9 @@ protected:
     }
     void TearDown() override { UserNotice::setHandler(previous_); }
 
-    std::unique_ptr<Confabo> make(const QString& handle)
+    std::unique_ptr<Confabo> make(const QString& handle, const QString& dataPort = freeDataPort())
     {
-        SettingsStore::save("Data", "DataPort", freeDataPort()); // each object reads its own
+        SettingsStore::save("Data", "DataPort", dataPort); // each object reads its own
         auto confabo = std::make_unique<Confabo>();
         EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
         EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
@@ -154,6 +154,30 @@ TEST_F(PeerMessagingTest, FramesArriveWholeAndDecode)
     ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:64x48", "frame:Amy:320x240"}));
     EXPECT_EQ(atBo_.frames, (QList<QByteArray>{small, large}));
+}
+
+TEST_F(PeerMessagingTest, PortsAbove32767ComeNegativeAndStillReachTheirPeer)
+{
+    // The system hands out free ports above 32767.
+    ivUDP probe;
+    probe.wsBind("0");
+    const int high = probe.LocalPort().toInt();
+    probe.ReleaseSocket();
+    ASSERT_GT(high, 32767);
+    auto cy = make("Cy", QString::number(high));
+    Received atCy;
+    record(*cy, atCy);
+    ASSERT_EQ(amy_->AddBuddy("Cy"), "Cy");
+    const auto toCy = amy_->Buddies()->Item("Cy");
+    const QByteArray jpeg = jpegOfSize(5000, {64, 48});
+    EXPECT_FALSE(toCy->SendFrame(jpeg, "Amy", 0)) << "port 0 reaches nobody";
+
+    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amy", int16_t(high)));
+    ASSERT_TRUE(amy_->SendMessage("Cy", "high up", 0, int16_t(high)));
+    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amy", int16_t(high)));
+    ASSERT_TRUE(waitUntil([&] { return atCy.events.size() == 3; }));
+    EXPECT_EQ(
+        atCy.events, (QStringList{"frame:Amy:64x48", "message:Amy:amy@example.org:0:high up", "frame:Amy:64x48"}));
 }
 
 TEST_F(PeerMessagingTest, FrameTooLargeForOneDatagramIsNotSentAtAll)
