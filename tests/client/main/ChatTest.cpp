@@ -2,9 +2,9 @@
 // sign in with library objects of their own and listen with plain sockets on the data port the
 // window sends to (amy at 127.0.0.1, bob at 127.0.0.2); the window itself receives on a port of its
 // own, where the buddies' messages and frames arrive.
+#include "ClientProfile.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
-#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
