@@ -7,13 +7,13 @@
 // service the window cases are skipped.
 #include "ClientProfile.h"
 #include "EspeakRuntime.h"
+#include "FreeDataPort.h"
 #include "EspeakSpeechEngine.h"
 #include "RatioReporter.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include "FreeDataPort.h"
 #include "main/cBuddyInfo.h"
 #include "main/frmMain.h"
 #include "messaging/Buddy.h"
@@ -156,7 +156,8 @@ struct ChatWorld {
         ready = true;
     }
 
-    // amy writes; the datagram goes from a socket of hers to the window's data port.
+    // amy writes through her library's buddy object for carol: one datagram to the window's data
+    // port.
     bool write(const QString& text)
     {
         return carolForAmy.SendMessage(
