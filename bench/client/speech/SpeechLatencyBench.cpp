@@ -7,8 +7,8 @@
 // service the window cases are skipped.
 #include "ClientProfile.h"
 #include "EspeakRuntime.h"
-#include "FreeDataPort.h"
 #include "EspeakSpeechEngine.h"
+#include "FreeDataPort.h"
 #include "RatioReporter.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
