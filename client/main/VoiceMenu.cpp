@@ -55,7 +55,11 @@ void VoiceMenu::select(SpeechEngine* speech, int index, const QString& buddyHand
     }
     if (buddyHandle.isEmpty())
         throw ConfaboError(ConfaboError::ObjectNotSet, QStringLiteral("no buddy is selected to keep the voice for"));
-    Settings::Speaker.write(buddyHandle, QString::number(index));
+    // Every message shown selects its buddy's voice again: the store is written (a slow file
+    // replacement) only when the value changes.
+    const QString value = QString::number(index);
+    if (Settings::Speaker.read(buddyHandle) != value)
+        Settings::Speaker.write(buddyHandle, value);
     check(index);
 }
 

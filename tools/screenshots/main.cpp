@@ -2,11 +2,17 @@
 //
 //   confabo-screenshots avatar --file F.png --color '#d05030'   a simple avatar picture to register
 //   confabo-screenshots render --out DIR --server HOST:PORT --data-port N --handle H --password P
+//                              [--buddy HANDLE --buddy-input FIFO --receive-port N]
 //
 // Run it with QT_QPA_PLATFORM=offscreen and $XDG_CONFIG_HOME pointing at a folder of its own:
 // "render" writes the account into that settings store and signs in automatically, so the service
-// and the buddies must be up (scripts/screenshots does that).
+// and the buddies must be up (scripts/screenshots does that). With --buddy it also draws a chat
+// with that buddy, whose confabo-cli session reads its commands from FIFO.
+#include "main/cBuddyInfo.h"
+#include "main/frmBuddy.h"
 #include "main/frmMain.h"
+#include "main/speech/EspeakSpeechEngine.h"
+#include "main/speech/MouthWidget.h"
 #include "messaging/Confabo.h"
 #include "platform/HelpWindow.h"
 #include "platform/Settings.h"
@@ -19,20 +25,25 @@
 #include "startup/frmPopup.h"
 #include "startup/frmSetup.h"
 #include "startup/modMain.h"
+#include "transport/ivUDP.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QWidget>
 
 #include <cstdio>
+#include <functional>
 
 using namespace cfb;
 using namespace cfb::client;
@@ -43,7 +54,7 @@ int usage()
 {
     std::fprintf(stderr,
         "usage: confabo-screenshots avatar --file F.png --color C | render --out DIR --server S --data-port N --handle "
-        "H --password P\n");
+        "H --password P [--buddy B --buddy-input FIFO --receive-port N]\n");
     return 2;
 }
 
@@ -62,10 +73,25 @@ void settle(int ms = 300)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
-bool save(QWidget* window, const QString& dir, const QString& name)
+// Runs the event loop until done() holds, for at most ms; gives done()'s value.
+bool settleUntil(const std::function<bool()>& done, int ms = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+// ready() is checked after the window has settled and once more just before it is drawn.
+bool save(QWidget* window, const QString& dir, const QString& name, const std::function<bool()>& ready = {})
 {
     window->show();
     settle();
+    if (ready && !settleUntil(ready)) {
+        std::fprintf(stderr, "%s: the window did not get to the state to draw\n", qUtf8Printable(name));
+        return false;
+    }
     const QString path = QDir(dir).filePath(name);
     const bool ok = window->grab().save(path);
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", qUtf8Printable(path));
@@ -115,6 +141,83 @@ bool saveSetupDialog(frmMain& window, const QString& dir)
     return ok;
 }
 
+// A short chat with a buddy, in the main window and in the buddy's own window. The user's lines go
+// out through the window's send button; the buddy answers through its confabo-cli session, so
+// each answer arrives as a real datagram. Every client of a machine sends to the same data port,
+// so the window first takes a receiving port of its own, the one the buddy answers to: otherwise
+// the user's own lines, sent to the buddy's address on this machine, would come back to the
+// window as messages from a stranger.
+bool saveChat(frmMain& window, const QString& dir, const QString& buddy, const QString& buddyInput, int receivePort)
+{
+    auto* receiver = new ivUDP;
+    receiver->setLocalPort(QString::number(receivePort));
+    receiver->wsBind();
+    if (receiver->State() != sckUDPListening) {
+        std::fprintf(stderr, "chat skipped: cannot receive on port %d\n", receivePort);
+        delete receiver;
+        return false;
+    }
+    window.library()->setWsReceive(receiver);
+    QFile input(buddyInput);
+    if (!input.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        std::fprintf(stderr, "chat skipped: cannot write to %s\n", qUtf8Printable(buddyInput));
+        return false;
+    }
+    const QString own = Settings::Handle.read();
+    const auto send = [](QWidget* form, const QString& text) {
+        form->findChild<QLineEdit*>(QStringLiteral("txtMessage"))->setText(text);
+        form->findChild<QPushButton*>(QStringLiteral("cmdSend"))->click();
+    };
+    const auto transcript = [&window, buddy] {
+        const cBuddyInfo* record = window.buddyInfo(buddy);
+        return record ? record->Chat() : QString();
+    };
+    // The buddy answers, and the answer is shown (and spoken) before the scene goes on.
+    const auto answer = [&](const QString& text) {
+        input.write(QStringLiteral("send --port %1 %2 %3\n").arg(receivePort).arg(own, text).toUtf8());
+        if (settleUntil([&] { return transcript().endsWith(buddy + QStringLiteral(": ") + text); }))
+            return true;
+        std::fprintf(stderr, "chat: %s's answer did not arrive\n", qUtf8Printable(buddy));
+        return false;
+    };
+    // The mouth is drawn open, mid-word.
+    const auto mouthOpen = [](MouthWidget* mouth) {
+        return [mouth] {
+            return mouth && mouth->isVisible()
+                && (mouth->shape() == MouthShape::Open || mouth->shape() == MouthShape::Wide);
+        };
+    };
+
+    if (!window.SelBuddy() || window.SelBuddy()->handle() != buddy) {
+        std::fprintf(stderr, "chat skipped: %s is not the selected buddy\n", qUtf8Printable(buddy));
+        return false;
+    }
+    send(&window, QStringLiteral("Hi %1! Are you free for dinner tonight?").arg(buddy));
+    bool ok = answer(QStringLiteral("Yes! Shall we meet at eight?"));
+    send(&window, QStringLiteral("Eight is perfect. Shall I bring anything?"));
+    ok = ok && answer(QStringLiteral("Just yourself, and maybe some good stories"));
+    ok = ok && save(&window, dir, QStringLiteral("chat.png"), mouthOpen(window.mouth()));
+    if (auto* speech = qobject_cast<EspeakSpeechEngine*>(window.speech()))
+        speech->stop();
+
+    window.cmdNewWindow_Click();
+    cBuddyInfo* record = window.buddyInfo(buddy);
+    frmBuddy* form = record ? record->BuddyForm() : nullptr;
+    if (!ok || !form)
+        return false;
+    send(form, QStringLiteral("I'll bring dessert then."));
+    ok = answer(QStringLiteral("Lovely, something with chocolate please!"));
+    ok = ok && save(form, dir, QStringLiteral("buddy-window.png"), [form] {
+        return form->findChild<QPlainTextEdit*>(QStringLiteral("txtChat"))
+            ->toPlainText()
+            .contains(QStringLiteral("chocolate"));
+    });
+    if (auto* speech = qobject_cast<EspeakSpeechEngine*>(window.speech()))
+        speech->stop();
+    form->close();
+    return ok;
+}
+
 int drawAvatar(const QString& file, const QColor& colour)
 {
     QImage avatar(90, 120, QImage::Format_RGB32);
@@ -155,7 +258,8 @@ int render(const QStringList& args)
     Settings::IsRegistered.write(QStringLiteral("1"));
     Settings::AutoLogin.write(QStringLiteral("1"));
     Settings::AutoRun.write(QStringLiteral("1"));
-    Settings::EnableSpeech.write(QStringLiteral("0"));
+    // Speech on, so the buddy's mouth moves while a message is read out (silently here).
+    Settings::EnableSpeech.write(QStringLiteral("1"));
     QApplication::setWindowIcon(applicationIcon());
     bool ok = true;
 
@@ -163,7 +267,11 @@ int render(const QStringList& args)
     ok &= save(&login, dir, QStringLiteral("signin.png"));
     login.hide();
 
-    frmMain window;
+    EspeakSpeechEngine::Options speechOptions;
+    speechOptions.useAudioDevice = false;
+    speechOptions.eventLog = [](const QString&) {};
+    EspeakSpeechEngine speech(speechOptions);
+    frmMain window(&speech);
     // The live preview in the video box: the moving test pattern stands in for a camera.
     window.setVideoSourceOption(QStringLiteral("pattern"));
     QElapsedTimer loadTime;
@@ -174,6 +282,8 @@ int render(const QStringList& args)
     window.toggleExpandedView(window.findChild<QWidget*>(QStringLiteral("picVideo")));
     ok &= save(&window, dir, QStringLiteral("main-expanded.png"));
     window.toggleExpandedView(nullptr);
+    if (const QString buddy = option(args, "--buddy"); !buddy.isEmpty())
+        ok &= saveChat(window, dir, buddy, option(args, "--buddy-input"), option(args, "--receive-port").toInt());
 
     auto* popup = new frmPopup;
     popup->setPrompt(QStringLiteral("'amy' would like to chat with you. Do you accept the invitation?"));

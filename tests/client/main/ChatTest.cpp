@@ -2,9 +2,9 @@
 // sign in with library objects of their own and listen with plain sockets on the data port the
 // window sends to (amy at 127.0.0.1, bob at 127.0.0.2); the window itself receives on a port of its
 // own, where the buddies' messages and frames arrive.
+#include "ClientProfile.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
-#include "ClientProfile.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -509,10 +509,14 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
     EXPECT_EQ(window->findChild<QMenu*>("mnuSelectVoice")->actions().size(), 30);
     EXPECT_TRUE(window->mnuVoice(3)->isChecked()) << "amy's tab is selected";
 
-    say("amy", "one");
-    say("bob", "two");
-    say("amy", "three");
+    // Back to back, all waiting before the first is shown: spoken and written in arrival order.
+    QUdpSocket sender;
+    for (const auto& [from, text] : {std::pair{"amy", "one"}, {"bob", "two"}, {"amy", "three"}})
+        ASSERT_GT(sender.writeDatagram(PeerDatagram::message(from, QString(from) + "@example.org", 0, text),
+                      QHostAddress::LocalHost, quint16(windowPort)),
+            0);
     ASSERT_TRUE(waitUntil([&] { return speech->said.size() == 3; }));
+    EXPECT_EQ(chatOf("amy"), "amy: one\r\namy: three");
     QStringList voices;
     for (const auto& said : speech->said)
         voices << QStringLiteral("%1=%2").arg(said.text).arg(said.voice);
