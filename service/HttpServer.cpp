@@ -21,10 +21,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// When the request now arriving on a connection began: the connection's start, then the end of
-// each request it carried.
+// What the server keeps per connection: when the request now arriving began (the connection's
+// start, then the end of each request it carried), and the address it is counted under.
 struct ConnectionClock {
     Clock::time_point requestStarted = Clock::now();
+    std::string countedAddress; // empty: not counted (a trusted proxy)
 };
 
 // The answer to a request whose handler has run, which may come from another thread. The
@@ -173,7 +174,8 @@ struct HttpServer::Callbacks {
         request.contentType = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
         request.body = std::move(exchange->body);
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        request.peerAddress = numericAddress(info ? info->client_addr : nullptr);
+        request.peerAddress = server.proxies_.clientAddress(numericAddress(info ? info->client_addr : nullptr),
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For"));
 
         auto answer = std::make_shared<PendingAnswer>();
         answer->connection = connection;
@@ -217,13 +219,29 @@ struct HttpServer::Callbacks {
             clock->requestStarted = Clock::now(); // a kept-alive connection's next request
     }
 
-    static void connectionChanged(
-        void*, MHD_Connection*, void** socketContext, enum MHD_ConnectionNotificationCode code)
+    static MHD_Result accepting(void* self, const sockaddr* address, socklen_t)
     {
+        return static_cast<HttpServer*>(self)->mayConnect(numericAddress(address)) ? MHD_YES : MHD_NO;
+    }
+
+    static void connectionChanged(
+        void* self, MHD_Connection* connection, void** socketContext, enum MHD_ConnectionNotificationCode code)
+    {
+        auto& server = *static_cast<HttpServer*>(self);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            *socketContext = new ConnectionClock;
+            auto* clock = new ConnectionClock;
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            const std::string address = numericAddress(info ? info->client_addr : nullptr);
+            if (!server.proxies_.contains(address)) {
+                clock->countedAddress = address;
+                server.connectionOpened(address);
+            }
+            *socketContext = clock;
         } else {
-            delete static_cast<ConnectionClock*>(*socketContext);
+            auto* clock = static_cast<ConnectionClock*>(*socketContext);
+            if (clock && !clock->countedAddress.empty())
+                server.connectionClosed(clock->countedAddress);
+            delete clock;
             *socketContext = nullptr;
         }
     }
@@ -232,7 +250,33 @@ struct HttpServer::Callbacks {
 HttpServer::HttpServer(Config config, Handler handler)
     : config_(std::move(config))
     , handler_(std::move(handler))
+    , proxies_(config_.trustedProxies)
 {
+}
+
+// Checked when a connection is accepted and counted once it has started, so two workers
+// accepting at the same moment may let an address exceed its share by one connection each.
+bool HttpServer::mayConnect(const std::string& address)
+{
+    if (proxies_.contains(address))
+        return true;
+    std::lock_guard lock(connectionsMutex_);
+    const auto found = connectionsByAddress_.find(address);
+    return found == connectionsByAddress_.end() || found->second < config_.connectionsPerAddress;
+}
+
+void HttpServer::connectionOpened(const std::string& address)
+{
+    std::lock_guard lock(connectionsMutex_);
+    ++connectionsByAddress_[address];
+}
+
+void HttpServer::connectionClosed(const std::string& address)
+{
+    std::lock_guard lock(connectionsMutex_);
+    const auto found = connectionsByAddress_.find(address);
+    if (found != connectionsByAddress_.end() && --found->second == 0)
+        connectionsByAddress_.erase(found);
 }
 
 HttpServer::~HttpServer()
@@ -247,12 +291,12 @@ bool HttpServer::start(std::string& error)
         return false;
     port_ = boundPort(fd);
     const unsigned threads = config_.threads ? config_.threads : std::max(1u, std::thread::hardware_concurrency());
-    daemon_ = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr,
-        &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads,
-        MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed,
-        this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.connectionsPerAddress, MHD_OPTION_END);
+    daemon_
+        = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME,
+            0, &Callbacks::accepting, this, &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd,
+            MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds,
+            MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_NOTIFY_CONNECTION,
+            &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u, MHD_OPTION_END);
     if (!daemon_) {
         close(fd);
         error = "the HTTP server did not start";
