@@ -29,7 +29,7 @@ constexpr size_t ConnectionMemory = 8 * 1024;
 
 // What the server keeps per connection: when the request now arriving began (the connection's
 // start, then the end of each request it carried), and the address it is counted under.
-struct ConnectionClock {
+struct ConnectionState {
     Clock::time_point requestStarted = Clock::now();
     std::string countedAddress; // empty: not counted (a trusted proxy)
 };
@@ -51,10 +51,10 @@ struct Exchange {
     std::shared_ptr<PendingAnswer> answer;
 };
 
-ConnectionClock* clockOf(MHD_Connection* connection)
+ConnectionState* stateOf(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info ? static_cast<ConnectionClock*>(info->socket_context) : nullptr;
+    return info ? static_cast<ConnectionState*>(info->socket_context) : nullptr;
 }
 
 std::string numericAddress(const sockaddr* address)
@@ -146,8 +146,8 @@ struct HttpServer::Callbacks {
         if (!exchange) {
             // Headers are in; the body, if any, follows in later calls. Requests that will be
             // refused whatever their body are answered now, and the body is not read.
-            const ConnectionClock* clock = clockOf(connection);
-            const Clock::time_point deadline = (clock ? clock->requestStarted : Clock::now())
+            const ConnectionState* connectionState = stateOf(connection);
+            const Clock::time_point deadline = (connectionState ? connectionState->requestStarted : Clock::now())
                 + std::chrono::seconds(server.config_.requestTimeoutSeconds);
             if (Clock::now() > deadline)
                 return MHD_NO; // the headers alone took too long
@@ -221,8 +221,8 @@ struct HttpServer::Callbacks {
     {
         delete static_cast<Exchange*>(*state);
         *state = nullptr;
-        if (ConnectionClock* clock = clockOf(connection))
-            clock->requestStarted = Clock::now(); // a kept-alive connection's next request
+        if (ConnectionState* connectionState = stateOf(connection))
+            connectionState->requestStarted = Clock::now(); // a kept-alive connection's next request
     }
 
     static MHD_Result accepting(void* self, const sockaddr* address, socklen_t)
@@ -235,19 +235,19 @@ struct HttpServer::Callbacks {
     {
         auto& server = *static_cast<HttpServer*>(self);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            auto* clock = new ConnectionClock;
+            auto* state = new ConnectionState;
             const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             const std::string address = numericAddress(info ? info->client_addr : nullptr);
             if (!server.proxies_.contains(address)) {
-                clock->countedAddress = address;
+                state->countedAddress = address;
                 server.connectionOpened(address);
             }
-            *socketContext = clock;
+            *socketContext = state;
         } else {
-            auto* clock = static_cast<ConnectionClock*>(*socketContext);
-            if (clock && !clock->countedAddress.empty())
-                server.connectionClosed(clock->countedAddress);
-            delete clock;
+            auto* state = static_cast<ConnectionState*>(*socketContext);
+            if (state && !state->countedAddress.empty())
+                server.connectionClosed(state->countedAddress);
+            delete state;
             *socketContext = nullptr;
         }
     }
