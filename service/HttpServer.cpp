@@ -21,10 +21,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// When the request now arriving on a connection began: the connection's start, then the end of
-// each request it carried.
-struct ConnectionClock {
+// Each connection's buffer for the request's headers, the body read so far (the body is handed on
+// in pieces of at most this size) and the answer's headers. libmicrohttpd clears the whole buffer
+// after every request on a kept-alive connection, so its default of 32 KiB cost more CPU than
+// many a lookup; requests here carry a few hundred bytes of headers.
+constexpr size_t ConnectionMemory = 8 * 1024;
+
+// What the server keeps per connection: when the request now arriving began (the connection's
+// start, then the end of each request it carried), and the address it is counted under.
+struct ConnectionState {
     Clock::time_point requestStarted = Clock::now();
+    std::string countedAddress; // empty: not counted (a trusted proxy)
 };
 
 // The answer to a request whose handler has run, which may come from another thread. The
@@ -44,10 +51,10 @@ struct Exchange {
     std::shared_ptr<PendingAnswer> answer;
 };
 
-ConnectionClock* clockOf(MHD_Connection* connection)
+ConnectionState* stateOf(MHD_Connection* connection)
 {
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info ? static_cast<ConnectionClock*>(info->socket_context) : nullptr;
+    return info ? static_cast<ConnectionState*>(info->socket_context) : nullptr;
 }
 
 std::string numericAddress(const sockaddr* address)
@@ -139,8 +146,8 @@ struct HttpServer::Callbacks {
         if (!exchange) {
             // Headers are in; the body, if any, follows in later calls. Requests that will be
             // refused whatever their body are answered now, and the body is not read.
-            const ConnectionClock* clock = clockOf(connection);
-            const Clock::time_point deadline = (clock ? clock->requestStarted : Clock::now())
+            const ConnectionState* connectionState = stateOf(connection);
+            const Clock::time_point deadline = (connectionState ? connectionState->requestStarted : Clock::now())
                 + std::chrono::seconds(server.config_.requestTimeoutSeconds);
             if (Clock::now() > deadline)
                 return MHD_NO; // the headers alone took too long
@@ -173,7 +180,8 @@ struct HttpServer::Callbacks {
         request.contentType = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
         request.body = std::move(exchange->body);
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-        request.peerAddress = numericAddress(info ? info->client_addr : nullptr);
+        request.peerAddress = server.proxies_.clientAddress(numericAddress(info ? info->client_addr : nullptr),
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For"));
 
         auto answer = std::make_shared<PendingAnswer>();
         answer->connection = connection;
@@ -213,17 +221,33 @@ struct HttpServer::Callbacks {
     {
         delete static_cast<Exchange*>(*state);
         *state = nullptr;
-        if (ConnectionClock* clock = clockOf(connection))
-            clock->requestStarted = Clock::now(); // a kept-alive connection's next request
+        if (ConnectionState* connectionState = stateOf(connection))
+            connectionState->requestStarted = Clock::now(); // a kept-alive connection's next request
+    }
+
+    static MHD_Result accepting(void* self, const sockaddr* address, socklen_t)
+    {
+        return static_cast<HttpServer*>(self)->mayConnect(numericAddress(address)) ? MHD_YES : MHD_NO;
     }
 
     static void connectionChanged(
-        void*, MHD_Connection*, void** socketContext, enum MHD_ConnectionNotificationCode code)
+        void* self, MHD_Connection* connection, void** socketContext, enum MHD_ConnectionNotificationCode code)
     {
+        auto& server = *static_cast<HttpServer*>(self);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            *socketContext = new ConnectionClock;
+            auto* state = new ConnectionState;
+            const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            const std::string address = numericAddress(info ? info->client_addr : nullptr);
+            if (!server.proxies_.contains(address)) {
+                state->countedAddress = address;
+                server.connectionOpened(address);
+            }
+            *socketContext = state;
         } else {
-            delete static_cast<ConnectionClock*>(*socketContext);
+            auto* state = static_cast<ConnectionState*>(*socketContext);
+            if (state && !state->countedAddress.empty())
+                server.connectionClosed(state->countedAddress);
+            delete state;
             *socketContext = nullptr;
         }
     }
@@ -232,7 +256,33 @@ struct HttpServer::Callbacks {
 HttpServer::HttpServer(Config config, Handler handler)
     : config_(std::move(config))
     , handler_(std::move(handler))
+    , proxies_(config_.trustedProxies)
 {
+}
+
+// Checked when a connection is accepted and counted once it has started, so two workers
+// accepting at the same moment may let an address exceed its share by one connection each.
+bool HttpServer::mayConnect(const std::string& address)
+{
+    if (proxies_.contains(address))
+        return true;
+    std::lock_guard lock(connectionsMutex_);
+    const auto found = connectionsByAddress_.find(address);
+    return found == connectionsByAddress_.end() || found->second < config_.connectionsPerAddress;
+}
+
+void HttpServer::connectionOpened(const std::string& address)
+{
+    std::lock_guard lock(connectionsMutex_);
+    ++connectionsByAddress_[address];
+}
+
+void HttpServer::connectionClosed(const std::string& address)
+{
+    std::lock_guard lock(connectionsMutex_);
+    const auto found = connectionsByAddress_.find(address);
+    if (found != connectionsByAddress_.end() && --found->second == 0)
+        connectionsByAddress_.erase(found);
 }
 
 HttpServer::~HttpServer()
@@ -247,12 +297,13 @@ bool HttpServer::start(std::string& error)
         return false;
     port_ = boundPort(fd);
     const unsigned threads = config_.threads ? config_.threads : std::max(1u, std::thread::hardware_concurrency());
-    daemon_ = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr,
-        &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads,
-        MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed,
-        this, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, config_.connectionsPerAddress, MHD_OPTION_END);
+    daemon_
+        = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME,
+            0, &Callbacks::accepting, this, &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd,
+            MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds,
+            MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_NOTIFY_CONNECTION,
+            &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
+            MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemory, MHD_OPTION_END);
     if (!daemon_) {
         close(fd);
         error = "the HTTP server did not start";

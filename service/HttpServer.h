@@ -1,10 +1,15 @@
 #pragma once
 
+#include "TrustedProxies.h"
+
 #include <QByteArray>
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -16,7 +21,9 @@ struct HttpRequest {
     std::string path;
     QByteArray contentType;
     QByteArray body;
-    std::string peerAddress; // numeric address of the client
+    // Numeric address of the client: the connection's peer, or behind a trusted proxy the address
+    // the proxy forwarded.
+    std::string peerAddress;
 };
 
 struct HttpResponse {
@@ -29,7 +36,9 @@ struct HttpResponse {
 // handler for their own connections. Bodies are collected whole up to a limit; a larger body
 // never reaches the handler and is answered with an empty 413. One address may hold only so many
 // connections at once, and a request must arrive whole within a deadline, so a host that
-// trickles bytes over many connections cannot lock the others out.
+// trickles bytes over many connections cannot lock the others out. Trusted proxies are exempt
+// from that limit: their connections carry many clients' requests, and they shield the server
+// from slow clients themselves.
 class HttpServer {
 public:
     // Answers the request; called exactly once, from any thread. A handler that hands the work to
@@ -47,6 +56,7 @@ public:
         // From the connection's start (or the end of its previous request) until the body is
         // complete; a request that takes longer loses its connection without an answer.
         unsigned requestTimeoutSeconds = 30;
+        std::vector<std::string> trustedProxies; // whose X-Forwarded-For names the client
     };
 
     HttpServer(Config config, Handler handler);
@@ -64,8 +74,16 @@ private:
     struct Callbacks; // the libmicrohttpd callbacks, which reach config_ and handler_
     friend struct Callbacks;
 
+    // Whether another connection from this address may start; counted while they are open.
+    bool mayConnect(const std::string& address);
+    void connectionOpened(const std::string& address);
+    void connectionClosed(const std::string& address);
+
     Config config_;
     Handler handler_;
+    TrustedProxies proxies_;
+    std::mutex connectionsMutex_;
+    std::unordered_map<std::string, unsigned> connectionsByAddress_;
     MHD_Daemon* daemon_ = nullptr;
     uint16_t port_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "ServiceOptions.h"
 
+#include "TrustedProxies.h"
+
 #include <cstdlib>
 #include <map>
 
@@ -46,7 +48,7 @@ const char* ServiceOptions::usage()
     return "usage: confabo-service [--listen HOST:PORT] [--db FILE] [--path /cfb_maint.asp] [--threads N] "
            "[--quiet]\n"
            "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
-           "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N]\n"
+           "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--trusted-proxy ADDR]...\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
            "  --db FILE           SQLite database (default $XDG_DATA_HOME/confabo/confabo.db)\n"
            "  --path PATH         request path of the endpoint (default /cfb_maint.asp)\n"
@@ -58,7 +60,9 @@ const char* ServiceOptions::usage()
            "  --hash-queue N      sign-ins waiting for a hashing thread before more are refused (default 32)\n"
            "  --sign-in-burst N   sign-ins, registrations and password changes one address may make at once "
            "(default 30)\n"
-           "  --sign-in-rate N    of those, how many per minute an address gets back (default 30)\n";
+           "  --sign-in-rate N    of those, how many per minute an address gets back (default 30)\n"
+           "  --trusted-proxy ADDR  a reverse proxy's IP address: requests from it name the client in\n"
+           "                      X-Forwarded-For (the right-most entry that is no trusted proxy); may be repeated\n";
 }
 
 std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::string>& arguments, std::string& error)
@@ -105,6 +109,14 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
                 return std::nullopt;
             }
             options.path = v->front() == '/' ? *v : "/" + *v;
+        } else if (name == "--trusted-proxy") {
+            const std::string* v = value();
+            const auto address = v ? TrustedProxies::canonical(*v) : std::nullopt;
+            if (!address) {
+                error = "--trusted-proxy wants an IP address";
+                return std::nullopt;
+            }
+            options.trustedProxies.push_back(*address);
         } else if (const auto found = numbers.find(name); found != numbers.end()) {
             const NumberOption& option = found->second;
             const std::string* v = value();

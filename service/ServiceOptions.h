@@ -20,6 +20,7 @@ struct ServiceOptions {
     unsigned hashQueue = 32;
     unsigned signInBurst = 30;
     unsigned signInRate = 30; // per minute
+    std::vector<std::string> trustedProxies; // numeric addresses
     bool quiet = false;
     bool help = false;
 

@@ -54,6 +54,7 @@ int main(int argc, char** argv)
         config.threads = options->threads;
         config.connectionsPerAddress = options->connectionsPerAddress;
         config.requestTimeoutSeconds = options->requestTimeoutSeconds;
+        config.trustedProxies = options->trustedProxies;
         HttpServer server(config, [&](const HttpRequest& request, const HttpServer::Respond& respond) {
             operations.handle(request, respond);
         });

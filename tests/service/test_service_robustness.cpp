@@ -184,6 +184,7 @@ TEST(ServiceStartup, BadOptionsBusyPortsAndNewerDatabasesStopTheStart)
     EXPECT_EQ(run({u"--listen"_s, u"nonsense"_s, u"--db"_s, db}), 2);
     EXPECT_EQ(run({u"--listen"_s, u"127.0.0.1:70000"_s, u"--db"_s, db}), 2);
     EXPECT_EQ(run({u"--frobnicate"_s}), 2);
+    EXPECT_EQ(run({u"--trusted-proxy"_s, u"proxy.example.org"_s, u"--db"_s, db}), 2) << "a proxy is named by address";
 
     ServiceProcess running;
     ASSERT_TRUE(running.isRunning());

@@ -10,6 +10,8 @@ QStringList optionsOf(const QString& command)
         return CommonOptions + QStringList{"handle", "password", "email", "avatar", "mouth-left", "mouth-top"};
     if (command == QLatin1String("session"))
         return CommonOptions + QStringList{"handle", "password", "hostname", "status"};
+    if (command == QLatin1String("bot"))
+        return CommonOptions + QStringList{"handle", "password", "email"};
     return {};
 }
 
@@ -27,14 +29,14 @@ std::optional<int> parseNumber(const QString& text, int low, int high)
 std::optional<CliOptions> CliOptions::parse(const QStringList& arguments, QString& error)
 {
     if (arguments.isEmpty()) {
-        error = QStringLiteral("a command is needed: register or session");
+        error = QStringLiteral("a command is needed: register, session or bot");
         return std::nullopt;
     }
     CliOptions options;
     options.command = arguments.first();
     const QStringList allowed = optionsOf(options.command);
     if (allowed.isEmpty()) {
-        error = QStringLiteral("unknown command \"%1\"; use register or session").arg(options.command);
+        error = QStringLiteral("unknown command \"%1\"; use register, session or bot").arg(options.command);
         return std::nullopt;
     }
     for (qsizetype i = 1; i < arguments.size(); i += 2) {

@@ -2,12 +2,15 @@
 //
 //   confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
 //   confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
+//   confabo-cli bot      --handle H --password P [--email E]
 //
 // Every command also takes --config-dir DIR (its own settings store), --server HOST[:PORT] and
 // --data-port N, written into that store before the library starts. A session reads commands
 // from standard input, one a line, and writes one JSON object a line for every result and event.
+// A bot answers whoever writes to it until SIGTERM or SIGINT, then signs out.
 #include "CliOptions.h"
 #include "CliSession.h"
+#include "EchoBot.h"
 #include "JsonLines.h"
 
 #include "messaging/Confabo.h"
@@ -20,8 +23,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -135,6 +143,38 @@ int runSession(const CliOptions& options)
     return 0;
 }
 
+// The write end of the pipe that carries a stop signal into the event loop.
+int stopSignalWriter = -1;
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(stopSignalWriter, &byte, 1);
+}
+
+int runBot(const CliOptions& options)
+{
+    int pipe[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
+        return fail(QStringLiteral("cannot create the signal pipe"), 1);
+    stopSignalWriter = pipe[1];
+    struct sigaction action { };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    QSocketNotifier stopNotifier(pipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+
+    EchoBot bot;
+    if (!bot.start(options))
+        return 1;
+    QCoreApplication::exec();
+    bot.signOut();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -143,11 +183,13 @@ int main(int argc, char** argv)
     QString error;
     const auto options = CliOptions::parse(app.arguments().mid(1), error);
     if (!options)
-        return fail(error + QStringLiteral("\nusage: confabo-cli register|session --handle H --password P ..."));
+        return fail(error + QStringLiteral("\nusage: confabo-cli register|session|bot --handle H --password P ..."));
     if (!applyStoreOptions(*options, error))
         return fail(error);
     try {
-        return options->command == QLatin1String("register") ? runRegister(*options) : runSession(*options);
+        if (options->command == QLatin1String("register"))
+            return runRegister(*options);
+        return options->command == QLatin1String("bot") ? runBot(*options) : runSession(*options);
     } catch (const ConfaboError& e) {
         return fail(e.description(), 1);
     }

@@ -1,0 +1,124 @@
+// Behind a reverse proxy: the client's address comes from X-Forwarded-For only when the
+// connection is from a proxy the service was told to trust, and only when it reads as an address.
+
+#include "ServiceTest.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr const char* Proxy = "127.0.0.2";
+constexpr const char* SecondProxy = "127.0.0.3";
+constexpr const char* Client = "203.0.113.7";
+
+// A connection from `from` that has sent the start of a request and waits; -1 on failure.
+int heldConnection(quint16 port, const char* from)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
+        || connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0
+        || send(fd, "POST /cfb_maint.asp HTTP/1.0\r\n", 30, MSG_NOSIGNAL) != 30) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+class ServiceBehindProxy : public ServiceTest {
+protected:
+    QStringList serviceArguments() const override
+    {
+        return {u"--trusted-proxy"_s, QString::fromLatin1(Proxy), u"--trusted-proxy"_s,
+            QString::fromLatin1(SecondProxy), u"--connections-per-address"_s, u"2"_s};
+    }
+
+    // A form POST from `from` carrying X-Forwarded-For.
+    ServiceReply forwarded(std::initializer_list<std::pair<const char*, QString>> fields,
+        const QByteArray& forwardedFor, const char* from = Proxy)
+    {
+        QByteArray request = client().request(formBody(fields), "application/x-www-form-urlencoded");
+        request.replace(request.indexOf("\r\n\r\n"), 2, "\r\nX-Forwarded-For: " + forwardedFor + "\r\n");
+        return client().exchange(request, from);
+    }
+
+    // Signs `handle` in with an empty ip, so the service records the address it took the request
+    // to come from, and returns that address.
+    QString addressTakenFor(const QString& handle, const QByteArray& forwardedFor, const char* from = Proxy)
+    {
+        const ServiceReply signedIn = forwarded(
+            {{"mode", u"LOGIN"_s}, {"handle", handle}, {"password", u"0123456789ABCDEF"_s}, {"ip", QString()}},
+            forwardedFor, from);
+        if (signedIn.empty())
+            return u"(refused)"_s;
+        return byId("USER_INFO", signedIn.text("/body/user_id").toInt()).text("/body/ip");
+    }
+
+    ServiceReply setStatus(int userId, const QByteArray& forwardedFor)
+    {
+        return forwarded(
+            {{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(userId)}, {"status", u"2"_s}}, forwardedFor);
+    }
+};
+
+TEST_F(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
+{
+    const int id = registerUser(u"amy"_s);
+    ASSERT_GT(id, 0);
+
+    // The right-most entry is the one the proxy saw; entries left of it are the client's word.
+    EXPECT_EQ(addressTakenFor(u"amy"_s, "198.51.100.9, 203.0.113.7"), QString::fromLatin1(Client));
+    EXPECT_FALSE(setStatus(id, Client).empty()) << "changes from the bound client are accepted";
+    EXPECT_TRUE(setStatus(id, "198.51.100.9").empty()) << "another client behind the proxy is not amy";
+    EXPECT_TRUE(client().post("mode=USER_UPDATE&user_id=" + QByteArray::number(id) + "&status=1", Proxy).empty())
+        << "the proxy itself is not amy";
+    EXPECT_FALSE(setStatus(id, QByteArray(Client) + " ,127.0.0.3").empty()) << "a second trusted proxy is skipped";
+
+    EXPECT_EQ(addressTakenFor(u"amy"_s, Client, Home), QString::fromLatin1(Home)) << "an untrusted peer";
+    EXPECT_EQ(addressTakenFor(u"amy"_s, "203.0.113.7, no-address"), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amy"_s, "203.0.113.7:4000"), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amy"_s, ""), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amy"_s, "::ffff:203.0.113.7"), QString::fromLatin1(Client));
+    EXPECT_EQ(addressTakenFor(u"amy"_s, "2001:DB8:0::1"), u"2001:db8::1"_s);
+}
+
+TEST_F(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
+{
+    const int id = registerUser(u"amy"_s);
+    std::vector<int> held;
+    for (const char* from : {Proxy, Proxy, Proxy, Home, Home}) {
+        held.push_back(heldConnection(service().port(), from));
+        ASSERT_GE(held.back(), 0);
+    }
+    const QByteArray info = "mode=USER_INFO&user_id=" + QByteArray::number(id);
+    EXPECT_EQ(client().post(info, Proxy).status, 200);
+    EXPECT_EQ(client().post(info, Home).status, 0) << "a client's third connection is closed unanswered";
+    for (const int fd : held)
+        close(fd);
+}
+
+TEST_F(ServiceTest, WithoutTrustedProxiesTheForwardedAddressIsIgnored)
+{
+    const int id = signedInUser(u"amy"_s, {}, Foreign);
+    QByteArray request
+        = client().request("mode=LOGIN&handle=amy&password=0123456789ABCDEF&ip=", "application/x-www-form-urlencoded");
+    request.replace(request.indexOf("\r\n\r\n"), 2, "\r\nX-Forwarded-For: 203.0.113.7\r\n");
+    ASSERT_FALSE(client().exchange(request, Foreign).empty());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), QString::fromLatin1(Foreign));
+}
