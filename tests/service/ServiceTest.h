@@ -1,22 +1,44 @@
 #pragma once
 
+#include "PostgresServer.h"
 #include "ServiceClient.h"
 #include "ServiceProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
-// A fresh service with an empty database for each test, and helpers for the common requests.
+// Where the service under test keeps its data.
+enum class Store { Sqlite, Postgres };
+
+inline std::string storeName(const ::testing::TestParamInfo<Store>& info)
+{
+    return info.param == Store::Sqlite ? "Sqlite" : "Postgres";
+}
+
+// Runs every test of a suite derived from ServiceTest once on each store.
+#define CONFABO_ON_EVERY_STORE(Suite)                                                                                  \
+    INSTANTIATE_TEST_SUITE_P(Stores, Suite, ::testing::Values(Store::Sqlite, Store::Postgres), storeName)
+
+// A fresh service with an empty database for each test (a temporary SQLite file, or a new
+// database on the test process's own PostgreSQL server), and helpers for the common requests.
 // "127.0.0.2" plays a second machine.
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public ::testing::TestWithParam<Store> {
 protected:
     static constexpr const char* Home = "127.0.0.1";
     static constexpr const char* Foreign = "127.0.0.2";
 
     void SetUp() override
     {
-        service_ = std::make_unique<ServiceProcess>(serviceArguments());
+        QString database;
+        if (GetParam() == Store::Postgres) {
+            PostgresServer* server = nullptr;
+            CONFABO_REQUIRE_POSTGRES(server);
+            database = server->createDatabase();
+            ASSERT_FALSE(database.isEmpty()) << server->errorText().toStdString();
+        }
+        service_ = std::make_unique<ServiceProcess>(serviceArguments(), database);
         ASSERT_TRUE(service_->isRunning()) << service_->errorText().toStdString();
         client_ = std::make_unique<ServiceClient>(service_->port());
     }
