@@ -3,6 +3,7 @@
 #include "Storage.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace cfb::service {
 
@@ -20,6 +21,8 @@ PostgresConnection::PostgresConnection(const std::string& uri)
         connection_ = nullptr;
         throw StorageError("cannot connect to the database: " + reason);
     }
+    PQsetNoticeProcessor(
+        connection_, [](void*, const char*) {}, nullptr); // notices are no failures
     configureSession();
 }
 
@@ -30,6 +33,14 @@ PostgresConnection::~PostgresConnection()
 
 void PostgresConnection::ensureOpen()
 {
+    // A server that ended this session while it was idle (a restart) left its last words and the
+    // end of the stream on the socket: read them, so the session is seen broken before a request
+    // is sent on it and fails.
+    for (int i = 0; i < 4 && PQstatus(connection_) == CONNECTION_OK; ++i) {
+        pollfd socket{PQsocket(connection_), POLLIN, 0};
+        if (poll(&socket, 1, 0) <= 0 || !PQconsumeInput(connection_))
+            break;
+    }
     if (PQstatus(connection_) == CONNECTION_OK)
         return;
     statements_.clear(); // a new session knows none of them

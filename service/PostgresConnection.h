@@ -19,8 +19,8 @@ public:
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
 
-    // Reconnects when the connection broke since its last use; throws StorageError when the
-    // server cannot be reached.
+    // Reconnects when the connection broke since its last use (also while it was idle); throws
+    // StorageError when the server cannot be reached.
     void ensureOpen();
     // Runs a prepared statement; the result is the caller's to PQclear. Throws StorageError when
     // the statement fails.
