@@ -9,9 +9,11 @@ namespace cfb::service {
 
 PostgresConnection::PostgresConnection(const std::string& uri)
 {
-    // The URI's own settings come first; later keywords add what it leaves open.
-    const char* const keywords[] = {"dbname", "client_encoding", "fallback_application_name", nullptr};
-    const char* const values[] = {uri.c_str(), "UTF8", "confabo-service", nullptr};
+    // Later keywords override earlier ones: the URI may set its own connect_timeout, not the
+    // encoding, which is what QString::toUtf8 sends.
+    const char* const keywords[]
+        = {"connect_timeout", "dbname", "client_encoding", "fallback_application_name", nullptr};
+    const char* const values[] = {"5", uri.c_str(), "UTF8", "confabo-service", nullptr};
     connection_ = PQconnectdbParams(keywords, values, 1);
     if (!connection_)
         throw StorageError("out of memory for a database connection");

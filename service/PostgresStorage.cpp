@@ -16,7 +16,7 @@ const char* const Migrations[] = {
         id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,  -- ids are never reused
         handle text NOT NULL,
         handle_key text NOT NULL UNIQUE,                      -- case-folded handle
-        password_hash text NOT NULL,
+        password_hash text NOT NULL CHECK (password_hash LIKE '$argon2id$%'),
         email text NOT NULL DEFAULT '',
         email_key text NOT NULL DEFAULT '',                   -- case-folded e-mail address
         mouth_top smallint NOT NULL DEFAULT 0,

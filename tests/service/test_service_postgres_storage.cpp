@@ -62,6 +62,10 @@ TEST_F(PostgresStorageTest, InstancesStartingTogetherAndWritingAtOnceLoseNothing
     ASSERT_TRUE(id);
     user.handle = QStringLiteral("sHARED");
     EXPECT_FALSE(instances[1]->insertUser(user)) << "handles are unique ignoring letter case";
+    NewUser plain = user;
+    plain.handle = QStringLiteral("plain");
+    plain.passwordHash = "0123456789ABCDEF";
+    EXPECT_THROW(instances[1]->insertUser(plain), StorageError) << "only argon2id hashes are kept";
 
     // Every sign-in counts: each one, from whichever instance and thread, sees a different number
     // of earlier ones.
@@ -103,12 +107,13 @@ TEST_F(PostgresStorageTest, DatabaseOfANewerServiceIsRefusedAndLeftAsItIs)
         PostgresStorage storage(uri());
         NewUser user;
         user.handle = QStringLiteral("early");
-        user.passwordHash = "hash";
+        user.passwordHash = "$argon2id$v=19$m=16384,t=2,p=1$c2FsdA$aGFzaA";
         ASSERT_TRUE(storage.insertUser(user));
     }
     const int newer = PostgresStorage::SchemaVersion + 1;
     ASSERT_TRUE(server_->execute(uri_, QStringLiteral("UPDATE confabo_schema SET version = %1").arg(newer)));
     EXPECT_THROW(PostgresStorage{uri()}, StorageError);
+    EXPECT_THROW(PostgresStorage{uri()}, StorageError) << "the refusal must not step the version back";
 
     ASSERT_TRUE(server_->execute(
         uri_, QStringLiteral("UPDATE confabo_schema SET version = %1").arg(PostgresStorage::SchemaVersion)));
