@@ -64,8 +64,9 @@ protected:
     {
         QString database;
         if (GetParam() == Store::Postgres) {
-            PostgresServer* server = nullptr;
-            CONFABO_REQUIRE_POSTGRES(server);
+            QString error;
+            PostgresServer* server = PostgresServer::shared(error);
+            CONFABO_NEED_POSTGRES(server, error);
             database = server->createDatabase();
             ASSERT_FALSE(database.isEmpty()) << server->errorText().toStdString();
         }

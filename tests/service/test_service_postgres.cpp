@@ -41,8 +41,9 @@ class ServiceInstances : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        PostgresServer* server = nullptr;
-        CONFABO_REQUIRE_POSTGRES(server);
+        QString error;
+        PostgresServer* server = PostgresServer::shared(error);
+        CONFABO_NEED_POSTGRES(server, error);
         const QString database = server->createDatabase();
         ASSERT_FALSE(database.isEmpty()) << server->errorText().toStdString();
         const QStringList limits{u"--sign-in-burst"_s, u"1000"_s, u"--connections-per-address"_s, u"100"_s};
@@ -128,10 +129,8 @@ TEST_F(ServiceInstances, OfTwoRegistrationsOfOneHandleThroughBothExactlyOneWins)
 
 TEST(ServicePostgresOutage, ARestartOfTheDatabaseFailsTheRequestsThatMeetItAndNoneAfter)
 {
-    PostgresServer* shared = nullptr;
-    CONFABO_REQUIRE_POSTGRES(shared); // skips or fails the same way; this test restarts a server of its own
-    PostgresServer server;
-    ASSERT_TRUE(server.isRunning()) << server.errorText().toStdString();
+    PostgresServer server; // of its own, as it restarts it
+    CONFABO_NEED_POSTGRES(server.isRunning(), server.errorText());
     const QString database = server.createDatabase();
     ASSERT_FALSE(database.isEmpty()) << server.errorText().toStdString();
     ServiceProcess service({u"--threads"_s, u"2"_s}, database);

@@ -21,7 +21,9 @@ class PostgresStorageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CONFABO_REQUIRE_POSTGRES(server_);
+        QString error;
+        server_ = PostgresServer::shared(error);
+        CONFABO_NEED_POSTGRES(server_, error);
         uri_ = server_->createDatabase();
         ASSERT_FALSE(uri_.isEmpty()) << server_->errorText().toStdString();
     }
