@@ -51,7 +51,7 @@ const char* ServiceOptions::usage()
            "  --db FILE|URI       SQLite database file (default $XDG_DATA_HOME/confabo/confabo.db), or a\n"
            "                      PostgreSQL connection URI: postgresql://USER@HOST/DATABASE\n"
            "  --path PATH         request path of the endpoint (default /cfb_maint.asp)\n"
-           "  --threads N         worker threads (default: one per core, four per core on PostgreSQL)\n"
+           "  --threads N         worker threads (default: one per core)\n"
            "  --quiet             no log line per request on standard error\n"
            "  --connections-per-address N  connections one client address may hold at once (default 32)\n"
            "  --request-timeout SECONDS    time for a request to arrive whole, headers and body (default 30)\n"

@@ -10,13 +10,11 @@
 #include "ServiceOptions.h"
 #include "SqliteStorage.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <pthread.h>
-#include <thread>
 
 using namespace cfb::service;
 
@@ -61,11 +59,6 @@ int main(int argc, char** argv)
         config.host = options->host;
         config.port = options->port;
         config.threads = options->threads;
-        if (!config.threads && PostgresStorage::handles(options->database)) {
-            // Each request waits for a round trip to the database server, so more workers than
-            // cores keep the cores busy.
-            config.threads = 4 * std::max(1u, std::thread::hardware_concurrency());
-        }
         config.connectionsPerAddress = options->connectionsPerAddress;
         config.requestTimeoutSeconds = options->requestTimeoutSeconds;
         HttpServer server(config, [&](const HttpRequest& request, const HttpServer::Respond& respond) {
