@@ -25,7 +25,6 @@ PostgresConnection::PostgresConnection(const std::string& uri)
     }
     PQsetNoticeProcessor(
         connection_, [](void*, const char*) {}, nullptr); // notices are no failures
-    configureSession();
 }
 
 PostgresConnection::~PostgresConnection()
@@ -43,18 +42,17 @@ void PostgresConnection::ensureOpen()
         if (poll(&socket, 1, 0) <= 0 || !PQconsumeInput(connection_))
             break;
     }
-    if (PQstatus(connection_) == CONNECTION_OK)
-        return;
-    statements_.clear(); // a new session knows none of them
-    PQreset(connection_);
-    if (PQstatus(connection_) != CONNECTION_OK)
-        fail("cannot reconnect to the database");
-    configureSession();
-}
-
-void PostgresConnection::configureSession()
-{
-    command("SET bytea_output = hex"); // what PostgresQuery decodes, whatever the server's default
+    if (PQstatus(connection_) != CONNECTION_OK) {
+        statements_.clear(); // a new session knows none of them
+        configured_ = false;
+        PQreset(connection_);
+        if (PQstatus(connection_) != CONNECTION_OK)
+            fail("cannot reconnect to the database");
+    }
+    if (!configured_) {
+        command("SET bytea_output = hex"); // what PostgresQuery decodes, whatever the server's default
+        configured_ = true;
+    }
 }
 
 void PostgresConnection::rollback()

@@ -19,8 +19,9 @@ public:
     PostgresConnection(const PostgresConnection&) = delete;
     PostgresConnection& operator=(const PostgresConnection&) = delete;
 
-    // Reconnects when the connection broke since its last use (also while it was idle); throws
-    // StorageError when the server cannot be reached.
+    // Call before each use: reconnects when the connection broke since its last use (also while
+    // it was idle) and makes the session's settings; throws StorageError when the server cannot
+    // be reached.
     void ensureOpen();
     // Runs a prepared statement; the result is the caller's to PQclear. Throws StorageError when
     // the statement fails.
@@ -30,10 +31,10 @@ public:
     [[noreturn]] void fail(const char* what, pg_result* result = nullptr);
 
 private:
-    void configureSession();
     const char* prepared(const char* sql);
 
     pg_conn* connection_ = nullptr;
+    bool configured_ = false; // the session settings are made
     std::unordered_map<const char*, std::string> statements_;
 };
 
