@@ -45,12 +45,13 @@ std::string ServiceOptions::defaultDatabase()
 
 const char* ServiceOptions::usage()
 {
-    return "usage: confabo-service [--listen HOST:PORT] [--db FILE] [--path /cfb_maint.asp] [--threads N] "
+    return "usage: confabo-service [--listen HOST:PORT] [--db FILE|URI] [--path /cfb_maint.asp] [--threads N] "
            "[--quiet]\n"
            "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
            "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--trusted-proxy ADDR]...\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
-           "  --db FILE           SQLite database (default $XDG_DATA_HOME/confabo/confabo.db)\n"
+           "  --db FILE|URI       SQLite database file (default $XDG_DATA_HOME/confabo/confabo.db), or a\n"
+           "                      PostgreSQL connection URI: postgresql://USER@HOST/DATABASE\n"
            "  --path PATH         request path of the endpoint (default /cfb_maint.asp)\n"
            "  --threads N         worker threads (default: one per core)\n"
            "  --quiet             no log line per request on standard error\n"
@@ -98,7 +99,7 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
         } else if (name == "--db") {
             const std::string* v = value();
             if (!v || v->empty()) {
-                error = "--db wants a file name";
+                error = "--db wants a file name or a postgresql:// URI";
                 return std::nullopt;
             }
             options.database = *v;

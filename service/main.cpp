@@ -5,6 +5,7 @@
 #include "HashingPool.h"
 #include "HttpServer.h"
 #include "PasswordHasher.h"
+#include "PostgresStorage.h"
 #include "ServiceOperations.h"
 #include "ServiceOptions.h"
 #include "SqliteStorage.h"
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <pthread.h>
 
 using namespace cfb::service;
@@ -39,14 +41,19 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        const std::filesystem::path database(options->database);
-        if (database.has_parent_path())
-            std::filesystem::create_directories(database.parent_path());
-        SqliteStorage storage(options->database);
+        std::unique_ptr<Storage> storage;
+        if (PostgresStorage::handles(options->database)) {
+            storage = std::make_unique<PostgresStorage>(options->database);
+        } else {
+            const std::filesystem::path database(options->database);
+            if (database.has_parent_path())
+                std::filesystem::create_directories(database.parent_path());
+            storage = std::make_unique<SqliteStorage>(options->database);
+        }
         const PasswordHasher hasher;
         HashingPool hashing({options->hashThreads, options->hashQueue});
         AddressRateLimiter hashLimiter({options->signInBurst, options->signInRate});
-        ServiceOperations operations(storage, hasher, hashing, hashLimiter, options->path, !options->quiet);
+        ServiceOperations operations(*storage, hasher, hashing, hashLimiter, options->path, !options->quiet);
 
         HttpServer::Config config;
         config.host = options->host;

@@ -1,7 +1,11 @@
 // Load benchmark of confabo-service against nginx serving the same reply bytes as static files,
 // both on this machine in the same run. wrk drives both: one request per connection (as the
-// library makes its requests) and keep-alive. Prints requests per second, the ratio to nginx and
-// the 99th percentile latency, and the sign-in (argon2id) rate on its own.
+// library makes its requests) and keep-alive. The service runs on SQLite, on PostgreSQL (a
+// throw-away server of its own) as one instance, and as two instances sharing that database,
+// each taking half the connections. Prints requests per second, the ratio to nginx and the 99th
+// percentile latency, and the sign-in (argon2id) rate on its own.
+
+#include "PostgresServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,7 +17,9 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -70,12 +76,15 @@ end
     return file.fileName();
 }
 
-std::optional<Result> runWrk(quint16 port, const QString& path, const QString& script, int connections)
+QStringList wrkArguments(quint16 port, const QString& path, const QString& script, int threads, int connections)
 {
-    QProcess wrk;
-    wrk.start(QStringLiteral("wrk"),
-        {QStringLiteral("-t2"), QStringLiteral("-c%1").arg(connections), QStringLiteral("-d%1s").arg(Seconds),
-            QStringLiteral("-s"), script, QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)});
+    return {QStringLiteral("-t%1").arg(threads), QStringLiteral("-c%1").arg(connections),
+        QStringLiteral("-d%1s").arg(Seconds), QStringLiteral("-s"), script,
+        QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)};
+}
+
+std::optional<Result> wrkResult(QProcess& wrk)
+{
     if (!wrk.waitForFinished((Seconds + 30) * 1000))
         return std::nullopt;
     const QString out = QString::fromUtf8(wrk.readAllStandardOutput());
@@ -101,6 +110,33 @@ std::optional<Result> runWrk(quint16 port, const QString& path, const QString& s
         return std::nullopt;
     }
     return r;
+}
+
+// One wrk on one port with two threads; with several ports one single-threaded wrk each, the
+// connections split between them, all at once. The rates add up; the p99 is the worst one's.
+std::optional<Result> runWrk(
+    const std::vector<quint16>& ports, const QString& path, const QString& script, int connections)
+{
+    std::vector<std::unique_ptr<QProcess>> runs;
+    const int threads = ports.size() == 1 ? 2 : 1;
+    for (const quint16 port : ports) {
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->start(
+            QStringLiteral("wrk"), wrkArguments(port, path, script, threads, connections / int(ports.size())));
+    }
+    Result total;
+    bool complete = true;
+    for (auto& run : runs) {
+        const std::optional<Result> r = wrkResult(*run);
+        if (!r) {
+            complete = false;
+            continue;
+        }
+        total.requestsPerSecond += r->requestsPerSecond;
+        total.p99Ms = std::max(total.p99Ms, r->p99Ms);
+        total.failures += r->failures;
+    }
+    return complete ? std::optional<Result>(total) : std::nullopt;
 }
 
 bool waitForLine(QProcess& process, const QRegularExpression& pattern, QRegularExpressionMatch& match)
@@ -144,12 +180,54 @@ void stop(QProcess& process)
     }
 }
 
-void printRow(const char* name, const Result& service, const Result& nginx)
+void printRow(const QByteArray& name, const Result& service, const Result& nginx)
 {
-    std::printf("%-32s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name, service.requestsPerSecond,
+    std::printf("%-44s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name.constData(), service.requestsPerSecond,
         nginx.requestsPerSecond, service.requestsPerSecond / nginx.requestsPerSecond, service.p99Ms, nginx.p99Ms,
         service.failures, nginx.failures);
 }
+
+// Starts confabo-service on the database (a file or a postgresql:// URI); its port, or 0.
+quint16 startService(QProcess& service, const QString& database)
+{
+    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service.start(QStringLiteral(CONFABO_SERVICE_BINARY),
+        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), database,
+            QStringLiteral("--quiet"),
+            // wrk plays many clients from one address: lift the per-address limits.
+            QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
+            QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")});
+    QRegularExpressionMatch listening;
+    if (!waitForLine(service, QRegularExpression(QStringLiteral(R"(^listening on .+:(\d+)$)")), listening)) {
+        std::fprintf(stderr, "confabo-service did not start on %s\n", qPrintable(database));
+        return 0;
+    }
+    return quint16(listening.captured(1).toUInt());
+}
+
+const QByteArray Login = "mode=LOGIN&handle=benchuser&password=0123456789ABCDEF&ip=";
+
+// One user, signed in from this address so its status changes are accepted; its id, or empty.
+QByteArray signInBenchUser(quint16 port)
+{
+    post(port,
+        "mode=USER_INSERT&handle=benchuser&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0"
+        "&mouth_left=0");
+    const QByteArray signedIn = post(port, Login);
+    const QRegularExpressionMatch id
+        = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
+    if (!id.hasMatch()) {
+        std::fprintf(stderr, "cannot sign in: %s\n", signedIn.constData());
+        return {};
+    }
+    return id.captured(1).toLatin1();
+}
+
+// The service as measured in one row: its name and the ports of its instances.
+struct Setup {
+    const char* name;
+    std::vector<quint16> ports;
+};
 
 } // namespace
 
@@ -163,35 +241,14 @@ int main(int argc, char** argv)
     QFile::setPermissions(dir.path(), readable);
 
     QProcess service;
-    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(QStringLiteral(CONFABO_SERVICE_BINARY),
-        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), dir.filePath("bench.db"),
-            QStringLiteral("--quiet"),
-            // wrk plays many clients from one address: lift the per-address limits.
-            QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
-            QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")});
-    QRegularExpressionMatch listening;
-    if (!waitForLine(service, QRegularExpression(QStringLiteral(R"(^listening on .+:(\d+)$)")), listening)) {
-        std::fprintf(stderr, "confabo-service did not start\n");
+    const quint16 servicePort = startService(service, dir.filePath("bench.db"));
+    if (!servicePort)
         return 1;
-    }
-    const quint16 servicePort = quint16(listening.captured(1).toUInt());
-
-    // One user, signed in from this address so its status changes are accepted.
-    post(servicePort,
-        "mode=USER_INSERT&handle=benchuser&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0"
-        "&mouth_left=0");
-    const QByteArray login = "mode=LOGIN&handle=benchuser&password=0123456789ABCDEF&ip=";
-    const QByteArray signedIn = post(servicePort, login);
-    const QRegularExpressionMatch id
-        = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
-    if (!id.hasMatch()) {
-        std::fprintf(stderr, "cannot sign in: %s\n", signedIn.constData());
+    const QByteArray userId = signInBenchUser(servicePort);
+    if (userId.isEmpty())
         return 1;
-    }
-    const QByteArray info = "mode=USER_INFO&user_id=" + id.captured(1).toLatin1();
-    const QByteArray update = "mode=USER_UPDATE&user_id=" + id.captured(1).toLatin1() + "&status=1";
-
+    const QByteArray info = "mode=USER_INFO&user_id=" + userId;
+    const QByteArray update = "mode=USER_UPDATE&user_id=" + userId + "&status=1";
     // nginx serves the very bytes the service answers, as static files.
     QDir(dir.path()).mkpath(QStringLiteral("www"));
     QDir(dir.path()).mkpath(QStringLiteral("tmp"));
@@ -243,9 +300,28 @@ http {
         return 1;
     }
 
+    std::vector<Setup> setups{{"SQLite", {servicePort}}};
+    // The PostgreSQL instances answer with the same bytes: the same user id in an empty database.
+    PostgresServer postgres;
+    QProcess instances[2];
+    if (!postgres.isRunning()) {
+        std::printf("no PostgreSQL rows: %s\n", qPrintable(postgres.errorText()));
+    } else {
+        const QString uri = postgres.createDatabase();
+        const quint16 first = uri.isEmpty() ? 0 : startService(instances[0], uri);
+        const quint16 second = first ? startService(instances[1], uri) : 0;
+        if (!second || signInBenchUser(first) != userId) {
+            std::fprintf(stderr, "the PostgreSQL instances did not start: %s\n", qPrintable(postgres.errorText()));
+            stop(nginx);
+            return 1;
+        }
+        setups.push_back({"PostgreSQL x1", {first}});
+        setups.push_back({"PostgreSQL x2", {first, second}});
+    }
+
     std::printf("confabo-service against nginx (static file, same reply bytes), %d cores, %d connections, %d s each\n",
         Cores, Connections, Seconds);
-    std::printf("%-32s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
+    std::printf("%-44s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
         "failed", "nginx f.");
     int failed = 0;
     for (const bool closeEach : {true, false}) {
@@ -253,25 +329,31 @@ http {
             {std::tuple{"USER_INFO", info, "/info.xml"}, std::tuple{"USER_UPDATE status", update, "/update.xml"}}) {
             const QString script = writeScript(
                 dir.path(), QString::fromLatin1(name).replace(u' ', u'_') + (closeEach ? "_c" : "_k"), body, closeEach);
-            const auto s = runWrk(servicePort, QStringLiteral("/cfb_maint.asp"), script, Connections);
-            const auto n = runWrk(nginxPort, QString::fromLatin1(file), script, Connections);
-            if (!s || !n) {
-                ++failed;
-                continue;
+            for (const Setup& setup : setups) {
+                // nginx right before each row, so both meet the same load from elsewhere.
+                const auto n = runWrk({nginxPort}, QString::fromLatin1(file), script, Connections);
+                const auto s = runWrk(setup.ports, QStringLiteral("/cfb_maint.asp"), script, Connections);
+                if (!s || !n) {
+                    ++failed;
+                    continue;
+                }
+                printRow(QByteArray(setup.name) + ", " + name + (closeEach ? ", 1 req/conn" : ", keep-alive"), *s, *n);
             }
-            const QByteArray label = QByteArray(name) + (closeEach ? ", 1 req/conn" : ", keep-alive");
-            printRow(label.constData(), *s, *n);
         }
     }
 
     // Sign-in costs one argon2id verification; few connections, as sign-ins are rare.
-    const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), login, true);
-    if (const auto l = runWrk(servicePort, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)) {
+    const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), Login, true);
+    if (const auto l = runWrk({servicePort}, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)) {
         std::printf("LOGIN (argon2id), 1 req/conn: %.0f sign-ins/s, p99 %.1f ms, failed %ld\n", l->requestsPerSecond,
             l->p99Ms, l->failures);
     }
 
     stop(nginx);
     stop(service);
+    for (QProcess& instance : instances) {
+        if (instance.state() != QProcess::NotRunning)
+            stop(instance);
+    }
     return failed ? 1 : 0;
 }

@@ -5,8 +5,9 @@
 using namespace Qt::StringLiterals;
 
 class ServiceAccounts : public ServiceTest { };
+CONFABO_ON_EVERY_STORE(ServiceAccounts);
 
-TEST_F(ServiceAccounts, RegistrationGivesIdsAndRefusesTakenHandlesIgnoringCase)
+TEST_P(ServiceAccounts, RegistrationGivesIdsAndRefusesTakenHandlesIgnoringCase)
 {
     const int first = registerUser(u"MrsRobinson"_s);
     const int second = registerUser(u"benjamin"_s);
@@ -21,7 +22,7 @@ TEST_F(ServiceAccounts, RegistrationGivesIdsAndRefusesTakenHandlesIgnoringCase)
     EXPECT_TRUE(login(u"MrsRobinson"_s, u"other"_s).empty());
 }
 
-TEST_F(ServiceAccounts, HandleRulesAreEnforcedByTheService)
+TEST_P(ServiceAccounts, HandleRulesAreEnforcedByTheService)
 {
     for (const QString& bad : {u"with space"_s, u"at@sign"_s, u"grave`"_s, u"apo'strophe"_s, u"quote\"d"_s,
              QString(31, u'x'), QString(), u"tab\there"_s}) {
@@ -34,7 +35,7 @@ TEST_F(ServiceAccounts, HandleRulesAreEnforcedByTheService)
     EXPECT_GT(registerUser(u"x"_s), 0);
 }
 
-TEST_F(ServiceAccounts, SignInAnswersEveryFieldTheClientReads)
+TEST_P(ServiceAccounts, SignInAnswersEveryFieldTheClientReads)
 {
     const ServiceReply inserted
         = post({{"mode", u"USER_INSERT"_s}, {"handle", u"Jürgen_Ö"_s}, {"password", u"A1B2&C3=D4 E5"_s},
@@ -63,7 +64,7 @@ TEST_F(ServiceAccounts, SignInAnswersEveryFieldTheClientReads)
     EXPECT_EQ(info.text("/body/mouth_left"), u"345"_s);
 }
 
-TEST_F(ServiceAccounts, WelcomeMessageOnlyOnTheFirstSignIn)
+TEST_P(ServiceAccounts, WelcomeMessageOnlyOnTheFirstSignIn)
 {
     registerUser(u"newcomer"_s);
     const ServiceReply first = login(u"newcomer"_s);
@@ -73,7 +74,7 @@ TEST_F(ServiceAccounts, WelcomeMessageOnlyOnTheFirstSignIn)
     EXPECT_FALSE(second.has("/body/message"));
 }
 
-TEST_F(ServiceAccounts, WrongPasswordsAndUnknownHandlesAreRefusedWithAnEmptyReply)
+TEST_P(ServiceAccounts, WrongPasswordsAndUnknownHandlesAreRefusedWithAnEmptyReply)
 {
     const int id = registerUser(u"carefulUser"_s, u"SECRET"_s);
     EXPECT_TRUE(login(u"carefulUser"_s, u"secret"_s).empty());
@@ -82,14 +83,14 @@ TEST_F(ServiceAccounts, WrongPasswordsAndUnknownHandlesAreRefusedWithAnEmptyRepl
     EXPECT_EQ(byId("USER_INFO", id).text("/body/status"), u"0"_s) << "a refused sign-in changes nothing";
 }
 
-TEST_F(ServiceAccounts, AnEmptyIpStoresTheAddressTheRequestCameFrom)
+TEST_P(ServiceAccounts, AnEmptyIpStoresTheAddressTheRequestCameFrom)
 {
     const int id = registerUser(u"roaming"_s);
     ASSERT_FALSE(login(u"roaming"_s, u"0123456789ABCDEF"_s, u""_s, Foreign).empty());
     EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), u"127.0.0.2"_s);
 }
 
-TEST_F(ServiceAccounts, PresenceFollowsStatusUpdatesAndLogout)
+TEST_P(ServiceAccounts, PresenceFollowsStatusUpdatesAndLogout)
 {
     const int id = signedInUser(u"presence"_s);
     EXPECT_EQ(
@@ -109,7 +110,7 @@ TEST_F(ServiceAccounts, PresenceFollowsStatusUpdatesAndLogout)
     EXPECT_EQ(byId("USER_INFO", registerUser(u"neverOnline"_s)).text("/body/ip"), QString());
 }
 
-TEST_F(ServiceAccounts, PasswordEmailAndMouthChangesAnswerWithContentAndLast)
+TEST_P(ServiceAccounts, PasswordEmailAndMouthChangesAnswerWithContentAndLast)
 {
     const int id = signedInUser(u"changer"_s, u"old@example.org"_s);
     const QString uid = QString::number(id);
@@ -138,7 +139,7 @@ TEST_F(ServiceAccounts, PasswordEmailAndMouthChangesAnswerWithContentAndLast)
     EXPECT_FALSE(login(u"changer"_s, u"NEWPASS"_s).empty());
 }
 
-TEST_F(ServiceAccounts, FindAndInfoOfUnknownUsersAreEmpty)
+TEST_P(ServiceAccounts, FindAndInfoOfUnknownUsersAreEmpty)
 {
     const int id = registerUser(u"findme"_s, u"PW"_s, u"find@me.org"_s);
     const ServiceReply found = post({{"mode", u"USER_FIND"_s}, {"handle", u"FindMe"_s}});
@@ -150,7 +151,7 @@ TEST_F(ServiceAccounts, FindAndInfoOfUnknownUsersAreEmpty)
     EXPECT_TRUE(byId("USER_AVATAR", id + 1000).empty());
 }
 
-TEST_F(ServiceAccounts, AvatarUploadWithTheClientsDelimitersRoundTripsExactBytes)
+TEST_P(ServiceAccounts, AvatarUploadWithTheClientsDelimitersRoundTripsExactBytes)
 {
     const int id = signedInUser(u"painter"_s);
     const QByteArray picture = awkwardPicture(5000);
@@ -169,7 +170,7 @@ TEST_F(ServiceAccounts, AvatarUploadWithTheClientsDelimitersRoundTripsExactBytes
     EXPECT_EQ(byId("USER_AVATAR", id).base64("/body/avatar"), other);
 }
 
-TEST_F(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
+TEST_P(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
 {
     const int id = signedInUser(u"sizer"_s);
     const QByteArray largest = awkwardPicture(120000);
@@ -184,7 +185,7 @@ TEST_F(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
     EXPECT_EQ(byId("USER_AVATAR", id).base64("/body/avatar"), largest) << "refused uploads keep the old avatar";
 }
 
-TEST_F(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
+TEST_P(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
 {
     const int alice = signedInUser(u"alice"_s, u"alice@example.org"_s);
     const int bob = signedInUser(u"bob"_s);
@@ -212,7 +213,7 @@ TEST_F(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
     EXPECT_EQ(registerUser(u"BOB"_s), 0);
 }
 
-TEST_F(ServiceAccounts, StopsCleanlyOnSigterm)
+TEST_P(ServiceAccounts, StopsCleanlyOnSigterm)
 {
     registerUser(u"someone"_s);
     EXPECT_TRUE(service().stop());

@@ -16,8 +16,9 @@ protected:
             {{"mode", QString::fromLatin1(mode)}, {"user_id", QString::number(owner)}, {"handle", handle}}, from);
     }
 };
+CONFABO_ON_EVERY_STORE(ServiceBuddies);
 
-TEST_F(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
+TEST_P(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
 {
     const int owner = signedInUser(u"owner"_s);
     const int carol = registerUser(u"Carol"_s, u"PW"_s, u"carol@example.org"_s);
@@ -54,7 +55,7 @@ TEST_F(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
     EXPECT_TRUE(byId("BUDDY_LIST", carol).parses());
 }
 
-TEST_F(ServiceBuddies, RemovingARelationAnswersOneOnce)
+TEST_P(ServiceBuddies, RemovingARelationAnswersOneOnce)
 {
     const int owner = signedInUser(u"owner"_s);
     registerUser(u"friend"_s);
@@ -74,7 +75,7 @@ TEST_F(ServiceBuddies, RemovingARelationAnswersOneOnce)
     EXPECT_NE(addBuddy(owner, u"friend"_s).text("/body/buddy_id"), buddyId);
 }
 
-TEST_F(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
+TEST_P(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
 {
     const int owner = signedInUser(u"owner"_s);
     registerUser(u"Spammer"_s);
@@ -96,7 +97,7 @@ TEST_F(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
     EXPECT_TRUE(byId("BLOCK_LIST", owner + 1000).empty());
 }
 
-TEST_F(ServiceBuddies, UserListHoldsOtherAvailableUsersOnly)
+TEST_P(ServiceBuddies, UserListHoldsOtherAvailableUsersOnly)
 {
     const int asker = signedInUser(u"asker"_s);
     const int online = signedInUser(u"online"_s, u"on@line.org"_s);
@@ -114,7 +115,7 @@ TEST_F(ServiceBuddies, UserListHoldsOtherAvailableUsersOnly)
 }
 
 // Every change to an account is accepted only from the address that last signed in as it.
-TEST_F(ServiceBuddies, ChangesFromAnotherAddressAreRefusedAndChangeNothing)
+TEST_P(ServiceBuddies, ChangesFromAnotherAddressAreRefusedAndChangeNothing)
 {
     const int victim = signedInUser(u"victim"_s, u"v@example.org"_s);
     registerUser(u"someone"_s);
@@ -155,7 +156,7 @@ TEST_F(ServiceBuddies, ChangesFromAnotherAddressAreRefusedAndChangeNothing)
     EXPECT_EQ(byId("USER_INFO", victim).text("/body/status"), u"2"_s);
 }
 
-TEST_F(ServiceBuddies, AvatarRightAfterRegistrationComesFromTheRegisteringAddress)
+TEST_P(ServiceBuddies, AvatarRightAfterRegistrationComesFromTheRegisteringAddress)
 {
     const int fromHome = registerUser(u"homeuser"_s);
     EXPECT_FALSE(uploadAvatar(awkwardPicture(100), fromHome, Home).empty());

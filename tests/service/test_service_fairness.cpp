@@ -57,8 +57,9 @@ protected:
             u"--sign-in-burst"_s, u"4"_s, u"--sign-in-rate"_s, u"1"_s};
     }
 };
+CONFABO_ON_EVERY_STORE(ServiceFairness);
 
-TEST_F(ServiceFairness, AMultipartBodyOfHyphensIsAnsweredQuickly)
+TEST_P(ServiceFairness, AMultipartBodyOfHyphensIsAnsweredQuickly)
 {
     // Every line of hyphens could start a delimiter; the body must still be read in one pass.
     const QByteArray hyphens(262143, '-');
@@ -72,7 +73,7 @@ TEST_F(ServiceFairness, AMultipartBodyOfHyphensIsAnsweredQuickly)
     }
 }
 
-TEST_F(ServiceFairness, SignInsFromOneAddressRunOutButOtherAddressesAreServed)
+TEST_P(ServiceFairness, SignInsFromOneAddressRunOutButOtherAddressesAreServed)
 {
     const int id = registerUser(u"tokens"_s); // one token of four
     ASSERT_GT(id, 0);
@@ -87,7 +88,7 @@ TEST_F(ServiceFairness, SignInsFromOneAddressRunOutButOtherAddressesAreServed)
     EXPECT_GT(registerUser(u"latecomer"_s, u"PW"_s, {}, Foreign), 0) << "the refused registration created nothing";
 }
 
-TEST_F(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
+TEST_P(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
 {
     // Three connections that start a request and stop: the address has used its share.
     std::vector<int> held;
@@ -111,7 +112,7 @@ TEST_F(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
     EXPECT_EQ(status, 200) << "served again once the connections are gone";
 }
 
-TEST_F(ServiceFairness, ABodyTrickledInPastTheDeadlineLosesItsConnection)
+TEST_P(ServiceFairness, ABodyTrickledInPastTheDeadlineLosesItsConnection)
 {
     const int fd = connectFrom(service().port(), Home);
     ASSERT_GE(fd, 0);

@@ -77,7 +77,13 @@ protected:
     }
 };
 
-TEST_F(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
+// Where the address comes from does not depend on the store: these run on SQLite only.
+INSTANTIATE_TEST_SUITE_P(Sqlite, ServiceBehindProxy, ::testing::Values(Store::Sqlite), storeName);
+
+class ServiceWithoutProxy : public ServiceTest { };
+INSTANTIATE_TEST_SUITE_P(Sqlite, ServiceWithoutProxy, ::testing::Values(Store::Sqlite), storeName);
+
+TEST_P(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
 {
     const int id = registerUser(u"amy"_s);
     ASSERT_GT(id, 0);
@@ -98,7 +104,7 @@ TEST_F(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
     EXPECT_EQ(addressTakenFor(u"amy"_s, "2001:DB8:0::1"), u"2001:db8::1"_s);
 }
 
-TEST_F(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
+TEST_P(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
 {
     const int id = registerUser(u"amy"_s);
     std::vector<int> held;
@@ -113,7 +119,7 @@ TEST_F(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
         close(fd);
 }
 
-TEST_F(ServiceTest, WithoutTrustedProxiesTheForwardedAddressIsIgnored)
+TEST_P(ServiceWithoutProxy, TheForwardedAddressIsIgnored)
 {
     const int id = signedInUser(u"amy"_s, {}, Foreign);
     QByteArray request

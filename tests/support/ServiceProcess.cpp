@@ -10,8 +10,9 @@ constexpr int StopTimeoutMs = 5000;
 
 } // namespace
 
-ServiceProcess::ServiceProcess(const QStringList& extraArguments)
+ServiceProcess::ServiceProcess(const QStringList& extraArguments, const QString& database)
     : extraArguments_(extraArguments)
+    , database_(database)
 {
     start();
 }
@@ -32,7 +33,7 @@ QString ServiceProcess::binaryPath()
 
 QString ServiceProcess::databasePath() const
 {
-    return dir_.filePath(QStringLiteral("confabo.db"));
+    return database_.isEmpty() ? dir_.filePath(QStringLiteral("confabo.db")) : database_;
 }
 
 QString ServiceProcess::serverSetting() const

@@ -7,13 +7,14 @@
 
 #include <memory>
 
-// Runs the built confabo-service for a test: a temporary database, a free port on 127.0.0.1,
-// request logging off. The constructor waits (bounded) until the service accepts connections
-// and fails the test's expectations (isRunning() false, errorText() set) when it does not.
-// The service is stopped when the object goes.
+// Runs the built confabo-service for a test: a temporary SQLite database unless given another
+// (a file name or a postgresql:// URI), a free port on 127.0.0.1, request logging off. The
+// constructor waits (bounded) until the service accepts connections and fails the test's
+// expectations (isRunning() false, errorText() set) when it does not. The service is stopped
+// when the object goes.
 class ServiceProcess {
 public:
-    explicit ServiceProcess(const QStringList& extraArguments = {});
+    explicit ServiceProcess(const QStringList& extraArguments = {}, const QString& database = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -24,7 +25,7 @@ public:
     QString host() const { return host_; }
     quint16 port() const { return port_; }
     QString serverSetting() const; // "127.0.0.1:PORT", for the CFBSERVER setting
-    QString databasePath() const;
+    QString databasePath() const; // the file or URI given to --db
 
     // Stops the service and starts it again on the same database (on a new port); false when it
     // does not come back.
@@ -39,6 +40,7 @@ private:
 
     QTemporaryDir dir_;
     QStringList extraArguments_;
+    QString database_;
     std::unique_ptr<QProcess> process_;
     QString host_;
     quint16 port_ = 0;

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+struct pg_conn;
+struct pg_result;
+
+namespace cfb::service {
+
+// One libpq connection with its prepared statements, used by one thread at a time. Statements
+// are prepared on first use per SQL text (the text's address is the key, so pass string literals
+// or static strings). A connection found broken (the server restarted or went away) is reset
+// before its next use; the statements are prepared again afterwards.
+class PostgresConnection {
+public:
+    explicit PostgresConnection(const std::string& uri);
+    ~PostgresConnection();
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+    // Call before each use: reconnects when the connection broke since its last use (also while
+    // it was idle) and makes the session's settings; throws StorageError when the server cannot
+    // be reached.
+    void ensureOpen();
+    // Runs a prepared statement; the result is the caller's to PQclear. Throws StorageError when
+    // the statement fails.
+    pg_result* execute(const char* sql, int count, const char* const* values, const int* lengths, const int* formats);
+    void command(const char* sql); // one-off statements without parameters (schema, transactions)
+    void rollback(); // ends a transaction that failed; quiet, as the connection may be gone
+    [[noreturn]] void fail(const char* what, pg_result* result = nullptr);
+
+private:
+    const char* prepared(const char* sql);
+
+    pg_conn* connection_ = nullptr;
+    bool configured_ = false; // the session settings are made
+    std::unordered_map<const char*, std::string> statements_;
+};
+
+} // namespace cfb::service

@@ -1,0 +1,416 @@
+#include "PostgresStorage.h"
+
+#include "PostgresConnection.h"
+#include "PostgresQuery.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace cfb::service {
+namespace {
+
+// Schema steps in order; confabo_schema holds how many are applied.
+const char* const Migrations[] = {
+    R"sql(
+    CREATE TABLE users (
+        id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,  -- ids are never reused
+        handle text NOT NULL,
+        handle_key text NOT NULL UNIQUE,                      -- case-folded handle
+        password_hash text NOT NULL CHECK (password_hash LIKE '$argon2id$%'),
+        email text NOT NULL DEFAULT '',
+        email_key text NOT NULL DEFAULT '',                   -- case-folded e-mail address
+        mouth_top smallint NOT NULL DEFAULT 0,
+        mouth_left smallint NOT NULL DEFAULT 0,
+        status integer NOT NULL DEFAULT 0,
+        ip text NOT NULL DEFAULT '',
+        bound_address text NOT NULL DEFAULT '',               -- address allowed to change this account
+        sign_ins bigint NOT NULL DEFAULT 0
+    );
+    CREATE INDEX users_email_key ON users (email_key, id);
+    CREATE INDEX users_available ON users (id) WHERE status = 1;
+    CREATE TABLE avatars (
+        user_id integer PRIMARY KEY REFERENCES users (id) ON DELETE CASCADE,
+        picture bytea NOT NULL
+    );
+    CREATE TABLE buddies (
+        id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,  -- a stale id never names a newer relation
+        owner_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        buddy_user_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        UNIQUE (owner_id, buddy_user_id)
+    );
+    CREATE INDEX buddies_buddy_user_id ON buddies (buddy_user_id);
+    CREATE TABLE blocks (
+        owner_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        blocked_user_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        PRIMARY KEY (owner_id, blocked_user_id)
+    );
+    CREATE INDEX blocks_blocked_user_id ON blocks (blocked_user_id);
+    )sql",
+};
+static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
+
+// Any number from this program's own range; service processes starting together migrate one
+// after the other under this advisory lock.
+const char* const MigrationLock = "SELECT pg_advisory_xact_lock(4372016581)";
+
+QString keyOf(const QString& text)
+{
+    return text.toCaseFolded();
+}
+
+// The rule every change made on a user's behalf follows: the account is signed in from the
+// address the request comes from, and an account never signed in (empty address) matches no one.
+// Every statement with the clause binds the request's address as $2, and the user id as $1.
+const std::string BoundAddress = "bound_address = $2 AND bound_address <> ''";
+const std::string BoundCaller = "id = $1 AND " + BoundAddress;
+
+int16_t int16Of(int64_t value)
+{
+    return int16_t(
+        std::clamp<int64_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
+}
+
+std::optional<int32_t> userIdByHandle(PostgresConnection& connection, const QString& handle)
+{
+    PostgresQuery query(connection, "SELECT id FROM users WHERE handle_key = $1");
+    query.bind(1, keyOf(handle));
+    if (!query.next())
+        return std::nullopt;
+    return int32_t(query.integer(0));
+}
+
+} // namespace
+
+// A transaction on this thread's connection; rolls back unless committed.
+class PostgresStorage::Transaction {
+public:
+    explicit Transaction(PostgresConnection& connection)
+        : connection_(connection)
+    {
+        connection_.command("BEGIN");
+    }
+    ~Transaction()
+    {
+        if (!done_)
+            connection_.rollback();
+    }
+    void commit()
+    {
+        done_ = true;
+        connection_.command("COMMIT");
+    }
+
+private:
+    PostgresConnection& connection_;
+    bool done_ = false;
+};
+
+bool PostgresStorage::handles(const std::string& database)
+{
+    return database.starts_with("postgresql://") || database.starts_with("postgres://");
+}
+
+PostgresStorage::PostgresStorage(const std::string& uri)
+    : uri_(uri)
+{
+    migrate();
+}
+
+PostgresStorage::~PostgresStorage() = default;
+
+PostgresConnection& PostgresStorage::connection()
+{
+    PostgresConnection* own = nullptr;
+    {
+        std::lock_guard lock(connectionsMutex_);
+        const auto found = connections_.find(std::this_thread::get_id());
+        if (found != connections_.end())
+            own = found->second.get();
+    }
+    if (!own) {
+        auto made = std::make_unique<PostgresConnection>(uri_); // throws when the server is away
+        own = made.get();
+        std::lock_guard lock(connectionsMutex_);
+        connections_[std::this_thread::get_id()] = std::move(made);
+    }
+    own->ensureOpen();
+    return *own;
+}
+
+void PostgresStorage::migrate()
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    db.command(MigrationLock);
+    db.command("CREATE TABLE IF NOT EXISTS confabo_schema (version integer NOT NULL)");
+    int64_t version = 0;
+    {
+        PostgresQuery query(db, "SELECT max(version) FROM confabo_schema");
+        if (query.next())
+            version = query.integer(0); // NULL reads as 0
+    }
+    if (version > SchemaVersion)
+        throw StorageError("the database was made by a newer service (schema " + std::to_string(version) + ")");
+    for (int64_t step = version; step < SchemaVersion; ++step)
+        db.command(Migrations[step]);
+    db.command("DELETE FROM confabo_schema");
+    PostgresQuery(db, "INSERT INTO confabo_schema (version) VALUES ($1)").bind(1, SchemaVersion).run();
+    transaction.commit();
+}
+
+std::optional<UserRecord> PostgresStorage::userByHandle(const QString& handle)
+{
+    PostgresQuery query(connection(),
+        "SELECT id, handle, email, password_hash, status, ip, mouth_top, mouth_left FROM users WHERE handle_key = $1");
+    query.bind(1, keyOf(handle));
+    if (!query.next())
+        return std::nullopt;
+    UserRecord user;
+    user.id = int32_t(query.integer(0));
+    user.handle = query.text(1);
+    user.email = query.text(2);
+    user.passwordHash = query.text(3).toUtf8();
+    user.status = int32_t(query.integer(4));
+    user.ip = query.text(5);
+    user.mouthTop = int16Of(query.integer(6));
+    user.mouthLeft = int16Of(query.integer(7));
+    return user;
+}
+
+std::optional<UserPresence> PostgresStorage::presence(int32_t userId)
+{
+    PostgresQuery query(connection(), "SELECT status, ip, mouth_top, mouth_left FROM users WHERE id = $1");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3))};
+}
+
+std::optional<QByteArray> PostgresStorage::avatar(int32_t userId)
+{
+    PostgresQuery query(
+        connection(), "SELECT a.picture FROM users u LEFT JOIN avatars a ON a.user_id = u.id WHERE u.id = $1");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    return query.bytes(0);
+}
+
+// The list readers below are one statement each, so they read one snapshot: the user's own row
+// comes first in the join, no row at all means an unknown user, a row of NULLs an empty list.
+
+std::optional<std::vector<BuddyRecord>> PostgresStorage::buddies(int32_t userId)
+{
+    PostgresQuery query(connection(),
+        "SELECT b.id, u.id, u.handle, u.email FROM users o LEFT JOIN buddies b ON b.owner_id = o.id "
+        "LEFT JOIN users u ON u.id = b.buddy_user_id WHERE o.id = $1 ORDER BY b.id");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    std::vector<BuddyRecord> list;
+    do {
+        if (!query.isNull(0))
+            list.push_back({int32_t(query.integer(0)), int32_t(query.integer(1)), query.text(2), query.text(3)});
+    } while (query.next());
+    return list;
+}
+
+std::optional<std::vector<QString>> PostgresStorage::blockedHandles(int32_t userId)
+{
+    PostgresQuery query(connection(),
+        "SELECT u.handle FROM users o LEFT JOIN blocks b ON b.owner_id = o.id "
+        "LEFT JOIN users u ON u.id = b.blocked_user_id WHERE o.id = $1 ORDER BY u.id");
+    query.bind(1, userId);
+    if (!query.next())
+        return std::nullopt;
+    std::vector<QString> list;
+    do {
+        if (!query.isNull(0))
+            list.push_back(query.text(0));
+    } while (query.next());
+    return list;
+}
+
+std::optional<std::vector<UserSummary>> PostgresStorage::availableUsers(int32_t askingUserId, int limit)
+{
+    PostgresQuery query(connection(),
+        "SELECT a.id, a.handle, a.email FROM users o LEFT JOIN LATERAL (SELECT id, handle, email FROM users "
+        "WHERE status = 1 AND id <> o.id ORDER BY id LIMIT $2) a ON true WHERE o.id = $1 ORDER BY a.id");
+    query.bind(1, askingUserId).bind(2, limit);
+    if (!query.next())
+        return std::nullopt;
+    std::vector<UserSummary> list;
+    do {
+        if (!query.isNull(0))
+            list.push_back({int32_t(query.integer(0)), query.text(1), query.text(2)});
+    } while (query.next());
+    return list;
+}
+
+std::optional<int32_t> PostgresStorage::insertUser(const NewUser& user)
+{
+    // One statement: of two registrations of the same handle, in this process or another, the
+    // unique key lets exactly one in. The identity never hands out a number twice.
+    PostgresQuery query(connection(),
+        "INSERT INTO users (handle, handle_key, password_hash, email, email_key, mouth_top, mouth_left, "
+        "bound_address) VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (handle_key) DO NOTHING RETURNING id");
+    query.bind(1, user.handle).bind(2, keyOf(user.handle)).bind(3, QString::fromUtf8(user.passwordHash));
+    query.bind(4, user.email).bind(5, keyOf(user.email)).bind(6, user.mouthTop).bind(7, user.mouthLeft);
+    query.bind(8, user.address);
+    if (!query.next())
+        return std::nullopt;
+    return int32_t(query.integer(0));
+}
+
+std::optional<int64_t> PostgresStorage::signIn(int32_t userId, const QString& ip, const QString& address)
+{
+    PostgresQuery query(connection(),
+        "UPDATE users SET status = 1, ip = $2, bound_address = $3, sign_ins = sign_ins + 1 WHERE id = $1 "
+        "RETURNING sign_ins - 1");
+    query.bind(1, userId).bind(2, ip).bind(3, address);
+    if (!query.next())
+        return std::nullopt;
+    return query.integer(0);
+}
+
+namespace {
+
+// Runs a change guarded by the caller's clause ($1 id, $2 address), the rest bound by the caller
+// of this; true when it changed exactly one row. The check and the change are one statement:
+// PostgreSQL re-reads the row under its lock, so a sign-in from elsewhere in between wins.
+template <typename Bind>
+bool changeAsCaller(PostgresConnection& connection, const std::string& sql, const Caller& caller, Bind bindValues)
+{
+    PostgresQuery query(connection, sql.c_str());
+    query.bind(1, caller.userId).bind(2, caller.address);
+    bindValues(query);
+    return query.run() == 1;
+}
+
+} // namespace
+
+bool PostgresStorage::setStatus(const Caller& caller, int32_t status)
+{
+    static const std::string sql = "UPDATE users SET status = $3 WHERE " + BoundCaller;
+    return changeAsCaller(connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, status); });
+}
+
+bool PostgresStorage::setPassword(const Caller& caller, const QByteArray& passwordHash)
+{
+    static const std::string sql = "UPDATE users SET password_hash = $3 WHERE " + BoundCaller;
+    return changeAsCaller(
+        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, QString::fromUtf8(passwordHash)); });
+}
+
+bool PostgresStorage::setEmail(const Caller& caller, const QString& email)
+{
+    static const std::string sql = "UPDATE users SET email = $3, email_key = $4 WHERE " + BoundCaller;
+    return changeAsCaller(
+        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, email).bind(4, keyOf(email)); });
+}
+
+bool PostgresStorage::setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft)
+{
+    static const std::string sql = "UPDATE users SET mouth_top = $3, mouth_left = $4 WHERE " + BoundCaller;
+    return changeAsCaller(
+        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, mouthTop).bind(4, mouthLeft); });
+}
+
+bool PostgresStorage::setAvatar(const Caller& caller, const QByteArray& picture)
+{
+    // FOR SHARE holds the caller's row until the picture is in, so a sign-in from another
+    // address cannot slip between the check and the write.
+    static const std::string sql = "INSERT INTO avatars (user_id, picture) SELECT id, $3::bytea FROM users WHERE "
+        + BoundCaller + " FOR SHARE ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture";
+    return changeAsCaller(connection(), sql, caller, [&](PostgresQuery& query) { query.bindBytes(3, picture); });
+}
+
+bool PostgresStorage::lockBoundCaller(PostgresConnection& connection, const Caller& caller)
+{
+    static const std::string sql = "SELECT 1 FROM users WHERE " + BoundCaller + " FOR SHARE";
+    PostgresQuery query(connection, sql.c_str());
+    query.bind(1, caller.userId).bind(2, caller.address);
+    return query.next();
+}
+
+BuddyAddition PostgresStorage::addBuddy(const Caller& caller, const QString& handleOrEmail)
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, caller))
+        return {BuddyAddition::Refused, {}};
+
+    BuddyAddition addition;
+    const QString key = keyOf(handleOrEmail);
+    {
+        PostgresQuery query(db, "SELECT id, handle, email FROM users WHERE handle_key = $1");
+        query.bind(1, key);
+        if (query.next())
+            addition.buddy = {0, int32_t(query.integer(0)), query.text(1), query.text(2)};
+    }
+    if (addition.buddy.userId == 0 && !key.isEmpty()) {
+        PostgresQuery query(db, "SELECT id, handle, email FROM users WHERE email_key = $1 ORDER BY id LIMIT 1");
+        query.bind(1, key);
+        if (query.next())
+            addition.buddy = {0, int32_t(query.integer(0)), query.text(1), query.text(2)};
+    }
+    if (addition.buddy.userId == 0 || addition.buddy.userId == caller.userId)
+        return {BuddyAddition::NotFound, {}};
+
+    PostgresQuery insert(db,
+        "INSERT INTO buddies (owner_id, buddy_user_id) VALUES ($1, $2) ON CONFLICT (owner_id, buddy_user_id) "
+        "DO NOTHING RETURNING id");
+    insert.bind(1, caller.userId).bind(2, addition.buddy.userId);
+    if (insert.next()) {
+        addition.result = BuddyAddition::Created;
+        addition.buddy.buddyId = int32_t(insert.integer(0));
+    } else {
+        addition.result = BuddyAddition::Existing;
+    }
+    transaction.commit();
+    return addition;
+}
+
+bool PostgresStorage::removeBuddy(int32_t buddyId, const QString& address)
+{
+    static const std::string sql
+        = "DELETE FROM buddies WHERE id = $1 AND owner_id IN (SELECT id FROM users WHERE " + BoundAddress + ")";
+    PostgresQuery query(connection(), sql.c_str());
+    query.bind(1, buddyId).bind(2, address);
+    return query.run() == 1;
+}
+
+bool PostgresStorage::block(const Caller& caller, const QString& handle)
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, caller))
+        return false;
+    const std::optional<int32_t> blocked = userIdByHandle(db, handle);
+    if (!blocked || *blocked == caller.userId)
+        return false;
+    PostgresQuery(db, "INSERT INTO blocks (owner_id, blocked_user_id) VALUES ($1, $2) ON CONFLICT DO NOTHING")
+        .bind(1, caller.userId)
+        .bind(2, *blocked)
+        .run();
+    transaction.commit();
+    return true;
+}
+
+bool PostgresStorage::unblock(const Caller& caller, const QString& handle)
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, caller))
+        return false;
+    if (const std::optional<int32_t> blocked = userIdByHandle(db, handle)) {
+        PostgresQuery(db, "DELETE FROM blocks WHERE owner_id = $1 AND blocked_user_id = $2")
+            .bind(1, caller.userId)
+            .bind(2, *blocked)
+            .run();
+    }
+    transaction.commit();
+    return true;
+}
+
+} // namespace cfb::service

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Storage.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+namespace cfb::service {
+
+class PostgresConnection;
+
+// Storage in a PostgreSQL database, shared by any number of service processes. Each thread that
+// calls in gets a connection of its own, kept for the storage's life. Every change is one
+// statement, or one transaction that locks the caller's row while it checks the address binding,
+// so writers in other processes never see half of it. A connection lost (the server restarted)
+// fails the call that meets it and is opened again for the next. The schema is created or
+// brought up to date when the storage opens.
+class PostgresStorage final : public Storage {
+public:
+    // `uri`: a libpq connection string, e.g. postgresql://user@host/database.
+    explicit PostgresStorage(const std::string& uri);
+    ~PostgresStorage() override;
+
+    static constexpr int SchemaVersion = 1;
+    static bool handles(const std::string& database); // true for postgresql:// and postgres:// URIs
+
+    std::optional<UserRecord> userByHandle(const QString& handle) override;
+    std::optional<UserPresence> presence(int32_t userId) override;
+    std::optional<QByteArray> avatar(int32_t userId) override;
+    std::optional<std::vector<BuddyRecord>> buddies(int32_t userId) override;
+    std::optional<std::vector<QString>> blockedHandles(int32_t userId) override;
+    std::optional<std::vector<UserSummary>> availableUsers(int32_t askingUserId, int limit) override;
+
+    std::optional<int32_t> insertUser(const NewUser& user) override;
+    std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) override;
+    bool setStatus(const Caller& caller, int32_t status) override;
+    bool setPassword(const Caller& caller, const QByteArray& passwordHash) override;
+    bool setEmail(const Caller& caller, const QString& email) override;
+    bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) override;
+    bool setAvatar(const Caller& caller, const QByteArray& picture) override;
+    BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
+    bool removeBuddy(int32_t buddyId, const QString& address) override;
+    bool block(const Caller& caller, const QString& handle) override;
+    bool unblock(const Caller& caller, const QString& handle) override;
+
+private:
+    class Transaction;
+
+    PostgresConnection& connection(); // this thread's, reconnected when it broke
+    void migrate();
+    bool lockBoundCaller(PostgresConnection& connection, const Caller& caller);
+
+    std::string uri_;
+    std::mutex connectionsMutex_;
+    std::unordered_map<std::thread::id, std::unique_ptr<PostgresConnection>> connections_;
+};
+
+} // namespace cfb::service
