@@ -1,12 +1,16 @@
 #include "PostgresStorage.h"
 
+#include "StoredValues.h"
+
 #include "PostgresConnection.h"
 #include "PostgresQuery.h"
 
-#include <algorithm>
-#include <limits>
 
 namespace cfb::service {
+
+using StoredValues::int16Of;
+using StoredValues::keyOf;
+
 namespace {
 
 // Schema steps in order; confabo_schema holds how many are applied.
@@ -53,22 +57,11 @@ static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
 // after the other under this advisory lock.
 const char* const MigrationLock = "SELECT pg_advisory_xact_lock(4372016581)";
 
-QString keyOf(const QString& text)
-{
-    return text.toCaseFolded();
-}
-
 // The rule every change made on a user's behalf follows: the account is signed in from the
 // address the request comes from, and an account never signed in (empty address) matches no one.
 // Every statement with the clause binds the request's address as $2, and the user id as $1.
 const std::string BoundAddress = "bound_address = $2 AND bound_address <> ''";
 const std::string BoundCaller = "id = $1 AND " + BoundAddress;
-
-int16_t int16Of(int64_t value)
-{
-    return int16_t(
-        std::clamp<int64_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
-}
 
 std::optional<int32_t> userIdByHandle(PostgresConnection& connection, const QString& handle)
 {

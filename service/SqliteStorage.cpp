@@ -1,5 +1,7 @@
 #include "SqliteStorage.h"
 
+#include "StoredValues.h"
+
 #include "SqliteConnection.h"
 #include "SqliteQuery.h"
 
@@ -9,6 +11,10 @@
 #include <limits>
 
 namespace cfb::service {
+
+using StoredValues::int16Of;
+using StoredValues::keyOf;
+
 namespace {
 
 // Schema steps in order; PRAGMA user_version counts the steps already applied.
@@ -49,22 +55,11 @@ const char* const Migrations[] = {
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
-QString keyOf(const QString& text)
-{
-    return text.toCaseFolded();
-}
-
 // The rule every change made on a user's behalf follows: the account is signed in from the
 // address the request comes from, and an account never signed in (empty address) matches no one.
 // Every statement with the clause binds the request's address as ?2, and the user id as ?1.
 const std::string BoundAddress = "bound_address = ?2 AND bound_address <> ''";
 const std::string BoundCaller = "id = ?1 AND " + BoundAddress;
-
-int16_t int16Of(int64_t value)
-{
-    return int16_t(
-        std::clamp<int64_t>(value, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
-}
 
 } // namespace
 

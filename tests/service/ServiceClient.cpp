@@ -87,12 +87,11 @@ ServiceReply ServiceClient::postWithType(const QByteArray& body, const QByteArra
     return exchange(request(body, contentType), from);
 }
 
-ServiceReply ServiceClient::exchange(const QByteArray& request, const char* from, bool halfClose) const
+int ServiceClient::connectFrom(const char* from) const
 {
-    ServiceReply reply;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return reply;
+        return -1;
     timeval timeout{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -106,8 +105,17 @@ ServiceReply ServiceClient::exchange(const QByteArray& request, const char* from
     if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
         || connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
         close(fd);
-        return reply;
+        return -1;
     }
+    return fd;
+}
+
+ServiceReply ServiceClient::exchange(const QByteArray& request, const char* from, bool halfClose) const
+{
+    ServiceReply reply;
+    const int fd = connectFrom(from);
+    if (fd < 0)
+        return reply;
     for (qsizetype sent = 0; sent < request.size();) {
         const ssize_t n = ::send(fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
         if (n <= 0)

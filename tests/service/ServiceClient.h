@@ -43,6 +43,8 @@ public:
     // the sending side is shut after the bytes, as a client that gives up writing does.
     ServiceReply exchange(const QByteArray& request, const char* from = "127.0.0.1", bool halfClose = false) const;
     QByteArray request(const QByteArray& body, const QByteArray& contentType) const;
+    // A raw connection from `from` to the service (its descriptor, the caller closes it), or -1.
+    int connectFrom(const char* from = "127.0.0.1") const;
 
     quint16 port() const { return port_; }
 

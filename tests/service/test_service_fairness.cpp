@@ -5,8 +5,6 @@
 
 #include <QElapsedTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,26 +14,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// A raw connection from `from` to the service, or -1.
-int connectFrom(quint16 port, const char* from)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (fd >= 0
-        && (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-            || connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Whether the service closed the connection within `ms` milliseconds.
 bool closedWithin(int fd, int ms)
@@ -93,7 +71,7 @@ TEST_P(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
     // Three connections that start a request and stop: the address has used its share.
     std::vector<int> held;
     for (int i = 0; i < 3; ++i) {
-        held.push_back(connectFrom(service().port(), Home));
+        held.push_back(client().connectFrom(Home));
         ASSERT_GE(held.back(), 0);
         ASSERT_GT(send(held.back(), "POST /cfb_maint.asp HTTP/1.0\r\n", 30, MSG_NOSIGNAL), 0);
     }
@@ -114,7 +92,7 @@ TEST_P(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
 
 TEST_P(ServiceFairness, ABodyTrickledInPastTheDeadlineLosesItsConnection)
 {
-    const int fd = connectFrom(service().port(), Home);
+    const int fd = client().connectFrom(Home);
     ASSERT_GE(fd, 0);
     const QByteArray headers = "POST /cfb_maint.asp HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                                "Content-Length: 1000\r\n\r\nmode=USER_INFO&";

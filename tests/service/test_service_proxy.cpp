@@ -3,8 +3,6 @@
 
 #include "ServiceTest.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,21 +17,11 @@ constexpr const char* SecondProxy = "127.0.0.3";
 constexpr const char* Client = "203.0.113.7";
 
 // A connection from `from` that has sent the start of a request and waits; -1 on failure.
-int heldConnection(quint16 port, const char* from)
+int heldConnection(const ServiceClient& client, const char* from)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &local.sin_addr);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-        || connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0
-        || send(fd, "POST /cfb_maint.asp HTTP/1.0\r\n", 30, MSG_NOSIGNAL) != 30) {
-        if (fd >= 0)
-            close(fd);
+    const int fd = client.connectFrom(from);
+    if (fd >= 0 && send(fd, "POST /cfb_maint.asp HTTP/1.0\r\n", 30, MSG_NOSIGNAL) != 30) {
+        close(fd);
         return -1;
     }
     return fd;
@@ -109,7 +97,7 @@ TEST_P(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
     const int id = registerUser(u"amy"_s);
     std::vector<int> held;
     for (const char* from : {Proxy, Proxy, Proxy, Home, Home}) {
-        held.push_back(heldConnection(service().port(), from));
+        held.push_back(heldConnection(client(), from));
         ASSERT_GE(held.back(), 0);
     }
     const QByteArray info = "mode=USER_INFO&user_id=" + QByteArray::number(id);
