@@ -6,17 +6,9 @@
 // of their caller and left out.
 #include "main/capture/FrameSender.h"
 #include "main/capture/PatternSource.h"
-#include "messaging/Buddies.h"
-#include "messaging/Buddy.h"
-#include "messaging/Confabo.h"
-#include "platform/SettingsStore.h"
-#include "platform/UserNotice.h"
-#include "transport/ivUDP.h"
 
 #include "CaptureTestSupport.h"
-#include "FreeDataPort.h"
-#include "ServiceProcess.h"
-#include "TempConfig.h"
+#include "FramePeersTest.h"
 
 #include <gtest/gtest.h>
 
@@ -99,41 +91,13 @@ template <typename Work> long allocationsIn(Work&& work)
     return counted;
 }
 
-class FrameAllocationTest : public ::testing::Test {
+class FrameAllocationTest : public FramePeersTest {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(findEncoder());
-        ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
-        previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
-        SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
-        amy_ = signIn("Amy");
-        bo_ = signIn("Bo");
-        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
-        boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bo")).get();
-        ASSERT_TRUE(boAtAmy_);
-        QObject::connect(bo_.get(), &Confabo::VideoFrame, [this](QString& from, QImage& picture) {
-            if (from == "Amy")
-                pictures_.append(picture.size());
-        });
+        FramePeersTest::SetUp();
     }
-    void TearDown() override { UserNotice::setHandler(previous_); }
-
-    std::unique_ptr<Confabo> signIn(const QString& handle)
-    {
-        SettingsStore::save("Data", "DataPort", freeDataPort());
-        auto confabo = std::make_unique<Confabo>();
-        EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
-        EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
-        return confabo;
-    }
-
-    TempConfig config_;
-    ServiceProcess service_;
-    UserNotice::Handler previous_;
-    std::unique_ptr<Confabo> amy_, bo_;
-    Buddy* boAtAmy_ = nullptr;
-    QList<QSize> pictures_;
 };
 
 } // namespace
@@ -141,7 +105,7 @@ protected:
 TEST_F(FrameAllocationTest, SteadyFramesAllocateNothingOnTheWayToTheDatagram)
 {
     ASSERT_EQ(allocationsIn([] { QByteArray bytes(100, 'x'); }), 1) << "the counter counts";
-    const int16_t port = int16_t(bo_->wsReceive()->LocalPort().toInt());
+    const int16_t port = boPort();
     for (const QSize size : {QSize(160, 120), QSize(640, 480)}) {
         for (const bool fromPlanes : {false, true}) {
             SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << (fromPlanes ? " planes" : ""));

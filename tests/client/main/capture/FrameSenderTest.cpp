@@ -3,17 +3,9 @@
 // configured size; frames too big for a datagram still arrive, encoded smaller.
 #include "main/capture/FrameSender.h"
 #include "main/capture/PatternSource.h"
-#include "messaging/Buddies.h"
-#include "messaging/Buddy.h"
-#include "messaging/Confabo.h"
-#include "platform/SettingsStore.h"
-#include "platform/UserNotice.h"
-#include "transport/ivUDP.h"
 
 #include "CaptureTestSupport.h"
-#include "FreeDataPort.h"
-#include "ServiceProcess.h"
-#include "TempConfig.h"
+#include "FramePeersTest.h"
 
 #include <gtest/gtest.h>
 
@@ -22,37 +14,8 @@ using namespace cfb::client;
 
 namespace {
 
-class FrameSenderTest : public ::testing::Test {
+class FrameSenderTest : public FramePeersTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
-        previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
-        SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
-        amy_ = signIn("Amy");
-        bo_ = signIn("Bo");
-        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
-        boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bo")).get();
-        ASSERT_TRUE(boAtAmy_);
-        QObject::connect(bo_.get(), &Confabo::VideoFrame, [this](QString& from, QImage& picture) {
-            if (from == "Amy")
-                pictures_.append(picture.size());
-        });
-        QObject::connect(bo_.get(), &Confabo::VideoFrameBytes,
-            [this](QString&, QByteArray& bytes) { jpegs_ += bytes.startsWith("\xFF\xD8\xFF") ? 1 : 0; });
-    }
-    void TearDown() override { UserNotice::setHandler(previous_); }
-
-    std::unique_ptr<Confabo> signIn(const QString& handle)
-    {
-        SettingsStore::save("Data", "DataPort", freeDataPort());
-        auto confabo = std::make_unique<Confabo>();
-        EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
-        EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
-        return confabo;
-    }
-    int16_t boPort() const { return int16_t(bo_->wsReceive()->LocalPort().toInt()); }
-
     // Runs the pattern through the sender to Bo until `count` frames were handed over.
     void stream(PatternSource& pattern, FrameSender& sender, int count, QList<FrameSender::Result>& results)
     {
@@ -65,14 +28,6 @@ protected:
         pattern.stop();
         QObject::disconnect(&pattern, &CaptureSource::frameReady, nullptr, nullptr);
     }
-
-    TempConfig config_;
-    ServiceProcess service_;
-    UserNotice::Handler previous_;
-    std::unique_ptr<Confabo> amy_, bo_;
-    Buddy* boAtAmy_ = nullptr;
-    QList<QSize> pictures_;
-    int jpegs_ = 0;
 };
 
 } // namespace

@@ -1,0 +1,61 @@
+#pragma once
+
+// Two users of the library signed in at the real service, Amy with Bo as her buddy, each on a
+// data port of its own: the frame tests send from Amy to Bo and count what Bo receives.
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/SettingsStore.h"
+#include "platform/UserNotice.h"
+#include "transport/ivUDP.h"
+
+#include "FreeDataPort.h"
+#include "ServiceProcess.h"
+#include "TempConfig.h"
+
+#include <QList>
+#include <QSize>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class FramePeersTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        using namespace cfb;
+        ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
+        previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
+        SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
+        amy_ = signIn("Amy");
+        bo_ = signIn("Bo");
+        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
+        boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bo")).get();
+        ASSERT_TRUE(boAtAmy_);
+        QObject::connect(bo_.get(), &Confabo::VideoFrame, [this](QString& from, QImage& picture) {
+            if (from == "Amy")
+                pictures_.append(picture.size());
+        });
+        QObject::connect(bo_.get(), &Confabo::VideoFrameBytes,
+            [this](QString&, QByteArray& bytes) { jpegs_ += bytes.startsWith("\xFF\xD8\xFF") ? 1 : 0; });
+    }
+    void TearDown() override { cfb::UserNotice::setHandler(previous_); }
+
+    std::unique_ptr<cfb::Confabo> signIn(const QString& handle)
+    {
+        cfb::SettingsStore::save("Data", "DataPort", freeDataPort());
+        auto confabo = std::make_unique<cfb::Confabo>();
+        EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
+        EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
+        return confabo;
+    }
+    int16_t boPort() const { return int16_t(bo_->wsReceive()->LocalPort().toInt()); }
+
+    TempConfig config_;
+    ServiceProcess service_;
+    cfb::UserNotice::Handler previous_;
+    std::unique_ptr<cfb::Confabo> amy_, bo_;
+    cfb::Buddy* boAtAmy_ = nullptr;
+    QList<QSize> pictures_; // sizes of the pictures Bo received from Amy
+    int jpegs_ = 0; // of the frames Bo received, those that are JPEG data
+};
