@@ -27,6 +27,8 @@ const int Seconds = qEnvironmentVariableIntValue("CONFABO_BENCH_SECONDS") > 0
     ? qEnvironmentVariableIntValue("CONFABO_BENCH_SECONDS")
     : 5;
 const int Connections = 32;
+// Only the rows whose name contains this text (all when unset), e.g. "UPDATE status, keep-alive".
+const QByteArray Only = qgetenv("CONFABO_BENCH_ONLY");
 const int Cores = QThread::idealThreadCount();
 
 struct Result {
@@ -51,15 +53,21 @@ QByteArray post(quint16 port, const QByteArray& body)
     return split < 0 ? QByteArray() : reply.mid(split + 4);
 }
 
-// The wrk script: POST the body; count every answer that is not a 200 with content.
-QString writeScript(const QString& dir, const QString& name, const QByteArray& body, bool closeEach)
+// The wrk script: POST the bodies in turn, each request the next; count every answer that is not a
+// 200 with content.
+QString writeScript(const QString& dir, const QString& name, const QList<QByteArray>& bodies, bool closeEach)
 {
     QFile file(dir + u'/' + name + QStringLiteral(".lua"));
     file.open(QIODevice::WriteOnly);
-    file.write("wrk.method = \"POST\"\nwrk.body = \"" + body + "\"\n");
+    file.write("wrk.method = \"POST\"\nwrk.body = \"" + bodies.front() + "\"\n");
     file.write("wrk.headers[\"Content-Type\"] = \"application/x-www-form-urlencoded\"\n");
     if (closeEach)
         file.write("wrk.headers[\"Connection\"] = \"close\"\n");
+    if (bodies.size() > 1) {
+        file.write("local bodies = {\"" + bodies.join("\", \"") + "\"}\nlocal turn = 0\n");
+        file.write(
+            "function request() turn = turn % #bodies + 1; return wrk.format(nil, nil, nil, bodies[turn]) end\n");
+    }
     file.write(R"lua(
 local threads = {}
 function setup(thread) table.insert(threads, thread) end
@@ -182,7 +190,7 @@ void stop(QProcess& process)
 
 void printRow(const QByteArray& name, const Result& service, const Result& nginx)
 {
-    std::printf("%-44s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name.constData(), service.requestsPerSecond,
+    std::printf("%-48s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name.constData(), service.requestsPerSecond,
         nginx.requestsPerSecond, service.requestsPerSecond / nginx.requestsPerSecond, service.p99Ms, nginx.p99Ms,
         service.failures, nginx.failures);
 }
@@ -205,22 +213,30 @@ quint16 startService(QProcess& service, const QString& database)
     return quint16(listening.captured(1).toUInt());
 }
 
-const QByteArray Login = "mode=LOGIN&handle=benchuser&password=0123456789ABCDEF&ip=";
-
-// One user, signed in from this address so its status changes are accepted; its id, or empty.
-QByteArray signInBenchUser(quint16 port)
+QByteArray login(int user)
 {
-    post(port,
-        "mode=USER_INSERT&handle=benchuser&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0"
-        "&mouth_left=0");
-    const QByteArray signedIn = post(port, Login);
-    const QRegularExpressionMatch id
-        = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
-    if (!id.hasMatch()) {
-        std::fprintf(stderr, "cannot sign in: %s\n", signedIn.constData());
-        return {};
+    return "mode=LOGIN&handle=benchuser" + QByteArray::number(user) + "&password=0123456789ABCDEF&ip=";
+}
+
+// A user for each connection, as many clients would be, each signed in from this address so its
+// status changes are accepted; their ids, or none.
+QList<QByteArray> signInBenchUsers(quint16 port)
+{
+    QList<QByteArray> ids;
+    for (int user = 0; user < Connections; ++user) {
+        post(port,
+            "mode=USER_INSERT&handle=benchuser" + QByteArray::number(user)
+                + "&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0&mouth_left=0");
+        const QByteArray signedIn = post(port, login(user));
+        const QRegularExpressionMatch id
+            = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
+        if (!id.hasMatch()) {
+            std::fprintf(stderr, "cannot sign in: %s\n", signedIn.constData());
+            return {};
+        }
+        ids.append(id.captured(1).toLatin1());
     }
-    return id.captured(1).toLatin1();
+    return ids;
 }
 
 // The service as measured in one row: its name and the ports of its instances.
@@ -244,15 +260,19 @@ int main(int argc, char** argv)
     const quint16 servicePort = startService(service, dir.filePath("bench.db"));
     if (!servicePort)
         return 1;
-    const QByteArray userId = signInBenchUser(servicePort);
-    if (userId.isEmpty())
+    const QList<QByteArray> userIds = signInBenchUsers(servicePort);
+    if (userIds.isEmpty())
         return 1;
-    const QByteArray info = "mode=USER_INFO&user_id=" + userId;
-    const QByteArray update = "mode=USER_UPDATE&user_id=" + userId + "&status=1";
-    // nginx serves the very bytes the service answers, as static files.
+    QList<QByteArray> info;
+    QList<QByteArray> update;
+    for (const QByteArray& id : userIds) {
+        info.append("mode=USER_INFO&user_id=" + id);
+        update.append("mode=USER_UPDATE&user_id=" + id + "&status=1");
+    }
+    // nginx serves the very bytes the service answers, as static files (the same for every user).
     QDir(dir.path()).mkpath(QStringLiteral("www"));
     QDir(dir.path()).mkpath(QStringLiteral("tmp"));
-    for (const auto& [name, body] : {std::pair{"info.xml", info}, std::pair{"update.xml", update}}) {
+    for (const auto& [name, body] : {std::pair{"info.xml", info.front()}, std::pair{"update.xml", update.front()}}) {
         QFile file(dir.filePath(QStringLiteral("www/") + QLatin1String(name)));
         file.open(QIODevice::WriteOnly);
         const QByteArray reply = post(servicePort, body);
@@ -301,7 +321,7 @@ http {
     }
 
     std::vector<Setup> setups{{"SQLite", {servicePort}}};
-    // The PostgreSQL instances answer with the same bytes: the same user id in an empty database.
+    // The PostgreSQL instances answer with the same bytes: the same user ids in an empty database.
     PostgresServer postgres;
     QProcess instances[2];
     if (!postgres.isRunning()) {
@@ -310,7 +330,7 @@ http {
         const QString uri = postgres.createDatabase();
         const quint16 first = uri.isEmpty() ? 0 : startService(instances[0], uri);
         const quint16 second = first ? startService(instances[1], uri) : 0;
-        if (!second || signInBenchUser(first) != userId) {
+        if (!second || signInBenchUsers(first) != userIds) {
             std::fprintf(stderr, "the PostgreSQL instances did not start: %s\n", qPrintable(postgres.errorText()));
             stop(nginx);
             return 1;
@@ -321,15 +341,29 @@ http {
 
     std::printf("confabo-service against nginx (static file, same reply bytes), %d cores, %d connections, %d s each\n",
         Cores, Connections, Seconds);
-    std::printf("%-44s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
+    std::printf("%-48s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
         "failed", "nginx f.");
     int failed = 0;
+    // Each request asks for the next user in turn. The last kind has every request change one and
+    // the same user: the worst case for a database, which writes each change of that row anew.
+    const struct {
+        const char* name;
+        QList<QByteArray> bodies;
+        const char* file;
+        bool keptAliveOnly;
+    } kinds[] = {{"USER_INFO", info, "/info.xml", false}, {"USER_UPDATE status", update, "/update.xml", false},
+        {"USER_UPDATE status of one user", {update.front()}, "/update.xml", true}};
     for (const bool closeEach : {true, false}) {
-        for (const auto& [name, body, file] :
-            {std::tuple{"USER_INFO", info, "/info.xml"}, std::tuple{"USER_UPDATE status", update, "/update.xml"}}) {
+        for (const auto& [name, body, file, keptAliveOnly] : kinds) {
+            if (closeEach && keptAliveOnly)
+                continue;
             const QString script = writeScript(
                 dir.path(), QString::fromLatin1(name).replace(u' ', u'_') + (closeEach ? "_c" : "_k"), body, closeEach);
             for (const Setup& setup : setups) {
+                const QByteArray row
+                    = QByteArray(setup.name) + ", " + name + (closeEach ? ", 1 req/conn" : ", keep-alive");
+                if (!Only.isEmpty() && !row.contains(Only))
+                    continue;
                 // nginx right before each row, so both meet the same load from elsewhere.
                 const auto n = runWrk({nginxPort}, QString::fromLatin1(file), script, Connections);
                 const auto s = runWrk(setup.ports, QStringLiteral("/cfb_maint.asp"), script, Connections);
@@ -337,14 +371,17 @@ http {
                     ++failed;
                     continue;
                 }
-                printRow(QByteArray(setup.name) + ", " + name + (closeEach ? ", 1 req/conn" : ", keep-alive"), *s, *n);
+                printRow(row, *s, *n);
             }
         }
     }
 
     // Sign-in costs one argon2id verification; few connections, as sign-ins are rare.
-    const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), Login, true);
-    if (const auto l = runWrk({servicePort}, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)) {
+    const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), {login(0)}, true);
+    const auto l = Only.isEmpty() || QByteArray("LOGIN").contains(Only)
+        ? runWrk({servicePort}, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)
+        : std::nullopt;
+    if (l) {
         std::printf("LOGIN (argon2id), 1 req/conn: %.0f sign-ins/s, p99 %.1f ms, failed %ld\n", l->requestsPerSecond,
             l->p99Ms, l->failures);
     }
