@@ -42,9 +42,10 @@ void PostgresConnection::ensureOpen()
         if (poll(&socket, 1, 0) <= 0 || !PQconsumeInput(connection_))
             break;
     }
-    if (PQstatus(connection_) != CONNECTION_OK) {
+    if (mustReset_ || PQstatus(connection_) != CONNECTION_OK) {
         statements_.clear(); // a new session knows none of them
         configured_ = false;
+        mustReset_ = false;
         PQreset(connection_);
         if (PQstatus(connection_) != CONNECTION_OK)
             fail("cannot reconnect to the database");
@@ -91,6 +92,65 @@ pg_result* PostgresConnection::execute(
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
         fail("statement failed", result);
     return result;
+}
+
+std::vector<pg_result*> PostgresConnection::executeTogether(std::span<const Run> runs)
+{
+    // Preparing waits for the server's answer, which pipeline mode does not allow: prepare first.
+    std::vector<const char*> names;
+    names.reserve(runs.size());
+    for (const Run& run : runs)
+        names.push_back(prepared(run.sql));
+    if (!PQenterPipelineMode(connection_))
+        fail("cannot enter pipeline mode");
+
+    std::string error;
+    size_t sent = 0;
+    for (; sent < runs.size(); ++sent) {
+        const Run& run = runs[sent];
+        if (!PQsendQueryPrepared(connection_, names[sent], run.count, run.values, run.lengths, run.formats, 0))
+            break;
+    }
+    if (sent < runs.size() || !PQpipelineSync(connection_))
+        error = PQerrorMessage(connection_);
+
+    // Each statement's result is followed by a null; the sync ends the pipeline. A statement that
+    // failed aborts the transaction, and those after it come back aborted.
+    std::vector<pg_result*> results;
+    results.reserve(runs.size());
+    bool synced = !error.empty(); // nothing to read when the pipeline was not sent whole
+    for (size_t nulls = 0; !synced && nulls <= runs.size();) {
+        PGresult* result = PQgetResult(connection_);
+        if (!result) {
+            ++nulls;
+            continue;
+        }
+        switch (PQresultStatus(result)) {
+        case PGRES_PIPELINE_SYNC:
+            synced = true;
+            PQclear(result);
+            break;
+        case PGRES_COMMAND_OK:
+        case PGRES_TUPLES_OK:
+            results.push_back(result);
+            break;
+        default:
+            if (error.empty())
+                error = PQresultErrorMessage(result);
+            PQclear(result);
+        }
+    }
+    if (error.empty() && (!synced || results.size() != runs.size()))
+        error = "the pipeline ended early: " + std::string(PQerrorMessage(connection_));
+    if (!PQexitPipelineMode(connection_))
+        mustReset_ = true; // results still owed: the session cannot take another statement
+    if (error.empty())
+        return results;
+    for (PGresult* result : results)
+        PQclear(result);
+    while (!error.empty() && error.back() == '\n')
+        error.pop_back();
+    throw StorageError("statements failed together: " + error);
 }
 
 void PostgresConnection::command(const char* sql)

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -26,6 +28,18 @@ public:
     // Runs a prepared statement; the result is the caller's to PQclear. Throws StorageError when
     // the statement fails.
     pg_result* execute(const char* sql, int count, const char* const* values, const int* lengths, const int* formats);
+    // A prepared statement's run, for executeTogether.
+    struct Run {
+        const char* sql;
+        int count;
+        const char* const* values;
+        const int* lengths;
+        const int* formats;
+    };
+    // Runs the statements in one round trip (libpq's pipeline mode) as one transaction; a result
+    // per statement, each the caller's to PQclear. Throws StorageError when any of them failed,
+    // and then none of them is made.
+    std::vector<pg_result*> executeTogether(std::span<const Run> runs);
     void command(const char* sql); // one-off statements without parameters (schema, transactions)
     void rollback(); // ends a transaction that failed; quiet, as the connection may be gone
     [[noreturn]] void fail(const char* what, pg_result* result = nullptr);
@@ -35,6 +49,7 @@ private:
 
     pg_conn* connection_ = nullptr;
     bool configured_ = false; // the session settings are made
+    bool mustReset_ = false; // left in a state no statement can follow (a pipeline cut short)
     std::unordered_map<const char*, std::string> statements_;
 };
 

@@ -6,12 +6,23 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <utility>
 
 namespace cfb::service {
 
 PostgresQuery::PostgresQuery(PostgresConnection& connection, const char* sql)
     : connection_(connection)
     , sql_(sql)
+{
+}
+
+PostgresQuery::PostgresQuery(PostgresQuery&& other) noexcept
+    : connection_(other.connection_)
+    , sql_(other.sql_)
+    , values_(std::move(other.values_))
+    , formats_(std::move(other.formats_))
+    , result_(std::exchange(other.result_, nullptr))
+    , row_(other.row_)
 {
 }
 
@@ -42,21 +53,52 @@ PostgresQuery& PostgresQuery::bind(int index, const QString& value)
     return *this;
 }
 
+PostgresQuery& PostgresQuery::bindUtf8(int index, const QByteArray& value)
+{
+    slot(index, 0) = value;
+    return *this;
+}
+
 PostgresQuery& PostgresQuery::bindBytes(int index, QByteArrayView value)
 {
     slot(index, 1) = value.toByteArray();
     return *this;
 }
 
+void PostgresQuery::collectValues()
+{
+    pointers_.resize(values_.size());
+    lengths_.resize(values_.size());
+    for (size_t i = 0; i < values_.size(); ++i) {
+        pointers_[i] = values_[i].constData(); // never null: an empty QByteArray gives ""
+        lengths_[i] = int(values_[i].size());
+    }
+}
+
 void PostgresQuery::execute()
 {
-    std::vector<const char*> values(values_.size());
-    std::vector<int> lengths(values_.size());
-    for (size_t i = 0; i < values_.size(); ++i) {
-        values[i] = values_[i].constData(); // never null: an empty QByteArray gives ""
-        lengths[i] = int(values_[i].size());
+    collectValues();
+    result_ = connection_.execute(sql_, int(values_.size()), pointers_.data(), lengths_.data(), formats_.data());
+}
+
+std::vector<int64_t> PostgresQuery::runTogether(PostgresConnection& connection, std::span<PostgresQuery> queries)
+{
+    std::vector<PostgresConnection::Run> runs;
+    runs.reserve(queries.size());
+    for (PostgresQuery& query : queries) {
+        query.collectValues();
+        runs.push_back({query.sql_, int(query.values_.size()), query.pointers_.data(), query.lengths_.data(),
+            query.formats_.data()});
     }
-    result_ = connection_.execute(sql_, int(values.size()), values.data(), lengths.data(), formats_.data());
+    const std::vector<pg_result*> results = connection.executeTogether(runs);
+    std::vector<int64_t> changed;
+    changed.reserve(queries.size());
+    for (size_t i = 0; i < queries.size(); ++i) {
+        PQclear(queries[i].result_);
+        queries[i].result_ = results[i];
+        changed.push_back(std::strtoll(PQcmdTuples(results[i]), nullptr, 10));
+    }
+    return changed;
 }
 
 bool PostgresQuery::next()

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 struct pg_result;
@@ -19,11 +20,18 @@ class PostgresQuery {
 public:
     PostgresQuery(PostgresConnection& connection, const char* sql);
     ~PostgresQuery();
+    PostgresQuery(PostgresQuery&& other) noexcept;
     PostgresQuery(const PostgresQuery&) = delete;
     PostgresQuery& operator=(const PostgresQuery&) = delete;
 
+    // Runs the queries, all bound and all on one connection, in one round trip as one
+    // transaction; the number of rows each changed. Throws StorageError when any of them failed,
+    // and then none of them is made.
+    static std::vector<int64_t> runTogether(PostgresConnection& connection, std::span<PostgresQuery> queries);
+
     PostgresQuery& bind(int index, int64_t value);
     PostgresQuery& bind(int index, const QString& value);
+    PostgresQuery& bindUtf8(int index, const QByteArray& value); // text already in UTF-8, e.g. an array literal
     PostgresQuery& bindBytes(int index, QByteArrayView value);
 
     bool next(); // runs the statement on the first call; true while a row is there
@@ -36,12 +44,15 @@ public:
 
 private:
     void execute();
+    void collectValues(); // the pointers and lengths libpq takes, into pointers_ and lengths_
     QByteArray& slot(int index, int format);
 
     PostgresConnection& connection_;
     const char* sql_;
     std::vector<QByteArray> values_;
     std::vector<int> formats_;
+    std::vector<const char*> pointers_;
+    std::vector<int> lengths_;
     pg_result* result_ = nullptr;
     int row_ = -1;
 };

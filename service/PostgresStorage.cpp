@@ -5,6 +5,9 @@
 #include "PostgresConnection.h"
 #include "PostgresQuery.h"
 
+#include <array>
+#include <map>
+#include <set>
 
 namespace cfb::service {
 
@@ -282,31 +285,190 @@ bool changeAsCaller(PostgresConnection& connection, const std::string& sql, cons
 
 } // namespace
 
-bool PostgresStorage::setStatus(const Caller& caller, int32_t status)
+PostgresQuery PostgresStorage::changeQuery(PostgresConnection& connection, const OwnChange& change)
 {
-    static const std::string sql = "UPDATE users SET status = $3 WHERE " + BoundCaller;
-    return changeAsCaller(connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, status); });
+    using Field = OwnChange::Field;
+    static const std::string status = "UPDATE users SET status = $3 WHERE " + BoundCaller;
+    static const std::string password = "UPDATE users SET password_hash = $3 WHERE " + BoundCaller;
+    static const std::string email = "UPDATE users SET email = $3, email_key = $4 WHERE " + BoundCaller;
+    static const std::string mouth = "UPDATE users SET mouth_top = $3, mouth_left = $4 WHERE " + BoundCaller;
+    const std::string* sql = nullptr;
+    switch (change.field) {
+    case Field::Status:
+        sql = &status;
+        break;
+    case Field::Password:
+        sql = &password;
+        break;
+    case Field::Email:
+        sql = &email;
+        break;
+    case Field::Mouth:
+        sql = &mouth;
+        break;
+    }
+    if (!sql)
+        throw StorageError("unknown kind of change");
+    PostgresQuery query(connection, sql->c_str());
+    query.bind(1, change.caller.userId).bind(2, change.caller.address);
+    switch (change.field) {
+    case Field::Status:
+        query.bind(3, change.status);
+        break;
+    case Field::Password:
+        query.bind(3, QString::fromUtf8(change.passwordHash));
+        break;
+    case Field::Email:
+        query.bind(3, change.email).bind(4, keyOf(change.email));
+        break;
+    case Field::Mouth:
+        query.bind(3, change.mouthTop).bind(4, change.mouthLeft);
+        break;
+    }
+    return query;
 }
 
-bool PostgresStorage::setPassword(const Caller& caller, const QByteArray& passwordHash)
+namespace {
+
+// A PostgreSQL array literal, built an element at a time.
+class ArrayLiteral {
+public:
+    void add(int64_t number) { separate().append(QByteArray::number(qlonglong(number))); }
+    void add(const QString& text)
+    {
+        separate().append('"');
+        for (const char c : text.toUtf8()) {
+            if (c == '"' || c == '\\')
+                literal_.append('\\');
+            literal_.append(c);
+        }
+        literal_.append('"');
+    }
+    QByteArray finish() { return literal_ + '}'; }
+
+private:
+    QByteArray& separate() { return literal_.append(literal_.size() > 1 ? "," : ""); }
+    QByteArray literal_ = "{";
+};
+
+// One kind of change for many users in one statement: $1 their ids, $2 the addresses the changes
+// come from, then arrays of the new values; returns the ids of the users changed. The callers'
+// rows are locked first, in the order of their ids, so statements running at once (in other
+// services too) never wait for each other's rows in a circle; the caller's rule is BoundCaller's.
+std::string manyChanges(const char* values, const char* names, const char* assignments)
 {
-    static const std::string sql = "UPDATE users SET password_hash = $3 WHERE " + BoundCaller;
-    return changeAsCaller(
-        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, QString::fromUtf8(passwordHash)); });
+    return std::string("WITH c AS (SELECT * FROM unnest($1::integer[], $2::text[], ") + values + ") AS c(id, address, "
+        + names
+        + ")), t AS (SELECT c.* FROM users AS u JOIN c ON u.id = c.id AND u.bound_address = c.address "
+          "AND u.bound_address <> '' ORDER BY u.id FOR NO KEY UPDATE OF u) UPDATE users AS u SET "
+        + assignments + " FROM t WHERE u.id = t.id RETURNING u.id";
 }
 
-bool PostgresStorage::setEmail(const Caller& caller, const QString& email)
+const char* manyChangesSql(OwnChange::Field field)
 {
-    static const std::string sql = "UPDATE users SET email = $3, email_key = $4 WHERE " + BoundCaller;
-    return changeAsCaller(
-        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, email).bind(4, keyOf(email)); });
+    static const std::string status = manyChanges("$3::integer[]", "status", "status = t.status");
+    static const std::string password = manyChanges("$3::text[]", "hash", "password_hash = t.hash");
+    static const std::string email
+        = manyChanges("$3::text[], $4::text[]", "email, email_key", "email = t.email, email_key = t.email_key");
+    static const std::string mouth
+        = manyChanges("$3::smallint[], $4::smallint[]", "top, left_", "mouth_top = t.top, mouth_left = t.left_");
+    switch (field) {
+    case OwnChange::Field::Status:
+        return status.c_str();
+    case OwnChange::Field::Password:
+        return password.c_str();
+    case OwnChange::Field::Email:
+        return email.c_str();
+    case OwnChange::Field::Mouth:
+        return mouth.c_str();
+    }
+    throw StorageError("unknown kind of change");
 }
 
-bool PostgresStorage::setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft)
+constexpr size_t FieldCount = 4;
+
+} // namespace
+
+std::vector<bool> PostgresStorage::applyChanges(std::span<const OwnChange> changes)
 {
-    static const std::string sql = "UPDATE users SET mouth_top = $3, mouth_left = $4 WHERE " + BoundCaller;
-    return changeAsCaller(
-        connection(), sql, caller, [&](PostgresQuery& query) { query.bind(3, mouthTop).bind(4, mouthLeft); });
+    PostgresConnection& db = connection();
+    std::vector<bool> applied;
+    applied.reserve(changes.size());
+    if (changes.size() == 1) {
+        applied.push_back(changeQuery(db, changes.front()).run() == 1);
+        return applied;
+    }
+
+    // One statement per kind of change, all in one round trip and one transaction: a statement
+    // for many rows costs the server far less than a statement for each. A user's later change of
+    // a kind replaces their earlier one of that kind, which then fares as the later one does (as
+    // if made and overwritten at once). Changes of one user from different addresses (at most one
+    // of them signed in) go a statement each instead.
+    std::array<std::map<int32_t, size_t>, FieldCount> lastOfUser; // per kind: user id -> last change
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const OwnChange& change = changes[i];
+        const auto [slot, first] = lastOfUser[size_t(change.field)].try_emplace(change.caller.userId, i);
+        if (!first && changes[slot->second].caller.address != change.caller.address)
+            return applyOneByOne(db, changes);
+        slot->second = i;
+    }
+    std::vector<PostgresQuery> queries;
+    std::vector<OwnChange::Field> fields;
+    for (size_t kind = 0; kind < FieldCount; ++kind) {
+        if (lastOfUser[kind].empty())
+            continue;
+        const auto field = OwnChange::Field(kind);
+        ArrayLiteral ids, addresses, first, second;
+        for (const auto& [userId, index] : lastOfUser[kind]) { // in id order: rows are locked in that order
+            const OwnChange& change = changes[index];
+            ids.add(userId);
+            addresses.add(change.caller.address);
+            switch (field) {
+            case OwnChange::Field::Status:
+                first.add(change.status);
+                break;
+            case OwnChange::Field::Password:
+                first.add(QString::fromUtf8(change.passwordHash));
+                break;
+            case OwnChange::Field::Email:
+                first.add(change.email);
+                second.add(keyOf(change.email));
+                break;
+            case OwnChange::Field::Mouth:
+                first.add(change.mouthTop);
+                second.add(change.mouthLeft);
+                break;
+            }
+        }
+        PostgresQuery& query = queries.emplace_back(db, manyChangesSql(field));
+        query.bindUtf8(1, ids.finish()).bindUtf8(2, addresses.finish()).bindUtf8(3, first.finish());
+        if (field == OwnChange::Field::Email || field == OwnChange::Field::Mouth)
+            query.bindUtf8(4, second.finish());
+        fields.push_back(field);
+    }
+    if (queries.size() > 1)
+        PostgresQuery::runTogether(db, queries); // else the one statement runs on its first next()
+    std::array<std::set<int32_t>, FieldCount> changed;
+    for (size_t q = 0; q < queries.size(); ++q) {
+        while (queries[q].next())
+            changed[size_t(fields[q])].insert(int32_t(queries[q].integer(0)));
+    }
+    for (const OwnChange& change : changes)
+        applied.push_back(changed[size_t(change.field)].contains(change.caller.userId));
+    return applied;
+}
+
+std::vector<bool> PostgresStorage::applyOneByOne(PostgresConnection& db, std::span<const OwnChange> changes)
+{
+    std::vector<PostgresQuery> queries;
+    queries.reserve(changes.size());
+    for (const OwnChange& change : changes)
+        queries.push_back(changeQuery(db, change));
+    std::vector<bool> applied;
+    applied.reserve(changes.size());
+    for (const int64_t rows : PostgresQuery::runTogether(db, queries))
+        applied.push_back(rows == 1);
+    return applied;
 }
 
 bool PostgresStorage::setAvatar(const Caller& caller, const QByteArray& picture)

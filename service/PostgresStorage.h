@@ -11,6 +11,7 @@
 namespace cfb::service {
 
 class PostgresConnection;
+class PostgresQuery;
 
 // Storage in a PostgreSQL database, shared by any number of service processes. Each thread that
 // calls in gets a connection of its own, kept for the storage's life. Every change is one
@@ -36,10 +37,7 @@ public:
 
     std::optional<int32_t> insertUser(const NewUser& user) override;
     std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) override;
-    bool setStatus(const Caller& caller, int32_t status) override;
-    bool setPassword(const Caller& caller, const QByteArray& passwordHash) override;
-    bool setEmail(const Caller& caller, const QString& email) override;
-    bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) override;
+    std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
     BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
     bool removeBuddy(int32_t buddyId, const QString& address) override;
@@ -51,6 +49,9 @@ private:
 
     PostgresConnection& connection(); // this thread's, reconnected when it broke
     void migrate();
+    static PostgresQuery changeQuery(PostgresConnection& connection, const OwnChange& change); // bound
+    // The changes a statement each, in one round trip and one transaction.
+    static std::vector<bool> applyOneByOne(PostgresConnection& db, std::span<const OwnChange> changes);
     bool lockBoundCaller(PostgresConnection& connection, const Caller& caller);
 
     std::string uri_;

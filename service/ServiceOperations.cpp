@@ -3,6 +3,7 @@
 #include "AddressRateLimiter.h"
 #include "BadRequest.h"
 #include "FormFields.h"
+#include "GroupCommit.h"
 #include "HashingPool.h"
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
@@ -63,6 +64,7 @@ bool costsAHash(const FormFields& fields)
 struct ServiceOperations::Call {
     const FormFields& fields;
     const std::string& address;
+    std::optional<OwnChange>* deferred = nullptr; // where a change may be left for the group commit
     int32_t userId = 0; // for the log
 
     int32_t id(const char* name)
@@ -84,10 +86,11 @@ struct ServiceOperations::Outcome {
 };
 
 ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,
-    AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
+    GroupCommit& commits, AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
     : storage_(storage)
     , hasher_(hasher)
     , hashing_(hashing)
+    , commits_(commits)
     , hashLimiter_(hashLimiter)
     , path_(std::move(path))
     , logRequests_(logRequests)
@@ -113,7 +116,10 @@ void ServiceOperations::handle(const HttpRequest& request, const HttpServer::Res
             outcome.result = "bad-request";
             outcome.reason = "malformed body";
         } else if (!costsAHash(*fields)) {
-            response = answer(request, *fields, outcome);
+            std::optional<OwnChange> deferred;
+            response = answer(request, *fields, outcome, &deferred);
+            if (deferred)
+                return commitThenRespond(request, std::move(*deferred), std::move(response), outcome, respond);
         } else if (!hashLimiter_.take(request.peerAddress)) {
             outcome.result = "throttled";
             outcome.reason = "too many sign-ins from this address";
@@ -134,10 +140,27 @@ void ServiceOperations::handle(const HttpRequest& request, const HttpServer::Res
     respond(std::move(response));
 }
 
-HttpResponse ServiceOperations::answer(const HttpRequest& request, const FormFields& fields, Outcome& outcome)
+void ServiceOperations::commitThenRespond(
+    const HttpRequest& request, OwnChange change, HttpResponse response, Outcome outcome, HttpServer::Respond respond)
+{
+    commits_.submit(std::move(change),
+        [this, request, response = std::move(response), outcome, respond = std::move(respond)](
+            const GroupCommit::Result& result) mutable {
+            if (!result.applied) {
+                response.body.clear();
+                outcome.result = result.error.empty() ? "refused" : "error";
+                outcome.reason = result.error;
+            }
+            log(request, outcome);
+            respond(std::move(response));
+        });
+}
+
+HttpResponse ServiceOperations::answer(
+    const HttpRequest& request, const FormFields& fields, Outcome& outcome, std::optional<OwnChange>* deferred)
 {
     HttpResponse response;
-    Call call{fields, request.peerAddress};
+    Call call{fields, request.peerAddress, deferred};
     try {
         const Reply reply = dispatch(call);
         if (reply)
@@ -245,9 +268,20 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
 
 ServiceOperations::Reply ServiceOperations::logout(Call& call)
 {
-    if (!storage_.setStatus(call.caller(), 0))
-        return std::nullopt;
-    return done();
+    OwnChange change;
+    change.caller = call.caller();
+    change.field = OwnChange::Field::Status;
+    change.status = 0;
+    return makeOwnChange(call, std::move(change));
+}
+
+ServiceOperations::Reply ServiceOperations::makeOwnChange(Call& call, OwnChange change)
+{
+    if (call.deferred) {
+        *call.deferred = std::move(change);
+        return done(); // sent once the change is committed
+    }
+    return storage_.applyChanges({&change, 1}).front() ? Reply(done()) : std::nullopt;
 }
 
 ServiceOperations::Reply ServiceOperations::userUpdate(Call& call)
@@ -257,25 +291,28 @@ ServiceOperations::Reply ServiceOperations::userUpdate(Call& call)
         + int(f.has("mouth_top") || f.has("mouth_left"));
     if (kinds != 1)
         throw BadRequest("USER_UPDATE needs exactly one of status, password, email, mouth");
-    const Caller caller = call.caller();
-
-    bool changed = false;
+    using Field = OwnChange::Field;
+    OwnChange change;
+    change.caller = call.caller();
     if (f.has("status")) {
-        changed = storage_.setStatus(caller, int32_t(f.integer("status", 0, 2)));
+        change.field = Field::Status;
+        change.status = int32_t(f.integer("status", 0, 2));
     } else if (f.has("password")) {
         (void)f.text("password", MaxPassword); // no control characters
         const QByteArray password = f.bytes("password", MaxPassword);
         if (password.isEmpty())
             throw BadRequest("empty password");
-        changed = storage_.setPassword(caller, hasher_.hash(password));
+        change.field = Field::Password;
+        change.passwordHash = hasher_.hash(password);
     } else if (f.has("email")) {
-        changed = storage_.setEmail(caller, f.text("email", MaxEmail).trimmed());
+        change.field = Field::Email;
+        change.email = f.text("email", MaxEmail).trimmed();
     } else {
-        const auto top = int16_t(f.integer("mouth_top", MinShort, MaxShort));
-        const auto left = int16_t(f.integer("mouth_left", MinShort, MaxShort));
-        changed = storage_.setMouth(caller, top, left);
+        change.field = Field::Mouth;
+        change.mouthTop = int16_t(f.integer("mouth_top", MinShort, MaxShort));
+        change.mouthLeft = int16_t(f.integer("mouth_left", MinShort, MaxShort));
     }
-    return changed ? Reply(done()) : std::nullopt;
+    return makeOwnChange(call, std::move(change));
 }
 
 ServiceOperations::Reply ServiceOperations::userFind(Call& call)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "Storage.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,24 +13,25 @@ namespace cfb::service {
 
 class AddressRateLimiter;
 class FormFields;
+class GroupCommit;
 class HashingPool;
 class PasswordHasher;
-class Storage;
 
 // The service's operations: reads the form of each request, applies it to the storage and
 // builds the reply. A refusal (wrong password, unknown user, a change from an address that is not
 // signed in as the user, bad input) is an empty reply body, which clients read as "no content".
 // Operations that hash a password (sign-in, registration, password change) cost their address a
 // token and run on the hashing pool; with no token left or the pool's queue full they are refused
-// at once.
+// at once. A user's change to their own status, e-mail address or mouth position is committed
+// with the others arriving at the same moment (GroupCommit), and answered once it is.
 class ServiceOperations {
 public:
     static constexpr int MaxListedUsers = 1000;
 
-    ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,
+    ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing, GroupCommit& commits,
         AddressRateLimiter& hashLimiter, std::string path, bool logRequests);
 
-    // Answers through `respond`, now or later from the hashing pool.
+    // Answers through `respond`, now or later from the hashing pool or the group commit.
     void handle(const HttpRequest& request, const HttpServer::Respond& respond);
 
 private:
@@ -37,7 +39,13 @@ private:
     struct Outcome; // what the log line says about it
     using Reply = std::optional<QByteArray>; // nullopt: refused
 
-    HttpResponse answer(const HttpRequest& request, const FormFields& fields, Outcome& outcome);
+    // The reply; when `deferred` is given, a change of the caller's own record may be left in it
+    // instead of made, and the reply is then the one to send once it is.
+    HttpResponse answer(const HttpRequest& request, const FormFields& fields, Outcome& outcome,
+        std::optional<OwnChange>* deferred = nullptr);
+    void commitThenRespond(const HttpRequest& request, OwnChange change, HttpResponse response, Outcome outcome,
+        HttpServer::Respond respond);
+    Reply makeOwnChange(Call& call, OwnChange change);
     void log(const HttpRequest& request, const Outcome& outcome) const;
     Reply dispatch(Call& call);
     Reply login(Call& call);
@@ -59,6 +67,7 @@ private:
     Storage& storage_;
     const PasswordHasher& hasher_;
     HashingPool& hashing_;
+    GroupCommit& commits_;
     AddressRateLimiter& hashLimiter_;
     std::string path_;
     bool logRequests_;

@@ -276,7 +276,6 @@ std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, 
 bool SqliteStorage::changeAsCaller(
     const Caller& caller, const std::string& sql, const std::function<void(SqliteQuery&)>& bindValues)
 {
-    std::lock_guard lock(writeMutex_);
     SqliteQuery query(*writer_, sql.c_str());
     query.bind(1, caller.userId).bind(2, caller.address);
     bindValues(query);
@@ -284,34 +283,50 @@ bool SqliteStorage::changeAsCaller(
     return writer_->changes() == 1;
 }
 
-bool SqliteStorage::setStatus(const Caller& caller, int32_t status)
+bool SqliteStorage::applyChange(const OwnChange& change)
 {
-    static const std::string sql = "UPDATE users SET status = ?3 WHERE " + BoundCaller;
-    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, status); });
+    using Field = OwnChange::Field;
+    static const std::string status = "UPDATE users SET status = ?3 WHERE " + BoundCaller;
+    static const std::string password = "UPDATE users SET password_hash = ?3 WHERE " + BoundCaller;
+    static const std::string email = "UPDATE users SET email = ?3, email_key = ?4 WHERE " + BoundCaller;
+    static const std::string mouth = "UPDATE users SET mouth_top = ?3, mouth_left = ?4 WHERE " + BoundCaller;
+    switch (change.field) {
+    case Field::Status:
+        return changeAsCaller(change.caller, status, [&](SqliteQuery& query) { query.bind(3, change.status); });
+    case Field::Password:
+        return changeAsCaller(
+            change.caller, password, [&](SqliteQuery& query) { query.bindBlob(3, change.passwordHash); });
+    case Field::Email:
+        return changeAsCaller(change.caller, email,
+            [&](SqliteQuery& query) { query.bind(3, change.email).bind(4, keyOf(change.email)); });
+    case Field::Mouth:
+        return changeAsCaller(change.caller, mouth,
+            [&](SqliteQuery& query) { query.bind(3, change.mouthTop).bind(4, change.mouthLeft); });
+    }
+    throw StorageError("unknown kind of change");
 }
 
-bool SqliteStorage::setPassword(const Caller& caller, const QByteArray& passwordHash)
+std::vector<bool> SqliteStorage::applyChanges(std::span<const OwnChange> changes)
 {
-    static const std::string sql = "UPDATE users SET password_hash = ?3 WHERE " + BoundCaller;
-    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bindBlob(3, passwordHash); });
-}
-
-bool SqliteStorage::setEmail(const Caller& caller, const QString& email)
-{
-    static const std::string sql = "UPDATE users SET email = ?3, email_key = ?4 WHERE " + BoundCaller;
-    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, email).bind(4, keyOf(email)); });
-}
-
-bool SqliteStorage::setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft)
-{
-    static const std::string sql = "UPDATE users SET mouth_top = ?3, mouth_left = ?4 WHERE " + BoundCaller;
-    return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bind(3, mouthTop).bind(4, mouthLeft); });
+    std::vector<bool> applied;
+    applied.reserve(changes.size());
+    std::lock_guard lock(writeMutex_);
+    if (changes.size() == 1) {
+        applied.push_back(applyChange(changes.front())); // a statement is a transaction of its own
+        return applied;
+    }
+    WriteTransaction transaction(*writer_);
+    for (const OwnChange& change : changes)
+        applied.push_back(applyChange(change));
+    transaction.commit();
+    return applied;
 }
 
 bool SqliteStorage::setAvatar(const Caller& caller, const QByteArray& picture)
 {
     static const std::string sql = "INSERT INTO avatars (user_id, picture) SELECT id, ?3 FROM users WHERE "
         + BoundCaller + " ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture";
+    std::lock_guard lock(writeMutex_);
     return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bindBlob(3, picture); });
 }
 

@@ -33,10 +33,7 @@ public:
 
     std::optional<int32_t> insertUser(const NewUser& user) override;
     std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) override;
-    bool setStatus(const Caller& caller, int32_t status) override;
-    bool setPassword(const Caller& caller, const QByteArray& passwordHash) override;
-    bool setEmail(const Caller& caller, const QString& email) override;
-    bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) override;
+    std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
     BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
     bool removeBuddy(int32_t buddyId, const QString& address) override;
@@ -51,9 +48,10 @@ private:
 
     void migrate();
     // Runs a statement with the caller's clause (id ?1, address ?2) after bindValues bound the
-    // rest; true when it changed exactly one row.
+    // rest, the writer held; true when it changed exactly one row.
     bool changeAsCaller(
         const Caller& caller, const std::string& sql, const std::function<void(SqliteQuery&)>& bindValues);
+    bool applyChange(const OwnChange& change); // the writer held
     bool callerIsBound(const Caller& caller);
     std::optional<int32_t> userIdByHandle(SqliteConnection& connection, const QString& handle);
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -63,6 +64,19 @@ struct Caller {
     QString address;
 };
 
+// One change a user makes to their own record: the status, password hash, e-mail address or
+// mouth position, whichever `field` names.
+struct OwnChange {
+    enum class Field { Status, Password, Email, Mouth };
+    Caller caller;
+    Field field = Field::Status;
+    int32_t status = 0;
+    QByteArray passwordHash;
+    QString email;
+    int16_t mouthTop = 0;
+    int16_t mouthLeft = 0;
+};
+
 struct BuddyAddition {
     enum Result { Created, Existing, NotFound, Refused };
     Result result = NotFound;
@@ -93,10 +107,15 @@ public:
     // nullopt for an unknown user.
     virtual std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) = 0;
 
-    virtual bool setStatus(const Caller& caller, int32_t status) = 0;
-    virtual bool setPassword(const Caller& caller, const QByteArray& passwordHash) = 0;
-    virtual bool setEmail(const Caller& caller, const QString& email) = 0;
-    virtual bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft) = 0;
+    // Makes the changes in order, each as if on its own, and commits them together (one
+    // transaction, so several cost about as much as one); element i is true when change i applied.
+    // Throws StorageError when they could not be made, and then none of them is.
+    virtual std::vector<bool> applyChanges(std::span<const OwnChange> changes) = 0;
+    // One change each.
+    bool setStatus(const Caller& caller, int32_t status);
+    bool setPassword(const Caller& caller, const QByteArray& passwordHash);
+    bool setEmail(const Caller& caller, const QString& email);
+    bool setMouth(const Caller& caller, int16_t mouthTop, int16_t mouthLeft);
     virtual bool setAvatar(const Caller& caller, const QByteArray& picture) = 0;
     // Finds the buddy by handle, else by e-mail address (both ignoring letter case).
     virtual BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) = 0;

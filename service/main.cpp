@@ -2,6 +2,7 @@
 // Confabo clients posts to.
 
 #include "AddressRateLimiter.h"
+#include "GroupCommit.h"
 #include "HashingPool.h"
 #include "HttpServer.h"
 #include "PasswordHasher.h"
@@ -53,7 +54,9 @@ int main(int argc, char** argv)
         const PasswordHasher hasher;
         HashingPool hashing({options->hashThreads, options->hashQueue});
         AddressRateLimiter hashLimiter({options->signInBurst, options->signInRate});
-        ServiceOperations operations(*storage, hasher, hashing, hashLimiter, options->path, !options->quiet);
+        GroupCommit commits(*storage, GroupCommit::Config{});
+        ServiceOperations operations(
+            *storage, hasher, hashing, commits, hashLimiter, options->path, !options->quiet);
 
         HttpServer::Config config;
         config.host = options->host;
@@ -78,7 +81,9 @@ int main(int argc, char** argv)
         sigwait(&stopSignals, &signal);
         if (!options->quiet)
             std::fprintf(stderr, "confabo-service: stopping on signal %d\n", signal);
-        hashing.finish(); // answers the sign-ins still queued, so no connection is left waiting
+        // Answers the sign-ins and changes still queued, so no connection is left waiting.
+        hashing.finish();
+        commits.finish();
         server.stop(); // finishes the requests in progress
     } catch (const std::exception& e) {
         std::fprintf(stderr, "confabo-service: %s\n", e.what());
