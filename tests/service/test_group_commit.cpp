@@ -76,7 +76,12 @@ public:
     explicit HeldBatch(GroupCommit& commits, int32_t holder)
         : commits_(commits)
     {
-        commits_.submit(status(holder, 1), [this](const GroupCommit::Result&) { released_.get_future().wait(); });
+        std::promise<void> holding;
+        commits_.submit(status(holder, 1), [this, &holding](const GroupCommit::Result&) {
+            holding.set_value();
+            released_.get_future().wait();
+        });
+        holding.get_future().wait(); // the commit thread waits in the answer to the holder's change
     }
     void add(OwnChange change)
     {
