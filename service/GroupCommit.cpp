@@ -1,7 +1,6 @@
 #include "GroupCommit.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace cfb::service {
 namespace {
@@ -12,76 +11,27 @@ constexpr int MaxFailuresInARow = 2;
 
 GroupCommit::GroupCommit(Storage& storage, Config config)
     : storage_(storage)
-    , config_{std::max<size_t>(1, config.maxBatch), config.queueLength}
+    , queue_(config.maxBatch, config.queueLength, [this](std::vector<Queue::Pending>& batch) { commit(batch); })
 {
-    queue_.reserve(config_.maxBatch);
-    thread_ = std::thread([this] { run(); });
-}
-
-GroupCommit::~GroupCommit()
-{
-    finish();
 }
 
 void GroupCommit::submit(OwnChange change, Done done)
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (!finishing_ && queue_.size() < config_.queueLength) {
-            queue_.push_back({std::move(change), std::move(done)});
-            if (queue_.size() == 1)
-                wake_.notify_one(); // later ones find the thread awake or about to take them
-            return;
-        }
-    }
-    done(applyAlone(change));
+    if (!queue_.submit(change, done))
+        done(applyAlone(change));
 }
 
-void GroupCommit::finish()
-{
-    {
-        std::lock_guard lock(mutex_);
-        finishing_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
-}
-
-void GroupCommit::run()
-{
-    std::vector<Pending> batch;
-    batch.reserve(config_.maxBatch);
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return finishing_ || !queue_.empty(); });
-            if (queue_.empty())
-                return; // finishing, and nothing left to commit
-            if (queue_.size() <= config_.maxBatch) {
-                batch.swap(queue_); // the usual case: everything waiting, no copying
-            } else {
-                const auto end = queue_.begin() + std::ptrdiff_t(config_.maxBatch);
-                std::move(queue_.begin(), end, std::back_inserter(batch));
-                queue_.erase(queue_.begin(), end);
-            }
-        }
-        commit(batch);
-        batch.clear();
-    }
-}
-
-void GroupCommit::commit(std::vector<Pending>& batch)
+void GroupCommit::commit(std::vector<Queue::Pending>& batch)
 {
     // In the order of the users' ids (a user's own changes keep theirs): a store that locks the
     // rows as it goes then locks them in that order in every batch of every service sharing the
     // database, so two batches never wait for each other's rows in a circle.
     std::stable_sort(batch.begin(), batch.end(),
-        [](const Pending& a, const Pending& b) { return a.change.caller.userId < b.change.caller.userId; });
+        [](const Queue::Pending& a, const Queue::Pending& b) { return a.item.caller.userId < b.item.caller.userId; });
     std::vector<OwnChange> changes;
     changes.reserve(batch.size());
-    for (Pending& pending : batch)
-        changes.push_back(std::move(pending.change));
+    for (Queue::Pending& pending : batch)
+        changes.push_back(std::move(pending.item));
     std::vector<bool> applied;
     try {
         applied = storage_.applyChanges(changes);

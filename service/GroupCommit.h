@@ -1,18 +1,16 @@
 #pragma once
 
+#include "BatchQueue.h"
 #include "Storage.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cfb::service {
 
-// Commits the changes users send at about the same moment together. A thread of its own takes
+// Commits the changes users send at about the same moment together: a thread of its own takes
 // every change waiting and hands them to the store as one batch, so a flood of presence updates
 // costs the store one commit per batch instead of one per request, and the HTTP workers go on
 // reading requests meanwhile. A batch the store cannot make is tried again a change at a time, so
@@ -31,34 +29,22 @@ public:
     using Done = std::function<void(const Result&)>;
 
     GroupCommit(Storage& storage, Config config);
-    ~GroupCommit(); // finish()
-    GroupCommit(const GroupCommit&) = delete;
-    GroupCommit& operator=(const GroupCommit&) = delete;
 
     // Queues the change; `done` is called once it is committed or has failed, from the commit
     // thread. With the queue full, or the thread finishing, the change is made on the calling
     // thread before this returns.
     void submit(OwnChange change, Done done);
     // Commits what is queued and stops the thread; later changes are made by their callers.
-    void finish();
+    void finish() { queue_.finish(); }
 
 private:
-    struct Pending {
-        OwnChange change;
-        Done done;
-    };
+    using Queue = BatchQueue<OwnChange, Result>;
 
-    void run();
-    void commit(std::vector<Pending>& batch);
+    void commit(std::vector<Queue::Pending>& batch);
     Result applyAlone(const OwnChange& change);
 
     Storage& storage_;
-    const Config config_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<Pending> queue_;
-    bool finishing_ = false;
-    std::thread thread_;
+    Queue queue_; // last: its thread stops before the rest goes
 };
 
 } // namespace cfb::service

@@ -66,6 +66,27 @@ const char* const MigrationLock = "SELECT pg_advisory_xact_lock(4372016581)";
 const std::string BoundAddress = "bound_address = $2 AND bound_address <> ''";
 const std::string BoundCaller = "id = $1 AND " + BoundAddress;
 
+// A PostgreSQL array literal, built an element at a time.
+class ArrayLiteral {
+public:
+    void add(int64_t number) { separate().append(QByteArray::number(qlonglong(number))); }
+    void add(const QString& text)
+    {
+        separate().append('"');
+        for (const char c : text.toUtf8()) {
+            if (c == '"' || c == '\\')
+                literal_.append('\\');
+            literal_.append(c);
+        }
+        literal_.append('"');
+    }
+    QByteArray finish() { return literal_ + '}'; }
+
+private:
+    QByteArray& separate() { return literal_.append(literal_.size() > 1 ? "," : ""); }
+    QByteArray literal_ = "{";
+};
+
 std::optional<int32_t> userIdByHandle(PostgresConnection& connection, const QString& handle)
 {
     PostgresQuery query(connection, "SELECT id FROM users WHERE handle_key = $1");
@@ -180,6 +201,29 @@ std::optional<UserPresence> PostgresStorage::presence(int32_t userId)
     if (!query.next())
         return std::nullopt;
     return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3))};
+}
+
+std::vector<std::optional<UserPresence>> PostgresStorage::presences(std::span<const int32_t> userIds)
+{
+    ArrayLiteral ids;
+    for (const int32_t id : userIds)
+        ids.add(id);
+    PostgresQuery query(
+        connection(), "SELECT id, status, ip, mouth_top, mouth_left FROM users WHERE id = ANY ($1::integer[])");
+    query.bindUtf8(1, ids.finish());
+    std::map<int32_t, UserPresence> found;
+    while (query.next()) {
+        found.emplace(int32_t(query.integer(0)),
+            UserPresence{
+                int32_t(query.integer(1)), query.text(2), int16Of(query.integer(3)), int16Of(query.integer(4))});
+    }
+    std::vector<std::optional<UserPresence>> presences;
+    presences.reserve(userIds.size());
+    for (const int32_t id : userIds) {
+        const auto it = found.find(id);
+        presences.push_back(it == found.end() ? std::nullopt : std::optional<UserPresence>(it->second));
+    }
+    return presences;
 }
 
 std::optional<QByteArray> PostgresStorage::avatar(int32_t userId)
@@ -329,27 +373,6 @@ PostgresQuery PostgresStorage::changeQuery(PostgresConnection& connection, const
 }
 
 namespace {
-
-// A PostgreSQL array literal, built an element at a time.
-class ArrayLiteral {
-public:
-    void add(int64_t number) { separate().append(QByteArray::number(qlonglong(number))); }
-    void add(const QString& text)
-    {
-        separate().append('"');
-        for (const char c : text.toUtf8()) {
-            if (c == '"' || c == '\\')
-                literal_.append('\\');
-            literal_.append(c);
-        }
-        literal_.append('"');
-    }
-    QByteArray finish() { return literal_ + '}'; }
-
-private:
-    QByteArray& separate() { return literal_.append(literal_.size() > 1 ? "," : ""); }
-    QByteArray literal_ = "{";
-};
 
 // One kind of change for many users in one statement: $1 their ids, $2 the addresses the changes
 // come from, then arrays of the new values; returns the ids of the users changed. The callers'

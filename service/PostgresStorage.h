@@ -30,6 +30,8 @@ public:
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
     std::optional<UserPresence> presence(int32_t userId) override;
+    std::vector<std::optional<UserPresence>> presences(std::span<const int32_t> userIds) override;
+    bool gathersLookups() const override { return true; }
     std::optional<QByteArray> avatar(int32_t userId) override;
     std::optional<std::vector<BuddyRecord>> buddies(int32_t userId) override;
     std::optional<std::vector<QString>> blockedHandles(int32_t userId) override;

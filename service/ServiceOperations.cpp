@@ -7,6 +7,7 @@
 #include "HashingPool.h"
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
+#include "PresenceLookups.h"
 #include "Storage.h"
 #include "WireText.h"
 #include "XmlReply.h"
@@ -64,7 +65,7 @@ bool costsAHash(const FormFields& fields)
 struct ServiceOperations::Call {
     const FormFields& fields;
     const std::string& address;
-    std::optional<OwnChange>* deferred = nullptr; // where a change may be left for the group commit
+    Deferred* deferred = nullptr; // where work may be left for a batch
     int32_t userId = 0; // for the log
 
     int32_t id(const char* name)
@@ -86,11 +87,12 @@ struct ServiceOperations::Outcome {
 };
 
 ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,
-    GroupCommit& commits, AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
+    GroupCommit& commits, PresenceLookups* lookups, AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
     : storage_(storage)
     , hasher_(hasher)
     , hashing_(hashing)
     , commits_(commits)
+    , lookups_(lookups)
     , hashLimiter_(hashLimiter)
     , path_(std::move(path))
     , logRequests_(logRequests)
@@ -116,10 +118,12 @@ void ServiceOperations::handle(const HttpRequest& request, const HttpServer::Res
             outcome.result = "bad-request";
             outcome.reason = "malformed body";
         } else if (!costsAHash(*fields)) {
-            std::optional<OwnChange> deferred;
+            Deferred deferred;
             response = answer(request, *fields, outcome, &deferred);
-            if (deferred)
-                return commitThenRespond(request, std::move(*deferred), std::move(response), outcome, respond);
+            if (deferred.change)
+                return commitThenRespond(request, std::move(*deferred.change), std::move(response), outcome, respond);
+            if (deferred.lookup)
+                return lookUpThenRespond(request, *deferred.lookup, outcome, respond);
         } else if (!hashLimiter_.take(request.peerAddress)) {
             outcome.result = "throttled";
             outcome.reason = "too many sign-ins from this address";
@@ -156,8 +160,25 @@ void ServiceOperations::commitThenRespond(
         });
 }
 
+void ServiceOperations::lookUpThenRespond(
+    const HttpRequest& request, int32_t userId, Outcome outcome, HttpServer::Respond respond)
+{
+    lookups_->submit(
+        userId, [this, request, outcome, respond = std::move(respond)](const PresenceLookups::Result& result) mutable {
+            HttpResponse response;
+            if (const Reply reply = presenceReply(result.presence)) {
+                response.body = *reply;
+            } else {
+                outcome.result = result.error.empty() ? "refused" : "error";
+                outcome.reason = result.error;
+            }
+            log(request, outcome);
+            respond(std::move(response));
+        });
+}
+
 HttpResponse ServiceOperations::answer(
-    const HttpRequest& request, const FormFields& fields, Outcome& outcome, std::optional<OwnChange>* deferred)
+    const HttpRequest& request, const FormFields& fields, Outcome& outcome, Deferred* deferred)
 {
     HttpResponse response;
     Call call{fields, request.peerAddress, deferred};
@@ -278,7 +299,7 @@ ServiceOperations::Reply ServiceOperations::logout(Call& call)
 ServiceOperations::Reply ServiceOperations::makeOwnChange(Call& call, OwnChange change)
 {
     if (call.deferred) {
-        *call.deferred = std::move(change);
+        call.deferred->change = std::move(change);
         return done(); // sent once the change is committed
     }
     return storage_.applyChanges({&change, 1}).front() ? Reply(done()) : std::nullopt;
@@ -325,7 +346,16 @@ ServiceOperations::Reply ServiceOperations::userFind(Call& call)
 
 ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
 {
-    const std::optional<UserPresence> presence = storage_.presence(call.id("user_id"));
+    const int32_t userId = call.id("user_id");
+    if (call.deferred && lookups_) {
+        call.deferred->lookup = userId;
+        return QByteArray(); // the reply comes with the presence
+    }
+    return presenceReply(storage_.presence(userId));
+}
+
+ServiceOperations::Reply ServiceOperations::presenceReply(const std::optional<UserPresence>& presence)
+{
     if (!presence)
         return std::nullopt;
     // Peers need the address only to reach a user who is online; an offline user's last address

@@ -15,6 +15,7 @@ class AddressRateLimiter;
 class FormFields;
 class GroupCommit;
 class HashingPool;
+class PresenceLookups;
 class PasswordHasher;
 
 // The service's operations: reads the form of each request, applies it to the storage and
@@ -23,15 +24,18 @@ class PasswordHasher;
 // Operations that hash a password (sign-in, registration, password change) cost their address a
 // token and run on the hashing pool; with no token left or the pool's queue full they are refused
 // at once. A user's change to their own status, e-mail address or mouth position is committed
-// with the others arriving at the same moment (GroupCommit), and answered once it is.
+// with the others arriving at the same moment (GroupCommit), and answered once it is; where the
+// store gathers lookups, presence lookups are gathered the same way (PresenceLookups).
 class ServiceOperations {
 public:
     static constexpr int MaxListedUsers = 1000;
 
+    // `lookups` may be null: every lookup is then made on the thread that reads its request.
     ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing, GroupCommit& commits,
-        AddressRateLimiter& hashLimiter, std::string path, bool logRequests);
+        PresenceLookups* lookups, AddressRateLimiter& hashLimiter, std::string path, bool logRequests);
 
-    // Answers through `respond`, now or later from the hashing pool or the group commit.
+    // Answers through `respond`, now or later from the hashing pool, the group commit or the
+    // presence lookups.
     void handle(const HttpRequest& request, const HttpServer::Respond& respond);
 
 private:
@@ -39,13 +43,20 @@ private:
     struct Outcome; // what the log line says about it
     using Reply = std::optional<QByteArray>; // nullopt: refused
 
-    // The reply; when `deferred` is given, a change of the caller's own record may be left in it
-    // instead of made, and the reply is then the one to send once it is.
-    HttpResponse answer(const HttpRequest& request, const FormFields& fields, Outcome& outcome,
-        std::optional<OwnChange>* deferred = nullptr);
+    // Work an operation may leave to a batch instead of doing it on the request's thread.
+    struct Deferred {
+        std::optional<OwnChange> change; // answered with the reply once committed
+        std::optional<int32_t> lookup; // the user whose presence is the reply
+    };
+
+    // The reply; when `deferred` is given, an operation may leave its work there instead.
+    HttpResponse answer(
+        const HttpRequest& request, const FormFields& fields, Outcome& outcome, Deferred* deferred = nullptr);
     void commitThenRespond(const HttpRequest& request, OwnChange change, HttpResponse response, Outcome outcome,
         HttpServer::Respond respond);
+    void lookUpThenRespond(const HttpRequest& request, int32_t userId, Outcome outcome, HttpServer::Respond respond);
     Reply makeOwnChange(Call& call, OwnChange change);
+    static Reply presenceReply(const std::optional<UserPresence>& presence);
     void log(const HttpRequest& request, const Outcome& outcome) const;
     Reply dispatch(Call& call);
     Reply login(Call& call);
@@ -68,6 +79,7 @@ private:
     const PasswordHasher& hasher_;
     HashingPool& hashing_;
     GroupCommit& commits_;
+    PresenceLookups* lookups_;
     AddressRateLimiter& hashLimiter_;
     std::string path_;
     bool logRequests_;

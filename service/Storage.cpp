@@ -2,6 +2,15 @@
 
 namespace cfb::service {
 
+std::vector<std::optional<UserPresence>> Storage::presences(std::span<const int32_t> userIds)
+{
+    std::vector<std::optional<UserPresence>> found;
+    found.reserve(userIds.size());
+    for (const int32_t id : userIds)
+        found.push_back(presence(id));
+    return found;
+}
+
 bool Storage::setStatus(const Caller& caller, int32_t status)
 {
     OwnChange change;

@@ -93,6 +93,11 @@ public:
 
     virtual std::optional<UserRecord> userByHandle(const QString& handle) = 0;
     virtual std::optional<UserPresence> presence(int32_t userId) = 0;
+    // Several users' presence at once, an element per id (nullopt for an unknown user).
+    virtual std::vector<std::optional<UserPresence>> presences(std::span<const int32_t> userIds);
+    // Whether lookups are worth gathering into one call: true where each costs a round trip to a
+    // database server.
+    virtual bool gathersLookups() const { return false; }
     // The user's picture (empty when none); nullopt for an unknown user.
     virtual std::optional<QByteArray> avatar(int32_t userId) = 0;
     // The lists are nullopt for an unknown user.

@@ -7,6 +7,7 @@
 #include "HttpServer.h"
 #include "PasswordHasher.h"
 #include "PostgresStorage.h"
+#include "PresenceLookups.h"
 #include "ServiceOperations.h"
 #include "ServiceOptions.h"
 #include "SqliteStorage.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <pthread.h>
 
 using namespace cfb::service;
@@ -55,8 +57,11 @@ int main(int argc, char** argv)
         HashingPool hashing({options->hashThreads, options->hashQueue});
         AddressRateLimiter hashLimiter({options->signInBurst, options->signInRate});
         GroupCommit commits(*storage, GroupCommit::Config{});
-        ServiceOperations operations(
-            *storage, hasher, hashing, commits, hashLimiter, options->path, !options->quiet);
+        std::optional<PresenceLookups> lookups;
+        if (storage->gathersLookups())
+            lookups.emplace(*storage, PresenceLookups::Config{});
+        ServiceOperations operations(*storage, hasher, hashing, commits, lookups ? &*lookups : nullptr, hashLimiter,
+            options->path, !options->quiet);
 
         HttpServer::Config config;
         config.host = options->host;
@@ -84,6 +89,8 @@ int main(int argc, char** argv)
         // Answers the sign-ins and changes still queued, so no connection is left waiting.
         hashing.finish();
         commits.finish();
+        if (lookups)
+            lookups->finish();
         server.stop(); // finishes the requests in progress
     } catch (const std::exception& e) {
         std::fprintf(stderr, "confabo-service: %s\n", e.what());

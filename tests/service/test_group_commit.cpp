@@ -1,6 +1,6 @@
 // Changes users send at the same moment, committed together: on each store every change gets its
 // own answer, a user's later change wins, a change that is not the caller's is refused alone, and
-// a change the database rejects fails alone.
+// a change the database rejects fails alone. Presence looked up for many users at once.
 
 #include "GroupCommit.h"
 #include "PostgresServer.h"
@@ -175,6 +175,17 @@ TEST_P(GroupCommitTest, ChangesArrivingTogetherEachGetTheirOwnAnswer)
     EXPECT_TRUE(answers[1].applied);
     EXPECT_FALSE(answers[2].applied);
     EXPECT_EQ(storage_->presence(amy)->status, 2);
+
+    // Presence of several users in one call, as the lookups gather it: unknown ids and repeats too.
+    const int32_t ids[] = {bo, 999999, amy, bo};
+    const std::vector<std::optional<UserPresence>> found = storage_->presences(ids);
+    ASSERT_EQ(found.size(), std::size(ids));
+    EXPECT_EQ(found[0]->status, 1); // as the change holding the last batch left it
+    EXPECT_EQ(found[0]->mouthLeft, 32767);
+    EXPECT_FALSE(found[1]);
+    EXPECT_EQ(found[2]->status, 2);
+    EXPECT_EQ(found[2]->ip, Home);
+    EXPECT_EQ(found[3]->mouthTop, found[0]->mouthTop);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, GroupCommitTest, ::testing::Values(Store::Sqlite, Store::Postgres),
