@@ -332,28 +332,12 @@ bool changeAsCaller(PostgresConnection& connection, const std::string& sql, cons
 PostgresQuery PostgresStorage::changeQuery(PostgresConnection& connection, const OwnChange& change)
 {
     using Field = OwnChange::Field;
-    static const std::string status = "UPDATE users SET status = $3 WHERE " + BoundCaller;
-    static const std::string password = "UPDATE users SET password_hash = $3 WHERE " + BoundCaller;
-    static const std::string email = "UPDATE users SET email = $3, email_key = $4 WHERE " + BoundCaller;
-    static const std::string mouth = "UPDATE users SET mouth_top = $3, mouth_left = $4 WHERE " + BoundCaller;
-    const std::string* sql = nullptr;
-    switch (change.field) {
-    case Field::Status:
-        sql = &status;
-        break;
-    case Field::Password:
-        sql = &password;
-        break;
-    case Field::Email:
-        sql = &email;
-        break;
-    case Field::Mouth:
-        sql = &mouth;
-        break;
-    }
-    if (!sql)
-        throw StorageError("unknown kind of change");
-    PostgresQuery query(connection, sql->c_str());
+    // In the order of OwnChange::Field.
+    static const std::string sql[] = {"UPDATE users SET status = $3 WHERE " + BoundCaller,
+        "UPDATE users SET password_hash = $3 WHERE " + BoundCaller,
+        "UPDATE users SET email = $3, email_key = $4 WHERE " + BoundCaller,
+        "UPDATE users SET mouth_top = $3, mouth_left = $4 WHERE " + BoundCaller};
+    PostgresQuery query(connection, sql[size_t(change.field)].c_str());
     query.bind(1, change.caller.userId).bind(2, change.caller.address);
     switch (change.field) {
     case Field::Status:
