@@ -60,7 +60,9 @@ QByteArray post(quint16 port, const QByteArray& body)
 }
 
 // The wrk script: POST the bodies in turn, each request the next; count every answer that is not a
-// 200 with content.
+// 200 with content. Each wrk thread (of all the wrk processes of a row) takes turns over a slice of
+// the bodies of its own, as each client sends its own requests one after another: no two threads
+// ask for one user at once.
 QString writeScript(const QString& dir, const QString& name, const QList<QByteArray>& bodies, bool closeEach)
 {
     QFile file(dir + u'/' + name + QStringLiteral(".lua"));
@@ -70,14 +72,25 @@ QString writeScript(const QString& dir, const QString& name, const QList<QByteAr
     if (closeEach)
         file.write("wrk.headers[\"Connection\"] = \"close\"\n");
     if (bodies.size() > 1) {
-        file.write("local bodies = {\"" + bodies.join("\", \"") + "\"}\nlocal turn = 0\n");
-        file.write(
-            "function request() turn = turn % #bodies + 1; return wrk.format(nil, nil, nil, bodies[turn]) end\n");
+        file.write("local bodies = {\"" + bodies.join("\", \"") + "\"}\n");
+        // init's arguments: this wrk's index among the row's, their number, threads in each.
+        file.write(R"lua(local first, count, turn = 1, #bodies, 0
+function request() turn = turn % count + 1; return wrk.format(nil, nil, nil, bodies[first + turn - 1]) end
+function slice(args)
+  local threadsEach = tonumber(args[3] or 1)
+  local slices = tonumber(args[2] or 1) * threadsEach
+  local slot = tonumber(args[1] or 0) * threadsEach + index
+  first = math.floor(#bodies * slot / slices) + 1
+  count = math.max(1, math.floor(#bodies * (slot + 1) / slices) - first + 1)
+end
+)lua");
+    } else {
+        file.write("function slice(args) end\n");
     }
     file.write(R"lua(
 local threads = {}
-function setup(thread) table.insert(threads, thread) end
-function init(args) bad = 0 end
+function setup(thread) thread:set("index", #threads); table.insert(threads, thread) end
+function init(args) bad = 0; slice(args) end
 function response(status, headers, body)
   if status ~= 200 or body == nil or #body == 0 then bad = bad + 1; if bad == 1 then io.stderr:write("first failure: " .. status .. " [" .. tostring(body) .. "]\n") end end
 end
@@ -90,11 +103,14 @@ end
     return file.fileName();
 }
 
-QStringList wrkArguments(quint16 port, const QString& path, const QString& script, int threads, int connections)
+// `process` of `processes`: which wrk of the row this is, for the script's slice of the bodies.
+QStringList wrkArguments(
+    quint16 port, const QString& path, const QString& script, int threads, int connections, int process, int processes)
 {
     return {QStringLiteral("-t%1").arg(threads), QStringLiteral("-c%1").arg(connections),
         QStringLiteral("-d%1s").arg(Seconds), QStringLiteral("-s"), script,
-        QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)};
+        QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path), QStringLiteral("--"), QString::number(process),
+        QString::number(processes), QString::number(threads)};
 }
 
 std::optional<Result> wrkResult(QProcess& wrk)
@@ -135,8 +151,9 @@ std::optional<Result> runWrk(
     const int threads = ports.size() == 1 ? 2 : 1;
     for (const quint16 port : ports) {
         runs.push_back(std::make_unique<QProcess>());
-        runs.back()->start(
-            QStringLiteral("wrk"), wrkArguments(port, path, script, threads, connections / int(ports.size())));
+        runs.back()->start(QStringLiteral("wrk"),
+            wrkArguments(
+                port, path, script, threads, connections / int(ports.size()), int(runs.size() - 1), int(ports.size())));
     }
     Result total;
     bool complete = true;
@@ -196,7 +213,7 @@ void stop(QProcess& process)
 
 void printRow(const QByteArray& name, const Result& service, const Result& nginx)
 {
-    std::printf("%-48s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name.constData(), service.requestsPerSecond,
+    std::printf("%-58s %10.0f %10.0f %7.2fx %9.2f %9.2f %8ld %8ld\n", name.constData(), service.requestsPerSecond,
         nginx.requestsPerSecond, service.requestsPerSecond / nginx.requestsPerSecond, service.p99Ms, nginx.p99Ms,
         service.failures, nginx.failures);
 }
@@ -348,11 +365,12 @@ http {
     std::printf("confabo-service against nginx (static file, same reply bytes), %d cores, %d connections, median of %d "
                 "rounds of %d s each\n",
         Cores, Connections, Rounds, Seconds);
-    std::printf("%-48s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
+    std::printf("%-58s %10s %10s %8s %9s %9s %8s %8s\n", "", "service/s", "nginx/s", "ratio", "p99 ms", "nginx p99",
         "failed", "nginx f.");
     int failed = 0;
-    // Each request asks for the next user in turn. The last kind has every request change one and
-    // the same user: the worst case for a database, which writes each change of that row anew.
+    // Each request asks for the next user of its wrk thread's own in turn. The last kind has every
+    // request change one and the same user: the worst case for a database, which writes each
+    // change of that row anew.
     const struct {
         const char* name;
         QList<QByteArray> bodies;
