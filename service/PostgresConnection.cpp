@@ -52,6 +52,10 @@ void PostgresConnection::ensureOpen()
     }
     if (!configured_) {
         command("SET bytea_output = hex"); // what PostgresQuery decodes, whatever the server's default
+        // Every statement finds its rows by key. Without sequential and bitmap scans a statement
+        // reaches rows through an index in the order of its key, even in a table small enough to
+        // read whole: statements that change many users lock their rows in the order of the ids.
+        command("SET enable_seqscan = off; SET enable_bitmapscan = off");
         configured_ = true;
     }
 }

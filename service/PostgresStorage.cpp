@@ -6,8 +6,11 @@
 #include "PostgresQuery.h"
 
 #include <array>
+#include <initializer_list>
 #include <map>
 #include <set>
+#include <string>
+#include <utility>
 
 namespace cfb::service {
 
@@ -358,27 +361,36 @@ PostgresQuery PostgresStorage::changeQuery(PostgresConnection& connection, const
 
 namespace {
 
-// One kind of change for many users in one statement: $1 their ids, $2 the addresses the changes
-// come from, then arrays of the new values; returns the ids of the users changed. The callers'
-// rows are locked first, in the order of their ids, so statements running at once (in other
-// services too) never wait for each other's rows in a circle; the caller's rule is BoundCaller's.
-std::string manyChanges(const char* values, const char* names, const char* assignments)
+// One kind of change for many users in one statement: $1 their ids in ascending order, $2 the
+// addresses the changes come from, then arrays of the new values in the same order; returns the
+// ids of the users changed. The rows are found through the primary key, whose scan takes the ids
+// in ascending order and locks each row as it reaches it, so statements running at once (in other
+// services too) never wait for each other's rows in a circle. (The connection rules out the
+// sequential and bitmap scans, which would take the rows in the table's order.) The caller's rule
+// is BoundCaller's.
+std::string manyChanges(std::initializer_list<std::pair<const char*, const char*>> columns)
 {
-    return std::string("WITH c AS (SELECT * FROM unnest($1::integer[], $2::text[], ") + values + ") AS c(id, address, "
-        + names
-        + ")), t AS (SELECT c.* FROM users AS u JOIN c ON u.id = c.id AND u.bound_address = c.address "
-          "AND u.bound_address <> '' ORDER BY u.id FOR NO KEY UPDATE OF u) UPDATE users AS u SET "
-        + assignments + " FROM t WHERE u.id = t.id RETURNING u.id";
+    // The element of array parameter `n` at the position of the row's id in $1.
+    const auto ofRow = [](int n, const char* type) {
+        return "($" + std::to_string(n) + "::" + type + "[])[array_position($1::integer[], id)]";
+    };
+    std::string sql = "UPDATE users SET ";
+    const char* separator = "";
+    int parameter = 3;
+    for (const auto& [column, type] : columns) {
+        sql += separator + std::string(column) + " = " + ofRow(parameter++, type);
+        separator = ", ";
+    }
+    return sql + " WHERE id = ANY ($1::integer[]) AND bound_address = " + ofRow(2, "text")
+        + " AND bound_address <> '' RETURNING id";
 }
 
 const char* manyChangesSql(OwnChange::Field field)
 {
-    static const std::string status = manyChanges("$3::integer[]", "status", "status = t.status");
-    static const std::string password = manyChanges("$3::text[]", "hash", "password_hash = t.hash");
-    static const std::string email
-        = manyChanges("$3::text[], $4::text[]", "email, email_key", "email = t.email, email_key = t.email_key");
-    static const std::string mouth
-        = manyChanges("$3::smallint[], $4::smallint[]", "top, left_", "mouth_top = t.top, mouth_left = t.left_");
+    static const std::string status = manyChanges({{"status", "integer"}});
+    static const std::string password = manyChanges({{"password_hash", "text"}});
+    static const std::string email = manyChanges({{"email", "text"}, {"email_key", "text"}});
+    static const std::string mouth = manyChanges({{"mouth_top", "smallint"}, {"mouth_left", "smallint"}});
     switch (field) {
     case OwnChange::Field::Status:
         return status.c_str();
