@@ -6,6 +6,11 @@
 #include <poll.h>
 
 namespace cfb::service {
+namespace {
+
+const char* const IndexesOnly = "SET enable_seqscan = off; SET enable_bitmapscan = off";
+
+} // namespace
 
 PostgresConnection::PostgresConnection(const std::string& uri)
 {
@@ -52,12 +57,18 @@ void PostgresConnection::ensureOpen()
     }
     if (!configured_) {
         command("SET bytea_output = hex"); // what PostgresQuery decodes, whatever the server's default
-        // Every statement finds its rows by key. Without sequential and bitmap scans a statement
-        // reaches rows through an index in the order of its key, even in a table small enough to
-        // read whole: statements that change many users lock their rows in the order of the ids.
-        command("SET enable_seqscan = off; SET enable_bitmapscan = off");
+        if (indexesOnly_)
+            command(IndexesOnly);
         configured_ = true;
     }
+}
+
+void PostgresConnection::planThroughIndexes()
+{
+    if (indexesOnly_)
+        return;
+    command(IndexesOnly);
+    indexesOnly_ = true;
 }
 
 void PostgresConnection::rollback()

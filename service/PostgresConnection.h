@@ -41,6 +41,10 @@ public:
     // and then none of them is made.
     std::vector<pg_result*> executeTogether(std::span<const Run> runs);
     void command(const char* sql); // one-off statements without parameters (schema, transactions)
+    // From now on, and again after a reconnect, plans without sequential and bitmap scans: every
+    // statement then reaches its rows through an index, in the order of its key, even in a table
+    // small enough to read whole. Statements prepared after the call are planned so.
+    void planThroughIndexes();
     void rollback(); // ends a transaction that failed; quiet, as the connection may be gone
     [[noreturn]] void fail(const char* what, pg_result* result = nullptr);
 
@@ -49,6 +53,7 @@ private:
 
     pg_conn* connection_ = nullptr;
     bool configured_ = false; // the session settings are made
+    bool indexesOnly_ = false; // planThroughIndexes was called
     bool mustReset_ = false; // left in a state no statement can follow (a pipeline cut short)
     std::unordered_map<const char*, std::string> statements_;
 };

@@ -365,9 +365,9 @@ namespace {
 // addresses the changes come from, then arrays of the new values in the same order; returns the
 // ids of the users changed. The rows are found through the primary key, whose scan takes the ids
 // in ascending order and locks each row as it reaches it, so statements running at once (in other
-// services too) never wait for each other's rows in a circle. (The connection rules out the
-// sequential and bitmap scans, which would take the rows in the table's order.) The caller's rule
-// is BoundCaller's.
+// services too) never wait for each other's rows in a circle. (The connection must plan through
+// indexes: a sequential or bitmap scan would take the rows in the table's order.) The caller's
+// rule is BoundCaller's.
 std::string manyChanges(std::initializer_list<std::pair<const char*, const char*>> columns)
 {
     // The element of array parameter `n` at the position of the row's id in $1.
@@ -431,6 +431,9 @@ std::vector<bool> PostgresStorage::applyChanges(std::span<const OwnChange> chang
             return applyOneByOne(db, changes);
         slot->second = i;
     }
+    // Only the connections that make batches plan so: on a small table, lookups by key are
+    // cheaper when the table is read whole.
+    db.planThroughIndexes();
     std::vector<PostgresQuery> queries;
     std::vector<OwnChange::Field> fields;
     for (size_t kind = 0; kind < FieldCount; ++kind) {
