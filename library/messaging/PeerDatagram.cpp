@@ -4,6 +4,7 @@
 #include "messaging/TextNumbers.h"
 #include "protocol/XmlText.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cfb::PeerDatagram {
@@ -53,7 +54,11 @@ void frameChunk(const QByteArray& escapedFromHandle, QByteArrayView chunk, QByte
 {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const qsizetype total = frameChunkSize(escapedFromHandle, chunk.size());
-    out.resize(total); // keeps the capacity it had, so a steady stream of frames allocates nothing
+    // Room for the largest datagram at once, so no later, bigger frame has to grow it: a stream
+    // of frames allocates nothing after the first.
+    if (out.capacity() < std::max(total, MaxDatagramSize))
+        out.reserve(std::max(total, MaxDatagramSize));
+    out.resize(total);
     char* p = out.data();
     const auto put = [&p](const char* s, qsizetype n) {
         std::memcpy(p, s, size_t(n));
