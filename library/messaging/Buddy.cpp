@@ -22,12 +22,16 @@ namespace cfb {
 Buddy::Buddy()
 {
     pollingInterval_ = toInteger(Settings::PollingInterval.read());
-    const int64_t never = std::numeric_limits<int64_t>::min();
-    for (int64_t& t : nextRefresh_)
-        t = never;
+    forgetLookups();
 }
 
 Buddy::~Buddy() = default;
+
+void Buddy::forgetLookups()
+{
+    for (int64_t& t : nextRefresh_)
+        t = std::numeric_limits<int64_t>::min();
+}
 
 namespace {
 

@@ -66,6 +66,10 @@ public:
     // The picture used when a buddy has no avatar of its own.
     static const QImage& DefaultAvatar();
 
+    // Forgets when the values were looked up, so that the next read of each asks the service
+    // again (for a caller that wants the presence as it is now, not as of the last poll).
+    void forgetLookups();
+
 private:
     friend class Buddies;
     void init(int32_t buddyID, int32_t buddyUserID, const QString& handle, const QString& email);

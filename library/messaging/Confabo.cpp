@@ -11,6 +11,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
 #include "protocol/XmlText.h"
+#include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
 
 #include <QPointer>
@@ -52,7 +53,12 @@ void Confabo::attachReceiver(ivUDP* socket)
 
 void Confabo::bindReceiver()
 {
+    // Every client uses the same data port; clients on one machine share it by binding it at
+    // different local addresses, each of them once.
     wsReceive_->setLocalPort(Settings::DataPort.read());
+    wsReceive_->setLocalHost(Settings::DataAddress.read().trimmed());
+    if (ivSocketUDPOptions* options = wsReceive_->SocketOptions())
+        options->setReuseAddress(true);
     wsReceive_->wsBind(QString());
 }
 
@@ -161,8 +167,10 @@ void Confabo::loadChannelSettings()
 
 bool Confabo::Login(const QString& handle, const QString& Password, const QString& hostname)
 {
-    const XmlDocument reply
-        = FormRequest("LOGIN").add("handle", handle).add("password", Password).add("ip", hostname).post();
+    // A receiving socket bound to one address hears only there: that is where buddies must send.
+    const QString boundAddress = wsReceive_ ? wsReceive_->LocalHost() : QString();
+    const QString ip = hostname.isEmpty() && !boundAddress.isEmpty() ? boundAddress : hostname;
+    const XmlDocument reply = FormRequest("LOGIN").add("handle", handle).add("password", Password).add("ip", ip).post();
     if (!reply.hasContent())
         return false;
 

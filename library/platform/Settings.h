@@ -16,6 +16,9 @@ inline constexpr Setting ConnectTimeout{"Data", "CONN_TIMEOUT", "5000"};
 
 // Peers and presence. The setup dialog shows "21" for a missing data port.
 inline constexpr Setting DataPort{"Data", "DataPort", "80"};
+// The local address the data port is bound to; empty binds every address. A second user on one
+// machine takes another loopback address (127.0.0.2) so both can use the one shared port.
+inline constexpr Setting DataAddress{"Data", "Data Address", ""};
 inline constexpr Setting PollingInterval{"Data", "Polling Interval", "30"};
 inline constexpr Setting BlockAllData{"Debug", "Block All Data", "False"};
 

@@ -1,9 +1,13 @@
 #include "transport/ivSocketUDPOptions.h"
 
+#include "transport/SocketOptionIO.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace cfb {
+
+using namespace SocketOptionIO;
 
 bool ivSocketUDPOptions::IsBinded() const
 {
@@ -13,6 +17,23 @@ bool ivSocketUDPOptions::IsBinded() const
     socklen_t len = sizeof a;
     // Linux answers getsockname on an unbound socket too, with port 0.
     return ::getsockname(m_handle, reinterpret_cast<sockaddr*>(&a), &len) == 0 && a.sin_port != 0;
+}
+
+bool ivSocketUDPOptions::ReuseAddress() const
+{
+    return getFlag(m_handle, SOL_SOCKET, SO_REUSEADDR);
+}
+
+void ivSocketUDPOptions::setReuseAddress(bool on)
+{
+    m_reuseAddress = on;
+    setFlag(m_handle, SOL_SOCKET, SO_REUSEADDR, on);
+}
+
+void ivSocketUDPOptions::applyAll()
+{
+    setFlag(m_handle, SOL_SOCKET, SO_REUSEADDR, m_reuseAddress);
+    applyCommon();
 }
 
 } // namespace cfb

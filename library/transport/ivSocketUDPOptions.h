@@ -14,6 +14,15 @@ public:
 
     // True when the socket in use is bound to a local port.
     bool IsBinded() const;
+    // Lets the port be bound at another local address too; see ivUDP::wsBind. Off by default.
+    bool ReuseAddress() const;
+    void setReuseAddress(bool on);
+
+protected:
+    void applyAll() override;
+
+private:
+    bool m_reuseAddress = false;
 };
 
 } // namespace cfb

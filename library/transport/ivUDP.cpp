@@ -1,6 +1,7 @@
 #include "transport/ivUDP.h"
 
 #include "protocol/Cp1252.h"
+#include "transport/PortHolders.h"
 #include "transport/ivBuffer.h"
 #include "transport/ivDNS.h"
 #include "transport/ivSocketUDPOptions.h"
@@ -244,16 +245,30 @@ void ivUDP::wsBind(const QString& lPort)
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(uint16_t(port));
-    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        const int32_t code = reportErrno(errno);
+    const auto failBind = [this, &self](int err) {
+        const int32_t code = reportErrno(err);
         if (self && code > 0)
             ReleaseSocket();
+    };
+    if (!m_localHost.isEmpty() && !vWinsock::ParseIPv4(m_localHost, local.sin_addr.s_addr)) {
+        failBind(EADDRNOTAVAIL);
+        return;
+    }
+    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        failBind(errno);
         return;
     }
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
     if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
         m_localPort = QString::number(ntohs(bound.sin_port));
+    int reuse = 0;
+    socklen_t reuseLen = sizeof reuse;
+    if (port != 0 && ::getsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse
+        && udpSocketsBoundAt(local.sin_addr.s_addr, uint16_t(port)) > 1) {
+        failBind(EADDRINUSE);
+        return;
+    }
 
     if (!arm()) {
         reportError(vWinsock::ASYNC_SELECT_FAILED);

@@ -103,6 +103,9 @@ public:
     void setRemotePort(const QString& port) { m_remotePort = port; }
     QString LocalPort() const { return m_localPort; }
     void setLocalPort(const QString& port) { m_localPort = port; }
+    // The dotted IPv4 address wsBind binds to; empty binds every address of the machine.
+    QString LocalHost() const { return m_localHost; }
+    void setLocalHost(const QString& address) { m_localHost = address; }
     // Reading gives the last error and clears it.
     int32_t LastErrorCode();
     QString LastErrorString();
@@ -119,7 +122,10 @@ public:
     // buffer come out through DataUnRead.
     void ReleaseSocket();
     // Binds a new socket to lPort, or to LocalPort when lPort is empty ("-1", empty and unknown
-    // names bind any free port), and arms readiness.
+    // names bind any free port), at LocalHost, and arms readiness. With the socket option
+    // ReuseAddress on, the port may also be bound at another address of the machine (one socket
+    // at every address, another at 127.0.0.2), but never twice at the same address: that would
+    // split the datagrams between the two without a word, so it fails as "address in use".
     void wsBind(const QString& lPort = QString());
     // Takes up to MaxLen bytes (-1: all) from the buffer into Data, which must hold a QString (one
     // character per byte) or a QByteArray; MaxLen becomes the count taken. With nothing stored,
@@ -199,6 +205,7 @@ private:
     QString m_lastErrorString;
     int32_t m_lastErrorCode = 0;
     QString m_localPort;
+    QString m_localHost;
     QString m_remotePort;
     QString m_remoteHost;
     QString m_remoteHostIP;

@@ -1,5 +1,6 @@
 // Two headless clients on one machine, driven through their standard input and output, signed
-// in to the real service: they see each other, exchange messages and frames, block and unblock.
+// in to the real service: they share one data port at two loopback addresses, as two users of one
+// machine do, see each other, exchange messages and frames, block and unblock.
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
 
@@ -20,17 +21,23 @@ namespace {
 
 class CliClient {
 public:
-    CliClient(const QString& handle, const QString& configDir, const QString& server, int dataPort)
+    // With an address the client binds its data port there and gives it to the service.
+    CliClient(const QString& handle, const QString& configDir, const QString& server, int dataPort,
+        const QString& address = QString())
         : handle_(handle)
         , configDir_(configDir)
         , server_(server)
         , dataPort_(dataPort)
+        , address_(address)
     {
     }
 
     QStringList common() const
     {
-        return {"--config-dir", configDir_, "--server", server_, "--data-port", QString::number(dataPort_)};
+        QStringList options{"--config-dir", configDir_, "--server", server_, "--data-port", QString::number(dataPort_)};
+        if (!address_.isEmpty())
+            options << "--data-address" << address_;
+        return options;
     }
 
     // Runs a one-shot command and returns its exit code.
@@ -50,9 +57,11 @@ public:
 
     bool startSession()
     {
-        session_.start(CONFABO_CLI_BINARY,
-            QStringList{"session", "--handle", handle_, "--password", "pw-" + handle_, "--hostname", "127.0.0.1"}
-                + common());
+        QStringList arguments{"session", "--handle", handle_, "--password", "pw-" + handle_};
+        if (address_.isEmpty())
+            arguments << "--hostname"
+                      << "127.0.0.1";
+        session_.start(CONFABO_CLI_BINARY, arguments + common());
         return session_.waitForStarted(5000) && waitFor("signed_in").contains("event");
     }
 
@@ -107,6 +116,7 @@ public:
 private:
     QString handle_, configDir_, server_;
     int dataPort_;
+    QString address_;
     QProcess session_;
     QList<QJsonObject> seen_;
 };
@@ -124,12 +134,9 @@ TEST(CliEndToEnd, TwoClientsTalk)
     ServiceProcess service;
     ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
     QTemporaryDir dir;
-    const int amyPort = freeDataPort().toInt();
-    int bobPort = freeDataPort().toInt();
-    while (bobPort == amyPort)
-        bobPort = freeDataPort().toInt();
-    CliClient amy("amy", dir.filePath("amy"), service.serverSetting(), amyPort);
-    CliClient bob("bob", dir.filePath("bob"), service.serverSetting(), bobPort);
+    const int port = freeDataPort().toInt();
+    CliClient amy("amy", dir.filePath("amy"), service.serverSetting(), port);
+    CliClient bob("bob", dir.filePath("bob"), service.serverSetting(), port, "127.0.0.2");
 
     ASSERT_EQ(amy.run({"register", "--handle", "amy", "--password", "pw-amy", "--email", "amy@example.org"}), 0);
     ASSERT_EQ(bob.run({"register", "--handle", "bob", "--password", "pw-bob", "--email", "bob@example.org"}), 0);
@@ -149,7 +156,7 @@ TEST(CliEndToEnd, TwoClientsTalk)
     amy.say("online");
     EXPECT_EQ(amy.waitFor("online").value("users").toArray().size(), 1);
 
-    amy.say("send --port " + QByteArray::number(bob.port()) + " bob hello  bob, <&> café");
+    amy.say("send bob hello  bob, <&> café");
     EXPECT_TRUE(amy.waitFor("send").value("ok").toBool());
     const QJsonObject message = bob.waitFor("message");
     EXPECT_EQ(message.value("from").toString(), "amy");
@@ -162,7 +169,7 @@ TEST(CliEndToEnd, TwoClientsTalk)
         f.open(QIODevice::WriteOnly);
         f.write(QByteArray::fromBase64("R0lGODlhAgABAIAAAAAAAP///yH5BAAAAAAALAAAAAACAAEAAAICDAoAOw=="));
     }
-    bob.say("frame --port " + QByteArray::number(amy.port()) + " amy " + picture.toUtf8());
+    bob.say("frame amy " + picture.toUtf8());
     EXPECT_TRUE(bob.waitFor("frame").value("ok").toBool());
     const QJsonObject frame = amy.waitFor("frame");
     EXPECT_EQ(frame.value("from").toString(), "bob");
@@ -171,7 +178,7 @@ TEST(CliEndToEnd, TwoClientsTalk)
 
     bob.say("block amy");
     EXPECT_TRUE(bob.waitFor("block").value("ok").toBool());
-    amy.say("send --port " + QByteArray::number(bob.port()) + " bob are you there?");
+    amy.say("send bob are you there?");
     amy.waitFor("send");
     bob.drain(500);
     EXPECT_EQ(count(bob.seen(), "message"), 1) << "a blocked sender is not heard";
@@ -185,21 +192,35 @@ TEST(CliEndToEnd, TwoClientsTalk)
     bob.say("no-such-command");
     EXPECT_EQ(bob.waitFor("error").value("command").toString(), "no-such-command");
 
-    // A data port that another client holds: the session says so right after signing in.
-    CliClient cyd("cyd", dir.filePath("cyd"), service.serverSetting(), amyPort);
+    bob.say("send amy no echo of myself");
+    EXPECT_TRUE(bob.waitFor("send").value("ok").toBool());
+    EXPECT_EQ(amy.waitFor("message").value("text").toString(), "no echo of myself");
+    EXPECT_EQ(count(bob.drain(300), "message"), 2) << "what bob sends reaches amy, not himself";
+
+    // The data port at an address another client holds: the session says so right after signing in.
+    CliClient cyd("cyd", dir.filePath("cyd"), service.serverSetting(), port, "127.0.0.2");
     ASSERT_EQ(cyd.run({"register", "--handle", "cyd", "--password", "pw-cyd", "--email", "cyd@example.org"}), 0);
     ASSERT_TRUE(cyd.startSession());
     const QJsonObject unbound = cyd.waitFor("error");
     EXPECT_EQ(unbound.value("command").toString(), "data_port");
-    EXPECT_EQ(unbound.value("port").toInt(), amyPort);
+    EXPECT_EQ(unbound.value("port").toInt(), port);
     EXPECT_TRUE(unbound.value("message").toString().contains("Address already in use"))
         << qPrintable(unbound.value("message").toString());
-    EXPECT_TRUE(unbound.value("message").toString().contains("1024"));
+    EXPECT_TRUE(unbound.value("message").toString().contains("--data-address"));
     EXPECT_EQ(cyd.quit(), 0);
+
+    amy.say("buddies");
+    EXPECT_EQ(amy.waitFor("buddies").value("buddies").toArray().at(0).toObject().value("status").toString(), "busy");
+    ASSERT_TRUE(service.stop());
+    amy.say("buddies");
+    const QJsonObject lost = amy.waitFor("error");
+    EXPECT_EQ(lost.value("command").toString(), "buddies");
+    EXPECT_TRUE(lost.value("message").toString().contains("cannot reach the service"))
+        << qPrintable(lost.value("message").toString());
 
     EXPECT_EQ(amy.quit(), 0);
     EXPECT_EQ(count(amy.drain(0), "signed_out"), 1);
-    EXPECT_EQ(count(amy.seen(), "error"), 0) << "amy's data port was free";
+    EXPECT_EQ(count(amy.seen(), "error"), 1) << "amy's data port was free; only the lost service was an error";
     EXPECT_EQ(bob.quit(), 0);
 }
 
@@ -207,7 +228,11 @@ TEST(CliEndToEnd, BadArgumentsAndNoServiceFailClearly)
 {
     QTemporaryDir dir;
     CliClient nobody("amy", dir.path(), "127.0.0.1:1", 20001);
-    QByteArray err;
+    QByteArray out, err;
+    EXPECT_EQ(nobody.run({"--help"}, &out), 0);
+    EXPECT_TRUE(out.contains("confabo-cli session")) << out.constData();
+    EXPECT_EQ(
+        nobody.run({"session", "--handle", "amy", "--password", "x", "--data-address", "here"}, nullptr, &err), 2);
     EXPECT_EQ(nobody.run({"session", "--handle", "amy"}, nullptr, &err), 2);
     EXPECT_TRUE(err.contains("--password")) << err.constData();
     EXPECT_EQ(nobody.run({"fly", "--handle", "amy"}, nullptr, &err), 2);

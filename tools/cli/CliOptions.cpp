@@ -2,7 +2,7 @@
 
 namespace {
 
-const QStringList CommonOptions = {"config-dir", "server", "data-port"};
+const QStringList CommonOptions = {"config-dir", "server", "data-port", "data-address"};
 
 QStringList optionsOf(const QString& command)
 {

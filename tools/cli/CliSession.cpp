@@ -9,6 +9,7 @@
 #include "platform/UserNotice.h"
 #include "startup/SkipJack.h"
 #include "transport/ivUDP.h"
+#include "transport/vWinsock.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -105,12 +106,17 @@ void CliSession::reportUnboundDataPort()
     QString reason = socket ? socket->LastErrorString() : QString();
     if (reason.isEmpty())
         reason = QStringLiteral("the socket is not bound");
+    // Another client at this address holds the port: a second user of this machine takes another
+    // address. Otherwise the port is most likely below 1024 without the privilege to bind it.
+    const QString way = code == vWinsock::WSAEADDRINUSE
+        ? QStringLiteral("A second user on this machine binds it at another address (--data-address 127.0.0.2).")
+        : QStringLiteral("Choose one data port of 1024 or above (--data-port N), the same for every buddy, or give "
+                         "the program the capability to bind it (setcap cap_net_bind_service=+ep).");
     writeJsonLine({{"event", "error"}, {"command", "data_port"}, {"port", ownDataPort()}, {"code", code},
         {"message",
-            QStringLiteral("cannot receive on data port %1: %2. Messages and video will not arrive. Choose one data "
-                           "port of 1024 or above (--data-port N), the same for every buddy.")
+            QStringLiteral("cannot receive on data port %1: %2. Messages and video will not arrive. %3")
                 .arg(ownDataPort())
-                .arg(reason)}});
+                .arg(reason, way)}});
 }
 
 bool CliSession::handle(const QString& line)
@@ -247,9 +253,20 @@ void CliSession::commandStatus(const QStringList& words)
 
 void CliSession::commandBuddies()
 {
+    // The presence as it is now: a lookup that fails is an error, never the value seen before.
+    ServiceChannel& channel = ServiceChannel::current();
     QJsonArray list;
-    for (const auto& buddy : *confabo_->Buddies())
-        list.append(buddyJson(*buddy, true));
+    for (const auto& buddy : *confabo_->Buddies()) {
+        buddy->forgetLookups();
+        channel.lastFailure.clear();
+        QJsonObject entry = buddyJson(*buddy, true);
+        if (!channel.lastFailure.isEmpty()) {
+            reportError(QStringLiteral("buddies"),
+                QStringLiteral("cannot reach the service at %1: %2").arg(channel.server, channel.lastFailure));
+            return;
+        }
+        list.append(entry);
+    }
     writeJsonLine({{"result", "buddies"}, {"buddies", list}});
 }
 

@@ -1,13 +1,8 @@
 // confabo-cli: a headless Confabo client.
 //
-//   confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
-//   confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
-//   confabo-cli bot      --handle H --password P [--email E]
-//
-// Every command also takes --config-dir DIR (its own settings store), --server HOST[:PORT] and
-// --data-port N, written into that store before the library starts. A session reads commands
-// from standard input, one a line, and writes one JSON object a line for every result and event.
-// A bot answers whoever writes to it until SIGTERM or SIGINT, then signs out.
+// A session reads commands from standard input, one a line, and writes one JSON object a line
+// for every result and event. A bot answers whoever writes to it until SIGTERM or SIGINT, then
+// signs out. The usage below is what --help prints.
 #include "CliOptions.h"
 #include "CliSession.h"
 #include "EchoBot.h"
@@ -19,6 +14,7 @@
 #include "platform/Settings.h"
 #include "protocol/AccountRules.h"
 #include "startup/SkipJack.h"
+#include "transport/vWinsock.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,6 +37,23 @@
 using namespace cfb;
 
 namespace {
+
+const char* const Usage = R"(usage:
+  confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
+  confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
+  confabo-cli bot      --handle H --password P [--email E]
+
+Every command also takes, written into its settings store before the library starts:
+  --config-dir DIR     its own settings store (default: the user's, $XDG_CONFIG_HOME/Confabo)
+  --server URL         the service, HOST[:PORT]
+  --data-port N        the UDP data port for messages and video, the same for every buddy (80)
+  --data-address ADDR  the local address the data port is bound to and given to the service,
+                       for a second user on one machine (127.0.0.2); default every address
+
+A session reads commands, one a line: online, buddies, send [--port N] HANDLE TEXT,
+frame [--port N] HANDLE FILE, status available|busy, add HANDLE, remove HANDLE,
+block HANDLE, unblock HANDLE, quit. It writes one JSON object a line for each result and event.
+)";
 
 int fail(const QString& message, int code = 2)
 {
@@ -66,6 +79,14 @@ bool applyStoreOptions(const CliOptions& options, QString& error)
             return false;
         }
         Settings::DataPort.write(options.value("data-port"));
+    }
+    if (options.has("data-address")) {
+        uint32_t address = 0;
+        if (!vWinsock::ParseIPv4(options.value("data-address"), address)) {
+            error = QStringLiteral("--data-address must be a dotted IPv4 address such as 127.0.0.2");
+            return false;
+        }
+        Settings::DataAddress.write(options.value("data-address"));
     }
     return true;
 }
@@ -180,10 +201,18 @@ int runBot(const CliOptions& options)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))
+        || arguments.value(0) == QLatin1String("help")) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
     QString error;
-    const auto options = CliOptions::parse(app.arguments().mid(1), error);
-    if (!options)
-        return fail(error + QStringLiteral("\nusage: confabo-cli register|session|bot --handle H --password P ..."));
+    const auto options = CliOptions::parse(arguments, error);
+    if (!options) {
+        std::fprintf(stderr, "confabo-cli: %s\n%s", qUtf8Printable(error), Usage);
+        return 2;
+    }
     if (!applyStoreOptions(*options, error))
         return fail(error);
     try {
