@@ -1,5 +1,9 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/SettingsStore.h"
+
+#include <QCryptographicHash>
+#include <QDir>
 #include <QLocalSocket>
 
 #include <unistd.h>
@@ -21,7 +25,14 @@ SingleInstance::SingleInstance(const QString& name, QObject* parent)
 
 QString SingleInstance::defaultName()
 {
-    return QStringLiteral("confabo-%1").arg(::getuid());
+    // One instance per profile: a second user's client on the same account of the machine keeps
+    // its settings in a folder of its own (XDG_CONFIG_HOME) and runs beside the first.
+    const QString name = QStringLiteral("confabo-%1").arg(::getuid());
+    const QString profile = SettingsStore::filePath();
+    if (profile == QDir::homePath() + QStringLiteral("/.config/Confabo/Confabo.ini"))
+        return name;
+    const QByteArray digest = QCryptographicHash::hash(profile.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
+    return name + u'-' + QLatin1String(digest);
 }
 
 bool SingleInstance::activateRunning(int timeoutMs)

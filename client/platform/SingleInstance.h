@@ -11,7 +11,7 @@ namespace cfb::client {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // The name defaults to one per user ("confabo-<uid>").
+    // The name defaults to one per user and profile ("confabo-<uid>" for the usual profile).
     explicit SingleInstance(const QString& name = defaultName(), QObject* parent = nullptr);
 
     static QString defaultName();
