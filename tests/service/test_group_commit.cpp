@@ -52,8 +52,9 @@ protected:
         user.address = address;
         const std::optional<int32_t> id = storage_->insertUser(user);
         EXPECT_TRUE(id);
-        if (id)
+        if (id) {
             EXPECT_TRUE(storage_->signIn(*id, address, address));
+        }
         return id.value_or(0);
     }
 

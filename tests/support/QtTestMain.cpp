@@ -2,10 +2,13 @@
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 
+#include "TestRuntimeDir.h"
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    ensureTestRuntimeDir();
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
