@@ -35,9 +35,24 @@ void inkToRgb(QImage& picture)
     }
 }
 
+// The largest scaled size of width x height that fits within bounds, or an invalid size.
+QSize scaledToFit(int width, int height, QSize bounds)
+{
+    int count = 0;
+    const tjscalingfactor* factors = tjGetScalingFactors(&count);
+    QSize best;
+    for (int i = 0; factors && i < count; ++i) {
+        const QSize scaled(TJSCALED(width, factors[i]), TJSCALED(height, factors[i]));
+        if (factors[i].num <= factors[i].denom && scaled.width() <= bounds.width() && scaled.height() <= bounds.height()
+            && scaled.width() * qint64(scaled.height()) > best.width() * qint64(best.height()))
+            best = scaled;
+    }
+    return best.isEmpty() ? QSize() : best;
+}
+
 } // namespace
 
-QImage decodeJpeg(QByteArrayView jpeg, PictureSizeCheck sizeAllowed)
+QImage decodeJpeg(QByteArrayView jpeg, PictureSizeCheck sizeAllowed, QSize fitWithin)
 {
     if (jpeg.isEmpty() || static_cast<quint64>(jpeg.size()) > std::numeric_limits<unsigned long>::max())
         return {};
@@ -52,6 +67,13 @@ QImage decodeJpeg(QByteArrayView jpeg, PictureSizeCheck sizeAllowed)
     if (tjDecompressHeader3(decoder.get(), bytes, length, &width, &height, &subsampling, &colourspace) != 0
         || !sizeAllowed(QSize(width, height)))
         return {};
+    if (fitWithin.isValid() && (width > fitWithin.width() || height > fitWithin.height())) {
+        const QSize scaled = scaledToFit(width, height, fitWithin);
+        if (!scaled.isValid())
+            return {};
+        width = scaled.width();
+        height = scaled.height();
+    }
     const bool grey = colourspace == TJCS_GRAY;
     const bool ink = colourspace == TJCS_CMYK || colourspace == TJCS_YCCK;
     QImage picture(width, height, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32);

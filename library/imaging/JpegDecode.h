@@ -12,6 +12,9 @@ using PictureSizeCheck = bool (*)(const QSize&);
 // progressive, arithmetic coded): every warning of the decoder, such as "Premature end of JPEG
 // file", counts as a failure and stops decoding. sizeAllowed sees the size the headers give before
 // any pixel memory is allocated; false gives a null picture.
-QImage decodeJpeg(QByteArrayView jpeg, PictureSizeCheck sizeAllowed);
+// With fitWithin valid, a picture larger than it is decoded scaled down by the smallest of the
+// decoder's own factors (1/2 to 1/8) that makes it fit, so no full-size pixel memory is ever
+// made; one that does not fit even at 1/8 gives a null picture.
+QImage decodeJpeg(QByteArrayView jpeg, PictureSizeCheck sizeAllowed, QSize fitWithin = QSize());
 
 } // namespace cfb

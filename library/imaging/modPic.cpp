@@ -33,15 +33,20 @@ bool acceptable(const QSize& size)
         && qint64(size.width()) * size.height() <= kMaxPixels;
 }
 
-} // namespace
+bool acceptableFrame(const QSize& size)
+{
+    return acceptable(size) && size.width() <= LargestFrame.width() && size.height() <= LargestFrame.height();
+}
 
-QImage PictureFromBytes(const QByteArray& bytes)
+// Decodes a picture whose size passes sizeAllowed, checked before any pixel memory is made; a JPEG
+// larger than fitWithin (when valid) is decoded scaled down to fit.
+QImage decodePicture(const QByteArray& bytes, PictureSizeCheck sizeAllowed, QSize fitWithin)
 {
     const QByteArray format = formatOf(bytes);
     if (format.isEmpty())
         return {};
     if (format == "jpeg") // not Qt's reader: it passes a JPEG that ends early for a whole one
-        return decodeJpeg(bytes, acceptable);
+        return decodeJpeg(bytes, sizeAllowed, fitWithin);
     // The reader gives a top-down bitmap's size with a negative height and decodes a cut-off one.
     QSize expected;
     if (format == "bmp") {
@@ -58,13 +63,27 @@ QImage PictureFromBytes(const QByteArray& bytes)
     reader.setDecideFormatFromContent(false);
     if (!reader.canRead())
         return {};
-    if (!acceptable(expected.isValid() ? expected : reader.size()))
+    if (!sizeAllowed(expected.isValid() ? expected : reader.size()))
         return {};
     QImage picture;
     // The header's size is not always the decoded one (a GIF's screen and frame differ).
-    if (!reader.read(&picture) || !acceptable(picture.size()) || (expected.isValid() && picture.size() != expected))
+    if (!reader.read(&picture) || !sizeAllowed(picture.size()) || (expected.isValid() && picture.size() != expected))
         return {};
     return picture;
+}
+
+} // namespace
+
+QImage PictureFromBytes(const QByteArray& bytes)
+{
+    return decodePicture(bytes, acceptable, QSize());
+}
+
+QImage FrameFromBytes(const QByteArray& bytes)
+{
+    // A JPEG is checked against the general limits and scaled to the frame size; other kinds,
+    // which cannot be decoded scaled, must be no larger than a frame.
+    return decodePicture(bytes, formatOf(bytes) == "jpeg" ? acceptable : acceptableFrame, LargestFrame);
 }
 
 } // namespace cfb

@@ -111,7 +111,7 @@ void Confabo::ReceiveDatagram(QByteArrayView datagram)
     QPointer<Confabo> self(this);
     if (arrival->videoData) {
         if (auto frame = frames_.add(*arrival->videoData); frame && !IsBlocked(arrival->fromHandle)) {
-            QImage picture = PictureFromBytes(*frame);
+            QImage picture = FrameFromBytes(*frame);
             emit VideoFrameBytes(arrival->fromHandle, *frame);
             if (!self)
                 return;

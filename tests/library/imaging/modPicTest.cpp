@@ -185,6 +185,27 @@ TEST(PictureFromBytes, OversizedPicturesAreRefused)
     EXPECT_TRUE(cfb::PictureFromBytes(bmp).isNull());
 }
 
+// A received frame never costs more than the largest frame a client sends: a few bytes declaring
+// a huge JPEG are decoded scaled down (a picture sent whole still shows), other kinds refused.
+TEST(FrameFromBytes, LargePicturesDecodeScaledDownToTheLargestFrame)
+{
+    QImage grey(4096, 2048, QImage::Format_Grayscale8);
+    grey.fill(200);
+    const QByteArray large = turboJpeg(grey, TJPF_GRAY, TJSAMP_GRAY, 0);
+    ASSERT_FALSE(large.isEmpty());
+    EXPECT_EQ(cfb::PictureFromBytes(large).size(), QSize(4096, 2048)) << "a picture keeps its size";
+    const QImage frame = cfb::FrameFromBytes(large);
+    EXPECT_EQ(frame.size(), QSize(1536, 768)) << "3/8, the largest of the decoder's factors that fits 1920x1080";
+    EXPECT_NEAR(qGray(frame.pixel(700, 300)), 200, 2);
+
+    const QImage full = dibtest::patternPicture(1920, 1080).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(cfb::FrameFromBytes(turboJpeg(full, TJPF_BGRX, TJSAMP_420, 0)).size(), QSize(1920, 1080));
+
+    const QByteArray widePng = encoded(dibtest::patternPicture(1921, 2), "PNG");
+    EXPECT_FALSE(cfb::PictureFromBytes(widePng).isNull());
+    EXPECT_TRUE(cfb::FrameFromBytes(widePng).isNull()) << "no scaled decoding for other kinds";
+}
+
 // Damaged pictures of every kind: truncated and bit-flipped copies must decode or give nothing.
 TEST(PictureFromBytes, DamagedPicturesDoNotCrash)
 {

@@ -12,6 +12,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -257,6 +258,33 @@ TEST(PeerArrival, ChunksAcrossDatagramsMakeOneFrame)
     EXPECT_EQ(got.events, (QStringList{"message:Amy::0:in between", "frame:Amy:400x300"}));
     ASSERT_EQ(got.frames.size(), 1);
     EXPECT_EQ(got.frames[0], frame);
+}
+
+// A few kilobytes that declare a picture of 4096x2048 become a picture no larger than a video
+// frame, not 32 MB of pixels per datagram; the bytes are passed on as they came.
+TEST(PeerArrival, AHugeFrameArrivesScaledToTheLargestFrame)
+{
+    TempConfig config;
+    SettingsStore::save("Debug", "Block All Data", "True");
+    Confabo confabo;
+    Received got;
+    record(confabo, got);
+
+    QImage grey(4096, 2048, QImage::Format_Grayscale8);
+    grey.fill(90);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(grey.save(&buffer, "JPEG", 10));
+    for (qsizetype at = 0; at < jpeg.size(); at += PeerDatagram::FrameChunkSize) {
+        QByteArray datagram;
+        PeerDatagram::frameChunk(
+            "Amy", QByteArrayView(jpeg).sliced(at, qMin(PeerDatagram::FrameChunkSize, jpeg.size() - at)), datagram);
+        confabo.ReceiveDatagram(datagram);
+    }
+    EXPECT_EQ(got.events, (QStringList{"frame:Amy:1536x768"}));
+    ASSERT_EQ(got.frames.size(), 1);
+    EXPECT_EQ(got.frames[0], jpeg);
 }
 
 TEST(PeerArrival, BytesThatAreNoPictureStillAnnounceAFrameWithoutPicture)
