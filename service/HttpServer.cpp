@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -28,10 +29,15 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t ConnectionMemory = 8 * 1024;
 
 // What the server keeps per connection: when the request now arriving began (the connection's
-// start, then the end of each request it carried), and the address it is counted under.
+// start, then the end of each request it carried), whether it is still arriving, and the address
+// it is counted under. The sweeper reads the first two from another thread.
 struct ConnectionState {
-    Clock::time_point requestStarted = Clock::now();
+    std::atomic<Clock::rep> requestStarted{Clock::now().time_since_epoch().count()};
+    std::atomic<bool> arriving{true};
+    int fd = -1;
     std::string countedAddress; // empty: not counted (a trusted proxy)
+
+    Clock::time_point started() const { return Clock::time_point(Clock::duration(requestStarted.load())); }
 };
 
 // The answer to a request whose handler has run, which may come from another thread. The
@@ -147,7 +153,7 @@ struct HttpServer::Callbacks {
             // Headers are in; the body, if any, follows in later calls. Requests that will be
             // refused whatever their body are answered now, and the body is not read.
             const ConnectionState* connectionState = stateOf(connection);
-            const Clock::time_point deadline = (connectionState ? connectionState->requestStarted : Clock::now())
+            const Clock::time_point deadline = (connectionState ? connectionState->started() : Clock::now())
                 + std::chrono::seconds(server.config_.requestTimeoutSeconds);
             if (Clock::now() > deadline)
                 return MHD_NO; // the headers alone took too long
@@ -174,6 +180,8 @@ struct HttpServer::Callbacks {
         if (exchange->tooLarge)
             return send(connection, empty(MHD_HTTP_CONTENT_TOO_LARGE));
 
+        if (ConnectionState* connectionState = stateOf(connection))
+            connectionState->arriving = false; // whole: what follows is the handler's time
         HttpRequest request;
         request.method = method;
         request.path = url;
@@ -221,8 +229,10 @@ struct HttpServer::Callbacks {
     {
         delete static_cast<Exchange*>(*state);
         *state = nullptr;
-        if (ConnectionState* connectionState = stateOf(connection))
-            connectionState->requestStarted = Clock::now(); // a kept-alive connection's next request
+        if (ConnectionState* connectionState = stateOf(connection)) { // a kept-alive connection's next request
+            connectionState->requestStarted = Clock::now().time_since_epoch().count();
+            connectionState->arriving = true;
+        }
     }
 
     static MHD_Result accepting(void* self, const sockaddr* address, socklen_t)
@@ -238,15 +248,16 @@ struct HttpServer::Callbacks {
             auto* state = new ConnectionState;
             const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             const std::string address = numericAddress(info ? info->client_addr : nullptr);
-            if (!server.proxies_.contains(address)) {
+            const MHD_ConnectionInfo* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            state->fd = socket ? socket->connect_fd : -1;
+            if (!server.proxies_.contains(address))
                 state->countedAddress = address;
-                server.connectionOpened(address);
-            }
+            server.connectionOpened(state);
             *socketContext = state;
         } else {
             auto* state = static_cast<ConnectionState*>(*socketContext);
-            if (state && !state->countedAddress.empty())
-                server.connectionClosed(state->countedAddress);
+            if (state)
+                server.connectionClosed(state);
             delete state;
             *socketContext = nullptr;
         }
@@ -271,18 +282,41 @@ bool HttpServer::mayConnect(const std::string& address)
     return found == connectionsByAddress_.end() || found->second < config_.connectionsPerAddress;
 }
 
-void HttpServer::connectionOpened(const std::string& address)
+void HttpServer::connectionOpened(void* connectionState)
 {
+    const auto* state = static_cast<ConnectionState*>(connectionState);
     std::lock_guard lock(connectionsMutex_);
-    ++connectionsByAddress_[address];
+    openConnections_.insert(connectionState);
+    if (!state->countedAddress.empty())
+        ++connectionsByAddress_[state->countedAddress];
 }
 
-void HttpServer::connectionClosed(const std::string& address)
+// libmicrohttpd tells of the end before it closes the socket, so once a connection is out of the
+// set the sweeper never touches its descriptor again.
+void HttpServer::connectionClosed(void* connectionState)
 {
+    const auto* state = static_cast<ConnectionState*>(connectionState);
     std::lock_guard lock(connectionsMutex_);
-    const auto found = connectionsByAddress_.find(address);
-    if (found != connectionsByAddress_.end() && --found->second == 0)
+    openConnections_.erase(connectionState);
+    const auto found = connectionsByAddress_.find(state->countedAddress);
+    if (!state->countedAddress.empty() && found != connectionsByAddress_.end() && --found->second == 0)
         connectionsByAddress_.erase(found);
+}
+
+void HttpServer::sweepSlowRequests()
+{
+    const auto limit = std::chrono::seconds(config_.requestTimeoutSeconds);
+    std::unique_lock lock(connectionsMutex_);
+    while (!sweeperWake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
+        const Clock::time_point now = Clock::now();
+        for (void* open : openConnections_) {
+            const auto* state = static_cast<ConnectionState*>(open);
+            // Shutting the socket down (never closing it, which is the server's to do) makes the
+            // worker that owns it see the end and drop the connection.
+            if (state->arriving && state->fd >= 0 && now - state->started() > limit)
+                ::shutdown(state->fd, SHUT_RDWR);
+        }
+    }
 }
 
 HttpServer::~HttpServer()
@@ -309,11 +343,21 @@ bool HttpServer::start(std::string& error)
         error = "the HTTP server did not start";
         return false;
     }
+    stopping_ = false;
+    sweeper_ = std::thread([this] { sweepSlowRequests(); });
     return true;
 }
 
 void HttpServer::stop()
 {
+    if (sweeper_.joinable()) {
+        {
+            std::lock_guard lock(connectionsMutex_);
+            stopping_ = true;
+        }
+        sweeperWake_.notify_all();
+        sweeper_.join();
+    }
     if (daemon_) {
         MHD_stop_daemon(daemon_);
         daemon_ = nullptr;

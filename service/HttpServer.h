@@ -4,11 +4,14 @@
 
 #include <QByteArray>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct MHD_Daemon;
@@ -76,14 +79,23 @@ private:
 
     // Whether another connection from this address may start; counted while they are open.
     bool mayConnect(const std::string& address);
-    void connectionOpened(const std::string& address);
-    void connectionClosed(const std::string& address);
+    // Count and list a connection (its ConnectionState) while it is open.
+    void connectionOpened(void* connectionState);
+    void connectionClosed(void* connectionState);
+    // Once a second, cuts off the connections whose request has been arriving for longer than
+    // the deadline, headers included: libmicrohttpd sees only an idle timeout that every byte
+    // restarts, and hands nothing over before the headers are complete.
+    void sweepSlowRequests();
 
     Config config_;
     Handler handler_;
     TrustedProxies proxies_;
     std::mutex connectionsMutex_;
     std::unordered_map<std::string, unsigned> connectionsByAddress_;
+    std::unordered_set<void*> openConnections_; // their ConnectionState, under connectionsMutex_
+    std::thread sweeper_;
+    std::condition_variable sweeperWake_;
+    bool stopping_ = false;
     MHD_Daemon* daemon_ = nullptr;
     uint16_t port_ = 0;
 };

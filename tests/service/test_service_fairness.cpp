@@ -90,6 +90,27 @@ TEST_P(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
     EXPECT_EQ(status, 200) << "served again once the connections are gone";
 }
 
+TEST_P(ServiceFairness, HeadersTrickledInPastTheDeadlineLoseTheirConnection)
+{
+    const int fd = client().connectFrom(Home);
+    ASSERT_GE(fd, 0);
+    const QByteArray start = "POST /cfb_maint.asp HTTP/1.0\r\nX-Slow: ";
+    ASSERT_EQ(send(fd, start.constData(), size_t(start.size()), MSG_NOSIGNAL), start.size());
+    // One header byte every 200 ms: the headers never end, the idle timeout never fires, and
+    // only the request deadline (1 s here, counted from the connection's start) ends it.
+    QElapsedTimer timer;
+    timer.start();
+    bool closed = false;
+    while (!closed && timer.elapsed() < 10000) {
+        if (send(fd, "a", 1, MSG_NOSIGNAL) != 1)
+            closed = true;
+        else
+            closed = closedWithin(fd, 200);
+    }
+    close(fd);
+    EXPECT_TRUE(closed) << "still open after 10 s; the idle timeout alone would take 15 s, forever at this pace";
+}
+
 TEST_P(ServiceFairness, ABodyTrickledInPastTheDeadlineLosesItsConnection)
 {
     const int fd = client().connectFrom(Home);
