@@ -979,7 +979,7 @@ void frmMain::receiveMessage(
         if (!confabo_)
             return;
         if (!confabo_->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
-            const QString spoken = QStringLiteral("You have recieved a chat invitation from '") + FromHandle + "'";
+            const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
             if (speakIt_ && speech_)
                 speech_->speak(spoken);
             const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail

@@ -348,9 +348,9 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     say("erin", "hi there");
     ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
     EXPECT_EQ(asked,
-        QStringList{"Confabo - Invitation | You have recieved a chat invitation from 'erin' at the email "
+        QStringList{"Confabo - Invitation | You have received a chat invitation from 'erin' at the email "
                     "address 'erin@example.org'. Would you like to chat with this user? | 0"});
-    EXPECT_EQ(spoken(), QStringList{"You have recieved a chat invitation from 'erin'"});
+    EXPECT_EQ(spoken(), QStringList{"You have received a chat invitation from 'erin'"});
     // Answered No: no tab, no transcript, and bob's message after it is shown as usual.
     say("bob", "I'm busy but here");
     ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("bob"); }));
