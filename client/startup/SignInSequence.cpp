@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
 #include "platform/UserNotice.h"
+#include "startup/ServiceFailure.h"
 #include "startup/frmLogin.h"
 #include "startup/modMain.h"
 
@@ -102,17 +103,30 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
 
     while (!confabo.Login(fields.handle, fields.password, fields.hostname)) {
         busy.release();
+        const QString unreachable = ServiceFailure::unreachableText();
         if (speakIt)
-            speech->speak(QStringLiteral("Invalid login!"));
+            speech->speak(unreachable.isEmpty() ? QStringLiteral("Invalid login!")
+                                                : QStringLiteral("Cannot reach the service!"));
         QCoreApplication::processEvents();
-        const int answer
-            = dialogs.messageBox(owner, QStringLiteral("The login information you have provided is invalid."),
+        if (!unreachable.isEmpty()) {
+            // Nothing the user typed is at fault: Retry tries the same again.
+            const int answer = dialogs.messageBox(owner,
+                unreachable
+                    + QStringLiteral(" Check that the service is running and that the service address "
+                                     "(CFBSERVER) names it, then choose Retry."),
                 UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
-        if (answer != UserDialogs::AnswerRetry || !showSignInWindow(owner))
-            modMain::ExitApplication();
-        // The host name keeps the value read at the start of the sequence.
-        fields.handle = Settings::Handle.read();
-        fields.password = Settings::Password.read();
+            if (answer != UserDialogs::AnswerRetry)
+                modMain::ExitApplication();
+        } else {
+            const int answer
+                = dialogs.messageBox(owner, QStringLiteral("The login information you have provided is invalid."),
+                    UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
+            if (answer != UserDialogs::AnswerRetry || !showSignInWindow(owner))
+                modMain::ExitApplication();
+            // The host name keeps the value read at the start of the sequence.
+            fields.handle = Settings::Handle.read();
+            fields.password = Settings::Password.read();
+        }
         busy.show();
     }
 

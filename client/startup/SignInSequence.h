@@ -21,7 +21,9 @@ struct SignInFields {
 
 // The sign-in sequence the main window runs in its load: first-run welcome and setup, the
 // sign-in window unless "AutoLogin" is "1", the Login loop with its "Login Error" box,
-// "IsRegistered" = "1". Returns the fields after a successful sign-in; on Cancel it calls
+// "IsRegistered" = "1". A refused sign-in says the login information is invalid; a service that
+// cannot be reached is named with the reason, and Retry tries again with the same handle and
+// password. Returns the fields after a successful sign-in; on Cancel it calls
 // modMain::ExitApplication() (after any dialog has closed, never from inside an event handler).
 // speech may be nullptr (nothing is spoken).
 SignInFields RunSignInSequence(cfb::Confabo& confabo, SpeechEngine* speech, QWidget* owner);

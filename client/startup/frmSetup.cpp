@@ -18,6 +18,7 @@
 #include "resources/ClientResources.h"
 #include "startup/BusyCursor.h"
 #include "startup/MouthMarker.h"
+#include "startup/ServiceFailure.h"
 #include "startup/SkipJack.h"
 #include "startup/frmLogin.h"
 #include "startup/modMain.h"
@@ -574,13 +575,18 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
     }
 
     const QString enciphered = SkipJack::EncipherPassword(password);
+    ServiceFailure::clear();
     if (!library_->Register(handle, enciphered, email, avatar, int16_t(mouthLeft()), int16_t(mouthTop()))) {
+        // Only the service's own answer means the handle is taken.
+        const QString unreachable = ServiceFailure::unreachableText();
         QGuiApplication::restoreOverrideCursor();
         UserDialogs::current().messageBox(this,
-            QStringLiteral("That handle has already been taken. Please try another."), UserDialogs::Buttons::Ok,
-            UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
+            unreachable.isEmpty() ? QStringLiteral("That handle has already been taken. Please try another.")
+                                  : unreachable + QStringLiteral(" Nothing was registered; please try again later."),
+            UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        ui->txtHandle->setFocus();
+        if (unreachable.isEmpty())
+            ui->txtHandle->setFocus();
         return false;
     }
     Settings::IsRegistered.write(QStringLiteral("1"));

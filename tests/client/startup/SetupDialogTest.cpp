@@ -146,6 +146,7 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     ASSERT_FALSE(tooBig.isEmpty());
 
     bool registered = false;
+    std::unique_ptr<ServiceProcess> back;
     whenModal<frmSetup>(nullptr, [&](frmSetup* setup) {
         EXPECT_EQ(setup->windowTitle(), "Confabo Registration");
         EXPECT_FALSE(child<QPushButton>(setup, "cmdApply")->isEnabled());
@@ -181,6 +182,15 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         Confabo probe;
         EXPECT_FALSE(probe.Login("newuser1", SkipJack::EncipherPassword(u"secret1"), "127.0.0.1"))
             << "a refused form sends nothing";
+
+        // The service is gone: the form says so instead of blaming the handle.
+        const QString address = service.serverSetting();
+        ASSERT_TRUE(service.stop());
+        EXPECT_TRUE(attempt("newuser1", "secret1", "secret1", email, "")
+                        .startsWith("Confabo Registration Error: Cannot reach the Confabo service at " + address + ": "))
+            << qPrintable(lastBox());
+        back = std::make_unique<ServiceProcess>(QStringList{"--listen", address}, service.databasePath());
+        ASSERT_TRUE(back->isRunning());
 
         EXPECT_EQ(attempt("takenname", "secret1", "secret1", email, ""),
             "Confabo Registration Error: That handle has already been taken. Please try another.");

@@ -1,5 +1,5 @@
 // The sign-in sequence against the real confabo-service: first run, automatic sign-in, a refused
-// stored password with Retry, and Cancel ending the program.
+// stored password with Retry, a service that cannot be reached, and Cancel ending the program.
 #include "StartupTestSupport.h"
 
 #include "messaging/Confabo.h"
@@ -18,6 +18,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -181,6 +183,40 @@ TEST_F(SignInSequenceTest, RefusedStoredPasswordOffersRetryWithThePrefilledWindo
     EXPECT_EQ(fields.password, SkipJack::EncipherPassword(u"right one"));
     EXPECT_EQ(fields.hostname, "");
     EXPECT_EQ(confabo.Status(), CFB_AVAILABLE);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(SignInSequenceTest, AnUnreachableServiceIsNamedAndRetrySignsInOnceItAnswers)
+{
+    registerAccount("dorothea", "her pass");
+    storeSignIn("dorothea", "her pass");
+    const QString address = service_.serverSetting();
+    ASSERT_TRUE(service_.stop());
+    // While the box is up, the service comes back on its address.
+    std::unique_ptr<ServiceProcess> back;
+    dialogs_.answers = {UserDialogs::AnswerRetry};
+    dialogs_.onBox = [&](const ScriptedDialogs::Box& box) {
+        if (box.title == "Login Error" && !back)
+            back = std::make_unique<ServiceProcess>(QStringList{"--listen", address}, service_.databasePath());
+    };
+    bool windowShown = false;
+    whenModal<frmLogin>(
+        &scope_, [](frmLogin* window) { window->reject(); }, &windowShown, 2000);
+
+    Confabo confabo;
+    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+
+    ASSERT_TRUE(back && back->isRunning());
+    ASSERT_TRUE(boxTitled("Login Error"));
+    const auto error = dialogs_.boxes.first();
+    EXPECT_TRUE(error.text.startsWith("Cannot reach the Confabo service at " + address + ": "))
+        << qPrintable(error.text);
+    EXPECT_FALSE(error.text.contains("invalid"));
+    EXPECT_EQ(error.buttons, UserDialogs::Buttons::RetryCancel);
+    EXPECT_EQ(speech_.spoken, (QStringList{"Logging in.", "Cannot reach the service!"}));
+    EXPECT_FALSE(windowShown) << "the handle and password were not at fault";
+    EXPECT_EQ(confabo.Status(), CFB_AVAILABLE);
+    EXPECT_EQ(fields.handle, "dorothea");
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
