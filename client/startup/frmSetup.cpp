@@ -128,8 +128,12 @@ void frmSetup::load()
         ui->cmbVoice->setCurrentIndex(speech->currentVoice() - 1);
     }
 
+    installedProgram_ = AutoStart::installedProgram();
+    if (installedProgram_.isEmpty())
+        ui->chkAutoRun->setToolTip(QStringLiteral("Confabo is not installed, so there is no program to start when you "
+                                                  "log in. Install it (cmake --install) to use this."));
     ui->chkAutoLogin->setChecked(isOn(Settings::AutoLogin));
-    ui->chkAutoRun->setChecked(isOn(Settings::AutoRun));
+    ui->chkAutoRun->setChecked(isOn(Settings::AutoRun) && !installedProgram_.isEmpty());
     ui->chkTaskbar->setChecked(isOn(Settings::Taskbar));
     ui->chkSpeech->setChecked(isOn(Settings::EnableSpeech));
     ui->chkErrors->setChecked(isOn(Settings::DisplayErrors));
@@ -160,7 +164,7 @@ void frmSetup::load()
         placeMarker(library_->MouthLeft(), library_->MouthTop());
     } else {
         setWindowTitle(QStringLiteral("Confabo Registration"));
-        ui->chkAutoRun->setChecked(true);
+        // Starting at log-in is the user's choice to make.
         ui->chkAutoLogin->setChecked(true);
         ui->cmdApply->setEnabled(false);
         showAvatar(defaultAvatar());
@@ -237,7 +241,7 @@ void frmSetup::tabSetup_Click()
 
 void frmSetup::chkAutoLogin_Click()
 {
-    ui->chkAutoRun->setEnabled(ui->chkAutoLogin->isChecked());
+    ui->chkAutoRun->setEnabled(ui->chkAutoLogin->isChecked() && !installedProgram_.isEmpty());
     if (!ui->chkAutoLogin->isChecked())
         ui->chkAutoRun->setChecked(false);
 }

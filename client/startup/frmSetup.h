@@ -92,6 +92,8 @@ private:
     QWidget* owner_;
     cfb::Confabo* library_;
     bool registration_ = false;
+    // The installed program the autostart entry would start; empty when Confabo is not installed.
+    QString installedProgram_;
     bool activated_ = false;
     bool previewReturned_ = false;
     MouthMarker* picMouth = nullptr;

@@ -27,6 +27,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
@@ -133,6 +134,26 @@ protected:
     std::unique_ptr<frmMain> window;
 };
 
+// Confabo installed for the life of the object: a `confabo` program first on $PATH.
+class InstalledProgram {
+public:
+    explicit InstalledProgram(const QString& folder)
+        : oldPath_(qgetenv("PATH"))
+    {
+        QDir().mkpath(folder);
+        QFile program(QDir(folder).filePath("confabo"));
+        program.open(QIODevice::WriteOnly);
+        program.write("#!/bin/sh\n");
+        program.close();
+        program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
+        qputenv("PATH", QFile::encodeName(folder) + ':' + oldPath_);
+    }
+    ~InstalledProgram() { qputenv("PATH", oldPath_); }
+
+private:
+    QByteArray oldPath_;
+};
+
 TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
 {
     Settings::ServiceHost.write(service.serverSetting());
@@ -151,7 +172,7 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         EXPECT_EQ(setup->windowTitle(), "Confabo Registration");
         EXPECT_FALSE(child<QPushButton>(setup, "cmdApply")->isEnabled());
         EXPECT_TRUE(child<QCheckBox>(setup, "chkAutoLogin")->isChecked());
-        EXPECT_TRUE(child<QCheckBox>(setup, "chkAutoRun")->isChecked());
+        EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "starting at log-in is opted into";
         EXPECT_EQ(child<QTabWidget>(setup, "tabSetup")->count(), 2) << "no Video tab without a capture source";
         EXPECT_TRUE(child<QCheckBox>(setup, "chkCamera")->isHidden());
         EXPECT_TRUE(waitFor([&] { return lastBox().startsWith("Confabo - Registration: Thanks for trying"); }));
@@ -215,14 +236,14 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     EXPECT_EQ(Settings::AutoLogin.read(), "1");
     EXPECT_FALSE(window->library()->Avatar().isNull()) << "the avatar of exactly the largest size was taken";
 
-    QFile entry(AutoStart::entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly)) << "AutoRun writes the autostart entry";
-    EXPECT_TRUE(entry.readAll().contains(AutoStart::execLine(QCoreApplication::applicationFilePath()).toUtf8()));
+    EXPECT_FALSE(QFile::exists(AutoStart::entryPath())) << "the box was left unchecked";
+    EXPECT_EQ(Settings::AutoRun.read(), "0");
 }
 
 TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
 {
     signedInProfile("carolyn");
+    const InstalledProgram installed(files.filePath("bin"));
     load();
     const QString oldPort = Settings::DataPort.read();
     QUdpSocket occupier;
@@ -293,7 +314,10 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
         EXPECT_EQ(window->library()->wsReceive()->LocalPort(), newPort);
         EXPECT_EQ(window->dataPort(), newPort.toInt());
         EXPECT_EQ(Settings::DataPort.read(), newPort);
-        EXPECT_TRUE(AutoStart::isEnabled());
+        QFile entry(AutoStart::entryPath());
+        ASSERT_TRUE(entry.open(QIODevice::ReadOnly)) << "the box writes the autostart entry";
+        EXPECT_TRUE(entry.readAll().contains(AutoStart::execLine(AutoStart::installedProgram()).toUtf8()))
+            << "it starts the installed program";
         child<QCheckBox>(setup, "chkAutoLogin")->setChecked(false);
         EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "no autostart without automatic sign-in";
         EXPECT_EQ(press(setup, "cmdApply"), QString());
