@@ -141,7 +141,8 @@ void frmSetup::load()
     ui->txtJPEGQuality->setText(quality);
     ui->scrlJPEGImageQuality->setValue(quality.toInt());
     ui->txtJPEGQuality->setText(quality); // the scroll bar wrote its clamped value
-    ui->txtDataPort->setText(Settings::DataPort.read(QStringLiteral("21")));
+    // The library's default, so that every installation left at its defaults uses one port.
+    ui->txtDataPort->setText(Settings::DataPort.read());
     ui->txtHostname->setText(Settings::HostName.read(QString()));
     ui->chkHostname->setChecked(!ui->txtHostname->text().isEmpty());
     chkHostname_Click();
