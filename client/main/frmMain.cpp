@@ -63,6 +63,9 @@ constexpr int ExpandedGrowth = 122;
 const QSize ExpandedPicture(333, 245);
 
 const QString SupportMail = QStringLiteral("support@confabo.example.org");
+// What the empty chat box says while no buddy has a tab.
+const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
+                                            "e-mail address with Buddies, or ask someone to chat with Invite.");
 const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
 
 // The avatar as a tab icon: kept whole, centred in the icon size.
@@ -273,11 +276,10 @@ void frmMain::Load()
     const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
     // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
     if (!numeric || taskbar == 0 || !trayAvailable_) {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->objectName() == QLatin1String("frmSplash"))
-                window->hide();
-        show();
-        if (ui->tabBuddies->count() == 0)
+        show(); // the splash gives way to it
+        // A new account has no buddies yet: the service's welcome has just said how to add them,
+        // and the empty chat box says it again.
+        if (ui->tabBuddies->count() == 0 && !fields.newAccount)
             offerInvitation();
     }
 }
@@ -501,6 +503,7 @@ void frmMain::loadBuddyList()
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
         ui->txtChat->clear();
+        ui->txtChat->setPlaceholderText(NobodyOnline);
         setPicture(ui->imgBuddy, QImage());
         hideMouth();
     } else {
@@ -510,6 +513,7 @@ void frmMain::loadBuddyList()
             applySelectedTab();
         }
         enableBuddyButtons(true);
+        ui->txtChat->setPlaceholderText(QString());
     }
 }
 
@@ -935,6 +939,7 @@ void frmMain::ShowBuddy(
             tabs->setTabData(added, handle);
             tabs->setTabToolTip(added, selBuddy_->Email());
             enableBuddyButtons(true);
+            ui->txtChat->setPlaceholderText(QString());
         }
         {
             const QSignalBlocker block(tabs);

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QStringList>
 
 namespace cfb::client {
 namespace {
@@ -36,6 +37,21 @@ private:
     bool shown_ = false;
 };
 
+// The library's notices while it lives go into a list instead of a box each.
+class NoticeCollector {
+public:
+    explicit NoticeCollector(QStringList& notices)
+        : previous_(UserNotice::setHandler([&notices](const QString& text, const QString&) { notices << text; }))
+    {
+    }
+    ~NoticeCollector() { UserNotice::setHandler(previous_); }
+    NoticeCollector(const NoticeCollector&) = delete;
+    NoticeCollector& operator=(const NoticeCollector&) = delete;
+
+private:
+    UserNotice::Handler previous_;
+};
+
 bool isOne(const QString& value)
 {
     bool ok = false;
@@ -49,13 +65,27 @@ bool showSignInWindow(QWidget* owner)
     return window.exec() == QDialog::Accepted;
 }
 
-// The library's notices (the service's sign-in message) as a modal box before Login returns.
+// The library's notices (a bitmap it cannot load, the service's messages) as a modal box each.
 void showLibraryNoticesInBoxes()
 {
     UserNotice::setHandler([](const QString& text, const QString& caption) {
         UserDialogs::current().messageBox(
             modMain::mainWindow(), text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, caption);
     });
+}
+
+// One box for a first sign-in: the new account and the service's welcome together.
+void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
+{
+    QStringList parts;
+    if (newAccount)
+        parts << QStringLiteral("You have successfully registered your copy of Confabo.");
+    parts << notices;
+    if (parts.isEmpty())
+        return;
+    UserDialogs::current().messageBox(owner, parts.join(QStringLiteral("\r\n\r\n")), UserDialogs::Buttons::Ok,
+        UserDialogs::Icon::Information,
+        newAccount ? QStringLiteral("Confabo Registration") : QString::fromLatin1(modMain::AppTitle));
 }
 
 } // namespace
@@ -65,21 +95,17 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
     showLibraryNoticesInBoxes();
     UserDialogs& dialogs = UserDialogs::current();
 
+    SignInFields fields;
     if (Settings::IsRegistered.read() != QLatin1String("1")) {
         if (speech)
             speech->speak(QStringLiteral("Welcome to Confabo!"));
         QCoreApplication::processEvents();
-        dialogs.messageBox(owner,
-            QStringLiteral("Welcome to Confabo! \r\n\r\nPlease begin by registering Confabo. "
-                           "This will allow you to communicate with your Confabo buddies!"),
-            UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Welcome to Confabo!"));
-        modMain::ShowSetupDialog(owner);
+        fields.newAccount = modMain::ShowFirstRegistration(owner);
     }
 
     if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner))
         modMain::ExitApplication();
 
-    SignInFields fields;
     fields.handle = Settings::Handle.read();
     fields.password = Settings::Password.read();
     fields.hostname = Settings::HostName.read();
@@ -101,12 +127,19 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
 
-    while (!confabo.Login(fields.handle, fields.password, fields.hostname)) {
+    QStringList notices;
+    for (;;) {
+        notices.clear();
+        {
+            const NoticeCollector collect(notices);
+            if (confabo.Login(fields.handle, fields.password, fields.hostname))
+                break;
+        }
         busy.release();
         const QString unreachable = ServiceFailure::unreachableText();
         if (speakIt)
-            speech->speak(unreachable.isEmpty() ? QStringLiteral("Invalid login!")
-                                                : QStringLiteral("Cannot reach the service!"));
+            speech->speak(
+                unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
         QCoreApplication::processEvents();
         if (!unreachable.isEmpty()) {
             // Nothing the user typed is at fault: Retry tries the same again.
@@ -131,6 +164,8 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
     }
 
     Settings::IsRegistered.write(QStringLiteral("1"));
+    busy.release();
+    tellTheNews(fields.newAccount, notices, owner);
     return fields;
 }
 

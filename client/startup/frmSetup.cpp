@@ -115,6 +115,8 @@ frmSetup::~frmSetup()
 void frmSetup::load()
 {
     registration_ = library_->Status() == CFB_OFFLINE;
+    // The welcome of a new user heads the registration form.
+    ui->lblWelcome->setVisible(registration_);
 
     ui->cmbPoll->addItems(PollingIntervals);
     ui->cmbFrameRate->addItems(FrameRates);
@@ -212,11 +214,6 @@ void frmSetup::activate()
     setListText(ui->cmbFrameRate, Settings::FrameRate.read(QStringLiteral("10")));
     chkAutoLogin_Click();
     tabSetup_Click();
-    if (library_ && library_->Status() == CFB_OFFLINE)
-        UserDialogs::current().messageBox(this,
-            QStringLiteral("Thanks for trying Confabo! \r\n\r\nFill out the information on the form to register and "
-                           "use Confabo."),
-            UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Confabo - Registration"));
 }
 
 void frmSetup::setListText(QComboBox* list, const QString& text)
@@ -594,15 +591,19 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
             ui->txtHandle->setFocus();
         return false;
     }
+    registered_ = true;
     Settings::IsRegistered.write(QStringLiteral("1"));
     Settings::Handle.write(handle);
     Settings::Password.write(enciphered);
     if (auto* login = qobject_cast<frmLogin*>(owner_))
         login->setCredentials(handle, password);
-    QGuiApplication::restoreOverrideCursor();
-    UserDialogs::current().messageBox(this, QStringLiteral("You have successfully registered your copy of Confabo."),
-        UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (confirmsRegistration_) {
+        QGuiApplication::restoreOverrideCursor();
+        UserDialogs::current().messageBox(this,
+            QStringLiteral("You have successfully registered your copy of Confabo."), UserDialogs::Buttons::Ok,
+            UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
     return true;
 }
 

@@ -30,6 +30,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -110,7 +111,7 @@ protected:
         ASSERT_TRUE(ClientProfile::registerUser(files.path(), handle, 0xff808080));
     }
 
-    // Nobody is online, so the window offers an invitation as it loads: answered No.
+    // Nobody is online, so the window may offer an invitation as it loads: answered No.
     void load(const QString& videoSource = QString())
     {
         QTimer answerer;
@@ -118,8 +119,10 @@ protected:
         QObject::connect(&answerer, &QTimer::timeout, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0)
-                    if (auto* no = popup->findChild<QPushButton*>("cmdNo"))
+                    if (auto* no = popup->findChild<QPushButton*>("cmdNo")) {
+                        ++invitationsOffered;
                         no->click();
+                    }
         });
         answerer.start();
         window = std::make_unique<frmMain>();
@@ -132,6 +135,7 @@ protected:
     ScriptedDialogs dialogs;
     QTemporaryDir files;
     std::unique_ptr<frmMain> window;
+    int invitationsOffered = 0;
 };
 
 // Confabo installed for the life of the object: a `confabo` program first on $PATH.
@@ -167,6 +171,7 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     ASSERT_FALSE(tooBig.isEmpty());
 
     bool registered = false;
+    qsizetype boxesOfTheForm = 0;
     std::unique_ptr<ServiceProcess> back;
     whenModal<frmSetup>(nullptr, [&](frmSetup* setup) {
         EXPECT_EQ(setup->windowTitle(), "Confabo Registration");
@@ -175,7 +180,11 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "starting at log-in is opted into";
         EXPECT_EQ(child<QTabWidget>(setup, "tabSetup")->count(), 2) << "no Video tab without a capture source";
         EXPECT_TRUE(child<QCheckBox>(setup, "chkCamera")->isHidden());
-        EXPECT_TRUE(waitFor([&] { return lastBox().startsWith("Confabo - Registration: Thanks for trying"); }));
+        // The form welcomes the new user itself: no box comes before or over it.
+        EXPECT_TRUE(child<QLabel>(setup, "lblWelcome")->isVisible());
+        EXPECT_TRUE(child<QLabel>(setup, "lblWelcome")->text().contains("Welcome to Confabo!"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(lastBox(), QString());
 
         const auto attempt = [&](const QString& handle, const QString& password, const QString& confirm,
                                  const QString& email, const QString& avatar) {
@@ -207,8 +216,9 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         // The service is gone: the form says so instead of blaming the handle.
         const QString address = service.serverSetting();
         ASSERT_TRUE(service.stop());
-        EXPECT_TRUE(attempt("newuser1", "secret1", "secret1", email, "")
-                        .startsWith("Confabo Registration Error: Cannot reach the Confabo service at " + address + ": "))
+        EXPECT_TRUE(
+            attempt("newuser1", "secret1", "secret1", email, "")
+                .startsWith("Confabo Registration Error: Cannot reach the Confabo service at " + address + ": "))
             << qPrintable(lastBox());
         back = std::make_unique<ServiceProcess>(QStringList{"--listen", address}, service.databasePath());
         ASSERT_TRUE(back->isRunning());
@@ -218,9 +228,10 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Exclamation);
         EXPECT_TRUE(setup->isVisible());
 
-        EXPECT_EQ(attempt("  newuser1 ", " secret1 ", "secret1", email, exact),
-            "Confabo Registration: You have successfully registered your copy of Confabo.");
+        // Told once signed in, together with the service's welcome.
+        EXPECT_EQ(attempt("  newuser1 ", " secret1 ", "secret1", email, exact), QString());
         registered = !setup->isVisible();
+        boxesOfTheForm = dialogs.boxes.size();
     });
     bool signInWindow = false;
     whenModal<frmLogin>(
@@ -229,6 +240,13 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     load();
     EXPECT_TRUE(registered);
     EXPECT_FALSE(signInWindow) << "automatic sign-in was checked";
+    // One box after the form: the new account and the service's welcome; no invitation offer to
+    // an account that has no buddies yet.
+    EXPECT_EQ(dialogs.boxes.size(), boxesOfTheForm + 1);
+    EXPECT_TRUE(lastBox().startsWith("Confabo Registration: You have successfully registered your copy of "
+                                     "Confabo.\r\n\r\nWelcome to Confabo, newuser1!"))
+        << qPrintable(lastBox());
+    EXPECT_EQ(invitationsOffered, 0);
     EXPECT_EQ(window->panelText(1), "newuser1");
     EXPECT_NE(window->library()->Status(), CFB_OFFLINE);
     EXPECT_EQ(Settings::Handle.read(), "newuser1");
