@@ -976,12 +976,14 @@ void frmMain::ShowBuddy(
 }
 
 // A message from a stranger (neither a buddy nor on a tab) is an invitation: it is shown only when
-// the user agrees to chat.
+// the user agrees to chat. One that names the user as its sender is the user's own, come back to
+// this client (two clients on one machine share the data port): it is dropped. Handles compare as
+// the service compares them, whatever the letter case.
 void frmMain::receiveMessage(
     const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message)
 {
     withErrorReport("NewMessage", [&] {
-        if (!confabo_)
+        if (!confabo_ || FromHandle.toCaseFolded() == confabo_->handle().toCaseFolded())
             return;
         if (!confabo_->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
             const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
