@@ -681,10 +681,13 @@ void frmMain::toolVideo_Click(bool pressed)
             record->setVideo(pressed);
         if (video_)
             video_->setSending(pressed);
-        if (pressed)
+        if (pressed) {
             ui->picVideo->show();
-        else
+            hideMouth();
+        } else {
             setPicture(ui->imgBuddy, selBuddy_->Avatar());
+            showMouthFor(*selBuddy_);
+        }
         setPanel(3, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
 }
@@ -696,8 +699,11 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
     withErrorReport("VideoFrame", [&] {
         if (VideoFrame.isNull())
             return;
-        if (selBuddy_ && selBuddy_->handle() == FromHandle)
+        // The mouth belongs on the avatar, not on a picture of the buddy's camera.
+        if (selBuddy_ && selBuddy_->handle() == FromHandle) {
             setPicture(ui->imgBuddy, VideoFrame);
+            hideMouth();
+        }
         if (cBuddyInfo* record = buddyInfo(FromHandle))
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
                 form->showFrame(VideoFrame);
@@ -1042,10 +1048,15 @@ void frmMain::mnuVoice_Click(int Index)
         "mnuVoice_Click", [&] { voiceMenu_->select(speech_, Index, selBuddy_ ? selBuddy_->handle() : QString()); });
 }
 
-// The mouth goes over the buddy's avatar at the buddy's mouth position.
+// The mouth goes over the buddy's avatar at the buddy's mouth position, where the avatar has one.
 void frmMain::showMouthFor(cfb::Buddy& buddy)
 {
-    mouthTwips_ = QPoint(buddy.MouthLeft(), buddy.MouthTop());
+    const std::optional<QPoint> mouth = MouthPlacement::mouthOn(buddy);
+    if (!mouth) {
+        hideMouth();
+        return;
+    }
+    mouthTwips_ = *mouth;
     mouthAvatarSize_ = buddy.Avatar().size();
     mouthShown_ = true;
     placeMouth();

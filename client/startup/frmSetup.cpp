@@ -4,6 +4,7 @@
 
 #include "main/LocalErrorHandler.h"
 #include "main/MainVideo.h"
+#include "main/MouthPlacement.h"
 #include "main/SpeechEngine.h"
 #include "main/Twips.h"
 #include "main/capture/CaptureSource.h"
@@ -11,11 +12,11 @@
 #include "main/capture/VideoFormatDialog.h"
 #include "main/capture/VideoSourceDialog.h"
 #include "main/frmMain.h"
+#include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/AutoStart.h"
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
-#include "resources/ClientResources.h"
 #include "startup/BusyCursor.h"
 #include "startup/MouthMarker.h"
 #include "startup/ServiceFailure.h"
@@ -41,9 +42,6 @@ const QStringList FrameRates = {QStringLiteral("1"), QStringLiteral("2"), QStrin
     QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("45")};
 
 const QString AvatarDialogTitle = QStringLiteral("Select Avatar.");
-// Where the marker sits on the default picture: over its mouth.
-constexpr int DefaultMouthLeft = 51 * TwipsPerPixel;
-constexpr int DefaultMouthTop = 67 * TwipsPerPixel;
 // The largest the avatar is shown; a bigger picture is shown smaller and the marker's offsets
 // are scaled back to the picture's own size.
 constexpr int AvatarAreaWidth = 200;
@@ -163,15 +161,19 @@ void frmSetup::load()
         ui->txtPassword->setText(password);
         ui->txtConfirmPassword->setText(password);
         ui->txtEmail->setText(library_->Email());
-        showAvatar(library_->Avatar().isNull() ? defaultAvatar() : library_->Avatar());
-        placeMarker(library_->MouthLeft(), library_->MouthTop());
+        showAvatar(library_->Avatar().isNull() ? Buddy::DefaultAvatar() : library_->Avatar());
+        const QPoint mouth(library_->MouthLeft(), library_->MouthTop());
+        // A position never set (an account starts at 0, 0) is offered where the default mouth is.
+        const QPoint marker = mouth.isNull() ? MouthPlacement::DefaultAvatarMouth : mouth;
+        placeMarker(marker.x(), marker.y());
     } else {
         setWindowTitle(QStringLiteral("Confabo Registration"));
         // Starting at log-in is the user's choice to make.
         ui->chkAutoLogin->setChecked(true);
         ui->cmdApply->setEnabled(false);
-        showAvatar(defaultAvatar());
-        placeMarker(DefaultMouthLeft, DefaultMouthTop);
+        // The picture buddies see of an account without one, the marker on its lips.
+        showAvatar(Buddy::DefaultAvatar());
+        placeMarker(MouthPlacement::DefaultAvatarMouth.x(), MouthPlacement::DefaultAvatarMouth.y());
     }
 }
 

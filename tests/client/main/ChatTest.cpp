@@ -453,7 +453,8 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     EXPECT_EQ(chat->toPlainText(), "\ncarol: from the small window");
     EXPECT_EQ(chatOf("amy"), "") << "the main transcript is the main window's own";
 
-    // Frames from amy show in both pictures; her words show here too.
+    // Frames from amy show in both pictures, without the avatar's mouth; her words show here too.
+    ASSERT_TRUE(window->mouth()->isVisible());
     QImage frame(160, 120, QImage::Format_RGB32);
     frame.fill(0xff10e010);
     Buddy carol;
@@ -466,6 +467,7 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     ASSERT_TRUE(waitUntil([&] { return form->VideoCtl()->pixmap().toImage().pixelColor(80, 60).green() > 200; }));
     const QImage shown = window->findChild<QLabel*>("imgBuddy")->pixmap().toImage();
     EXPECT_GT(shown.pixelColor(shown.width() / 2, shown.height() / 2).green(), 200);
+    EXPECT_FALSE(window->mouth()->isVisible());
     say("amy", "got your picture");
     ASSERT_TRUE(waitUntil([&] { return chat->toPlainText().endsWith("amy: got your picture"); }));
 
