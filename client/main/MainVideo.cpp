@@ -43,6 +43,7 @@ bool MainVideo::start(const QString& sourceOption)
         return false;
     }
     sender_.loadQuality();
+    sender_.loadEncodeFromPlanes();
     shownSize_ = source_->frameSize();
     shownRate_ = source_->frameRate();
     connect(source_.get(), &CaptureSource::frameReady, this, &MainVideo::frame);

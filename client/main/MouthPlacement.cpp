@@ -1,7 +1,9 @@
 #include "main/MouthPlacement.h"
 
 #include "main/speech/MouthWidget.h"
+#include "messaging/Buddy.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPixmap>
 #include <QStyle>
@@ -9,6 +11,20 @@
 #include <cmath>
 
 namespace cfb::client {
+
+std::optional<QPoint> MouthPlacement::mouthOn(Buddy& buddy)
+{
+    const QImage& avatar = buddy.Avatar();
+    if (avatar.isNull())
+        return std::nullopt;
+    if (buddy.usesDefaultAvatar())
+        return DefaultAvatarMouth;
+    const QPoint mouth(buddy.MouthLeft(), buddy.MouthTop());
+    const QRect picture(QPoint(0, 0), avatar.size() * MouthWidget::TwipsPerPixel);
+    if (mouth.isNull() || !picture.contains(mouth))
+        return std::nullopt;
+    return mouth;
+}
 
 void MouthPlacement::placeOver(
     MouthWidget& mouth, QLabel& picture, QSize avatarSize, int mouthLeftTwips, int mouthTopTwips)

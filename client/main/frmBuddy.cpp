@@ -109,15 +109,18 @@ void frmBuddy::showPicture(const QImage& picture)
     placeMouth();
 }
 
-// The mouth sits over the avatar's mouth while the avatar shows; over a frame it would not fit.
+// The mouth sits over the avatar's mouth while the avatar shows and has one; over a frame it would
+// not fit.
 void frmBuddy::placeMouth()
 {
-    if (!showingAvatar_ || !buddy_ || picture_.isNull()) {
-        mouth_->hide();
-        return;
-    }
     withErrorReport("placeMouth", [this] {
-        MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, avatarSize_, buddy_->MouthLeft(), buddy_->MouthTop());
+        const std::optional<QPoint> mouth
+            = showingAvatar_ && buddy_ && !picture_.isNull() ? MouthPlacement::mouthOn(*buddy_) : std::nullopt;
+        if (!mouth) {
+            mouth_->hide();
+            return;
+        }
+        MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, avatarSize_, mouth->x(), mouth->y());
         mouth_->show();
     });
 }

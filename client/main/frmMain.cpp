@@ -63,6 +63,9 @@ constexpr int ExpandedGrowth = 122;
 const QSize ExpandedPicture(333, 245);
 
 const QString SupportMail = QStringLiteral("support@confabo.example.org");
+// What the empty chat box says while no buddy has a tab.
+const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
+                                            "e-mail address with Buddies, or ask someone to chat with Invite.");
 const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
 
 // The avatar as a tab icon: kept whole, centred in the icon size.
@@ -273,11 +276,10 @@ void frmMain::Load()
     const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
     // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
     if (!numeric || taskbar == 0 || !trayAvailable_) {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->objectName() == QLatin1String("frmSplash"))
-                window->hide();
-        show();
-        if (ui->tabBuddies->count() == 0)
+        show(); // the splash gives way to it
+        // A new account has no buddies yet: the service's welcome has just said how to add them,
+        // and the empty chat box says it again.
+        if (ui->tabBuddies->count() == 0 && !fields.newAccount)
             offerInvitation();
     }
 }
@@ -501,6 +503,7 @@ void frmMain::loadBuddyList()
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
         ui->txtChat->clear();
+        ui->txtChat->setPlaceholderText(NobodyOnline);
         setPicture(ui->imgBuddy, QImage());
         hideMouth();
     } else {
@@ -510,6 +513,7 @@ void frmMain::loadBuddyList()
             applySelectedTab();
         }
         enableBuddyButtons(true);
+        ui->txtChat->setPlaceholderText(QString());
     }
 }
 
@@ -677,10 +681,13 @@ void frmMain::toolVideo_Click(bool pressed)
             record->setVideo(pressed);
         if (video_)
             video_->setSending(pressed);
-        if (pressed)
+        if (pressed) {
             ui->picVideo->show();
-        else
+            hideMouth();
+        } else {
             setPicture(ui->imgBuddy, selBuddy_->Avatar());
+            showMouthFor(*selBuddy_);
+        }
         setPanel(3, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
 }
@@ -692,8 +699,11 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
     withErrorReport("VideoFrame", [&] {
         if (VideoFrame.isNull())
             return;
-        if (selBuddy_ && selBuddy_->handle() == FromHandle)
+        // The mouth belongs on the avatar, not on a picture of the buddy's camera.
+        if (selBuddy_ && selBuddy_->handle() == FromHandle) {
             setPicture(ui->imgBuddy, VideoFrame);
+            hideMouth();
+        }
         if (cBuddyInfo* record = buddyInfo(FromHandle))
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
                 form->showFrame(VideoFrame);
@@ -935,6 +945,7 @@ void frmMain::ShowBuddy(
             tabs->setTabData(added, handle);
             tabs->setTabToolTip(added, selBuddy_->Email());
             enableBuddyButtons(true);
+            ui->txtChat->setPlaceholderText(QString());
         }
         {
             const QSignalBlocker block(tabs);
@@ -971,15 +982,17 @@ void frmMain::ShowBuddy(
 }
 
 // A message from a stranger (neither a buddy nor on a tab) is an invitation: it is shown only when
-// the user agrees to chat.
+// the user agrees to chat. One that names the user as its sender is the user's own, come back to
+// this client (two clients on one machine share the data port): it is dropped. Handles compare as
+// the service compares them, whatever the letter case.
 void frmMain::receiveMessage(
     const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message)
 {
     withErrorReport("NewMessage", [&] {
-        if (!confabo_)
+        if (!confabo_ || FromHandle.toCaseFolded() == confabo_->handle().toCaseFolded())
             return;
         if (!confabo_->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
-            const QString spoken = QStringLiteral("You have recieved a chat invitation from '") + FromHandle + "'";
+            const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
             if (speakIt_ && speech_)
                 speech_->speak(spoken);
             const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
@@ -1035,10 +1048,15 @@ void frmMain::mnuVoice_Click(int Index)
         "mnuVoice_Click", [&] { voiceMenu_->select(speech_, Index, selBuddy_ ? selBuddy_->handle() : QString()); });
 }
 
-// The mouth goes over the buddy's avatar at the buddy's mouth position.
+// The mouth goes over the buddy's avatar at the buddy's mouth position, where the avatar has one.
 void frmMain::showMouthFor(cfb::Buddy& buddy)
 {
-    mouthTwips_ = QPoint(buddy.MouthLeft(), buddy.MouthTop());
+    const std::optional<QPoint> mouth = MouthPlacement::mouthOn(buddy);
+    if (!mouth) {
+        hideMouth();
+        return;
+    }
+    mouthTwips_ = *mouth;
     mouthAvatarSize_ = buddy.Avatar().size();
     mouthShown_ = true;
     placeMouth();

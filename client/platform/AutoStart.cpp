@@ -1,8 +1,8 @@
 #include "platform/AutoStart.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -12,6 +12,14 @@ QString AutoStart::entryPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
         + QStringLiteral("/autostart/Confabo.desktop");
+}
+
+QString AutoStart::installedProgram()
+{
+    const QFileInfo installed(QStringLiteral(CONFABO_INSTALL_BINDIR "/confabo"));
+    if (installed.isFile() && installed.isExecutable())
+        return installed.absoluteFilePath();
+    return QStandardPaths::findExecutable(QStringLiteral("confabo"));
 }
 
 QString AutoStart::execLine(const QString& program)
@@ -29,12 +37,12 @@ QString AutoStart::execLine(const QString& program)
     return u'"' + quoted + u'"';
 }
 
-bool AutoStart::enable(const QString& program)
+bool AutoStart::enable()
 {
+    const QString target = installedProgram();
     const QString path = entryPath();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    if (target.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    const QString target = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Confabo\n"

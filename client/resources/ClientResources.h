@@ -12,8 +12,4 @@ void loadClientResources();
 // The program's icon (the pictures of confabo.svg at 48 and 256 pixels).
 QIcon applicationIcon();
 
-// The picture the setup dialog shows until the user chooses an avatar: a 142 x 139 head and
-// shoulders, drawn, with the mouth where a default mouth position finds it.
-QImage defaultAvatar();
-
 } // namespace cfb::client

@@ -5,11 +5,13 @@
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
 #include "platform/UserNotice.h"
+#include "startup/ServiceFailure.h"
 #include "startup/frmLogin.h"
 #include "startup/modMain.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QStringList>
 
 namespace cfb::client {
 namespace {
@@ -35,6 +37,21 @@ private:
     bool shown_ = false;
 };
 
+// The library's notices while it lives go into a list instead of a box each.
+class NoticeCollector {
+public:
+    explicit NoticeCollector(QStringList& notices)
+        : previous_(UserNotice::setHandler([&notices](const QString& text, const QString&) { notices << text; }))
+    {
+    }
+    ~NoticeCollector() { UserNotice::setHandler(previous_); }
+    NoticeCollector(const NoticeCollector&) = delete;
+    NoticeCollector& operator=(const NoticeCollector&) = delete;
+
+private:
+    UserNotice::Handler previous_;
+};
+
 bool isOne(const QString& value)
 {
     bool ok = false;
@@ -48,13 +65,27 @@ bool showSignInWindow(QWidget* owner)
     return window.exec() == QDialog::Accepted;
 }
 
-// The library's notices (the service's sign-in message) as a modal box before Login returns.
+// The library's notices (a bitmap it cannot load, the service's messages) as a modal box each.
 void showLibraryNoticesInBoxes()
 {
     UserNotice::setHandler([](const QString& text, const QString& caption) {
         UserDialogs::current().messageBox(
             modMain::mainWindow(), text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, caption);
     });
+}
+
+// One box for a first sign-in: the new account and the service's welcome together.
+void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
+{
+    QStringList parts;
+    if (newAccount)
+        parts << QStringLiteral("You have successfully registered your copy of Confabo.");
+    parts << notices;
+    if (parts.isEmpty())
+        return;
+    UserDialogs::current().messageBox(owner, parts.join(QStringLiteral("\r\n\r\n")), UserDialogs::Buttons::Ok,
+        UserDialogs::Icon::Information,
+        newAccount ? QStringLiteral("Confabo Registration") : QString::fromLatin1(modMain::AppTitle));
 }
 
 } // namespace
@@ -64,21 +95,17 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
     showLibraryNoticesInBoxes();
     UserDialogs& dialogs = UserDialogs::current();
 
+    SignInFields fields;
     if (Settings::IsRegistered.read() != QLatin1String("1")) {
         if (speech)
             speech->speak(QStringLiteral("Welcome to Confabo!"));
         QCoreApplication::processEvents();
-        dialogs.messageBox(owner,
-            QStringLiteral("Welcome to Confabo! \r\n\r\nPlease begin by registering Confabo. "
-                           "This will allow you to communicate with your Confabo buddies!"),
-            UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Welcome to Confabo!"));
-        modMain::ShowSetupDialog(owner);
+        fields.newAccount = modMain::ShowFirstRegistration(owner);
     }
 
     if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner))
         modMain::ExitApplication();
 
-    SignInFields fields;
     fields.handle = Settings::Handle.read();
     fields.password = Settings::Password.read();
     fields.hostname = Settings::HostName.read();
@@ -100,23 +127,45 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
 
-    while (!confabo.Login(fields.handle, fields.password, fields.hostname)) {
+    QStringList notices;
+    for (;;) {
+        notices.clear();
+        {
+            const NoticeCollector collect(notices);
+            if (confabo.Login(fields.handle, fields.password, fields.hostname))
+                break;
+        }
         busy.release();
+        const QString unreachable = ServiceFailure::unreachableText();
         if (speakIt)
-            speech->speak(QStringLiteral("Invalid login!"));
+            speech->speak(
+                unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
         QCoreApplication::processEvents();
-        const int answer
-            = dialogs.messageBox(owner, QStringLiteral("The login information you have provided is invalid."),
+        if (!unreachable.isEmpty()) {
+            // Nothing the user typed is at fault: Retry tries the same again.
+            const int answer = dialogs.messageBox(owner,
+                unreachable
+                    + QStringLiteral(" Check that the service is running and that the service address "
+                                     "(CFBSERVER) names it, then choose Retry."),
                 UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
-        if (answer != UserDialogs::AnswerRetry || !showSignInWindow(owner))
-            modMain::ExitApplication();
-        // The host name keeps the value read at the start of the sequence.
-        fields.handle = Settings::Handle.read();
-        fields.password = Settings::Password.read();
+            if (answer != UserDialogs::AnswerRetry)
+                modMain::ExitApplication();
+        } else {
+            const int answer
+                = dialogs.messageBox(owner, QStringLiteral("The login information you have provided is invalid."),
+                    UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
+            if (answer != UserDialogs::AnswerRetry || !showSignInWindow(owner))
+                modMain::ExitApplication();
+            // The host name keeps the value read at the start of the sequence.
+            fields.handle = Settings::Handle.read();
+            fields.password = Settings::Password.read();
+        }
         busy.show();
     }
 
     Settings::IsRegistered.write(QStringLiteral("1"));
+    busy.release();
+    tellTheNews(fields.newAccount, notices, owner);
     return fields;
 }
 

@@ -17,13 +17,18 @@ struct SignInFields {
     QString password;
     QString hostname;
     bool speakIt = true;
+    // The account was registered by this run's first-run form.
+    bool newAccount = false;
 };
 
-// The sign-in sequence the main window runs in its load: first-run welcome and setup, the
-// sign-in window unless "AutoLogin" is "1", the Login loop with its "Login Error" box,
-// "IsRegistered" = "1". Returns the fields after a successful sign-in; on Cancel it calls
-// modMain::ExitApplication() (after any dialog has closed, never from inside an event handler).
-// speech may be nullptr (nothing is spoken).
+// The sign-in sequence the main window runs in its load: on the first run the registration form
+// (which welcomes the user itself), the sign-in window unless "AutoLogin" is "1", the Login loop
+// with its "Login Error" box, "IsRegistered" = "1". A refused sign-in says the login information
+// is invalid; a service that cannot be reached is named with the reason, and Retry tries again
+// with the same handle and password. What the service says at sign-in comes in one box after it,
+// together with the news of a registration made just before. Returns the fields after a
+// successful sign-in; on Cancel it calls modMain::ExitApplication() (after any dialog has closed,
+// never from inside an event handler). speech may be nullptr (nothing is spoken).
 SignInFields RunSignInSequence(cfb::Confabo& confabo, SpeechEngine* speech, QWidget* owner);
 
 } // namespace cfb::client

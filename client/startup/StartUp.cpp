@@ -46,7 +46,7 @@ void RunStartUp(SingleInstance& instance, const std::function<void()>& loadMainW
         if (readAutoRun() != 1) {
             splash = new frmSplash;
             splash->setAttribute(Qt::WA_DeleteOnClose);
-            splash->show();
+            splash->showAtStart();
         }
         QCoreApplication::processEvents();
         loadMainWindow();

@@ -9,8 +9,9 @@ namespace cfb::client {
 class SingleInstance;
 
 // The program's start: hands over to a running instance (which comes to the front) and ends;
-// otherwise answers later starts from now on, shows the splash unless "AutoRun" is 1, runs
-// loadMainWindow (the main window's load, sign-in included) and closes the splash. A run-time
+// otherwise answers later starts from now on, shows the splash unless "AutoRun" is 1 (it gives
+// way to the first window that opens), runs loadMainWindow (the main window's load, sign-in
+// included) and closes the splash if it is still up. A run-time
 // error on the way (a non-numeric "AutoRun" among them) is reported as "failed to load" and ends
 // the program. Ending goes through modMain::ExitApplication; otherwise it returns once the main
 // window is loaded.

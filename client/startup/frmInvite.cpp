@@ -30,7 +30,7 @@ QString frmInvite::invitationLink(const QString& downloadUrl)
         .replace(QLatin1Char('#'), QLatin1String("%23"));
     return QStringLiteral("mailto:?subject=Check Out Confabo!&body=")
         + QStringLiteral("Hello!,%0D%0DA friend has invited you to try Confabo, a free, peer-to-peer chat and video "
-                         "messaging program.%0D%0DGoto ")
+                         "messaging program.%0D%0DGo to ")
         + address
         + QStringLiteral(" and get your free copy to start  'vid-chatting' with your friends.%0D%0D%0DPeace,%0D%0DThe "
                          "Confabo Team%0D%0D")

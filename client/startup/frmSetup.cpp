@@ -4,6 +4,7 @@
 
 #include "main/LocalErrorHandler.h"
 #include "main/MainVideo.h"
+#include "main/MouthPlacement.h"
 #include "main/SpeechEngine.h"
 #include "main/Twips.h"
 #include "main/capture/CaptureSource.h"
@@ -11,13 +12,14 @@
 #include "main/capture/VideoFormatDialog.h"
 #include "main/capture/VideoSourceDialog.h"
 #include "main/frmMain.h"
+#include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/AutoStart.h"
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
-#include "resources/ClientResources.h"
 #include "startup/BusyCursor.h"
 #include "startup/MouthMarker.h"
+#include "startup/ServiceFailure.h"
 #include "startup/SkipJack.h"
 #include "startup/frmLogin.h"
 #include "startup/modMain.h"
@@ -40,9 +42,6 @@ const QStringList FrameRates = {QStringLiteral("1"), QStringLiteral("2"), QStrin
     QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("45")};
 
 const QString AvatarDialogTitle = QStringLiteral("Select Avatar.");
-// Where the marker sits on the default picture: over its mouth.
-constexpr int DefaultMouthLeft = 51 * TwipsPerPixel;
-constexpr int DefaultMouthTop = 67 * TwipsPerPixel;
 // The largest the avatar is shown; a bigger picture is shown smaller and the marker's offsets
 // are scaled back to the picture's own size.
 constexpr int AvatarAreaWidth = 200;
@@ -114,6 +113,8 @@ frmSetup::~frmSetup()
 void frmSetup::load()
 {
     registration_ = library_->Status() == CFB_OFFLINE;
+    // The welcome of a new user heads the registration form.
+    ui->lblWelcome->setVisible(registration_);
 
     ui->cmbPoll->addItems(PollingIntervals);
     ui->cmbFrameRate->addItems(FrameRates);
@@ -127,8 +128,12 @@ void frmSetup::load()
         ui->cmbVoice->setCurrentIndex(speech->currentVoice() - 1);
     }
 
+    installedProgram_ = AutoStart::installedProgram();
+    if (installedProgram_.isEmpty())
+        ui->chkAutoRun->setToolTip(QStringLiteral("Confabo is not installed, so there is no program to start when you "
+                                                  "log in. Install it (cmake --install) to use this."));
     ui->chkAutoLogin->setChecked(isOn(Settings::AutoLogin));
-    ui->chkAutoRun->setChecked(isOn(Settings::AutoRun));
+    ui->chkAutoRun->setChecked(isOn(Settings::AutoRun) && !installedProgram_.isEmpty());
     ui->chkTaskbar->setChecked(isOn(Settings::Taskbar));
     ui->chkSpeech->setChecked(isOn(Settings::EnableSpeech));
     ui->chkErrors->setChecked(isOn(Settings::DisplayErrors));
@@ -136,7 +141,8 @@ void frmSetup::load()
     ui->txtJPEGQuality->setText(quality);
     ui->scrlJPEGImageQuality->setValue(quality.toInt());
     ui->txtJPEGQuality->setText(quality); // the scroll bar wrote its clamped value
-    ui->txtDataPort->setText(Settings::DataPort.read(QStringLiteral("21")));
+    // The library's default, so that every installation left at its defaults uses one port.
+    ui->txtDataPort->setText(Settings::DataPort.read());
     ui->txtHostname->setText(Settings::HostName.read(QString()));
     ui->chkHostname->setChecked(!ui->txtHostname->text().isEmpty());
     chkHostname_Click();
@@ -155,15 +161,19 @@ void frmSetup::load()
         ui->txtPassword->setText(password);
         ui->txtConfirmPassword->setText(password);
         ui->txtEmail->setText(library_->Email());
-        showAvatar(library_->Avatar().isNull() ? defaultAvatar() : library_->Avatar());
-        placeMarker(library_->MouthLeft(), library_->MouthTop());
+        showAvatar(library_->Avatar().isNull() ? Buddy::DefaultAvatar() : library_->Avatar());
+        const QPoint mouth(library_->MouthLeft(), library_->MouthTop());
+        // A position never set (an account starts at 0, 0) is offered where the default mouth is.
+        const QPoint marker = mouth.isNull() ? MouthPlacement::DefaultAvatarMouth : mouth;
+        placeMarker(marker.x(), marker.y());
     } else {
         setWindowTitle(QStringLiteral("Confabo Registration"));
-        ui->chkAutoRun->setChecked(true);
+        // Starting at log-in is the user's choice to make.
         ui->chkAutoLogin->setChecked(true);
         ui->cmdApply->setEnabled(false);
-        showAvatar(defaultAvatar());
-        placeMarker(DefaultMouthLeft, DefaultMouthTop);
+        // The picture buddies see of an account without one, the marker on its lips.
+        showAvatar(Buddy::DefaultAvatar());
+        placeMarker(MouthPlacement::DefaultAvatarMouth.x(), MouthPlacement::DefaultAvatarMouth.y());
     }
 }
 
@@ -206,11 +216,6 @@ void frmSetup::activate()
     setListText(ui->cmbFrameRate, Settings::FrameRate.read(QStringLiteral("10")));
     chkAutoLogin_Click();
     tabSetup_Click();
-    if (library_ && library_->Status() == CFB_OFFLINE)
-        UserDialogs::current().messageBox(this,
-            QStringLiteral("Thanks for trying Confabo! \r\n\r\nFill out the information on the form to register and "
-                           "use Confabo."),
-            UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Confabo - Registration"));
 }
 
 void frmSetup::setListText(QComboBox* list, const QString& text)
@@ -236,7 +241,7 @@ void frmSetup::tabSetup_Click()
 
 void frmSetup::chkAutoLogin_Click()
 {
-    ui->chkAutoRun->setEnabled(ui->chkAutoLogin->isChecked());
+    ui->chkAutoRun->setEnabled(ui->chkAutoLogin->isChecked() && !installedProgram_.isEmpty());
     if (!ui->chkAutoLogin->isChecked())
         ui->chkAutoRun->setChecked(false);
 }
@@ -574,24 +579,33 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
     }
 
     const QString enciphered = SkipJack::EncipherPassword(password);
+    ServiceFailure::clear();
     if (!library_->Register(handle, enciphered, email, avatar, int16_t(mouthLeft()), int16_t(mouthTop()))) {
+        // Only the service's own answer means the handle is taken.
+        const QString unreachable = ServiceFailure::unreachableText();
         QGuiApplication::restoreOverrideCursor();
         UserDialogs::current().messageBox(this,
-            QStringLiteral("That handle has already been taken. Please try another."), UserDialogs::Buttons::Ok,
-            UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
+            unreachable.isEmpty() ? QStringLiteral("That handle has already been taken. Please try another.")
+                                  : unreachable + QStringLiteral(" Nothing was registered; please try again later."),
+            UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        ui->txtHandle->setFocus();
+        if (unreachable.isEmpty())
+            ui->txtHandle->setFocus();
         return false;
     }
+    registered_ = true;
     Settings::IsRegistered.write(QStringLiteral("1"));
     Settings::Handle.write(handle);
     Settings::Password.write(enciphered);
     if (auto* login = qobject_cast<frmLogin*>(owner_))
         login->setCredentials(handle, password);
-    QGuiApplication::restoreOverrideCursor();
-    UserDialogs::current().messageBox(this, QStringLiteral("You have successfully registered your copy of Confabo."),
-        UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (confirmsRegistration_) {
+        QGuiApplication::restoreOverrideCursor();
+        UserDialogs::current().messageBox(this,
+            QStringLiteral("You have successfully registered your copy of Confabo."), UserDialogs::Buttons::Ok,
+            UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
     return true;
 }
 

@@ -36,6 +36,11 @@ public:
     ~frmSetup() override;
 
     bool isRegistration() const { return registration_; }
+    // Whether a successful registration says so in a box of its own (the default); the first run
+    // tells it after signing in instead.
+    void setConfirmsRegistration(bool on) { confirmsRegistration_ = on; }
+    // An account was registered through this dialog.
+    bool hasRegistered() const { return registered_; }
     // The mouth position as stored: the marker's offset from the avatar's corner, in twips of the
     // avatar at its own size.
     int mouthLeft() const;
@@ -92,6 +97,10 @@ private:
     QWidget* owner_;
     cfb::Confabo* library_;
     bool registration_ = false;
+    bool confirmsRegistration_ = true;
+    bool registered_ = false;
+    // The installed program the autostart entry would start; empty when Confabo is not installed.
+    QString installedProgram_;
     bool activated_ = false;
     bool previewReturned_ = false;
     MouthMarker* picMouth = nullptr;

@@ -2,16 +2,23 @@
 
 #include "ui_frmSplash.h"
 
+#include "ConfaboVersion.h"
 #include "resources/ClientResources.h"
 #include "startup/modMain.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 
 namespace cfb::client {
 
+QString frmSplash::version()
+{
+    return QStringLiteral(CONFABO_VERSION);
+}
+
 QString frmSplash::versionText()
 {
-    return QStringLiteral("Version %1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
+    return QStringLiteral("Version ") + version();
 }
 
 frmSplash::frmSplash(QWidget* parent)
@@ -34,6 +41,25 @@ frmSplash::frmSplash(QWidget* parent)
 }
 
 frmSplash::~frmSplash() = default;
+
+void frmSplash::showAtStart()
+{
+    qApp->installEventFilter(this);
+    show();
+}
+
+bool frmSplash::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched != this && watched->isWidgetType()) {
+        const auto* window = static_cast<QWidget*>(watched);
+        const Qt::WindowType type = window->windowType();
+        if (window->isWindow() && (type == Qt::Window || type == Qt::Dialog)) {
+            qApp->removeEventFilter(this);
+            close();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void frmSplash::keyPressEvent(QKeyEvent* event)
 {

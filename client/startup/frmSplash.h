@@ -15,19 +15,23 @@ namespace cfb::client {
 class frmSplash : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 0;
-
     explicit frmSplash(QWidget* parent = nullptr);
     ~frmSplash() override;
 
-    // "Version 1.0.0".
+    // The project's version ("0.1.0"), as CMake's project() gives it.
+    static QString version();
+    // "Version " and the version.
     static QString versionText();
+
+    // Shows the splash of the start, not modal. It gives way to the first other window that opens
+    // (the registration form, the sign-in window, a message box, the main window): a window the
+    // user must use is never covered by it.
+    void showAtStart();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<Ui::frmSplash> ui;

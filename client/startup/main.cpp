@@ -19,7 +19,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QLatin1String(modMain::AppTitle));
-    QApplication::setApplicationVersion(frmSplash::versionText().mid(8));
+    QApplication::setApplicationVersion(frmSplash::version());
     QApplication::setDesktopFileName(QStringLiteral("confabo"));
     QApplication::setWindowIcon(applicationIcon());
     // Closing the main window only hides it: the program lives on in the tray until Exit.

@@ -79,6 +79,17 @@ bool ShowSetupDialog(QWidget* owner)
     return true;
 }
 
+bool ShowFirstRegistration(QWidget* owner)
+{
+    auto* main = qobject_cast<frmMain*>(mainWindow_.data());
+    if (!main || !main->library())
+        return false;
+    frmSetup setup(main, owner ? owner : main);
+    setup.setConfirmsRegistration(false);
+    setup.exec();
+    return setup.hasRegistered();
+}
+
 bool ShowBuddyListEditor(QWidget* owner)
 {
     auto* main = qobject_cast<frmMain*>(owner);

@@ -38,6 +38,10 @@ QWidget* mainWindow();
 // the buddy-list editor and the invitation dialog. False when the dialog was not shown: each
 // needs a loaded main window (the list editors and the invitation need it signed in, as owner).
 bool ShowSetupDialog(QWidget* owner);
+// The setup dialog registering the first account of an installation, modal over owner. It leaves
+// telling the user of the new account to the caller (the sign-in that follows does, together with
+// the service's welcome). True when an account was registered.
+bool ShowFirstRegistration(QWidget* owner);
 bool ShowBuddyListEditor(QWidget* owner);
 bool ShowInviteDialog(QWidget* owner);
 

@@ -3,11 +3,14 @@
 //   confabo-screenshots avatar --file F.png --color '#d05030'   a simple avatar picture to register
 //   confabo-screenshots render --out DIR --server HOST:PORT --data-port N --handle H --password P
 //                              [--buddy HANDLE --buddy-input FIFO --receive-port N]
+//   confabo-screenshots first-run --out DIR --server HOST:PORT --data-port N --handle H
 //
 // Run it with QT_QPA_PLATFORM=offscreen and $XDG_CONFIG_HOME pointing at a folder of its own:
 // "render" writes the account into that settings store and signs in automatically, so the service
 // and the buddies must be up (scripts/screenshots does that). With --buddy it also draws a chat
-// with that buddy, whose confabo-cli session reads its commands from FIFO.
+// with that buddy, whose confabo-cli session reads its commands from FIFO. "first-run" starts from
+// an empty settings store as a new user does: the splash, the registration form (filled in with a
+// new account H), the box after it and the main window with nobody online.
 #include "main/cBuddyInfo.h"
 #include "main/frmBuddy.h"
 #include "main/frmMain.h"
@@ -24,6 +27,7 @@
 #include "startup/frmLogin.h"
 #include "startup/frmPopup.h"
 #include "startup/frmSetup.h"
+#include "startup/frmSplash.h"
 #include "startup/modMain.h"
 #include "transport/ivUDP.h"
 
@@ -34,12 +38,14 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -54,7 +60,8 @@ int usage()
 {
     std::fprintf(stderr,
         "usage: confabo-screenshots avatar --file F.png --color C | render --out DIR --server S --data-port N --handle "
-        "H --password P [--buddy B --buddy-input FIFO --receive-port N]\n");
+        "H --password P [--buddy B --buddy-input FIFO --receive-port N] | first-run --out DIR --server S --data-port N "
+        "--handle H\n");
     return 2;
 }
 
@@ -314,6 +321,87 @@ int render(const QStringList& args)
     return ok ? 0 : 1;
 }
 
+// Saves a window that is up now (inside a modal loop, from a timer).
+bool saveShown(QWidget* window, const QString& dir, const QString& name)
+{
+    const QString path = QDir(dir).filePath(name);
+    const bool ok = window->grab().save(path);
+    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "cannot write", qUtf8Printable(path));
+    return ok;
+}
+
+// A new user's first start: the splash, the registration form as it opens, the one box after
+// registering and signing in, and the main window with nobody online yet. The modal windows are
+// drawn and answered from a timer while the main window's load waits in them.
+int firstRun(const QStringList& args)
+{
+    const QString dir = option(args, "--out");
+    const QString handle = option(args, "--handle");
+    QDir().mkpath(dir);
+    cfb::SkipJack::SkipjackInit();
+    Settings::ServiceHost.write(option(args, "--server"));
+    Settings::DataPort.write(option(args, "--data-port"));
+    Settings::HostName.write(QStringLiteral("127.0.0.1"));
+    Settings::EnableSpeech.write(QStringLiteral("0"));
+    QApplication::setWindowIcon(applicationIcon());
+    bool ok = true;
+
+    {
+        frmSplash splash;
+        ok &= save(&splash, dir, QStringLiteral("splash.png"));
+    }
+
+    // Each modal window is drawn once it has been up for a moment, then answered.
+    QElapsedTimer up;
+    QWidget* seen = nullptr;
+    bool registered = false, boxDrawn = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal != seen) {
+            seen = modal;
+            up.start();
+            return;
+        }
+        if (!modal || up.elapsed() < 400)
+            return;
+        if (auto* setup = qobject_cast<frmSetup*>(modal); setup && !registered) {
+            registered = true;
+            ok &= saveShown(setup, dir, QStringLiteral("registration.png"));
+            setup->findChild<QLineEdit*>(QStringLiteral("txtHandle"))->setText(handle);
+            for (const char* field : {"txtPassword", "txtConfirmPassword"})
+                setup->findChild<QLineEdit*>(QLatin1String(field))->setText(QStringLiteral("pw-") + handle);
+            setup->findChild<QLineEdit*>(QStringLiteral("txtEmail"))->setText(handle + QStringLiteral("@example.org"));
+            setup->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal); box && !boxDrawn) {
+            boxDrawn = box->windowTitle() == QLatin1String("Confabo Registration");
+            ok &= saveShown(
+                box, dir, boxDrawn ? QStringLiteral("first-run-box.png") : QStringLiteral("unexpected.png"));
+            if (QAbstractButton* button = box->button(QMessageBox::Ok))
+                button->click();
+            else
+                box->close();
+        } else {
+            std::fprintf(stderr, "first run: unexpected window %s\n", modal->metaObject()->className());
+            ok = false;
+            modal->close();
+        }
+    });
+    driver.start(20);
+
+    frmMain window(nullptr);
+    window.setVideoSourceOption(QStringLiteral("pattern"));
+    window.Load();
+    driver.stop();
+    if (!registered || !boxDrawn) {
+        std::fprintf(stderr, "first run: the registration form or the box after it did not come\n");
+        ok = false;
+    }
+    ok &= save(&window, dir, QStringLiteral("first-run-main.png"));
+    window.Unload();
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -325,5 +413,7 @@ int main(int argc, char** argv)
         return drawAvatar(option(args, "--file"), QColor(option(args, "--color")));
     if (args.value(0) == QLatin1String("render") && !option(args, "--out").isEmpty())
         return render(args);
+    if (args.value(0) == QLatin1String("first-run") && !option(args, "--out").isEmpty())
+        return firstRun(args);
     return usage();
 }

@@ -24,6 +24,11 @@ void FrameSender::loadQuality()
     setQuality(ok ? quality : 75);
 }
 
+void FrameSender::loadEncodeFromPlanes()
+{
+    fromPlanes_ = EncodeFromPlanesSetting.read().trimmed() != QLatin1String("0");
+}
+
 qsizetype FrameSender::maxSingleDatagramJpeg(const QString& fromHandle)
 {
     using namespace PeerDatagram;

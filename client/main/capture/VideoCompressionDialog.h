@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QSlider;
 class QSpinBox;
 
@@ -10,8 +11,10 @@ namespace cfb::client {
 class CaptureSource;
 class FrameSender;
 
-// The Video Compression dialog: the JPEG quality of sent frames, 1 (smallest) to 100 (best).
-// Accepting stores it in "Image Quality" and hands it to the frame sender, when there is one.
+// The Video Compression dialog: the JPEG quality of sent frames, 1 (smallest) to 100 (best), and
+// the encoder: straight from the camera's planes (the default) or the exact path through the
+// bitmap. Accepting stores them in "Image Quality" and "Encode From Planes" and hands them to the
+// frame sender, when there is one.
 class VideoCompressionDialog : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +29,7 @@ private:
     FrameSender* sender_;
     QSlider* sldQuality_;
     QSpinBox* spnQuality_;
+    QCheckBox* chkEncodeFromPlanes_;
 };
 
 } // namespace cfb::client

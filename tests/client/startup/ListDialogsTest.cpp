@@ -2,8 +2,8 @@
 // signed in to the real service, with other users of the library as buddies and peers.
 #include "StartupTestSupport.h"
 
-#include "FreeDataPort.h"
 #include "ClientProfile.h"
+#include "FreeDataPort.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -349,7 +349,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
             ASSERT_EQ(dialogs.urls.size(), 1);
             EXPECT_EQ(dialogs.urls[0].toString(),
                 "mailto:?subject=Check Out Confabo!&body=Hello!,%0D%0DA friend has invited you to try Confabo, a "
-                "free, peer-to-peer chat and video messaging program.%0D%0DGoto https://confabo.example.org/download "
+                "free, peer-to-peer chat and video messaging program.%0D%0DGo to https://confabo.example.org/download "
                 "and get your free copy to start  'vid-chatting' with your friends.%0D%0D%0DPeace,%0D%0DThe Confabo "
                 "Team%0D%0D------------------------------------------------------------------------%0D");
             EXPECT_TRUE(invite->isVisible());

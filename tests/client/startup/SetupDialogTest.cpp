@@ -27,8 +27,10 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -109,7 +111,7 @@ protected:
         ASSERT_TRUE(ClientProfile::registerUser(files.path(), handle, 0xff808080));
     }
 
-    // Nobody is online, so the window offers an invitation as it loads: answered No.
+    // Nobody is online, so the window may offer an invitation as it loads: answered No.
     void load(const QString& videoSource = QString())
     {
         QTimer answerer;
@@ -117,8 +119,10 @@ protected:
         QObject::connect(&answerer, &QTimer::timeout, [&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0)
-                    if (auto* no = popup->findChild<QPushButton*>("cmdNo"))
+                    if (auto* no = popup->findChild<QPushButton*>("cmdNo")) {
+                        ++invitationsOffered;
                         no->click();
+                    }
         });
         answerer.start();
         window = std::make_unique<frmMain>();
@@ -131,6 +135,27 @@ protected:
     ScriptedDialogs dialogs;
     QTemporaryDir files;
     std::unique_ptr<frmMain> window;
+    int invitationsOffered = 0;
+};
+
+// Confabo installed for the life of the object: a `confabo` program first on $PATH.
+class InstalledProgram {
+public:
+    explicit InstalledProgram(const QString& folder)
+        : oldPath_(qgetenv("PATH"))
+    {
+        QDir().mkpath(folder);
+        QFile program(QDir(folder).filePath("confabo"));
+        program.open(QIODevice::WriteOnly);
+        program.write("#!/bin/sh\n");
+        program.close();
+        program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
+        qputenv("PATH", QFile::encodeName(folder) + ':' + oldPath_);
+    }
+    ~InstalledProgram() { qputenv("PATH", oldPath_); }
+
+private:
+    QByteArray oldPath_;
 };
 
 TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
@@ -146,14 +171,20 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     ASSERT_FALSE(tooBig.isEmpty());
 
     bool registered = false;
+    qsizetype boxesOfTheForm = 0;
+    std::unique_ptr<ServiceProcess> back;
     whenModal<frmSetup>(nullptr, [&](frmSetup* setup) {
         EXPECT_EQ(setup->windowTitle(), "Confabo Registration");
         EXPECT_FALSE(child<QPushButton>(setup, "cmdApply")->isEnabled());
         EXPECT_TRUE(child<QCheckBox>(setup, "chkAutoLogin")->isChecked());
-        EXPECT_TRUE(child<QCheckBox>(setup, "chkAutoRun")->isChecked());
+        EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "starting at log-in is opted into";
         EXPECT_EQ(child<QTabWidget>(setup, "tabSetup")->count(), 2) << "no Video tab without a capture source";
         EXPECT_TRUE(child<QCheckBox>(setup, "chkCamera")->isHidden());
-        EXPECT_TRUE(waitFor([&] { return lastBox().startsWith("Confabo - Registration: Thanks for trying"); }));
+        // The form welcomes the new user itself: no box comes before or over it.
+        EXPECT_TRUE(child<QLabel>(setup, "lblWelcome")->isVisible());
+        EXPECT_TRUE(child<QLabel>(setup, "lblWelcome")->text().contains("Welcome to Confabo!"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(lastBox(), QString());
 
         const auto attempt = [&](const QString& handle, const QString& password, const QString& confirm,
                                  const QString& email, const QString& avatar) {
@@ -182,14 +213,25 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         EXPECT_FALSE(probe.Login("newuser1", SkipJack::EncipherPassword(u"secret1"), "127.0.0.1"))
             << "a refused form sends nothing";
 
+        // The service is gone: the form says so instead of blaming the handle.
+        const QString address = service.serverSetting();
+        ASSERT_TRUE(service.stop());
+        EXPECT_TRUE(
+            attempt("newuser1", "secret1", "secret1", email, "")
+                .startsWith("Confabo Registration Error: Cannot reach the Confabo service at " + address + ": "))
+            << qPrintable(lastBox());
+        back = std::make_unique<ServiceProcess>(QStringList{"--listen", address}, service.databasePath());
+        ASSERT_TRUE(back->isRunning());
+
         EXPECT_EQ(attempt("takenname", "secret1", "secret1", email, ""),
             "Confabo Registration Error: That handle has already been taken. Please try another.");
         EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Exclamation);
         EXPECT_TRUE(setup->isVisible());
 
-        EXPECT_EQ(attempt("  newuser1 ", " secret1 ", "secret1", email, exact),
-            "Confabo Registration: You have successfully registered your copy of Confabo.");
+        // Told once signed in, together with the service's welcome.
+        EXPECT_EQ(attempt("  newuser1 ", " secret1 ", "secret1", email, exact), QString());
         registered = !setup->isVisible();
+        boxesOfTheForm = dialogs.boxes.size();
     });
     bool signInWindow = false;
     whenModal<frmLogin>(
@@ -198,6 +240,13 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     load();
     EXPECT_TRUE(registered);
     EXPECT_FALSE(signInWindow) << "automatic sign-in was checked";
+    // One box after the form: the new account and the service's welcome; no invitation offer to
+    // an account that has no buddies yet.
+    EXPECT_EQ(dialogs.boxes.size(), boxesOfTheForm + 1);
+    EXPECT_TRUE(lastBox().startsWith("Confabo Registration: You have successfully registered your copy of "
+                                     "Confabo.\r\n\r\nWelcome to Confabo, newuser1!"))
+        << qPrintable(lastBox());
+    EXPECT_EQ(invitationsOffered, 0);
     EXPECT_EQ(window->panelText(1), "newuser1");
     EXPECT_NE(window->library()->Status(), CFB_OFFLINE);
     EXPECT_EQ(Settings::Handle.read(), "newuser1");
@@ -205,14 +254,14 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     EXPECT_EQ(Settings::AutoLogin.read(), "1");
     EXPECT_FALSE(window->library()->Avatar().isNull()) << "the avatar of exactly the largest size was taken";
 
-    QFile entry(AutoStart::entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly)) << "AutoRun writes the autostart entry";
-    EXPECT_TRUE(entry.readAll().contains(AutoStart::execLine(QCoreApplication::applicationFilePath()).toUtf8()));
+    EXPECT_FALSE(QFile::exists(AutoStart::entryPath())) << "the box was left unchecked";
+    EXPECT_EQ(Settings::AutoRun.read(), "0");
 }
 
 TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
 {
     signedInProfile("carolyn");
+    const InstalledProgram installed(files.filePath("bin"));
     load();
     const QString oldPort = Settings::DataPort.read();
     QUdpSocket occupier;
@@ -283,7 +332,10 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
         EXPECT_EQ(window->library()->wsReceive()->LocalPort(), newPort);
         EXPECT_EQ(window->dataPort(), newPort.toInt());
         EXPECT_EQ(Settings::DataPort.read(), newPort);
-        EXPECT_TRUE(AutoStart::isEnabled());
+        QFile entry(AutoStart::entryPath());
+        ASSERT_TRUE(entry.open(QIODevice::ReadOnly)) << "the box writes the autostart entry";
+        EXPECT_TRUE(entry.readAll().contains(AutoStart::execLine(AutoStart::installedProgram()).toUtf8()))
+            << "it starts the installed program";
         child<QCheckBox>(setup, "chkAutoLogin")->setChecked(false);
         EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "no autostart without automatic sign-in";
         EXPECT_EQ(press(setup, "cmdApply"), QString());

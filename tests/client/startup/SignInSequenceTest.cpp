@@ -1,5 +1,5 @@
 // The sign-in sequence against the real confabo-service: first run, automatic sign-in, a refused
-// stored password with Retry, and Cancel ending the program.
+// stored password with Retry, a service that cannot be reached, and Cancel ending the program.
 #include "StartupTestSupport.h"
 
 #include "messaging/Confabo.h"
@@ -18,6 +18,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -74,11 +76,6 @@ TEST_F(SignInSequenceTest, FreshInstallWelcomesThenSignsInThroughTheWindow)
 {
     registerAccount("amelia", "s3cret pass");
     Settings::EnableSpeech.write("0");
-    QString registeredAtWelcome = "?";
-    dialogs_.onBox = [&](const ScriptedDialogs::Box& box) {
-        if (box.title == "Welcome to Confabo!")
-            registeredAtWelcome = Settings::IsRegistered.read();
-    };
     bool windowShown = false;
     QString registeredAtWindow = "?";
     whenModal<frmLogin>(
@@ -97,15 +94,13 @@ TEST_F(SignInSequenceTest, FreshInstallWelcomesThenSignsInThroughTheWindow)
     Confabo confabo;
     const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
 
-    ASSERT_GE(dialogs_.boxes.size(), 1);
-    const auto& welcome = dialogs_.boxes.first();
-    EXPECT_EQ(welcome.title, "Welcome to Confabo!");
-    EXPECT_EQ(welcome.text,
-        "Welcome to Confabo! \r\n\r\nPlease begin by registering Confabo. "
-        "This will allow you to communicate with your Confabo buddies!");
-    EXPECT_EQ(welcome.icon, UserDialogs::Icon::Information);
+    // No welcome box (the registration form welcomes a new user); the one box is the service's
+    // welcome on the account's first sign-in, after it.
+    ASSERT_EQ(dialogs_.boxes.size(), 1);
+    EXPECT_EQ(dialogs_.boxes[0].title, "Confabo");
+    EXPECT_TRUE(dialogs_.boxes[0].text.startsWith("Welcome to Confabo, amelia!")) << qPrintable(dialogs_.boxes[0].text);
     EXPECT_TRUE(windowShown);
-    EXPECT_EQ(registeredAtWelcome, "");
+    EXPECT_FALSE(fields.newAccount) << "the account was made elsewhere";
     EXPECT_EQ(registeredAtWindow, "");
     // The welcome is spoken even with speech off; nothing else is.
     EXPECT_EQ(speech_.spoken, QStringList{"Welcome to Confabo!"});
@@ -184,6 +179,40 @@ TEST_F(SignInSequenceTest, RefusedStoredPasswordOffersRetryWithThePrefilledWindo
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(SignInSequenceTest, AnUnreachableServiceIsNamedAndRetrySignsInOnceItAnswers)
+{
+    registerAccount("dorothea", "her pass");
+    storeSignIn("dorothea", "her pass");
+    const QString address = service_.serverSetting();
+    ASSERT_TRUE(service_.stop());
+    // While the box is up, the service comes back on its address.
+    std::unique_ptr<ServiceProcess> back;
+    dialogs_.answers = {UserDialogs::AnswerRetry};
+    dialogs_.onBox = [&](const ScriptedDialogs::Box& box) {
+        if (box.title == "Login Error" && !back)
+            back = std::make_unique<ServiceProcess>(QStringList{"--listen", address}, service_.databasePath());
+    };
+    bool windowShown = false;
+    whenModal<frmLogin>(
+        &scope_, [](frmLogin* window) { window->reject(); }, &windowShown, 2000);
+
+    Confabo confabo;
+    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+
+    ASSERT_TRUE(back && back->isRunning());
+    ASSERT_TRUE(boxTitled("Login Error"));
+    const auto error = dialogs_.boxes.first();
+    EXPECT_TRUE(error.text.startsWith("Cannot reach the Confabo service at " + address + ": "))
+        << qPrintable(error.text);
+    EXPECT_FALSE(error.text.contains("invalid"));
+    EXPECT_EQ(error.buttons, UserDialogs::Buttons::RetryCancel);
+    EXPECT_EQ(speech_.spoken, (QStringList{"Logging in.", "Cannot reach the service!"}));
+    EXPECT_FALSE(windowShown) << "the handle and password were not at fault";
+    EXPECT_EQ(confabo.Status(), CFB_AVAILABLE);
+    EXPECT_EQ(fields.handle, "dorothea");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(SignInSequenceTest, CancelEndsTheProgramAfterUnloadingTheMainWindow)
 {
     // Cancel in the sign-in window of a first run: nothing is stored.
@@ -201,7 +230,7 @@ TEST_F(SignInSequenceTest, CancelEndsTheProgramAfterUnloadingTheMainWindow)
     modMain::setMainWindow(&mainWindow_, [this] { ++unloads_; });
     storeSignIn("nobody-here", "pw");
     Settings::IsRegistered.write("0");
-    dialogs_.answers = {UserDialogs::AnswerOk, UserDialogs::AnswerCancel}; // the welcome, then "Login Error"
+    dialogs_.answers = {UserDialogs::AnswerCancel}; // "Login Error"
     Confabo confabo;
     EXPECT_THROW(RunSignInSequence(confabo, &speech_, nullptr), ProgramEnded);
     EXPECT_EQ(unloads_, 2);

@@ -10,6 +10,7 @@
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QUuid>
 
@@ -51,18 +52,27 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
 {
     QWidget mainWindow;
     mainWindow.setWindowTitle("Confabo");
-    QString splashVersion, splashTitle;
+    QString splashVersion, splashTitle, splashPlatform;
+    bool splashGaveWay = false;
     SingleInstance first(name_);
     RunStartUp(first, [&] {
         if (frmSplash* splash = visibleSplash()) {
             splashVersion = splash->findChild<QLabel*>("lblVersion")->text();
             splashTitle = splash->findChild<QLabel*>("lblProductName")->text();
+            splashPlatform = splash->findChild<QLabel*>("lblPlatform")->text();
         }
+        // A window the user must fill in (the registration form, say) is never under the splash.
+        QDialog form;
+        form.show();
+        splashGaveWay = visibleSplash() == nullptr;
+        form.hide();
         mainWindow.show();
         modMain::setMainWindow(&mainWindow, [&] { mainWindow.hide(); });
     });
-    EXPECT_EQ(splashVersion, "Version 1.0.0");
+    EXPECT_EQ(splashVersion, "Version " CONFABO_PROJECT_VERSION);
     EXPECT_EQ(splashTitle, "Confabo");
+    EXPECT_EQ(splashPlatform, "Linux");
+    EXPECT_TRUE(splashGaveWay);
     EXPECT_EQ(visibleSplash(), nullptr) << "the splash closes once the main window is loaded";
 
     mainWindow.hide();

@@ -11,6 +11,7 @@
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -74,9 +75,18 @@ TEST(CaptureDialogs, ChoicesReachTheSourceTheSenderAndTheSettings)
     EXPECT_EQ(quality->value(), 60);
     snapshot(compression, "video-compression");
     quality->setValue(40);
+    // Encoding straight from the planes is the default; the exact path is the choice left.
+    auto* fromPlanes = compression.findChild<QCheckBox*>("chkEncodeFromPlanes");
+    ASSERT_TRUE(fromPlanes);
+    EXPECT_TRUE(fromPlanes->isChecked());
+    fromPlanes->setChecked(false);
     compression.accept();
     EXPECT_EQ(Settings::ImageQuality.read(), "40");
     EXPECT_EQ(sender.quality(), 40);
+    EXPECT_FALSE(sender.encodeFromPlanes());
+    FrameSender later;
+    later.loadEncodeFromPlanes();
+    EXPECT_FALSE(later.encodeFromPlanes()) << "the choice is kept";
 
     VideoSourceDialog source(pattern);
     EXPECT_TRUE(source.findChild<QRadioButton*>("optPattern")->isChecked());

@@ -37,6 +37,8 @@ TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChan
     PatternSource pattern({160, 120}, 15);
     pattern.setHandle("Amy");
     FrameSender sender;
+    EXPECT_TRUE(sender.encodeFromPlanes()) << "the planar encoder is the default";
+    sender.setEncodeFromPlanes(false); // the exact path first
     sender.setQuality(75);
     QList<FrameSender::Result> results;
     stream(pattern, sender, 6, results);
