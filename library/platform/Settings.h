@@ -14,7 +14,7 @@ inline constexpr Setting SendTimeout{"Data", "SEND_TIMEOUT", "20000"};
 inline constexpr Setting ReceiveTimeout{"Data", "RECV_TIMEOUT", "30000"};
 inline constexpr Setting ConnectTimeout{"Data", "CONN_TIMEOUT", "5000"};
 
-// Peers and presence. The setup dialog shows "21" for a missing data port.
+// Peers and presence.
 inline constexpr Setting DataPort{"Data", "DataPort", "80"};
 // The local address the data port is bound to; empty binds every address. A second user on one
 // machine takes another loopback address (127.0.0.2) so both can use the one shared port.
@@ -44,6 +44,9 @@ inline constexpr Setting ImageQuality{"Data", "Image Quality", "75"};
 inline constexpr Setting VideoWidth{"Data", "Video Width", "160"};
 inline constexpr Setting VideoHeight{"Data", "Video Height", "120"};
 inline constexpr Setting VideoSource{"Data", "Video Source", ""};
+// Whether sent frames are encoded straight from the camera's planes ("1") or through the exact
+// bitmap path ("0"); the Video Compression dialog keeps it.
+inline constexpr Setting EncodeFromPlanes{"Data", "Encode From Planes", "1"};
 
 // Speech voice tuning, kept by the voices dialog: espeak-ng's words per minute (80 to 450), base
 // pitch (0 to 100) and volume (0 to 200), and the dialog's test phrase.

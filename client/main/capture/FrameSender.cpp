@@ -26,7 +26,7 @@ void FrameSender::loadQuality()
 
 void FrameSender::loadEncodeFromPlanes()
 {
-    fromPlanes_ = EncodeFromPlanesSetting.read().trimmed() != QLatin1String("0");
+    fromPlanes_ = Settings::EncodeFromPlanes.read().trimmed() != QLatin1String("0");
 }
 
 qsizetype FrameSender::maxSingleDatagramJpeg(const QString& fromHandle)

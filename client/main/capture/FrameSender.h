@@ -3,7 +3,6 @@
 #include "imaging/cDIBSection.h"
 #include "main/capture/I420Frame.h"
 #include "main/capture/PlanarJpegEncoder.h"
-#include "platform/Setting.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,10 +32,6 @@ public:
         TooLarge, // not even the lowest quality fits one datagram; nothing was sent
         Failed, // the frame could not be converted or encoded
     };
-
-    // Whether sent frames are encoded straight from their planes: "1" (the default) or "0" for
-    // the exact path through the bitmap. The Video Compression dialog keeps it.
-    static constexpr Setting EncodeFromPlanesSetting{"Data", "Encode From Planes", "1"};
 
     FrameSender();
 

@@ -34,7 +34,7 @@ VideoCompressionDialog::VideoCompressionDialog(FrameSender* sender, QWidget* par
     const int quality = Settings::ImageQuality.read().toInt(&ok);
     spnQuality_->setValue(ok ? quality : 75);
     chkEncodeFromPlanes_->setObjectName(QStringLiteral("chkEncodeFromPlanes"));
-    chkEncodeFromPlanes_->setChecked(FrameSender::EncodeFromPlanesSetting.read().trimmed() != QLatin1String("0"));
+    chkEncodeFromPlanes_->setChecked(Settings::EncodeFromPlanes.read().trimmed() != QLatin1String("0"));
 
     auto* label = new QLabel(tr("Image &Quality:"), this);
     label->setBuddy(spnQuality_);
@@ -75,7 +75,7 @@ void VideoCompressionDialog::accept()
 {
     Settings::ImageQuality.write(QString::number(spnQuality_->value()));
     const bool fromPlanes = chkEncodeFromPlanes_->isChecked();
-    FrameSender::EncodeFromPlanesSetting.write(fromPlanes ? QStringLiteral("1") : QStringLiteral("0"));
+    Settings::EncodeFromPlanes.write(fromPlanes ? QStringLiteral("1") : QStringLiteral("0"));
     if (sender_) {
         sender_->setQuality(spnQuality_->value());
         sender_->setEncodeFromPlanes(fromPlanes);
