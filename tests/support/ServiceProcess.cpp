@@ -3,6 +3,10 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 namespace {
 
 constexpr int StartTimeoutMs = 10000;
@@ -56,6 +60,9 @@ bool ServiceProcess::start()
     }
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel); // its errors reach the test log
+    // A test that ends the whole process (a client's exit path, a crash, a timeout's kill) must
+    // not leave its service running.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"),
         databasePath(), QStringLiteral("--quiet")};
     arguments += extraArguments_;
