@@ -2,6 +2,7 @@
 
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
+#include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/PollingClock.h"
@@ -9,6 +10,7 @@
 #include "messaging/TextNumbers.h"
 #include "platform/Settings.h"
 #include "transport/ivUDP.h"
+#include "transport/vWinsock.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -169,8 +171,13 @@ bool Buddy::SendMessage(
 {
     if (Status() != CFB_AVAILABLE)
         return false;
-    auto socket = std::make_unique<ivUDP>();
     const QByteArray datagram = PeerDatagram::message(FromHandle, FromEmail, VideoPort, Message);
+    uint32_t address = 0;
+    if (ivUDP* dataPort = DataPortSockets::of(FromHandle); dataPort && uint16_t(DataPort) != 0
+        && vWinsock::ParseIPv4(IPAddress(), address) && dataPort->sendTo(address, uint16_t(DataPort), datagram))
+        return true;
+    // Not signed in here, not bound, or a host name to look up: a socket of its own.
+    auto socket = std::make_unique<ivUDP>();
     const QString port = QString::number(uint16_t(DataPort)); // above 32767 it comes negative
     socket->setRemotePort(port);
     // Leave from the data port where it is free; on the machine that receives on that port the
@@ -205,6 +212,24 @@ bool Buddy::SendFrame(QByteArrayView buf, const QString& FromHandle, int16_t Vid
         return false;
 
     const QString host = IPAddress();
+    if (host != frameHost_) {
+        frameHost_ = host;
+        frameAddress_ = 0;
+        vWinsock::ParseIPv4(host, frameAddress_);
+    }
+    // From the sender's data port where it can: the first chunk tells.
+    if (ivUDP* dataPort = DataPortSockets::of(FromHandle); dataPort && frameAddress_ != 0) {
+        bool sent = true;
+        for (qsizetype offset = 0; sent && offset < buf.size(); offset += FrameChunkSize) {
+            const QByteArrayView chunk = buf.sliced(offset, qMin(FrameChunkSize, buf.size() - offset));
+            PeerDatagram::frameChunk(frameFromEscaped_, chunk, frameDatagram_);
+            sent = dataPort->sendTo(frameAddress_, port, frameDatagram_);
+            if (!sent && offset > 0)
+                return true; // a later chunk lost, as on any datagram path
+        }
+        if (sent)
+            return true;
+    }
     if (!frameSocket_) {
         frameSocket_ = std::make_unique<ivUDP>();
         framePort_ = 0;

@@ -53,7 +53,9 @@ public:
     // Sends a message datagram to the buddy's address and data port. False, sending nothing,
     // unless the buddy is available; true once the datagram was handed to a socket (a send
     // error is that socket's to report). Ports are 16-bit numbers read unsigned, so 40000
-    // arrives as -25536 and still names port 40000.
+    // arrives as -25536 and still names port 40000. Messages and frames leave from the data port
+    // of FromHandle where that user is signed in on this thread (see DataPortSockets), otherwise
+    // from a socket of their own.
     bool SendMessage(const QString& FromHandle, const QString& FromEmail, const QString& Message,
         int16_t VideoPort = 80, int16_t DataPort = 80);
     // Sends a frame (picture bytes) to the buddy's address and video port, in chunks of 64535
@@ -98,6 +100,8 @@ private:
     QByteArray frameFromEscaped_;
     QByteArray frameDatagram_;
     uint16_t framePort_ = 0; // the port frameSocket_ sends to
+    QString frameHost_; // the address frames went to last, and parsed
+    uint32_t frameAddress_ = 0;
 };
 
 } // namespace cfb

@@ -2,6 +2,7 @@
 
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
+#include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/RequiredText.h"
@@ -46,6 +47,7 @@ Confabo::Confabo(QObject* parent)
 void Confabo::attachReceiver(ivUDP* socket)
 {
     wsReceive_ = socket;
+    DataPortSockets::set(handle_, socket); // what this user sends leaves from here
     socket->setParent(this);
     connect(socket, &ivUDP::DataArrival, this, [this](int32_t&) { onDataArrival(); });
     connect(socket, &ivUDP::Error, this, [this](int32_t&, QString&) { onReceiveError(); });
@@ -198,6 +200,7 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
             avatar_ = std::move(picture);
     }
 
+    DataPortSockets::set(handle_, wsReceive_);
     loadBuddyList();
     loadBlockedUsers();
     return true;
@@ -245,6 +248,7 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    DataPortSockets::remove(handle_);
     setWsReceive(nullptr);
     buddies_.reset();
     datagramDocument_.reset();

@@ -490,6 +490,23 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
         m_lookupJob = job;
 }
 
+bool ivUDP::sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView bytes)
+{
+    if (!m_open || m_socket == -1 || m_state != sckUDPListening || port == 0 || bytes.isEmpty())
+        return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = addressNetworkOrder;
+    to.sin_port = htons(port);
+    const ssize_t sent = ::sendto(
+        m_socket, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent < 0)
+        return false;
+    if (m_countBytes)
+        m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+    return true;
+}
+
 bool ivUDP::prepareSend(sockaddr_in& to)
 {
     QPointer<ivUDP> self(this);

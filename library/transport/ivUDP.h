@@ -140,6 +140,10 @@ public:
     // as its text in Windows-1252. An empty datagram is not sent. Datagrams sent while a host
     // name is being looked up wait, in order, and leave when it is found.
     void wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags = Msg_UDP_NORMAL);
+    // Sends one datagram from this bound socket to an IPv4 address and port, leaving RemoteHost
+    // and RemotePort alone, so a socket that receives can also send from its own port. False,
+    // with no event, when the socket is not bound or the datagram did not leave.
+    bool sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView bytes);
     void ClearLastError();
 
     // Message client of the hidden window (socket readiness).

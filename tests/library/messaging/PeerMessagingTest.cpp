@@ -9,6 +9,7 @@
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
 #include "NoisyJpeg.h"
+#include "PeerSocket.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
@@ -327,4 +328,28 @@ TEST(PeerArrival, DataPortInUseEndsUnboundWithoutLooping)
     QString text = "Invalid argument";
     emit confabo.wsReceive()->Error(code, text);
     EXPECT_EQ(confabo.wsReceive()->State(), sckUDPListening);
+}
+
+// What a signed-in user sends leaves from the data port the buddy answers to, so a router between
+// them keeps one mapping for both ways; a user not signed in here sends from a port of its own.
+TEST_F(PeerMessagingTest, MessagesAndFramesLeaveFromTheSendersDataPort)
+{
+    PeerSocket peer;
+    const auto sourcePortOfNext = [&peer] {
+        char bytes[65536];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = ::recvfrom(peer.fd(), bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        return n > 0 ? int(ntohs(from.sin_port)) : -1;
+    };
+    const auto bo = amy_->Buddies()->Item("Bo");
+    ASSERT_TRUE(bo->SendMessage("Amy", "amy@example.org", "from my data port", 0, int16_t(peer.port())));
+    EXPECT_EQ(sourcePortOfNext(), portOf(*amy_));
+    ASSERT_TRUE(bo->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", int16_t(peer.port())));
+    EXPECT_EQ(sourcePortOfNext(), portOf(*amy_));
+
+    ASSERT_TRUE(bo->SendMessage("Nobody", "", "from elsewhere", 0, int16_t(peer.port())));
+    const int other = sourcePortOfNext();
+    EXPECT_GT(other, 0);
+    EXPECT_NE(other, portOf(*amy_));
 }
