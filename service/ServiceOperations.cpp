@@ -33,10 +33,10 @@ QByteArray done()
     return XmlReply().rootText(u"1").finish();
 }
 
+// Only a new account's handle: existing accounts with shorter handles keep working.
 bool validHandle(const QString& handle)
 {
-    return !handle.isEmpty() && handle.size() <= AccountRules::MaxHandleLength
-        && !AccountRules::hasForbiddenHandleCharacter(handle);
+    return AccountRules::hasNewHandleLength(handle) && !AccountRules::hasForbiddenHandleCharacter(handle);
 }
 
 // Pictures the clients can show: GIF, JPEG, BMP, PNG.

@@ -49,10 +49,10 @@ struct Tally {
 };
 std::map<std::string, Tally> g_tally;
 
-// Two signed-in users on loopback; Amy sends to Bo.
+// Two signed-in users on loopback; Amelia sends to Bonnie.
 struct World {
     std::unique_ptr<cfb::Confabo> amy, bo;
-    std::shared_ptr<cfb::Buddy> boAsBuddy; // Amy's buddy entry for Bo
+    std::shared_ptr<cfb::Buddy> boAsBuddy; // Amelia's buddy entry for Bonnie
     int16_t boPort = 0;
     int64_t messagesAtBo = 0;
     int64_t framesAtBo = 0;
@@ -126,26 +126,26 @@ void Messages(benchmark::State& state)
 {
     World& w = *g_world;
     run(state, "confabo/message", MessageBatch, w.messagesAtBo,
-        [&w] { return w.amy->SendMessage(QStringLiteral("Bo"), MessageText, 0, w.boPort); });
+        [&w] { return w.amy->SendMessage(QStringLiteral("Bonnie"), MessageText, 0, w.boPort); });
 }
 
 void MessagesPlain(benchmark::State& state)
 {
-    PlainIvUDP(
-        state, "plain/message", cfb::PeerDatagram::message("Amy", "amy@example.org", 0, MessageText), MessageBatch);
+    PlainIvUDP(state, "plain/message", cfb::PeerDatagram::message("Amelia", "amelia@example.org", 0, MessageText),
+        MessageBatch);
 }
 
 void Frames(benchmark::State& state)
 {
     World& w = *g_world;
     run(state, "confabo/frame", FrameBatch, w.framesAtBo,
-        [&w] { return w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amy"), w.boPort); });
+        [&w] { return w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amelia"), w.boPort); });
 }
 
 void FramesPlain(benchmark::State& state)
 {
     QByteArray datagram;
-    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amy"), g_world->frame, datagram);
+    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amelia"), g_world->frame, datagram);
     PlainIvUDP(state, "plain/frame", datagram, FrameBatch);
 }
 
@@ -172,13 +172,13 @@ bool setUp(World& w, const ServiceProcess& service)
     cfb::UserNotice::setHandler([](const QString&, const QString&) {});
     cfb::Settings::ServiceHost.write(service.serverSetting());
     cfb::Settings::PollingInterval.write(QString::number(PollingIntervalSeconds));
-    w.amy = signIn(QStringLiteral("Amy"));
-    w.bo = signIn(QStringLiteral("Bo"));
-    if (!w.amy || !w.bo || w.amy->AddBuddy(QStringLiteral("Bo")) != QLatin1String("Bo")) {
+    w.amy = signIn(QStringLiteral("Amelia"));
+    w.bo = signIn(QStringLiteral("Bonnie"));
+    if (!w.amy || !w.bo || w.amy->AddBuddy(QStringLiteral("Bonnie")) != QLatin1String("Bonnie")) {
         std::fprintf(stderr, "sign-in or buddy set-up failed\n");
         return false;
     }
-    w.boAsBuddy = w.amy->Buddies()->Item(QStringLiteral("Bo"));
+    w.boAsBuddy = w.amy->Buddies()->Item(QStringLiteral("Bonnie"));
     w.boPort = int16_t(w.bo->wsReceive()->LocalPort().toInt());
     w.frame = jpegOfSize(FrameBytes, {96, 72});
     QObject::connect(w.bo.get(), &cfb::Confabo::NewMessage,
@@ -189,9 +189,9 @@ bool setUp(World& w, const ServiceProcess& service)
         [&w](QString&, QImage& picture) { w.picturesAtBo += !picture.isNull(); });
 
     // Warm-up: the first sends look the status and address up; from here on both are cached.
-    if (!w.amy->SendMessage(QStringLiteral("Bo"), MessageText, 0, w.boPort)
-        || !w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amy"), w.boPort)) {
-        std::fprintf(stderr, "Bo is not reachable as available\n");
+    if (!w.amy->SendMessage(QStringLiteral("Bonnie"), MessageText, 0, w.boPort)
+        || !w.boAsBuddy->SendFrame(w.frame, QStringLiteral("Amelia"), w.boPort)) {
+        std::fprintf(stderr, "Bonnie is not reachable as available\n");
         return false;
     }
     waitForCount(w.framesAtBo, 1, 2000);
@@ -206,7 +206,7 @@ bool setUp(World& w, const ServiceProcess& service)
 void printSummary(const World& w)
 {
     QByteArray frameDatagram;
-    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amy"), w.frame, frameDatagram);
+    cfb::PeerDatagram::frameChunk(cfb::PeerDatagram::escapedText("Amelia"), w.frame, frameDatagram);
     std::printf("\nPeer datagrams received per second on loopback, Confabo to Confabo (events raised) against\n"
                 "plain ivUDP send/receive of the same bytes (same run). Polling interval %d s: status and\n"
                 "address come from the buddy's cache, no service request in the timed loops.\n",
@@ -216,7 +216,7 @@ void printSummary(const World& w)
         const char* key;
         qsizetype bytes;
     } rows[] = {
-        {"message", "message", cfb::PeerDatagram::message("Amy", "amy@example.org", 0, MessageText).size()},
+        {"message", "message", cfb::PeerDatagram::message("Amelia", "amelia@example.org", 0, MessageText).size()},
         {"5000 B frame", "frame", frameDatagram.size()},
     };
     for (const auto& row : rows) {

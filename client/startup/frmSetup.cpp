@@ -17,6 +17,7 @@
 #include "platform/AutoStart.h"
 #include "platform/Settings.h"
 #include "platform/UserDialogs.h"
+#include "protocol/AccountRules.h"
 #include "startup/BusyCursor.h"
 #include "startup/MouthMarker.h"
 #include "startup/ServiceFailure.h"
@@ -556,8 +557,11 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
 bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
 {
     const QString handle = trimmed(ui->txtHandle);
-    if (handle.size() < 6 || handle.size() > 30) {
-        stop(QStringLiteral("The handle must be between 6 and 30 characters long."), QStringLiteral("Illegal Handle"));
+    if (!AccountRules::hasNewHandleLength(handle)) {
+        stop(QStringLiteral("The handle must be between %1 and %2 characters long.")
+                 .arg(AccountRules::MinHandleLength)
+                 .arg(AccountRules::MaxHandleLength),
+            QStringLiteral("Illegal Handle"));
         return false;
     }
     const QString illegal = QStringLiteral("Illegal Password");

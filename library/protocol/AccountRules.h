@@ -10,8 +10,18 @@ namespace cfb::AccountRules {
 // The largest avatar file, in bytes: the clients do not send a larger one and the service refuses it.
 inline constexpr int32_t MaxAvatarSize = 120000;
 
+// The shortest handle a new account may have. Accounts registered before this rule keep their
+// shorter handles: they sign in, are looked up and talk as before.
+inline constexpr qsizetype MinHandleLength = 6;
+
 // The longest handle the service takes.
 inline constexpr qsizetype MaxHandleLength = 30;
+
+// Whether a handle for a new account has MinHandleLength to MaxHandleLength characters.
+constexpr bool hasNewHandleLength(QStringView handle)
+{
+    return handle.size() >= MinHandleLength && handle.size() <= MaxHandleLength;
+}
 
 // A handle may not hold a space, '@', '`', '\'' or '"'.
 bool hasForbiddenHandleCharacter(QStringView handle);

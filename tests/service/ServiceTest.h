@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <memory>
 #include <string>
 
@@ -110,6 +112,23 @@ protected:
         EXPECT_GT(id, 0) << handle.toStdString();
         EXPECT_FALSE(login(handle, QStringLiteral("0123456789ABCDEF"), {}, from).empty());
         return id;
+    }
+
+    // Runs SQL straight on the service's database, beside the running service, as an older
+    // version or an operator might have written it; false when it fails.
+    bool executeInStore(const QString& sql)
+    {
+        if (GetParam() == Store::Postgres) {
+            QString error;
+            PostgresServer* server = PostgresServer::shared(error);
+            return server && server->execute(service_->databasePath(), sql);
+        }
+        sqlite3* db = nullptr;
+        bool done = sqlite3_open(qPrintable(service_->databasePath()), &db) == SQLITE_OK
+            && sqlite3_busy_timeout(db, 5000) == SQLITE_OK;
+        done = done && sqlite3_exec(db, qPrintable(sql), nullptr, nullptr, nullptr) == SQLITE_OK;
+        sqlite3_close(db);
+        return done;
     }
 
     ServiceReply byId(const char* mode, int userId, const char* from = Home)

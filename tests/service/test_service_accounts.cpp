@@ -25,14 +25,36 @@ TEST_P(ServiceAccounts, RegistrationGivesIdsAndRefusesTakenHandlesIgnoringCase)
 TEST_P(ServiceAccounts, HandleRulesAreEnforcedByTheService)
 {
     for (const QString& bad : {u"with space"_s, u"at@sign"_s, u"grave`"_s, u"apo'strophe"_s, u"quote\"d"_s,
-             QString(31, u'x'), QString(), u"tab\there"_s}) {
+             QString(31, u'x'), QString(), u"tab\there"_s, u"fives"_s, u"x"_s}) {
         const ServiceReply reply = post({{"mode", u"USER_INSERT"_s}, {"handle", bad}, {"password", u"PW"_s},
             {"email", u""_s}, {"mouth_top", u"0"_s}, {"mouth_left", u"0"_s}});
         EXPECT_TRUE(reply.empty()) << bad.toStdString();
         EXPECT_EQ(reply.status, 200);
     }
     EXPECT_GT(registerUser(QString(30, u'y')), 0);
-    EXPECT_GT(registerUser(u"x"_s), 0);
+    EXPECT_GT(registerUser(u"sixers"_s), 0);
+}
+
+TEST_P(ServiceAccounts, AnAccountWithAShorterHandleFromBeforeKeepsWorking)
+{
+    const int amy = registerUser(u"amelia"_s, u"PW"_s, u"amy@example.org"_s);
+    ASSERT_GT(amy, 0);
+    ASSERT_TRUE(executeInStore(u"UPDATE users SET handle = 'Amy', handle_key = 'amy' WHERE id = %1"_s.arg(amy)));
+
+    const ServiceReply signedIn = login(u"amy"_s, u"PW"_s);
+    ASSERT_FALSE(signedIn.empty()) << signedIn.body.toStdString();
+    EXPECT_EQ(signedIn.text("/body/user_id").toInt(), amy);
+    EXPECT_EQ(signedIn.text("/body/handle"), u"Amy"_s);
+    EXPECT_EQ(post({{"mode", u"USER_FIND"_s}, {"handle", u"AMY"_s}}).text("/body/user_id").toInt(), amy);
+
+    const int owner = signedInUser(u"bertram"_s);
+    const ServiceReply added
+        = post({{"mode", u"BUDDY_ADD"_s}, {"handle", u"amy"_s}, {"user_id", QString::number(owner)}});
+    EXPECT_EQ(added.text("/body/buddy_user_id").toInt(), amy);
+    EXPECT_FALSE(
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(amy)}, {"password", u"NEWPW"_s}}).empty());
+    EXPECT_FALSE(login(u"Amy"_s, u"NEWPW"_s).empty());
+    EXPECT_EQ(registerUser(u"bob"_s), 0) << "a new account still needs six characters";
 }
 
 TEST_P(ServiceAccounts, SignInAnswersEveryFieldTheClientReads)
@@ -172,7 +194,7 @@ TEST_P(ServiceAccounts, AvatarUploadWithTheClientsDelimitersRoundTripsExactBytes
 
 TEST_P(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
 {
-    const int id = signedInUser(u"sizer"_s);
+    const int id = signedInUser(u"measurer"_s);
     const QByteArray largest = awkwardPicture(120000);
     ASSERT_EQ(uploadAvatar(largest, id).text("/body"), u"1"_s);
 
@@ -187,12 +209,12 @@ TEST_P(ServiceAccounts, AvatarSizeLimitAndContentAreChecked)
 
 TEST_P(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
 {
-    const int alice = signedInUser(u"alice"_s, u"alice@example.org"_s);
-    const int bob = signedInUser(u"bob"_s);
+    const int alice = signedInUser(u"alicia"_s, u"alicia@example.org"_s);
+    const int bob = signedInUser(u"bertram"_s);
     signedInUser(u"mallory"_s);
     const QString aid = QString::number(alice);
     const QString buddyId
-        = post({{"mode", u"BUDDY_ADD"_s}, {"handle", u"bob"_s}, {"user_id", aid}}).text("/body/buddy_id");
+        = post({{"mode", u"BUDDY_ADD"_s}, {"handle", u"bertram"_s}, {"user_id", aid}}).text("/body/buddy_id");
     ASSERT_FALSE(buddyId.isEmpty());
     ASSERT_FALSE(post({{"mode", u"USER_BLOCK"_s}, {"user_id", aid}, {"handle", u"mallory"_s}}).empty());
     const QByteArray picture = awkwardPicture(2000);
@@ -202,15 +224,15 @@ TEST_P(ServiceAccounts, RestartKeepsAccountsBuddiesBlocksAndAvatars)
     ASSERT_TRUE(service().restart()) << service().errorText().toStdString();
     client_ = std::make_unique<ServiceClient>(service().port());
 
-    const ServiceReply signedIn = login(u"alice"_s, u"CHANGED"_s);
+    const ServiceReply signedIn = login(u"alicia"_s, u"CHANGED"_s);
     ASSERT_FALSE(signedIn.empty());
     EXPECT_EQ(signedIn.text("/body/user_id").toInt(), alice);
-    EXPECT_EQ(signedIn.text("/body/email"), u"alice@example.org"_s);
+    EXPECT_EQ(signedIn.text("/body/email"), u"alicia@example.org"_s);
     EXPECT_EQ(signedIn.base64("/body/avatar"), picture);
     EXPECT_EQ(byId("BUDDY_LIST", alice).list("buddy", "buddy_id"), QStringList{buddyId});
     EXPECT_EQ(byId("BUDDY_LIST", alice).list("buddy", "buddy_user_id"), QStringList{QString::number(bob)});
     EXPECT_EQ(byId("BLOCK_LIST", alice).list("blocked_user", "handle"), QStringList{u"mallory"_s});
-    EXPECT_EQ(registerUser(u"BOB"_s), 0);
+    EXPECT_EQ(registerUser(u"BERTRAM"_s), 0);
 }
 
 TEST_P(ServiceAccounts, StopsCleanlyOnSigterm)

@@ -20,27 +20,27 @@ CONFABO_ON_EVERY_STORE(ServiceBuddies);
 
 TEST_P(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
 {
-    const int owner = signedInUser(u"owner"_s);
-    const int carol = registerUser(u"Carol"_s, u"PW"_s, u"carol@example.org"_s);
-    const int dave = registerUser(u"dave"_s, u"PW"_s, u"Dave@Example.org"_s);
+    const int owner = signedInUser(u"listowner"_s);
+    const int carol = registerUser(u"Cordelia"_s, u"PW"_s, u"cordelia@example.org"_s);
+    const int dave = registerUser(u"desmond"_s, u"PW"_s, u"Desmond@Example.org"_s);
 
-    const ServiceReply added = addBuddy(owner, u"CAROL"_s);
+    const ServiceReply added = addBuddy(owner, u"CORDELIA"_s);
     EXPECT_GT(added.text("/body/buddy_id").toInt(), 0);
     EXPECT_EQ(added.text("/body/buddy_user_id").toInt(), carol);
-    EXPECT_EQ(added.text("/body/handle"), u"Carol"_s);
-    EXPECT_EQ(added.text("/body/email"), u"carol@example.org"_s);
+    EXPECT_EQ(added.text("/body/handle"), u"Cordelia"_s);
+    EXPECT_EQ(added.text("/body/email"), u"cordelia@example.org"_s);
 
-    const ServiceReply byEmail = addBuddy(owner, u"dave@example.ORG"_s);
+    const ServiceReply byEmail = addBuddy(owner, u"desmond@example.ORG"_s);
     EXPECT_EQ(byEmail.text("/body/buddy_user_id").toInt(), dave);
-    EXPECT_EQ(byEmail.text("/body/handle"), u"dave"_s);
+    EXPECT_EQ(byEmail.text("/body/handle"), u"desmond"_s);
 
     // Already a buddy: the handle, and no new relation.
-    const ServiceReply again = addBuddy(owner, u"carol@example.org"_s);
+    const ServiceReply again = addBuddy(owner, u"cordelia@example.org"_s);
     EXPECT_FALSE(again.has("/body/buddy_id"));
-    EXPECT_EQ(again.text("/body/handle"), u"Carol"_s);
+    EXPECT_EQ(again.text("/body/handle"), u"Cordelia"_s);
 
     // Nobody, or oneself: content with an empty handle.
-    for (const QString& nobody : {u"nobody"_s, u"owner"_s, u""_s}) {
+    for (const QString& nobody : {u"nobody"_s, u"listowner"_s, u""_s}) {
         const ServiceReply none = addBuddy(owner, nobody);
         EXPECT_TRUE(none.has("/body/handle")) << nobody.toStdString();
         EXPECT_TRUE(none.text("/body/handle").isEmpty());
@@ -48,16 +48,16 @@ TEST_P(ServiceBuddies, AddingByHandleOrEmailMakesOneRelation)
     }
 
     const ServiceReply list = byId("BUDDY_LIST", owner);
-    EXPECT_EQ(list.list("buddy", "handle"), (QStringList{u"Carol"_s, u"dave"_s}));
+    EXPECT_EQ(list.list("buddy", "handle"), (QStringList{u"Cordelia"_s, u"desmond"_s}));
     EXPECT_EQ(list.list("buddy", "buddy_id").first(), added.text("/body/buddy_id"));
-    EXPECT_EQ(list.list("buddy", "email"), (QStringList{u"carol@example.org"_s, u"Dave@Example.org"_s}));
+    EXPECT_EQ(list.list("buddy", "email"), (QStringList{u"cordelia@example.org"_s, u"Desmond@Example.org"_s}));
     EXPECT_TRUE(byId("BUDDY_LIST", carol).list("buddy", "handle").isEmpty()) << "relations go one way";
     EXPECT_TRUE(byId("BUDDY_LIST", carol).parses());
 }
 
 TEST_P(ServiceBuddies, RemovingARelationAnswersOneOnce)
 {
-    const int owner = signedInUser(u"owner"_s);
+    const int owner = signedInUser(u"listowner"_s);
     registerUser(u"friend"_s);
     const QString buddyId = addBuddy(owner, u"friend"_s).text("/body/buddy_id");
     const auto remove = [&](const QString& id, const char* from) {
@@ -77,19 +77,19 @@ TEST_P(ServiceBuddies, RemovingARelationAnswersOneOnce)
 
 TEST_P(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
 {
-    const int owner = signedInUser(u"owner"_s);
+    const int owner = signedInUser(u"listowner"_s);
     registerUser(u"Spammer"_s);
-    registerUser(u"troll"_s);
+    registerUser(u"griefer"_s);
 
     EXPECT_EQ(withHandle("USER_BLOCK", owner, u"spammer"_s).text("/body"), u"1"_s);
     EXPECT_FALSE(withHandle("USER_BLOCK", owner, u"SPAMMER"_s).empty());
-    EXPECT_FALSE(withHandle("USER_BLOCK", owner, u"troll"_s).empty());
+    EXPECT_FALSE(withHandle("USER_BLOCK", owner, u"griefer"_s).empty());
     EXPECT_TRUE(withHandle("USER_BLOCK", owner, u"ghost"_s).empty());
-    EXPECT_TRUE(withHandle("USER_BLOCK", owner, u"owner"_s).empty());
-    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), (QStringList{u"Spammer"_s, u"troll"_s}));
+    EXPECT_TRUE(withHandle("USER_BLOCK", owner, u"listowner"_s).empty());
+    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), (QStringList{u"Spammer"_s, u"griefer"_s}));
 
     EXPECT_EQ(withHandle("USER_UNBLOCK", owner, u"Spammer"_s).text("/body"), u"1"_s);
-    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), QStringList{u"troll"_s});
+    EXPECT_EQ(byId("BLOCK_LIST", owner).list("blocked_user", "handle"), QStringList{u"griefer"_s});
     // Unblocking what is not blocked succeeds, so a client's stale entry can go.
     EXPECT_FALSE(withHandle("USER_UNBLOCK", owner, u"Spammer"_s).empty());
     EXPECT_FALSE(withHandle("USER_UNBLOCK", owner, u"ghost"_s).empty());
@@ -99,11 +99,11 @@ TEST_P(ServiceBuddies, BlockingAndUnblockingKeepOneEntryPerUser)
 
 TEST_P(ServiceBuddies, UserListHoldsOtherAvailableUsersOnly)
 {
-    const int asker = signedInUser(u"asker"_s);
+    const int asker = signedInUser(u"inquirer"_s);
     const int online = signedInUser(u"online"_s, u"on@line.org"_s);
     const int busy = signedInUser(u"busybee"_s);
     registerUser(u"neversignedin"_s);
-    const int gone = signedInUser(u"gone"_s);
+    const int gone = signedInUser(u"departed"_s);
     ASSERT_FALSE(post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(busy)}, {"status", u"2"_s}}).empty());
     ASSERT_FALSE(byId("LOGOUT", gone).empty());
 

@@ -76,7 +76,7 @@ TEST_P(ServiceFairness, OneAddressHoldsOnlySoManyConnections)
         ASSERT_GT(send(held.back(), "POST /cfb_maint.asp HTTP/1.0\r\n", 30, MSG_NOSIGNAL), 0);
     }
     const QByteArray info
-        = "mode=USER_INFO&user_id=" + QByteArray::number(registerUser(u"other"_s, u"PW"_s, {}, Foreign));
+        = "mode=USER_INFO&user_id=" + QByteArray::number(registerUser(u"another"_s, u"PW"_s, {}, Foreign));
     EXPECT_EQ(client().post(info, Home).status, 0) << "a fourth connection is closed unanswered";
     EXPECT_EQ(client().post(info, Foreign).status, 200) << "another address is served";
 

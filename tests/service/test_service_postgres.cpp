@@ -65,14 +65,14 @@ TEST_F(ServiceInstances, EveryChangeMadeThroughOneIsSeenThroughTheOther)
 {
     const ServiceClient& a = *a_;
     const ServiceClient& b = *b_;
-    const int alice = registerUser(a, u"Alice"_s, u"alice@example.org"_s);
-    const int bob = registerUser(b, u"bob"_s);
+    const int alice = registerUser(a, u"Alicia"_s, u"alicia@example.org"_s);
+    const int bob = registerUser(b, u"bertram"_s);
     ASSERT_GT(alice, 0);
     ASSERT_GT(bob, 0);
-    EXPECT_EQ(registerUser(b, u"ALICE"_s), 0);
+    EXPECT_EQ(registerUser(b, u"ALICIA"_s), 0);
 
     // Signed in through one, bound to this address for both.
-    ASSERT_EQ(post(a, {{"mode", u"LOGIN"_s}, {"handle", u"alice"_s}, {"password", Password}, {"ip", u""_s}})
+    ASSERT_EQ(post(a, {{"mode", u"LOGIN"_s}, {"handle", u"alicia"_s}, {"password", Password}, {"ip", u""_s}})
                   .text("/body/user_id")
                   .toInt(),
         alice);
@@ -82,7 +82,7 @@ TEST_F(ServiceInstances, EveryChangeMadeThroughOneIsSeenThroughTheOther)
     EXPECT_EQ(byId(a, "USER_INFO", alice).text("/body/status"), u"2"_s);
     EXPECT_EQ(
         post(a, {{"mode", u"USER_UPDATE"_s}, {"user_id", aid}, {"email", u"new@example.org"_s}}).text("/body"), u"1"_s);
-    EXPECT_EQ(post(b, {{"mode", u"USER_FIND"_s}, {"handle", u"alice"_s}}).text("/body/email"), u"new@example.org"_s);
+    EXPECT_EQ(post(b, {{"mode", u"USER_FIND"_s}, {"handle", u"alicia"_s}}).text("/body/email"), u"new@example.org"_s);
 
     const QByteArray picture = ServiceTest::awkwardPicture(5000);
     EXPECT_FALSE(
@@ -90,17 +90,17 @@ TEST_F(ServiceInstances, EveryChangeMadeThroughOneIsSeenThroughTheOther)
     EXPECT_EQ(byId(a, "USER_AVATAR", alice).base64("/body/avatar"), picture);
 
     const QString buddyId
-        = post(a, {{"mode", u"BUDDY_ADD"_s}, {"user_id", aid}, {"handle", u"BOB"_s}}).text("/body/buddy_id");
+        = post(a, {{"mode", u"BUDDY_ADD"_s}, {"user_id", aid}, {"handle", u"BERTRAM"_s}}).text("/body/buddy_id");
     ASSERT_FALSE(buddyId.isEmpty());
     EXPECT_EQ(byId(b, "BUDDY_LIST", alice).list("buddy", "buddy_id"), QStringList{buddyId});
-    EXPECT_FALSE(post(b, {{"mode", u"USER_BLOCK"_s}, {"user_id", aid}, {"handle", u"bob"_s}}).empty());
-    EXPECT_EQ(byId(a, "BLOCK_LIST", alice).list("blocked_user", "handle"), QStringList{u"bob"_s});
+    EXPECT_FALSE(post(b, {{"mode", u"USER_BLOCK"_s}, {"user_id", aid}, {"handle", u"bertram"_s}}).empty());
+    EXPECT_EQ(byId(a, "BLOCK_LIST", alice).list("blocked_user", "handle"), QStringList{u"bertram"_s});
     EXPECT_EQ(post(a, {{"mode", u"BUDDY_REMOVE"_s}, {"buddy_id", buddyId}}).text("/body"), u"1"_s);
     EXPECT_TRUE(byId(b, "BUDDY_LIST", alice).list("buddy", "buddy_id").isEmpty());
 
     // A sign-in from another machine through one instance moves the binding for the other too.
     ASSERT_FALSE(
-        post(b, {{"mode", u"LOGIN"_s}, {"handle", u"alice"_s}, {"password", Password}, {"ip", u""_s}}, "127.0.0.2")
+        post(b, {{"mode", u"LOGIN"_s}, {"handle", u"alicia"_s}, {"password", Password}, {"ip", u""_s}}, "127.0.0.2")
             .empty());
     EXPECT_TRUE(post(a, {{"mode", u"USER_UPDATE"_s}, {"user_id", aid}, {"status", u"1"_s}}).empty());
     EXPECT_EQ(byId(b, "USER_INFO", alice).text("/body/status"), u"1"_s) << "the new sign-in, not the refused change";

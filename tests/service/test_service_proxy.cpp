@@ -73,28 +73,28 @@ INSTANTIATE_TEST_SUITE_P(Sqlite, ServiceWithoutProxy, ::testing::Values(Store::S
 
 TEST_P(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
 {
-    const int id = registerUser(u"amy"_s);
+    const int id = registerUser(u"amelia"_s);
     ASSERT_GT(id, 0);
 
     // The right-most entry is the one the proxy saw; entries left of it are the client's word.
-    EXPECT_EQ(addressTakenFor(u"amy"_s, "198.51.100.9, 203.0.113.7"), QString::fromLatin1(Client));
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "198.51.100.9, 203.0.113.7"), QString::fromLatin1(Client));
     EXPECT_FALSE(setStatus(id, Client).empty()) << "changes from the bound client are accepted";
-    EXPECT_TRUE(setStatus(id, "198.51.100.9").empty()) << "another client behind the proxy is not amy";
+    EXPECT_TRUE(setStatus(id, "198.51.100.9").empty()) << "another client behind the proxy is not amelia";
     EXPECT_TRUE(client().post("mode=USER_UPDATE&user_id=" + QByteArray::number(id) + "&status=1", Proxy).empty())
-        << "the proxy itself is not amy";
+        << "the proxy itself is not amelia";
     EXPECT_FALSE(setStatus(id, QByteArray(Client) + " ,127.0.0.3").empty()) << "a second trusted proxy is skipped";
 
-    EXPECT_EQ(addressTakenFor(u"amy"_s, Client, Home), QString::fromLatin1(Home)) << "an untrusted peer";
-    EXPECT_EQ(addressTakenFor(u"amy"_s, "203.0.113.7, no-address"), QString::fromLatin1(Proxy));
-    EXPECT_EQ(addressTakenFor(u"amy"_s, "203.0.113.7:4000"), QString::fromLatin1(Proxy));
-    EXPECT_EQ(addressTakenFor(u"amy"_s, ""), QString::fromLatin1(Proxy));
-    EXPECT_EQ(addressTakenFor(u"amy"_s, "::ffff:203.0.113.7"), QString::fromLatin1(Client));
-    EXPECT_EQ(addressTakenFor(u"amy"_s, "2001:DB8:0::1"), u"2001:db8::1"_s);
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, Client, Home), QString::fromLatin1(Home)) << "an untrusted peer";
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "203.0.113.7, no-address"), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "203.0.113.7:4000"), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, ""), QString::fromLatin1(Proxy));
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "::ffff:203.0.113.7"), QString::fromLatin1(Client));
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "2001:DB8:0::1"), u"2001:db8::1"_s);
 }
 
 TEST_P(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
 {
-    const int id = registerUser(u"amy"_s);
+    const int id = registerUser(u"amelia"_s);
     std::vector<int> held;
     for (const char* from : {Proxy, Proxy, Proxy, Home, Home}) {
         held.push_back(heldConnection(client(), from));
@@ -109,9 +109,9 @@ TEST_P(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
 
 TEST_P(ServiceWithoutProxy, TheForwardedAddressIsIgnored)
 {
-    const int id = signedInUser(u"amy"_s, {}, Foreign);
-    QByteArray request
-        = client().request("mode=LOGIN&handle=amy&password=0123456789ABCDEF&ip=", "application/x-www-form-urlencoded");
+    const int id = signedInUser(u"amelia"_s, {}, Foreign);
+    QByteArray request = client().request(
+        "mode=LOGIN&handle=amelia&password=0123456789ABCDEF&ip=", "application/x-www-form-urlencoded");
     request.replace(request.indexOf("\r\n\r\n"), 2, "\r\nX-Forwarded-For: 203.0.113.7\r\n");
     ASSERT_FALSE(client().exchange(request, Foreign).empty());
     EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), QString::fromLatin1(Foreign));

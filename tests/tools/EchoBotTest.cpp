@@ -1,4 +1,4 @@
-// The echo bot as a community runs it: its own process beside the real service, reached by a
+// The echobot bot as a community runs it: its own process beside the real service, reached by a
 // library client over loopback UDP.
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -28,7 +28,7 @@ public:
     BotProcess(const QString& configDir, const QString& server, const QString& dataPort, const QString& password)
     {
         process_.start(CONFABO_CLI_BINARY,
-            {"bot", "--handle", "Echo", "--password", password, "--config-dir", configDir, "--server", server,
+            {"bot", "--handle", "EchoBot", "--password", password, "--config-dir", configDir, "--server", server,
                 "--data-port", dataPort});
     }
     ~BotProcess()
@@ -70,7 +70,7 @@ private:
 Stati statusOfEcho()
 {
     Buddy echo;
-    return echo.LoadByHandle("Echo") ? echo.Status() : CFB_OFFLINE;
+    return echo.LoadByHandle("EchoBot") ? echo.Status() : CFB_OFFLINE;
 }
 
 } // namespace
@@ -90,8 +90,8 @@ TEST(EchoBotCli, AnswersMessagesReturnsFramesAndAddsItsCorrespondents)
     QObject::connect(&amy, &Confabo::NewMessage,
         [&](QString& from, QString&, int16_t&, QString& text) { messages << from + ": " + text; });
     QObject::connect(&amy, &Confabo::VideoFrameBytes, [&](QString&, QByteArray& bytes) { frames << bytes; });
-    ASSERT_TRUE(amy.Register("Amy", "PW", "amy@example.org"));
-    ASSERT_TRUE(amy.Login("Amy", "PW", "127.0.0.1"));
+    ASSERT_TRUE(amy.Register("Amelia", "PW", "amelia@example.org"));
+    ASSERT_TRUE(amy.Login("Amelia", "PW", "127.0.0.1"));
     const auto amyPort = int16_t(amy.wsReceive()->LocalPort().toInt());
     QString botPort = freeDataPort();
     while (botPort.toInt() == amyPort)
@@ -100,26 +100,27 @@ TEST(EchoBotCli, AnswersMessagesReturnsFramesAndAddsItsCorrespondents)
     {
         BotProcess bot(config.path() + "/bot", service.serverSetting(), botPort, "bot-password");
         const QJsonObject started = bot.waitFor("signed_in");
-        ASSERT_EQ(started.value("handle").toString(), "Echo");
+        ASSERT_EQ(started.value("handle").toString(), "EchoBot");
         EXPECT_TRUE(started.value("registered").toBool());
 
         const QString longText(500, u'x');
-        ASSERT_TRUE(amy.SendMessage("echo", QString::fromUtf8("hi <bot> & café"), amyPort, int16_t(botPort.toInt())));
-        ASSERT_TRUE(amy.SendMessage("echo", longText, amyPort, int16_t(botPort.toInt())));
+        ASSERT_TRUE(
+            amy.SendMessage("echobot", QString::fromUtf8("hi <bot> & café"), amyPort, int16_t(botPort.toInt())));
+        ASSERT_TRUE(amy.SendMessage("echobot", longText, amyPort, int16_t(botPort.toInt())));
         ASSERT_TRUE(waitUntil([&] { return messages.size() >= 2; }, 10000)) << "no answer from the bot";
-        EXPECT_EQ(messages[0], QString::fromUtf8("Echo: Got your message: \"hi <bot> & café\""));
-        EXPECT_EQ(messages[1], "Echo: Got your message: \"" + QString(200, u'x') + "...\"");
+        EXPECT_EQ(messages[0], QString::fromUtf8("EchoBot: Got your message: \"hi <bot> & café\""));
+        EXPECT_EQ(messages[1], "EchoBot: Got your message: \"" + QString(200, u'x') + "...\"");
 
         const QByteArray jpeg = jpegOfSize(20000, {160, 120});
         Buddy echo;
-        ASSERT_TRUE(echo.LoadByHandle("Echo"));
-        ASSERT_TRUE(echo.SendFrame(jpeg, "Amy", int16_t(botPort.toInt())));
+        ASSERT_TRUE(echo.LoadByHandle("EchoBot"));
+        ASSERT_TRUE(echo.SendFrame(jpeg, "Amelia", int16_t(botPort.toInt())));
         ASSERT_TRUE(waitUntil([&] { return !frames.isEmpty(); }, 10000)) << "no frame came back";
         EXPECT_EQ(frames.first(), jpeg);
 
         const XmlDocument buddies = FormRequest("BUDDY_LIST").add("user_id", echo.BuddyUserID()).post();
-        EXPECT_EQ(buddies.selectSingle("/body/buddy/handle").text(), "Amy");
-        EXPECT_EQ(buddies.elementsByTagName("buddy").size(), 1) << "added once, however often Amy writes";
+        EXPECT_EQ(buddies.selectSingle("/body/buddy/handle").text(), "Amelia");
+        EXPECT_EQ(buddies.elementsByTagName("buddy").size(), 1) << "added once, however often Amelia writes";
 
         EXPECT_EQ(statusOfEcho(), CFB_AVAILABLE);
         EXPECT_EQ(bot.terminate(), 0);
@@ -130,7 +131,7 @@ TEST(EchoBotCli, AnswersMessagesReturnsFramesAndAddsItsCorrespondents)
     // handle is someone else's.
     BotProcess again(config.path() + "/bot", service.serverSetting(), botPort, "bot-password");
     const QJsonObject restarted = again.waitFor("signed_in");
-    EXPECT_EQ(restarted.value("handle").toString(), "Echo");
+    EXPECT_EQ(restarted.value("handle").toString(), "EchoBot");
     EXPECT_FALSE(restarted.value("registered").toBool());
     EXPECT_EQ(again.terminate(), 0);
     BotProcess impostor(config.path() + "/bot", service.serverSetting(), botPort, "other-password");

@@ -8,6 +8,7 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
+#include "protocol/AccountRules.h"
 #include "startup/SkipJack.h"
 
 #include <QMetaObject>
@@ -54,16 +55,30 @@ bool EchoBot::start(const CliOptions& options)
 {
     const QString handle = options.value("handle");
     const QString password = SkipJack::EncipherPassword(options.value("password"));
-    const bool registered = confabo_->Register(handle, password, options.value("email"));
     const QString& failure = ServiceChannel::current().lastFailure;
-    if (!registered && !failure.isEmpty()) {
+    const auto unreachable = [&failure] {
         std::fprintf(stderr, "confabo-cli: cannot reach the service at %s: %s\n",
             qUtf8Printable(ServiceChannel::current().server), qUtf8Printable(failure));
         return false;
-    }
+    };
+    // A handle too short for a new account is not offered for registration; an account that has
+    // one from before still signs in below.
+    const bool mayRegister = AccountRules::hasNewHandleLength(handle);
+    const bool registered = mayRegister && confabo_->Register(handle, password, options.value("email"));
+    if (!registered && !failure.isEmpty())
+        return unreachable();
     if (!confabo_->Login(handle, password)) {
+        if (!failure.isEmpty())
+            return unreachable();
+        const QString why = registered ? QString()
+            : mayRegister
+            ? QStringLiteral(" (the handle belongs to an account with another password)")
+            : QStringLiteral(" (a new account's handle must have %1 to %2 characters, so the bot registers no "
+                             "shorter one; a shorter handle must be an existing account's, with its password)")
+                  .arg(AccountRules::MinHandleLength)
+                  .arg(AccountRules::MaxHandleLength);
         std::fprintf(stderr, "confabo-cli: the service refused the sign-in of \"%s\"%s\n", qUtf8Printable(handle),
-            registered ? "" : " (the handle belongs to an account with another password)");
+            qUtf8Printable(why));
         return false;
     }
     signedIn_ = true;

@@ -93,6 +93,13 @@ bool applyStoreOptions(const CliOptions& options, QString& error)
 
 int runRegister(const CliOptions& options)
 {
+    const QString handle = options.value("handle");
+    if (!AccountRules::hasNewHandleLength(handle))
+        return fail(QStringLiteral("a new account's handle must have %1 to %2 characters; \"%3\" has %4")
+                        .arg(AccountRules::MinHandleLength)
+                        .arg(AccountRules::MaxHandleLength)
+                        .arg(handle)
+                        .arg(handle.size()));
     const auto left = parseNumber(options.value("mouth-left", "0"), -32768, 32767);
     const auto top = parseNumber(options.value("mouth-top", "0"), -32768, 32767);
     if (!left || !top)
@@ -106,7 +113,6 @@ int runRegister(const CliOptions& options)
             return fail(QStringLiteral("the avatar file is larger than %1 bytes").arg(AccountRules::MaxAvatarSize));
     }
     Confabo confabo;
-    const QString handle = options.value("handle");
     const bool ok = confabo.Register(handle, SkipJack::EncipherPassword(options.value("password")),
         options.value("email"), avatar, int16_t(*left), int16_t(*top));
     if (!ok) {

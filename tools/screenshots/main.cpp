@@ -115,7 +115,7 @@ bool saveListDialogs(frmMain& window, const QString& dir)
         ok &= save(&buddies, dir, QStringLiteral("buddylist.png"));
         buddies.reject();
     }
-    const QString blocked = QStringLiteral("bob");
+    const QString blocked = QStringLiteral("bertram");
     if (window.library()->BlockUser(blocked)) {
         frmBlockList list(&window, nullptr);
         if (QListWidgetItem* entry = list.findChild<QListWidget*>(QStringLiteral("lstBlocked"))->item(0))
@@ -293,7 +293,7 @@ int render(const QStringList& args)
         ok &= saveChat(window, dir, buddy, option(args, "--buddy-input"), option(args, "--receive-port").toInt());
 
     auto* popup = new frmPopup;
-    popup->setPrompt(QStringLiteral("'amy' would like to chat with you. Do you accept the invitation?"));
+    popup->setPrompt(QStringLiteral("'amelia' would like to chat with you. Do you accept the invitation?"));
     popup->setWindowTitle(QStringLiteral("Confabo - Invitation"));
     ok &= save(popup, dir, QStringLiteral("popup.png"));
     popup->closeByProgram();

@@ -191,9 +191,9 @@ int main(int argc, char** argv)
     Settings::PollingInterval.write(QStringLiteral("30"));
     Settings::BlockAllData.write(QStringLiteral("True"));
     Confabo carol, amy;
-    if (!carol.Register("carol", pw, "carol@example.org") || !amy.Register("amy", pw, "amy@example.org")
-        || !carol.Login("carol", pw, "127.0.0.1") || carol.AddBuddy("amy") != "amy"
-        || !amy.Login("amy", pw, "127.0.0.1")) {
+    if (!carol.Register("cordelia", pw, "cordelia@example.org") || !amy.Register("amelia", pw, "amelia@example.org")
+        || !carol.Login("cordelia", pw, "127.0.0.1") || carol.AddBuddy("amelia") != "amelia"
+        || !amy.Login("amelia", pw, "127.0.0.1")) {
         std::fprintf(stderr, "cannot set up the accounts\n");
         return 1;
     }
@@ -206,7 +206,7 @@ int main(int argc, char** argv)
     Settings::FrameRate.write(QString::number(Rate));
     Settings::ImageQuality.write(QStringLiteral("75"));
 
-    // amy's client holds the data port (so the window, on the same machine, sends to it).
+    // amelia's client holds the data port (so the window, on the same machine, sends to it).
     QThread thread;
     Receiver receiver;
     receiver.moveToThread(&thread);
@@ -218,17 +218,17 @@ int main(int argc, char** argv)
     Result bare;
     {
         PatternSource pattern(FrameSize, Rate);
-        pattern.setHandle("carol");
+        pattern.setHandle("cordelia");
         pattern.setNoise(noise);
         FrameSender sender;
         sender.loadQuality();
         Buddy toAmy;
-        toAmy.LoadByHandle("amy");
+        toAmy.LoadByHandle("amelia");
         std::vector<Sent> sent;
         sent.reserve(size_t(Rate) * (seconds + 3));
         QObject::connect(&pattern, &CaptureSource::frameReady, [&](const I420Frame& frame) {
             const qint64 at = capturedAt(pattern, frame);
-            if (sender.send(frame, &toAmy, "carol", int16_t(port.toInt())) == FrameSender::Result::Sent)
+            if (sender.send(frame, &toAmy, "cordelia", int16_t(port.toInt())) == FrameSender::Result::Sent)
                 sent.push_back({at, sender.lastJpegSize()});
         });
         pattern.start();
@@ -244,7 +244,7 @@ int main(int argc, char** argv)
     // The client: the main window, video on for the selected buddy.
     Settings::IsRegistered.write(QStringLiteral("1"));
     Settings::AutoLogin.write(QStringLiteral("1"));
-    Settings::Handle.write(QStringLiteral("carol"));
+    Settings::Handle.write(QStringLiteral("cordelia"));
     Settings::Password.write(pw);
     Settings::HostName.write(QStringLiteral("127.0.0.1"));
     Settings::EnableSpeech.write(QStringLiteral("0"));

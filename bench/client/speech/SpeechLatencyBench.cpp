@@ -104,7 +104,7 @@ template <typename Connect> void timeSpeech(benchmark::State& state, const char*
     }
 }
 
-// carol's main window, signed in with the engine as its speech, and amy, a buddy signed in through
+// cordelia's main window, signed in with the engine as its speech, and amelia, a buddy signed in through
 // a library object of her own, who writes to the window's data port.
 struct ChatWorld {
     TempConfig config;
@@ -123,25 +123,25 @@ struct ChatWorld {
             problem = service.errorText();
             return;
         }
-        ClientProfile::write(service, QStringLiteral("carol"), true);
+        ClientProfile::write(service, QStringLiteral("cordelia"), true);
         cfb::Settings::PollingInterval.write(QStringLiteral("3600")); // no presence requests meanwhile
-        for (const char* who : {"carol", "amy"})
+        for (const char* who : {"cordelia", "amelia"})
             if (!ClientProfile::registerUser(files.path(), QLatin1String(who), 0xff806040)) {
                 problem = QStringLiteral("cannot register %1").arg(QLatin1String(who));
                 return;
             }
         {
             cfb::Confabo carol;
-            if (!carol.Login("carol", ClientProfile::password("carol"), "127.0.0.1")
-                || carol.AddBuddy("amy") != "amy") {
-                problem = QStringLiteral("carol cannot add amy");
+            if (!carol.Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1")
+                || carol.AddBuddy("amelia") != "amelia") {
+                problem = QStringLiteral("cordelia cannot add amelia");
                 return;
             }
             carol.Logout();
         }
         amy = std::make_unique<cfb::Confabo>();
-        if (!amy->Login("amy", ClientProfile::password("amy"), "127.0.0.1")) {
-            problem = QStringLiteral("amy cannot sign in");
+        if (!amy->Login("amelia", ClientProfile::password("amelia"), "127.0.0.1")) {
+            problem = QStringLiteral("amelia cannot sign in");
             return;
         }
         // The window receives on a port of its own.
@@ -149,19 +149,19 @@ struct ChatWorld {
         cfb::Settings::DataPort.write(freeDataPort());
         window = std::make_unique<frmMain>(&engine());
         window->Load();
-        if (!window->buddyInfo(QStringLiteral("amy")) || !carolForAmy.LoadByHandle(QStringLiteral("carol"))) {
-            problem = QStringLiteral("the window has no tab for amy");
+        if (!window->buddyInfo(QStringLiteral("amelia")) || !carolForAmy.LoadByHandle(QStringLiteral("cordelia"))) {
+            problem = QStringLiteral("the window has no tab for amelia");
             return;
         }
         ready = true;
     }
 
-    // amy writes through her library's buddy object for carol: one datagram to the window's data
+    // amelia writes through her library's buddy object for cordelia: one datagram to the window's data
     // port.
     bool write(const QString& text)
     {
         return carolForAmy.SendMessage(
-            QStringLiteral("amy"), QStringLiteral("amy@example.org"), text, 0, window->dataPort());
+            QStringLiteral("amelia"), QStringLiteral("amelia@example.org"), text, 0, window->dataPort());
     }
 };
 
@@ -179,7 +179,7 @@ ChatWorld& chatWorld()
     return *chatWorldInstance();
 }
 
-// Times the window's NewMessage of amy's message until reached() turns true, then lets the rest
+// Times the window's NewMessage of amelia's message until reached() turns true, then lets the rest
 // synthesise and drops it. The transcript starts empty each time, so every message costs the same.
 template <typename Connect> void timeNewMessage(benchmark::State& state, const char* name, Connect connectReached)
 {
@@ -199,13 +199,13 @@ template <typename Connect> void timeNewMessage(benchmark::State& state, const c
         start = std::chrono::steady_clock::now();
         arrived = true;
     });
-    cBuddyInfo* amy = world.window->buddyInfo(QStringLiteral("amy"));
+    cBuddyInfo* amy = world.window->buddyInfo(QStringLiteral("amelia"));
     speech.stop();
     for (auto _ : state) {
         reached = synthesised = arrived = false;
         amy->setChat(QString());
         if (!world.write(QString::fromLatin1(Message))) {
-            state.SkipWithError("amy's message did not go out");
+            state.SkipWithError("amelia's message did not go out");
             return;
         }
         runUntil([&] { return arrived && reached; });

@@ -1,6 +1,6 @@
 // Chat from the main window and the detached window, signed in to the real service. The buddies
 // sign in with library objects of their own and listen with plain sockets on the data port the
-// window sends to (amy at 127.0.0.1, bob at 127.0.0.2); the window itself receives on a port of its
+// window sends to (amelia at 127.0.0.1, bertram at 127.0.0.2); the window itself receives on a port of its
 // own, where the buddies' messages and frames arrive.
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
@@ -138,13 +138,13 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        ClientProfile::write(service, QStringLiteral("carol"), true);
-        for (const char* who : {"amy", "bob", "carol", "erin"})
+        ClientProfile::write(service, QStringLiteral("cordelia"), true);
+        for (const char* who : {"amelia", "bertram", "cordelia", "eleanor"})
             addUser(QLatin1String(who));
         Confabo carol;
-        ASSERT_TRUE(carol.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
-        ASSERT_EQ(carol.AddBuddy("amy@example.org"), "amy");
-        ASSERT_EQ(carol.AddBuddy("bob@example.org"), "bob");
+        ASSERT_TRUE(carol.Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+        ASSERT_EQ(carol.AddBuddy("amelia@example.org"), "amelia");
+        ASSERT_EQ(carol.AddBuddy("bertram@example.org"), "bertram");
         carol.Logout();
         Settings::BlockAllData.erase();
         Settings::DataPort.write(freeDataPort());
@@ -220,7 +220,7 @@ protected:
     // A buddy writes to the window.
     void say(const char* from, const QString& text)
     {
-        ASSERT_TRUE(peers[from].user->SendMessage("carol", text, 0, windowPort));
+        ASSERT_TRUE(peers[from].user->SendMessage("cordelia", text, 0, windowPort));
     }
 
     QString chatOf(const QString& handle) const
@@ -268,11 +268,11 @@ protected:
 
 TEST_F(ChatTest, MessagesTravelAndTheTranscriptColoursEachLine)
 {
-    Peer& amy = signIn("amy", "127.0.0.1");
-    Peer& bob = signIn("bob", "127.0.0.2");
+    Peer& amy = signIn("amelia", "127.0.0.1");
+    Peer& bob = signIn("bertram", "127.0.0.2");
     load();
-    poll({"amy", "bob"});
-    ASSERT_EQ(window->SelBuddy()->handle(), "amy");
+    poll({"amelia", "bertram"});
+    ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
 
     // A message of blanks goes nowhere and stays in the box.
     type(txtMessage, "   ");
@@ -281,32 +281,34 @@ TEST_F(ChatTest, MessagesTravelAndTheTranscriptColoursEachLine)
     EXPECT_EQ(dialogs.beeps, 0);
 
     txtMessage->clear();
-    type(txtMessage, "Hi amy, dinner at 8?");
+    type(txtMessage, "Hi amelia, dinner at 8?");
     pressEnter(txtMessage);
     auto got = amy.receive();
     ASSERT_TRUE(got) << "the blank message came first, or nothing came";
-    EXPECT_EQ(got->message, "Hi amy, dinner at 8?");
-    EXPECT_EQ(got->fromHandle, "carol");
+    EXPECT_EQ(got->message, "Hi amelia, dinner at 8?");
+    EXPECT_EQ(got->fromHandle, "cordelia");
     EXPECT_EQ(got->videoPort, window->dataPort());
     EXPECT_TRUE(txtMessage->text().isEmpty());
     EXPECT_EQ(dialogs.beeps, 1);
 
-    say("amy", "Sure! <b>7:30</b> & bring cake");
+    say("amelia", "Sure! <b>7:30</b> & bring cake");
     ASSERT_TRUE(waitUntil([&] { return txtChat->document()->blockCount() == 2; }));
     type(txtMessage, "OK");
     window->findChild<QPushButton*>("cmdSend")->click();
     ASSERT_TRUE(amy.receive());
-    EXPECT_EQ(chatOf("amy"), "carol: Hi amy, dinner at 8?\r\namy: Sure! <b>7:30</b> & bring cake\r\ncarol: OK");
+    EXPECT_EQ(chatOf("amelia"),
+        "cordelia: Hi amelia, dinner at 8?\r\namelia: Sure! <b>7:30</b> & bring cake\r\ncordelia: OK");
     EXPECT_EQ(colouredLines(),
-        (QStringList{"R carol: Hi amy, dinner at 8?", "B amy: Sure! <b>7:30</b> & bring cake", "R carol: OK"}));
+        (QStringList{
+            "R cordelia: Hi amelia, dinner at 8?", "B amelia: Sure! <b>7:30</b> & bring cake", "R cordelia: OK"}));
 
     // Only the buddy's words are spoken, over the buddy's avatar, and nothing while muted.
     ASSERT_EQ(spoken(), QStringList{"Sure! <b>7:30</b> & bring cake"});
     EXPECT_EQ(speech->said[0].mouth, window->mouth());
     EXPECT_TRUE(window->mouth()->isVisible());
     window->findChild<QAction*>("toolMute")->trigger();
-    say("amy", "hello?");
-    ASSERT_TRUE(waitUntil([&] { return chatOf("amy").endsWith("amy: hello?"); }));
+    say("amelia", "hello?");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("amelia").endsWith("amelia: hello?"); }));
     EXPECT_EQ(spoken().size(), 1);
 
     // A shout goes to every tab and into every transcript.
@@ -317,21 +319,21 @@ TEST_F(ChatTest, MessagesTravelAndTheTranscriptColoursEachLine)
         ASSERT_TRUE(got);
         EXPECT_EQ(got->message, "Party at mine!");
     }
-    EXPECT_EQ(chatOf("bob"), "carol: Party at mine!");
-    EXPECT_TRUE(chatOf("amy").endsWith("amy: hello?\r\ncarol: Party at mine!"));
-    EXPECT_EQ(colouredLines().last(), "R carol: Party at mine!");
+    EXPECT_EQ(chatOf("bertram"), "cordelia: Party at mine!");
+    EXPECT_TRUE(chatOf("amelia").endsWith("amelia: hello?\r\ncordelia: Party at mine!"));
+    EXPECT_EQ(colouredLines().last(), "R cordelia: Party at mine!");
     EXPECT_TRUE(txtMessage->text().isEmpty());
 }
 
 TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
 {
-    signIn("amy", "127.0.0.1");
-    signIn("bob", "127.0.0.2");
-    signIn("erin", "127.0.0.3");
+    signIn("amelia", "127.0.0.1");
+    signIn("bertram", "127.0.0.2");
+    signIn("eleanor", "127.0.0.3");
     load();
-    poll({"amy", "bob"});
-    ASSERT_TRUE(peers["bob"].user->SetStatus(CFB_BUSY));
-    poll({"amy"});
+    poll({"amelia", "bertram"});
+    ASSERT_TRUE(peers["bertram"].user->SetStatus(CFB_BUSY));
+    poll({"amelia"});
 
     QStringList asked;
     int answer = UserDialogs::AnswerNo;
@@ -348,43 +350,43 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     // The user's own message come back to this client (two clients of one machine share the data
     // port) is no stranger's: whatever its letter case, it is dropped without a question.
     QUdpSocket loopback;
-    ASSERT_GT(loopback.writeDatagram(PeerDatagram::message("Carol", "carol@example.org", 0, "my own words"),
+    ASSERT_GT(loopback.writeDatagram(PeerDatagram::message("Cordelia", "cordelia@example.org", 0, "my own words"),
                   QHostAddress::LocalHost, quint16(windowPort)),
         0);
-    say("erin", "hi there");
+    say("eleanor", "hi there");
     ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
     EXPECT_EQ(asked,
-        QStringList{"Confabo - Invitation | You have received a chat invitation from 'erin' at the email "
-                    "address 'erin@example.org'. Would you like to chat with this user? | 0"});
-    EXPECT_EQ(spoken(), QStringList{"You have received a chat invitation from 'erin'"});
-    // Answered No: no tab, no transcript, and bob's message after it is shown as usual.
-    say("bob", "I'm busy but here");
-    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("bob"); }));
-    EXPECT_EQ(tabHandles(), (QStringList{"amy", "bob"}));
-    EXPECT_EQ(window->buddyInfo("erin"), nullptr);
-    EXPECT_EQ(window->SelBuddy()->handle(), "bob");
+        QStringList{"Confabo - Invitation | You have received a chat invitation from 'eleanor' at the email "
+                    "address 'eleanor@example.org'. Would you like to chat with this user? | 0"});
+    EXPECT_EQ(spoken(), QStringList{"You have received a chat invitation from 'eleanor'"});
+    // Answered No: no tab, no transcript, and bertram's message after it is shown as usual.
+    say("bertram", "I'm busy but here");
+    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("bertram"); }));
+    EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
+    EXPECT_EQ(window->buddyInfo("eleanor"), nullptr);
+    EXPECT_EQ(window->SelBuddy()->handle(), "bertram");
     EXPECT_EQ(tabs->currentIndex(), 1);
-    EXPECT_EQ(chatOf("bob"), "bob: I'm busy but here");
-    EXPECT_EQ(txtChat->toPlainText(), "bob: I'm busy but here");
+    EXPECT_EQ(chatOf("bertram"), "bertram: I'm busy but here");
+    EXPECT_EQ(txtChat->toPlainText(), "bertram: I'm busy but here");
 
     answer = UserDialogs::AnswerYes;
-    say("erin", "please?");
-    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("erin"); }));
+    say("eleanor", "please?");
+    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("eleanor"); }));
     EXPECT_EQ(asked.size(), 2);
-    EXPECT_EQ(window->SelBuddy()->handle(), "erin");
-    EXPECT_EQ(chatOf("erin"), "erin: please?");
+    EXPECT_EQ(window->SelBuddy()->handle(), "eleanor");
+    EXPECT_EQ(chatOf("eleanor"), "eleanor: please?");
     EXPECT_TRUE(window->findChild<QAction*>("toolAdd")->isVisible()) << "a stranger can be added";
-    // Now on a tab, erin is no stranger.
-    say("erin", "thanks");
-    ASSERT_TRUE(waitUntil([&] { return chatOf("erin").endsWith("thanks"); }));
+    // Now on a tab, eleanor is no stranger.
+    say("eleanor", "thanks");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("eleanor").endsWith("thanks"); }));
     EXPECT_EQ(asked.size(), 2);
 }
 
 TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)
 {
-    Peer& amy = signIn("amy", "127.0.0.1");
+    Peer& amy = signIn("amelia", "127.0.0.1");
     load();
-    poll({"amy"});
+    poll({"amelia"});
 
     QImage small(64, 48, QImage::Format_RGB32);
     small.fill(0xff2080c0);
@@ -418,7 +420,7 @@ TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)
     cmdPic->click();
     got = amy.receive();
     ASSERT_TRUE(got && got->videoData);
-    EXPECT_LE(PeerDatagram::frameChunkSize(PeerDatagram::escapedText("carol"), got->videoData->size()),
+    EXPECT_LE(PeerDatagram::frameChunkSize(PeerDatagram::escapedText("cordelia"), got->videoData->size()),
         PeerDatagram::MaxDatagramSize);
     arrived = PictureFromBytes(*got->videoData);
     ASSERT_FALSE(arrived.isNull());
@@ -430,14 +432,14 @@ TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)
 
 TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
 {
-    Peer& amy = signIn("amy", "127.0.0.1");
+    Peer& amy = signIn("amelia", "127.0.0.1");
     load();
-    poll({"amy"});
+    poll({"amelia"});
     window->findChild<QPushButton*>("cmdNewWindow")->click();
-    frmBuddy* form = window->buddyInfo("amy")->BuddyForm();
+    frmBuddy* form = window->buddyInfo("amelia")->BuddyForm();
     ASSERT_TRUE(form);
     ASSERT_TRUE(form->isVisible());
-    EXPECT_EQ(form->windowTitle(), "amy");
+    EXPECT_EQ(form->windowTitle(), "amelia");
     EXPECT_EQ(form->findChild<QLineEdit*>("txtMessage")->toolTip(), "Type your reply here");
     EXPECT_EQ(form->findChild<QPushButton*>("cmdSend")->toolTip(), "Send the message to this buddy");
     EXPECT_EQ(form->findChild<QPushButton*>("cmdPic")->toolTip(), "Send an image or photo");
@@ -450,28 +452,28 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     ASSERT_TRUE(got);
     EXPECT_EQ(got->message, "from the small window");
     auto* chat = form->findChild<QPlainTextEdit*>("txtChat");
-    EXPECT_EQ(chat->toPlainText(), "\ncarol: from the small window");
-    EXPECT_EQ(chatOf("amy"), "") << "the main transcript is the main window's own";
+    EXPECT_EQ(chat->toPlainText(), "\ncordelia: from the small window");
+    EXPECT_EQ(chatOf("amelia"), "") << "the main transcript is the main window's own";
 
-    // Frames from amy show in both pictures, without the avatar's mouth; her words show here too.
+    // Frames from amelia show in both pictures, without the avatar's mouth; her words show here too.
     ASSERT_TRUE(window->mouth()->isVisible());
     QImage frame(160, 120, QImage::Format_RGB32);
     frame.fill(0xff10e010);
     Buddy carol;
-    ASSERT_TRUE(carol.LoadByHandle("carol"));
+    ASSERT_TRUE(carol.LoadByHandle("cordelia"));
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     ASSERT_TRUE(frame.save(&buffer, "JPG"));
-    ASSERT_TRUE(carol.SendFrame(jpeg, "amy", windowPort));
+    ASSERT_TRUE(carol.SendFrame(jpeg, "amelia", windowPort));
     ASSERT_TRUE(waitUntil([&] { return form->VideoCtl()->pixmap().toImage().pixelColor(80, 60).green() > 200; }));
     const QImage shown = window->findChild<QLabel*>("imgBuddy")->pixmap().toImage();
     EXPECT_GT(shown.pixelColor(shown.width() / 2, shown.height() / 2).green(), 200);
     EXPECT_FALSE(window->mouth()->isVisible());
-    say("amy", "got your picture");
-    ASSERT_TRUE(waitUntil([&] { return chat->toPlainText().endsWith("amy: got your picture"); }));
+    say("amelia", "got your picture");
+    ASSERT_TRUE(waitUntil([&] { return chat->toPlainText().endsWith("amelia: got your picture"); }));
 
-    // A picture from this window goes to amy as a frame.
+    // A picture from this window goes to amelia as a frame.
     QImage picture(40, 30, QImage::Format_RGB32);
     picture.fill(0xffe01010);
     const QString file = files.filePath("p.bmp");
@@ -489,7 +491,7 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     chat->setTextCursor(selection);
     form->findChild<QAction*>("mnuSayIt")->trigger();
     ASSERT_FALSE(speech->said.isEmpty());
-    EXPECT_EQ(speech->said.last().text, "amy: got your picture");
+    EXPECT_EQ(speech->said.last().text, "amelia: got your picture");
     EXPECT_EQ(speech->said.last().mouth, form->mouth());
 
     // Closed, it talks to nobody until it is opened again.
@@ -499,12 +501,12 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
 
 TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
 {
-    Settings::Speaker.write("amy", "3");
-    Settings::Speaker.write("bob", "31"); // beyond the menu, but the engine has it
-    signIn("amy", "127.0.0.1");
-    signIn("bob", "127.0.0.2");
+    Settings::Speaker.write("amelia", "3");
+    Settings::Speaker.write("bertram", "31"); // beyond the menu, but the engine has it
+    signIn("amelia", "127.0.0.1");
+    signIn("bertram", "127.0.0.2");
     load(35);
-    poll({"amy", "bob"});
+    poll({"amelia", "bertram"});
 
     // The menu offers the first 30 voices and marks the current one.
     int offered = 0;
@@ -515,16 +517,16 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
     }
     EXPECT_EQ(offered, 30);
     EXPECT_EQ(window->findChild<QMenu*>("mnuSelectVoice")->actions().size(), 30);
-    EXPECT_TRUE(window->mnuVoice(3)->isChecked()) << "amy's tab is selected";
+    EXPECT_TRUE(window->mnuVoice(3)->isChecked()) << "amelia's tab is selected";
 
     // Back to back, all waiting before the first is shown: spoken and written in arrival order.
     QUdpSocket sender;
-    for (const auto& [from, text] : {std::pair{"amy", "one"}, {"bob", "two"}, {"amy", "three"}})
+    for (const auto& [from, text] : {std::pair{"amelia", "one"}, {"bertram", "two"}, {"amelia", "three"}})
         ASSERT_GT(sender.writeDatagram(PeerDatagram::message(from, QString(from) + "@example.org", 0, text),
                       QHostAddress::LocalHost, quint16(windowPort)),
             0);
     ASSERT_TRUE(waitUntil([&] { return speech->said.size() == 3; }));
-    EXPECT_EQ(chatOf("amy"), "amy: one\r\namy: three");
+    EXPECT_EQ(chatOf("amelia"), "amelia: one\r\namelia: three");
     QStringList voices;
     for (const auto& said : speech->said)
         voices << QStringLiteral("%1=%2").arg(said.text).arg(said.voice);
@@ -533,7 +535,7 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
 
     // Choosing a voice keeps it for the selected buddy.
     window->mnuVoice(5)->trigger();
-    EXPECT_EQ(Settings::Speaker.read("amy"), "5");
+    EXPECT_EQ(Settings::Speaker.read("amelia"), "5");
     EXPECT_EQ(speech->currentVoice(), 5);
     for (int i = 1; i <= frmMain::VoiceItems; ++i)
         EXPECT_EQ(window->mnuVoice(i)->isChecked(), i == 5) << i;
@@ -552,8 +554,8 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
     const double scale = shown.height() / 120.0;
     EXPECT_NEAR(mouth->x(), avatarAt.x() + 30 * scale, 2);
     EXPECT_NEAR(mouth->y(), avatarAt.y() + 80 * scale, 2);
-    window->buddyInfo("amy")->setVideo(true);
-    window->ShowBuddy("amy", "amy", "video now", 0, false);
+    window->buddyInfo("amelia")->setVideo(true);
+    window->ShowBuddy("amelia", "amelia", "video now", 0, false);
     EXPECT_FALSE(mouth->isVisible());
 }
 

@@ -94,17 +94,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        ClientProfile::write(service, QStringLiteral("carol"));
+        ClientProfile::write(service, QStringLiteral("cordelia"));
         Settings::VideoWidth.write(QStringLiteral("160"));
         Settings::VideoHeight.write(QStringLiteral("120"));
         Settings::FrameRate.write(QStringLiteral("10"));
-        const std::pair<const char*, QRgb> people[] = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"carol", 0xff2040d0}};
+        const std::pair<const char*, QRgb> people[]
+            = {{"amelia", 0xffd03020}, {"bertram", 0xff20a040}, {"cordelia", 0xff2040d0}};
         for (const auto& [name, colour] : people)
             addUser(QLatin1String(name), colour);
-        ASSERT_TRUE(users["carol"]->Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
-        for (const char* buddy : {"amy", "bob"})
-            ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
-        users["carol"]->Logout();
+        ASSERT_TRUE(users["cordelia"]->Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+        for (const char* buddy : {"amelia", "bertram"})
+            ASSERT_EQ(users["cordelia"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
+        users["cordelia"]->Logout();
         Settings::BlockAllData.erase();
         port = freeDataPort();
         Settings::DataPort.write(port);
@@ -180,11 +181,11 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
     ASSERT_TRUE(amy.bound && bob.bound) << amy.socket.errorString().toStdString();
     amy.clock.start();
     bob.clock.start();
-    signIn("amy", "127.0.0.2");
-    signIn("bob", "127.0.0.3");
+    signIn("amelia", "127.0.0.2");
+    signIn("bertram", "127.0.0.3");
     load(QStringLiteral("pattern"));
     ASSERT_EQ(tabs->count(), 2);
-    ASSERT_EQ(window->SelBuddy()->handle(), "amy");
+    ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
     EXPECT_EQ(window->panelText(4), "160x120 10fps");
     EXPECT_EQ(window->panelText(3), "Video: Off");
     EXPECT_TRUE(action("toolVideo")->isEnabled());
@@ -199,14 +200,14 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
     quietFor(500, {&amy, &bob});
     EXPECT_EQ(amy.sizes.size() + amy.other + bob.sizes.size() + bob.other, 0);
 
-    // Video on for amy: JPEG pictures of the configured size, near the configured rate.
+    // Video on for amelia: JPEG pictures of the configured size, near the configured rate.
     action("toolVideo")->trigger();
     EXPECT_EQ(window->panelText(3), "Video: On");
     EXPECT_TRUE(action("mnuVideo")->isChecked());
     ASSERT_TRUE(arrive(amy, 12)) << amy.sizes.size();
     EXPECT_EQ(amy.sizes, QList<QSize>(amy.sizes.size(), QSize(160, 120)));
     EXPECT_EQ(amy.jpegs, amy.sizes.size());
-    EXPECT_EQ(amy.senders, QSet<QString>{"carol"});
+    EXPECT_EQ(amy.senders, QSet<QString>{"cordelia"});
     const double fps = 1000.0 * (amy.arrivals.size() - 1) / double(amy.arrivals.last() - amy.arrivals.first());
     EXPECT_LE(fps, 15.0) << "frames go at the capture rate, not faster";
     EXPECT_GE(fps, 3.0);
@@ -220,23 +221,23 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
     }
     ASSERT_TRUE(arrive(amy, 2));
 
-    // Bob's tab: his record has video off, so nothing goes to anyone.
+    // Bertram's tab: his record has video off, so nothing goes to anyone.
     tabs->setCurrentIndex(1);
-    ASSERT_EQ(window->SelBuddy()->handle(), "bob");
+    ASSERT_EQ(window->SelBuddy()->handle(), "bertram");
     EXPECT_EQ(window->panelText(3), "Video: Off");
     EXPECT_FALSE(action("toolVideo")->isChecked());
     quietFor(500, {&amy, &bob});
     EXPECT_EQ(amy.sizes.size() + bob.sizes.size(), 0);
 
-    // On for bob, off again: his avatar is back in his picture.
+    // On for bertram, off again: his avatar is back in his picture.
     action("mnuVideo")->trigger();
     EXPECT_TRUE(action("toolVideo")->isChecked());
     ASSERT_TRUE(arrive(bob, 3));
     action("toolVideo")->trigger();
     EXPECT_EQ(window->panelText(3), "Video: Off");
-    EXPECT_EQ(shown("imgBuddy"), colours["bob"]);
+    EXPECT_EQ(shown("imgBuddy"), colours["bertram"]);
 
-    // Back to amy, whose record still has video on: frames go to her again, and only to her.
+    // Back to amelia, whose record still has video on: frames go to her again, and only to her.
     tabs->setCurrentIndex(0);
     EXPECT_EQ(window->panelText(3), "Video: On");
     EXPECT_TRUE(action("toolVideo")->isChecked());
@@ -256,13 +257,13 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
     EXPECT_TRUE(window->video()->sender().encodeFromPlanes());
     EXPECT_EQ(window->video()->sender().bitmapAllocations(), bitmaps);
 
-    // No tab left (bob busy, amy blocked and removed while still online): nothing goes out.
-    ASSERT_TRUE(users["bob"]->SetStatus(CFB_BUSY));
+    // No tab left (bertram busy, amelia blocked and removed while still online): nothing goes out.
+    ASSERT_TRUE(users["bertram"]->SetStatus(CFB_BUSY));
     ASSERT_TRUE(waitUntil([&] {
         window->tmr_Timer();
         return tabs->count() == 1;
     }));
-    ASSERT_EQ(window->SelBuddy()->handle(), "amy");
+    ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
     dialogs.answers = {UserDialogs::AnswerYes};
     action("toolBlock")->trigger();
     ASSERT_EQ(tabs->count(), 0);
@@ -276,16 +277,16 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
 
 TEST_F(MainVideoTest, WithoutASourceOwnAvatarShowsAndOnlyTheSelectedBuddysFramesAreShown)
 {
-    signIn("amy", "127.0.0.1");
-    signIn("bob", "127.0.0.1");
+    signIn("amelia", "127.0.0.1");
+    signIn("bertram", "127.0.0.1");
     load(QStringLiteral("camera:no-such-device"));
-    ASSERT_EQ(window->SelBuddy()->handle(), "amy");
+    ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
     EXPECT_EQ(window->panelText(4), "(No Video)");
     EXPECT_FALSE(action("toolVideo")->isEnabled());
     EXPECT_FALSE(action("mnuVideo")->isEnabled());
-    EXPECT_EQ(shown("picVideo"), colours["carol"]);
-    EXPECT_EQ(shown("imgPic"), colours["carol"]);
-    EXPECT_EQ(shown("imgBuddy"), colours["amy"]);
+    EXPECT_EQ(shown("picVideo"), colours["cordelia"]);
+    EXPECT_EQ(shown("imgPic"), colours["cordelia"]);
+    EXPECT_EQ(shown("imgBuddy"), colours["amelia"]);
 
     // Frames sent to this window's data port as the buddies' clients would.
     int arrived = 0;
@@ -298,25 +299,25 @@ TEST_F(MainVideoTest, WithoutASourceOwnAvatarShowsAndOnlyTheSelectedBuddysFrames
         buffer.open(QIODevice::WriteOnly);
         ASSERT_TRUE(picture.save(&buffer, "JPEG", 90));
         Buddy toCarol;
-        ASSERT_TRUE(toCarol.LoadByHandle("carol"));
+        ASSERT_TRUE(toCarol.LoadByHandle("cordelia"));
         const int before = arrived;
         ASSERT_TRUE(toCarol.SendFrame(jpeg, from, int16_t(window->dataPort())));
         ASSERT_TRUE(waitUntil([&] { return arrived > before; }));
     };
-    sendFrame("bob", Qt::green);
-    EXPECT_EQ(shown("imgBuddy"), colours["amy"]) << "bob's frame is dropped while amy is selected";
-    sendFrame("amy", Qt::blue);
+    sendFrame("bertram", Qt::green);
+    EXPECT_EQ(shown("imgBuddy"), colours["amelia"]) << "bertram's frame is dropped while amelia is selected";
+    sendFrame("amelia", Qt::blue);
     const QColor amyFrame = QColor::fromRgb(shown("imgBuddy"));
     EXPECT_LT(amyFrame.red(), 30);
     EXPECT_LT(amyFrame.green(), 30);
     EXPECT_GT(amyFrame.blue(), 220);
 
-    // Bob selected: now his frames are the ones shown.
+    // Bertram selected: now his frames are the ones shown.
     tabs->setCurrentIndex(1);
-    EXPECT_EQ(shown("imgBuddy"), colours["bob"]);
-    sendFrame("amy", Qt::blue);
-    EXPECT_EQ(shown("imgBuddy"), colours["bob"]);
-    sendFrame("bob", Qt::green);
+    EXPECT_EQ(shown("imgBuddy"), colours["bertram"]);
+    sendFrame("amelia", Qt::blue);
+    EXPECT_EQ(shown("imgBuddy"), colours["bertram"]);
+    sendFrame("bertram", Qt::green);
     EXPECT_GT(QColor::fromRgb(shown("imgBuddy")).green(), 220);
 }
 

@@ -1,8 +1,8 @@
 // The main window signed in to the real service, with other users of the library as its buddies:
 // tabs follow the presence poll, blocking can remove a buddy, the status menus reach the service,
 // and the window is never lost when closed.
-#include "FreeDataPort.h"
 #include "ClientProfile.h"
+#include "FreeDataPort.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -44,17 +44,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        ClientProfile::write(service, QStringLiteral("carol"));
+        ClientProfile::write(service, QStringLiteral("cordelia"));
         // Whatever this machine has, these windows have no camera.
         Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
-        const std::pair<const char*, QRgb> buddies[] = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"dave", 0xff2040d0}};
+        const std::pair<const char*, QRgb> buddies[]
+            = {{"amelia", 0xffd03020}, {"bertram", 0xff20a040}, {"desmond", 0xff2040d0}};
         for (const auto& [name, colour] : buddies)
             addUser(QLatin1String(name), colour);
-        addUser(QStringLiteral("carol"), 0xff808080);
-        ASSERT_TRUE(users["carol"]->Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
-        for (const char* buddy : {"amy", "bob", "dave"})
-            ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
-        users["carol"]->Logout();
+        addUser(QStringLiteral("cordelia"), 0xff808080);
+        ASSERT_TRUE(users["cordelia"]->Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+        for (const char* buddy : {"amelia", "bertram", "desmond"})
+            ASSERT_EQ(users["cordelia"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
+        users["cordelia"]->Logout();
         Settings::BlockAllData.erase();
         Settings::DataPort.write(freeDataPort());
         dialogs.boxes.clear(); // the service's welcome on each first sign-in
@@ -69,7 +70,10 @@ protected:
         ASSERT_TRUE(users[handle]) << "the service refused " << qPrintable(handle);
     }
 
-    void signIn(const char* handle) { ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1")); }
+    void signIn(const char* handle)
+    {
+        ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1"));
+    }
 
     // The service's view of a user's presence, asked as any other client would.
     Stati statusAtService(const QString& handle)
@@ -155,14 +159,14 @@ protected:
 
 TEST_F(MainWindowTest, TabsFollowThePollAndNeverShowAnotherBuddysAvatar)
 {
-    signIn("amy");
+    signIn("amelia");
     load();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Confabo");
-    EXPECT_EQ(tabHandles(), QStringList{"amy"});
+    EXPECT_EQ(tabHandles(), QStringList{"amelia"});
     ASSERT_TRUE(window->SelBuddy());
-    EXPECT_EQ(window->SelBuddy()->handle(), "amy");
-    EXPECT_EQ(window->panelText(1), "carol");
+    EXPECT_EQ(window->SelBuddy()->handle(), "amelia");
+    EXPECT_EQ(window->panelText(1), "cordelia");
     EXPECT_EQ(window->panelText(2), "Available");
     EXPECT_EQ(window->panelText(3), "Video: Off");
     EXPECT_EQ(window->panelText(4), "(No Video)");
@@ -170,36 +174,36 @@ TEST_F(MainWindowTest, TabsFollowThePollAndNeverShowAnotherBuddysAvatar)
     expectBuddyButtons(true);
     EXPECT_TRUE(dialogs.boxes.isEmpty());
 
-    signIn("bob");
-    signIn("dave");
-    ASSERT_TRUE(pollUntil({"amy", "bob", "dave"})) << tabHandles().join(' ').toStdString();
+    signIn("bertram");
+    signIn("desmond");
+    ASSERT_TRUE(pollUntil({"amelia", "bertram", "desmond"})) << tabHandles().join(' ').toStdString();
     expectOwnAvatars();
-    EXPECT_EQ(window->SelBuddy()->handle(), "amy") << "a poll keeps the selected tab";
+    EXPECT_EQ(window->SelBuddy()->handle(), "amelia") << "a poll keeps the selected tab";
 
     // The first tab goes: the others move up, their avatars with them.
-    ASSERT_TRUE(users["amy"]->SetStatus(CFB_BUSY));
-    ASSERT_TRUE(pollUntil({"bob", "dave"})) << tabHandles().join(' ').toStdString();
+    ASSERT_TRUE(users["amelia"]->SetStatus(CFB_BUSY));
+    ASSERT_TRUE(pollUntil({"bertram", "desmond"})) << tabHandles().join(' ').toStdString();
     expectOwnAvatars();
-    EXPECT_FALSE(window->buddyInfo("amy"));
+    EXPECT_FALSE(window->buddyInfo("amelia"));
     ASSERT_TRUE(window->SelBuddy());
-    EXPECT_NE(window->SelBuddy()->handle(), "amy");
+    EXPECT_NE(window->SelBuddy()->handle(), "amelia");
 
-    users["bob"]->Logout();
-    ASSERT_TRUE(pollUntil({"dave"})) << tabHandles().join(' ').toStdString();
+    users["bertram"]->Logout();
+    ASSERT_TRUE(pollUntil({"desmond"})) << tabHandles().join(' ').toStdString();
     expectOwnAvatars();
-    EXPECT_EQ(window->SelBuddy()->handle(), "dave");
+    EXPECT_EQ(window->SelBuddy()->handle(), "desmond");
 
     // While the window is hidden the poll waits, but its clock runs on.
     Settings::PollingInterval.write(QStringLiteral("30"));
     QDateTime now = QDateTime::currentDateTimeUtc().addDays(1);
     window->setClock([&now] { return now; });
     window->hide();
-    users["dave"]->Logout();
+    users["desmond"]->Logout();
     window->tmr_Timer();
     window->show();
     now = now.addSecs(10);
     window->tmr_Timer();
-    EXPECT_EQ(tabHandles(), QStringList{"dave"}) << "the hidden tick set the next poll 30 s ahead";
+    EXPECT_EQ(tabHandles(), QStringList{"desmond"}) << "the hidden tick set the next poll 30 s ahead";
     now = now.addSecs(21);
     EXPECT_TRUE(pollUntil({}, [&now] { now = now.addSecs(31); }));
     EXPECT_EQ(window->SelBuddy(), nullptr);
@@ -209,45 +213,45 @@ TEST_F(MainWindowTest, TabsFollowThePollAndNeverShowAnotherBuddysAvatar)
 
 TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
 {
-    signIn("amy");
-    signIn("bob");
+    signIn("amelia");
+    signIn("bertram");
     // Offscreen there is no notification area to live in, so the window shows all the same.
     Settings::Taskbar.write(QStringLiteral("1"));
     load();
     EXPECT_TRUE(window->isVisible());
-    ASSERT_EQ(tabHandles(), (QStringList{"amy", "bob"}));
-    ASSERT_EQ(window->SelBuddy()->handle(), "amy");
+    ASSERT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
+    ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
 
     dialogs.boxes.clear();
     dialogs.answers = {UserDialogs::AnswerYes};
     action("toolBlock")->trigger();
     ASSERT_EQ(dialogs.boxes.size(), 1) << boxes().toStdString();
     EXPECT_EQ(dialogs.boxes[0].title, "Remove Buddy");
-    EXPECT_EQ(dialogs.boxes[0].text, "'amy' has been blocked. Do you want to remove 'amy' from your buddy list?");
+    EXPECT_EQ(dialogs.boxes[0].text, "'amelia' has been blocked. Do you want to remove 'amelia' from your buddy list?");
     EXPECT_EQ(dialogs.boxes[0].buttons, UserDialogs::Buttons::YesNo);
-    EXPECT_EQ(tabHandles(), QStringList{"bob"});
+    EXPECT_EQ(tabHandles(), QStringList{"bertram"});
     expectOwnAvatars();
-    EXPECT_TRUE(window->library()->GetBlockedUserList().contains("amy"));
+    EXPECT_TRUE(window->library()->GetBlockedUserList().contains("amelia"));
     window->tmr_Timer();
-    EXPECT_EQ(tabHandles(), QStringList{"bob"}) << "a removed buddy does not come back at the poll";
+    EXPECT_EQ(tabHandles(), QStringList{"bertram"}) << "a removed buddy does not come back at the poll";
 
     // Blocking without removing keeps the tab and shows "Unblock"; releasing unblocks.
     dialogs.answers = {UserDialogs::AnswerNo};
     action("toolBlock")->trigger();
-    EXPECT_EQ(tabHandles(), QStringList{"bob"});
-    EXPECT_TRUE(window->library()->IsBlocked("bob"));
+    EXPECT_EQ(tabHandles(), QStringList{"bertram"});
+    EXPECT_TRUE(window->library()->IsBlocked("bertram"));
     EXPECT_EQ(action("toolBlock")->text(), "Unblock");
     action("toolBlock")->trigger();
-    EXPECT_FALSE(window->library()->IsBlocked("bob"));
+    EXPECT_FALSE(window->library()->IsBlocked("bertram"));
     EXPECT_EQ(action("toolBlock")->text(), "Block");
 
     action("mnuBusy")->trigger();
-    EXPECT_EQ(statusAtService("carol"), CFB_BUSY);
+    EXPECT_EQ(statusAtService("cordelia"), CFB_BUSY);
     EXPECT_EQ(window->panelText(2), "Busy");
     EXPECT_TRUE(action("mnuPopupBusy")->isChecked());
     EXPECT_FALSE(action("mnuAvailable")->isChecked());
     action("mnuPopupAvailable")->trigger();
-    EXPECT_EQ(statusAtService("carol"), CFB_AVAILABLE);
+    EXPECT_EQ(statusAtService("cordelia"), CFB_AVAILABLE);
     EXPECT_EQ(window->panelText(2), "Available");
     EXPECT_TRUE(action("mnuAvailable")->isChecked());
     EXPECT_FALSE(action("mnuBusy")->isChecked());
@@ -264,10 +268,10 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     Settings::ServiceHost.write(service.serverSetting());
     Settings::BlockAllData.write(QStringLiteral("True"));
     Confabo again;
-    ASSERT_TRUE(again.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
-    EXPECT_FALSE(again.Buddies()->Item("amy"));
-    EXPECT_TRUE(again.Buddies()->Item("bob"));
-    EXPECT_TRUE(again.IsBlocked("amy"));
+    ASSERT_TRUE(again.Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+    EXPECT_FALSE(again.Buddies()->Item("amelia"));
+    EXPECT_TRUE(again.Buddies()->Item("bertram"));
+    EXPECT_TRUE(again.IsBlocked("amelia"));
 }
 
 TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
@@ -338,7 +342,7 @@ TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->trayIcon(), nullptr);
     EXPECT_EQ(window->library(), nullptr);
-    EXPECT_EQ(statusAtService("carol"), CFB_OFFLINE);
+    EXPECT_EQ(statusAtService("cordelia"), CFB_OFFLINE);
 }
 
 } // namespace

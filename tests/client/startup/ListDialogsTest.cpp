@@ -66,9 +66,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-        ClientProfile::write(service, QStringLiteral("carol"));
+        ClientProfile::write(service, QStringLiteral("cordelia"));
         const std::pair<const char*, QRgb> people[]
-            = {{"amy", 0xffd03020}, {"bob", 0xff20a040}, {"dave", 0xff2040d0}, {"carol", 0xff808080}};
+            = {{"amelia", 0xffd03020}, {"bertram", 0xff20a040}, {"desmond", 0xff2040d0}, {"cordelia", 0xff808080}};
         for (const auto& [name, colour] : people)
             addUser(QLatin1String(name), colour);
     }
@@ -87,11 +87,11 @@ protected:
         ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), address));
     }
 
-    // carol's buddies, as the service keeps them (a fresh sign-in reads them).
+    // cordelia's buddies, as the service keeps them (a fresh sign-in reads them).
     QStringList buddiesAtService()
     {
         Confabo again;
-        EXPECT_TRUE(again.Login("carol", ClientProfile::password("carol"), "127.0.0.1"));
+        EXPECT_TRUE(again.Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
         QStringList handles;
         for (const auto& buddy : *again.Buddies())
             handles << buddy->handle();
@@ -140,14 +140,14 @@ protected:
 
 TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
 {
-    signIn("carol");
-    for (const char* buddy : {"amy", "bob"})
-        ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
-    users["carol"]->Logout();
-    for (const char* handle : {"amy", "bob", "dave"})
+    signIn("cordelia");
+    for (const char* buddy : {"amelia", "bertram"})
+        ASSERT_EQ(users["cordelia"]->AddBuddy(QString::fromLatin1(buddy) + "@example.org"), buddy);
+    users["cordelia"]->Logout();
+    for (const char* handle : {"amelia", "bertram", "desmond"})
         signIn(handle);
     load();
-    ASSERT_EQ(tabHandles(), (QStringList{"amy", "bob"}));
+    ASSERT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
 
     bool opened = false;
     whenModal<frmBuddyList>(
@@ -158,24 +158,25 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
             auto* list = child<QListWidget>(editor, "lstBuddies");
             auto* field = child<QLineEdit>(editor, "txtEmail");
             auto* add = child<QPushButton>(editor, "cmdAdd");
-            ASSERT_EQ(entries(list), (QStringList{"amy", "bob"}));
-            EXPECT_EQ(list->item(1)->data(Qt::UserRole).toInt(), window->library()->Buddies()->Item("bob")->BuddyID());
-            EXPECT_EQ(child<QLabel>(editor, "lblHandle")->text(), "amy");
-            EXPECT_EQ(child<QLabel>(editor, "lblEmail")->text(), "amy@example.org");
-            EXPECT_EQ(avatarCentre(editor), colours["amy"]);
+            ASSERT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
+            EXPECT_EQ(
+                list->item(1)->data(Qt::UserRole).toInt(), window->library()->Buddies()->Item("bertram")->BuddyID());
+            EXPECT_EQ(child<QLabel>(editor, "lblHandle")->text(), "amelia");
+            EXPECT_EQ(child<QLabel>(editor, "lblEmail")->text(), "amelia@example.org");
+            EXPECT_EQ(avatarCentre(editor), colours["amelia"]);
             EXPECT_FALSE(child<QPushButton>(editor, "cmdBlockList")->isEnabled()) << "nobody is blocked";
 
             // A buddy's own address, letter case equal: answered from the list. Enter adds.
-            field->setText("  bob@example.org ");
+            field->setText("  bertram@example.org ");
             pressEnter(field);
-            EXPECT_EQ(lastBox(), "Edit Buddy List: 'bob' is already on your Buddy List.");
+            EXPECT_EQ(lastBox(), "Edit Buddy List: 'bertram' is already on your Buddy List.");
             EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Information);
-            EXPECT_EQ(field->text(), "bob@example.org");
+            EXPECT_EQ(field->text(), "bertram@example.org");
             // Other letter case goes to the service, which names an existing buddy.
-            field->setText("BOB@Example.org");
+            field->setText("BERTRAM@Example.org");
             add->click();
-            EXPECT_EQ(lastBox(), "Edit Buddy List: 'bob' is already on your buddy list.");
-            EXPECT_EQ(entries(list), (QStringList{"amy", "bob"}));
+            EXPECT_EQ(lastBox(), "Edit Buddy List: 'bertram' is already on your buddy list.");
+            EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
 
             const qsizetype boxesBefore = dialogs.boxes.size();
             field->setText("   ");
@@ -190,47 +191,47 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
             EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Exclamation);
 
             // A new buddy by handle: listed, shown, and its tab appears at once.
-            field->setText("dave");
+            field->setText("desmond");
             pressEnter(field);
-            EXPECT_EQ(entries(list), (QStringList{"amy", "bob", "dave"}));
-            EXPECT_EQ(list->currentItem()->text(), "dave");
-            EXPECT_EQ(child<QLabel>(editor, "lblEmail")->text(), "dave@example.org");
-            EXPECT_EQ(avatarCentre(editor), colours["dave"]);
+            EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram", "desmond"}));
+            EXPECT_EQ(list->currentItem()->text(), "desmond");
+            EXPECT_EQ(child<QLabel>(editor, "lblEmail")->text(), "desmond@example.org");
+            EXPECT_EQ(avatarCentre(editor), colours["desmond"]);
             EXPECT_TRUE(field->text().isEmpty());
-            EXPECT_EQ(tabHandles(), (QStringList{"amy", "bob", "dave"}));
+            EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram", "desmond"}));
 
-            check(list, "amy");
-            check(list, "dave");
+            check(list, "amelia");
+            check(list, "desmond");
             child<QPushButton>(editor, "cmdRemove")->click();
-            EXPECT_EQ(entries(list), QStringList{"bob"});
-            EXPECT_EQ(child<QLabel>(editor, "lblHandle")->text(), "bob");
-            EXPECT_FALSE(window->buddyInfo("amy"));
-            EXPECT_FALSE(window->buddyInfo("dave"));
+            EXPECT_EQ(entries(list), QStringList{"bertram"});
+            EXPECT_EQ(child<QLabel>(editor, "lblHandle")->text(), "bertram");
+            EXPECT_FALSE(window->buddyInfo("amelia"));
+            EXPECT_FALSE(window->buddyInfo("desmond"));
             child<QPushButton>(editor, "cmdCancel")->click();
         },
         &opened);
     window->findChild<QAction*>("mnuEditBuddyList")->trigger();
     ASSERT_TRUE(opened);
     EXPECT_EQ(window->currentWindow(), window.get());
-    EXPECT_EQ(tabHandles(), QStringList{"bob"});
-    EXPECT_EQ(buddiesAtService(), QStringList{"bob"});
+    EXPECT_EQ(tabHandles(), QStringList{"bertram"});
+    EXPECT_EQ(buddiesAtService(), QStringList{"bertram"});
 }
 
 TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
 {
-    signIn("carol");
-    for (const char* buddy : {"amy", "bob"})
-        ASSERT_EQ(users["carol"]->AddBuddy(QString::fromLatin1(buddy)), buddy);
-    users["carol"]->Logout();
-    for (const char* handle : {"amy", "bob"})
+    signIn("cordelia");
+    for (const char* buddy : {"amelia", "bertram"})
+        ASSERT_EQ(users["cordelia"]->AddBuddy(QString::fromLatin1(buddy)), buddy);
+    users["cordelia"]->Logout();
+    for (const char* handle : {"amelia", "bertram"})
         signIn(handle);
     load();
-    ASSERT_EQ(tabHandles(), (QStringList{"amy", "bob"}));
+    ASSERT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
     QAction* block = window->findChild<QAction*>("toolBlock");
     dialogs.answers = {UserDialogs::AnswerNo}; // blocked, kept as a buddy
     block->trigger();
     ASSERT_EQ(block->text(), "Unblock");
-    ASSERT_TRUE(window->library()->BlockUser("dave"));
+    ASSERT_TRUE(window->library()->BlockUser("desmond"));
 
     bool editorOpened = false;
     bool blockListOpened = false;
@@ -246,12 +247,12 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
                     EXPECT_EQ(window->currentWindow(), blocked);
                     auto* list = child<QListWidget>(blocked, "lstBlocked");
                     EXPECT_EQ(list->toolTip(), "These buddies are currently blocked");
-                    ASSERT_EQ(entries(list), (QStringList{"amy", "dave"})) << "every handle, no empty entry";
-                    check(list, "amy");
-                    check(list, "dave");
+                    ASSERT_EQ(entries(list), (QStringList{"amelia", "desmond"})) << "every handle, no empty entry";
+                    check(list, "amelia");
+                    check(list, "desmond");
                     child<QPushButton>(blocked, "cmdRemove")->click();
                     EXPECT_EQ(list->count(), 0);
-                    EXPECT_FALSE(window->library()->IsBlocked("amy"));
+                    EXPECT_FALSE(window->library()->IsBlocked("amelia"));
                     EXPECT_EQ(block->text(), "Block") << "the selected tab's button follows";
                     child<QPushButton>(blocked, "cmdCancel")->click();
                 },
@@ -263,12 +264,12 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
 
             // A removal the service does not take leaves the buddy listed and checked.
             auto* list = child<QListWidget>(editor, "lstBuddies");
-            check(list, "bob");
+            check(list, "bertram");
             ASSERT_TRUE(service.stop());
             child<QPushButton>(editor, "cmdRemove")->click();
-            EXPECT_EQ(entries(list), (QStringList{"amy", "bob"}));
+            EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
             EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
-            EXPECT_TRUE(window->library()->Buddies()->Item("bob"));
+            EXPECT_TRUE(window->library()->Buddies()->Item("bertram"));
             editor->close();
         },
         &editorOpened);
@@ -285,9 +286,10 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
     QUdpSocket machines;
     ASSERT_TRUE(machines.bind(QHostAddress::AnyIPv4, quint16(dataPort.toUInt()), QAbstractSocket::DontShareAddress));
     Settings::DataPort.write(dataPort);
-    const std::map<QString, QString> addresses = {{"127.0.0.2", "amy"}, {"127.0.0.3", "bob"}, {"127.0.0.4", "dave"}};
-    signIn("amy", "127.0.0.2");
-    signIn("bob", "127.0.0.3");
+    const std::map<QString, QString> addresses
+        = {{"127.0.0.2", "amelia"}, {"127.0.0.3", "bertram"}, {"127.0.0.4", "desmond"}};
+    signIn("amelia", "127.0.0.2");
+    signIn("bertram", "127.0.0.3");
 
     // Nobody is a buddy, so the window offers the invitation at start-up; Yes opens it.
     QTimer answerer;
@@ -313,25 +315,25 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
             auto* message = child<QLineEdit>(invite, "txtMessage");
             auto* send = child<QPushButton>(invite, "cmdInvite");
             const QStringList first = entries(list);
-            EXPECT_TRUE(first.contains("amy") && first.contains("bob") && !first.contains("dave"))
+            EXPECT_TRUE(first.contains("amelia") && first.contains("bertram") && !first.contains("desmond"))
                 << first.join(' ').toStdString();
             EXPECT_EQ(child<QLabel>(invite, "lblHandle")->text(), first.value(0));
             EXPECT_EQ(child<QLabel>(invite, "lblEmail")->text(), first.value(0) + "@example.org");
             EXPECT_EQ(avatarCentre(invite), colours[first.value(0)]);
 
-            signIn("dave", "127.0.0.4");
+            signIn("desmond", "127.0.0.4");
             child<QPushButton>(invite, "cmdRefresh")->click();
             order = entries(list);
-            ASSERT_TRUE(order.contains("dave")) << order.join(' ').toStdString();
-            const int daveRow = int(order.indexOf("dave"));
-            EXPECT_EQ(list->item(daveRow)->data(Qt::UserRole).toInt(), users["dave"]->userID());
+            ASSERT_TRUE(order.contains("desmond")) << order.join(' ').toStdString();
+            const int daveRow = int(order.indexOf("desmond"));
+            EXPECT_EQ(list->item(daveRow)->data(Qt::UserRole).toInt(), users["desmond"]->userID());
 
-            check(list, "amy");
+            check(list, "amelia");
             message->setText("   ");
             send->click();
             EXPECT_EQ(lastBox(), "Confabo - Invite Users: An invitation message is required.");
             EXPECT_EQ(dialogs.beeps, 1);
-            list->item(list->row(list->findItems("amy", Qt::MatchExactly).first()))->setCheckState(Qt::Unchecked);
+            list->item(list->row(list->findItems("amelia", Qt::MatchExactly).first()))->setCheckState(Qt::Unchecked);
             message->setText("Come and chat");
             send->click();
             EXPECT_EQ(lastBox(),
@@ -355,7 +357,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
             EXPECT_TRUE(invite->isVisible());
 
             for (const QString& handle : order)
-                if (handle == "amy" || handle == "bob" || handle == "dave")
+                if (handle == "amelia" || handle == "bertram" || handle == "desmond")
                     check(list, handle);
             send->click();
             ASSERT_FALSE(dialogs.boxes.isEmpty());
@@ -372,7 +374,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
 
     QStringList expected;
     for (const QString& handle : order)
-        if (handle == "amy" || handle == "bob" || handle == "dave")
+        if (handle == "amelia" || handle == "bertram" || handle == "desmond")
             expected.prepend(handle);
     ASSERT_EQ(expected.size(), 3);
     QStringList arrived;
@@ -381,7 +383,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
             const QNetworkDatagram datagram = machines.receiveDatagram();
             const QString to = datagram.destinationAddress().toString();
             EXPECT_TRUE(datagram.data().contains("Come and chat")) << datagram.data().toStdString();
-            EXPECT_TRUE(datagram.data().contains("carol")) << datagram.data().toStdString();
+            EXPECT_TRUE(datagram.data().contains("cordelia")) << datagram.data().toStdString();
             arrived << (addresses.count(to) ? addresses.at(to) : to);
         }
         return arrived.size() >= 3;

@@ -240,17 +240,17 @@ TEST_F(AccountTest, RegisterFailures)
 {
     server_.replyWithXmlFor("USER_INSERT", "");
     server_.replyRaw("HTTP/1.0 200 OK\r\n\r\n");
-    EXPECT_FALSE(confabo_->Register("Taken", "pw", "e@x"));
+    EXPECT_FALSE(confabo_->Register("Tabitha", "pw", "e@x"));
 
     server_.replyWithXmlFor("USER_INSERT", "<body>handle taken</body>");
-    EXPECT_EQ(errorOf([&] { confabo_->Register("Taken", "pw", "e@x"); }), ConfaboError::TypeMismatch);
+    EXPECT_EQ(errorOf([&] { confabo_->Register("Tabitha", "pw", "e@x"); }), ConfaboError::TypeMismatch);
 
     server_.replyWithXmlFor("USER_INSERT", "<reply>5</reply>");
-    EXPECT_FALSE(confabo_->Register("Odd", "pw", "e@x"));
+    EXPECT_FALSE(confabo_->Register("Odette", "pw", "e@x"));
 
     server_.replyWithXmlFor("USER_INSERT", "<body>124</body>");
     const int before = server_.requestCount();
-    EXPECT_EQ(errorOf([&] { confabo_->Register("Lost", "pw", "e@x", dir_.filePath("missing.gif")); }),
+    EXPECT_EQ(errorOf([&] { confabo_->Register("Lorenzo", "pw", "e@x", dir_.filePath("missing.gif")); }),
         ConfaboError::FileNotFound);
     EXPECT_EQ(server_.requestCount(), before + 1) << "the account exists; no upload was posted";
 }

@@ -67,44 +67,44 @@ protected:
 TEST_F(LiveServiceTest, RegisterThenSignInAndOut)
 {
     Confabo amy;
-    EXPECT_TRUE(amy.Register("Amy", "AAAA", "amy@example.org", {}, 12, 34));
-    EXPECT_FALSE(amy.Register("amy", "BBBB", "other@example.org")) << "handles are unique ignoring case";
-    EXPECT_FALSE(amy.Login("Amy", "wrong"));
+    EXPECT_TRUE(amy.Register("Amelia", "AAAA", "amelia@example.org", {}, 12, 34));
+    EXPECT_FALSE(amy.Register("amelia", "BBBB", "other@example.org")) << "handles are unique ignoring case";
+    EXPECT_FALSE(amy.Login("Amelia", "wrong"));
     EXPECT_EQ(amy.userID(), 0);
 
-    ASSERT_TRUE(amy.Login("Amy", "AAAA", "10.1.2.3"));
+    ASSERT_TRUE(amy.Login("Amelia", "AAAA", "10.1.2.3"));
     EXPECT_EQ(notices_.size(), 1) << "a welcome on the first sign-in";
     EXPECT_GT(amy.userID(), 0);
-    EXPECT_EQ(amy.handle(), "Amy");
+    EXPECT_EQ(amy.handle(), "Amelia");
     EXPECT_EQ(amy.Password(), "AAAA");
-    EXPECT_EQ(amy.Email(), "amy@example.org");
+    EXPECT_EQ(amy.Email(), "amelia@example.org");
     EXPECT_EQ(amy.MouthLeft(), 12);
     EXPECT_EQ(amy.MouthTop(), 34);
     EXPECT_EQ(amy.Status(), CFB_AVAILABLE);
     EXPECT_EQ(amy.Buddies()->Count(), 0);
     EXPECT_EQ(amy.GetBlockedUserList(), QStringList{""});
     EXPECT_FALSE(amy.Logout());
-    ASSERT_TRUE(amy.Login("Amy", "AAAA"));
+    ASSERT_TRUE(amy.Login("Amelia", "AAAA"));
     EXPECT_EQ(notices_.size(), 1) << "and only then";
 }
 
 TEST_F(LiveServiceTest, BuddiesSeeEachOthersPresenceOncePerInterval)
 {
-    auto amy = signedIn("Amy", "amy@example.org");
-    auto bo = signedIn("Bo", "bo@example.org");
+    auto amy = signedIn("Amelia", "amelia@example.org");
+    auto bo = signedIn("Bonnie", "bonnie@example.org");
 
-    EXPECT_EQ(amy->AddBuddy("bo@example.org"), "Bo") << "by e-mail address";
+    EXPECT_EQ(amy->AddBuddy("bonnie@example.org"), "Bonnie") << "by e-mail address";
     ASSERT_EQ(amy->Buddies()->Count(), 1);
-    EXPECT_EQ(amy->AddBuddy("BO"), "Bo") << "an existing buddy is not added twice";
+    EXPECT_EQ(amy->AddBuddy("BONNIE"), "Bonnie") << "an existing buddy is not added twice";
     EXPECT_EQ(amy->Buddies()->Count(), 1);
     EXPECT_EQ(amy->AddBuddy("nobody-at-all"), "");
-    EXPECT_EQ(bo->AddBuddy("Amy"), "Amy") << "by handle";
+    EXPECT_EQ(bo->AddBuddy("Amelia"), "Amelia") << "by handle";
 
-    const auto boSeenByAmy = amy->Buddies()->Item("bo");
+    const auto boSeenByAmy = amy->Buddies()->Item("bonnie");
     ASSERT_NE(boSeenByAmy, nullptr);
     EXPECT_EQ(boSeenByAmy->BuddyUserID(), bo->userID());
     EXPECT_EQ(boSeenByAmy->Status(), CFB_AVAILABLE);
-    EXPECT_EQ(boSeenByAmy->IPAddress(), "host-of-Bo");
+    EXPECT_EQ(boSeenByAmy->IPAddress(), "host-of-Bonnie");
 
     ASSERT_TRUE(bo->SetStatus(CFB_BUSY));
     EXPECT_EQ(boSeenByAmy->Status(), CFB_AVAILABLE) << "reused within the interval";
@@ -116,45 +116,45 @@ TEST_F(LiveServiceTest, BuddiesSeeEachOthersPresenceOncePerInterval)
     EXPECT_EQ(boSeenByAmy->Status(), CFB_OFFLINE);
 
     // The list survives a new sign-in.
-    ASSERT_TRUE(amy->Login("Amy", amy->Password(), "host-of-Amy"));
+    ASSERT_TRUE(amy->Login("Amelia", amy->Password(), "host-of-Amelia"));
     ASSERT_EQ(amy->Buddies()->Count(), 1);
-    EXPECT_EQ(amy->Buddies()->Item(1)->handle(), "Bo");
+    EXPECT_EQ(amy->Buddies()->Item(1)->handle(), "Bonnie");
 
-    const auto again = amy->Buddies()->Item("Bo");
+    const auto again = amy->Buddies()->Item("Bonnie");
     EXPECT_TRUE(again->Remove());
-    ASSERT_TRUE(amy->Login("Amy", amy->Password()));
+    ASSERT_TRUE(amy->Login("Amelia", amy->Password()));
     EXPECT_EQ(amy->Buddies()->Count(), 0);
 }
 
 TEST_F(LiveServiceTest, BlockAndUnblockRoundTrip)
 {
-    auto amy = signedIn("Amy", "amy@example.org");
-    auto troll = signedIn("Troll", "t@example.org");
-    EXPECT_TRUE(amy->BlockUser("Troll"));
-    EXPECT_TRUE(amy->IsBlocked("Troll"));
-    EXPECT_FALSE(amy->BlockUser("Troll"));
-    EXPECT_EQ(amy->GetBlockedUserList(), (QStringList{"Troll", ""}));
+    auto amy = signedIn("Amelia", "amelia@example.org");
+    auto troll = signedIn("Griefer", "t@example.org");
+    EXPECT_TRUE(amy->BlockUser("Griefer"));
+    EXPECT_TRUE(amy->IsBlocked("Griefer"));
+    EXPECT_FALSE(amy->BlockUser("Griefer"));
+    EXPECT_EQ(amy->GetBlockedUserList(), (QStringList{"Griefer", ""}));
 
-    ASSERT_TRUE(amy->Login("Amy", amy->Password()));
-    EXPECT_TRUE(amy->IsBlocked("Troll")) << "the block is kept by the service";
+    ASSERT_TRUE(amy->Login("Amelia", amy->Password()));
+    EXPECT_TRUE(amy->IsBlocked("Griefer")) << "the block is kept by the service";
 
-    EXPECT_TRUE(amy->UnBlockUser("Troll"));
-    EXPECT_FALSE(amy->IsBlocked("Troll"));
+    EXPECT_TRUE(amy->UnBlockUser("Griefer"));
+    EXPECT_FALSE(amy->IsBlocked("Griefer"));
     EXPECT_EQ(amy->GetBlockedUserList(), QStringList{""});
-    ASSERT_TRUE(amy->Login("Amy", amy->Password()));
-    EXPECT_FALSE(amy->IsBlocked("Troll"));
+    ASSERT_TRUE(amy->Login("Amelia", amy->Password()));
+    EXPECT_FALSE(amy->IsBlocked("Griefer"));
 }
 
 TEST_F(LiveServiceTest, AvailableUsersAreTheOthersSignedInNow)
 {
-    auto amy = signedIn("Amy", "amy@example.org");
-    auto bo = signedIn("Bo", "bo@example.org");
-    auto cy = signedIn("Cy", "cy@example.org");
+    auto amy = signedIn("Amelia", "amelia@example.org");
+    auto bo = signedIn("Bonnie", "bonnie@example.org");
+    auto cy = signedIn("Cyrano", "cyrano@example.org");
     cy->Logout();
     const auto users = amy->AvailableUsers();
     ASSERT_NE(users, nullptr);
     ASSERT_EQ(users->Count(), 1);
-    EXPECT_EQ(users->Item("bo")->BuddyUserID(), bo->userID());
+    EXPECT_EQ(users->Item("bonnie")->BuddyUserID(), bo->userID());
     EXPECT_EQ(amy->Buddies()->Count(), 0);
 }
 
@@ -172,23 +172,23 @@ TEST_F(LiveServiceTest, AvatarUploadedAtRegistrationComesBackByteForByte)
     f.write(png);
     f.close();
 
-    auto amy = signedIn("Amy", "amy@example.org", path);
+    auto amy = signedIn("Amelia", "amelia@example.org", path);
     EXPECT_EQ(amy->Avatar().size(), QSize(20, 10));
     const XmlDocument stored = FormRequest("USER_AVATAR").add("user_id", amy->userID()).post();
     EXPECT_EQ(stored.selectSingle("/body/avatar").typedValue(), png);
-    auto bo = signedIn("Bo", "bo@example.org");
-    ASSERT_EQ(bo->AddBuddy("Amy"), "Amy");
-    EXPECT_EQ(bo->Buddies()->Item("Amy")->Avatar().size(), QSize(20, 10));
-    EXPECT_FALSE(bo->Buddies()->Item("Amy")->usesDefaultAvatar());
+    auto bo = signedIn("Bonnie", "bonnie@example.org");
+    ASSERT_EQ(bo->AddBuddy("Amelia"), "Amelia");
+    EXPECT_EQ(bo->Buddies()->Item("Amelia")->Avatar().size(), QSize(20, 10));
+    EXPECT_FALSE(bo->Buddies()->Item("Amelia")->usesDefaultAvatar());
 
     // A buddy without an avatar shows the default picture.
-    ASSERT_EQ(amy->AddBuddy("Bo"), "Bo");
-    EXPECT_TRUE(amy->Buddies()->Item("Bo")->Avatar().size() == QSize(142, 139));
-    EXPECT_TRUE(amy->Buddies()->Item("Bo")->usesDefaultAvatar());
+    ASSERT_EQ(amy->AddBuddy("Bonnie"), "Bonnie");
+    EXPECT_TRUE(amy->Buddies()->Item("Bonnie")->Avatar().size() == QSize(142, 139));
+    EXPECT_TRUE(amy->Buddies()->Item("Bonnie")->usesDefaultAvatar());
 
     // SetAvatar replaces it and moves the mouth.
     ASSERT_TRUE(bo->SetAvatar(gifFile("new.gif"), 70, 80));
-    ASSERT_TRUE(bo->Login("Bo", bo->Password()));
+    ASSERT_TRUE(bo->Login("Bonnie", bo->Password()));
     EXPECT_EQ(bo->Avatar().size(), QSize(142, 139));
     EXPECT_EQ(bo->MouthLeft(), 70);
     EXPECT_EQ(bo->MouthTop(), 80);
@@ -196,28 +196,28 @@ TEST_F(LiveServiceTest, AvatarUploadedAtRegistrationComesBackByteForByte)
 
 TEST_F(LiveServiceTest, PasswordAndEmailChanges)
 {
-    auto amy = signedIn("Amy", "amy@example.org");
+    auto amy = signedIn("Amelia", "amelia@example.org");
     ASSERT_TRUE(amy->ChangePassword("NEWPASS"));
-    ASSERT_TRUE(amy->ChangeEmail("amy@new.example.org"));
+    ASSERT_TRUE(amy->ChangeEmail("amelia@new.example.org"));
     Confabo again;
-    EXPECT_FALSE(again.Login("Amy", "C0FFEE414D59"));
-    ASSERT_TRUE(again.Login("Amy", "NEWPASS"));
-    EXPECT_EQ(again.Email(), "amy@new.example.org");
+    EXPECT_FALSE(again.Login("Amelia", "C0FFEE414D454C4941"));
+    ASSERT_TRUE(again.Login("Amelia", "NEWPASS"));
+    EXPECT_EQ(again.Email(), "amelia@new.example.org");
 }
 
 TEST_F(LiveServiceTest, UnreachableServiceGivesTheFailureResults)
 {
-    auto amy = signedIn("Amy", "amy@example.org");
+    auto amy = signedIn("Amelia", "amelia@example.org");
     ASSERT_TRUE(service_.stop());
     EXPECT_FALSE(amy->SetStatus(CFB_BUSY));
     EXPECT_EQ(amy->Status(), CFB_AVAILABLE);
-    EXPECT_EQ(amy->AddBuddy("Bo"), "");
-    EXPECT_FALSE(amy->BlockUser("Bo"));
+    EXPECT_EQ(amy->AddBuddy("Bonnie"), "");
+    EXPECT_FALSE(amy->BlockUser("Bonnie"));
     EXPECT_FALSE(amy->ChangePassword("x"));
     EXPECT_EQ(amy->AvailableUsers()->Count(), 0);
     EXPECT_EQ(amy->GetBlockedUserList(), QStringList{""});
     EXPECT_FALSE(amy->Register("Newbie", "pw", "n@x"));
     Buddy b;
-    EXPECT_FALSE(b.LoadByHandle("Amy"));
-    EXPECT_FALSE(amy->Login("Amy", amy->Password()));
+    EXPECT_FALSE(b.LoadByHandle("Amelia"));
+    EXPECT_FALSE(amy->Login("Amelia", amy->Password()));
 }

@@ -52,10 +52,10 @@ protected:
         ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
         previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
         SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
-        amy_ = make("Amy");
-        bo_ = make("Bo");
-        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
-        ASSERT_EQ(bo_->AddBuddy("Amy"), "Amy");
+        amy_ = make("Amelia");
+        bo_ = make("Bonnie");
+        ASSERT_EQ(amy_->AddBuddy("Bonnie"), "Bonnie");
+        ASSERT_EQ(bo_->AddBuddy("Amelia"), "Amelia");
         record(*amy_, atAmy_);
         record(*bo_, atBo_);
     }
@@ -93,68 +93,70 @@ protected:
 
 TEST_F(PeerMessagingTest, MessagesTravelBothWays)
 {
-    ASSERT_TRUE(amy_->SendMessage("bo", QString::fromUtf8("Hi Bo, café & <cake>?"), portOf(*amy_), portOf(*bo_)));
+    ASSERT_TRUE(
+        amy_->SendMessage("bonnie", QString::fromUtf8("Hi Bonnie, café & <cake>?"), portOf(*amy_), portOf(*bo_)));
     ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     EXPECT_EQ(atBo_.events,
-        QStringList{QString::fromUtf8("message:Amy:amy@example.org:%1:Hi Bo, café & <cake>?").arg(portOf(*amy_))});
+        QStringList{
+            QString::fromUtf8("message:Amelia:amelia@example.org:%1:Hi Bonnie, café & <cake>?").arg(portOf(*amy_))});
 
-    ASSERT_TRUE(bo_->SendMessage(1, "Hi Amy", 0, portOf(*amy_)));
+    ASSERT_TRUE(bo_->SendMessage(1, "Hi Amelia", 0, portOf(*amy_)));
     ASSERT_TRUE(waitUntil([&] { return !atAmy_.events.isEmpty(); }));
-    EXPECT_EQ(atAmy_.events, QStringList{"message:Bo:bo@example.org:0:Hi Amy"});
+    EXPECT_EQ(atAmy_.events, QStringList{"message:Bonnie:bonnie@example.org:0:Hi Amelia"});
 }
 
 TEST_F(PeerMessagingTest, AHandleThatIsNoBuddyIsLookedUpFirst)
 {
-    auto cy = make("Cy");
+    auto cy = make("Cyrano");
     Received atCy;
     record(*cy, atCy);
-    ASSERT_TRUE(amy_->SendMessage("cy", "hello stranger", 0, portOf(*cy)));
+    ASSERT_TRUE(amy_->SendMessage("cyrano", "hello stranger", 0, portOf(*cy)));
     ASSERT_TRUE(waitUntil([&] { return !atCy.events.isEmpty(); }));
-    EXPECT_EQ(atCy.events, QStringList{"message:Amy:amy@example.org:0:hello stranger"});
+    EXPECT_EQ(atCy.events, QStringList{"message:Amelia:amelia@example.org:0:hello stranger"});
     EXPECT_FALSE(amy_->SendMessage("nobody-here", "lost", 0, portOf(*cy)));
 }
 
 TEST_F(PeerMessagingTest, BlockedSenderIsDroppedAndOthersStillArrive)
 {
-    ASSERT_TRUE(bo_->BlockUser("Amy"));
-    auto cy = make("Cy");
-    ASSERT_TRUE(amy_->SendMessage("Bo", "let me in", 0, portOf(*bo_)));
-    ASSERT_TRUE(amy_->Buddies()->Item("Bo")->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", portOf(*bo_)));
-    ASSERT_TRUE(cy->SendMessage("Bo", "from cy", 0, portOf(*bo_)));
+    ASSERT_TRUE(bo_->BlockUser("Amelia"));
+    auto cy = make("Cyrano");
+    ASSERT_TRUE(amy_->SendMessage("Bonnie", "let me in", 0, portOf(*bo_)));
+    ASSERT_TRUE(amy_->Buddies()->Item("Bonnie")->SendFrame(jpegOfSize(5000, {64, 48}), "Amelia", portOf(*bo_)));
+    ASSERT_TRUE(cy->SendMessage("Bonnie", "from cyrano", 0, portOf(*bo_)));
     ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     settle();
-    EXPECT_EQ(atBo_.events, QStringList{"message:Cy:cy@example.org:0:from cy"});
+    EXPECT_EQ(atBo_.events, QStringList{"message:Cyrano:cyrano@example.org:0:from cyrano"});
 
-    ASSERT_TRUE(bo_->UnBlockUser("Amy"));
-    ASSERT_TRUE(amy_->SendMessage("Bo", "now?", 0, portOf(*bo_)));
+    ASSERT_TRUE(bo_->UnBlockUser("Amelia"));
+    ASSERT_TRUE(amy_->SendMessage("Bonnie", "now?", 0, portOf(*bo_)));
     ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
-    EXPECT_EQ(atBo_.events.last(), "message:Amy:amy@example.org:0:now?");
+    EXPECT_EQ(atBo_.events.last(), "message:Amelia:amelia@example.org:0:now?");
 }
 
 TEST_F(PeerMessagingTest, BusyBuddyGetsNothing)
 {
-    auto cy = make("Cy");
+    auto cy = make("Cyrano");
     Received atCy;
     record(*cy, atCy);
     ASSERT_TRUE(cy->SetStatus(CFB_BUSY));
-    ASSERT_EQ(amy_->AddBuddy("Cy"), "Cy");
-    EXPECT_FALSE(amy_->SendMessage("Cy", "are you there?", 0, portOf(*cy)));
-    EXPECT_FALSE(amy_->Buddies()->Item("Cy")->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", portOf(*cy)));
+    ASSERT_EQ(amy_->AddBuddy("Cyrano"), "Cyrano");
+    EXPECT_FALSE(amy_->SendMessage("Cyrano", "are you there?", 0, portOf(*cy)));
+    EXPECT_FALSE(amy_->Buddies()->Item("Cyrano")->SendFrame(jpegOfSize(5000, {64, 48}), "Amelia", portOf(*cy)));
     settle();
     EXPECT_TRUE(atCy.events.isEmpty());
 }
 
 TEST_F(PeerMessagingTest, FramesArriveWholeAndDecode)
 {
-    const auto bo = amy_->Buddies()->Item("Bo");
+    const auto bo = amy_->Buddies()->Item("Bonnie");
     const QByteArray small = jpegOfSize(5000, {64, 48});
     const QByteArray large = jpegOfSize(40000, {320, 240});
     ASSERT_EQ(small.size(), 5000);
     ASSERT_EQ(large.size(), 40000);
-    ASSERT_TRUE(bo->SendFrame(small, "Amy", portOf(*bo_)));
-    ASSERT_TRUE(bo->SendFrame(large, "Amy", portOf(*bo_)));
+    ASSERT_TRUE(bo->SendFrame(small, "Amelia", portOf(*bo_)));
+    ASSERT_TRUE(bo->SendFrame(large, "Amelia", portOf(*bo_)));
     ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
-    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:64x48", "frame:Amy:320x240"}));
+    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amelia:64x48", "frame:Amelia:320x240"}));
     EXPECT_EQ(atBo_.frames, (QList<QByteArray>{small, large}));
 }
 
@@ -166,28 +168,28 @@ TEST_F(PeerMessagingTest, PortsAbove32767ComeNegativeAndStillReachTheirPeer)
     const int high = probe.LocalPort().toInt();
     probe.ReleaseSocket();
     ASSERT_GT(high, 32767);
-    auto cy = make("Cy", QString::number(high));
+    auto cy = make("Cyrano", QString::number(high));
     Received atCy;
     record(*cy, atCy);
-    ASSERT_EQ(amy_->AddBuddy("Cy"), "Cy");
-    const auto toCy = amy_->Buddies()->Item("Cy");
+    ASSERT_EQ(amy_->AddBuddy("Cyrano"), "Cyrano");
+    const auto toCy = amy_->Buddies()->Item("Cyrano");
     const QByteArray jpeg = jpegOfSize(5000, {64, 48});
-    EXPECT_FALSE(toCy->SendFrame(jpeg, "Amy", 0)) << "port 0 reaches nobody";
+    EXPECT_FALSE(toCy->SendFrame(jpeg, "Amelia", 0)) << "port 0 reaches nobody";
 
-    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amy", int16_t(high)));
-    ASSERT_TRUE(amy_->SendMessage("Cy", "high up", 0, int16_t(high)));
-    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amy", int16_t(high)));
+    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amelia", int16_t(high)));
+    ASSERT_TRUE(amy_->SendMessage("Cyrano", "high up", 0, int16_t(high)));
+    ASSERT_TRUE(toCy->SendFrame(jpeg, "Amelia", int16_t(high)));
     ASSERT_TRUE(waitUntil([&] { return atCy.events.size() == 3; }));
-    EXPECT_EQ(
-        atCy.events, (QStringList{"frame:Amy:64x48", "message:Amy:amy@example.org:0:high up", "frame:Amy:64x48"}));
+    EXPECT_EQ(atCy.events,
+        (QStringList{"frame:Amelia:64x48", "message:Amelia:amelia@example.org:0:high up", "frame:Amelia:64x48"}));
 }
 
 TEST_F(PeerMessagingTest, FrameTooLargeForOneDatagramIsNotSentAtAll)
 {
-    const auto bo = amy_->Buddies()->Item("Bo");
-    EXPECT_FALSE(bo->SendFrame(QByteArray(100000, 'x'), "Amy", portOf(*bo_)));
-    EXPECT_FALSE(bo->SendFrame(QByteArray(), "Amy", portOf(*bo_)));
-    ASSERT_TRUE(bo->SendFrame(jpegOfSize(48000, {320, 240}), "Amy", portOf(*bo_))) << "the largest that fits";
+    const auto bo = amy_->Buddies()->Item("Bonnie");
+    EXPECT_FALSE(bo->SendFrame(QByteArray(100000, 'x'), "Amelia", portOf(*bo_)));
+    EXPECT_FALSE(bo->SendFrame(QByteArray(), "Amelia", portOf(*bo_)));
+    ASSERT_TRUE(bo->SendFrame(jpegOfSize(48000, {320, 240}), "Amelia", portOf(*bo_))) << "the largest that fits";
     ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     settle();
     ASSERT_EQ(atBo_.frames.size(), 1);
@@ -196,31 +198,32 @@ TEST_F(PeerMessagingTest, FrameTooLargeForOneDatagramIsNotSentAtAll)
 
 TEST_F(PeerMessagingTest, OddDatagramsBetweenGoodOnesChangeNothing)
 {
-    const QByteArray good = PeerDatagram::message("Amy", "amy@example.org", 7, "one");
+    const QByteArray good = PeerDatagram::message("Amelia", "amelia@example.org", 7, "one");
     sendRaw(*bo_, "this is not xml");
     sendRaw(*bo_, good);
-    sendRaw(*bo_, "<body><from_handle>Amy</from_handle>"); // truncated
+    sendRaw(*bo_, "<body><from_handle>Amelia</from_handle>"); // truncated
     sendRaw(*bo_, "<body><message>who am I</message></body>");
     sendRaw(*bo_, QByteArray(60000, '<'));
     sendRaw(*bo_,
-        "<body><from_handle>Amy</from_handle><video_data xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" "
+        "<body><from_handle>Amelia</from_handle><video_data xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" "
         "dt:dt=\"bin.base64\">%%%</video_data><message>garbage frame</message></body>");
-    sendRaw(*bo_, "<body><from_handle>Amy</from_handle><message></message></body>");
-    sendRaw(*bo_, PeerDatagram::message("Amy", "amy@example.org", 7, "two"));
+    sendRaw(*bo_, "<body><from_handle>Amelia</from_handle><message></message></body>");
+    sendRaw(*bo_, PeerDatagram::message("Amelia", "amelia@example.org", 7, "two"));
     ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
     settle();
-    EXPECT_EQ(atBo_.events, (QStringList{"message:Amy:amy@example.org:7:one", "message:Amy:amy@example.org:7:two"}));
+    EXPECT_EQ(atBo_.events,
+        (QStringList{"message:Amelia:amelia@example.org:7:one", "message:Amelia:amelia@example.org:7:two"}));
 }
 
 TEST_F(PeerMessagingTest, FrameAndMessageInOneDatagramRaiseBothFrameFirst)
 {
     const QByteArray jpeg = jpegOfSize(3000, {32, 24});
     QByteArray datagram;
-    PeerDatagram::frameChunk("Amy", jpeg, datagram);
+    PeerDatagram::frameChunk("Amelia", jpeg, datagram);
     datagram.replace("</video_data></body>", "</video_data><message>look!</message></body>");
     sendRaw(*bo_, datagram);
     ASSERT_TRUE(waitUntil([&] { return atBo_.events.size() == 2; }));
-    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amy:32x24", "message:Amy::0:look!"}));
+    EXPECT_EQ(atBo_.events, (QStringList{"frame:Amelia:32x24", "message:Amelia::0:look!"}));
 }
 
 TEST_F(PeerMessagingTest, CleanUpInsideAHandlerIsSafe)
@@ -228,13 +231,13 @@ TEST_F(PeerMessagingTest, CleanUpInsideAHandlerIsSafe)
     QObject::connect(
         bo_.get(), &Confabo::NewMessage, bo_.get(), [this](QString&, QString&, int16_t&, QString&) { bo_->CleanUp(); });
     const QString port = bo_->wsReceive()->LocalPort();
-    sendRaw(*bo_, PeerDatagram::message("Amy", "", 0, "first"));
+    sendRaw(*bo_, PeerDatagram::message("Amelia", "", 0, "first"));
     ASSERT_TRUE(waitUntil([&] { return !atBo_.events.isEmpty(); }));
     EXPECT_EQ(bo_->wsReceive(), nullptr);
     ivUDP out;
     out.setRemotePort(port);
     out.setRemoteHost("127.0.0.1");
-    out.wsSendData(PeerDatagram::message("Amy", "", 0, "after clean-up"));
+    out.wsSendData(PeerDatagram::message("Amelia", "", 0, "after clean-up"));
     settle();
     EXPECT_EQ(atBo_.events.size(), 1);
 }
@@ -250,13 +253,13 @@ TEST(PeerArrival, ChunksAcrossDatagramsMakeOneFrame)
     QByteArray frame = jpegOfSize(64535 + 1000, {400, 300});
     ASSERT_EQ(frame.size(), 65535);
     QByteArray first, second;
-    PeerDatagram::frameChunk("Amy", QByteArrayView(frame).first(64535), first);
-    PeerDatagram::frameChunk("Amy", QByteArrayView(frame).sliced(64535), second);
+    PeerDatagram::frameChunk("Amelia", QByteArrayView(frame).first(64535), first);
+    PeerDatagram::frameChunk("Amelia", QByteArrayView(frame).sliced(64535), second);
     confabo.ReceiveDatagram(first);
     EXPECT_TRUE(got.events.isEmpty());
-    confabo.ReceiveDatagram(PeerDatagram::message("Amy", "", 0, "in between"));
+    confabo.ReceiveDatagram(PeerDatagram::message("Amelia", "", 0, "in between"));
     confabo.ReceiveDatagram(second);
-    EXPECT_EQ(got.events, (QStringList{"message:Amy::0:in between", "frame:Amy:400x300"}));
+    EXPECT_EQ(got.events, (QStringList{"message:Amelia::0:in between", "frame:Amelia:400x300"}));
     ASSERT_EQ(got.frames.size(), 1);
     EXPECT_EQ(got.frames[0], frame);
 }
@@ -280,10 +283,10 @@ TEST(PeerArrival, AHugeFrameArrivesScaledToTheLargestFrame)
     for (qsizetype at = 0; at < jpeg.size(); at += PeerDatagram::FrameChunkSize) {
         QByteArray datagram;
         PeerDatagram::frameChunk(
-            "Amy", QByteArrayView(jpeg).sliced(at, qMin(PeerDatagram::FrameChunkSize, jpeg.size() - at)), datagram);
+            "Amelia", QByteArrayView(jpeg).sliced(at, qMin(PeerDatagram::FrameChunkSize, jpeg.size() - at)), datagram);
         confabo.ReceiveDatagram(datagram);
     }
-    EXPECT_EQ(got.events, (QStringList{"frame:Amy:1536x768"}));
+    EXPECT_EQ(got.events, (QStringList{"frame:Amelia:1536x768"}));
     ASSERT_EQ(got.frames.size(), 1);
     EXPECT_EQ(got.frames[0], jpeg);
 }
@@ -296,9 +299,9 @@ TEST(PeerArrival, BytesThatAreNoPictureStillAnnounceAFrameWithoutPicture)
     Received got;
     record(confabo, got);
     QByteArray datagram;
-    PeerDatagram::frameChunk("Amy", "not a picture", datagram);
+    PeerDatagram::frameChunk("Amelia", "not a picture", datagram);
     confabo.ReceiveDatagram(datagram);
-    EXPECT_EQ(got.events, QStringList{"frame:Amy:0x0"});
+    EXPECT_EQ(got.events, QStringList{"frame:Amelia:0x0"});
 }
 
 TEST(PeerArrival, BlockAllDataLeavesTheSocketUnbound)

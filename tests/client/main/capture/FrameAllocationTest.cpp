@@ -110,17 +110,17 @@ TEST_F(FrameAllocationTest, SteadyFramesAllocateNothingOnTheWayToTheDatagram)
         for (const bool fromPlanes : {false, true}) {
             SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << (fromPlanes ? " planes" : ""));
             PatternSource pattern(size, 5);
-            pattern.setHandle("Amy");
+            pattern.setHandle("Amelia");
             FrameSender sender;
             sender.setQuality(75);
             sender.setEncodeFromPlanes(fromPlanes);
-            const QString from = QStringLiteral("Amy");
+            const QString from = QStringLiteral("Amelia");
             // Warm-up makes the bitmap, the encoders, the buffers and the socket.
             for (int i = 0; i < 3; ++i)
                 ASSERT_EQ(sender.send(pattern.render(i * 200000), boAtAmy_, from, port), FrameSender::Result::Sent);
             // A later frame with more detail than any before it, as a camera's frames vary: its
             // bigger JPEG must still fit the buffers the warm-up made.
-            pattern.setHandle("Amy, with a longer caption than before");
+            pattern.setHandle("Amelia, with a longer caption than before");
             const I420Frame frame = pattern.render(3 * 200000);
             QList<FrameSender::Result> results;
             results.reserve(8);

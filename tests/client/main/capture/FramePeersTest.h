@@ -1,7 +1,7 @@
 #pragma once
 
-// Two users of the library signed in at the real service, Amy with Bo as her buddy, each on a
-// data port of its own: the frame tests send from Amy to Bo and count what Bo receives.
+// Two users of the library signed in at the real service, Amelia with Bonnie as her buddy, each on a
+// data port of its own: the frame tests send from Amelia to Bonnie and count what Bonnie receives.
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -27,13 +27,13 @@ protected:
         ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString();
         previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
         SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
-        amy_ = signIn("Amy");
-        bo_ = signIn("Bo");
-        ASSERT_EQ(amy_->AddBuddy("Bo"), "Bo");
-        boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bo")).get();
+        amy_ = signIn("Amelia");
+        bo_ = signIn("Bonnie");
+        ASSERT_EQ(amy_->AddBuddy("Bonnie"), "Bonnie");
+        boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bonnie")).get();
         ASSERT_TRUE(boAtAmy_);
         QObject::connect(bo_.get(), &Confabo::VideoFrame, [this](QString& from, QImage& picture) {
-            if (from == "Amy")
+            if (from == "Amelia")
                 pictures_.append(picture.size());
         });
         QObject::connect(bo_.get(), &Confabo::VideoFrameBytes,
@@ -56,6 +56,6 @@ protected:
     cfb::UserNotice::Handler previous_;
     std::unique_ptr<cfb::Confabo> amy_, bo_;
     cfb::Buddy* boAtAmy_ = nullptr;
-    QList<QSize> pictures_; // sizes of the pictures Bo received from Amy
-    int jpegs_ = 0; // of the frames Bo received, those that are JPEG data
+    QList<QSize> pictures_; // sizes of the pictures Bonnie received from Amelia
+    int jpegs_ = 0; // of the frames Bonnie received, those that are JPEG data
 };

@@ -16,12 +16,12 @@ namespace {
 
 class FrameSenderTest : public FramePeersTest {
 protected:
-    // Runs the pattern through the sender to Bo until `count` frames were handed over.
+    // Runs the pattern through the sender to Bonnie until `count` frames were handed over.
     void stream(PatternSource& pattern, FrameSender& sender, int count, QList<FrameSender::Result>& results)
     {
         QObject::connect(&pattern, &CaptureSource::frameReady, [&](const I420Frame& frame) {
             if (results.size() < count)
-                results.append(sender.send(frame, boAtAmy_, "Amy", boPort()));
+                results.append(sender.send(frame, boAtAmy_, "Amelia", boPort()));
         });
         pattern.start();
         waitUntil([&] { return results.size() >= count; }, 10000);
@@ -35,7 +35,7 @@ protected:
 TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChange)
 {
     PatternSource pattern({160, 120}, 15);
-    pattern.setHandle("Amy");
+    pattern.setHandle("Amelia");
     FrameSender sender;
     EXPECT_TRUE(sender.encodeFromPlanes()) << "the planar encoder is the default";
     sender.setEncodeFromPlanes(false); // the exact path first
@@ -71,10 +71,10 @@ TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChan
 
     // Without a buddy the frame is converted for the preview, and nothing goes out.
     const I420Frame frame = pattern.render(0);
-    EXPECT_EQ(sender.send(frame, nullptr, "Amy", boPort()), FrameSender::Result::Converted);
+    EXPECT_EQ(sender.send(frame, nullptr, "Amelia", boPort()), FrameSender::Result::Converted);
     I420Frame broken = frame;
     broken.strideY = 10; // shorter than a row
-    EXPECT_EQ(sender.send(broken, boAtAmy_, "Amy", boPort()), FrameSender::Result::Failed);
+    EXPECT_EQ(sender.send(broken, boAtAmy_, "Amelia", boPort()), FrameSender::Result::Failed);
     waitUntil([] { return false; }, 300);
     EXPECT_EQ(pictures_.size(), 13);
 }
@@ -85,7 +85,7 @@ TEST_F(FrameSenderTest, ANoisyLargeFrameIsEncodedSmallerForThatFrameOnly)
     pattern.setNoise(24);
     FrameSender sender;
     sender.setQuality(95);
-    const qsizetype limit = FrameSender::maxSingleDatagramJpeg("Amy");
+    const qsizetype limit = FrameSender::maxSingleDatagramJpeg("Amelia");
     EXPECT_GT(limit, 40000);
     EXPECT_LT(limit, 49200);
 
@@ -111,6 +111,6 @@ TEST_F(FrameSenderTest, ANoisyLargeFrameIsEncodedSmallerForThatFrameOnly)
     // A quiet picture of the same size fits at the configured quality again.
     pattern.setNoise(0);
     const I420Frame quiet = pattern.render(0);
-    EXPECT_EQ(sender.send(quiet, boAtAmy_, "Amy", boPort()), FrameSender::Result::Sent);
+    EXPECT_EQ(sender.send(quiet, boAtAmy_, "Amelia", boPort()), FrameSender::Result::Sent);
     EXPECT_EQ(sender.lastQuality(), 95);
 }
