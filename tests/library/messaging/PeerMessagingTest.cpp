@@ -345,10 +345,10 @@ TEST_F(PeerMessagingTest, MessagesAndFramesLeaveFromTheSendersDataPort)
         const ssize_t n = ::recvfrom(peer.fd(), bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&from), &length);
         return n > 0 ? int(ntohs(from.sin_port)) : -1;
     };
-    const auto bo = amy_->Buddies()->Item("Bo");
-    ASSERT_TRUE(bo->SendMessage("Amy", "amy@example.org", "from my data port", 0, int16_t(peer.port())));
+    const auto bo = amy_->Buddies()->Item("Bonnie");
+    ASSERT_TRUE(bo->SendMessage("Amelia", "amelia@example.org", "from my data port", 0, int16_t(peer.port())));
     EXPECT_EQ(sourcePortOfNext(), portOf(*amy_));
-    ASSERT_TRUE(bo->SendFrame(jpegOfSize(5000, {64, 48}), "Amy", int16_t(peer.port())));
+    ASSERT_TRUE(bo->SendFrame(jpegOfSize(5000, {64, 48}), "Amelia", int16_t(peer.port())));
     EXPECT_EQ(sourcePortOfNext(), portOf(*amy_));
 
     ASSERT_TRUE(bo->SendMessage("Nobody", "", "from elsewhere", 0, int16_t(peer.port())));
