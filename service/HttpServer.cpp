@@ -1,5 +1,7 @@
 #include "HttpServer.h"
 
+#include <gnutls/abstract.h>
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -27,11 +29,18 @@ using Clock = std::chrono::steady_clock;
 // many a lookup; requests here carry a few hundred bytes of headers.
 constexpr size_t ConnectionMemory = 8 * 1024;
 
+// TLS 1.3 and 1.2 with forward-secret key exchange and AEAD ciphers only, as current clients
+// (libcurl with OpenSSL 3, nginx's modern profile) speak.
+constexpr const char* TlsPriorities = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-128-GCM:"
+                                      "+AES-256-GCM:+CHACHA20-POLY1305:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA";
+
 // What the server keeps per connection: when the request now arriving began (the connection's
-// start, then the end of each request it carried), and the address it is counted under.
+// start, then the end of each request it carried), the address it is counted under, and over TLS
+// the certificate and key it presents, held until it closes.
 struct ConnectionState {
     Clock::time_point requestStarted = Clock::now();
     std::string countedAddress; // empty: not counted (a trusted proxy)
+    std::shared_ptr<const TlsCredentials::KeyPair> tlsKeys;
 };
 
 // The answer to a request whose handler has run, which may come from another thread. The
@@ -230,12 +239,28 @@ struct HttpServer::Callbacks {
         return static_cast<HttpServer*>(self)->mayConnect(numericAddress(address)) ? MHD_YES : MHD_NO;
     }
 
+    // GnuTLS asks during each handshake which certificate to present: the connection's own pair.
+    static int presentCertificate(gnutls_session_t session, const gnutls_datum_t*, int, const gnutls_pk_algorithm_t*,
+        int, gnutls_pcert_st** chain, unsigned* length, gnutls_privkey_t* key)
+    {
+        auto* connection = static_cast<MHD_Connection*>(gnutls_session_get_ptr(session));
+        const ConnectionState* state = connection ? stateOf(connection) : nullptr;
+        if (!state || !state->tlsKeys)
+            return -1; // fails the handshake
+        *chain = const_cast<gnutls_pcert_st*>(state->tlsKeys->chain.data());
+        *length = unsigned(state->tlsKeys->chain.size());
+        *key = state->tlsKeys->key;
+        return 0;
+    }
+
     static void connectionChanged(
         void* self, MHD_Connection* connection, void** socketContext, enum MHD_ConnectionNotificationCode code)
     {
         auto& server = *static_cast<HttpServer*>(self);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             auto* state = new ConnectionState;
+            if (server.config_.tls)
+                state->tlsKeys = server.config_.tls->current();
             const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             const std::string address = numericAddress(info ? info->client_addr : nullptr);
             if (!server.proxies_.contains(address)) {
@@ -297,16 +322,22 @@ bool HttpServer::start(std::string& error)
         return false;
     port_ = boundPort(fd);
     const unsigned threads = config_.threads ? config_.threads : std::max(1u, std::thread::hardware_concurrency());
-    daemon_
-        = MHD_start_daemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME,
-            0, &Callbacks::accepting, this, &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, fd,
-            MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT, config_.idleTimeoutSeconds,
-            MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_NOTIFY_CONNECTION,
-            &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
-            MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemory, MHD_OPTION_END);
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
+    MHD_OptionItem tlsOptions[3] = {{MHD_OPTION_END, 0, nullptr}, {}, {}};
+    if (config_.tls) {
+        flags |= MHD_USE_TLS;
+        tlsOptions[0] = {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(&Callbacks::presentCertificate)};
+        tlsOptions[1] = {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(TlsPriorities)};
+        tlsOptions[2] = {MHD_OPTION_END, 0, nullptr};
+    }
+    daemon_ = MHD_start_daemon(flags, 0, &Callbacks::accepting, this, &Callbacks::access, this,
+        MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_THREAD_POOL_SIZE, threads, MHD_OPTION_CONNECTION_TIMEOUT,
+        config_.idleTimeoutSeconds, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
+        MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connectionChanged, this, MHD_OPTION_CONNECTION_LIMIT, 10000u,
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemory, MHD_OPTION_ARRAY, tlsOptions, MHD_OPTION_END);
     if (!daemon_) {
         close(fd);
-        error = "the HTTP server did not start";
+        error = config_.tls ? "the HTTPS server did not start" : "the HTTP server did not start";
         return false;
     }
     return true;
