@@ -31,8 +31,9 @@ constexpr size_t ConnectionMemory = 8 * 1024;
 
 // TLS 1.3 and 1.2 with forward-secret key exchange and AEAD ciphers only, as current clients
 // (libcurl with OpenSSL 3, nginx's modern profile) speak.
-constexpr const char* TlsPriorities = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-128-GCM:"
-                                      "+AES-256-GCM:+CHACHA20-POLY1305:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA";
+constexpr const char* TlsPriorities
+    = "NORMAL:%SERVER_PRECEDENCE:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-128-GCM:+AES-256-GCM:"
+      "+CHACHA20-POLY1305:-KX-ALL:+ECDHE-ECDSA:+ECDHE-RSA:-GROUP-ALL:+GROUP-X25519:+GROUP-SECP256R1:+GROUP-SECP384R1";
 
 // What the server keeps per connection: when the request now arriving began (the connection's
 // start, then the end of each request it carried), the address it is counted under, and over TLS
@@ -259,8 +260,13 @@ struct HttpServer::Callbacks {
         auto& server = *static_cast<HttpServer*>(self);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             auto* state = new ConnectionState;
-            if (server.config_.tls)
+            if (server.config_.tls) {
                 state->tlsKeys = server.config_.tls->current();
+                const MHD_ConnectionInfo* tls = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+                if (tls && tls->tls_session)
+                    gnutls_session_ticket_enable_server(
+                        static_cast<gnutls_session_t>(tls->tls_session), &server.ticketKey_);
+            }
             const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             const std::string address = numericAddress(info ? info->client_addr : nullptr);
             if (!server.proxies_.contains(address)) {
@@ -313,6 +319,10 @@ void HttpServer::connectionClosed(const std::string& address)
 HttpServer::~HttpServer()
 {
     stop();
+    if (ticketKey_.data) {
+        gnutls_memset(ticketKey_.data, 0, ticketKey_.size);
+        gnutls_free(ticketKey_.data);
+    }
 }
 
 bool HttpServer::start(std::string& error)
@@ -325,6 +335,11 @@ bool HttpServer::start(std::string& error)
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_TURBO | MHD_ALLOW_SUSPEND_RESUME;
     MHD_OptionItem tlsOptions[3] = {{MHD_OPTION_END, 0, nullptr}, {}, {}};
     if (config_.tls) {
+        if (!ticketKey_.data && gnutls_session_ticket_key_generate(&ticketKey_) != 0) {
+            close(fd);
+            error = "no key for TLS session tickets";
+            return false;
+        }
         flags |= MHD_USE_TLS;
         tlsOptions[0] = {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(&Callbacks::presentCertificate)};
         tlsOptions[1] = {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(TlsPriorities)};

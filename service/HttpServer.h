@@ -90,6 +90,9 @@ private:
     std::unordered_map<std::string, unsigned> connectionsByAddress_;
     MHD_Daemon* daemon_ = nullptr;
     uint16_t port_ = 0;
+    // Over TLS: the key that seals session tickets, with which a client that comes back resumes
+    // its session instead of a full handshake (GnuTLS derives rotating keys from it).
+    gnutls_datum_t ticketKey_{};
 };
 
 } // namespace cfb::service
