@@ -18,6 +18,37 @@ void initCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// TLS sessions kept between the requests of one thread: each request still opens and closes its
+// own connection, but over https it resumes the last session with the service instead of a full
+// handshake, which spares both sides most of a connection's cost.
+class TlsSessionCache {
+public:
+    TlsSessionCache()
+        : share_(curl_share_init())
+    {
+        if (share_)
+            curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    ~TlsSessionCache()
+    {
+        if (share_)
+            curl_share_cleanup(share_);
+    }
+    TlsSessionCache(const TlsSessionCache&) = delete;
+    TlsSessionCache& operator=(const TlsSessionCache&) = delete;
+
+    CURLSH* share() const { return share_; }
+
+    static TlsSessionCache& current()
+    {
+        thread_local TlsSessionCache cache;
+        return cache;
+    }
+
+private:
+    CURLSH* share_;
+};
+
 struct Reply {
     QByteArray bytes;
     bool tooLarge = false;
@@ -90,6 +121,8 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
         // through its default certificate folder (/etc/ssl/certs on Debian).
         if (!caFile.isEmpty())
             curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+        if (CURLSH* sessions = TlsSessionCache::current().share())
+            curl_easy_setopt(curl, CURLOPT_SHARE, sessions);
     }
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "http generic");
