@@ -127,7 +127,8 @@ bool TlsCredentials::reload(std::string& error)
         return false;
     }
     if (!keyMatches(pair->key, pair->chain.front().pubkey)) {
-        error = "the key in " + keyFile_ + " is not the one of the certificate in " + certificateFile_;
+        error = "the key in " + keyFile_ + " is not the one of the certificate in " + certificateFile_
+            + " (the first in the file: the service's own certificate, then its intermediates)";
         return false;
     }
     pair->description = describe(pair->chain.front().cert);
