@@ -33,13 +33,13 @@ struct HttpResponse {
     const char* contentType = "text/xml; charset=windows-1252";
 };
 
-// An HTTP/1.0 and 1.1 server on libmicrohttpd, in clear or over TLS (GnuTLS): epoll, a pool of
-// worker threads that each run the handler for their own connections. Bodies are collected whole
-// up to a limit; a larger body never reaches the handler and is answered with an empty 413. One
-// address may hold only so many connections at once, and a request must arrive whole within a
-// deadline, so a host that trickles bytes over many connections cannot lock the others out.
-// Trusted proxies are exempt from that limit: their connections carry many clients' requests, and
-// they shield the server from slow clients themselves.
+// An HTTP/1.0 and 1.1 server on libmicrohttpd, in clear or over TLS (GnuTLS): epoll (poll over
+// TLS), a pool of worker threads that each run the handler for their own connections. Bodies are
+// collected whole up to a limit; a larger body never reaches the handler and is answered with an
+// empty 413. One address may hold only so many connections at once, and a request must arrive
+// whole within a deadline, so a host that trickles bytes over many connections cannot lock the
+// others out. Trusted proxies are exempt from that limit: their connections carry many clients'
+// requests, and they shield the server from slow clients themselves.
 class HttpServer {
 public:
     // Answers the request; called exactly once, from any thread. A handler that hands the work to
