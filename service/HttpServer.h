@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TlsCredentials.h"
 #include "TrustedProxies.h"
 
 #include <QByteArray>
@@ -35,13 +36,13 @@ struct HttpResponse {
     const char* contentType = "text/xml; charset=windows-1252";
 };
 
-// An HTTP/1.0 and 1.1 server on libmicrohttpd: epoll, a pool of worker threads that each run the
-// handler for their own connections. Bodies are collected whole up to a limit; a larger body
-// never reaches the handler and is answered with an empty 413. One address may hold only so many
-// connections at once, and a request must arrive whole within a deadline, so a host that
-// trickles bytes over many connections cannot lock the others out. Trusted proxies are exempt
-// from that limit: their connections carry many clients' requests, and they shield the server
-// from slow clients themselves.
+// An HTTP/1.0 and 1.1 server on libmicrohttpd, in clear or over TLS (GnuTLS): epoll (poll over
+// TLS), a pool of worker threads that each run the handler for their own connections. Bodies are
+// collected whole up to a limit; a larger body never reaches the handler and is answered with an
+// empty 413. One address may hold only so many connections at once, and a request must arrive
+// whole within a deadline, so a host that trickles bytes over many connections cannot lock the
+// others out. Trusted proxies are exempt from that limit: their connections carry many clients'
+// requests, and they shield the server from slow clients themselves.
 class HttpServer {
 public:
     // Answers the request; called exactly once, from any thread. A handler that hands the work to
@@ -60,6 +61,9 @@ public:
         // complete; a request that takes longer loses its connection without an answer.
         unsigned requestTimeoutSeconds = 30;
         std::vector<std::string> trustedProxies; // whose X-Forwarded-For names the client
+        // HTTPS with these (loaded, and outliving the server) instead of HTTP: each connection
+        // presents the pair current when it was accepted.
+        const TlsCredentials* tls = nullptr;
     };
 
     HttpServer(Config config, Handler handler);
@@ -98,6 +102,9 @@ private:
     bool stopping_ = false;
     MHD_Daemon* daemon_ = nullptr;
     uint16_t port_ = 0;
+    // Over TLS: the key that seals session tickets, with which a client that comes back resumes
+    // its session instead of a full handshake (GnuTLS derives rotating keys from it).
+    gnutls_datum_t ticketKey_{};
 };
 
 } // namespace cfb::service

@@ -47,6 +47,7 @@ const char* ServiceOptions::usage()
 {
     return "usage: confabo-service [--listen HOST:PORT] [--db FILE|URI] [--path /cfb_maint.asp] [--threads N] "
            "[--quiet]\n"
+           "                       [--tls-cert FILE --tls-key FILE]\n"
            "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
            "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--trusted-proxy ADDR]...\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
@@ -63,7 +64,10 @@ const char* ServiceOptions::usage()
            "(default 30)\n"
            "  --sign-in-rate N    of those, how many per minute an address gets back (default 30)\n"
            "  --trusted-proxy ADDR  a reverse proxy's IP address: requests from it name the client in\n"
-           "                      X-Forwarded-For (the right-most entry that is no trusted proxy); may be repeated\n";
+           "                      X-Forwarded-For (the right-most entry that is no trusted proxy); may be repeated\n"
+           "  --tls-cert FILE     serve HTTPS with this PEM certificate chain (as fullchain.pem: the\n"
+           "                      certificate, then its intermediates); needs --tls-key\n"
+           "  --tls-key FILE      the certificate's PEM private key; both files are read again on SIGHUP\n";
 }
 
 std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::string>& arguments, std::string& error)
@@ -110,6 +114,13 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
                 return std::nullopt;
             }
             options.path = v->front() == '/' ? *v : "/" + *v;
+        } else if (name == "--tls-cert" || name == "--tls-key") {
+            const std::string* v = value();
+            if (!v || v->empty()) {
+                error = name + " wants a PEM file";
+                return std::nullopt;
+            }
+            (name == "--tls-cert" ? options.tlsCertificate : options.tlsKey) = *v;
         } else if (name == "--trusted-proxy") {
             const std::string* v = value();
             const auto address = v ? TrustedProxies::canonical(*v) : std::nullopt;
@@ -133,6 +144,10 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
             error = "unknown option " + name;
             return std::nullopt;
         }
+    }
+    if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+        error = "--tls-cert and --tls-key go together: give both for HTTPS, or neither for HTTP";
+        return std::nullopt;
     }
     if (options.database.empty())
         options.database = defaultDatabase();

@@ -21,6 +21,8 @@ struct ServiceOptions {
     unsigned signInBurst = 30;
     unsigned signInRate = 30; // per minute
     std::vector<std::string> trustedProxies; // numeric addresses
+    std::string tlsCertificate; // PEM files: HTTPS when both are given, HTTP when neither
+    std::string tlsKey;
     bool quiet = false;
     bool help = false;
 

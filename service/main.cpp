@@ -11,6 +11,7 @@
 #include "ServiceOperations.h"
 #include "ServiceOptions.h"
 #include "SqliteStorage.h"
+#include "TlsCredentials.h"
 
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,23 @@
 #include <pthread.h>
 
 using namespace cfb::service;
+
+namespace {
+
+// On SIGHUP: the renewed certificate and key for every new connection, or the old pair kept.
+void reloadCertificate(TlsCredentials* tls)
+{
+    std::string error;
+    if (!tls)
+        std::printf("SIGHUP: no TLS certificate to reload (serving HTTP)\n");
+    else if (tls->reload(error))
+        std::printf("reloaded the TLS certificate: %s\n", tls->current()->description.c_str());
+    else
+        std::printf("kept the previous TLS certificate: %s\n", error.c_str());
+    std::fflush(stdout);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,16 +52,26 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // SIGINT and SIGTERM are taken by sigwait below; every thread started from here on inherits
-    // the mask, so none of them is interrupted.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // SIGINT and SIGTERM (stop) and SIGHUP (reload the certificate) are taken by sigwait below;
+    // every thread started from here on inherits the mask, so none of them is interrupted.
+    sigset_t handledSignals;
+    sigemptyset(&handledSignals);
+    sigaddset(&handledSignals, SIGINT);
+    sigaddset(&handledSignals, SIGTERM);
+    sigaddset(&handledSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handledSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
+        std::unique_ptr<TlsCredentials> tls;
+        if (!options->tlsCertificate.empty()) {
+            tls = std::make_unique<TlsCredentials>(options->tlsCertificate, options->tlsKey);
+            if (!tls->reload(error)) {
+                std::fprintf(stderr, "confabo-service: cannot serve HTTPS: %s\n", error.c_str());
+                return 1;
+            }
+            std::printf("serving HTTPS with the certificate %s\n", tls->current()->description.c_str());
+        }
         std::unique_ptr<Storage> storage;
         if (PostgresStorage::handles(options->database)) {
             storage = std::make_unique<PostgresStorage>(options->database);
@@ -70,6 +98,7 @@ int main(int argc, char** argv)
         config.connectionsPerAddress = options->connectionsPerAddress;
         config.requestTimeoutSeconds = options->requestTimeoutSeconds;
         config.trustedProxies = options->trustedProxies;
+        config.tls = tls.get();
         HttpServer server(config, [&](const HttpRequest& request, const HttpServer::Respond& respond) {
             operations.handle(request, respond);
         });
@@ -83,7 +112,8 @@ int main(int argc, char** argv)
         std::fflush(stdout);
 
         int signal = 0;
-        sigwait(&stopSignals, &signal);
+        while (sigwait(&handledSignals, &signal) == 0 && signal == SIGHUP)
+            reloadCertificate(tls.get());
         if (!options->quiet)
             std::fprintf(stderr, "confabo-service: stopping on signal %d\n", signal);
         // Answers the sign-ins and changes still queued, so no connection is left waiting.

@@ -2,22 +2,26 @@
 // both on this machine in the same run. wrk drives both: one request per connection (as the
 // library makes its requests) and keep-alive. The service runs on SQLite, on PostgreSQL (a
 // throw-away server of its own) as one instance, and as two instances sharing that database,
-// each taking half the connections. Prints requests per second, the ratio to nginx and the 99th
+// each taking half the connections; and over HTTPS (the service's own TLS against nginx's, the same
+// certificate, presence lookups only). Prints requests per second, the ratio to nginx and the 99th
 // percentile latency of the median of a few rounds, and the sign-in (argon2id) rate on its own.
 
 #include "PostgresServer.h"
+#include "TestAuthority.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -43,12 +47,19 @@ struct Result {
     long failures = 0; // non-200, empty bodies, socket errors
 };
 
-QByteArray post(quint16 port, const QByteArray& body)
+QByteArray post(quint16 port, const QByteArray& body, bool tls = false)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    if (!socket.waitForConnected(3000))
-        return {};
+    QSslSocket socket;
+    if (tls) {
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone); // the bench's own throw-away certificate
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        if (!socket.waitForEncrypted(3000))
+            return {};
+    } else {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        if (!socket.waitForConnected(3000))
+            return {};
+    }
     socket.write("POST /cfb_maint.asp HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     QByteArray reply;
@@ -104,13 +115,13 @@ end
 }
 
 // `process` of `processes`: which wrk of the row this is, for the script's slice of the bodies.
-QStringList wrkArguments(
-    quint16 port, const QString& path, const QString& script, int threads, int connections, int process, int processes)
+QStringList wrkArguments(quint16 port, bool tls, const QString& path, const QString& script, int threads,
+    int connections, int process, int processes)
 {
     return {QStringLiteral("-t%1").arg(threads), QStringLiteral("-c%1").arg(connections),
         QStringLiteral("-d%1s").arg(Seconds), QStringLiteral("-s"), script,
-        QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path), QStringLiteral("--"), QString::number(process),
-        QString::number(processes), QString::number(threads)};
+        QStringLiteral("%1://127.0.0.1:%2%3").arg(tls ? "https" : "http").arg(port).arg(path), QStringLiteral("--"),
+        QString::number(process), QString::number(processes), QString::number(threads)};
 }
 
 std::optional<Result> wrkResult(QProcess& wrk)
@@ -145,15 +156,15 @@ std::optional<Result> wrkResult(QProcess& wrk)
 // One wrk on one port with two threads; with several ports one single-threaded wrk each, the
 // connections split between them, all at once. The rates add up; the p99 is the worst one's.
 std::optional<Result> runWrk(
-    const std::vector<quint16>& ports, const QString& path, const QString& script, int connections)
+    const std::vector<quint16>& ports, bool tls, const QString& path, const QString& script, int connections)
 {
     std::vector<std::unique_ptr<QProcess>> runs;
     const int threads = ports.size() == 1 ? 2 : 1;
     for (const quint16 port : ports) {
         runs.push_back(std::make_unique<QProcess>());
         runs.back()->start(QStringLiteral("wrk"),
-            wrkArguments(
-                port, path, script, threads, connections / int(ports.size()), int(runs.size() - 1), int(ports.size())));
+            wrkArguments(port, tls, path, script, threads, connections / int(ports.size()), int(runs.size() - 1),
+                int(ports.size())));
     }
     Result total;
     bool complete = true;
@@ -218,16 +229,19 @@ void printRow(const QByteArray& name, const Result& service, const Result& nginx
         service.failures, nginx.failures);
 }
 
-// Starts confabo-service on the database (a file or a postgresql:// URI); its port, or 0.
-quint16 startService(QProcess& service, const QString& database)
+// Starts confabo-service on the database (a file or a postgresql:// URI), with HTTPS when given a
+// certificate; its port, or 0.
+quint16 startService(QProcess& service, const QString& database, const TestAuthority::Issued& tls = {})
 {
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service.start(QStringLiteral(CONFABO_SERVICE_BINARY),
-        {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), database,
-            QStringLiteral("--quiet"),
-            // wrk plays many clients from one address: lift the per-address limits.
-            QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
-            QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")});
+    QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), database,
+        QStringLiteral("--quiet"),
+        // wrk plays many clients from one address: lift the per-address limits.
+        QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
+        QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")};
+    if (!tls.certificateFile.isEmpty())
+        arguments += {QStringLiteral("--tls-cert"), tls.certificateFile, QStringLiteral("--tls-key"), tls.keyFile};
+    service.start(QStringLiteral(CONFABO_SERVICE_BINARY), arguments);
     QRegularExpressionMatch listening;
     if (!waitForLine(service, QRegularExpression(QStringLiteral(R"(^listening on .+:(\d+)$)")), listening)) {
         std::fprintf(stderr, "confabo-service did not start on %s\n", qPrintable(database));
@@ -243,14 +257,15 @@ QByteArray login(int user)
 
 // A user for each connection, as many clients would be, each signed in from this address so its
 // status changes are accepted; their ids, or none.
-QList<QByteArray> signInBenchUsers(quint16 port)
+QList<QByteArray> signInBenchUsers(quint16 port, bool tls = false)
 {
     QList<QByteArray> ids;
     for (int user = 0; user < Connections; ++user) {
         post(port,
             "mode=USER_INSERT&handle=benchuser" + QByteArray::number(user)
-                + "&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0&mouth_left=0");
-        const QByteArray signedIn = post(port, login(user));
+                + "&password=0123456789ABCDEF&email=bench%40example.org&mouth_top=0&mouth_left=0",
+            tls);
+        const QByteArray signedIn = post(port, login(user), tls);
         const QRegularExpressionMatch id
             = QRegularExpression(QStringLiteral("<user_id>(\\d+)</user_id>")).match(QString::fromLatin1(signedIn));
         if (!id.hasMatch()) {
@@ -262,10 +277,12 @@ QList<QByteArray> signInBenchUsers(quint16 port)
     return ids;
 }
 
-// The service as measured in one row: its name and the ports of its instances.
+// The service as measured in one row: its name, the ports of its instances, and whether it (and
+// nginx beside it) speaks HTTPS.
 struct Setup {
     const char* name;
     std::vector<quint16> ports;
+    bool tls = false;
 };
 
 } // namespace
@@ -307,9 +324,20 @@ int main(int argc, char** argv)
         file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     }
     QFile::setPermissions(dir.filePath(QStringLiteral("www")), readable);
+    // The HTTPS rows: one certificate from a throw-away authority for the service's TLS and nginx's.
+    TestAuthority authority;
+    const TestAuthority::Issued certificate
+        = authority.issue(QStringLiteral("127.0.0.1"), {QStringLiteral("IP:127.0.0.1")});
+    if (certificate.certificateFile.isEmpty()) {
+        std::fprintf(stderr, "no certificate for the HTTPS rows: %s\n", qPrintable(authority.errorText()));
+        stop(service);
+        return 1;
+    }
     const quint16 nginxPort = freePort();
+    const quint16 nginxTlsPort = freePort();
     QFile config(dir.filePath(QStringLiteral("nginx.conf")));
     config.open(QIODevice::WriteOnly);
+    // The HTTPS server speaks TLS as deploy/nginx/confabo.conf does.
     config.write(QStringLiteral(R"(worker_processes %1;
 pid %2/nginx.pid;
 error_log %2/error.log crit;
@@ -322,6 +350,15 @@ http {
   keepalive_requests 1000000;
   server {
     listen 127.0.0.1:%3 backlog=4096;
+    listen 127.0.0.1:%4 ssl backlog=4096;
+    ssl_certificate %5;
+    ssl_certificate_key %6;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    ssl_ciphers ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305;
+    ssl_prefer_server_ciphers off;
+    ssl_session_cache shared:bench:10m;
+    ssl_session_timeout 1d;
+    ssl_session_tickets off;
     root %2/www;
     # Static files answer only GET; the same file for a POST, as the service's reply.
     error_page 405 =200 $uri;
@@ -331,13 +368,15 @@ http {
                      .arg(Cores)
                      .arg(dir.path())
                      .arg(nginxPort)
+                     .arg(nginxTlsPort)
+                     .arg(certificate.certificateFile, certificate.keyFile)
                      .toUtf8());
     config.close();
     QProcess nginx;
     nginx.start(QStringLiteral("/usr/sbin/nginx"),
         {QStringLiteral("-p"), dir.path(), QStringLiteral("-c"), config.fileName(), QStringLiteral("-e"),
             dir.filePath(QStringLiteral("error.log")), QStringLiteral("-g"), QStringLiteral("daemon off;")});
-    if (!waitForPort(nginxPort)) {
+    if (!waitForPort(nginxPort) || !waitForPort(nginxTlsPort)) {
         std::fprintf(stderr, "nginx did not start: %s\n", nginx.readAllStandardError().constData());
         stop(service);
         return 1;
@@ -361,6 +400,15 @@ http {
         setups.push_back({"PostgreSQL x1", {first}});
         setups.push_back({"PostgreSQL x2", {first, second}});
     }
+    // A service of its own with the same user ids serves HTTPS (one SQLite file is one service's).
+    QProcess tlsService;
+    const quint16 tlsPort = startService(tlsService, dir.filePath("bench-tls.db"), certificate);
+    if (!tlsPort || signInBenchUsers(tlsPort, true) != userIds) {
+        std::fprintf(stderr, "the HTTPS service did not start\n");
+        stop(nginx);
+        return 1;
+    }
+    setups.push_back({"SQLite, HTTPS", {tlsPort}, true});
 
     std::printf("confabo-service against nginx (static file, same reply bytes), %d cores, %d connections, median of %d "
                 "rounds of %d s each\n",
@@ -385,6 +433,9 @@ http {
             const QString script = writeScript(
                 dir.path(), QString::fromLatin1(name).replace(u' ', u'_') + (closeEach ? "_c" : "_k"), body, closeEach);
             for (const Setup& setup : setups) {
+                // TLS costs the same whatever the request: presence lookups, the commonest, show it.
+                if (setup.tls && std::strcmp(name, "USER_INFO") != 0)
+                    continue;
                 const QByteArray row
                     = QByteArray(setup.name) + ", " + name + (closeEach ? ", 1 req/conn" : ", keep-alive");
                 if (!Only.isEmpty() && !row.contains(Only))
@@ -392,8 +443,10 @@ http {
                 // nginx right before the service in each round, so both meet the same load from elsewhere.
                 std::vector<std::pair<Result, Result>> rounds; // service, nginx
                 for (int round = 0; round < Rounds; ++round) {
-                    const auto n = runWrk({nginxPort}, QString::fromLatin1(file), script, Connections);
-                    const auto s = runWrk(setup.ports, QStringLiteral("/cfb_maint.asp"), script, Connections);
+                    const auto n = runWrk({setup.tls ? nginxTlsPort : nginxPort}, setup.tls, QString::fromLatin1(file),
+                        script, Connections);
+                    const auto s
+                        = runWrk(setup.ports, setup.tls, QStringLiteral("/cfb_maint.asp"), script, Connections);
                     if (s && n)
                         rounds.emplace_back(*s, *n);
                 }
@@ -414,7 +467,7 @@ http {
     // Sign-in costs one argon2id verification; few connections, as sign-ins are rare.
     const QString loginScript = writeScript(dir.path(), QStringLiteral("login"), {login(0)}, true);
     const auto l = Only.isEmpty() || QByteArray("LOGIN").contains(Only)
-        ? runWrk({servicePort}, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)
+        ? runWrk({servicePort}, false, QStringLiteral("/cfb_maint.asp"), loginScript, Cores)
         : std::nullopt;
     if (l) {
         std::printf("LOGIN (argon2id), 1 req/conn: %.0f sign-ins/s, p99 %.1f ms, failed %ld\n", l->requestsPerSecond,
@@ -423,6 +476,7 @@ http {
 
     stop(nginx);
     stop(service);
+    stop(tlsService);
     for (QProcess& instance : instances) {
         if (instance.state() != QProcess::NotRunning)
             stop(instance);

@@ -159,6 +159,7 @@ void Confabo::loadChannelSettings()
     channel.sendTimeout = toLong(Settings::SendTimeout.read());
     channel.recvTimeout = toLong(Settings::ReceiveTimeout.read());
     channel.connTimeout = toLong(Settings::ConnectTimeout.read());
+    channel.caFile = Settings::CaFile.read();
 
     Settings::ServicePath.write(channel.scriptPath);
     Settings::ServiceHost.write(channel.server);

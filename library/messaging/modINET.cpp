@@ -1,5 +1,7 @@
 #include "messaging/modINET.h"
 
+#include "messaging/ServiceAddress.h"
+#include "messaging/TlsFailure.h"
 #include "protocol/Cp1252.h"
 #include "protocol/PercentCoding.h"
 
@@ -15,6 +17,37 @@ void initCurlOnce()
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
+
+// TLS sessions kept between the requests of one thread: each request still opens and closes its
+// own connection, but over https it resumes the last session with the service instead of a full
+// handshake, which spares both sides most of a connection's cost.
+class TlsSessionCache {
+public:
+    TlsSessionCache()
+        : share_(curl_share_init())
+    {
+        if (share_)
+            curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    ~TlsSessionCache()
+    {
+        if (share_)
+            curl_share_cleanup(share_);
+    }
+    TlsSessionCache(const TlsSessionCache&) = delete;
+    TlsSessionCache& operator=(const TlsSessionCache&) = delete;
+
+    CURLSH* share() const { return share_; }
+
+    static TlsSessionCache& current()
+    {
+        thread_local TlsSessionCache cache;
+        return cache;
+    }
+
+private:
+    CURLSH* share_;
+};
 
 struct Reply {
     QByteArray bytes;
@@ -33,28 +66,12 @@ size_t appendChunk(char* data, size_t size, size_t count, void* userdata)
     return n;
 }
 
-// "http://host:port/path" from the channel settings. A server with no port gets port 80; a path
-// without a leading '/' gets one.
-QByteArray requestUrl(const ServiceChannel& channel)
-{
-    QString server = channel.server.trimmed();
-    const bool bracketed = server.startsWith(u'[');
-    const qsizetype close = bracketed ? server.indexOf(u']') : -1;
-    const qsizetype colon = server.lastIndexOf(u':');
-    const bool hasPort = bracketed ? (close >= 0 && colon > close) : (colon >= 0 && server.count(u':') == 1);
-    if (!hasPort) {
-        if (!bracketed && server.contains(u':'))
-            server = u'[' + server + u']'; // a bare IPv6 address
-        server += QStringLiteral(":80");
-    }
-    QString path = channel.scriptPath.trimmed();
-    if (!path.startsWith(u'/'))
-        path.prepend(u'/');
-    // The URL parser takes no spaces, controls or raw 8-bit bytes in the path.
-    return "http://" + server.toUtf8() + PercentCoding::pathEncoded(path.toUtf8());
-}
-
 } // namespace
+
+bool ServiceChannel::encrypted() const
+{
+    return ServiceAddress::parse(server).secure;
+}
 
 ServiceChannel& ServiceChannel::current()
 {
@@ -69,13 +86,18 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     ServiceChannel& channel = ServiceChannel::current();
     channel.lastFailure.clear();
 
+    const ServiceAddress address = ServiceAddress::parse(channel.server);
+    if (!address.isValid()) {
+        channel.lastFailure = address.error;
+        return document;
+    }
     CURL* curl = curl_easy_init();
     if (!curl) {
         channel.lastFailure = QStringLiteral("the HTTP client could not start");
         return document;
     }
 
-    const QByteArray url = requestUrl(channel);
+    const QByteArray url = address.url(channel.scriptPath);
     Reply reply;
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, header.constData());
@@ -87,7 +109,21 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     const long totalMs = connectMs + qMax(0, channel.sendTimeout) + qMax(0, channel.recvTimeout);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    // Only the address's own scheme: an https request never goes out as http, and no redirect
+    // (none is followed anyway) could make it.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, address.secure ? "https" : "http");
+    const QByteArray caFile = channel.caFile.toLocal8Bit();
+    if (address.secure) {
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+        // The file replaces libcurl's default bundle; the system's authorities stay trusted
+        // through its default certificate folder (/etc/ssl/certs on Debian).
+        if (!caFile.isEmpty())
+            curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+        if (CURLSH* sessions = TlsSessionCache::current().share())
+            curl_easy_setopt(curl, CURLOPT_SHARE, sessions);
+    }
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_0));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "http generic");
     curl_easy_setopt(curl, CURLOPT_POST, 1L);
@@ -106,6 +142,9 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     const CURLcode result = curl_easy_perform(curl);
+    const QString curlText = QString::fromUtf8(*errorText ? errorText : curl_easy_strerror(result));
+    const QString tlsFailure
+        = address.secure ? describeTlsFailure(curl, result, curlText, address, channel.caFile) : QString();
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
 
@@ -116,7 +155,7 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
         return document;
     }
     if (result != CURLE_OK && reply.bytes.isEmpty()) {
-        channel.lastFailure = QString::fromUtf8(*errorText ? errorText : curl_easy_strerror(result));
+        channel.lastFailure = tlsFailure.isEmpty() ? curlText : tlsFailure;
         return document;
     }
     document.parse(reply.bytes);

@@ -16,14 +16,22 @@ namespace cfb {
 // loads it from the settings store; the timeout properties change it without touching the store.
 struct ServiceChannel {
     QString scriptPath = QString::fromLatin1(Settings::ServicePath.defaultValue);
-    QString server = QString::fromLatin1(Settings::ServiceHost.defaultValue); // host, or host:port (port 80 when none)
+    // host[:port] for plain HTTP (port 80 when none), or http:// or https:// with host[:port]
+    // (port 443 for https); see ServiceAddress.
+    QString server = QString::fromLatin1(Settings::ServiceHost.defaultValue);
     int32_t sendTimeout = std::atoi(Settings::SendTimeout.defaultValue); // milliseconds
     int32_t recvTimeout = std::atoi(Settings::ReceiveTimeout.defaultValue);
     int32_t connTimeout = std::atoi(Settings::ConnectTimeout.defaultValue);
+    // A PEM file of private authorities trusted for https besides the system's; empty for none.
+    QString caFile;
 
-    // Why the last request got no reply at all (unreachable, refused, timed out); empty when it
-    // got one. Lets a caller tell "the service said no" from "no service".
+    // Why the last request got no reply at all (unreachable, refused, timed out, a certificate that
+    // did not pass); empty when it got one. Lets a caller tell "the service said no" from "no
+    // service".
     QString lastFailure;
+
+    // Whether requests travel encrypted (an https:// server address).
+    bool encrypted() const;
 
     static ServiceChannel& current();
 };
@@ -35,8 +43,11 @@ inline constexpr const char* FormHeader = "Content-type: application/x-www-form-
 inline constexpr qsizetype MaxReplyBytes = 8 * 1024 * 1024;
 
 // Posts body with the one header line (which replaces any header of that name) to the service
-// over HTTP/1.0 and returns the parsed reply. Blocks for at most connect + send + receive
-// timeout. Never raises: a failed transfer or a reply that is not XML gives an empty document.
+// over HTTP/1.0, in clear or over TLS as the server address says, and returns the parsed reply.
+// Over https the service's certificate must pass (trusted authority, name, dates); a refused one
+// fails the request with the reason in lastFailure, and nothing is ever sent in clear instead.
+// Blocks for at most connect + send + receive timeout. Never raises: a failed transfer or a reply
+// that is not XML gives an empty document.
 XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header);
 
 // Posts the picture as the multipart AVATAR_UPDATE form (its exact bytes are relied on by the

@@ -13,6 +13,8 @@ inline constexpr Setting ServicePath{"Data", "CFBASP", "cfb_maint.asp"};
 inline constexpr Setting SendTimeout{"Data", "SEND_TIMEOUT", "20000"};
 inline constexpr Setting ReceiveTimeout{"Data", "RECV_TIMEOUT", "30000"};
 inline constexpr Setting ConnectTimeout{"Data", "CONN_TIMEOUT", "5000"};
+// A PEM file of private authorities trusted for an https service; read, never written back.
+inline constexpr Setting CaFile{"Data", "CA File", ""};
 
 // Peers and presence.
 inline constexpr Setting DataPort{"Data", "DataPort", "80"};

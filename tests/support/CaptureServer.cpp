@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 
@@ -152,6 +153,10 @@ void CaptureServer::serve(int client)
         if (n <= 0)
             break;
         request.append(buf, n);
+        // Bytes that cannot start an HTTP request (a TLS greeting) are answered at once, as an
+        // HTTP server answers them.
+        if (!std::isalpha(static_cast<unsigned char>(request.front())))
+            break;
         const qsizetype headEnd = request.indexOf("\r\n\r\n");
         if (expected < 0 && headEnd >= 0)
             expected = headEnd + 4 + headerValue(request, "Content-Length").toLongLong();

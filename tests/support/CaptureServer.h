@@ -28,7 +28,8 @@ public:
     quint16 port() const { return port_; }
     QString serverSetting() const; // "127.0.0.1:PORT"
 
-    // The reply for every following request: a 200 with this XML body by default.
+    // The reply for every following request: a 200 with this XML body by default. Bytes that are no
+    // HTTP request (a TLS greeting) are recorded and answered at once.
     void replyWithXml(const QByteArray& xml);
     void replyRaw(const QByteArray& responseBytes);
     // A reply for requests of one operation ("mode=NAME" of a form body), ahead of the general one.

@@ -1,7 +1,8 @@
 #include "ServiceProcess.h"
 
 #include <QDeadlineTimer>
-#include <QRegularExpression>
+
+#include <csignal>
 
 #include <sys/prctl.h>
 
@@ -40,9 +41,19 @@ QString ServiceProcess::databasePath() const
     return database_.isEmpty() ? dir_.filePath(QStringLiteral("confabo.db")) : database_;
 }
 
+QStringList ServiceProcess::tlsArguments(const QString& certificateFile, const QString& keyFile)
+{
+    return {QStringLiteral("--tls-cert"), certificateFile, QStringLiteral("--tls-key"), keyFile};
+}
+
+bool ServiceProcess::secure() const
+{
+    return extraArguments_.contains(QStringLiteral("--tls-cert"));
+}
+
 QString ServiceProcess::serverSetting() const
 {
-    return host_ + u':' + QString::number(port_);
+    return (secure() ? QStringLiteral("https://") : QString()) + host_ + u':' + QString::number(port_);
 }
 
 bool ServiceProcess::isRunning() const
@@ -70,24 +81,39 @@ bool ServiceProcess::start()
 
     // The service prints "listening on HOST:PORT" once it accepts connections.
     static const QRegularExpression listening(QStringLiteral("^listening on (.+):(\\d+)$"));
-    QByteArray output;
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired()) {
-        if (!process_->canReadLine() && !process_->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        while (process_->canReadLine()) {
-            const QString line = QString::fromUtf8(process_->readLine()).trimmed();
-            const QRegularExpressionMatch match = listening.match(line);
-            if (match.hasMatch()) {
-                host_ = match.captured(1);
-                port_ = quint16(match.captured(2).toUInt());
-                return true;
-            }
-        }
+    const QRegularExpressionMatch match = waitForLine(listening, StartTimeoutMs);
+    if (match.hasMatch()) {
+        host_ = match.captured(1);
+        port_ = quint16(match.captured(2).toUInt());
+        return true;
     }
     error_ = QStringLiteral("confabo-service did not start: ") + process_->errorString();
     stop();
     return false;
+}
+
+QRegularExpressionMatch ServiceProcess::waitForLine(const QRegularExpression& pattern, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (process_ && !deadline.hasExpired()) {
+        if (!process_->canReadLine() && !process_->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        while (process_->canReadLine()) {
+            QRegularExpressionMatch match = pattern.match(QString::fromUtf8(process_->readLine()).trimmed());
+            if (match.hasMatch())
+                return match;
+        }
+    }
+    return {};
+}
+
+QString ServiceProcess::reloadCertificate()
+{
+    if (!isRunning())
+        return {};
+    ::kill(pid_t(process_->processId()), SIGHUP);
+    static const QRegularExpression answer(QStringLiteral("^(reloaded|kept) .*"));
+    return waitForLine(answer, StartTimeoutMs).captured(0);
 }
 
 bool ServiceProcess::stop()

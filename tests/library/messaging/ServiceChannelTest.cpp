@@ -144,6 +144,17 @@ TEST_F(ServiceChannelTest, UnreachableServiceGivesEmptyDocumentQuickly)
     EXPECT_LT(timer.elapsed(), 3000 + 1500);
 }
 
+TEST_F(ServiceChannelTest, ServerSettingThatIsNoAddressFailsWithAReason)
+{
+    for (const char* setting : {"ftp://127.0.0.1", "127.0.0.1:99999", "127.0.0.1:80x", "https://", "host/path"}) {
+        ServiceChannel::current().server = setting;
+        EXPECT_FALSE(FormRequest("LOGOUT").add("user_id", 1).post().hasContent());
+        EXPECT_TRUE(ServiceChannel::current().lastFailure.contains(setting))
+            << ServiceChannel::current().lastFailure.toStdString();
+    }
+    EXPECT_EQ(server_.requestCount(), 0);
+}
+
 TEST_F(ServiceChannelTest, OverlongReplyIsRefused)
 {
     QByteArray xml = "<body><avatar>" + QByteArray(MaxReplyBytes + 10, 'A') + "</avatar></body>";
