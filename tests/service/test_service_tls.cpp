@@ -104,14 +104,14 @@ TEST(ServiceTls, SighupServesTheRenewedCertificateToNewConnectionsWhileOpenOnesF
     TlsConnection open(service.port());
     ASSERT_TRUE(open.encrypted());
     EXPECT_EQ(open.commonName(), u"first"_s);
-    open.send(TlsConnection::request(formBody({{"mode", u"USER_INSERT"_s}, {"handle", u"Amy"_s},
+    open.send(TlsConnection::request(formBody({{"mode", u"USER_INSERT"_s}, {"handle", u"Amelia"_s},
         {"password", u"0123456789ABCDEF"_s}, {"email", {}}, {"mouth_top", u"0"_s}, {"mouth_left", u"0"_s}})));
     const ServiceReply registered = open.reply();
     ASSERT_EQ(registered.status, 200);
     const QString amy = registered.text("/body");
     ASSERT_GT(amy.toInt(), 0);
     const QByteArray slow = TlsConnection::request(
-        formBody({{"mode", u"LOGIN"_s}, {"handle", u"Amy"_s}, {"password", u"0123456789ABCDEF"_s}, {"ip", {}}}));
+        formBody({{"mode", u"LOGIN"_s}, {"handle", u"Amelia"_s}, {"password", u"0123456789ABCDEF"_s}, {"ip", {}}}));
     open.send(slow.left(slow.size() / 2));
 
     ASSERT_TRUE(install(authority.issue(u"second"_s, LoopbackNames), certificateFile, keyFile));

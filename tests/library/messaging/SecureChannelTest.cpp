@@ -78,16 +78,16 @@ TEST_F(SecureChannelTest, SignInBuddyLookupAndAvatarUploadOverHttps)
 
     Confabo amy;
     EXPECT_TRUE(ServiceChannel::current().encrypted());
-    ASSERT_TRUE(amy.Register("Amy", Password, "amy@example.org", pngFile("amy.png", {24, 12})))
+    ASSERT_TRUE(amy.Register("Amelia", Password, "amelia@example.org", pngFile("amy.png", {24, 12})))
         << ServiceChannel::current().lastFailure.toStdString();
-    ASSERT_TRUE(amy.Login("Amy", Password, "10.0.0.1"));
+    ASSERT_TRUE(amy.Login("Amelia", Password, "10.0.0.1"));
     EXPECT_EQ(amy.Avatar().size(), QSize(24, 12)) << "uploaded at registration, read back at sign-in";
 
     Confabo bo;
-    ASSERT_TRUE(bo.Register("Bo", Password, "bo@example.org"));
-    ASSERT_TRUE(bo.Login("Bo", Password, "10.0.0.2"));
-    ASSERT_EQ(bo.AddBuddy("amy@example.org"), "Amy");
-    const auto amySeenByBo = bo.Buddies()->Item("Amy");
+    ASSERT_TRUE(bo.Register("Bonnie", Password, "bonnie@example.org"));
+    ASSERT_TRUE(bo.Login("Bonnie", Password, "10.0.0.2"));
+    ASSERT_EQ(bo.AddBuddy("amelia@example.org"), "Amelia");
+    const auto amySeenByBo = bo.Buddies()->Item("Amelia");
     ASSERT_NE(amySeenByBo, nullptr);
     EXPECT_EQ(amySeenByBo->Status(), CFB_AVAILABLE);
     EXPECT_EQ(amySeenByBo->IPAddress(), "10.0.0.1");
@@ -121,10 +121,10 @@ TEST_F(SecureChannelTest, UntrustworthyCertificatesAreRefusedWithTheirReason)
         const auto service = serviceWith(certificate);
         ASSERT_TRUE(service->isRunning());
         Confabo amy;
-        EXPECT_FALSE(amy.Register("Amy", Password, "amy@example.org"));
+        EXPECT_FALSE(amy.Register("Amelia", Password, "amelia@example.org"));
         EXPECT_TRUE(ServiceChannel::current().lastFailure.startsWith(QLatin1String(reason)))
             << ServiceChannel::current().lastFailure.toStdString();
-        EXPECT_FALSE(amy.Login("Amy", Password));
+        EXPECT_FALSE(amy.Login("Amelia", Password));
         EXPECT_TRUE(ServiceChannel::current().lastFailure.startsWith(QLatin1String(reason)));
     }
 
@@ -132,7 +132,7 @@ TEST_F(SecureChannelTest, UntrustworthyCertificatesAreRefusedWithTheirReason)
     const auto service = serviceWith(authority_.issue("confabo-test", LoopbackNames));
     Settings::CaFile.write(dir_.filePath("missing.pem"));
     Confabo amy;
-    EXPECT_FALSE(amy.Login("Amy", Password));
+    EXPECT_FALSE(amy.Login("Amelia", Password));
     EXPECT_TRUE(ServiceChannel::current().lastFailure.contains("CA File"))
         << ServiceChannel::current().lastFailure.toStdString();
 }
@@ -145,7 +145,7 @@ TEST_F(SecureChannelTest, NothingGoesInClearWhenTheServerSpeaksNoTls)
     plain.replyWithXml("<body><user_id>1</user_id></body>");
     Settings::ServiceHost.write(QStringLiteral("HTTPS://127.0.0.1:%1/").arg(plain.port()));
     Confabo amy;
-    EXPECT_FALSE(amy.Login("Amy", "SECRET-CIPHER-TEXT"));
+    EXPECT_FALSE(amy.Login("Amelia", "SECRET-CIPHER-TEXT"));
     EXPECT_TRUE(ServiceChannel::current().lastFailure.startsWith("no secure connection"))
         << ServiceChannel::current().lastFailure.toStdString();
     ASSERT_GE(plain.requestCount(), 1);
