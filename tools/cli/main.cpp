@@ -45,7 +45,7 @@ const char* const Usage = R"(usage:
 
 Every command also takes, written into its settings store before the library starts:
   --config-dir DIR     its own settings store (default: the user's, $XDG_CONFIG_HOME/Confabo)
-  --server URL         the service, HOST[:PORT]
+  --server ADDRESS     the service: https://HOST[:PORT], http://HOST[:PORT] or HOST[:PORT] (plain HTTP)
   --data-port N        the UDP data port for messages and video, the same for every buddy (80)
   --data-address ADDR  the local address the data port is bound to and given to the service,
                        for a second user on one machine (127.0.0.2); default every address
