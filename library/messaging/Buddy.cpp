@@ -31,8 +31,8 @@ Buddy::~Buddy() = default;
 
 void Buddy::forgetLookups()
 {
-    for (int64_t& t : nextRefresh_)
-        t = std::numeric_limits<int64_t>::min();
+    infoRefresh_ = std::numeric_limits<int64_t>::min();
+    avatarRefresh_ = std::numeric_limits<int64_t>::min();
 }
 
 namespace {
@@ -77,55 +77,53 @@ bool Buddy::LoadByHandle(const QString& handle)
     return true;
 }
 
-bool Buddy::due(Looked value)
+bool Buddy::freshInfo(Looked value)
 {
     const int64_t now = PollingClock::nowSeconds();
-    if (now <= nextRefresh_[value])
+    if (now > infoRefresh_) {
+        // One USER_INFO a polling interval answers the status, the address and the mouth.
+        infoRefresh_ = now + pollingInterval_;
+        XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
+        if (reply.hasContent()) {
+            info_ = std::move(reply);
+            ++infoReply_;
+        }
+    }
+    // Each value is read from a reply once; a failed lookup keeps the values read before.
+    if (infoReply_ == 0 || readReply_[value] == infoReply_)
         return false;
-    nextRefresh_[value] = now + pollingInterval_;
+    readReply_[value] = infoReply_;
     return true;
 }
 
 Stati Buddy::Status()
 {
-    if (due(StatusValue)) {
-        const XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
-        if (reply.hasContent()) {
-            const int32_t value = toLong(requiredText(reply, QStringLiteral("/body/status")));
-            // A presence this library does not know is treated as not reachable.
-            status_ = (value == CFB_AVAILABLE || value == CFB_BUSY) ? Stati(value) : CFB_OFFLINE;
-        }
+    if (freshInfo(StatusValue)) {
+        const int32_t value = toLong(requiredText(info_, QStringLiteral("/body/status")));
+        // A presence this library does not know is treated as not reachable.
+        status_ = (value == CFB_AVAILABLE || value == CFB_BUSY) ? Stati(value) : CFB_OFFLINE;
     }
     return status_;
 }
 
 QString Buddy::IPAddress()
 {
-    if (due(AddressValue)) {
-        const XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
-        if (reply.hasContent())
-            ipAddress_ = requiredText(reply, QStringLiteral("/body/ip"));
-    }
+    if (freshInfo(AddressValue))
+        ipAddress_ = requiredText(info_, QStringLiteral("/body/ip"));
     return ipAddress_;
 }
 
 int16_t Buddy::MouthTop()
 {
-    if (due(MouthTopValue)) {
-        const XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
-        if (reply.hasContent())
-            mouthTop_ = toInteger(requiredText(reply, QStringLiteral("/body/mouth_top")));
-    }
+    if (freshInfo(MouthTopValue))
+        mouthTop_ = toInteger(requiredText(info_, QStringLiteral("/body/mouth_top")));
     return mouthTop_;
 }
 
 int16_t Buddy::MouthLeft()
 {
-    if (due(MouthLeftValue)) {
-        const XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
-        if (reply.hasContent())
-            mouthLeft_ = toInteger(requiredText(reply, QStringLiteral("/body/mouth_left")));
-    }
+    if (freshInfo(MouthLeftValue))
+        mouthLeft_ = toInteger(requiredText(info_, QStringLiteral("/body/mouth_left")));
     return mouthLeft_;
 }
 
@@ -133,8 +131,8 @@ const QImage& Buddy::Avatar()
 {
     const bool firstLook = avatar_.isNull() && !defaultAvatarInUse_;
     const int64_t now = PollingClock::nowSeconds();
-    if (firstLook || now > nextRefresh_[AvatarValue]) {
-        nextRefresh_[AvatarValue] = now + pollingInterval_;
+    if (firstLook || now > avatarRefresh_) {
+        avatarRefresh_ = now + pollingInterval_;
         defaultAvatarInUse_ = false;
         if (!handle_.isEmpty() || buddyUserID_ > 0) {
             const XmlDocument reply = FormRequest("USER_AVATAR").add("user_id", buddyUserID_).post();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/Stati.h"
+#include "messaging/XmlDocument.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -76,9 +77,10 @@ private:
     friend class Buddies;
     void init(int32_t buddyID, int32_t buddyUserID, const QString& handle, const QString& email);
 
-    enum Looked { StatusValue, AddressValue, AvatarValue, MouthTopValue, MouthLeftValue, LookedCount };
-    // True (and the clock restarted) when the value is due for a refresh.
-    bool due(Looked value);
+    enum Looked { StatusValue, AddressValue, MouthTopValue, MouthLeftValue, LookedCount };
+    // True when the value is to be read (again) from the USER_INFO reply, which is asked for
+    // once a polling interval.
+    bool freshInfo(Looked value);
     void useDefaultAvatar();
 
     int32_t buddyID_ = 0;
@@ -91,7 +93,12 @@ private:
     int16_t mouthLeft_ = 0;
     int16_t mouthTop_ = 0;
     int16_t pollingInterval_ = 30;
-    int64_t nextRefresh_[LookedCount] = {};
+    // The last USER_INFO reply, its number (0: none yet), and the reply each value was read from.
+    XmlDocument info_;
+    uint64_t infoReply_ = 0;
+    uint64_t readReply_[LookedCount] = {};
+    int64_t infoRefresh_ = 0; // when USER_INFO is next asked for, on the polling clock
+    int64_t avatarRefresh_ = 0; // when USER_AVATAR is
     bool defaultAvatarInUse_ = false;
 
     // The frame path's socket and buffers, kept between frames.
