@@ -1,9 +1,9 @@
-#include "startup/StartUp.h"
+#include "app/StartUp.h"
 
 #include "platform/Settings.h"
-#include "platform/SingleInstance.h"
-#include "startup/frmSplash.h"
-#include "startup/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "app/frmSplash.h"
+#include "app/modMain.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

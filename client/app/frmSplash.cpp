@@ -1,10 +1,10 @@
-#include "startup/frmSplash.h"
+#include "app/frmSplash.h"
 
 #include "ui_frmSplash.h"
 
 #include "ConfaboVersion.h"
 #include "resources/ClientResources.h"
-#include "startup/modMain.h"
+#include "app/modMain.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,13 +1,13 @@
 // The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
-#include "main/SpeechEngine.h"
-#include "main/capture/CaptureSourceFactory.h"
-#include "main/frmMain.h"
-#include "main/speech/SpeechEngineFactory.h"
-#include "platform/SingleInstance.h"
+#include "speech/SpeechEngine.h"
+#include "video/CaptureSourceFactory.h"
+#include "mainwindow/frmMain.h"
+#include "speech/SpeechEngineFactory.h"
+#include "desktop/SingleInstance.h"
 #include "resources/ClientResources.h"
-#include "startup/StartUp.h"
-#include "startup/frmSplash.h"
-#include "startup/modMain.h"
+#include "app/StartUp.h"
+#include "app/frmSplash.h"
+#include "app/modMain.h"
 
 #include <QApplication>
 

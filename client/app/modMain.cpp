@@ -1,14 +1,14 @@
-#include "startup/modMain.h"
+#include "app/modMain.h"
 
-#include "main/frmMain.h"
-#include "platform/EventLog.h"
-#include "platform/HelpWindow.h"
+#include "mainwindow/frmMain.h"
+#include "common/EventLog.h"
+#include "desktop/HelpWindow.h"
 #include "platform/Settings.h"
-#include "platform/UserDialogs.h"
-#include "startup/frmBuddyList.h"
-#include "startup/frmInvite.h"
-#include "startup/frmPopup.h"
-#include "startup/frmSetup.h"
+#include "common/UserDialogs.h"
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
+#include "common/frmPopup.h"
+#include "setup/frmSetup.h"
 
 #include <QAction>
 #include <QLineEdit>

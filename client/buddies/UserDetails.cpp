@@ -1,4 +1,4 @@
-#include "startup/UserDetails.h"
+#include "buddies/UserDetails.h"
 
 #include <QImage>
 #include <QLabel>

@@ -1,11 +1,11 @@
-#include "startup/frmBlockList.h"
+#include "buddies/frmBlockList.h"
 
 #include "ui_frmBlockList.h"
 
-#include "main/LocalErrorHandler.h"
-#include "main/frmMain.h"
+#include "common/LocalErrorHandler.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Confabo.h"
-#include "startup/UserDetails.h"
+#include "buddies/UserDetails.h"
 
 namespace cfb::client {
 

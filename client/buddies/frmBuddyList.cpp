@@ -1,16 +1,16 @@
-#include "startup/frmBuddyList.h"
+#include "buddies/frmBuddyList.h"
 
 #include "ui_frmBuddyList.h"
 
-#include "main/LocalErrorHandler.h"
-#include "main/frmMain.h"
+#include "common/LocalErrorHandler.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
-#include "platform/UserDialogs.h"
-#include "startup/BusyCursor.h"
-#include "startup/UserDetails.h"
-#include "startup/frmBlockList.h"
+#include "common/UserDialogs.h"
+#include "common/BusyCursor.h"
+#include "buddies/UserDetails.h"
+#include "buddies/frmBlockList.h"
 
 #include <QKeyEvent>
 

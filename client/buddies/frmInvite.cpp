@@ -1,16 +1,16 @@
-#include "startup/frmInvite.h"
+#include "buddies/frmInvite.h"
 
 #include "ui_frmInvite.h"
 
-#include "main/LocalErrorHandler.h"
-#include "main/frmMain.h"
+#include "common/LocalErrorHandler.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "platform/UserDialogs.h"
-#include "startup/BusyCursor.h"
-#include "startup/UserDetails.h"
+#include "common/UserDialogs.h"
+#include "common/BusyCursor.h"
+#include "buddies/UserDetails.h"
 
 #include <QUrl>
 

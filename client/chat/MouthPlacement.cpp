@@ -1,6 +1,6 @@
-#include "main/MouthPlacement.h"
+#include "chat/MouthPlacement.h"
 
-#include "main/speech/MouthWidget.h"
+#include "speech/MouthWidget.h"
 #include "messaging/Buddy.h"
 
 #include <QImage>

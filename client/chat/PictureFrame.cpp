@@ -1,10 +1,10 @@
-#include "main/PictureFrame.h"
+#include "chat/PictureFrame.h"
 
 #include "imaging/cDIBSection.h"
 #include "messaging/Buddy.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
-#include "platform/UserDialogs.h"
+#include "common/UserDialogs.h"
 
 #include <QFileInfo>
 #include <QImageReader>

@@ -1,6 +1,6 @@
-#include "main/VoiceMenu.h"
+#include "chat/VoiceMenu.h"
 
-#include "main/SpeechEngine.h"
+#include "speech/SpeechEngine.h"
 #include "messaging/ConfaboError.h"
 #include "platform/Settings.h"
 

@@ -1,6 +1,6 @@
-#include "main/cBuddyInfo.h"
+#include "chat/cBuddyInfo.h"
 
-#include "main/frmBuddy.h"
+#include "chat/frmBuddy.h"
 #include "messaging/Buddy.h"
 
 namespace cfb::client {

@@ -1,4 +1,4 @@
-#include "platform/EventLog.h"
+#include "common/EventLog.h"
 
 #include <syslog.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "messaging/ConfaboError.h"
-#include "startup/modMain.h"
+#include "app/modMain.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "startup/ServiceFailure.h"
+#include "common/ServiceFailure.h"
 
 #include "messaging/modINET.h"
 

@@ -1,4 +1,4 @@
-#include "platform/UserDialogs.h"
+#include "common/UserDialogs.h"
 
 namespace cfb::client {
 namespace {

@@ -1,9 +1,9 @@
-#include "startup/frmPopup.h"
+#include "common/frmPopup.h"
 
 #include "ui_frmPopup.h"
 
 #include "resources/ClientResources.h"
-#include "startup/modMain.h"
+#include "app/modMain.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "platform/AutoStart.h"
+#include "desktop/AutoStart.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "platform/HelpWindow.h"
+#include "desktop/HelpWindow.h"
 
-#include "platform/UserDialogs.h"
+#include "common/UserDialogs.h"
 #include "resources/ClientResources.h"
 
 #include <QAction>

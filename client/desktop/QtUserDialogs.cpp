@@ -1,6 +1,6 @@
-#include "platform/QtUserDialogs.h"
+#include "desktop/QtUserDialogs.h"
 
-#include "platform/HelpWindow.h"
+#include "desktop/HelpWindow.h"
 
 #include <QApplication>
 #include <QDesktopServices>

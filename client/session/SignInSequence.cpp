@@ -1,13 +1,13 @@
-#include "startup/SignInSequence.h"
+#include "session/SignInSequence.h"
 
-#include "main/SpeechEngine.h"
+#include "speech/SpeechEngine.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "platform/UserDialogs.h"
+#include "common/UserDialogs.h"
 #include "platform/UserNotice.h"
-#include "startup/ServiceFailure.h"
-#include "startup/frmLogin.h"
-#include "startup/modMain.h"
+#include "common/ServiceFailure.h"
+#include "session/frmLogin.h"
+#include "app/modMain.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

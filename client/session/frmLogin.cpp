@@ -1,11 +1,11 @@
-#include "startup/frmLogin.h"
+#include "session/frmLogin.h"
 
 #include "ui_frmLogin.h"
 
 #include "platform/Settings.h"
 #include "resources/ClientResources.h"
-#include "startup/SkipJack.h"
-#include "startup/modMain.h"
+#include "protocol/SkipJack.h"
+#include "app/modMain.h"
 
 #include <QMouseEvent>
 #include <QTimer>

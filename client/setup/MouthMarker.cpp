@@ -1,4 +1,4 @@
-#include "startup/MouthMarker.h"
+#include "setup/MouthMarker.h"
 
 #include <QMouseEvent>
 #include <QPainter>

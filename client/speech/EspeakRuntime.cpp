@@ -1,4 +1,4 @@
-#include "EspeakRuntime.h"
+#include "speech/EspeakRuntime.h"
 
 #include <espeak-ng/speak_lib.h>
 

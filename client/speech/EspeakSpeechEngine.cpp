@@ -1,11 +1,11 @@
-#include "EspeakSpeechEngine.h"
+#include "speech/EspeakSpeechEngine.h"
 
-#include "EspeakRuntime.h"
-#include "MouthWidget.h"
-#include "SinkPlayback.h"
-#include "SpeechWorker.h"
-#include "VoicesDialog.h"
-#include "WallClockPlayback.h"
+#include "speech/EspeakRuntime.h"
+#include "speech/MouthWidget.h"
+#include "speech/SinkPlayback.h"
+#include "speech/SpeechWorker.h"
+#include "speech/VoicesDialog.h"
+#include "speech/WallClockPlayback.h"
 
 #include <QMediaDevices>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "MouthTimeline.h"
-#include "VoiceTuning.h"
-#include "main/SpeechEngine.h"
+#include "speech/MouthTimeline.h"
+#include "speech/VoiceTuning.h"
+#include "speech/SpeechEngine.h"
 
 #include <QPointer>
 #include <QThread>

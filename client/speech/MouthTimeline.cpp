@@ -1,4 +1,4 @@
-#include "MouthTimeline.h"
+#include "speech/MouthTimeline.h"
 
 #include <algorithm>
 

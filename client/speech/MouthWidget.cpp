@@ -1,4 +1,4 @@
-#include "MouthWidget.h"
+#include "speech/MouthWidget.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MouthTimeline.h"
+#include "speech/MouthTimeline.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "SinkPlayback.h"
+#include "speech/SinkPlayback.h"
 
 #include <QAudioFormat>
 #include <QAudioSink>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpeechPlayback.h"
+#include "speech/SpeechPlayback.h"
 
 #include <QAudioDevice>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "SpeechEngineFactory.h"
+#include "speech/SpeechEngineFactory.h"
 
-#include "EspeakSpeechEngine.h"
+#include "speech/EspeakSpeechEngine.h"
 
 namespace cfb::client {
 

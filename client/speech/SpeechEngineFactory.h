@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/SpeechEngine.h"
+#include "speech/SpeechEngine.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "SpeechWorker.h"
+#include "speech/SpeechWorker.h"
 
-#include "EspeakRuntime.h"
+#include "speech/EspeakRuntime.h"
 
 #include <espeak-ng/speak_lib.h>
 

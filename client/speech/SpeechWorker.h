@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MouthTimeline.h"
-#include "VoiceTuning.h"
+#include "speech/MouthTimeline.h"
+#include "speech/VoiceTuning.h"
 
 #include <QByteArray>
 #include <QMetaType>

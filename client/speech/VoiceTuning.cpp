@@ -1,4 +1,4 @@
-#include "VoiceTuning.h"
+#include "speech/VoiceTuning.h"
 
 #include "platform/Settings.h"
 

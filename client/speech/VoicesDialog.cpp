@@ -1,4 +1,4 @@
-#include "VoicesDialog.h"
+#include "speech/VoicesDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

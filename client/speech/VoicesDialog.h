@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VoiceTuning.h"
+#include "speech/VoiceTuning.h"
 
 #include <QDialog>
 

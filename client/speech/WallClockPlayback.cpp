@@ -1,4 +1,4 @@
-#include "WallClockPlayback.h"
+#include "speech/WallClockPlayback.h"
 
 #include <algorithm>
 

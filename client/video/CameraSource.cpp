@@ -1,4 +1,4 @@
-#include "main/capture/CameraSource.h"
+#include "video/CameraSource.h"
 
 #include <QCamera>
 #include <QCameraFormat>

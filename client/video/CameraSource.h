@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/capture/CaptureSource.h"
-#include "main/capture/I420Converter.h"
+#include "video/CaptureSource.h"
+#include "video/I420Converter.h"
 
 #include <QCameraDevice>
 #include <QMediaCaptureSession>

@@ -1,4 +1,4 @@
-#include "main/capture/CaptureSource.h"
+#include "video/CaptureSource.h"
 
 namespace cfb::client {
 

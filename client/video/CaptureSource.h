@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/capture/I420Frame.h"
+#include "video/I420Frame.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "main/capture/CaptureSourceFactory.h"
+#include "video/CaptureSourceFactory.h"
 
-#include "main/capture/CameraSource.h"
-#include "main/capture/PatternSource.h"
-#include "main/capture/Y4mSource.h"
+#include "video/CameraSource.h"
+#include "video/PatternSource.h"
+#include "video/Y4mSource.h"
 #include "platform/Settings.h"
 
 #include <QCoreApplication>

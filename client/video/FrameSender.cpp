@@ -1,4 +1,4 @@
-#include "main/capture/FrameSender.h"
+#include "video/FrameSender.h"
 
 #include "messaging/Buddy.h"
 #include "messaging/PeerDatagram.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "imaging/cDIBSection.h"
-#include "main/capture/I420Frame.h"
-#include "main/capture/PlanarJpegEncoder.h"
+#include "video/I420Frame.h"
+#include "video/PlanarJpegEncoder.h"
 
 #include <QByteArray>
 #include <QString>

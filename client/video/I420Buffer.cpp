@@ -1,4 +1,4 @@
-#include "main/capture/I420Buffer.h"
+#include "video/I420Buffer.h"
 
 namespace cfb::client {
 

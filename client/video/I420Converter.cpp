@@ -1,4 +1,4 @@
-#include "main/capture/I420Converter.h"
+#include "video/I420Converter.h"
 
 #include <libyuv/convert.h>
 #include <libyuv/scale.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/capture/I420Buffer.h"
+#include "video/I420Buffer.h"
 
 #include <QSize>
 

@@ -1,12 +1,12 @@
-#include "main/MainVideo.h"
+#include "video/MainVideo.h"
 
-#include "main/LocalErrorHandler.h"
-#include "main/VideoPreview.h"
-#include "main/capture/CaptureSource.h"
-#include "main/capture/CaptureSourceFactory.h"
-#include "main/capture/PatternSource.h"
-#include "main/frmMain.h"
-#include "startup/modMain.h"
+#include "common/LocalErrorHandler.h"
+#include "video/VideoPreview.h"
+#include "video/CaptureSource.h"
+#include "video/CaptureSourceFactory.h"
+#include "video/PatternSource.h"
+#include "mainwindow/frmMain.h"
+#include "app/modMain.h"
 
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>

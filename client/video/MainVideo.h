@@ -1,8 +1,8 @@
 #pragma once
 
-#include "main/capture/FrameSender.h"
-#include "main/capture/I420Buffer.h"
-#include "main/capture/I420Frame.h"
+#include "video/FrameSender.h"
+#include "video/I420Buffer.h"
+#include "video/I420Frame.h"
 
 #include <QImage>
 #include <QObject>

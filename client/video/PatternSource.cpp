@@ -1,4 +1,4 @@
-#include "main/capture/PatternSource.h"
+#include "video/PatternSource.h"
 
 #include <QFont>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/capture/I420Buffer.h"
-#include "main/capture/TimedCaptureSource.h"
+#include "video/I420Buffer.h"
+#include "video/TimedCaptureSource.h"
 
 #include <QImage>
 

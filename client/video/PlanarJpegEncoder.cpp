@@ -1,4 +1,4 @@
-#include "main/capture/PlanarJpegEncoder.h"
+#include "video/PlanarJpegEncoder.h"
 
 #include <turbojpeg.h>
 

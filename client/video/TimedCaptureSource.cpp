@@ -1,4 +1,4 @@
-#include "main/capture/TimedCaptureSource.h"
+#include "video/TimedCaptureSource.h"
 
 namespace cfb::client {
 

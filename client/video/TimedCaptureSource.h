@@ -1,6 +1,6 @@
 #pragma once
 
-#include "main/capture/CaptureSource.h"
+#include "video/CaptureSource.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
-#include "main/capture/VideoCompressionDialog.h"
+#include "video/VideoCompressionDialog.h"
 
-#include "main/capture/CaptureSource.h"
-#include "main/capture/FrameSender.h"
+#include "video/CaptureSource.h"
+#include "video/FrameSender.h"
 #include "platform/Settings.h"
 
 #include <QCheckBox>

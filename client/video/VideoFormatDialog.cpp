@@ -1,6 +1,6 @@
-#include "main/capture/VideoFormatDialog.h"
+#include "video/VideoFormatDialog.h"
 
-#include "main/capture/CaptureSource.h"
+#include "video/CaptureSource.h"
 #include "platform/Settings.h"
 
 #include <QComboBox>

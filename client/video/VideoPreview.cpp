@@ -1,4 +1,4 @@
-#include "main/VideoPreview.h"
+#include "video/VideoPreview.h"
 
 #include <QEvent>
 #include <QPainter>

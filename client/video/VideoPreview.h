@@ -1,7 +1,7 @@
 #pragma once
 
-#include "main/capture/I420Buffer.h"
-#include "main/capture/I420Frame.h"
+#include "video/I420Buffer.h"
+#include "video/I420Frame.h"
 
 #include <QImage>
 #include <QWidget>

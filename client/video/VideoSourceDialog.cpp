@@ -1,8 +1,8 @@
-#include "main/capture/VideoSourceDialog.h"
+#include "video/VideoSourceDialog.h"
 
-#include "main/capture/CaptureSource.h"
+#include "video/CaptureSource.h"
 #include "platform/Settings.h"
-#include "platform/UserDialogs.h"
+#include "common/UserDialogs.h"
 
 #include <QCameraDevice>
 #include <QComboBox>

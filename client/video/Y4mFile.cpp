@@ -1,4 +1,4 @@
-#include "main/capture/Y4mFile.h"
+#include "video/Y4mFile.h"
 
 #include <QFileInfo>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "main/capture/Y4mSource.h"
+#include "video/Y4mSource.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "main/capture/I420Converter.h"
-#include "main/capture/TimedCaptureSource.h"
-#include "main/capture/Y4mFile.h"
+#include "video/I420Converter.h"
+#include "video/TimedCaptureSource.h"
+#include "video/Y4mFile.h"
 
 namespace cfb::client {
 

@@ -1,4 +1,4 @@
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include "protocol/Cp1252.h"
 #include "protocol/HexText.h"

@@ -8,7 +8,7 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include <QMetaObject>
 

@@ -2,10 +2,10 @@
 #include "StartupTestSupport.h"
 
 #include "platform/Settings.h"
-#include "platform/SingleInstance.h"
-#include "startup/StartUp.h"
-#include "startup/frmSplash.h"
-#include "startup/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "app/StartUp.h"
+#include "app/frmSplash.h"
+#include "app/modMain.h"
 
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"

@@ -2,8 +2,8 @@
 // the tray's "Open..." item while questions are open.
 #include "StartupTestSupport.h"
 
-#include "startup/frmPopup.h"
-#include "startup/modMain.h"
+#include "common/frmPopup.h"
+#include "app/modMain.h"
 
 #include <QAction>
 #include <QLabel>

@@ -7,14 +7,14 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include "main/cBuddyInfo.h"
-#include "main/frmMain.h"
+#include "chat/cBuddyInfo.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "startup/SkipJack.h"
-#include "startup/frmPopup.h"
+#include "protocol/SkipJack.h"
+#include "common/frmPopup.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,10 +4,10 @@
 
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "startup/SignInSequence.h"
-#include "startup/SkipJack.h"
-#include "startup/frmLogin.h"
-#include "startup/modMain.h"
+#include "session/SignInSequence.h"
+#include "protocol/SkipJack.h"
+#include "session/frmLogin.h"
+#include "app/modMain.h"
 
 #include "FreeDataPort.h"
 #include "ScriptedDialogs.h"

@@ -1,8 +1,8 @@
-#include "EspeakSpeechEngine.h"
-#include "MouthWidget.h"
+#include "speech/EspeakSpeechEngine.h"
+#include "speech/MouthWidget.h"
 #include "SpeechWait.h"
 #include "TempConfig.h"
-#include "VoicesDialog.h"
+#include "speech/VoicesDialog.h"
 #include "platform/Settings.h"
 
 #include <QApplication>

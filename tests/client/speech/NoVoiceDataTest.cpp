@@ -1,7 +1,7 @@
 // espeak-ng is set up once per process, so speech without voice data gets a program of its own.
-#include "EspeakSpeechEngine.h"
-#include "MouthWidget.h"
-#include "SpeechEngineFactory.h"
+#include "speech/EspeakSpeechEngine.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngineFactory.h"
 #include "SpeechWait.h"
 #include "TempConfig.h"
 

@@ -2,7 +2,7 @@
 
 // Shared by the start-up tests: bounded waits, a modal-window driver, a recording speech engine
 // and the exit hook that turns the program's end into an exception.
-#include "main/SpeechEngine.h"
+#include "speech/SpeechEngine.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 // on this thread only. TurboJPEG's own working pools, which every compression call makes and
 // frees inside the library (its API keeps no pools between calls), are told apart by the address
 // of their caller and left out.
-#include "main/capture/FrameSender.h"
-#include "main/capture/PatternSource.h"
+#include "video/FrameSender.h"
+#include "video/PatternSource.h"
 
 #include "CaptureTestSupport.h"
 #include "FramePeersTest.h"

@@ -1,8 +1,8 @@
 // The outgoing video path against the real service: a test pattern captured, converted, encoded
 // and sent by one library object to another over loopback, which sees JPEG pictures of the
 // configured size; frames too big for a datagram still arrive, encoded smaller.
-#include "main/capture/FrameSender.h"
-#include "main/capture/PatternSource.h"
+#include "video/FrameSender.h"
+#include "video/PatternSource.h"
 
 #include "CaptureTestSupport.h"
 #include "FramePeersTest.h"

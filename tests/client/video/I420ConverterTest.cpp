@@ -1,7 +1,7 @@
 // The camera path's conversion: every picture layout a camera may give, converted (and scaled)
 // to I420 and compared with a reference computed here from the same RGB picture.
-#include "main/capture/I420Converter.h"
-#include "main/capture/CameraSource.h"
+#include "video/I420Converter.h"
+#include "video/CameraSource.h"
 
 #include <QBuffer>
 #include <QImage>

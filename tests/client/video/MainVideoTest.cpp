@@ -13,16 +13,16 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include "main/MainVideo.h"
-#include "main/VideoPreview.h"
-#include "main/capture/CaptureSource.h"
-#include "main/frmMain.h"
+#include "video/MainVideo.h"
+#include "video/VideoPreview.h"
+#include "video/CaptureSource.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/XmlDocument.h"
 #include "platform/Settings.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include <QAction>
 #include <QBuffer>

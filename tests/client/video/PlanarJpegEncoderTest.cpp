@@ -1,8 +1,8 @@
 // Encoding straight from the planes must look as good as the exact path through the bitmap:
 // both decoded pictures are measured against the bitmap Pixmill made from the same frame.
-#include "main/capture/PlanarJpegEncoder.h"
-#include "main/capture/FrameSender.h"
-#include "main/capture/PatternSource.h"
+#include "video/PlanarJpegEncoder.h"
+#include "video/FrameSender.h"
+#include "video/PatternSource.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include <gtest/gtest.h>
 
