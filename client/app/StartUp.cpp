@@ -3,7 +3,7 @@
 #include "platform/Settings.h"
 #include "desktop/SingleInstance.h"
 #include "app/frmSplash.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -4,7 +4,7 @@
 
 #include "ConfaboVersion.h"
 #include "resources/ClientResources.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -7,7 +7,7 @@
 #include "resources/ClientResources.h"
 #include "app/StartUp.h"
 #include "app/frmSplash.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QApplication>
 

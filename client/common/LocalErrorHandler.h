@@ -1,7 +1,7 @@
 #pragma once
 
 #include "messaging/ConfaboError.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QString>
 

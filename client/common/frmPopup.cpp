@@ -3,7 +3,7 @@
 #include "ui_frmPopup.h"
 
 #include "resources/ClientResources.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 #include "desktop/QtUserDialogs.h"
 
-#include "desktop/HelpWindow.h"
+#include "common/HelpWindow.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -19,7 +19,7 @@
 #include "session/SignInSequence.h"
 #include "protocol/SkipJack.h"
 #include "app/frmSplash.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 #include "transport/ivUDP.h"
 #include "ui_frmMain.h"
 

@@ -7,7 +7,7 @@
 #include "platform/UserNotice.h"
 #include "common/ServiceFailure.h"
 #include "session/frmLogin.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -5,7 +5,7 @@
 #include "platform/Settings.h"
 #include "resources/ClientResources.h"
 #include "protocol/SkipJack.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QMouseEvent>
 #include <QTimer>

@@ -22,7 +22,7 @@
 #include "common/ServiceFailure.h"
 #include "protocol/SkipJack.h"
 #include "session/frmLogin.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QFileInfo>
 #include <QImageReader>

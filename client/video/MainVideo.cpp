@@ -6,7 +6,7 @@
 #include "video/CaptureSourceFactory.h"
 #include "video/PatternSource.h"
 #include "mainwindow/frmMain.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>

@@ -17,7 +17,7 @@
 #include "speech/EspeakSpeechEngine.h"
 #include "speech/MouthWidget.h"
 #include "messaging/Confabo.h"
-#include "desktop/HelpWindow.h"
+#include "common/HelpWindow.h"
 #include "platform/Settings.h"
 #include "resources/ClientResources.h"
 #include "protocol/SkipJack.h"
@@ -28,7 +28,7 @@
 #include "common/frmPopup.h"
 #include "setup/frmSetup.h"
 #include "app/frmSplash.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 #include "transport/ivUDP.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include "desktop/SingleInstance.h"
 #include "app/StartUp.h"
 #include "app/frmSplash.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"

@@ -3,7 +3,7 @@
 #include "StartupTestSupport.h"
 
 #include "common/frmPopup.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include <QAction>
 #include <QLabel>

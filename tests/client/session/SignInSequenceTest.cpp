@@ -7,7 +7,7 @@
 #include "session/SignInSequence.h"
 #include "protocol/SkipJack.h"
 #include "session/frmLogin.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include "FreeDataPort.h"
 #include "ScriptedDialogs.h"

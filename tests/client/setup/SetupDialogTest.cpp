@@ -21,7 +21,7 @@
 #include "session/frmLogin.h"
 #include "common/frmPopup.h"
 #include "setup/frmSetup.h"
-#include "app/modMain.h"
+#include "common/modMain.h"
 #include "transport/ivUDP.h"
 
 #include <QBuffer>

@@ -1,8 +1,8 @@
-#include "app/modMain.h"
+#include "common/modMain.h"
 
 #include "mainwindow/frmMain.h"
 #include "common/EventLog.h"
-#include "desktop/HelpWindow.h"
+#include "common/HelpWindow.h"
 #include "platform/Settings.h"
 #include "common/UserDialogs.h"
 #include "buddies/frmBuddyList.h"

@@ -1,4 +1,4 @@
-#include "desktop/HelpWindow.h"
+#include "common/HelpWindow.h"
 
 #include "common/UserDialogs.h"
 #include "resources/ClientResources.h"
