@@ -1,9 +1,9 @@
 #include "app/StartUp.h"
 
-#include "platform/Settings.h"
-#include "desktop/SingleInstance.h"
-#include "app/frmSplash.h"
+#include "common/frmSplash.h"
 #include "common/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "platform/Settings.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,13 +1,13 @@
 // The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
-#include "speech/SpeechEngine.h"
-#include "video/CaptureSourceFactory.h"
-#include "mainwindow/frmMain.h"
-#include "speech/SpeechEngineFactory.h"
-#include "desktop/SingleInstance.h"
-#include "resources/ClientResources.h"
 #include "app/StartUp.h"
-#include "app/frmSplash.h"
+#include "common/frmSplash.h"
 #include "common/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "mainwindow/frmMain.h"
+#include "resources/ClientResources.h"
+#include "speech/SpeechEngine.h"
+#include "speech/SpeechEngineFactory.h"
+#include "video/CaptureSourceFactory.h"
 
 #include <QApplication>
 

@@ -2,24 +2,24 @@
 
 #include "ui_frmBlockList.h"
 
-#include "common/LocalErrorHandler.h"
-#include "mainwindow/frmMain.h"
-#include "messaging/Confabo.h"
 #include "buddies/UserDetails.h"
+#include "common/LocalErrorHandler.h"
+#include "messaging/Confabo.h"
+#include "session/ClientSession.h"
 
 namespace cfb::client {
 
-frmBlockList::frmBlockList(frmMain* main, QWidget* parent)
+frmBlockList::frmBlockList(ClientSession& session, QWidget* parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::frmBlockList>())
-    , main_(main)
-    , library_(main->library())
+    , session_(session)
+    , library_(session.library())
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBlockList::cmdRemove_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    main_->setCurrentWindow(this);
+    session_.setCurrentWindow(this);
     withErrorReport("Blocked User List", [this] { load(); });
 }
 
@@ -28,7 +28,7 @@ frmBlockList::~frmBlockList() = default;
 void frmBlockList::done(int result)
 {
     library_ = nullptr;
-    main_->setCurrentWindow(nullptr);
+    session_.setCurrentWindow(nullptr);
     QDialog::done(result);
 }
 
@@ -48,7 +48,7 @@ void frmBlockList::cmdRemove_Click()
             if (entry->checkState() != Qt::Checked || !library_->UnBlockUser(entry->text()))
                 continue;
             delete ui->lstBlocked->takeItem(i);
-            main_->setBuddyTab();
+            emit session_.buddySwitchesChanged();
         }
     });
 }

@@ -14,14 +14,14 @@ class Confabo;
 
 namespace cfb::client {
 
-class frmMain;
+class ClientSession;
 
 // The block-list editor, opened modally from the buddy-list editor: lists the blocked handles and
 // unblocks the checked ones. While it is open it is the main window's current window.
 class frmBlockList : public QDialog {
     Q_OBJECT
 public:
-    frmBlockList(frmMain* main, QWidget* parent);
+    frmBlockList(ClientSession& session, QWidget* parent);
     ~frmBlockList() override;
 
     void done(int result) override;
@@ -31,7 +31,7 @@ private:
     void cmdRemove_Click();
 
     std::unique_ptr<Ui::frmBlockList> ui;
-    frmMain* main_;
+    ClientSession& session_;
     cfb::Confabo* library_;
 };
 

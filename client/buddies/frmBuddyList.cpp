@@ -2,15 +2,15 @@
 
 #include "ui_frmBuddyList.h"
 
+#include "buddies/UserDetails.h"
+#include "buddies/frmBlockList.h"
+#include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
-#include "mainwindow/frmMain.h"
+#include "common/UserDialogs.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
-#include "common/UserDialogs.h"
-#include "common/BusyCursor.h"
-#include "buddies/UserDetails.h"
-#include "buddies/frmBlockList.h"
+#include "session/ClientSession.h"
 
 #include <QKeyEvent>
 
@@ -28,11 +28,11 @@ bool anyBlocked(cfb::Confabo* library)
 
 } // namespace
 
-frmBuddyList::frmBuddyList(frmMain* owner)
+frmBuddyList::frmBuddyList(ClientSession& session, QWidget* owner)
     : QDialog(owner)
     , ui(std::make_unique<Ui::frmBuddyList>())
-    , main_(owner)
-    , library_(owner->library())
+    , session_(session)
+    , library_(session.library())
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -42,7 +42,7 @@ frmBuddyList::frmBuddyList(frmMain* owner)
     connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBuddyList::cmdRemove_Click);
     connect(ui->cmdBlockList, &QPushButton::clicked, this, &frmBuddyList::cmdBlockList_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    main_->setCurrentWindow(this);
+    session_.setCurrentWindow(this);
     withErrorReport("Edit Buddy List", [this] { load(); });
 }
 
@@ -51,7 +51,7 @@ frmBuddyList::~frmBuddyList() = default;
 void frmBuddyList::done(int result)
 {
     library_ = nullptr;
-    main_->setCurrentWindow(nullptr);
+    session_.setCurrentWindow(nullptr);
     QDialog::done(result);
 }
 
@@ -149,7 +149,7 @@ void frmBuddyList::addBuddy()
         QListWidgetItem* entry = UserDetails::addEntry(ui->lstBuddies, handle, added ? added->BuddyID() : 0);
         ui->txtEmail->clear();
         selectEntry(entry);
-        main_->LoadBuddyList();
+        emit session_.buddyListsChanged();
     } else {
         informAlreadyListed(QStringLiteral("'%1' is already on your buddy list.").arg(handle));
     }
@@ -176,7 +176,7 @@ void frmBuddyList::cmdRemove_Click()
                 continue;
             if (buddy)
                 buddies->Remove(handle);
-            main_->removeBuddyInfo(handle);
+            emit session_.buddyRemoved(handle);
             {
                 const QSignalBlocker block(ui->lstBuddies);
                 delete ui->lstBuddies->takeItem(i);
@@ -190,10 +190,10 @@ void frmBuddyList::cmdBlockList_Click()
 {
     withErrorReport("Blocking List", [this] {
         {
-            frmBlockList blocked(main_, this);
+            frmBlockList blocked(session_, this);
             blocked.exec();
         }
-        main_->setCurrentWindow(this);
+        session_.setCurrentWindow(this);
         ui->cmdBlockList->setEnabled(anyBlocked(library_));
     });
 }

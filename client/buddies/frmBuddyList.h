@@ -16,7 +16,7 @@ class Confabo;
 
 namespace cfb::client {
 
-class frmMain;
+class ClientSession;
 
 // The buddy-list editor, shown modally from the main window: adds a buddy by e-mail address or
 // handle, shows a buddy's details, removes the checked buddies and opens the block-list editor.
@@ -24,7 +24,7 @@ class frmMain;
 class frmBuddyList : public QDialog {
     Q_OBJECT
 public:
-    explicit frmBuddyList(frmMain* owner);
+    frmBuddyList(ClientSession& session, QWidget* owner);
     ~frmBuddyList() override;
 
     void done(int result) override;
@@ -44,7 +44,7 @@ private:
     void informAlreadyListed(const QString& text);
 
     std::unique_ptr<Ui::frmBuddyList> ui;
-    frmMain* main_;
+    ClientSession& session_;
     cfb::Confabo* library_;
 };
 

@@ -2,15 +2,15 @@
 
 #include "ui_frmInvite.h"
 
+#include "buddies/UserDetails.h"
+#include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
-#include "mainwindow/frmMain.h"
+#include "common/UserDialogs.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "common/UserDialogs.h"
-#include "common/BusyCursor.h"
-#include "buddies/UserDetails.h"
+#include "session/ClientSession.h"
 
 #include <QUrl>
 
@@ -37,11 +37,11 @@ QString frmInvite::invitationLink(const QString& downloadUrl)
         + QString(72, QLatin1Char('-')) + QStringLiteral("%0D");
 }
 
-frmInvite::frmInvite(frmMain* owner)
+frmInvite::frmInvite(ClientSession& session, QWidget* owner)
     : QDialog(owner)
     , ui(std::make_unique<Ui::frmInvite>())
-    , main_(owner)
-    , library_(owner->library())
+    , session_(session)
+    , library_(session.library())
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -50,7 +50,7 @@ frmInvite::frmInvite(frmMain* owner)
     connect(ui->cmdInvite, &QPushButton::clicked, this, &frmInvite::cmdInvite_Click);
     connect(ui->cmbEmail, &QPushButton::clicked, this, &frmInvite::cmbEmail_Click);
     connect(ui->cmdClose, &QPushButton::clicked, this, &QDialog::reject);
-    main_->setCurrentWindow(this);
+    session_.setCurrentWindow(this);
     cmdRefresh_Click();
 }
 
@@ -60,7 +60,7 @@ void frmInvite::done(int result)
 {
     users_.reset();
     library_ = nullptr;
-    main_->setCurrentWindow(nullptr);
+    session_.setCurrentWindow(nullptr);
     QDialog::done(result);
 }
 
@@ -136,7 +136,7 @@ void frmInvite::invite()
     // From the last checked entry to the first; a failed send is not reported.
     {
         BusyCursor busy;
-        const int16_t port = main_->dataPort();
+        const int16_t port = session_.dataPort();
         for (const QListWidgetItem* entry : checked)
             library_->SendMessage(entry->text(), ui->txtMessage->text(), port, port);
     }

@@ -15,7 +15,7 @@ class Confabo;
 
 namespace cfb::client {
 
-class frmMain;
+class ClientSession;
 
 // The invitation dialog, shown modally from the main window: lists the users online now, sends
 // the checked ones an invitation as a chat message, or opens the user's e-mail program with an
@@ -23,7 +23,7 @@ class frmMain;
 class frmInvite : public QDialog {
     Q_OBJECT
 public:
-    explicit frmInvite(frmMain* owner);
+    frmInvite(ClientSession& session, QWidget* owner);
     ~frmInvite() override;
 
     void done(int result) override;
@@ -42,7 +42,7 @@ private:
     void showBox(const QString& text);
 
     std::unique_ptr<Ui::frmInvite> ui;
-    frmMain* main_;
+    ClientSession& session_;
     cfb::Confabo* library_;
     std::shared_ptr<cfb::Buddies> users_;
 };

@@ -21,9 +21,9 @@ frmBuddy* cBuddyInfo::BuddyForm() const
 void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
 {
     buddy_ = std::move(buddy);
-    if (buddyForm_ || !mainWindow_ || !buddy_)
+    if (buddyForm_ || !session_ || !buddy_)
         return;
-    buddyForm_ = new frmBuddy(*mainWindow_);
+    buddyForm_ = new frmBuddy(*session_, *this);
     buddyForm_->setBuddy(buddy_);
     buddyForm_->showAvatar(buddy_->Avatar());
 }

@@ -12,15 +12,15 @@ class Buddy;
 namespace cfb::client {
 
 class frmBuddy;
-class frmMain;
+class ClientSession;
 
 // The main window's record of one buddy tab: the buddy, the sound and video switches, the chat
 // transcript and the detached chat window.
 class cBuddyInfo {
 public:
-    // With a main window, setting the buddy also creates the buddy's detached window.
-    explicit cBuddyInfo(frmMain* mainWindow = nullptr)
-        : mainWindow_(mainWindow)
+    // With a session, setting the buddy also creates the buddy's detached window.
+    explicit cBuddyInfo(ClientSession* session = nullptr)
+        : session_(session)
     {
     }
     // Closes the detached window, if there is one.
@@ -44,11 +44,11 @@ public:
     QString Chat() const { return chat_; }
     void setChat(const QString& text) { chat_ = text; }
 
-    // The detached chat window; none for a record made without a main window.
+    // The detached chat window; none for a record made without a session.
     frmBuddy* BuddyForm() const;
 
 private:
-    frmMain* mainWindow_ = nullptr;
+    ClientSession* session_ = nullptr;
     std::shared_ptr<cfb::Buddy> buddy_;
     bool audio_ = false;
     bool video_ = false;

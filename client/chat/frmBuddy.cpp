@@ -1,16 +1,16 @@
 #include "chat/frmBuddy.h"
 
-#include "common/LocalErrorHandler.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
-#include "speech/SpeechEngine.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
-#include "mainwindow/frmMain.h"
-#include "speech/MouthWidget.h"
+#include "common/LocalErrorHandler.h"
+#include "common/UserDialogs.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
-#include "common/UserDialogs.h"
+#include "session/ClientSession.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngine.h"
 #include "ui_frmBuddy.h"
 
 #include <QCloseEvent>
@@ -31,10 +31,11 @@ const QSize LargestPicture(164, 124);
 
 } // namespace
 
-frmBuddy::frmBuddy(frmMain& main)
+frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     : QWidget(nullptr, Qt::Window)
     , ui(std::make_unique<Ui::frmBuddy>())
-    , main_(main)
+    , session_(session)
+    , record_(record)
 {
     ui->setupUi(this);
     videoCtl_ = ui->imgBuddy;
@@ -49,17 +50,17 @@ frmBuddy::frmBuddy(frmMain& main)
     mnuVoices_->setObjectName(QStringLiteral("mnuVoices"));
     QAction* editVoices = mnuVoices_->addAction(QStringLiteral("Edit Voices..."));
     editVoices->setObjectName(QStringLiteral("mnuEditVoices"));
-    editVoices->setEnabled(main_.speech() != nullptr);
+    editVoices->setEnabled(session_.speech() != nullptr);
     connect(editVoices, &QAction::triggered, this, [this] {
         withErrorReport("Edit Voices", [this] {
-            if (SpeechEngine* speech = main_.speech())
+            if (SpeechEngine* speech = session_.speech())
                 speech->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
         });
     });
     mnuVoices_->addSeparator();
     voices_ = new VoiceMenu(mnuVoices_, this);
     connect(voices_, &VoiceMenu::chosen, this, &frmBuddy::mnuVoice_Click);
-    voices_->load(main_.speech());
+    voices_->load(session_.speech());
 
     mouth_ = new MouthWidget(ui->imgBuddy);
     mouth_->setObjectName(QStringLiteral("mouth"));
@@ -141,9 +142,9 @@ void frmBuddy::cmdSend_Click()
         const QString text = ui->txtMessage->text();
         if (text.trimmed().isEmpty() || !buddy_)
             return;
-        if (cfb::Confabo* library = main_.library())
-            library->SendMessage(buddy_->handle(), text, main_.dataPort(), main_.dataPort());
-        appendLine(main_.handle(), text);
+        if (cfb::Confabo* library = session_.library())
+            library->SendMessage(buddy_->handle(), text, session_.dataPort(), session_.dataPort());
+        appendLine(session_.handle(), text);
         ui->txtMessage->clear();
         UserDialogs::current().beep();
     });
@@ -158,22 +159,20 @@ void frmBuddy::cmdPic_Click()
         if (path.isEmpty())
             return;
         // No video goes to this buddy while the picture shows there.
-        if (cBuddyInfo* record = main_.buddyInfo(buddy_->handle())) {
-            record->setVideo(false);
-            main_.setBuddyTab();
-        }
+        record_.setVideo(false);
+        emit session_.buddySwitchesChanged();
         const QImage picture = PictureFrame::load(this, path);
         if (picture.isNull())
             return;
         showFrame(picture);
-        PictureFrame::send(*buddy_, picture, main_.handle(), main_.dataPort());
+        PictureFrame::send(*buddy_, picture, session_.handle(), session_.dataPort());
     });
 }
 
 void frmBuddy::mnuSayIt_Click()
 {
     withErrorReport("mnuSayIt_Click", [this] {
-        SpeechEngine* speech = main_.speech();
+        SpeechEngine* speech = session_.speech();
         const QString text = ui->txtChat->textCursor().selectedText().replace(QChar::ParagraphSeparator, u' ');
         if (!speech || text.trimmed().isEmpty())
             return;
@@ -186,7 +185,7 @@ void frmBuddy::mnuSayIt_Click()
 void frmBuddy::mnuVoice_Click(int index)
 {
     withErrorReport(
-        "mnuVoice_Click", [&] { voices_->select(main_.speech(), index, buddy_ ? buddy_->handle() : QString()); });
+        "mnuVoice_Click", [&] { voices_->select(session_.speech(), index, buddy_ ? buddy_->handle() : QString()); });
 }
 
 void frmBuddy::chatContextMenu(const QPoint& at)

@@ -21,7 +21,8 @@ namespace cfb::client {
 
 class MouthWidget;
 class VoiceMenu;
-class frmMain;
+class ClientSession;
+class cBuddyInfo;
 
 // The detached chat window of one buddy: its own plain-text transcript of what was said in it,
 // the buddy's avatar (or the last frame received) with a speaking mouth, picture sending, and the
@@ -29,7 +30,8 @@ class frmMain;
 class frmBuddy : public QWidget {
     Q_OBJECT
 public:
-    explicit frmBuddy(frmMain& main);
+    // record is the main window's record of the buddy, which owns this window.
+    frmBuddy(ClientSession& session, cBuddyInfo& record);
     ~frmBuddy() override;
 
     // The buddy this window talks to; dropped when the window closes.
@@ -65,7 +67,8 @@ private:
     void chatContextMenu(const QPoint& at);
 
     std::unique_ptr<Ui::frmBuddy> ui;
-    frmMain& main_;
+    ClientSession& session_;
+    cBuddyInfo& record_;
     std::shared_ptr<cfb::Buddy> buddy_;
     QLabel* videoCtl_ = nullptr;
     QMenu* mnuSpeak_ = nullptr;

@@ -1,14 +1,10 @@
 #include "common/modMain.h"
 
-#include "mainwindow/frmMain.h"
 #include "common/EventLog.h"
 #include "common/HelpWindow.h"
-#include "platform/Settings.h"
 #include "common/UserDialogs.h"
-#include "buddies/frmBuddyList.h"
-#include "buddies/frmInvite.h"
 #include "common/frmPopup.h"
-#include "setup/frmSetup.h"
+#include "platform/Settings.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -24,12 +20,18 @@ namespace {
 QPointer<QWidget> mainWindow_;
 std::function<void()> unload_;
 std::function<void()> exitHook_;
+DialogOpeners openers_;
 // Questions waiting now; "Open..." stays disabled until the last one returns.
 int openQuestions = 0;
 
 QAction* popupOpenItem()
 {
     return mainWindow_ ? mainWindow_->findChild<QAction*>(QStringLiteral("mnuPopupOpen")) : nullptr;
+}
+
+bool open(const std::function<bool(QWidget*)>& opener, QWidget* owner)
+{
+    return mainWindow_ && opener && opener(owner);
 }
 
 } // namespace
@@ -67,47 +69,29 @@ QWidget* mainWindow()
     return mainWindow_;
 }
 
+void setDialogOpeners(DialogOpeners openers)
+{
+    openers_ = std::move(openers);
+}
+
 bool ShowSetupDialog(QWidget* owner)
 {
-    // The dialog works on the main window's library object, which exists from the main window's
-    // load on; whether it registers or edits follows from whether anybody is signed in.
-    auto* main = qobject_cast<frmMain*>(mainWindow_.data());
-    if (!main || !main->library())
-        return false;
-    frmSetup setup(main, owner ? owner : main);
-    setup.exec();
-    return true;
+    return open(openers_.setup, owner);
 }
 
 bool ShowFirstRegistration(QWidget* owner)
 {
-    auto* main = qobject_cast<frmMain*>(mainWindow_.data());
-    if (!main || !main->library())
-        return false;
-    frmSetup setup(main, owner ? owner : main);
-    setup.setConfirmsRegistration(false);
-    setup.exec();
-    return setup.hasRegistered();
+    return open(openers_.firstRegistration, owner);
 }
 
 bool ShowBuddyListEditor(QWidget* owner)
 {
-    auto* main = qobject_cast<frmMain*>(owner);
-    if (!main || !main->library())
-        return false;
-    frmBuddyList editor(main);
-    editor.exec();
-    return true;
+    return open(openers_.buddyListEditor, owner);
 }
 
 bool ShowInviteDialog(QWidget* owner)
 {
-    auto* main = qobject_cast<frmMain*>(owner);
-    if (!main || !main->library())
-        return false;
-    frmInvite invite(main);
-    invite.exec();
-    return true;
+    return open(openers_.invite, owner);
 }
 
 void ExitApplication()

@@ -36,7 +36,15 @@ QWidget* mainWindow();
 // The dialogs, each opened modally from this one place: the setup dialog (registering a new
 // account while nobody is signed in, else editing the profile and settings; modal over owner),
 // the buddy-list editor and the invitation dialog. False when the dialog was not shown: each
-// needs a loaded main window (the list editors and the invitation need it signed in, as owner).
+// needs a loaded main window, which supplies them (setDialogOpeners) since it owns what they
+// work on.
+struct DialogOpeners {
+    std::function<bool(QWidget* owner)> setup;
+    std::function<bool(QWidget* owner)> firstRegistration;
+    std::function<bool(QWidget* owner)> buddyListEditor;
+    std::function<bool(QWidget* owner)> invite;
+};
+void setDialogOpeners(DialogOpeners openers);
 bool ShowSetupDialog(QWidget* owner);
 // The setup dialog registering the first account of an installation, modal over owner. It leaves
 // telling the user of the new account to the caller (the sign-in that follows does, together with

@@ -1,27 +1,31 @@
 #include "mainwindow/frmMain.h"
 
-#include "common/LocalErrorHandler.h"
-#include "video/MainVideo.h"
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
-#include "speech/SpeechEngine.h"
-#include "common/Twips.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
-#include "speech/MouthWidget.h"
+#include "common/LocalErrorHandler.h"
+#include "common/Twips.h"
+#include "common/UserDialogs.h"
+#include "common/frmSplash.h"
+#include "common/modMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "common/UserDialogs.h"
-#include "resources/ClientResources.h"
-#include "session/SignInSequence.h"
 #include "protocol/SkipJack.h"
-#include "app/frmSplash.h"
-#include "common/modMain.h"
+#include "resources/ClientResources.h"
+#include "session/ClientSession.h"
+#include "session/SignInSequence.h"
+#include "setup/frmSetup.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngine.h"
 #include "transport/ivUDP.h"
 #include "ui_frmMain.h"
+#include "video/MainVideo.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -87,13 +91,18 @@ QPixmap tabIcon(const QImage& avatar)
 frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::frmMain>())
-    , speech_(speech)
+    , session_(std::make_unique<ClientSession>(speech))
     , clock_([] { return QDateTime::currentDateTimeUtc(); })
-    , currentWindow_(this)
 {
     initToolbarIcons();
     ui->setupUi(this);
     ui->mnuPopup->menuAction()->setVisible(false);
+
+    connect(session_.get(), &ClientSession::buddyListsChanged, this, &frmMain::LoadBuddyList);
+    connect(session_.get(), &ClientSession::buddyRemoved, this, &frmMain::removeBuddyInfo);
+    connect(session_.get(), &ClientSession::buddySwitchesChanged, this, &frmMain::setBuddyTab);
+    connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
+    connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
     connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
@@ -174,7 +183,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuWeb, &QAction::triggered, this, &frmMain::mnuWeb_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(ui->mnuEditVoices, &QAction::triggered, this, &frmMain::mnuEditVoices_Click);
-    ui->mnuEditVoices->setEnabled(speech_ != nullptr);
+    ui->mnuEditVoices->setEnabled(session_->speech() != nullptr);
 
     // Enter in the message box presses Send; the line edit keeps the key out of the text.
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
@@ -199,22 +208,56 @@ frmMain::~frmMain()
 
 cfb::Confabo* frmMain::library() const
 {
-    return confabo_.get();
+    return session_->library();
+}
+
+int16_t frmMain::dataPort() const
+{
+    return session_->dataPort();
+}
+
+QString frmMain::handle() const
+{
+    return session_->handle();
+}
+
+bool frmMain::speakIt() const
+{
+    return session_->speakIt();
+}
+
+void frmMain::setSpeakIt(bool on)
+{
+    session_->setSpeakIt(on);
+}
+
+SpeechEngine* frmMain::speech() const
+{
+    return session_->speech();
 }
 
 void frmMain::Load()
 {
     loaded_ = true;
     unloading_ = false;
-    currentWindow_ = this;
+    session_->setCurrentWindow(this);
     modMain::setMainWindow(this, [this] { Unload(); });
+    modMain::setDialogOpeners({
+        [this](QWidget* owner) { return openSetup(owner, nullptr); },
+        [this](QWidget* owner) {
+            bool registered = false;
+            return openSetup(owner, &registered) && registered;
+        },
+        [this](QWidget*) { return openDialog<frmBuddyList>(); },
+        [this](QWidget*) { return openDialog<frmInvite>(); },
+    });
 
     SkipJack::SkipjackInit();
 
-    confabo_ = std::make_unique<cfb::Confabo>();
+    Confabo* confabo = session_->open();
     // A message is handled once the datagram's own handling is over, so that a question asked
     // about it does not hold up what arrives meanwhile.
-    connect(confabo_.get(), &Confabo::NewMessage, this,
+    connect(confabo, &Confabo::NewMessage, this,
         [this](QString& FromHandle, QString& FromEmail, int16_t& VideoPort, QString& Message) {
             QMetaObject::invokeMethod(
                 this,
@@ -223,8 +266,8 @@ void frmMain::Load()
                 },
                 Qt::QueuedConnection);
         });
-    reportDataPortProblem();
-    connect(confabo_.get(), &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
+    session_->checkDataPort();
+    connect(confabo, &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
 
     cameraAvailable_ = InitCamera();
     if (!cameraAvailable_) {
@@ -235,15 +278,15 @@ void frmMain::Load()
         ui->picVideo->raise();
     }
 
-    const SignInFields fields = RunSignInSequence(*confabo_, speech_, this);
-    handle_ = fields.handle;
+    const SignInFields fields = RunSignInSequence(*confabo, session_->speech(), this);
+    session_->setHandle(fields.handle);
     password_ = fields.password;
     hostname_ = fields.hostname;
-    speakIt_ = fields.speakIt;
+    session_->setSpeakIt(fields.speakIt);
 
-    setPanel(1, handle_);
+    setPanel(1, session_->handle());
     if (video_)
-        video_->setHandle(handle_);
+        video_->setHandle(session_->handle());
     showOwnPresence();
     if (!cameraAvailable_)
         showOwnAvatar(); // the avatar arrives with the sign-in
@@ -262,12 +305,12 @@ void frmMain::Load()
     addTrayIcon();
     tabBuddies_Click();
 
-    if (!dataPortProblem_.isEmpty()) {
-        ui->status->showMessage(dataPortProblem_, 60000);
+    if (!session_->dataPortProblem().isEmpty()) {
+        ui->status->showMessage(session_->dataPortProblem(), 60000);
         if (tray_ && QSystemTrayIcon::supportsMessages())
             tray_->showMessage(
-                QString::fromLatin1(modMain::AppTitle), dataPortProblem_, QSystemTrayIcon::Warning, 20000);
-        modMain::ReportError(dataPortProblem_, modMain::EventError, true);
+                QString::fromLatin1(modMain::AppTitle), session_->dataPortProblem(), QSystemTrayIcon::Warning, 20000);
+        modMain::ReportError(session_->dataPortProblem(), modMain::EventError, true);
     }
 
     tmr.start();
@@ -284,53 +327,46 @@ void frmMain::Load()
     }
 }
 
+// The setup dialog registers an account while nobody is signed in, else edits the profile and
+// settings; with registered, it registers the first account and leaves telling of it to the caller.
+bool frmMain::openSetup(QWidget* owner, bool* registered)
+{
+    if (!session_->library())
+        return false;
+    frmSetup setup(*session_, owner ? owner : this);
+    if (registered)
+        setup.setConfirmsRegistration(false);
+    setup.exec();
+    if (registered)
+        *registered = setup.hasRegistered();
+    return true;
+}
+
+template <typename Dialog> bool frmMain::openDialog()
+{
+    if (!session_->library())
+        return false;
+    Dialog dialog(*session_, this);
+    dialog.exec();
+    return true;
+}
+
 void frmMain::offerInvitation()
 {
     const QString question = QStringLiteral("Would you like to invite a user to chat?");
-    if (speakIt_ && speech_)
-        speech_->speak(question);
+    if (session_->speakIt() && session_->speech())
+        session_->speech()->speak(question);
     const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
         QStringLiteral("Confabo - Invite Users"), 144);
     if (answer == UserDialogs::AnswerYes)
         modMain::ShowInviteDialog(this);
 }
 
-// A receiving socket that could not be bound leaves the client deaf to every buddy; the user is
-// told why and what to change.
-void frmMain::reportDataPortProblem()
-{
-    dataPortProblem_.clear();
-    ivUDP* receiver = confabo_->wsReceive();
-    const QString configured = Settings::DataPort.read().trimmed();
-    bool ok = false;
-    const int bound = receiver ? receiver->LocalPort().toInt(&ok) : 0;
-    const bool listening = receiver && receiver->State() == sckUDPListening;
-    if (listening && ok && bound > 0 && bound <= 32767) {
-        dataPort_ = int16_t(bound);
-        return;
-    }
-    // Sends still name the configured port, the one every buddy listens on.
-    const int wanted = configured.toInt(&ok);
-    dataPort_ = ok && wanted > 0 && wanted <= 32767 ? int16_t(wanted) : 0;
-    if (confabo_->blocksAllData() || listening)
-        return;
-    QString reason = receiver ? receiver->LastErrorString() : QString();
-    const int code = receiver ? receiver->LastErrorCode() : 0;
-    if (reason.isEmpty())
-        reason = QStringLiteral("the socket could not be opened");
-    if (code != 0)
-        reason += QStringLiteral(", error %1").arg(code);
-    dataPortProblem_
-        = QStringLiteral("Confabo cannot receive messages or video: data port %1 could not be opened (%2). "
-                         "Choose one data port of 1024 or above in Setup and use the same port for every "
-                         "buddy.")
-              .arg(configured, reason);
-}
-
 bool frmMain::InitCamera()
 {
     if (!video_) {
-        video_ = new MainVideo(*this, ui->picVideo);
+        video_ = new MainVideo(*this, ui->picVideo, this);
+        session_->setVideo(video_);
         connect(video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(4, text); });
     }
     const bool started = video_->start(videoSourceOption_);
@@ -349,7 +385,7 @@ bool frmMain::restartVideo()
     ui->toolVideo->setEnabled(cameraAvailable_);
     ui->mnuVideo->setEnabled(cameraAvailable_);
     if (cameraAvailable_) {
-        video_->setHandle(handle_);
+        video_->setHandle(session_->handle());
         video_->setSending(wasSending);
     } else {
         showOwnAvatar();
@@ -360,37 +396,7 @@ bool frmMain::restartVideo()
 
 bool frmMain::rebindDataPort(const QString& portText, QString* reason)
 {
-    bool ok = false;
-    const int port = portText.trimmed().toInt(&ok);
-    if (!ok || port < 1 || port > 65535) {
-        *reason = QStringLiteral("it is not a port number from 1 to 65535");
-        return false;
-    }
-    if (confabo_->blocksAllData()) {
-        dataPort_ = int16_t(port);
-        return true;
-    }
-    ivUDP* current = confabo_->wsReceive();
-    if (current && current->State() == sckUDPListening && current->LocalPort().toInt() == port) {
-        dataPort_ = int16_t(port);
-        return true;
-    }
-    auto* fresh = new ivUDP;
-    fresh->setLocalPort(QString::number(port));
-    fresh->wsBind(QString());
-    if (fresh->State() != sckUDPListening) {
-        *reason = fresh->LastErrorString();
-        if (reason->isEmpty())
-            *reason = QStringLiteral("the socket could not be opened");
-        if (const int code = fresh->LastErrorCode(); code != 0)
-            *reason += QStringLiteral(", error %1").arg(code);
-        delete fresh;
-        return false;
-    }
-    confabo_->setWsReceive(fresh);
-    dataPort_ = int16_t(fresh->LocalPort().toInt());
-    dataPortProblem_.clear();
-    return true;
+    return session_->rebindDataPort(portText, reason);
 }
 
 void frmMain::Unload()
@@ -404,20 +410,16 @@ void frmMain::Unload()
         if (video_)
             video_->stop();
         removeTrayIcon();
-        if (confabo_) {
-            if (confabo_->Status() != CFB_OFFLINE)
-                confabo_->Logout();
-            confabo_->CleanUp();
-        }
+        session_->close();
     });
     selBuddy_.reset();
     BuddyInfo.clear();
-    confabo_.reset();
     const QList<QWidget*> windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows)
         if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
             window->close();
     modMain::setMainWindow(nullptr, {});
+    modMain::setDialogOpeners({});
     loaded_ = false;
 }
 
@@ -456,13 +458,13 @@ void frmMain::LoadBuddyList()
 
 void frmMain::loadBuddyList()
 {
-    if (!confabo_)
+    if (!session_->library())
         return;
     InitBuddyImageList();
     QTabBar* tabs = ui->tabBuddies;
     {
         const QSignalBlocker block(tabs);
-        const std::shared_ptr<Buddies> buddies = confabo_->Buddies();
+        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
         for (const auto& buddy : *buddies) {
             const QString key = buddy->handle();
             const int index = tabIndex(key);
@@ -475,7 +477,7 @@ void frmMain::loadBuddyList()
                 tabs->setTabToolTip(added, buddy->Email());
                 auto& record = BuddyInfo[key];
                 if (!record)
-                    record = std::make_unique<cBuddyInfo>(this);
+                    record = std::make_unique<cBuddyInfo>(session_.get());
                 record->setBuddy(buddy);
             } else if (index >= 0) {
                 removeBuddyTab(key);
@@ -558,7 +560,7 @@ void frmMain::setBuddyTab()
 void frmMain::applySelectedTab()
 {
     const int index = ui->tabBuddies->currentIndex();
-    if (index < 0 || !confabo_)
+    if (index < 0 || !session_->library())
         return;
     const QString key = tabKey(index);
     const auto found = BuddyInfo.find(key);
@@ -566,8 +568,8 @@ void frmMain::applySelectedTab()
         return;
     cBuddyInfo& record = *found->second;
     selBuddy_ = record.Buddy();
-    ui->toolAdd->setVisible(!confabo_->Buddies()->Item(key));
-    const bool blocked = confabo_->IsBlocked(key);
+    ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
+    const bool blocked = session_->library()->IsBlocked(key);
     ui->toolBlock->setChecked(blocked);
     ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
     ui->toolVideo->setChecked(record.Video());
@@ -637,9 +639,9 @@ void frmMain::setClock(std::function<QDateTime()> clock)
 void frmMain::setOwnPresence(Stati status)
 {
     withErrorReport("SetStatus", [&] {
-        if (!confabo_)
+        if (!session_->library())
             return;
-        confabo_->SetStatus(status);
+        session_->library()->SetStatus(status);
         // The menus show what the service took, not what was asked.
         showOwnPresence();
     });
@@ -647,7 +649,7 @@ void frmMain::setOwnPresence(Stati status)
 
 void frmMain::showOwnPresence()
 {
-    const Stati status = confabo_ ? confabo_->Status() : CFB_OFFLINE;
+    const Stati status = session_->library() ? session_->library()->Status() : CFB_OFFLINE;
     ui->mnuAvailable->setChecked(status == CFB_AVAILABLE);
     ui->mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
     ui->mnuBusy->setChecked(status == CFB_BUSY);
@@ -713,9 +715,9 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
 void frmMain::toolAdd_Click()
 {
     withErrorReport("Add", [this] {
-        if (!selBuddy_ || !confabo_)
+        if (!selBuddy_ || !session_->library())
             return;
-        const QString found = confabo_->AddBuddy(selBuddy_->Email());
+        const QString found = session_->library()->AddBuddy(selBuddy_->Email());
         ui->toolAdd->setVisible(!found.isEmpty());
     });
 }
@@ -723,24 +725,24 @@ void frmMain::toolAdd_Click()
 void frmMain::toolBlock_Click(bool pressed)
 {
     withErrorReport("Block", [&] {
-        if (!selBuddy_ || !confabo_) {
+        if (!selBuddy_ || !session_->library()) {
             ui->toolBlock->setChecked(false);
             return;
         }
         const QString handle = selBuddy_->handle();
         if (!pressed) {
-            if (confabo_->UnBlockUser(handle))
+            if (session_->library()->UnBlockUser(handle))
                 ui->toolBlock->setText(QStringLiteral("Block"));
             else
                 ui->toolBlock->setChecked(true);
             return;
         }
-        if (!confabo_->BlockUser(handle)) {
+        if (!session_->library()->BlockUser(handle)) {
             ui->toolBlock->setChecked(false);
             return;
         }
         ui->toolBlock->setText(QStringLiteral("Unblock"));
-        const std::shared_ptr<Buddies> buddies = confabo_->Buddies();
+        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
         const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
         if (!buddy)
             return;
@@ -801,8 +803,8 @@ void frmMain::mnuAbout_Click()
 void frmMain::mnuEditVoices_Click()
 {
     withErrorReport("Edit Voices", [this] {
-        if (speech_)
-            speech_->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
+        if (session_->speech())
+            session_->speech()->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
     });
 }
 
@@ -832,16 +834,16 @@ void frmMain::cmdSend_Click()
 {
     withErrorReport("cmdSend_Click", [this] {
         const QString text = ui->txtMessage->text();
-        if (!selBuddy_ || selBuddy_->handle().isEmpty() || text.trimmed().isEmpty() || !confabo_)
+        if (!selBuddy_ || selBuddy_->handle().isEmpty() || text.trimmed().isEmpty() || !session_->library())
             return;
         const QString to = selBuddy_->handle();
         // A failed send is not reported: the line shows all the same. No frame goes out while the
         // message does.
         {
             const MainVideo::Pause pause(video_);
-            confabo_->SendMessage(to, text, dataPort_, dataPort_);
+            session_->library()->SendMessage(to, text, session_->dataPort(), session_->dataPort());
         }
-        ShowBuddy(to, handle_, text, dataPort_, false);
+        ShowBuddy(to, session_->handle(), text, session_->dataPort(), false);
         ui->txtMessage->clear();
         UserDialogs::current().beep();
     });
@@ -853,18 +855,19 @@ void frmMain::cmdShout_Click()
 {
     withErrorReport("cmdShout_Click", [this] {
         const QString text = ui->txtMessage->text();
-        if (text.trimmed().isEmpty() || !confabo_)
+        if (text.trimmed().isEmpty() || !session_->library())
             return;
         const MainVideo::Pause pause(video_);
         for (int i = 0; i < ui->tabBuddies->count(); ++i) {
             cBuddyInfo* record = buddyInfo(tabKey(i));
             if (!record || !record->Buddy())
                 continue;
-            record->Buddy()->SendMessage(confabo_->handle(), confabo_->Email(), text, dataPort_, dataPort_);
+            record->Buddy()->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
+                session_->dataPort(), session_->dataPort());
             QString chat = record->Chat();
             if (!chat.isEmpty())
                 chat += LineBreak;
-            record->setChat(chat + handle_ + QStringLiteral(": ") + text);
+            record->setChat(chat + session_->handle() + QStringLiteral(": ") + text);
         }
         ui->txtMessage->clear();
         if (selBuddy_)
@@ -894,7 +897,7 @@ void frmMain::cmdPic_Click()
         setPicture(ui->imgPic, picture);
         ui->imgPic->show();
         ui->imgPic->raise();
-        PictureFrame::send(*selBuddy_, picture, handle_, dataPort_);
+        PictureFrame::send(*selBuddy_, picture, session_->handle(), session_->dataPort());
     });
 }
 
@@ -923,14 +926,14 @@ void frmMain::ShowBuddy(
     withErrorReport("ShowBuddy", [&] {
         const BusyPointer busy;
         QCoreApplication::processEvents();
-        if (!confabo_)
+        if (!session_->library())
             return;
 
         cBuddyInfo* record = buddyInfo(handle);
         if (!record) {
             auto buddy = std::make_shared<cfb::Buddy>();
             buddy->LoadByHandle(handle);
-            auto created = std::make_unique<cBuddyInfo>(this);
+            auto created = std::make_unique<cBuddyInfo>(session_.get());
             created->setBuddy(std::move(buddy));
             record = created.get();
             BuddyInfo[handle] = std::move(created);
@@ -972,8 +975,8 @@ void frmMain::ShowBuddy(
         showTranscript(chat);
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
-        if (SayIt && !ui->toolMute->isChecked() && speech_)
-            speech_->speak(Message, mouth_);
+        if (SayIt && !ui->toolMute->isChecked() && session_->speech())
+            session_->speech()->speak(Message, mouth_);
 
         if (!isVisible())
             show();
@@ -989,22 +992,22 @@ void frmMain::receiveMessage(
     const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message)
 {
     withErrorReport("NewMessage", [&] {
-        if (!confabo_ || FromHandle.toCaseFolded() == confabo_->handle().toCaseFolded())
+        if (!session_->library() || FromHandle.toCaseFolded() == session_->library()->handle().toCaseFolded())
             return;
-        if (!confabo_->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
+        if (!session_->library()->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
             const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
-            if (speakIt_ && speech_)
-                speech_->speak(spoken);
+            if (session_->speakIt() && session_->speech())
+                session_->speech()->speak(spoken);
             const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
                 + QStringLiteral("'. Would you like to chat with this user?");
             if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), 0) != UserDialogs::AnswerYes)
                 return;
-            if (!confabo_)
+            if (!session_->library())
                 return;
         }
         {
             const BusyPointer busy;
-            ShowBuddy(FromHandle, FromHandle, Message, VideoPort, speakIt_);
+            ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
         }
         // A detached window that is open shows the buddy's side of the talk too.
         if (cBuddyInfo* record = buddyInfo(FromHandle))
@@ -1021,7 +1024,7 @@ void frmMain::showTranscript(const QString& chat)
     box->clear();
     if (chat.isEmpty())
         return;
-    const QString own = handle_ + QLatin1Char(':');
+    const QString own = session_->handle() + QLatin1Char(':');
     QTextCursor cursor(box->document());
     QTextCharFormat format;
     const QStringList lines = chat.split(LineBreak);
@@ -1039,13 +1042,13 @@ void frmMain::showTranscript(const QString& chat)
 
 void frmMain::LoadSpeakerMenu()
 {
-    withErrorReport("LoadSpeakerMenu", [this] { voiceMenu_->load(speech_); });
+    withErrorReport("LoadSpeakerMenu", [this] { voiceMenu_->load(session_->speech()); });
 }
 
 void frmMain::mnuVoice_Click(int Index)
 {
-    withErrorReport(
-        "mnuVoice_Click", [&] { voiceMenu_->select(speech_, Index, selBuddy_ ? selBuddy_->handle() : QString()); });
+    withErrorReport("mnuVoice_Click",
+        [&] { voiceMenu_->select(session_->speech(), Index, selBuddy_ ? selBuddy_->handle() : QString()); });
 }
 
 // The mouth goes over the buddy's avatar at the buddy's mouth position, where the avatar has one.
@@ -1138,12 +1141,13 @@ void frmMain::openSetupFromTray()
 
 QWidget* frmMain::currentWindow() const
 {
-    return currentWindow_ ? currentWindow_.data() : const_cast<frmMain*>(this);
+    QWidget* window = session_->currentWindow();
+    return window ? window : const_cast<frmMain*>(this);
 }
 
 void frmMain::setCurrentWindow(QWidget* window)
 {
-    currentWindow_ = window ? window : this;
+    session_->setCurrentWindow(window ? window : this);
 }
 
 // --- status bar and pictures --------------------------------------------------------------------
@@ -1160,7 +1164,8 @@ void frmMain::setPanel(int panel, const QString& text)
 
 void frmMain::showOwnAvatar()
 {
-    const QImage avatar = confabo_ && !confabo_->Avatar().isNull() ? confabo_->Avatar() : Buddy::DefaultAvatar();
+    const QImage avatar = session_->library() && !session_->library()->Avatar().isNull() ? session_->library()->Avatar()
+                                                                                         : Buddy::DefaultAvatar();
     setPicture(ui->picVideo, avatar);
     setPicture(ui->imgPic, avatar);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messaging/Stati.h"
+#include "video/MainVideo.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -32,6 +33,7 @@ class Confabo;
 
 namespace cfb::client {
 
+class ClientSession;
 class MainVideo;
 class MouthWidget;
 class SpeechEngine;
@@ -41,7 +43,7 @@ class cBuddyInfo;
 // The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
 // available now, polls the service for presence, and lives on in the notification area when the
 // user closes it. It owns the library object for the life of the process.
-class frmMain : public QMainWindow {
+class frmMain : public QMainWindow, public VideoAddress {
     Q_OBJECT
 public:
     explicit frmMain(SpeechEngine* speech = nullptr, QWidget* parent = nullptr);
@@ -55,19 +57,21 @@ public:
     // closed). modMain::ExitApplication calls it through setMainWindow's unload. Runs once.
     void Unload();
 
+    // The signed-in session every window of the client works on.
+    ClientSession& session() const { return *session_; }
     cfb::Confabo* library() const;
     // The data port of this client, passed as both the video and the data port of every send.
-    int16_t dataPort() const { return dataPort_; }
+    int16_t dataPort() const override;
     // The signed-in user's handle.
-    QString handle() const { return handle_; }
-    bool speakIt() const { return speakIt_; }
-    void setSpeakIt(bool on) { speakIt_ = on; }
+    QString handle() const override;
+    bool speakIt() const;
+    void setSpeakIt(bool on);
     // Moves the data port to another port: a new receiving socket is bound first and replaces the
     // current one only when that worked, so a port that cannot be had leaves the client listening
     // where it was. Asking for the port it listens on keeps that socket. False with the reason.
     bool rebindDataPort(const QString& portText, QString* reason);
     // The speech engine the windows speak through; nullptr when the program speaks nothing.
-    SpeechEngine* speech() const { return speech_; }
+    SpeechEngine* speech() const;
 
     // Rebuilds the tabs from the library's buddy list: one tab per available buddy.
     void LoadBuddyList();
@@ -90,7 +94,7 @@ public:
     MainVideo* video() const { return video_; }
 
     // The buddy of the selected tab; nullptr when there is no tab.
-    cfb::Buddy* SelBuddy() const;
+    cfb::Buddy* SelBuddy() const override;
     // The record of a buddy's tab; nullptr when the buddy has none.
     cBuddyInfo* buddyInfo(const QString& handle) const;
     // Drops a removed buddy's record; the next LoadBuddyList drops its tab.
@@ -169,8 +173,9 @@ private:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void openFromTray();
     void openSetupFromTray();
-    void reportDataPortProblem();
     void offerInvitation();
+    bool openSetup(QWidget* owner, bool* registered);
+    template <typename Dialog> bool openDialog();
 
     void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
 
@@ -192,8 +197,7 @@ private:
     void placeMouth();
 
     std::unique_ptr<Ui::frmMain> ui;
-    SpeechEngine* speech_;
-    std::unique_ptr<cfb::Confabo> confabo_;
+    std::unique_ptr<ClientSession> session_;
 
     std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
     QHash<QString, QPixmap> imgBuddies;
@@ -206,12 +210,8 @@ private:
     QLabel* panels_[4] = {};
     QHash<QLabel*, QImage> pictures_;
 
-    QString handle_;
     QString password_;
     QString hostname_;
-    bool speakIt_ = true;
-    int16_t dataPort_ = 0;
-    QString dataPortProblem_;
     bool cameraAvailable_ = false;
     QString videoSourceOption_;
     MainVideo* video_ = nullptr;
@@ -222,7 +222,6 @@ private:
 
     QSystemTrayIcon* tray_ = nullptr;
     bool trayAvailable_ = false;
-    QPointer<QWidget> currentWindow_;
 
     bool tabSelectionGuard_ = false;
     bool expanded_ = false;

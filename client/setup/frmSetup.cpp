@@ -2,27 +2,27 @@
 
 #include "ui_frmSetup.h"
 
-#include "common/LocalErrorHandler.h"
-#include "video/MainVideo.h"
 #include "chat/MouthPlacement.h"
-#include "speech/SpeechEngine.h"
+#include "common/BusyCursor.h"
+#include "common/LocalErrorHandler.h"
+#include "common/ServiceFailure.h"
 #include "common/Twips.h"
+#include "common/UserDialogs.h"
+#include "common/modMain.h"
+#include "desktop/AutoStart.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+#include "protocol/SkipJack.h"
+#include "session/ClientSession.h"
+#include "session/frmLogin.h"
+#include "setup/MouthMarker.h"
+#include "speech/SpeechEngine.h"
 #include "video/CaptureSource.h"
+#include "video/MainVideo.h"
 #include "video/VideoCompressionDialog.h"
 #include "video/VideoFormatDialog.h"
 #include "video/VideoSourceDialog.h"
-#include "mainwindow/frmMain.h"
-#include "messaging/Buddy.h"
-#include "messaging/Confabo.h"
-#include "desktop/AutoStart.h"
-#include "platform/Settings.h"
-#include "common/UserDialogs.h"
-#include "common/BusyCursor.h"
-#include "setup/MouthMarker.h"
-#include "common/ServiceFailure.h"
-#include "protocol/SkipJack.h"
-#include "session/frmLogin.h"
-#include "common/modMain.h"
 
 #include <QFileInfo>
 #include <QImageReader>
@@ -65,12 +65,12 @@ QString trimmed(const QLineEdit* field)
 
 } // namespace
 
-frmSetup::frmSetup(frmMain* main, QWidget* owner)
+frmSetup::frmSetup(ClientSession& session, QWidget* owner)
     : QDialog(owner)
     , ui(std::make_unique<Ui::frmSetup>())
-    , main_(main)
+    , session_(session)
     , owner_(owner)
-    , library_(main->library())
+    , library_(session.library())
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -101,7 +101,7 @@ frmSetup::frmSetup(frmMain* main, QWidget* owner)
     connect(ui->cmdApply, &QPushButton::clicked, this, [this] { SaveSettings(false); });
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    main_->setCurrentWindow(this);
+    session_.setCurrentWindow(this);
     withErrorReport("Setup", [this] { load(); });
 }
 
@@ -118,7 +118,7 @@ void frmSetup::load()
 
     ui->cmbPoll->addItems(PollingIntervals);
     ui->cmbFrameRate->addItems(FrameRates);
-    if (SpeechEngine* speech = main_->speech()) {
+    if (SpeechEngine* speech = session_.speech()) {
         for (int voice = 1;; ++voice) {
             const QString name = speech->voiceName(voice);
             if (name.isEmpty())
@@ -179,13 +179,13 @@ void frmSetup::load()
 
 bool frmSetup::hasCamera() const
 {
-    return main_->video() && main_->video()->hasSource();
+    return session_.video() && session_.video()->hasSource();
 }
 
 void frmSetup::loadCamera()
 {
     if (hasCamera()) {
-        MainVideo* video = main_->video();
+        MainVideo* video = session_.video();
         video->setKeepLastFrame(true);
         video->showPreviewIn(ui->picAvatar);
         savedFrameSize_ = video->source()->frameSize();
@@ -234,9 +234,9 @@ void frmSetup::tabSetup_Click()
         return;
     QWidget* page = ui->tabSetup->currentWidget();
     if (page == ui->tabProfile)
-        main_->video()->showPreviewIn(ui->picAvatar);
+        session_.video()->showPreviewIn(ui->picAvatar);
     else if (page == ui->tabVideo)
-        main_->video()->showPreviewIn(ui->picVideo);
+        session_.video()->showPreviewIn(ui->picVideo);
 }
 
 void frmSetup::chkAutoLogin_Click()
@@ -377,7 +377,7 @@ void frmSetup::cmdCamera_Click()
         const QString path = UserDialogs::current().saveFileName(
             this, AvatarDialogTitle, QStringLiteral("JPEG Images (*.jpg);;All Files (*)"));
         if (!path.isEmpty()) {
-            const QImage picture = hasCamera() ? main_->video()->snapshot() : QImage();
+            const QImage picture = hasCamera() ? session_.video()->snapshot() : QImage();
             const QByteArray suffix = QFileInfo(path).suffix().toLower().toLatin1();
             const QByteArray format
                 = QImageWriter::supportedImageFormats().contains(suffix) ? suffix : QByteArrayLiteral("jpg");
@@ -403,7 +403,7 @@ void frmSetup::cmbFrameRate_Click()
     withErrorReport("Frame Rate", [this] {
         const int rate = ui->cmbFrameRate->currentText().toInt();
         if (hasCamera() && rate > 0)
-            main_->video()->source()->setFrameRate(rate);
+            session_.video()->source()->setFrameRate(rate);
     });
 }
 
@@ -416,10 +416,10 @@ void frmSetup::noCaptureSource(const QString&)
 void frmSetup::cmdFormat_Click()
 {
     withErrorReport("Video Format", [this] {
-        CaptureSource* source = hasCamera() ? main_->video()->source() : nullptr;
+        CaptureSource* source = hasCamera() ? session_.video()->source() : nullptr;
         if (!VideoFormatDialog::showFor(source, this))
             return noCaptureSource(QStringLiteral("Video Format"));
-        main_->showVideoFormat(main_->video()->formatText());
+        emit session_.videoFormatShown(session_.video()->formatText());
         fitPreview();
     });
 }
@@ -427,15 +427,15 @@ void frmSetup::cmdFormat_Click()
 void frmSetup::cmdSource_Click()
 {
     withErrorReport("Video Source", [this] {
-        CaptureSource* source = hasCamera() ? main_->video()->source() : nullptr;
+        CaptureSource* source = hasCamera() ? session_.video()->source() : nullptr;
         QString chosen;
         if (!VideoSourceDialog::showFor(source, this, &chosen))
             return noCaptureSource(QStringLiteral("Video Source"));
-        if (!chosen.isEmpty() && chosen != main_->video()->source()->name()) {
-            main_->restartVideo();
+        if (!chosen.isEmpty() && chosen != session_.video()->source()->name()) {
+            emit session_.videoSourceChanged();
             if (hasCamera()) {
-                savedFrameSize_ = main_->video()->source()->frameSize();
-                savedFrameRate_ = main_->video()->source()->frameRate();
+                savedFrameSize_ = session_.video()->source()->frameSize();
+                savedFrameRate_ = session_.video()->source()->frameRate();
             }
         }
         fitPreview();
@@ -445,8 +445,8 @@ void frmSetup::cmdSource_Click()
 void frmSetup::cmdCompression_Click()
 {
     withErrorReport("Video Compression", [this] {
-        CaptureSource* source = hasCamera() ? main_->video()->source() : nullptr;
-        if (!VideoCompressionDialog::showFor(source, this, source ? &main_->video()->sender() : nullptr))
+        CaptureSource* source = hasCamera() ? session_.video()->source() : nullptr;
+        if (!VideoCompressionDialog::showFor(source, this, source ? &session_.video()->sender() : nullptr))
             return noCaptureSource(QStringLiteral("Video Compression"));
         const QString quality = Settings::ImageQuality.read(QStringLiteral("75"));
         ui->scrlJPEGImageQuality->setValue(quality.toInt());
@@ -458,13 +458,13 @@ void frmSetup::cmdCompression_Click()
 void frmSetup::fitPreview()
 {
     if (hasCamera())
-        main_->video()->showPreviewIn(ui->picVideo);
+        session_.video()->showPreviewIn(ui->picVideo);
 }
 
 void frmSetup::cmdEditVoices_Click()
 {
     withErrorReport("Edit Voices", [this] {
-        if (SpeechEngine* speech = main_->speech())
+        if (SpeechEngine* speech = session_.speech())
             speech->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
     });
 }
@@ -613,7 +613,7 @@ void frmSetup::saveApplicationSettings()
 {
     Settings::PollingInterval.write(ui->cmbPoll->currentText());
     Settings::EnableSpeech.write(oneOrZero(ui->chkSpeech->isChecked()));
-    main_->setSpeakIt(ui->chkSpeech->isChecked());
+    session_.setSpeakIt(ui->chkSpeech->isChecked());
     Settings::DefaultVoiceMode.write(QString::number(ui->cmbVoice->currentIndex() + 1));
     Settings::AutoLogin.write(oneOrZero(ui->chkAutoLogin->isChecked()));
     Settings::AutoRun.write(oneOrZero(ui->chkAutoRun->isChecked()));
@@ -625,8 +625,8 @@ void frmSetup::saveApplicationSettings()
     Settings::FrameRate.write(ui->cmbFrameRate->currentText());
     const QString quality = ui->txtJPEGQuality->text();
     Settings::ImageQuality.write(quality);
-    if (main_->video())
-        main_->video()->sender().setQuality(int(quality.toDouble()));
+    if (session_.video())
+        session_.video()->sender().setQuality(int(quality.toDouble()));
 
     saveHostName();
     saveAutoRun();
@@ -634,16 +634,17 @@ void frmSetup::saveApplicationSettings()
     if (hasCamera()) {
         // The stored rate is the one the status bar names, so the source runs at it too.
         if (const int rate = ui->cmbFrameRate->currentText().toInt(); rate > 0)
-            main_->video()->source()->setFrameRate(rate);
-        const QSize size = main_->video()->source()->frameSize();
+            session_.video()->source()->setFrameRate(rate);
+        const QSize size = session_.video()->source()->frameSize();
         Settings::VideoHeight.write(QString::number(size.height()));
         Settings::VideoWidth.write(QString::number(size.width()));
-        main_->showVideoFormat(QStringLiteral("%1x%2 %3fps")
-                                   .arg(size.width())
-                                   .arg(size.height())
-                                   .arg(Settings::FrameRate.read())); // Cancel undoes what is changed after this.
+        emit session_.videoFormatShown(
+            QStringLiteral("%1x%2 %3fps")
+                .arg(size.width())
+                .arg(size.height())
+                .arg(Settings::FrameRate.read())); // Cancel undoes what is changed after this.
         savedFrameSize_ = size;
-        savedFrameRate_ = main_->video()->source()->frameRate();
+        savedFrameRate_ = session_.video()->source()->frameRate();
     }
 }
 
@@ -653,11 +654,11 @@ void frmSetup::saveDataPort()
 {
     const QString port = ui->txtDataPort->text();
     QString reason;
-    if (main_->rebindDataPort(port, &reason)) {
+    if (session_.rebindDataPort(port, &reason)) {
         Settings::DataPort.write(port);
         return;
     }
-    const int current = main_->dataPort();
+    const int current = session_.dataPort();
     const QString keeps = current > 0
         ? QStringLiteral("Confabo keeps receiving on data port %1.").arg(current)
         : QStringLiteral("Confabo receives nothing until a data port that can be opened is chosen.");
@@ -705,22 +706,22 @@ void frmSetup::returnPreview()
     if (previewReturned_)
         return;
     previewReturned_ = true;
-    if (main_ && main_->video()) {
-        main_->video()->showPreviewIn(nullptr);
-        main_->video()->setKeepLastFrame(false);
+    if (session_.video()) {
+        session_.video()->showPreviewIn(nullptr);
+        session_.video()->setKeepLastFrame(false);
     }
 }
 
 void frmSetup::done(int result)
 {
     if (result == QDialog::Rejected && hasCamera() && savedFrameSize_.isValid()) {
-        CaptureSource* source = main_->video()->source();
+        CaptureSource* source = session_.video()->source();
         source->setFrameSize(savedFrameSize_);
         source->setFrameRate(savedFrameRate_);
-        main_->showVideoFormat(main_->video()->formatText());
+        emit session_.videoFormatShown(session_.video()->formatText());
     }
     returnPreview();
-    main_->setCurrentWindow(nullptr);
+    session_.setCurrentWindow(nullptr);
     QDialog::done(result);
 }
 

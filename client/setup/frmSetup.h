@@ -20,7 +20,7 @@ class Confabo;
 namespace cfb::client {
 
 class MouthMarker;
-class frmMain;
+class ClientSession;
 
 // The setup dialog, modal: the user's profile, the application settings and the video settings.
 // With nobody signed in it registers a new account (registration mode); signed in, it changes the
@@ -32,7 +32,7 @@ class frmSetup : public QDialog {
     Q_OBJECT
 public:
     // main holds the library object and the video; owner is the window the dialog is modal over.
-    frmSetup(frmMain* main, QWidget* owner);
+    frmSetup(ClientSession& session, QWidget* owner);
     ~frmSetup() override;
 
     bool isRegistration() const { return registration_; }
@@ -93,7 +93,7 @@ private:
     static void setListText(QComboBox* list, const QString& text);
 
     std::unique_ptr<Ui::frmSetup> ui;
-    frmMain* main_;
+    ClientSession& session_;
     QWidget* owner_;
     cfb::Confabo* library_;
     bool registration_ = false;

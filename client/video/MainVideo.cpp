@@ -1,21 +1,20 @@
 #include "video/MainVideo.h"
 
 #include "common/LocalErrorHandler.h"
-#include "video/VideoPreview.h"
+#include "common/modMain.h"
 #include "video/CaptureSource.h"
 #include "video/CaptureSourceFactory.h"
 #include "video/PatternSource.h"
-#include "mainwindow/frmMain.h"
-#include "common/modMain.h"
+#include "video/VideoPreview.h"
 
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
 
 namespace cfb::client {
 
-MainVideo::MainVideo(frmMain& window, QWidget* picVideo)
-    : QObject(&window)
-    , window_(window)
+MainVideo::MainVideo(const VideoAddress& address, QWidget* picVideo, QObject* parent)
+    : QObject(parent)
+    , address_(address)
     , picVideo_(picVideo)
     , preview_(new VideoPreview(picVideo))
 {
@@ -33,7 +32,7 @@ bool MainVideo::start(const QString& sourceOption)
         return true;
     source_.reset();
     QString why;
-    source_ = createCaptureSource(sourceOption, window_.handle(), &why);
+    source_ = createCaptureSource(sourceOption, address_.handle(), &why);
     if (source_ && !source_->start())
         why = source_->errorString();
     if (!source_ || !source_->isRunning()) {
@@ -150,7 +149,7 @@ void MainVideo::frame(const I420Frame& frame)
         return;
     // Without a selected buddy the frame is converted and nothing goes out.
     withErrorReport(
-        "VideoFrame", [&] { sender_.send(frame, window_.SelBuddy(), window_.handle(), window_.dataPort()); });
+        "VideoFrame", [&] { sender_.send(frame, address_.SelBuddy(), address_.handle(), address_.dataPort()); });
 }
 
 } // namespace cfb::client

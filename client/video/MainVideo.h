@@ -10,24 +10,38 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 
 class QWidget;
+
+namespace cfb {
+class Buddy;
+} // namespace cfb
 
 namespace cfb::client {
 
 class CaptureSource;
 class VideoPreview;
-class frmMain;
+
+// Where live video goes, asked at every frame: the selected buddy, the user's handle and the data
+// port. The main window answers.
+class VideoAddress {
+public:
+    virtual ~VideoAddress() = default;
+    virtual cfb::Buddy* SelBuddy() const = 0;
+    virtual QString handle() const = 0;
+    virtual int16_t dataPort() const = 0;
+};
 
 // The main window's live video: the capture source, its preview inside the video box, and the
 // per-frame hook that sends each previewed frame to the selected buddy while video is on. The
 // window keeps the per-buddy switches and says when sending is on; this class reads the selected
-// buddy, the user's handle and the data port from the window at every frame.
+// buddy, the user's handle and the data port from its VideoAddress at every frame.
 class MainVideo : public QObject {
     Q_OBJECT
 public:
-    MainVideo(frmMain& window, QWidget* picVideo);
+    MainVideo(const VideoAddress& address, QWidget* picVideo, QObject* parent);
     ~MainVideo() override;
 
     // Makes the source the option names (the "Video Source" setting when empty), starts it and
@@ -81,7 +95,7 @@ signals:
 private:
     void frame(const I420Frame& frame);
 
-    frmMain& window_;
+    const VideoAddress& address_;
     QWidget* picVideo_;
     QPointer<VideoPreview> preview_;
     bool keepLastFrame_ = false;

@@ -1,11 +1,11 @@
 // The program's start: one instance per user, the splash, and the "failed to load" report.
 #include "StartupTestSupport.h"
 
-#include "platform/Settings.h"
-#include "desktop/SingleInstance.h"
 #include "app/StartUp.h"
-#include "app/frmSplash.h"
+#include "common/frmSplash.h"
 #include "common/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "platform/Settings.h"
 
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"

@@ -1,10 +1,10 @@
-#include "app/frmSplash.h"
+#include "common/frmSplash.h"
 
 #include "ui_frmSplash.h"
 
 #include "ConfaboVersion.h"
-#include "resources/ClientResources.h"
 #include "common/modMain.h"
+#include "resources/ClientResources.h"
 
 #include <QApplication>
 #include <QKeyEvent>
