@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chat/ChatTranscript.h"
+
 #include <QPointer>
 #include <QString>
 
@@ -39,10 +41,11 @@ public:
     bool Video() const { return video_; }
     void setVideo(bool on) { video_ = on; }
 
-    // The transcript: one line per message, "<sender>: <text>", lines separated by "\r\n" and no
-    // separator before the first. The chat box colours it as it shows it.
-    QString Chat() const { return chat_; }
-    void setChat(const QString& text) { chat_ = text; }
+    // The transcript, which the main window's tab and the detached window both show; Chat() is its
+    // text: one line per message, "<sender>: <text>", lines separated by "\r\n" and no separator
+    // before the first. The chat box colours it as it shows it.
+    ChatTranscript& transcript() { return transcript_; }
+    QString Chat() const { return transcript_.text(); }
 
     // The detached chat window; none for a record made without a session.
     frmBuddy* BuddyForm() const;
@@ -52,7 +55,7 @@ private:
     std::shared_ptr<cfb::Buddy> buddy_;
     bool audio_ = false;
     bool video_ = false;
-    QString chat_;
+    ChatTranscript transcript_;
     QPointer<frmBuddy> buddyForm_;
 };
 

@@ -73,6 +73,11 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
     layoutControls();
+
+    for (const ChatTranscript::Line& line : record_.transcript().lines())
+        appendLine(line.handle, line.message);
+    connect(&record_.transcript(), &ChatTranscript::lineAdded, this, &frmBuddy::appendLine);
+    connect(&record_.transcript(), &ChatTranscript::cleared, ui->txtChat, &QPlainTextEdit::clear);
 }
 
 frmBuddy::~frmBuddy() = default;
@@ -144,7 +149,7 @@ void frmBuddy::cmdSend_Click()
             return;
         if (cfb::Confabo* library = session_.library())
             library->SendMessage(buddy_->handle(), text, session_.dataPort(), session_.dataPort());
-        appendLine(session_.handle(), text);
+        record_.transcript().append(session_.handle(), text);
         ui->txtMessage->clear();
         UserDialogs::current().beep();
     });

@@ -24,7 +24,7 @@ class VoiceMenu;
 class ClientSession;
 class cBuddyInfo;
 
-// The detached chat window of one buddy: its own plain-text transcript of what was said in it,
+// The detached chat window of one buddy: the buddy's transcript (shared with the main window),
 // the buddy's avatar (or the last frame received) with a speaking mouth, picture sending, and the
 // popup menus "Speak" (on selected text) and "Voices" (on the avatar).
 class frmBuddy : public QWidget {
@@ -44,7 +44,7 @@ public:
     void showAvatar(const QImage& avatar);
     // Shows a received frame (or a sent picture) in the picture.
     void showFrame(const QImage& frame);
-    // Adds a line "<handle>: <message>" to the transcript.
+    // Shows a line "<handle>: <message>" the buddy's transcript gained.
     void appendLine(const QString& handle, const QString& message);
 
     // The routines behind the window's buttons and menus.

@@ -475,9 +475,9 @@ void frmMain::loadBuddyList()
                 const int added = tabs->addTab(key);
                 tabs->setTabData(added, key);
                 tabs->setTabToolTip(added, buddy->Email());
-                auto& record = BuddyInfo[key];
+                cBuddyInfo* record = buddyInfo(key);
                 if (!record)
-                    record = std::make_unique<cBuddyInfo>(session_.get());
+                    record = addBuddyInfo(key);
                 record->setBuddy(buddy);
             } else if (index >= 0) {
                 removeBuddyTab(key);
@@ -606,6 +606,21 @@ cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
 {
     const auto found = BuddyInfo.find(handle);
     return found == BuddyInfo.end() ? nullptr : found->second.get();
+}
+
+// A new record for a buddy; the chat box follows its transcript while its tab is selected.
+cBuddyInfo* frmMain::addBuddyInfo(const QString& handle)
+{
+    auto& record = BuddyInfo[handle];
+    record = std::make_unique<cBuddyInfo>(session_.get());
+    cBuddyInfo* added = record.get();
+    const auto follow = [this, added] {
+        if (selBuddy_ && selBuddy_ == added->Buddy())
+            showTranscript(added->Chat());
+    };
+    connect(&added->transcript(), &ChatTranscript::lineAdded, this, follow);
+    connect(&added->transcript(), &ChatTranscript::cleared, this, follow);
+    return added;
 }
 
 void frmMain::removeBuddyInfo(const QString& handle)
@@ -864,15 +879,9 @@ void frmMain::cmdShout_Click()
                 continue;
             record->Buddy()->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
                 session_->dataPort(), session_->dataPort());
-            QString chat = record->Chat();
-            if (!chat.isEmpty())
-                chat += LineBreak;
-            record->setChat(chat + session_->handle() + QStringLiteral(": ") + text);
+            record->transcript().append(session_->handle(), text);
         }
         ui->txtMessage->clear();
-        if (selBuddy_)
-            if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
-                showTranscript(record->Chat());
     });
 }
 
@@ -933,10 +942,8 @@ void frmMain::ShowBuddy(
         if (!record) {
             auto buddy = std::make_shared<cfb::Buddy>();
             buddy->LoadByHandle(handle);
-            auto created = std::make_unique<cBuddyInfo>(session_.get());
-            created->setBuddy(std::move(buddy));
-            record = created.get();
-            BuddyInfo[handle] = std::move(created);
+            record = addBuddyInfo(handle);
+            record->setBuddy(std::move(buddy));
         }
         selBuddy_ = record->Buddy();
 
@@ -965,14 +972,10 @@ void frmMain::ShowBuddy(
             showMouthFor(*selBuddy_);
         }
 
-        QString chat = record->Chat();
-        if (!Message.isEmpty()) {
-            if (!chat.isEmpty())
-                chat += LineBreak;
-            chat += MessageHandle + QStringLiteral(": ") + Message;
-            record->setChat(chat);
-        }
-        showTranscript(chat);
+        if (Message.isEmpty())
+            showTranscript(record->Chat());
+        else
+            record->transcript().append(MessageHandle, Message); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())
@@ -1009,10 +1012,6 @@ void frmMain::receiveMessage(
             const BusyPointer busy;
             ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
         }
-        // A detached window that is open shows the buddy's side of the talk too.
-        if (cBuddyInfo* record = buddyInfo(FromHandle))
-            if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
-                form->appendLine(FromHandle, Message);
     });
 }
 

@@ -154,6 +154,7 @@ protected:
 
 private:
     void loadBuddyList();
+    cBuddyInfo* addBuddyInfo(const QString& handle);
     void applySelectedTab();
     void removeBuddyTab(const QString& handle);
     int tabIndex(const QString& handle) const;

@@ -203,7 +203,7 @@ template <typename Connect> void timeNewMessage(benchmark::State& state, const c
     speech.stop();
     for (auto _ : state) {
         reached = synthesised = arrived = false;
-        amy->setChat(QString());
+        amy->transcript().clear();
         if (!world.write(QString::fromLatin1(Message))) {
             state.SkipWithError("amy's message did not go out");
             return;

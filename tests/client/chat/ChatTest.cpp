@@ -9,19 +9,19 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include "imaging/modPic.h"
-#include "speech/SpeechEngine.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
+#include "common/frmPopup.h"
+#include "imaging/modPic.h"
 #include "mainwindow/frmMain.h"
-#include "speech/MouthWidget.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
-#include "common/frmPopup.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngine.h"
 #include "transport/ivUDP.h"
 
 #include <QAction>
@@ -451,7 +451,9 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     EXPECT_EQ(got->message, "from the small window");
     auto* chat = form->findChild<QPlainTextEdit*>("txtChat");
     EXPECT_EQ(chat->toPlainText(), "\ncarol: from the small window");
-    EXPECT_EQ(chatOf("amy"), "") << "the main transcript is the main window's own";
+    // One transcript per buddy: the line typed here shows in the main window's tab too.
+    EXPECT_EQ(chatOf("amy"), "carol: from the small window");
+    EXPECT_EQ(txtChat->toPlainText(), "carol: from the small window");
 
     // Frames from amy show in both pictures, without the avatar's mouth; her words show here too.
     ASSERT_TRUE(window->mouth()->isVisible());
@@ -470,6 +472,7 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     EXPECT_FALSE(window->mouth()->isVisible());
     say("amy", "got your picture");
     ASSERT_TRUE(waitUntil([&] { return chat->toPlainText().endsWith("amy: got your picture"); }));
+    EXPECT_EQ(chatOf("amy"), "carol: from the small window\r\namy: got your picture");
 
     // A picture from this window goes to amy as a frame.
     QImage picture(40, 30, QImage::Format_RGB32);
