@@ -26,15 +26,4 @@ void showAvatar(QLabel* label, const QImage& avatar)
         QPixmap::fromImage(avatar).scaled(label->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-QString trimSpaces(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
 } // namespace cfb::client::UserDetails

@@ -19,8 +19,5 @@ QListWidgetItem* addEntry(QListWidget* list, const QString& handle, int id);
 // The avatar scaled into the label (aspect kept); a null image clears it.
 void showAvatar(QLabel* label, const QImage& avatar);
 
-// The text with leading and trailing spaces removed (other white space stays).
-QString trimSpaces(const QString& text);
-
 } // namespace UserDetails
 } // namespace cfb::client

@@ -6,6 +6,7 @@
 #include "buddies/frmBlockList.h"
 #include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
+#include "common/TrimSpaces.h"
 #include "common/UserDialogs.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
@@ -119,7 +120,7 @@ void frmBuddyList::cmdAdd_Click()
 
 void frmBuddyList::addBuddy()
 {
-    const QString text = UserDetails::trimSpaces(ui->txtEmail->text());
+    const QString text = trimSpaces(ui->txtEmail->text());
     ui->txtEmail->setText(text);
 
     // A buddy's own address, letter case and all, needs no question to the service.

@@ -5,6 +5,7 @@
 #include "buddies/UserDetails.h"
 #include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
+#include "common/TrimSpaces.h"
 #include "common/UserDialogs.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
@@ -116,7 +117,7 @@ void frmInvite::cmdInvite_Click()
 
 void frmInvite::invite()
 {
-    if (UserDetails::trimSpaces(ui->txtMessage->text()).isEmpty()) {
+    if (trimSpaces(ui->txtMessage->text()).isEmpty()) {
         UserDialogs::current().beep();
         showBox(QStringLiteral("An invitation message is required."));
         ui->txtMessage->setFocus();

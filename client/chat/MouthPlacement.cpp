@@ -1,7 +1,9 @@
 #include "chat/MouthPlacement.h"
 
-#include "speech/MouthWidget.h"
+#include "common/Twips.h"
+
 #include "messaging/Buddy.h"
+#include "speech/MouthWidget.h"
 
 #include <QImage>
 #include <QLabel>
@@ -20,7 +22,7 @@ std::optional<QPoint> MouthPlacement::mouthOn(Buddy& buddy)
     if (buddy.usesDefaultAvatar())
         return DefaultAvatarMouth;
     const QPoint mouth(buddy.MouthLeft(), buddy.MouthTop());
-    const QRect picture(QPoint(0, 0), avatar.size() * MouthWidget::TwipsPerPixel);
+    const QRect picture(QPoint(0, 0), avatar.size() * TwipsPerPixel);
     if (mouth.isNull() || !picture.contains(mouth))
         return std::nullopt;
     return mouth;

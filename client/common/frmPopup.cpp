@@ -1,9 +1,11 @@
 #include "common/frmPopup.h"
 
+#include "common/Twips.h"
+
 #include "ui_frmPopup.h"
 
-#include "resources/ClientResources.h"
 #include "common/modMain.h"
+#include "resources/ClientResources.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>

@@ -23,7 +23,6 @@ namespace cfb::client {
 class frmPopup : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int TwipsPerPixel = 15;
     static constexpr int RightMarginTwips = 200;
     static constexpr int BottomMarginTwips = 500;
     static constexpr int StepTwips = 10;

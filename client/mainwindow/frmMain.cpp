@@ -7,6 +7,7 @@
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
+#include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
 #include "common/Twips.h"
 #include "common/UserDialogs.h"
@@ -590,11 +591,10 @@ void frmMain::applySelectedTab()
 
 void frmMain::tabBuddies_Click()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const BusyCursor busy;
     setBuddyTab();
     if (isVisible())
         ui->txtMessage->setFocus();
-    QApplication::restoreOverrideCursor();
 }
 
 cfb::Buddy* frmMain::SelBuddy() const
@@ -835,14 +835,6 @@ namespace {
 const QString LineBreak = QStringLiteral("\r\n");
 
 // The busy pointer until the end of the scope, whichever way it ends.
-class BusyPointer {
-public:
-    BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyPointer() { QApplication::restoreOverrideCursor(); }
-    BusyPointer(const BusyPointer&) = delete;
-    BusyPointer& operator=(const BusyPointer&) = delete;
-};
-
 } // namespace
 
 void frmMain::cmdSend_Click()
@@ -896,7 +888,7 @@ void frmMain::cmdPic_Click()
         const QImage picture = PictureFrame::load(this, path);
         if (picture.isNull())
             return;
-        const BusyPointer busy;
+        const BusyCursor busy;
         // The picture takes the place of the video: the button shows released while it goes.
         ui->toolVideo->setChecked(false);
         ui->mnuVideo->setChecked(false);
@@ -933,7 +925,7 @@ void frmMain::ShowBuddy(
 {
     Q_UNUSED(VideoPort);
     withErrorReport("ShowBuddy", [&] {
-        const BusyPointer busy;
+        const BusyCursor busy;
         QCoreApplication::processEvents();
         if (!session_->library())
             return;
@@ -1009,7 +1001,7 @@ void frmMain::receiveMessage(
                 return;
         }
         {
-            const BusyPointer busy;
+            const BusyCursor busy;
             ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
         }
     });

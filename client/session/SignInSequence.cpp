@@ -1,13 +1,15 @@
 #include "session/SignInSequence.h"
 
-#include "speech/SpeechEngine.h"
+#include "common/BusyCursor.h"
+
+#include "common/ServiceFailure.h"
+#include "common/UserDialogs.h"
+#include "common/modMain.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "common/UserDialogs.h"
 #include "platform/UserNotice.h"
-#include "common/ServiceFailure.h"
 #include "session/frmLogin.h"
-#include "common/modMain.h"
+#include "speech/SpeechEngine.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -15,27 +17,6 @@
 
 namespace cfb::client {
 namespace {
-
-// The busy pointer while it lives; released early where the sequence waits for the user.
-class BusyCursor {
-public:
-    ~BusyCursor() { release(); }
-    void show()
-    {
-        if (!shown_)
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        shown_ = true;
-    }
-    void release()
-    {
-        if (shown_)
-            QGuiApplication::restoreOverrideCursor();
-        shown_ = false;
-    }
-
-private:
-    bool shown_ = false;
-};
 
 // The library's notices while it lives go into a list instead of a box each.
 class NoticeCollector {
@@ -112,7 +93,6 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
 
     fields.speakIt = isOne(Settings::EnableSpeech.read());
     BusyCursor busy;
-    busy.show();
     bool voiceOk = false;
     const int voice = Settings::DefaultVoiceMode.read().trimmed().toInt(&voiceOk);
     if (speech && voiceOk) {

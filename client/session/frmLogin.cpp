@@ -2,10 +2,11 @@
 
 #include "ui_frmLogin.h"
 
-#include "platform/Settings.h"
-#include "resources/ClientResources.h"
-#include "protocol/SkipJack.h"
+#include "common/TrimSpaces.h"
 #include "common/modMain.h"
+#include "platform/Settings.h"
+#include "protocol/SkipJack.h"
+#include "resources/ClientResources.h"
 
 #include <QMouseEvent>
 #include <QTimer>
@@ -14,14 +15,7 @@ namespace cfb::client {
 
 QString frmLogin::rememberedPassword(const QString& enciphered)
 {
-    QString text = SkipJack::HexToStr(SkipJack::DecryptHex(enciphered));
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first).remove(QChar(0));
+    return trimSpaces(SkipJack::HexToStr(SkipJack::DecryptHex(enciphered))).remove(QChar(0));
 }
 
 frmLogin::frmLogin(QWidget* parent)

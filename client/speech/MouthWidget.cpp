@@ -1,5 +1,7 @@
 #include "speech/MouthWidget.h"
 
+#include "common/Twips.h"
+
 #include <QPainter>
 #include <QPainterPath>
 

@@ -14,7 +14,6 @@ class MouthWidget : public QWidget {
 public:
     // The size of the mouth marker that the setup dialog places on the avatar.
     static constexpr int DefaultWidth = 40, DefaultHeight = 16;
-    static constexpr int TwipsPerPixel = 15;
 
     explicit MouthWidget(QWidget* parent = nullptr);
 
