@@ -1,10 +1,10 @@
 #include "chat/PictureFrame.h"
 
+#include "common/UserDialogs.h"
 #include "imaging/cDIBSection.h"
 #include "messaging/Buddy.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
-#include "common/UserDialogs.h"
 
 #include <QFileInfo>
 #include <QImageReader>

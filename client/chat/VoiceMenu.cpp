@@ -1,8 +1,8 @@
 #include "chat/VoiceMenu.h"
 
-#include "speech/SpeechEngine.h"
 #include "messaging/ConfaboError.h"
 #include "platform/Settings.h"
+#include "speech/SpeechEngine.h"
 
 #include <QAction>
 #include <QMenu>

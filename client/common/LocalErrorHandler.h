@@ -1,7 +1,7 @@
 #pragma once
 
-#include "messaging/ConfaboError.h"
 #include "common/modMain.h"
+#include "messaging/ConfaboError.h"
 
 #include <QString>
 

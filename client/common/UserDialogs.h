@@ -19,9 +19,7 @@ public:
 
     virtual ~UserDialogs() = default;
 
-    virtual int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon,
-                           const QString& title)
-        = 0;
+    virtual int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title) = 0;
     // A message box with a Help button as well: Help opens the help window at helpContext and
     // closes the box (answered as its escape button would be).
     virtual int messageBoxWithHelp(

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "speech/MouthTimeline.h"
-#include "speech/VoiceTuning.h"
 #include "speech/SpeechEngine.h"
+#include "speech/VoiceTuning.h"
 
 #include <QPointer>
 #include <QThread>

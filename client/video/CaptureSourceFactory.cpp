@@ -1,9 +1,9 @@
 #include "video/CaptureSourceFactory.h"
 
+#include "platform/Settings.h"
 #include "video/CameraSource.h"
 #include "video/PatternSource.h"
 #include "video/Y4mSource.h"
-#include "platform/Settings.h"
 
 #include <QCoreApplication>
 #include <QMediaDevices>

@@ -1,8 +1,8 @@
 #include "video/VideoCompressionDialog.h"
 
+#include "platform/Settings.h"
 #include "video/CaptureSource.h"
 #include "video/FrameSender.h"
-#include "platform/Settings.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

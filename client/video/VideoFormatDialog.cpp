@@ -1,7 +1,7 @@
 #include "video/VideoFormatDialog.h"
 
-#include "video/CaptureSource.h"
 #include "platform/Settings.h"
+#include "video/CaptureSource.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

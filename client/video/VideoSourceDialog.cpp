@@ -1,8 +1,8 @@
 #include "video/VideoSourceDialog.h"
 
-#include "video/CaptureSource.h"
-#include "platform/Settings.h"
 #include "common/UserDialogs.h"
+#include "platform/Settings.h"
+#include "video/CaptureSource.h"
 
 #include <QCameraDevice>
 #include <QComboBox>

@@ -11,15 +11,15 @@
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
-#include "video/MainVideo.h"
-#include "video/CaptureSource.h"
-#include "video/FrameSender.h"
-#include "video/PatternSource.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
+#include "video/CaptureSource.h"
+#include "video/FrameSender.h"
+#include "video/MainVideo.h"
+#include "video/PatternSource.h"
 
 #include <QAction>
 #include <QApplication>

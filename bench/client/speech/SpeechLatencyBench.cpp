@@ -6,13 +6,13 @@
 // The window signs in to a confabo-service started here on a temporary database; without the
 // service the window cases are skipped.
 #include "ClientProfile.h"
-#include "speech/EspeakRuntime.h"
-#include "speech/EspeakSpeechEngine.h"
 #include "FreeDataPort.h"
 #include "RatioReporter.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
+#include "speech/EspeakRuntime.h"
+#include "speech/EspeakSpeechEngine.h"
 
 #include "chat/cBuddyInfo.h"
 #include "mainwindow/frmMain.h"

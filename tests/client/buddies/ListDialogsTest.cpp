@@ -8,16 +8,16 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "buddies/frmBlockList.h"
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
+#include "common/frmPopup.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
-#include "buddies/frmBlockList.h"
-#include "buddies/frmBuddyList.h"
-#include "buddies/frmInvite.h"
-#include "common/frmPopup.h"
 
 #include <QAction>
 #include <QKeyEvent>

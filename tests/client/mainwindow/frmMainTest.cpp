@@ -1,20 +1,20 @@
 // The main window signed in to the real service, with other users of the library as its buddies:
 // tabs follow the presence poll, blocking can remove a buddy, the status menus reach the service,
 // and the window is never lost when closed.
-#include "FreeDataPort.h"
 #include "ClientProfile.h"
+#include "FreeDataPort.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
 #include "chat/cBuddyInfo.h"
+#include "common/frmPopup.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
-#include "common/frmPopup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -69,7 +69,10 @@ protected:
         ASSERT_TRUE(users[handle]) << "the service refused " << qPrintable(handle);
     }
 
-    void signIn(const char* handle) { ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1")); }
+    void signIn(const char* handle)
+    {
+        ASSERT_TRUE(users[handle]->Login(handle, ClientProfile::password(handle), "127.0.0.1"));
+    }
 
     // The service's view of a user's presence, asked as any other client would.
     Stati statusAtService(const QString& handle)

@@ -2,12 +2,12 @@
 // stored password with Retry, a service that cannot be reached, and Cancel ending the program.
 #include "StartupTestSupport.h"
 
+#include "common/modMain.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "session/SignInSequence.h"
 #include "protocol/SkipJack.h"
+#include "session/SignInSequence.h"
 #include "session/frmLogin.h"
-#include "common/modMain.h"
 
 #include "FreeDataPort.h"
 #include "ScriptedDialogs.h"

@@ -1,9 +1,9 @@
 #include "speech/EspeakSpeechEngine.h"
-#include "speech/MouthWidget.h"
 #include "SpeechWait.h"
 #include "TempConfig.h"
-#include "speech/VoicesDialog.h"
 #include "platform/Settings.h"
+#include "speech/MouthWidget.h"
+#include "speech/VoicesDialog.h"
 
 #include <QApplication>
 #include <QAudioDevice>

@@ -1,9 +1,9 @@
 // espeak-ng is set up once per process, so speech without voice data gets a program of its own.
+#include "SpeechWait.h"
+#include "TempConfig.h"
 #include "speech/EspeakSpeechEngine.h"
 #include "speech/MouthWidget.h"
 #include "speech/SpeechEngineFactory.h"
-#include "SpeechWait.h"
-#include "TempConfig.h"
 
 #include <QSet>
 #include <QTemporaryDir>

@@ -1,12 +1,12 @@
 // The driver dialogs: shown only with a source, and what the user picks reaches the source, the
 // frame sender and the settings. With CONFABO_SNAPSHOT_DIR set, the dialogs and a pattern frame
 // are also saved there as pictures to look at.
+#include "platform/Settings.h"
 #include "video/FrameSender.h"
 #include "video/PatternSource.h"
 #include "video/VideoCompressionDialog.h"
 #include "video/VideoFormatDialog.h"
 #include "video/VideoSourceDialog.h"
-#include "platform/Settings.h"
 
 #include "ScriptedDialogs.h"
 #include "TempConfig.h"

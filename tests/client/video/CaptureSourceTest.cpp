@@ -1,10 +1,10 @@
 // The sources that need no camera, running for real on the event loop: the test pattern and a
 // Y4M file deliver frames of the configured size at about the configured rate, follow a size
 // change while running, and the factory picks the source the option or the setting names.
+#include "platform/Settings.h"
 #include "video/CaptureSourceFactory.h"
 #include "video/PatternSource.h"
 #include "video/Y4mSource.h"
-#include "platform/Settings.h"
 
 #include "CaptureTestSupport.h"
 #include "TempConfig.h"

@@ -13,9 +13,6 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
-#include "video/MainVideo.h"
-#include "video/VideoPreview.h"
-#include "video/CaptureSource.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -23,6 +20,9 @@
 #include "messaging/XmlDocument.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
+#include "video/CaptureSource.h"
+#include "video/MainVideo.h"
+#include "video/VideoPreview.h"
 
 #include <QAction>
 #include <QBuffer>
