@@ -1,5 +1,6 @@
 #include "buddies/frmInvite.h"
 
+#include "common/HelpContexts.h"
 #include "ui_frmInvite.h"
 
 #include "buddies/UserDetails.h"
@@ -19,7 +20,6 @@ namespace cfb::client {
 namespace {
 
 const QString Title = QStringLiteral("Confabo - Invite Users");
-constexpr int InvitationsSentHelp = 103;
 
 } // namespace
 
@@ -144,7 +144,7 @@ void frmInvite::invite()
     UserDialogs::current().messageBoxWithHelp(this,
         QStringLiteral("Your invitation(s) have been sent. If your invitation is accepted, a new Buddy Tab")
             + QStringLiteral(" will be created for that user."),
-        UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, Title, InvitationsSentHelp);
+        UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, Title, HelpContext::InvitationsSent);
     accept();
 }
 

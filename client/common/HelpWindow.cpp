@@ -1,5 +1,6 @@
 #include "common/HelpWindow.h"
 
+#include "common/HelpContexts.h"
 #include "common/UserDialogs.h"
 #include "resources/ClientResources.h"
 
@@ -19,9 +20,9 @@ QPointer<HelpWindow> theWindow;
 QUrl HelpWindow::topicUrl(int context)
 {
     switch (context) {
-    case 103:
+    case HelpContext::InvitationsSent:
         return QUrl(QStringLiteral("qrc:/help/invitations-sent.html"));
-    case 144:
+    case HelpContext::InviteUsers:
         return QUrl(QStringLiteral("qrc:/help/invite-users.html"));
     default:
         return QUrl(QStringLiteral("qrc:/help/index.html"));

@@ -1,6 +1,7 @@
 #include "common/frmPopup.h"
 
 #include "common/Twips.h"
+#include "common/UserDialogs.h"
 
 #include "ui_frmPopup.h"
 
@@ -33,7 +34,7 @@ frmPopup::frmPopup(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     ui->imgIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32, 32));
     setWindowIcon(applicationIcon());
-    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { answer(6); });
+    connect(ui->cmdOK, &QPushButton::clicked, this, [this] { answer(UserDialogs::AnswerYes); });
     connect(ui->cmdNo, &QPushButton::clicked, this, &frmPopup::cmdNo_Click);
     timer_.setInterval(TickMs);
     connect(&timer_, &QTimer::timeout, this, &frmPopup::tick);
@@ -137,7 +138,7 @@ void frmPopup::answer(int result)
 
 void frmPopup::cmdNo_Click()
 {
-    answer(7);
+    answer(UserDialogs::AnswerNo);
     closeByProgram();
 }
 
@@ -164,7 +165,7 @@ void frmPopup::closeEvent(QCloseEvent* event)
     // The user's close answers No and leaves the closing to the caller.
     event->ignore();
     if (result_ == 0)
-        answer(7);
+        answer(UserDialogs::AnswerNo);
 }
 
 void frmPopup::keyPressEvent(QKeyEvent* event)
@@ -193,7 +194,7 @@ int frmPopup::waitForAnswer()
         connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return result == 0 ? 7 : result;
+    return result == 0 ? UserDialogs::AnswerNo : result;
 }
 
 } // namespace cfb::client

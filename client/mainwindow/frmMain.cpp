@@ -8,6 +8,7 @@
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/BusyCursor.h"
+#include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
 #include "common/Twips.h"
 #include "common/UserDialogs.h"
@@ -111,10 +112,10 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     mouth_->setObjectName(QStringLiteral("mouth"));
     mouth_->hide();
 
-    const QString panelTips[4] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
+    const QString panelTips[PanelCount] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
         QStringLiteral("Video format and frame rate settings")};
-    const int panelStretch[4] = {3, 2, 2, 3};
-    for (int i = 0; i < 4; ++i) {
+    const int panelStretch[PanelCount] = {3, 2, 2, 3};
+    for (int i = 0; i < PanelCount; ++i) {
         panels_[i] = new QLabel(ui->status);
         panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
         panels_[i]->setToolTip(panelTips[i]);
@@ -178,8 +179,8 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
     connect(ui->mnuPopupOpen, &QAction::triggered, this, &frmMain::openFromTray);
 
-    connect(
-        ui->mnuContents, &QAction::triggered, this, [] { withErrorReport("Contents", [] { modMain::ShowHelp(0); }); });
+    connect(ui->mnuContents, &QAction::triggered, this,
+        [] { withErrorReport("Contents", [] { modMain::ShowHelp(HelpContext::Contents); }); });
     connect(ui->mnuEmailSupport, &QAction::triggered, this, &frmMain::mnuEmailSupport_Click);
     connect(ui->mnuWeb, &QAction::triggered, this, &frmMain::mnuWeb_Click);
     connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
@@ -274,7 +275,7 @@ void frmMain::Load()
     if (!cameraAvailable_) {
         ui->toolVideo->setEnabled(false);
         ui->mnuVideo->setEnabled(false);
-        setPanel(4, QStringLiteral("(No Video)"));
+        setPanel(PanelVideoFormat, QStringLiteral("(No Video)"));
         showOwnAvatar();
         ui->picVideo->raise();
     }
@@ -285,7 +286,7 @@ void frmMain::Load()
     hostname_ = fields.hostname;
     session_->setSpeakIt(fields.speakIt);
 
-    setPanel(1, session_->handle());
+    setPanel(PanelHandle, session_->handle());
     if (video_)
         video_->setHandle(session_->handle());
     showOwnPresence();
@@ -302,7 +303,7 @@ void frmMain::Load()
     selBuddy_.reset();
     LoadBuddyList();
     LoadSpeakerMenu();
-    setPanel(3, QStringLiteral("Video: Off"));
+    setPanel(PanelVideo, QStringLiteral("Video: Off"));
     addTrayIcon();
     tabBuddies_Click();
 
@@ -358,7 +359,7 @@ void frmMain::offerInvitation()
     if (session_->speakIt() && session_->speech())
         session_->speech()->speak(question);
     const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
-        QStringLiteral("Confabo - Invite Users"), 144);
+        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers);
     if (answer == UserDialogs::AnswerYes)
         modMain::ShowInviteDialog(this);
 }
@@ -368,10 +369,11 @@ bool frmMain::InitCamera()
     if (!video_) {
         video_ = new MainVideo(*this, ui->picVideo, this);
         session_->setVideo(video_);
-        connect(video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(4, text); });
+        connect(
+            video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(PanelVideoFormat, text); });
     }
     const bool started = video_->start(videoSourceOption_);
-    setPanel(4, video_->formatText());
+    setPanel(PanelVideoFormat, video_->formatText());
     return started;
 }
 
@@ -382,7 +384,7 @@ bool frmMain::restartVideo()
         video_->stop();
     videoSourceOption_.clear();
     cameraAvailable_ = video_ && video_->start(QString());
-    setPanel(4, video_ ? video_->formatText() : QStringLiteral("(No Video)"));
+    setPanel(PanelVideoFormat, video_ ? video_->formatText() : QStringLiteral("(No Video)"));
     ui->toolVideo->setEnabled(cameraAvailable_);
     ui->mnuVideo->setEnabled(cameraAvailable_);
     if (cameraAvailable_) {
@@ -575,7 +577,7 @@ void frmMain::applySelectedTab()
     ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
     ui->toolVideo->setChecked(record.Video());
     ui->mnuVideo->setChecked(record.Video());
-    setPanel(3, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     if (video_)
         video_->setSending(record.Video());
     if (!tabSelectionGuard_ && selBuddy_) {
@@ -669,7 +671,7 @@ void frmMain::showOwnPresence()
     ui->mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
     ui->mnuBusy->setChecked(status == CFB_BUSY);
     ui->mnuPopupBusy->setChecked(status == CFB_BUSY);
-    setPanel(2,
+    setPanel(PanelPresence,
         status == CFB_AVAILABLE  ? QStringLiteral("Available")
             : status == CFB_BUSY ? QStringLiteral("Busy")
                                  : QStringLiteral("Offline"));
@@ -705,7 +707,7 @@ void frmMain::toolVideo_Click(bool pressed)
             setPicture(ui->imgBuddy, selBuddy_->Avatar());
             showMouthFor(*selBuddy_);
         }
-        setPanel(3, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+        setPanel(PanelVideo, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
 }
 
@@ -995,7 +997,8 @@ void frmMain::receiveMessage(
                 session_->speech()->speak(spoken);
             const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
                 + QStringLiteral("'. Would you like to chat with this user?");
-            if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), 0) != UserDialogs::AnswerYes)
+            if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
+                != UserDialogs::AnswerYes)
                 return;
             if (!session_->library())
                 return;
@@ -1145,12 +1148,13 @@ void frmMain::setCurrentWindow(QWidget* window)
 
 QString frmMain::panelText(int panel) const
 {
-    return panel >= 1 && panel <= 4 ? panels_[panel - 1]->text() : QString();
+    return panel >= 1 && panel <= PanelCount ? panels_[panel - 1]->text() : QString();
 }
 
 void frmMain::setPanel(int panel, const QString& text)
 {
-    panels_[panel - 1]->setText(text);
+    if (panel >= 1 && panel <= PanelCount)
+        panels_[panel - 1]->setText(text);
 }
 
 void frmMain::showOwnAvatar()

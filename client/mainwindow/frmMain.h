@@ -89,7 +89,7 @@ public:
     // keeping the per-buddy switches. False when there is no source now.
     bool restartVideo();
     // Status bar panel 4, the video format ("160x120 5fps" or "(No Video)").
-    void showVideoFormat(const QString& text) { setPanel(4, text); }
+    void showVideoFormat(const QString& text) { setPanel(PanelVideoFormat, text); }
     // The live video (source, preview, frame sending); nullptr before InitCamera.
     MainVideo* video() const { return video_; }
 
@@ -107,6 +107,8 @@ public:
     void setClock(std::function<QDateTime()> clock);
 
     // Status bar panel 1 to 4.
+    // The status bar's panels, numbered from 1.
+    enum StatusPanel { PanelHandle = 1, PanelPresence = 2, PanelVideo = 3, PanelVideoFormat = 4, PanelCount = 4 };
     QString panelText(int panel) const;
 
     // The window the program brings forward ("Open..."): this window, or a dialog while one is
@@ -208,7 +210,7 @@ private:
     bool mouthShown_ = false;
     QPoint mouthTwips_;
     QSize mouthAvatarSize_;
-    QLabel* panels_[4] = {};
+    QLabel* panels_[PanelCount] = {};
     QHash<QLabel*, QImage> pictures_;
 
     QString password_;

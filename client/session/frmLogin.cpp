@@ -2,6 +2,7 @@
 
 #include "ui_frmLogin.h"
 
+#include "common/HelpContexts.h"
 #include "common/TrimSpaces.h"
 #include "common/modMain.h"
 #include "platform/Settings.h"
@@ -51,7 +52,7 @@ bool frmLogin::eventFilter(QObject* watched, QEvent* event)
         QTimer::singleShot(0, field, [field] { modMain::SelectAllText(field); });
     } else if (event->type() == QEvent::MouseButtonRelease && watched == ui->lblHelp
         && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        modMain::ShowHelp(0);
+        modMain::ShowHelp(HelpContext::Contents);
         return true;
     }
     return QDialog::eventFilter(watched, event);
