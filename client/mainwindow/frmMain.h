@@ -42,7 +42,8 @@ class cBuddyInfo;
 
 // The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
 // available now, polls the service for presence, and lives on in the notification area when the
-// user closes it. It owns the library object for the life of the process.
+// user closes it. It owns the client's session (the library object and what goes with it) for the
+// life of the process.
 class frmMain : public QMainWindow, public VideoAddress {
     Q_OBJECT
 public:
@@ -106,8 +107,7 @@ public:
     // The clock the poll reads (tests step it); the wall clock by default.
     void setClock(std::function<QDateTime()> clock);
 
-    // Status bar panel 1 to 4.
-    // The status bar's panels, numbered from 1.
+    // The status bar's panels, numbered from 1; panelText of another number is empty.
     enum StatusPanel { PanelHandle = 1, PanelPresence = 2, PanelVideo = 3, PanelVideoFormat = 4, PanelCount = 4 };
     QString panelText(int panel) const;
 

@@ -20,8 +20,9 @@ class SpeechEngine;
 // One signed-in session of the desktop client: the library object, who is signed in, the data
 // port that messages and video use, speech and live video. The main window creates it and passes
 // it to every window that works on the session, so that none reaches through the main window.
-// Requests to the service go through library() only, so that moving them onto a thread of their
-// own is a change inside this class.
+// Every window gets the library object from library() here and from nowhere else, so that giving
+// this class the service requests themselves, and a thread of its own to run them on, is a change
+// that starts in this one place.
 class ClientSession : public QObject {
     Q_OBJECT
 
