@@ -1,4 +1,5 @@
 #include "mainwindow/frmMain.h"
+#include "mainwindow/MainWindowLayout.h"
 
 #include "buddies/frmBuddyList.h"
 #include "buddies/frmInvite.h"
@@ -10,7 +11,6 @@
 #include "common/BusyCursor.h"
 #include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
-#include "common/Twips.h"
 #include "common/UserDialogs.h"
 #include "common/frmSplash.h"
 #include "common/modMain.h"
@@ -55,18 +55,7 @@ namespace cfb::client {
 namespace {
 
 constexpr int PollTickMs = 5000;
-const QSize BuddyIconSize(45, 60);
-
-// Layout of the restored view, in twips.
-constexpr int PictureLeft = 75;
-constexpr int BuddyPictureLeft = 2610;
-constexpr int PictureWidth = 2460;
-constexpr int PictureHeight = 1860;
-constexpr int TabStripHeight = 363;
-constexpr int WindowHeight = 7260;
-// The expanded view, in pixels: the window grows by the pictures' growth.
-constexpr int ExpandedGrowth = 122;
-const QSize ExpandedPicture(333, 245);
+constexpr QSize BuddyIconSize = MainWindowLayout::BuddyIconSize;
 
 const QString SupportMail = QStringLiteral("support@confabo.example.org");
 // What the empty chat box says while no buddy has a tab.
@@ -198,7 +187,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     enableBuddyButtons(false);
     // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
     ui->toolAdd->setVisible(false);
-    toolbarWidth_ = widestToolbarWidth();
+    layout_.measureToolbar();
     applyView();
 }
 
@@ -1212,80 +1201,9 @@ void frmMain::toggleExpandedView(QWidget* from)
     applyView();
 }
 
-int frmMain::tabStripHeight() const
-{
-    // Tall enough for the avatars on the tabs even while there is no tab to measure.
-    QTabBar probe;
-    probe.setFont(ui->tabBuddies->font());
-    probe.setIconSize(BuddyIconSize);
-    probe.addTab(QIcon(QPixmap(BuddyIconSize)), QStringLiteral("Wg"));
-    return std::max(twipsToPixels(TabStripHeight), probe.sizeHint().height());
-}
-
-// The restored view keeps the pictures at their twips sizes, side by side; the expanded view
-// shows the picture that was double-clicked at 333 x 245 pixels and grows the window to match.
-// The toolbar at its widest (a stranger selected, "Add" shown, "Unblock" captioned), so the
-// window never pushes "Exit" into the toolbar's overflow menu.
-int frmMain::widestToolbarWidth()
-{
-    const bool addVisible = ui->toolAdd->isVisible();
-    const QString blockText = ui->toolBlock->text();
-    ui->toolAdd->setVisible(true);
-    ui->toolBlock->setText(QStringLiteral("Unblock"));
-    const int width = ui->tool->sizeHint().width();
-    ui->toolAdd->setVisible(addVisible);
-    ui->toolBlock->setText(blockText);
-    return width;
-}
-
 void frmMain::applyView()
 {
-    const int width = std::max(twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft), toolbarWidth_);
-    const int height = twipsToPixels(WindowHeight) + (expanded_ ? ExpandedGrowth : 0);
-    setFixedSize(width, height);
-    if (QLayout* layout = this->layout())
-        layout->activate();
-
-    const int margin = twipsToPixels(PictureLeft);
-    const QSize frame = ui->centralwidget->size();
-    ui->frameBuddy->setGeometry(0, 0, frame.width(), frame.height());
-
-    const int tabTop = 4;
-    const int tabHeight = tabStripHeight();
-    ui->tabBuddies->setGeometry(margin, tabTop, width - 2 * margin, tabHeight);
-
-    const int pictureTop = tabTop + tabHeight + 4;
-    const QRect small(margin, pictureTop, twipsToPixels(PictureWidth), twipsToPixels(PictureHeight));
-    const QRect buddySmall(twipsToPixels(BuddyPictureLeft), pictureTop, small.width(), small.height());
-    const QRect large(QPoint(margin, pictureTop), ExpandedPicture);
-    const bool buddyLarge = expanded_ && expandedFrom_ == ui->picBuddy;
-    const bool videoLarge = expanded_ && !buddyLarge;
-
-    ui->picVideo->setGeometry(videoLarge ? large : small);
-    ui->imgPic->setGeometry(videoLarge ? large : small);
-    ui->picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
-    ui->imgBuddy->setGeometry(0, 0, ui->picBuddy->width(), ui->picBuddy->height());
-    ui->picVideo->setVisible(!buddyLarge);
-    ui->imgPic->setVisible(!buddyLarge);
-    ui->picBuddy->setVisible(!videoLarge);
-    ui->picVideo->raise();
-
-    const int pictureBottom = pictureTop + (expanded_ ? ExpandedPicture.height() : small.height());
-    const int buttonHeight = 28;
-    const int buttonsTop = frame.height() - buttonHeight - 4;
-    const int messageTop = buttonsTop - 30;
-    const int chatTop = pictureBottom + 6;
-    const int inner = width - 2 * margin;
-    ui->txtChat->setGeometry(margin, chatTop, inner, std::max(20, messageTop - 4 - chatTop));
-    ui->txtMessage->setGeometry(margin, messageTop, inner, 26);
-    QPushButton* buttons[] = {ui->cmdSend, ui->cmdShout, ui->cmdPic, ui->cmdNewWindow};
-    const int gap = 4;
-    const int buttonWidth = (inner - 3 * gap) / 4;
-    for (int i = 0; i < 4; ++i) {
-        const int left = margin + i * (buttonWidth + gap);
-        const int right = i == 3 ? margin + inner : left + buttonWidth;
-        buttons[i]->setGeometry(left, buttonsTop, right - left, buttonHeight);
-    }
+    layout_.apply(expanded_, expandedFrom_);
     refreshPictures();
     placeMouth();
 }

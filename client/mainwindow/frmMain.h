@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mainwindow/MainWindowLayout.h"
 #include "messaging/Stati.h"
 #include "video/MainVideo.h"
 
@@ -167,8 +168,6 @@ private:
     void refreshPictures();
     void showOwnAvatar();
     void applyView();
-    int widestToolbarWidth();
-    int tabStripHeight() const;
     void setOwnPresence(cfb::Stati status);
     void showOwnPresence();
     void addTrayIcon();
@@ -200,6 +199,7 @@ private:
     void placeMouth();
 
     std::unique_ptr<Ui::frmMain> ui;
+    MainWindowLayout layout_{*this, *ui};
     std::unique_ptr<ClientSession> session_;
 
     std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
@@ -228,7 +228,6 @@ private:
 
     bool tabSelectionGuard_ = false;
     bool expanded_ = false;
-    int toolbarWidth_ = 0;
     QWidget* expandedFrom_ = nullptr;
     bool loaded_ = false;
     bool unloading_ = false;
