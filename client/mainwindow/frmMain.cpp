@@ -1,5 +1,6 @@
 #include "mainwindow/frmMain.h"
 #include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/TrayMenu.h"
 
 #include "buddies/frmBuddyList.h"
 #include "buddies/frmInvite.h"
@@ -152,10 +153,11 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuMute, &QAction::triggered, ui->toolMute, &QAction::trigger);
     connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
 
+    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); });
     const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this); }); };
     connect(ui->toolSetup, &QAction::triggered, this, setup);
     connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
-    connect(ui->mnuPopupSetup, &QAction::triggered, this, &frmMain::openSetupFromTray);
+    connect(ui->mnuPopupSetup, &QAction::triggered, tray_, &TrayMenu::openSetup);
     connect(ui->toolInvite, &QAction::triggered, this,
         [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
     // Exit runs the exit sequence and ends the process.
@@ -166,7 +168,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
     connect(ui->mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
     connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
-    connect(ui->mnuPopupOpen, &QAction::triggered, this, &frmMain::openFromTray);
+    connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
 
     connect(ui->mnuContents, &QAction::triggered, this,
         [] { withErrorReport("Contents", [] { modMain::ShowHelp(HelpContext::Contents); }); });
@@ -293,13 +295,13 @@ void frmMain::Load()
     LoadBuddyList();
     LoadSpeakerMenu();
     setPanel(PanelVideo, QStringLiteral("Video: Off"));
-    addTrayIcon();
+    tray_->add();
     tabBuddies_Click();
 
     if (!session_->dataPortProblem().isEmpty()) {
         ui->status->showMessage(session_->dataPortProblem(), 60000);
-        if (tray_ && QSystemTrayIcon::supportsMessages())
-            tray_->showMessage(
+        if (tray_->icon() && QSystemTrayIcon::supportsMessages())
+            tray_->icon()->showMessage(
                 QString::fromLatin1(modMain::AppTitle), session_->dataPortProblem(), QSystemTrayIcon::Warning, 20000);
         modMain::ReportError(session_->dataPortProblem(), modMain::EventError, true);
     }
@@ -309,7 +311,7 @@ void frmMain::Load()
     bool numeric = false;
     const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
     // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
-    if (!numeric || taskbar == 0 || !trayAvailable_) {
+    if (!numeric || taskbar == 0 || !tray_->available()) {
         show(); // the splash gives way to it
         // A new account has no buddies yet: the service's welcome has just said how to add them,
         // and the empty chat box says it again.
@@ -401,7 +403,7 @@ void frmMain::Unload()
         hide();
         if (video_)
             video_->stop();
-        removeTrayIcon();
+        tray_->remove();
         session_->close();
     });
     selBuddy_.reset();
@@ -423,7 +425,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     }
     // Only the program unloads this window; the user's close puts it away where it can come back.
     event->ignore();
-    if (trayAvailable_ && tray_)
+    if (tray_->available() && tray_->icon())
         hide();
     else
         showMinimized();
@@ -1064,62 +1066,19 @@ void frmMain::placeMouth()
     mouth_->show();
 }
 
-// --- tray icon ----------------------------------------------------------------------------------
-
-void frmMain::addTrayIcon()
+QSystemTrayIcon* frmMain::trayIcon() const
 {
-    if (tray_)
-        return;
-    trayAvailable_ = trayAvailable_ || QSystemTrayIcon::isSystemTrayAvailable();
-    tray_ = new QSystemTrayIcon(applicationIcon(), this);
-    tray_->setToolTip(QString::fromLatin1(modMain::AppTitle));
-    tray_->setContextMenu(ui->mnuPopup);
-    connect(tray_, &QSystemTrayIcon::activated, this, &frmMain::trayActivated);
-    tray_->show();
+    return tray_->icon();
 }
 
-void frmMain::removeTrayIcon()
+bool frmMain::systemTrayAvailable() const
 {
-    if (!tray_)
-        return;
-    tray_->hide();
-    delete tray_;
-    tray_ = nullptr;
+    return tray_->available();
 }
 
-void frmMain::trayActivated(QSystemTrayIcon::ActivationReason reason)
+void frmMain::setSystemTrayAvailable(bool available)
 {
-    withErrorReport("Tray", [&] {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            ui->mnuPopupOpen->trigger();
-        else if (reason == QSystemTrayIcon::Trigger)
-            ui->mnuPopup->popup(QCursor::pos());
-    });
-}
-
-void frmMain::openFromTray()
-{
-    withErrorReport("Open", [this] {
-        if (isMinimized())
-            showNormal();
-        show();
-        QWidget* target = currentWindow();
-        target->raise();
-        target->activateWindow();
-    });
-}
-
-void frmMain::openSetupFromTray()
-{
-    withErrorReport("Setup", [this] {
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->objectName() == QLatin1String("frmSetup") && window->isVisible()) {
-                window->raise();
-                window->activateWindow();
-                return;
-            }
-        modMain::ShowSetupDialog(this);
-    });
+    tray_->setAvailable(available);
 }
 
 QWidget* frmMain::currentWindow() const

@@ -36,6 +36,7 @@ namespace cfb::client {
 
 class ClientSession;
 class MainVideo;
+class TrayMenu;
 class MouthWidget;
 class SpeechEngine;
 class VoiceMenu;
@@ -118,11 +119,11 @@ public:
     void setCurrentWindow(QWidget* window);
 
     // The notification-area icon; nullptr before Load and after Unload.
-    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QSystemTrayIcon* trayIcon() const;
     // Whether closing the window may hide it (the tray can bring it back) or must minimise it.
     // Read from the desktop at Load; a desktop whose tray Qt cannot detect may set it.
-    bool systemTrayAvailable() const { return trayAvailable_; }
-    void setSystemTrayAvailable(bool available) { trayAvailable_ = available; }
+    bool systemTrayAvailable() const;
+    void setSystemTrayAvailable(bool available);
 
     // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
     bool isExpandedView() const { return expanded_; }
@@ -170,11 +171,6 @@ private:
     void applyView();
     void setOwnPresence(cfb::Stati status);
     void showOwnPresence();
-    void addTrayIcon();
-    void removeTrayIcon();
-    void trayActivated(QSystemTrayIcon::ActivationReason reason);
-    void openFromTray();
-    void openSetupFromTray();
     void offerInvitation();
     bool openSetup(QWidget* owner, bool* registered);
     template <typename Dialog> bool openDialog();
@@ -223,8 +219,7 @@ private:
     QDateTime nextPoll_;
     std::function<QDateTime()> clock_;
 
-    QSystemTrayIcon* tray_ = nullptr;
-    bool trayAvailable_ = false;
+    TrayMenu* tray_ = nullptr;
 
     bool tabSelectionGuard_ = false;
     bool expanded_ = false;
