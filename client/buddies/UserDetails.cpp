@@ -1,5 +1,7 @@
 #include "buddies/UserDetails.h"
 
+#include "messaging/Buddy.h"
+
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -24,6 +26,13 @@ void showAvatar(QLabel* label, const QImage& avatar)
     }
     label->setPixmap(
         QPixmap::fromImage(avatar).scaled(label->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void show(cfb::Buddy& user, QLabel* handle, QLabel* email, QLabel* avatar)
+{
+    handle->setText(user.handle());
+    email->setText(user.Email());
+    showAvatar(avatar, user.Avatar());
 }
 
 } // namespace cfb::client::UserDetails

@@ -106,9 +106,7 @@ void frmBuddyList::lstBuddies_Click()
         const std::shared_ptr<Buddy> buddy = library_->Buddies()->Item(entry->text());
         if (!buddy)
             return;
-        ui->lblHandle->setText(buddy->handle());
-        ui->lblEmail->setText(buddy->Email());
-        UserDetails::showAvatar(ui->imgBuddy, buddy->Avatar());
+        UserDetails::show(*buddy, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
     });
 }
 

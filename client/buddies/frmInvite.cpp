@@ -104,9 +104,7 @@ void frmInvite::lstUsers_Click()
         const std::shared_ptr<Buddy> user = users_->Item(entry->text());
         if (!user)
             return;
-        ui->lblHandle->setText(user->handle());
-        ui->lblEmail->setText(user->Email());
-        UserDetails::showAvatar(ui->imgBuddy, user->Avatar());
+        UserDetails::show(*user, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
     });
 }
 
