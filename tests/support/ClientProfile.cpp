@@ -3,7 +3,7 @@
 #include "ServiceProcess.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include <QDir>
 #include <QImage>

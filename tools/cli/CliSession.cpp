@@ -7,7 +7,7 @@
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "platform/UserNotice.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 

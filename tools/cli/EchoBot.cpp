@@ -9,7 +9,7 @@
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "protocol/AccountRules.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
 
 #include <QMetaObject>
 

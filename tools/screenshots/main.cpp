@@ -11,24 +11,24 @@
 // with that buddy, whose confabo-cli session reads its commands from FIFO. "first-run" starts from
 // an empty settings store as a new user does: the splash, the registration form (filled in with a
 // new account H), the box after it and the main window with nobody online.
-#include "main/cBuddyInfo.h"
-#include "main/frmBuddy.h"
-#include "main/frmMain.h"
-#include "main/speech/EspeakSpeechEngine.h"
-#include "main/speech/MouthWidget.h"
+#include "buddies/frmBlockList.h"
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
+#include "chat/cBuddyInfo.h"
+#include "chat/frmBuddy.h"
+#include "common/HelpWindow.h"
+#include "common/frmPopup.h"
+#include "common/frmSplash.h"
+#include "common/modMain.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Confabo.h"
-#include "platform/HelpWindow.h"
 #include "platform/Settings.h"
+#include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
-#include "startup/SkipJack.h"
-#include "startup/frmBlockList.h"
-#include "startup/frmBuddyList.h"
-#include "startup/frmInvite.h"
-#include "startup/frmLogin.h"
-#include "startup/frmPopup.h"
-#include "startup/frmSetup.h"
-#include "startup/frmSplash.h"
-#include "startup/modMain.h"
+#include "session/frmLogin.h"
+#include "setup/frmSetup.h"
+#include "speech/EspeakSpeechEngine.h"
+#include "speech/MouthWidget.h"
 #include "transport/ivUDP.h"
 
 #include <QApplication>
@@ -111,13 +111,13 @@ bool saveListDialogs(frmMain& window, const QString& dir)
 {
     bool ok = true;
     {
-        frmBuddyList buddies(&window);
+        frmBuddyList buddies(window.session(), &window);
         ok &= save(&buddies, dir, QStringLiteral("buddylist.png"));
         buddies.reject();
     }
     const QString blocked = QStringLiteral("bertram");
     if (window.library()->BlockUser(blocked)) {
-        frmBlockList list(&window, nullptr);
+        frmBlockList list(window.session(), nullptr);
         if (QListWidgetItem* entry = list.findChild<QListWidget*>(QStringLiteral("lstBlocked"))->item(0))
             entry->setCheckState(Qt::Checked);
         ok &= save(&list, dir, QStringLiteral("blocklist.png"));
@@ -125,7 +125,7 @@ bool saveListDialogs(frmMain& window, const QString& dir)
         window.library()->UnBlockUser(blocked);
     }
     {
-        frmInvite invite(&window);
+        frmInvite invite(window.session(), &window);
         invite.findChild<QLineEdit*>(QStringLiteral("txtMessage"))->setText(QStringLiteral("Come and try Confabo!"));
         ok &= save(&invite, dir, QStringLiteral("invite.png"));
         invite.reject();
@@ -136,7 +136,7 @@ bool saveListDialogs(frmMain& window, const QString& dir)
 // The setup dialog's three tabs, the profile tab with the test pattern in the camera box.
 bool saveSetupDialog(frmMain& window, const QString& dir)
 {
-    frmSetup setup(&window, &window);
+    frmSetup setup(window.session(), &window);
     auto* tabs = setup.findChild<QTabWidget*>(QStringLiteral("tabSetup"));
     const char* names[] = {"setup-profile.png", "setup-application.png", "setup-video.png"};
     bool ok = true;

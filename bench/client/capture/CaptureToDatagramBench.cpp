@@ -11,12 +11,12 @@
 #include "TempConfig.h"
 #include "YUVFrame.h"
 #include "YuvKernels.h"
-#include "main/capture/FrameSender.h"
-#include "main/capture/PatternSource.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/modINET.h"
+#include "video/FrameSender.h"
+#include "video/PatternSource.h"
 
 #include <QGuiApplication>
 #include <turbojpeg.h>

@@ -11,15 +11,15 @@
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
-#include "main/MainVideo.h"
-#include "main/capture/CaptureSource.h"
-#include "main/capture/FrameSender.h"
-#include "main/capture/PatternSource.h"
-#include "main/frmMain.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
-#include "startup/SkipJack.h"
+#include "protocol/SkipJack.h"
+#include "video/CaptureSource.h"
+#include "video/FrameSender.h"
+#include "video/MainVideo.h"
+#include "video/PatternSource.h"
 
 #include <QAction>
 #include <QApplication>

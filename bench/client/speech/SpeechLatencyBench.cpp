@@ -6,16 +6,16 @@
 // The window signs in to a confabo-service started here on a temporary database; without the
 // service the window cases are skipped.
 #include "ClientProfile.h"
-#include "EspeakRuntime.h"
-#include "EspeakSpeechEngine.h"
 #include "FreeDataPort.h"
 #include "RatioReporter.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
+#include "speech/EspeakRuntime.h"
+#include "speech/EspeakSpeechEngine.h"
 
-#include "main/cBuddyInfo.h"
-#include "main/frmMain.h"
+#include "chat/cBuddyInfo.h"
+#include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
@@ -203,7 +203,7 @@ template <typename Connect> void timeNewMessage(benchmark::State& state, const c
     speech.stop();
     for (auto _ : state) {
         reached = synthesised = arrived = false;
-        amy->setChat(QString());
+        amy->transcript().clear();
         if (!world.write(QString::fromLatin1(Message))) {
             state.SkipWithError("amelia's message did not go out");
             return;

@@ -1,0 +1,38 @@
+// The desktop client's entry point: one QApplication, the start-up routine, then the event loop.
+#include "app/StartUp.h"
+#include "common/frmSplash.h"
+#include "common/modMain.h"
+#include "desktop/SingleInstance.h"
+#include "mainwindow/frmMain.h"
+#include "resources/ClientResources.h"
+#include "speech/SpeechEngine.h"
+#include "speech/SpeechEngineFactory.h"
+#include "video/CaptureSourceFactory.h"
+
+#include <QApplication>
+
+#include <memory>
+
+using namespace cfb::client;
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(modMain::AppTitle));
+    QApplication::setApplicationVersion(frmSplash::version());
+    QApplication::setDesktopFileName(QStringLiteral("confabo"));
+    QApplication::setWindowIcon(applicationIcon());
+    // Closing the main window only hides it: the program lives on in the tray until Exit.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::unique_ptr<SpeechEngine> speech;
+    std::unique_ptr<frmMain> window;
+    SingleInstance instance;
+    RunStartUp(instance, [&] {
+        speech = createSpeechEngine();
+        window = std::make_unique<frmMain>(speech.get());
+        window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
+        window->Load();
+    });
+    return app.exec();
+}

@@ -1,0 +1,200 @@
+#include "buddies/frmBuddyList.h"
+
+#include "ui_frmBuddyList.h"
+
+#include "buddies/UserDetails.h"
+#include "buddies/frmBlockList.h"
+#include "common/BusyCursor.h"
+#include "common/LocalErrorHandler.h"
+#include "common/TrimSpaces.h"
+#include "common/UserDialogs.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "session/ClientSession.h"
+
+#include <QKeyEvent>
+
+namespace cfb::client {
+namespace {
+
+const QString Title = QStringLiteral("Edit Buddy List");
+
+// The block-list editor's button is enabled by one blocked handle or more (the list ends with one
+// empty element).
+bool anyBlocked(cfb::Confabo* library)
+{
+    return library->GetBlockedUserList().size() - 1 >= 1;
+}
+
+} // namespace
+
+frmBuddyList::frmBuddyList(ClientSession& session, QWidget* owner)
+    : QDialog(owner)
+    , ui(std::make_unique<Ui::frmBuddyList>())
+    , session_(session)
+    , library_(session.library())
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    ui->txtEmail->installEventFilter(this);
+    connect(ui->lstBuddies, &QListWidget::currentRowChanged, this, [this](int) { lstBuddies_Click(); });
+    connect(ui->cmdAdd, &QPushButton::clicked, this, &frmBuddyList::cmdAdd_Click);
+    connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBuddyList::cmdRemove_Click);
+    connect(ui->cmdBlockList, &QPushButton::clicked, this, &frmBuddyList::cmdBlockList_Click);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    session_.setCurrentWindow(this);
+    withErrorReport("Edit Buddy List", [this] { load(); });
+}
+
+frmBuddyList::~frmBuddyList() = default;
+
+void frmBuddyList::done(int result)
+{
+    library_ = nullptr;
+    session_.setCurrentWindow(nullptr);
+    QDialog::done(result);
+}
+
+bool frmBuddyList::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->txtEmail && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cmdAdd_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmBuddyList::load()
+{
+    {
+        const QSignalBlocker block(ui->lstBuddies);
+        for (const auto& buddy : *library_->Buddies())
+            UserDetails::addEntry(ui->lstBuddies, buddy->handle(), buddy->BuddyID());
+    }
+    ui->cmdBlockList->setEnabled(anyBlocked(library_));
+    if (ui->lstBuddies->count() > 0)
+        selectEntry(ui->lstBuddies->item(0));
+}
+
+// Makes the entry current and shows its buddy; with no entry left the details are cleared.
+void frmBuddyList::selectEntry(QListWidgetItem* entry)
+{
+    if (!entry) {
+        ui->lblHandle->clear();
+        ui->lblEmail->clear();
+        ui->imgBuddy->clear();
+        return;
+    }
+    {
+        const QSignalBlocker block(ui->lstBuddies);
+        ui->lstBuddies->setCurrentItem(entry);
+    }
+    lstBuddies_Click();
+}
+
+void frmBuddyList::lstBuddies_Click()
+{
+    withErrorReport("Buddy Details", [this] {
+        const QListWidgetItem* entry = ui->lstBuddies->currentItem();
+        if (!entry || !library_)
+            return;
+        BusyCursor busy;
+        const std::shared_ptr<Buddy> buddy = library_->Buddies()->Item(entry->text());
+        if (!buddy)
+            return;
+        UserDetails::show(*buddy, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
+    });
+}
+
+void frmBuddyList::cmdAdd_Click()
+{
+    withErrorReport("Add Buddy", [this] { addBuddy(); });
+    ui->txtEmail->setFocus();
+}
+
+void frmBuddyList::addBuddy()
+{
+    const QString text = trimSpaces(ui->txtEmail->text());
+    ui->txtEmail->setText(text);
+
+    // A buddy's own address, letter case and all, needs no question to the service.
+    const std::shared_ptr<Buddies> buddies = library_->Buddies();
+    for (int i = 0; i < ui->lstBuddies->count(); ++i) {
+        const QString handle = ui->lstBuddies->item(i)->text();
+        const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
+        if (buddy && buddy->Email() == text) {
+            informAlreadyListed(QStringLiteral("'%1' is already on your Buddy List.").arg(handle));
+            return;
+        }
+    }
+    if (text.isEmpty()) {
+        UserDialogs::current().beep();
+        return;
+    }
+
+    BusyCursor busy;
+    const QString handle = library_->AddBuddy(text);
+    busy.release();
+    if (handle.isEmpty()) {
+        UserDialogs::current().beep();
+        UserDialogs::current().messageBox(this, QStringLiteral("Could not find a match for '%1'.").arg(text),
+            UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, Title);
+    } else if (ui->lstBuddies->findItems(handle, Qt::MatchFixedString).isEmpty()) {
+        const std::shared_ptr<Buddy> added = library_->Buddies()->Item(handle);
+        QListWidgetItem* entry = UserDetails::addEntry(ui->lstBuddies, handle, added ? added->BuddyID() : 0);
+        ui->txtEmail->clear();
+        selectEntry(entry);
+        emit session_.buddyListsChanged();
+    } else {
+        informAlreadyListed(QStringLiteral("'%1' is already on your buddy list.").arg(handle));
+    }
+}
+
+void frmBuddyList::informAlreadyListed(const QString& text)
+{
+    UserDialogs::current().messageBox(this, text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, Title);
+}
+
+void frmBuddyList::cmdRemove_Click()
+{
+    withErrorReport("Remove Checked", [this] {
+        const std::shared_ptr<Buddies> buddies = library_->Buddies();
+        for (int i = ui->lstBuddies->count() - 1; i >= 0; --i) {
+            QListWidgetItem* entry = ui->lstBuddies->item(i);
+            if (entry->checkState() != Qt::Checked)
+                continue;
+            const QString handle = entry->text();
+            // A relation the service did not drop stays listed (and checked), as a failed
+            // unblock does: the buddy would be back at the next sign-in.
+            const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
+            if (buddy && !buddy->Remove())
+                continue;
+            if (buddy)
+                buddies->Remove(handle);
+            emit session_.buddyRemoved(handle);
+            {
+                const QSignalBlocker block(ui->lstBuddies);
+                delete ui->lstBuddies->takeItem(i);
+            }
+            selectEntry(ui->lstBuddies->item(0));
+        }
+    });
+}
+
+void frmBuddyList::cmdBlockList_Click()
+{
+    withErrorReport("Blocking List", [this] {
+        {
+            frmBlockList blocked(session_, this);
+            blocked.exec();
+        }
+        session_.setCurrentWindow(this);
+        ui->cmdBlockList->setEnabled(anyBlocked(library_));
+    });
+}
+
+} // namespace cfb::client

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QListWidgetItem;
+
+namespace Ui {
+class frmBuddyList;
+}
+
+namespace cfb {
+class Confabo;
+}
+
+namespace cfb::client {
+
+class ClientSession;
+
+// The buddy-list editor, shown modally from the main window: adds a buddy by e-mail address or
+// handle, shows a buddy's details, removes the checked buddies and opens the block-list editor.
+// While it is open it is the main window's current window.
+class frmBuddyList : public QDialog {
+    Q_OBJECT
+public:
+    frmBuddyList(ClientSession& session, QWidget* owner);
+    ~frmBuddyList() override;
+
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void load();
+    void lstBuddies_Click();
+    void selectEntry(QListWidgetItem* entry);
+    void cmdAdd_Click();
+    void addBuddy();
+    void cmdRemove_Click();
+    void cmdBlockList_Click();
+    void enableBlockList();
+    void informAlreadyListed(const QString& text);
+
+    std::unique_ptr<Ui::frmBuddyList> ui;
+    ClientSession& session_;
+    cfb::Confabo* library_;
+};
+
+} // namespace cfb::client

@@ -1,0 +1,159 @@
+#include "buddies/frmInvite.h"
+
+#include "common/HelpContexts.h"
+#include "ui_frmInvite.h"
+
+#include "buddies/UserDetails.h"
+#include "common/BusyCursor.h"
+#include "common/LocalErrorHandler.h"
+#include "common/TrimSpaces.h"
+#include "common/UserDialogs.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+#include "session/ClientSession.h"
+
+#include <QUrl>
+
+namespace cfb::client {
+namespace {
+
+const QString Title = QStringLiteral("Confabo - Invite Users");
+
+} // namespace
+
+QString frmInvite::invitationLink(const QString& downloadUrl)
+{
+    QString address = downloadUrl;
+    address.replace(QLatin1Char('%'), QLatin1String("%25"))
+        .replace(QLatin1Char('&'), QLatin1String("%26"))
+        .replace(QLatin1Char('#'), QLatin1String("%23"));
+    return QStringLiteral("mailto:?subject=Check Out Confabo!&body=")
+        + QStringLiteral("Hello!,%0D%0DA friend has invited you to try Confabo, a free, peer-to-peer chat and video "
+                         "messaging program.%0D%0DGo to ")
+        + address
+        + QStringLiteral(" and get your free copy to start  'vid-chatting' with your friends.%0D%0D%0DPeace,%0D%0DThe "
+                         "Confabo Team%0D%0D")
+        + QString(72, QLatin1Char('-')) + QStringLiteral("%0D");
+}
+
+frmInvite::frmInvite(ClientSession& session, QWidget* owner)
+    : QDialog(owner)
+    , ui(std::make_unique<Ui::frmInvite>())
+    , session_(session)
+    , library_(session.library())
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    connect(ui->lstUsers, &QListWidget::currentRowChanged, this, [this](int) { lstUsers_Click(); });
+    connect(ui->cmdRefresh, &QPushButton::clicked, this, &frmInvite::cmdRefresh_Click);
+    connect(ui->cmdInvite, &QPushButton::clicked, this, &frmInvite::cmdInvite_Click);
+    connect(ui->cmbEmail, &QPushButton::clicked, this, &frmInvite::cmbEmail_Click);
+    connect(ui->cmdClose, &QPushButton::clicked, this, &QDialog::reject);
+    session_.setCurrentWindow(this);
+    cmdRefresh_Click();
+}
+
+frmInvite::~frmInvite() = default;
+
+void frmInvite::done(int result)
+{
+    users_.reset();
+    library_ = nullptr;
+    session_.setCurrentWindow(nullptr);
+    QDialog::done(result);
+}
+
+void frmInvite::showBox(const QString& text)
+{
+    UserDialogs::current().messageBox(this, text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, Title);
+}
+
+void frmInvite::cmdRefresh_Click()
+{
+    withErrorReport("Refresh List", [this] {
+        BusyCursor busy;
+        users_ = library_ ? library_->AvailableUsers() : nullptr;
+        {
+            const QSignalBlocker block(ui->lstUsers);
+            ui->lstUsers->clear();
+            if (users_)
+                for (const auto& user : *users_)
+                    UserDetails::addEntry(ui->lstUsers, user->handle(), user->BuddyUserID());
+        }
+        if (ui->lstUsers->count() > 0) {
+            {
+                const QSignalBlocker block(ui->lstUsers);
+                ui->lstUsers->setCurrentRow(0);
+            }
+            lstUsers_Click();
+        } else {
+            busy.release();
+            showBox(QStringLiteral("There are no other users online at this time."));
+        }
+    });
+}
+
+void frmInvite::lstUsers_Click()
+{
+    withErrorReport("User Details", [this] {
+        const QListWidgetItem* entry = ui->lstUsers->currentItem();
+        if (!entry || !users_)
+            return;
+        const std::shared_ptr<Buddy> user = users_->Item(entry->text());
+        if (!user)
+            return;
+        UserDetails::show(*user, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
+    });
+}
+
+void frmInvite::cmdInvite_Click()
+{
+    withErrorReport("Invite", [this] { invite(); });
+}
+
+void frmInvite::invite()
+{
+    if (trimSpaces(ui->txtMessage->text()).isEmpty()) {
+        UserDialogs::current().beep();
+        showBox(QStringLiteral("An invitation message is required."));
+        ui->txtMessage->setFocus();
+        return;
+    }
+    QList<QListWidgetItem*> checked;
+    for (int i = ui->lstUsers->count() - 1; i >= 0; --i)
+        if (ui->lstUsers->item(i)->checkState() == Qt::Checked)
+            checked.append(ui->lstUsers->item(i));
+    if (checked.isEmpty()) {
+        UserDialogs::current().beep();
+        showBox(QStringLiteral("Select users from the list that you want to invite for 'vid-chatting'."));
+        ui->lstUsers->setFocus();
+        return;
+    }
+
+    // From the last checked entry to the first; a failed send is not reported.
+    {
+        BusyCursor busy;
+        const int16_t port = session_.dataPort();
+        for (const QListWidgetItem* entry : checked)
+            library_->SendMessage(entry->text(), ui->txtMessage->text(), port, port);
+    }
+    UserDialogs::current().messageBoxWithHelp(this,
+        QStringLiteral("Your invitation(s) have been sent. If your invitation is accepted, a new Buddy Tab")
+            + QStringLiteral(" will be created for that user."),
+        UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, Title, HelpContext::InvitationsSent);
+    accept();
+}
+
+void frmInvite::cmbEmail_Click()
+{
+    const QUrl link(invitationLink(Settings::DownloadUrl.read()), QUrl::TolerantMode);
+    if (!UserDialogs::current().openUrl(link))
+        UserDialogs::current().messageBox(this,
+            QStringLiteral("Error opening email client. Make sure that you have your email client correctly installed "
+                           "and configured"),
+            UserDialogs::Buttons::Ok, UserDialogs::Icon::Critical, Title);
+}
+
+} // namespace cfb::client

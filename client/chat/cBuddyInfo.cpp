@@ -1,0 +1,31 @@
+#include "chat/cBuddyInfo.h"
+
+#include "chat/frmBuddy.h"
+#include "messaging/Buddy.h"
+
+namespace cfb::client {
+
+cBuddyInfo::~cBuddyInfo()
+{
+    if (buddyForm_) {
+        buddyForm_->close();
+        buddyForm_->deleteLater();
+    }
+}
+
+frmBuddy* cBuddyInfo::BuddyForm() const
+{
+    return buddyForm_.data();
+}
+
+void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
+{
+    buddy_ = std::move(buddy);
+    if (buddyForm_ || !session_ || !buddy_)
+        return;
+    buddyForm_ = new frmBuddy(*session_, *this);
+    buddyForm_->setBuddy(buddy_);
+    buddyForm_->showAvatar(buddy_->Avatar());
+}
+
+} // namespace cfb::client

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "chat/ChatTranscript.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+namespace cfb {
+class Buddy;
+}
+
+namespace cfb::client {
+
+class frmBuddy;
+class ClientSession;
+
+// The main window's record of one buddy tab: the buddy, the sound and video switches, the chat
+// transcript and the detached chat window.
+class cBuddyInfo {
+public:
+    // With a session, setting the buddy also creates the buddy's detached window.
+    explicit cBuddyInfo(ClientSession* session = nullptr)
+        : session_(session)
+    {
+    }
+    // Closes the detached window, if there is one.
+    ~cBuddyInfo();
+    cBuddyInfo(const cBuddyInfo&) = delete;
+    cBuddyInfo& operator=(const cBuddyInfo&) = delete;
+
+    const std::shared_ptr<cfb::Buddy>& Buddy() const { return buddy_; }
+    // Stores the buddy; when the record has no detached window yet, creates one (loaded, not
+    // shown) for this buddy, showing its avatar.
+    void setBuddy(std::shared_ptr<cfb::Buddy> buddy);
+
+    bool Audio() const { return audio_; }
+    void setAudio(bool on) { audio_ = on; }
+
+    bool Video() const { return video_; }
+    void setVideo(bool on) { video_ = on; }
+
+    // The transcript, which the main window's tab and the detached window both show; Chat() is its
+    // text: one line per message, "<sender>: <text>", lines separated by "\r\n" and no separator
+    // before the first. The chat box colours it as it shows it.
+    ChatTranscript& transcript() { return transcript_; }
+    QString Chat() const { return transcript_.text(); }
+
+    // The detached chat window; none for a record made without a session.
+    frmBuddy* BuddyForm() const;
+
+private:
+    ClientSession* session_ = nullptr;
+    std::shared_ptr<cfb::Buddy> buddy_;
+    bool audio_ = false;
+    bool video_ = false;
+    ChatTranscript transcript_;
+    QPointer<frmBuddy> buddyForm_;
+};
+
+} // namespace cfb::client

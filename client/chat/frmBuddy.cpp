@@ -1,0 +1,253 @@
+#include "chat/frmBuddy.h"
+
+#include "chat/MouthPlacement.h"
+#include "chat/PictureFrame.h"
+#include "chat/VoiceMenu.h"
+#include "chat/cBuddyInfo.h"
+#include "common/LocalErrorHandler.h"
+#include "common/UserDialogs.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "session/ClientSession.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngine.h"
+#include "ui_frmBuddy.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace cfb::client {
+namespace {
+
+constexpr int Margin = 6;
+constexpr int Gap = 6;
+constexpr int RowHeight = 26;
+// The picture keeps the proportions of a video frame, at most the main window's size.
+const QSize LargestPicture(164, 124);
+
+} // namespace
+
+frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
+    : QWidget(nullptr, Qt::Window)
+    , ui(std::make_unique<Ui::frmBuddy>())
+    , session_(session)
+    , record_(record)
+{
+    ui->setupUi(this);
+    videoCtl_ = ui->imgBuddy;
+
+    mnuSpeak_ = new QMenu(QStringLiteral("Speak"), this);
+    mnuSpeak_->setObjectName(QStringLiteral("mnuSpeak"));
+    QAction* sayIt = mnuSpeak_->addAction(QStringLiteral("Say It!"));
+    sayIt->setObjectName(QStringLiteral("mnuSayIt"));
+    connect(sayIt, &QAction::triggered, this, &frmBuddy::mnuSayIt_Click);
+
+    mnuVoices_ = new QMenu(QStringLiteral("Voices"), this);
+    mnuVoices_->setObjectName(QStringLiteral("mnuVoices"));
+    QAction* editVoices = mnuVoices_->addAction(QStringLiteral("Edit Voices..."));
+    editVoices->setObjectName(QStringLiteral("mnuEditVoices"));
+    editVoices->setEnabled(session_.speech() != nullptr);
+    connect(editVoices, &QAction::triggered, this, [this] {
+        withErrorReport("Edit Voices", [this] {
+            if (SpeechEngine* speech = session_.speech())
+                speech->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
+        });
+    });
+    mnuVoices_->addSeparator();
+    voices_ = new VoiceMenu(mnuVoices_, this);
+    connect(voices_, &VoiceMenu::chosen, this, &frmBuddy::mnuVoice_Click);
+    voices_->load(session_.speech());
+
+    mouth_ = new MouthWidget(ui->imgBuddy);
+    mouth_->setObjectName(QStringLiteral("mouth"));
+    mouth_->hide();
+
+    ui->imgBuddy->installEventFilter(this);
+    ui->txtChat->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->txtChat, &QWidget::customContextMenuRequested, this, &frmBuddy::chatContextMenu);
+    connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
+    connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
+    layoutControls();
+
+    for (const ChatTranscript::Line& line : record_.transcript().lines())
+        appendLine(line.handle, line.message);
+    connect(&record_.transcript(), &ChatTranscript::lineAdded, this, &frmBuddy::appendLine);
+    connect(&record_.transcript(), &ChatTranscript::cleared, ui->txtChat, &QPlainTextEdit::clear);
+}
+
+frmBuddy::~frmBuddy() = default;
+
+void frmBuddy::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
+{
+    buddy_ = std::move(buddy);
+}
+
+void frmBuddy::showAvatar(const QImage& avatar)
+{
+    avatarSize_ = avatar.size();
+    showingAvatar_ = true;
+    showPicture(avatar);
+}
+
+void frmBuddy::showFrame(const QImage& frame)
+{
+    if (frame.isNull())
+        return;
+    showingAvatar_ = false;
+    showPicture(frame);
+}
+
+void frmBuddy::showPicture(const QImage& picture)
+{
+    picture_ = picture;
+    QLabel* label = ui->imgBuddy;
+    if (picture.isNull()) {
+        label->clear();
+    } else {
+        const QSize room = (label->size() - QSize(2, 2)).expandedTo(QSize(1, 1));
+        label->setPixmap(QPixmap::fromImage(picture.scaled(room, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
+    placeMouth();
+}
+
+// The mouth sits over the avatar's mouth while the avatar shows and has one; over a frame it would
+// not fit.
+void frmBuddy::placeMouth()
+{
+    withErrorReport("placeMouth", [this] {
+        const std::optional<QPoint> mouth
+            = showingAvatar_ && buddy_ && !picture_.isNull() ? MouthPlacement::mouthOn(*buddy_) : std::nullopt;
+        if (!mouth) {
+            mouth_->hide();
+            return;
+        }
+        MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, avatarSize_, mouth->x(), mouth->y());
+        mouth_->show();
+    });
+}
+
+void frmBuddy::appendLine(const QString& handle, const QString& message)
+{
+    QPlainTextEdit* chat = ui->txtChat;
+    chat->moveCursor(QTextCursor::End);
+    // Every line begins with a line break, the first one too.
+    chat->insertPlainText(QStringLiteral("\n") + handle + QStringLiteral(": ") + message);
+    chat->moveCursor(QTextCursor::End);
+    chat->verticalScrollBar()->setValue(chat->verticalScrollBar()->maximum());
+}
+
+void frmBuddy::cmdSend_Click()
+{
+    withErrorReport("cmdSend_Click", [this] {
+        const QString text = ui->txtMessage->text();
+        if (text.trimmed().isEmpty() || !buddy_)
+            return;
+        if (cfb::Confabo* library = session_.library())
+            library->SendMessage(buddy_->handle(), text, session_.dataPort(), session_.dataPort());
+        record_.transcript().append(session_.handle(), text);
+        ui->txtMessage->clear();
+        UserDialogs::current().beep();
+    });
+}
+
+void frmBuddy::cmdPic_Click()
+{
+    withErrorReport("cmdPic_Click", [this] {
+        if (!buddy_)
+            return;
+        const QString path = PictureFrame::chooseFile(this);
+        if (path.isEmpty())
+            return;
+        // No video goes to this buddy while the picture shows there.
+        record_.setVideo(false);
+        emit session_.buddySwitchesChanged();
+        const QImage picture = PictureFrame::load(this, path);
+        if (picture.isNull())
+            return;
+        showFrame(picture);
+        PictureFrame::send(*buddy_, picture, session_.handle(), session_.dataPort());
+    });
+}
+
+void frmBuddy::mnuSayIt_Click()
+{
+    withErrorReport("mnuSayIt_Click", [this] {
+        SpeechEngine* speech = session_.speech();
+        const QString text = ui->txtChat->textCursor().selectedText().replace(QChar::ParagraphSeparator, u' ');
+        if (!speech || text.trimmed().isEmpty())
+            return;
+        if (buddy_)
+            voices_->select(speech, VoiceMenu::speakerOf(buddy_->handle()), buddy_->handle());
+        speech->speak(text, mouth_);
+    });
+}
+
+void frmBuddy::mnuVoice_Click(int index)
+{
+    withErrorReport(
+        "mnuVoice_Click", [&] { voices_->select(session_.speech(), index, buddy_ ? buddy_->handle() : QString()); });
+}
+
+void frmBuddy::chatContextMenu(const QPoint& at)
+{
+    const QPoint global = ui->txtChat->viewport()->mapToGlobal(at);
+    if (ui->txtChat->textCursor().hasSelection()) {
+        mnuSpeak_->popup(global);
+        return;
+    }
+    QMenu* standard = ui->txtChat->createStandardContextMenu();
+    standard->setAttribute(Qt::WA_DeleteOnClose);
+    standard->popup(global);
+}
+
+bool frmBuddy::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->imgBuddy && event->type() == QEvent::ContextMenu) {
+        mnuVoices_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmBuddy::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+// The picture at the top left, the transcript beside it, the message box and the buttons along
+// the bottom; everything grows with the window.
+void frmBuddy::layoutControls()
+{
+    const int width = this->width(), height = this->height();
+    const int sendWidth = std::max(ui->cmdSend->sizeHint().width(), 70);
+    const int picWidth = std::max(ui->cmdPic->sizeHint().width(), 70);
+    const int rowTop = height - Margin - RowHeight;
+    ui->cmdSend->setGeometry(width - Margin - sendWidth, rowTop, sendWidth, RowHeight);
+    ui->cmdPic->setGeometry(width - Margin - sendWidth - Gap - picWidth, rowTop, picWidth, RowHeight);
+    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdPic->x() - Gap - Margin), RowHeight);
+
+    const int topHeight = std::max(20, rowTop - Gap - Margin);
+    QSize picture = LargestPicture.scaled(QSize((width - 2 * Margin - Gap) / 2, topHeight), Qt::KeepAspectRatio);
+    picture = picture.boundedTo(LargestPicture).expandedTo(QSize(16, 12));
+    ui->picAvatar->setGeometry(Margin, Margin, picture.width(), picture.height());
+    ui->imgBuddy->setGeometry(0, 0, picture.width(), picture.height());
+    const int chatLeft = Margin + picture.width() + Gap;
+    ui->txtChat->setGeometry(chatLeft, Margin, std::max(20, width - Margin - chatLeft), topHeight);
+    showPicture(picture_);
+}
+
+void frmBuddy::closeEvent(QCloseEvent* event)
+{
+    // Closed, the window talks to nobody until it is shown for a buddy again.
+    buddy_.reset();
+    mouth_->hide();
+    QWidget::closeEvent(event);
+}
+
+} // namespace cfb::client

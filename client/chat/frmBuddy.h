@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QMenu;
+
+namespace Ui {
+class frmBuddy;
+}
+
+namespace cfb {
+class Buddy;
+}
+
+namespace cfb::client {
+
+class MouthWidget;
+class VoiceMenu;
+class ClientSession;
+class cBuddyInfo;
+
+// The detached chat window of one buddy: the buddy's transcript (shared with the main window),
+// the buddy's avatar (or the last frame received) with a speaking mouth, picture sending, and the
+// popup menus "Speak" (on selected text) and "Voices" (on the avatar).
+class frmBuddy : public QWidget {
+    Q_OBJECT
+public:
+    // record is the main window's record of the buddy, which owns this window.
+    frmBuddy(ClientSession& session, cBuddyInfo& record);
+    ~frmBuddy() override;
+
+    // The buddy this window talks to; dropped when the window closes.
+    const std::shared_ptr<cfb::Buddy>& Buddy() const { return buddy_; }
+    void setBuddy(std::shared_ptr<cfb::Buddy> buddy);
+    // The picture that shows the buddy's avatar and received frames.
+    QLabel* VideoCtl() const { return videoCtl_; }
+
+    // Shows the buddy's avatar in the picture, with the mouth over the avatar's mouth.
+    void showAvatar(const QImage& avatar);
+    // Shows a received frame (or a sent picture) in the picture.
+    void showFrame(const QImage& frame);
+    // Shows a line "<handle>: <message>" the buddy's transcript gained.
+    void appendLine(const QString& handle, const QString& message);
+
+    // The routines behind the window's buttons and menus.
+    void cmdSend_Click();
+    void cmdPic_Click();
+    void mnuSayIt_Click();
+    void mnuVoice_Click(int index);
+
+    MouthWidget* mouth() const { return mouth_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void layoutControls();
+    void showPicture(const QImage& picture);
+    void placeMouth();
+    void chatContextMenu(const QPoint& at);
+
+    std::unique_ptr<Ui::frmBuddy> ui;
+    ClientSession& session_;
+    cBuddyInfo& record_;
+    std::shared_ptr<cfb::Buddy> buddy_;
+    QLabel* videoCtl_ = nullptr;
+    QMenu* mnuSpeak_ = nullptr;
+    QMenu* mnuVoices_ = nullptr;
+    VoiceMenu* voices_ = nullptr;
+    MouthWidget* mouth_ = nullptr;
+    QImage picture_;
+    QSize avatarSize_;
+    bool showingAvatar_ = false;
+};
+
+} // namespace cfb::client

@@ -1,0 +1,109 @@
+#include "mainwindow/MainWindowLayout.h"
+
+#include "ui_frmMain.h"
+
+#include "common/Twips.h"
+
+#include <QIcon>
+#include <QLayout>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabBar>
+
+#include <algorithm>
+
+namespace cfb::client {
+namespace {
+
+// The restored view, in twips.
+constexpr int PictureLeft = 75;
+constexpr int BuddyPictureLeft = 2610;
+constexpr int PictureWidth = 2460;
+constexpr int PictureHeight = 1860;
+constexpr int TabStripHeight = 363;
+constexpr int WindowHeight = 7260;
+// The expanded view, in pixels: the window grows by the pictures' growth.
+constexpr int ExpandedGrowth = 122;
+constexpr QSize ExpandedPicture(333, 245);
+
+} // namespace
+
+MainWindowLayout::MainWindowLayout(QMainWindow& window, Ui::frmMain& ui)
+    : window_(window)
+    , ui_(ui)
+{
+}
+
+int MainWindowLayout::tabStripHeight() const
+{
+    // Tall enough for the avatars on the tabs even while there is no tab to measure.
+    QTabBar probe;
+    probe.setFont(ui_.tabBuddies->font());
+    probe.setIconSize(BuddyIconSize);
+    probe.addTab(QIcon(QPixmap(BuddyIconSize)), QStringLiteral("Wg"));
+    return std::max(twipsToPixels(TabStripHeight), probe.sizeHint().height());
+}
+
+void MainWindowLayout::measureToolbar()
+{
+    const bool addVisible = ui_.toolAdd->isVisible();
+    const QString blockText = ui_.toolBlock->text();
+    ui_.toolAdd->setVisible(true);
+    ui_.toolBlock->setText(QStringLiteral("Unblock"));
+    toolbarWidth_ = ui_.tool->sizeHint().width();
+    ui_.toolAdd->setVisible(addVisible);
+    ui_.toolBlock->setText(blockText);
+}
+
+void MainWindowLayout::apply(bool expanded, QWidget* expandedFrom)
+{
+    const int width = std::max(twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft), toolbarWidth_);
+    const int height = twipsToPixels(WindowHeight) + (expanded ? ExpandedGrowth : 0);
+    window_.setFixedSize(width, height);
+    if (QLayout* layout = window_.layout())
+        layout->activate();
+
+    const int margin = twipsToPixels(PictureLeft);
+    const QSize frame = ui_.centralwidget->size();
+    ui_.frameBuddy->setGeometry(0, 0, frame.width(), frame.height());
+
+    const int tabTop = 4;
+    const int tabHeight = tabStripHeight();
+    ui_.tabBuddies->setGeometry(margin, tabTop, width - 2 * margin, tabHeight);
+
+    const int pictureTop = tabTop + tabHeight + 4;
+    const QRect small(margin, pictureTop, twipsToPixels(PictureWidth), twipsToPixels(PictureHeight));
+    const QRect buddySmall(twipsToPixels(BuddyPictureLeft), pictureTop, small.width(), small.height());
+    const QRect large(QPoint(margin, pictureTop), ExpandedPicture);
+    const bool buddyLarge = expanded && expandedFrom == ui_.picBuddy;
+    const bool videoLarge = expanded && !buddyLarge;
+
+    ui_.picVideo->setGeometry(videoLarge ? large : small);
+    ui_.imgPic->setGeometry(videoLarge ? large : small);
+    ui_.picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
+    ui_.imgBuddy->setGeometry(0, 0, ui_.picBuddy->width(), ui_.picBuddy->height());
+    ui_.picVideo->setVisible(!buddyLarge);
+    ui_.imgPic->setVisible(!buddyLarge);
+    ui_.picBuddy->setVisible(!videoLarge);
+    ui_.picVideo->raise();
+
+    const int pictureBottom = pictureTop + (expanded ? ExpandedPicture.height() : small.height());
+    const int buttonHeight = 28;
+    const int buttonsTop = frame.height() - buttonHeight - 4;
+    const int messageTop = buttonsTop - 30;
+    const int chatTop = pictureBottom + 6;
+    const int inner = width - 2 * margin;
+    ui_.txtChat->setGeometry(margin, chatTop, inner, std::max(20, messageTop - 4 - chatTop));
+    ui_.txtMessage->setGeometry(margin, messageTop, inner, 26);
+    QPushButton* buttons[] = {ui_.cmdSend, ui_.cmdShout, ui_.cmdPic, ui_.cmdNewWindow};
+    const int gap = 4;
+    const int buttonWidth = (inner - 3 * gap) / 4;
+    for (int i = 0; i < 4; ++i) {
+        const int left = margin + i * (buttonWidth + gap);
+        const int right = i == 3 ? margin + inner : left + buttonWidth;
+        buttons[i]->setGeometry(left, buttonsTop, right - left, buttonHeight);
+    }
+}
+
+} // namespace cfb::client

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QSize>
+
+class QMainWindow;
+class QWidget;
+
+namespace Ui {
+class frmMain;
+}
+
+namespace cfb::client {
+
+// Where the main window's controls sit. The restored view keeps the pictures at their twips sizes,
+// side by side; the expanded view shows the picture that was double-clicked at 333 x 245 pixels and
+// grows the window to match.
+class MainWindowLayout {
+public:
+    // The size of a buddy's avatar on its tab.
+    static constexpr QSize BuddyIconSize{45, 60};
+
+    MainWindowLayout(QMainWindow& window, Ui::frmMain& ui);
+
+    // Measures the toolbar at its widest (a stranger selected, "Add" shown, "Unblock" captioned),
+    // so the window never pushes "Exit" into the toolbar's overflow menu. Call once the toolbar
+    // is built.
+    void measureToolbar();
+    // Sizes the window and places every control; expandedFrom is the picture double-clicked.
+    void apply(bool expanded, QWidget* expandedFrom);
+
+private:
+    int tabStripHeight() const;
+
+    QMainWindow& window_;
+    Ui::frmMain& ui_;
+    int toolbarWidth_ = 0;
+};
+
+} // namespace cfb::client

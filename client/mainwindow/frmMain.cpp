@@ -1,0 +1,1170 @@
+#include "mainwindow/frmMain.h"
+#include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/TrayMenu.h"
+
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
+#include "chat/MouthPlacement.h"
+#include "chat/PictureFrame.h"
+#include "chat/VoiceMenu.h"
+#include "chat/cBuddyInfo.h"
+#include "chat/frmBuddy.h"
+#include "common/BusyCursor.h"
+#include "common/HelpContexts.h"
+#include "common/LocalErrorHandler.h"
+#include "common/UserDialogs.h"
+#include "common/frmSplash.h"
+#include "common/modMain.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+#include "protocol/SkipJack.h"
+#include "resources/ClientResources.h"
+#include "session/ClientSession.h"
+#include "session/SignInSequence.h"
+#include "setup/frmSetup.h"
+#include "speech/MouthWidget.h"
+#include "speech/SpeechEngine.h"
+#include "transport/ivUDP.h"
+#include "ui_frmMain.h"
+#include "video/MainVideo.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QUrl>
+
+// The toolbar icons live in this static library; the linker keeps them only when asked for.
+static void initToolbarIcons()
+{
+    Q_INIT_RESOURCE(toolbar);
+}
+
+namespace cfb::client {
+namespace {
+
+constexpr int PollTickMs = 5000;
+constexpr QSize BuddyIconSize = MainWindowLayout::BuddyIconSize;
+
+const QString SupportMail = QStringLiteral("support@confabo.example.org");
+// What the empty chat box says while no buddy has a tab.
+const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
+                                            "e-mail address with Buddies, or ask someone to chat with Invite.");
+const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
+
+// The avatar as a tab icon: kept whole, centred in the icon size.
+QPixmap tabIcon(const QImage& avatar)
+{
+    QPixmap icon(BuddyIconSize);
+    icon.fill(Qt::transparent);
+    if (avatar.isNull())
+        return icon;
+    const QImage scaled = avatar.scaled(BuddyIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&icon);
+    painter.drawImage(
+        (BuddyIconSize.width() - scaled.width()) / 2, (BuddyIconSize.height() - scaled.height()) / 2, scaled);
+    return icon;
+}
+
+} // namespace
+
+frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::frmMain>())
+    , session_(std::make_unique<ClientSession>(speech))
+    , clock_([] { return QDateTime::currentDateTimeUtc(); })
+{
+    initToolbarIcons();
+    ui->setupUi(this);
+    ui->mnuPopup->menuAction()->setVisible(false);
+
+    connect(session_.get(), &ClientSession::buddyListsChanged, this, &frmMain::LoadBuddyList);
+    connect(session_.get(), &ClientSession::buddyRemoved, this, &frmMain::removeBuddyInfo);
+    connect(session_.get(), &ClientSession::buddySwitchesChanged, this, &frmMain::setBuddyTab);
+    connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
+    connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
+
+    voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
+    connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
+    mouth_ = new MouthWidget(ui->imgBuddy);
+    mouth_->setObjectName(QStringLiteral("mouth"));
+    mouth_->hide();
+
+    const QString panelTips[PanelCount] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
+        QStringLiteral("Video format and frame rate settings")};
+    const int panelStretch[PanelCount] = {3, 2, 2, 3};
+    for (int i = 0; i < PanelCount; ++i) {
+        panels_[i] = new QLabel(ui->status);
+        panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
+        panels_[i]->setToolTip(panelTips[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        panels_[i]->setMinimumWidth(10);
+        ui->status->addWidget(panels_[i], panelStretch[i]);
+    }
+    ui->status->setSizeGripEnabled(false);
+
+    // Eight captioned buttons share the window's width: a compact caption font and tight padding.
+    QFont toolFont = ui->tool->font();
+    toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
+    ui->tool->setFont(toolFont);
+    ui->tool->setIconSize(QSize(22, 22));
+    ui->tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
+                                           "QToolBar::separator { width: 5px; }"
+                                           "QToolButton { padding: 1px 1px; margin: 0px; }"));
+
+    ui->tabBuddies->setIconSize(BuddyIconSize);
+    ui->tabBuddies->setExpanding(false);
+    ui->tabBuddies->setUsesScrollButtons(true);
+    ui->tabBuddies->setElideMode(Qt::ElideRight);
+    ui->txtChat->setOpenLinks(false);
+
+    const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
+    ui->picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
+    ui->imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
+    ui->picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
+    for (QWidget* picture : {static_cast<QWidget*>(ui->picVideo), static_cast<QWidget*>(ui->imgPic),
+             static_cast<QWidget*>(ui->picBuddy), static_cast<QWidget*>(ui->imgBuddy)})
+        picture->installEventFilter(this);
+    ui->picVideo->raise();
+
+    tmr.setInterval(PollTickMs);
+    connect(&tmr, &QTimer::timeout, this, &frmMain::tmr_Timer);
+
+    connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
+    connect(ui->toolMute, &QAction::triggered, this, &frmMain::toolMute_Click);
+    connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
+    connect(ui->toolAdd, &QAction::triggered, this, &frmMain::toolAdd_Click);
+    connect(ui->toolBlock, &QAction::triggered, this, &frmMain::toolBlock_Click);
+    connect(ui->toolBuddies, &QAction::triggered, this, &frmMain::toolBuddies_Click);
+    connect(ui->mnuEditBuddyList, &QAction::triggered, this, &frmMain::toolBuddies_Click);
+    connect(ui->mnuMute, &QAction::triggered, ui->toolMute, &QAction::trigger);
+    connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
+
+    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); });
+    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this); }); };
+    connect(ui->toolSetup, &QAction::triggered, this, setup);
+    connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
+    connect(ui->mnuPopupSetup, &QAction::triggered, tray_, &TrayMenu::openSetup);
+    connect(ui->toolInvite, &QAction::triggered, this,
+        [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
+    // Exit runs the exit sequence and ends the process.
+    for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
+        connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
+
+    connect(ui->mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui->mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui->mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
+
+    connect(ui->mnuContents, &QAction::triggered, this,
+        [] { withErrorReport("Contents", [] { modMain::ShowHelp(HelpContext::Contents); }); });
+    connect(ui->mnuEmailSupport, &QAction::triggered, this, &frmMain::mnuEmailSupport_Click);
+    connect(ui->mnuWeb, &QAction::triggered, this, &frmMain::mnuWeb_Click);
+    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
+    connect(ui->mnuEditVoices, &QAction::triggered, this, &frmMain::mnuEditVoices_Click);
+    ui->mnuEditVoices->setEnabled(session_->speech() != nullptr);
+
+    // Enter in the message box presses Send; the line edit keeps the key out of the text.
+    connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
+    connect(ui->cmdShout, &QPushButton::clicked, this, &frmMain::cmdShout_Click);
+    connect(ui->cmdPic, &QPushButton::clicked, this, &frmMain::cmdPic_Click);
+    connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
+    connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
+
+    enableBuddyButtons(false);
+    // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
+    ui->toolAdd->setVisible(false);
+    layout_.measureToolbar();
+    applyView();
+}
+
+frmMain::~frmMain()
+{
+    if (loaded_)
+        Unload();
+}
+
+cfb::Confabo* frmMain::library() const
+{
+    return session_->library();
+}
+
+int16_t frmMain::dataPort() const
+{
+    return session_->dataPort();
+}
+
+QString frmMain::handle() const
+{
+    return session_->handle();
+}
+
+bool frmMain::speakIt() const
+{
+    return session_->speakIt();
+}
+
+void frmMain::setSpeakIt(bool on)
+{
+    session_->setSpeakIt(on);
+}
+
+SpeechEngine* frmMain::speech() const
+{
+    return session_->speech();
+}
+
+void frmMain::Load()
+{
+    loaded_ = true;
+    unloading_ = false;
+    session_->setCurrentWindow(this);
+    modMain::setMainWindow(this, [this] { Unload(); });
+    modMain::setDialogOpeners({
+        [this](QWidget* owner) { return openSetup(owner, nullptr); },
+        [this](QWidget* owner) {
+            bool registered = false;
+            return openSetup(owner, &registered) && registered;
+        },
+        [this](QWidget*) { return openDialog<frmBuddyList>(); },
+        [this](QWidget*) { return openDialog<frmInvite>(); },
+    });
+
+    SkipJack::SkipjackInit();
+
+    Confabo* confabo = session_->open();
+    // A message is handled once the datagram's own handling is over, so that a question asked
+    // about it does not hold up what arrives meanwhile.
+    connect(confabo, &Confabo::NewMessage, this,
+        [this](QString& FromHandle, QString& FromEmail, int16_t& VideoPort, QString& Message) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, FromHandle, FromEmail, VideoPort, Message] {
+                    receiveMessage(FromHandle, FromEmail, VideoPort, Message);
+                },
+                Qt::QueuedConnection);
+        });
+    session_->checkDataPort();
+    connect(confabo, &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
+
+    cameraAvailable_ = InitCamera();
+    if (!cameraAvailable_) {
+        ui->toolVideo->setEnabled(false);
+        ui->mnuVideo->setEnabled(false);
+        setPanel(PanelVideoFormat, QStringLiteral("(No Video)"));
+        showOwnAvatar();
+        ui->picVideo->raise();
+    }
+
+    const SignInFields fields = RunSignInSequence(*confabo, session_->speech(), this);
+    session_->setHandle(fields.handle);
+    password_ = fields.password;
+    hostname_ = fields.hostname;
+    session_->setSpeakIt(fields.speakIt);
+
+    setPanel(PanelHandle, session_->handle());
+    if (video_)
+        video_->setHandle(session_->handle());
+    showOwnPresence();
+    if (!cameraAvailable_)
+        showOwnAvatar(); // the avatar arrives with the sign-in
+
+    {
+        const QSignalBlocker block(ui->tabBuddies);
+        while (ui->tabBuddies->count() > 0)
+            ui->tabBuddies->removeTab(0);
+    }
+    imgBuddies.clear();
+    BuddyInfo.clear();
+    selBuddy_.reset();
+    LoadBuddyList();
+    LoadSpeakerMenu();
+    setPanel(PanelVideo, QStringLiteral("Video: Off"));
+    tray_->add();
+    tabBuddies_Click();
+
+    if (!session_->dataPortProblem().isEmpty()) {
+        ui->status->showMessage(session_->dataPortProblem(), 60000);
+        if (tray_->icon() && QSystemTrayIcon::supportsMessages())
+            tray_->icon()->showMessage(
+                QString::fromLatin1(modMain::AppTitle), session_->dataPortProblem(), QSystemTrayIcon::Warning, 20000);
+        modMain::ReportError(session_->dataPortProblem(), modMain::EventError, true);
+    }
+
+    tmr.start();
+
+    bool numeric = false;
+    const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
+    // Left in the tray only where a tray can bring it back; a value that is no number shows it too.
+    if (!numeric || taskbar == 0 || !tray_->available()) {
+        show(); // the splash gives way to it
+        // A new account has no buddies yet: the service's welcome has just said how to add them,
+        // and the empty chat box says it again.
+        if (ui->tabBuddies->count() == 0 && !fields.newAccount)
+            offerInvitation();
+    }
+}
+
+// The setup dialog registers an account while nobody is signed in, else edits the profile and
+// settings; with registered, it registers the first account and leaves telling of it to the caller.
+bool frmMain::openSetup(QWidget* owner, bool* registered)
+{
+    if (!session_->library())
+        return false;
+    frmSetup setup(*session_, owner ? owner : this);
+    if (registered)
+        setup.setConfirmsRegistration(false);
+    setup.exec();
+    if (registered)
+        *registered = setup.hasRegistered();
+    return true;
+}
+
+template <typename Dialog> bool frmMain::openDialog()
+{
+    if (!session_->library())
+        return false;
+    Dialog dialog(*session_, this);
+    dialog.exec();
+    return true;
+}
+
+void frmMain::offerInvitation()
+{
+    const QString question = QStringLiteral("Would you like to invite a user to chat?");
+    if (session_->speakIt() && session_->speech())
+        session_->speech()->speak(question);
+    const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
+        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers);
+    if (answer == UserDialogs::AnswerYes)
+        modMain::ShowInviteDialog(this);
+}
+
+bool frmMain::InitCamera()
+{
+    if (!video_) {
+        video_ = new MainVideo(*this, ui->picVideo, this);
+        session_->setVideo(video_);
+        connect(
+            video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(PanelVideoFormat, text); });
+    }
+    const bool started = video_->start(videoSourceOption_);
+    setPanel(PanelVideoFormat, video_->formatText());
+    return started;
+}
+
+bool frmMain::restartVideo()
+{
+    const bool wasSending = video_ && video_->isSending();
+    if (video_)
+        video_->stop();
+    videoSourceOption_.clear();
+    cameraAvailable_ = video_ && video_->start(QString());
+    setPanel(PanelVideoFormat, video_ ? video_->formatText() : QStringLiteral("(No Video)"));
+    ui->toolVideo->setEnabled(cameraAvailable_);
+    ui->mnuVideo->setEnabled(cameraAvailable_);
+    if (cameraAvailable_) {
+        video_->setHandle(session_->handle());
+        video_->setSending(wasSending);
+    } else {
+        showOwnAvatar();
+        ui->picVideo->raise();
+    }
+    return cameraAvailable_;
+}
+
+bool frmMain::rebindDataPort(const QString& portText, QString* reason)
+{
+    return session_->rebindDataPort(portText, reason);
+}
+
+void frmMain::Unload()
+{
+    if (unloading_ || !loaded_)
+        return;
+    unloading_ = true;
+    withErrorReport("Unload", [this] {
+        tmr.stop();
+        hide();
+        if (video_)
+            video_->stop();
+        tray_->remove();
+        session_->close();
+    });
+    selBuddy_.reset();
+    BuddyInfo.clear();
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows)
+        if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
+            window->close();
+    modMain::setMainWindow(nullptr, {});
+    modMain::setDialogOpeners({});
+    loaded_ = false;
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (unloading_ || !loaded_) {
+        event->accept();
+        return;
+    }
+    // Only the program unloads this window; the user's close puts it away where it can come back.
+    event->ignore();
+    if (tray_->available() && tray_->icon())
+        hide();
+    else
+        showMinimized();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    applyView();
+}
+
+// --- buddy tabs ---------------------------------------------------------------------------------
+
+void frmMain::InitBuddyImageList()
+{
+    if (imgBuddies.isEmpty())
+        ui->tabBuddies->setIconSize(BuddyIconSize);
+}
+
+void frmMain::LoadBuddyList()
+{
+    withErrorReport("LoadBuddyList", [this] { loadBuddyList(); });
+}
+
+void frmMain::loadBuddyList()
+{
+    if (!session_->library())
+        return;
+    InitBuddyImageList();
+    QTabBar* tabs = ui->tabBuddies;
+    {
+        const QSignalBlocker block(tabs);
+        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
+        for (const auto& buddy : *buddies) {
+            const QString key = buddy->handle();
+            const int index = tabIndex(key);
+            if (buddy->Status() == CFB_AVAILABLE) {
+                if (index >= 0)
+                    continue;
+                imgBuddies.insert(key, tabIcon(buddy->Avatar()));
+                const int added = tabs->addTab(key);
+                tabs->setTabData(added, key);
+                tabs->setTabToolTip(added, buddy->Email());
+                cBuddyInfo* record = buddyInfo(key);
+                if (!record)
+                    record = addBuddyInfo(key);
+                record->setBuddy(buddy);
+            } else if (index >= 0) {
+                removeBuddyTab(key);
+            }
+        }
+        for (int i = tabs->count() - 1; i >= 0; --i) {
+            const QString key = tabKey(i);
+            const auto found = BuddyInfo.find(key);
+            if (found == BuddyInfo.end() || !found->second->Buddy()
+                || found->second->Buddy()->Status() != CFB_AVAILABLE)
+                removeBuddyTab(key);
+        }
+        // Icons go by key, never by position, so a tab cannot show another buddy's avatar.
+        for (int i = 0; i < tabs->count(); ++i)
+            tabs->setTabIcon(i, QIcon(imgBuddies.value(tabKey(i))));
+    }
+
+    if (selBuddy_ && tabIndex(selBuddy_->handle()) < 0)
+        selBuddy_.reset();
+    applySelectedTab();
+    tabs->update();
+
+    if (tabs->count() == 0) {
+        selBuddy_.reset();
+        enableBuddyButtons(false);
+        ui->toolAdd->setVisible(false);
+        ui->txtChat->clear();
+        ui->txtChat->setPlaceholderText(NobodyOnline);
+        setPicture(ui->imgBuddy, QImage());
+        hideMouth();
+    } else {
+        if (!selBuddy_) {
+            const QSignalBlocker block(tabs);
+            tabs->setCurrentIndex(0);
+            applySelectedTab();
+        }
+        enableBuddyButtons(true);
+        ui->txtChat->setPlaceholderText(QString());
+    }
+}
+
+void frmMain::removeBuddyTab(const QString& handle)
+{
+    const QSignalBlocker block(ui->tabBuddies);
+    for (int index = tabIndex(handle); index >= 0; index = tabIndex(handle))
+        ui->tabBuddies->removeTab(index);
+    imgBuddies.remove(handle);
+    BuddyInfo.erase(handle);
+    if (selBuddy_ && selBuddy_->handle() == handle)
+        selBuddy_.reset();
+}
+
+int frmMain::tabIndex(const QString& handle) const
+{
+    for (int i = 0; i < ui->tabBuddies->count(); ++i)
+        if (tabKey(i) == handle)
+            return i;
+    return -1;
+}
+
+QString frmMain::tabKey(int index) const
+{
+    return ui->tabBuddies->tabData(index).toString();
+}
+
+void frmMain::enableBuddyButtons(bool enable)
+{
+    for (QAction* button : {ui->toolMute, ui->toolAdd, ui->toolBlock})
+        button->setEnabled(enable);
+    ui->mnuMute->setEnabled(enable);
+    ui->toolVideo->setEnabled(enable && cameraAvailable_);
+    ui->mnuVideo->setEnabled(enable && cameraAvailable_);
+}
+
+void frmMain::setBuddyTab()
+{
+    withErrorReport("setBuddyTab", [this] { applySelectedTab(); });
+}
+
+void frmMain::applySelectedTab()
+{
+    const int index = ui->tabBuddies->currentIndex();
+    if (index < 0 || !session_->library())
+        return;
+    const QString key = tabKey(index);
+    const auto found = BuddyInfo.find(key);
+    if (found == BuddyInfo.end())
+        return;
+    cBuddyInfo& record = *found->second;
+    selBuddy_ = record.Buddy();
+    ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
+    const bool blocked = session_->library()->IsBlocked(key);
+    ui->toolBlock->setChecked(blocked);
+    ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
+    ui->toolVideo->setChecked(record.Video());
+    ui->mnuVideo->setChecked(record.Video());
+    setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    if (video_)
+        video_->setSending(record.Video());
+    if (!tabSelectionGuard_ && selBuddy_) {
+        setPicture(ui->imgBuddy, selBuddy_->Avatar());
+        if (record.Video())
+            hideMouth();
+        else
+            showMouthFor(*selBuddy_);
+    }
+    mnuVoice_Click(VoiceMenu::speakerOf(key));
+    showTranscript(record.Chat());
+}
+
+void frmMain::tabBuddies_Click()
+{
+    const BusyCursor busy;
+    setBuddyTab();
+    if (isVisible())
+        ui->txtMessage->setFocus();
+}
+
+cfb::Buddy* frmMain::SelBuddy() const
+{
+    return selBuddy_.get();
+}
+
+cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
+{
+    const auto found = BuddyInfo.find(handle);
+    return found == BuddyInfo.end() ? nullptr : found->second.get();
+}
+
+// A new record for a buddy; the chat box follows its transcript while its tab is selected.
+cBuddyInfo* frmMain::addBuddyInfo(const QString& handle)
+{
+    auto& record = BuddyInfo[handle];
+    record = std::make_unique<cBuddyInfo>(session_.get());
+    cBuddyInfo* added = record.get();
+    const auto follow = [this, added] {
+        if (selBuddy_ && selBuddy_ == added->Buddy())
+            showTranscript(added->Chat());
+    };
+    connect(&added->transcript(), &ChatTranscript::lineAdded, this, follow);
+    connect(&added->transcript(), &ChatTranscript::cleared, this, follow);
+    return added;
+}
+
+void frmMain::removeBuddyInfo(const QString& handle)
+{
+    BuddyInfo.erase(handle);
+}
+
+// --- presence poll ------------------------------------------------------------------------------
+
+void frmMain::tmr_Timer()
+{
+    withErrorReport("tmr_Timer", [this] {
+        const QDateTime now = clock_();
+        if (nextPoll_.isValid() && now < nextPoll_)
+            return;
+        if (isVisible())
+            LoadBuddyList();
+        bool ok = false;
+        const int seconds = Settings::PollingInterval.read().trimmed().toInt(&ok);
+        nextPoll_ = now.addSecs(ok && seconds > 0 ? seconds : ok ? 0 : 30);
+    });
+}
+
+void frmMain::setClock(std::function<QDateTime()> clock)
+{
+    clock_ = std::move(clock);
+}
+
+// --- own presence -------------------------------------------------------------------------------
+
+void frmMain::setOwnPresence(Stati status)
+{
+    withErrorReport("SetStatus", [&] {
+        if (!session_->library())
+            return;
+        session_->library()->SetStatus(status);
+        // The menus show what the service took, not what was asked.
+        showOwnPresence();
+    });
+}
+
+void frmMain::showOwnPresence()
+{
+    const Stati status = session_->library() ? session_->library()->Status() : CFB_OFFLINE;
+    ui->mnuAvailable->setChecked(status == CFB_AVAILABLE);
+    ui->mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
+    ui->mnuBusy->setChecked(status == CFB_BUSY);
+    ui->mnuPopupBusy->setChecked(status == CFB_BUSY);
+    setPanel(PanelPresence,
+        status == CFB_AVAILABLE  ? QStringLiteral("Available")
+            : status == CFB_BUSY ? QStringLiteral("Busy")
+                                 : QStringLiteral("Offline"));
+}
+
+// --- toolbar ------------------------------------------------------------------------------------
+
+void frmMain::toolMute_Click(bool pressed)
+{
+    withErrorReport("Mute", [&] {
+        ui->mnuMute->setChecked(pressed);
+        if (!selBuddy_)
+            return;
+        if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
+            record->setAudio(pressed);
+    });
+}
+
+void frmMain::toolVideo_Click(bool pressed)
+{
+    withErrorReport("Video", [&] {
+        ui->mnuVideo->setChecked(pressed);
+        if (!selBuddy_)
+            return;
+        if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
+            record->setVideo(pressed);
+        if (video_)
+            video_->setSending(pressed);
+        if (pressed) {
+            ui->picVideo->show();
+            hideMouth();
+        } else {
+            setPicture(ui->imgBuddy, selBuddy_->Avatar());
+            showMouthFor(*selBuddy_);
+        }
+        setPanel(PanelVideo, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
+    });
+}
+
+// A frame (live video or a picture) from the selected buddy replaces its picture, and shows in the
+// sender's detached window when that is open; the main window drops frames from anyone else.
+void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
+{
+    withErrorReport("VideoFrame", [&] {
+        if (VideoFrame.isNull())
+            return;
+        // The mouth belongs on the avatar, not on a picture of the buddy's camera.
+        if (selBuddy_ && selBuddy_->handle() == FromHandle) {
+            setPicture(ui->imgBuddy, VideoFrame);
+            hideMouth();
+        }
+        if (cBuddyInfo* record = buddyInfo(FromHandle))
+            if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
+                form->showFrame(VideoFrame);
+    });
+}
+
+void frmMain::toolAdd_Click()
+{
+    withErrorReport("Add", [this] {
+        if (!selBuddy_ || !session_->library())
+            return;
+        const QString found = session_->library()->AddBuddy(selBuddy_->Email());
+        ui->toolAdd->setVisible(!found.isEmpty());
+    });
+}
+
+void frmMain::toolBlock_Click(bool pressed)
+{
+    withErrorReport("Block", [&] {
+        if (!selBuddy_ || !session_->library()) {
+            ui->toolBlock->setChecked(false);
+            return;
+        }
+        const QString handle = selBuddy_->handle();
+        if (!pressed) {
+            if (session_->library()->UnBlockUser(handle))
+                ui->toolBlock->setText(QStringLiteral("Block"));
+            else
+                ui->toolBlock->setChecked(true);
+            return;
+        }
+        if (!session_->library()->BlockUser(handle)) {
+            ui->toolBlock->setChecked(false);
+            return;
+        }
+        ui->toolBlock->setText(QStringLiteral("Unblock"));
+        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
+        const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
+        if (!buddy)
+            return;
+        const QString question
+            = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
+        if (UserDialogs::current().messageBox(this, question, UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question,
+                QStringLiteral("Remove Buddy"))
+            != UserDialogs::AnswerYes)
+            return;
+        // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
+        if (buddy->Remove()) {
+            buddies->Remove(handle);
+            removeBuddyTab(handle);
+        }
+        LoadBuddyList();
+    });
+}
+
+void frmMain::toolBuddies_Click()
+{
+    withErrorReport("Buddies", [this] {
+        modMain::ShowBuddyListEditor(this);
+        LoadBuddyList();
+    });
+}
+
+// --- help menu ----------------------------------------------------------------------------------
+
+void frmMain::mnuEmailSupport_Click()
+{
+    withErrorReport("Email Technical Support", [this] {
+        QUrl mail(QStringLiteral("mailto:") + SupportMail);
+        mail.setQuery(QStringLiteral("subject=Confabo Technical Support"));
+        if (!UserDialogs::current().openUrl(mail))
+            UserDialogs::current().messageBox(this,
+                QStringLiteral("Error opening email client. Make sure that you have your email client correctly "
+                               "installed and configured"),
+                UserDialogs::Buttons::Ok, UserDialogs::Icon::Critical, QStringLiteral("Confabo - Invite Users"));
+    });
+}
+
+void frmMain::mnuWeb_Click()
+{
+    withErrorReport("On the Web", [] {
+        if (!UserDialogs::current().openUrl(QUrl(VendorWeb)))
+            modMain::ReportError(QStringLiteral("No program opened %1").arg(VendorWeb), modMain::EventError, true);
+    });
+}
+
+void frmMain::mnuAbout_Click()
+{
+    withErrorReport("About", [this] {
+        frmSplash splash(this);
+        splash.exec();
+    });
+}
+
+void frmMain::mnuEditVoices_Click()
+{
+    withErrorReport("Edit Voices", [this] {
+        if (session_->speech())
+            session_->speech()->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
+    });
+}
+
+QAction* frmMain::mnuVoice(int index) const
+{
+    return voiceMenu_->item(index);
+}
+
+// --- chat ---------------------------------------------------------------------------------------
+
+namespace {
+
+const QString LineBreak = QStringLiteral("\r\n");
+
+// The busy pointer until the end of the scope, whichever way it ends.
+} // namespace
+
+void frmMain::cmdSend_Click()
+{
+    withErrorReport("cmdSend_Click", [this] {
+        const QString text = ui->txtMessage->text();
+        if (!selBuddy_ || selBuddy_->handle().isEmpty() || text.trimmed().isEmpty() || !session_->library())
+            return;
+        const QString to = selBuddy_->handle();
+        // A failed send is not reported: the line shows all the same. No frame goes out while the
+        // message does.
+        {
+            const MainVideo::Pause pause(video_);
+            session_->library()->SendMessage(to, text, session_->dataPort(), session_->dataPort());
+        }
+        ShowBuddy(to, session_->handle(), text, session_->dataPort(), false);
+        ui->txtMessage->clear();
+        UserDialogs::current().beep();
+    });
+}
+
+// Sends the message to every tab's buddy and adds it to each transcript. A blank message would
+// only add empty lines (the receivers drop it), so it is kept in the box like a blank Send.
+void frmMain::cmdShout_Click()
+{
+    withErrorReport("cmdShout_Click", [this] {
+        const QString text = ui->txtMessage->text();
+        if (text.trimmed().isEmpty() || !session_->library())
+            return;
+        const MainVideo::Pause pause(video_);
+        for (int i = 0; i < ui->tabBuddies->count(); ++i) {
+            cBuddyInfo* record = buddyInfo(tabKey(i));
+            if (!record || !record->Buddy())
+                continue;
+            record->Buddy()->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
+                session_->dataPort(), session_->dataPort());
+            record->transcript().append(session_->handle(), text);
+        }
+        ui->txtMessage->clear();
+    });
+}
+
+void frmMain::cmdPic_Click()
+{
+    withErrorReport("cmdPic_Click", [this] {
+        if (!selBuddy_)
+            return;
+        const QString path = PictureFrame::chooseFile(this);
+        if (path.isEmpty())
+            return;
+        const QImage picture = PictureFrame::load(this, path);
+        if (picture.isNull())
+            return;
+        const BusyCursor busy;
+        // The picture takes the place of the video: the button shows released while it goes.
+        ui->toolVideo->setChecked(false);
+        ui->mnuVideo->setChecked(false);
+        if (video_)
+            video_->setSending(false);
+        ui->picVideo->hide();
+        setPicture(ui->imgPic, picture);
+        ui->imgPic->show();
+        ui->imgPic->raise();
+        PictureFrame::send(*selBuddy_, picture, session_->handle(), session_->dataPort());
+    });
+}
+
+void frmMain::cmdNewWindow_Click()
+{
+    withErrorReport("cmdNewWindow_Click", [this] {
+        if (!selBuddy_)
+            return;
+        cBuddyInfo* record = buddyInfo(selBuddy_->handle());
+        frmBuddy* form = record ? record->BuddyForm() : nullptr;
+        if (!form)
+            return;
+        form->setWindowTitle(selBuddy_->handle());
+        form->setBuddy(selBuddy_);
+        form->showAvatar(selBuddy_->Avatar());
+        form->show();
+        form->raise();
+        form->activateWindow();
+    });
+}
+
+void frmMain::ShowBuddy(
+    const QString& handle, const QString& MessageHandle, const QString& Message, int16_t VideoPort, bool SayIt)
+{
+    Q_UNUSED(VideoPort);
+    withErrorReport("ShowBuddy", [&] {
+        const BusyCursor busy;
+        QCoreApplication::processEvents();
+        if (!session_->library())
+            return;
+
+        cBuddyInfo* record = buddyInfo(handle);
+        if (!record) {
+            auto buddy = std::make_shared<cfb::Buddy>();
+            buddy->LoadByHandle(handle);
+            record = addBuddyInfo(handle);
+            record->setBuddy(std::move(buddy));
+        }
+        selBuddy_ = record->Buddy();
+
+        QTabBar* tabs = ui->tabBuddies;
+        if (tabIndex(handle) < 0) {
+            const QSignalBlocker block(tabs);
+            imgBuddies.insert(handle, tabIcon(selBuddy_->Avatar()));
+            const int added = tabs->addTab(QIcon(imgBuddies.value(handle)), handle);
+            tabs->setTabData(added, handle);
+            tabs->setTabToolTip(added, selBuddy_->Email());
+            enableBuddyButtons(true);
+            ui->txtChat->setPlaceholderText(QString());
+        }
+        {
+            const QSignalBlocker block(tabs);
+            tabs->setCurrentIndex(tabIndex(handle));
+        }
+        tabSelectionGuard_ = true;
+        tabBuddies_Click();
+        tabSelectionGuard_ = false;
+
+        if (record->Video()) {
+            hideMouth();
+        } else {
+            setPicture(ui->imgBuddy, selBuddy_->Avatar());
+            showMouthFor(*selBuddy_);
+        }
+
+        if (Message.isEmpty())
+            showTranscript(record->Chat());
+        else
+            record->transcript().append(MessageHandle, Message); // shown as it is added
+
+        mnuVoice_Click(VoiceMenu::speakerOf(handle));
+        if (SayIt && !ui->toolMute->isChecked() && session_->speech())
+            session_->speech()->speak(Message, mouth_);
+
+        if (!isVisible())
+            show();
+        currentWindow()->activateWindow();
+    });
+}
+
+// A message from a stranger (neither a buddy nor on a tab) is an invitation: it is shown only when
+// the user agrees to chat. One that names the user as its sender is the user's own, come back to
+// this client (two clients on one machine share the data port): it is dropped. Handles compare as
+// the service compares them, whatever the letter case.
+void frmMain::receiveMessage(
+    const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message)
+{
+    withErrorReport("NewMessage", [&] {
+        if (!session_->library() || FromHandle.toCaseFolded() == session_->library()->handle().toCaseFolded())
+            return;
+        if (!session_->library()->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
+            const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
+            if (session_->speakIt() && session_->speech())
+                session_->speech()->speak(spoken);
+            const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
+                + QStringLiteral("'. Would you like to chat with this user?");
+            if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
+                != UserDialogs::AnswerYes)
+                return;
+            if (!session_->library())
+                return;
+        }
+        {
+            const BusyCursor busy;
+            ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
+        }
+    });
+}
+
+// Shows a transcript with every line coloured by who said it: the user's own lines red, the
+// others blue. The text goes in as text, never as markup.
+void frmMain::showTranscript(const QString& chat)
+{
+    QTextBrowser* box = ui->txtChat;
+    box->clear();
+    if (chat.isEmpty())
+        return;
+    const QString own = session_->handle() + QLatin1Char(':');
+    QTextCursor cursor(box->document());
+    QTextCharFormat format;
+    const QStringList lines = chat.split(LineBreak);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            cursor.insertBlock();
+        format.setForeground(lines[i].startsWith(own) ? QColor(255, 0, 0) : QColor(0, 0, 255));
+        cursor.insertText(lines[i], format);
+    }
+    box->moveCursor(QTextCursor::End);
+    box->ensureCursorVisible();
+}
+
+// --- voices and the mouth -------------------------------------------------------------------------
+
+void frmMain::LoadSpeakerMenu()
+{
+    withErrorReport("LoadSpeakerMenu", [this] { voiceMenu_->load(session_->speech()); });
+}
+
+void frmMain::mnuVoice_Click(int Index)
+{
+    withErrorReport("mnuVoice_Click",
+        [&] { voiceMenu_->select(session_->speech(), Index, selBuddy_ ? selBuddy_->handle() : QString()); });
+}
+
+// The mouth goes over the buddy's avatar at the buddy's mouth position, where the avatar has one.
+void frmMain::showMouthFor(cfb::Buddy& buddy)
+{
+    const std::optional<QPoint> mouth = MouthPlacement::mouthOn(buddy);
+    if (!mouth) {
+        hideMouth();
+        return;
+    }
+    mouthTwips_ = *mouth;
+    mouthAvatarSize_ = buddy.Avatar().size();
+    mouthShown_ = true;
+    placeMouth();
+}
+
+void frmMain::hideMouth()
+{
+    mouthShown_ = false;
+    mouth_->hide();
+}
+
+void frmMain::placeMouth()
+{
+    if (!mouthShown_) {
+        mouth_->hide();
+        return;
+    }
+    MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, mouthAvatarSize_, mouthTwips_.x(), mouthTwips_.y());
+    mouth_->show();
+}
+
+QSystemTrayIcon* frmMain::trayIcon() const
+{
+    return tray_->icon();
+}
+
+bool frmMain::systemTrayAvailable() const
+{
+    return tray_->available();
+}
+
+void frmMain::setSystemTrayAvailable(bool available)
+{
+    tray_->setAvailable(available);
+}
+
+QWidget* frmMain::currentWindow() const
+{
+    QWidget* window = session_->currentWindow();
+    return window ? window : const_cast<frmMain*>(this);
+}
+
+void frmMain::setCurrentWindow(QWidget* window)
+{
+    session_->setCurrentWindow(window ? window : this);
+}
+
+// --- status bar and pictures --------------------------------------------------------------------
+
+QString frmMain::panelText(int panel) const
+{
+    return panel >= 1 && panel <= PanelCount ? panels_[panel - 1]->text() : QString();
+}
+
+void frmMain::setPanel(int panel, const QString& text)
+{
+    if (panel >= 1 && panel <= PanelCount)
+        panels_[panel - 1]->setText(text);
+}
+
+void frmMain::showOwnAvatar()
+{
+    const QImage avatar = session_->library() && !session_->library()->Avatar().isNull() ? session_->library()->Avatar()
+                                                                                         : Buddy::DefaultAvatar();
+    setPicture(ui->picVideo, avatar);
+    setPicture(ui->imgPic, avatar);
+}
+
+void frmMain::setPicture(QLabel* label, const QImage& picture)
+{
+    if (picture.isNull())
+        pictures_.remove(label);
+    else
+        pictures_.insert(label, picture);
+    refreshPictures();
+}
+
+// Pictures are shown whole, as large as their box allows.
+void frmMain::refreshPictures()
+{
+    for (QLabel* label : {ui->picVideo, ui->imgPic, ui->imgBuddy}) {
+        const QImage picture = pictures_.value(label);
+        if (picture.isNull()) {
+            label->clear();
+            continue;
+        }
+        const QSize room = label->size() - QSize(4, 4);
+        label->setPixmap(QPixmap::fromImage(
+            picture.scaled(room.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    }
+}
+
+// --- expanded and restored view -----------------------------------------------------------------
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        toggleExpandedView(qobject_cast<QWidget*>(watched));
+        return true;
+    }
+    // A right click on the buddy's picture offers the voices.
+    if (watched == ui->imgBuddy && event->type() == QEvent::ContextMenu) {
+        ui->mnuSelectVoice->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::toggleExpandedView(QWidget* from)
+{
+    expanded_ = !expanded_;
+    expandedFrom_ = from == ui->imgBuddy ? static_cast<QWidget*>(ui->picBuddy) : from;
+    applyView();
+}
+
+void frmMain::applyView()
+{
+    layout_.apply(expanded_, expandedFrom_);
+    refreshPictures();
+    placeMouth();
+}
+
+} // namespace cfb::client

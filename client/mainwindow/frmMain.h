@@ -1,0 +1,231 @@
+#pragma once
+
+#include "mainwindow/MainWindowLayout.h"
+#include "messaging/Stati.h"
+#include "video/MainVideo.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+class QAction;
+class QLabel;
+
+namespace Ui {
+class frmMain;
+}
+
+namespace cfb {
+class Buddy;
+class Confabo;
+} // namespace cfb
+
+namespace cfb::client {
+
+class ClientSession;
+class MainVideo;
+class TrayMenu;
+class MouthWidget;
+class SpeechEngine;
+class VoiceMenu;
+class cBuddyInfo;
+
+// The client's one long-lived window: it signs the user in, shows a tab for every buddy who is
+// available now, polls the service for presence, and lives on in the notification area when the
+// user closes it. It owns the client's session (the library object and what goes with it) for the
+// life of the process.
+class frmMain : public QMainWindow, public VideoAddress {
+    Q_OBJECT
+public:
+    explicit frmMain(SpeechEngine* speech = nullptr, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Start-up steps of the main window: cipher, library object, data port, camera, the sign-in
+    // sequence (RunSignInSequence), tabs, tray, shown or left in the tray. An error raised here
+    // reaches the caller, which reports that the program failed to load.
+    void Load();
+    // The exit sequence (hide, tray icon removed, Logout when not offline, CleanUp, other windows
+    // closed). modMain::ExitApplication calls it through setMainWindow's unload. Runs once.
+    void Unload();
+
+    // The signed-in session every window of the client works on.
+    ClientSession& session() const { return *session_; }
+    cfb::Confabo* library() const;
+    // The data port of this client, passed as both the video and the data port of every send.
+    int16_t dataPort() const override;
+    // The signed-in user's handle.
+    QString handle() const override;
+    bool speakIt() const;
+    void setSpeakIt(bool on);
+    // Moves the data port to another port: a new receiving socket is bound first and replaces the
+    // current one only when that worked, so a port that cannot be had leaves the client listening
+    // where it was. Asking for the port it listens on keeps that socket. False with the reason.
+    bool rebindDataPort(const QString& portText, QString* reason);
+    // The speech engine the windows speak through; nullptr when the program speaks nothing.
+    SpeechEngine* speech() const;
+
+    // Rebuilds the tabs from the library's buddy list: one tab per available buddy.
+    void LoadBuddyList();
+    // Applies the selected tab: selected buddy, Add/Block/Video buttons, avatar, transcript.
+    void setBuddyTab();
+    void tabBuddies_Click();
+    void InitBuddyImageList();
+    // Starts the capture source (the `--video-source` option, else the "Video Source" setting)
+    // and its preview in picVideo; status panel 4 shows its format or "(No Video)". False when
+    // there is no source.
+    bool InitCamera();
+    // The value of `--video-source`, read by InitCamera; empty for the setting.
+    void setVideoSourceOption(const QString& option) { videoSourceOption_ = option; }
+    // Makes the video source anew from the "Video Source" setting (the setup dialog's choice),
+    // keeping the per-buddy switches. False when there is no source now.
+    bool restartVideo();
+    // Status bar panel 4, the video format ("160x120 5fps" or "(No Video)").
+    void showVideoFormat(const QString& text) { setPanel(PanelVideoFormat, text); }
+    // The live video (source, preview, frame sending); nullptr before InitCamera.
+    MainVideo* video() const { return video_; }
+
+    // The buddy of the selected tab; nullptr when there is no tab.
+    cfb::Buddy* SelBuddy() const override;
+    // The record of a buddy's tab; nullptr when the buddy has none.
+    cBuddyInfo* buddyInfo(const QString& handle) const;
+    // Drops a removed buddy's record; the next LoadBuddyList drops its tab.
+    void removeBuddyInfo(const QString& handle);
+
+    // One tick of the presence timer (every 5 s): polls when the next poll time has passed and the
+    // window is visible, then sets the next poll time "Polling Interval" seconds ahead.
+    void tmr_Timer();
+    // The clock the poll reads (tests step it); the wall clock by default.
+    void setClock(std::function<QDateTime()> clock);
+
+    // The status bar's panels, numbered from 1; panelText of another number is empty.
+    enum StatusPanel { PanelHandle = 1, PanelPresence = 2, PanelVideo = 3, PanelVideoFormat = 4, PanelCount = 4 };
+    QString panelText(int panel) const;
+
+    // The window the program brings forward ("Open..."): this window, or a dialog while one is
+    // open (dialogs set themselves and back).
+    QWidget* currentWindow() const;
+    void setCurrentWindow(QWidget* window);
+
+    // The notification-area icon; nullptr before Load and after Unload.
+    QSystemTrayIcon* trayIcon() const;
+    // Whether closing the window may hide it (the tray can bring it back) or must minimise it.
+    // Read from the desktop at Load; a desktop whose tray Qt cannot detect may set it.
+    bool systemTrayAvailable() const;
+    void setSystemTrayAvailable(bool available);
+
+    // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
+    bool isExpandedView() const { return expanded_; }
+    // Toggles the view as a double-click on picVideo, imgPic, picBuddy or imgBuddy does.
+    void toggleExpandedView(QWidget* from);
+
+    // The voices of the "&Select Voice" menu, item i for voice i (1 to 30).
+    QAction* mnuVoice(int index) const;
+    static constexpr int VoiceItems = 30;
+    // Names the voice items after the engine's first 30 voices and checks the current one.
+    void LoadSpeakerMenu();
+    // Makes voice Index the current one and keeps it as the selected buddy's "Speaker".
+    void mnuVoice_Click(int Index);
+    // The mouth that speaks over the selected buddy's avatar.
+    MouthWidget* mouth() const { return mouth_; }
+
+    // Selects (creating when needed) the buddy's tab and appends "MessageHandle: Message" to its
+    // transcript; speaks Message when SayIt is true and Mute is not pressed.
+    void ShowBuddy(
+        const QString& handle, const QString& MessageHandle, const QString& Message, int16_t VideoPort, bool SayIt);
+    // The chat buttons: send to the selected buddy, shout to every tab, send a picture, open the
+    // selected buddy's detached window.
+    void cmdSend_Click();
+    void cmdShout_Click();
+    void cmdPic_Click();
+    void cmdNewWindow_Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void loadBuddyList();
+    cBuddyInfo* addBuddyInfo(const QString& handle);
+    void applySelectedTab();
+    void removeBuddyTab(const QString& handle);
+    int tabIndex(const QString& handle) const;
+    QString tabKey(int index) const;
+    void enableBuddyButtons(bool enable);
+    void setPanel(int panel, const QString& text);
+    void setPicture(QLabel* label, const QImage& picture);
+    void refreshPictures();
+    void showOwnAvatar();
+    void applyView();
+    void setOwnPresence(cfb::Stati status);
+    void showOwnPresence();
+    void offerInvitation();
+    bool openSetup(QWidget* owner, bool* registered);
+    template <typename Dialog> bool openDialog();
+
+    void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
+
+    void toolMute_Click(bool pressed);
+    void toolVideo_Click(bool pressed);
+    void toolAdd_Click();
+    void toolBlock_Click(bool pressed);
+    void toolBuddies_Click();
+    void mnuEmailSupport_Click();
+    void mnuWeb_Click();
+    void mnuAbout_Click();
+    void mnuEditVoices_Click();
+
+    // Chat: what arrives from the library, the transcript, the voice and the mouth.
+    void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
+    void showTranscript(const QString& chat);
+    void showMouthFor(cfb::Buddy& buddy);
+    void hideMouth();
+    void placeMouth();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    MainWindowLayout layout_{*this, *ui};
+    std::unique_ptr<ClientSession> session_;
+
+    std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
+    QHash<QString, QPixmap> imgBuddies;
+    std::shared_ptr<cfb::Buddy> selBuddy_;
+    VoiceMenu* voiceMenu_ = nullptr;
+    MouthWidget* mouth_ = nullptr;
+    bool mouthShown_ = false;
+    QPoint mouthTwips_;
+    QSize mouthAvatarSize_;
+    QLabel* panels_[PanelCount] = {};
+    QHash<QLabel*, QImage> pictures_;
+
+    QString password_;
+    QString hostname_;
+    bool cameraAvailable_ = false;
+    QString videoSourceOption_;
+    MainVideo* video_ = nullptr;
+
+    QTimer tmr;
+    QDateTime nextPoll_;
+    std::function<QDateTime()> clock_;
+
+    TrayMenu* tray_ = nullptr;
+
+    bool tabSelectionGuard_ = false;
+    bool expanded_ = false;
+    QWidget* expandedFrom_ = nullptr;
+    bool loaded_ = false;
+    bool unloading_ = false;
+};
+
+} // namespace cfb::client

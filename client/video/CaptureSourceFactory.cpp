@@ -1,0 +1,83 @@
+#include "video/CaptureSourceFactory.h"
+
+#include "platform/Settings.h"
+#include "video/CameraSource.h"
+#include "video/PatternSource.h"
+#include "video/Y4mSource.h"
+
+#include <QCoreApplication>
+#include <QMediaDevices>
+
+namespace cfb::client {
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("CaptureSourceFactory", text);
+}
+
+QSize configuredSize()
+{
+    const QSize size(Settings::VideoWidth.read().toInt(), Settings::VideoHeight.read().toInt());
+    return CaptureSource::isUsableSize(size) ? size : QSize(160, 120);
+}
+
+int configuredRate()
+{
+    const int rate = Settings::FrameRate.read().toInt();
+    return rate >= CaptureSource::MinRate && rate <= CaptureSource::MaxRate ? rate : 5;
+}
+
+} // namespace
+
+std::unique_ptr<CaptureSource> createCaptureSource(
+    const QString& commandLineOption, const QString& handle, QString* error)
+{
+    QString unused;
+    QString& why = error ? *error : unused;
+    why.clear();
+    const QString choice = (commandLineOption.isEmpty() ? Settings::VideoSource.read() : commandLineOption).trimmed();
+    const QSize size = configuredSize();
+    const int rate = configuredRate();
+
+    if (choice.isEmpty() || choice.compare(QLatin1String("camera"), Qt::CaseInsensitive) == 0) {
+        const QList<QCameraDevice> cameras = QMediaDevices::videoInputs();
+        if (cameras.isEmpty())
+            return nullptr;
+        return std::make_unique<CameraSource>(cameras.first(), size, rate);
+    }
+    if (choice.startsWith(QLatin1String("camera:"), Qt::CaseInsensitive)) {
+        const QByteArray id = choice.mid(7).toUtf8();
+        for (const QCameraDevice& camera : QMediaDevices::videoInputs())
+            if (camera.id() == id)
+                return std::make_unique<CameraSource>(camera, size, rate);
+        why = tr("The video camera %1 is not connected.").arg(QString::fromUtf8(id));
+        return nullptr;
+    }
+    if (choice.compare(QLatin1String("pattern"), Qt::CaseInsensitive) == 0) {
+        auto pattern = std::make_unique<PatternSource>(size, rate);
+        pattern->setHandle(handle);
+        return pattern;
+    }
+    auto file = std::make_unique<Y4mSource>(choice, size, rate);
+    if (!file->open()) {
+        why = file->errorString();
+        return nullptr;
+    }
+    return file;
+}
+
+QString videoSourceOption(const QStringList& arguments)
+{
+    static const QString name = QStringLiteral("--video-source");
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == name)
+            return i + 1 < arguments.size() ? arguments[i + 1] : QString();
+        if (argument.startsWith(name + QLatin1Char('=')))
+            return argument.mid(name.size() + 1);
+    }
+    return {};
+}
+
+} // namespace cfb::client
