@@ -18,6 +18,7 @@
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
+#include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
@@ -278,6 +279,7 @@ void frmMain::Load()
     session_->setSpeakIt(fields.speakIt);
 
     setPanel(PanelHandle, session_->handle());
+    showServiceConnection();
     if (video_)
         video_->setHandle(session_->handle());
     showOwnPresence();
@@ -1103,6 +1105,23 @@ void frmMain::setPanel(int panel, const QString& text)
 {
     if (panel >= 1 && panel <= PanelCount)
         panels_[panel - 1]->setText(text);
+}
+
+// Whether what the client tells the service (the password's cipher text above all) is readable
+// on the way: the handle's panel says so on hover.
+void frmMain::showServiceConnection()
+{
+    const ServiceChannel& channel = ServiceChannel::current();
+    panels_[PanelHandle - 1]->setToolTip(channel.encrypted()
+            ? QStringLiteral("Signed in to the Confabo service at %1 over an encrypted connection (HTTPS)")
+                  .arg(channel.server)
+            : QStringLiteral("Signed in to the Confabo service at %1 over an unencrypted connection (HTTP)")
+                  .arg(channel.server));
+}
+
+QString frmMain::panelToolTip(int panel) const
+{
+    return panel >= 1 && panel <= PanelCount ? panels_[panel - 1]->toolTip() : QString();
 }
 
 void frmMain::showOwnAvatar()

@@ -112,6 +112,7 @@ public:
     // The status bar's panels, numbered from 1; panelText of another number is empty.
     enum StatusPanel { PanelHandle = 1, PanelPresence = 2, PanelVideo = 3, PanelVideoFormat = 4, PanelCount = 4 };
     QString panelText(int panel) const;
+    QString panelToolTip(int panel) const;
 
     // The window the program brings forward ("Open..."): this window, or a dialog while one is
     // open (dialogs set themselves and back).
@@ -165,6 +166,7 @@ private:
     QString tabKey(int index) const;
     void enableBuddyButtons(bool enable);
     void setPanel(int panel, const QString& text);
+    void showServiceConnection();
     void setPicture(QLabel* label, const QImage& picture);
     void refreshPictures();
     void showOwnAvatar();

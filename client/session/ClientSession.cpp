@@ -3,6 +3,9 @@
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "transport/ivUDP.h"
+#include "transport/vWinsock.h"
+
+#include <memory>
 
 namespace cfb::client {
 
@@ -56,11 +59,17 @@ void ClientSession::checkDataPort()
         reason = QStringLiteral("the socket could not be opened");
     if (code != 0)
         reason += QStringLiteral(", error %1").arg(code);
+    // In use: most likely another user of this machine, who needs an address of their own. Else
+    // most likely a port below 1024 without the capability to bind it.
+    const QString way = code == vWinsock::WSAEADDRINUSE
+        ? QStringLiteral("Another program or another user of this machine holds it: a second user of one machine "
+                         "gives their client an address of its own (setting \"Data Address\", e.g. 127.0.0.2; "
+                         "scripts/run --second-user does this).")
+        : QStringLiteral("An installed Confabo may use it; otherwise choose one data port of 1024 or above in Setup "
+                         "and use the same port for every buddy.");
     dataPortProblem_
-        = QStringLiteral("Confabo cannot receive messages or video: data port %1 could not be opened (%2). "
-                         "Choose one data port of 1024 or above in Setup and use the same port for every "
-                         "buddy.")
-              .arg(configured, reason);
+        = QStringLiteral("Confabo cannot receive messages or video: data port %1 could not be opened (%2). %3")
+              .arg(configured, reason, way);
 }
 
 bool ClientSession::rebindDataPort(const QString& portText, QString* reason)
@@ -80,20 +89,21 @@ bool ClientSession::rebindDataPort(const QString& portText, QString* reason)
         dataPort_ = int16_t(port);
         return true;
     }
-    auto* fresh = new ivUDP;
-    fresh->setLocalPort(QString::number(port));
-    fresh->wsBind(QString());
+    auto fresh = std::make_unique<ivUDP>();
+    Confabo::bindDataPort(*fresh, QString::number(port));
     if (fresh->State() != sckUDPListening) {
+        const int code = fresh->LastErrorCode();
         *reason = fresh->LastErrorString();
         if (reason->isEmpty())
             *reason = QStringLiteral("the socket could not be opened");
-        if (const int code = fresh->LastErrorCode(); code != 0)
+        if (code != 0)
             *reason += QStringLiteral(", error %1").arg(code);
-        delete fresh;
+        if (code == vWinsock::WSAEADDRINUSE)
+            *reason += QStringLiteral("; another program or another user of this machine holds it");
         return false;
     }
-    confabo_->setWsReceive(fresh);
     dataPort_ = int16_t(fresh->LocalPort().toInt());
+    confabo_->setWsReceive(fresh.release());
     dataPortProblem_.clear();
     return true;
 }

@@ -666,8 +666,8 @@ void frmSetup::saveDataPort()
     const QString keeps = current > 0
         ? QStringLiteral("Confabo keeps receiving on data port %1.").arg(current)
         : QStringLiteral("Confabo receives nothing until a data port that can be opened is chosen.");
-    stop(QStringLiteral("Confabo cannot use data port %1 (%2). %3 Choose one data port of 1024 or above and use "
-                        "the same port for every buddy.")
+    stop(QStringLiteral("Confabo cannot use data port %1 (%2). %3 Every buddy must use the same data port; "
+                        "an installed Confabo may use one below 1024, otherwise choose one of 1024 or above.")
              .arg(port, reason, keeps),
         QStringLiteral("Confabo - Data Port"));
 }

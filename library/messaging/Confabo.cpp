@@ -55,13 +55,18 @@ void Confabo::attachReceiver(ivUDP* socket)
 
 void Confabo::bindReceiver()
 {
-    // Every client uses the same data port; clients on one machine share it by binding it at
-    // different local addresses, each of them once.
-    wsReceive_->setLocalPort(Settings::DataPort.read());
-    wsReceive_->setLocalHost(Settings::DataAddress.read().trimmed());
-    if (ivSocketUDPOptions* options = wsReceive_->SocketOptions())
+    bindDataPort(*wsReceive_, Settings::DataPort.read());
+}
+
+// Every client uses the same data port; clients on one machine share it by binding it at
+// different local addresses, each of them once.
+void Confabo::bindDataPort(ivUDP& socket, const QString& port)
+{
+    socket.setLocalPort(port);
+    socket.setLocalHost(Settings::DataAddress.read().trimmed());
+    if (ivSocketUDPOptions* options = socket.SocketOptions())
         options->setReuseAddress(true);
-    wsReceive_->wsBind(QString());
+    socket.wsBind(QString());
 }
 
 void Confabo::setWsReceive(ivUDP* socket)

@@ -50,6 +50,10 @@ public:
     // Setting another one takes it over (and drops the current one).
     ivUDP* wsReceive() const { return wsReceive_; }
     void setWsReceive(ivUDP* socket);
+    // Binds a receiving socket to the data port as every client does: at the "Data Address"
+    // setting (every address when empty), sharing the port with clients at other addresses of
+    // the machine but never at the same one.
+    static void bindDataPort(ivUDP& socket, const QString& port);
 
     // Sends a message to a buddy (by handle or position); a handle that is not a buddy is looked
     // up at the service first. False, sending nothing, unless the user is available.

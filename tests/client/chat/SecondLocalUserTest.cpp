@@ -78,6 +78,8 @@ TEST(SecondLocalUser, ChatsBothWaysWithTheFirstOnTheSharedPort)
     frmMain window;
     window.Load();
     dialogs.boxes.clear();
+    EXPECT_EQ(window.panelToolTip(frmMain::PanelHandle),
+        "Signed in to the Confabo service at " + service.serverSetting() + " over an unencrypted connection (HTTP)");
     auto* tabs = window.findChild<QTabBar*>("tabBuddies");
     ASSERT_TRUE(waitUntil([&] {
         window.tmr_Timer();

@@ -311,7 +311,8 @@ TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
     EXPECT_EQ(window->dataPort(), Settings::DataPort.read().toInt()) << "sends still name the agreed port";
     const QString notice = window->findChild<QStatusBar*>("status")->currentMessage();
     EXPECT_TRUE(notice.contains("data port " + Settings::DataPort.read())) << notice.toStdString();
-    EXPECT_TRUE(notice.contains("1024")) << notice.toStdString();
+    EXPECT_TRUE(notice.contains("Data Address"))
+        << "held by another: the way for a second user; " << notice.toStdString();
     ASSERT_EQ(dialogs.boxes.size(), 1) << boxes().toStdString();
     EXPECT_EQ(dialogs.boxes[0].title, "Confabo Error");
     EXPECT_TRUE(dialogs.boxes[0].text.contains(notice));
