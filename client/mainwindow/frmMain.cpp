@@ -10,6 +10,7 @@
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/BusyCursor.h"
+#include "common/EventLog.h"
 #include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
@@ -985,22 +986,59 @@ void frmMain::receiveMessage(
         if (!session_->library() || FromHandle.toCaseFolded() == session_->library()->handle().toCaseFolded())
             return;
         if (!session_->library()->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
-            const QString spoken = QStringLiteral("You have received a chat invitation from '") + FromHandle + "'";
-            if (session_->speakIt() && session_->speech())
-                session_->speech()->speak(spoken);
-            const QString question = spoken + QStringLiteral(" at the email address '") + FromEmail
-                + QStringLiteral("'. Would you like to chat with this user?");
-            if (modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
-                != UserDialogs::AnswerYes)
-                return;
-            if (!session_->library())
-                return;
+            receiveFromStranger({FromHandle, FromEmail, VideoPort, Message});
+            return;
         }
-        {
-            const BusyCursor busy;
-            ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
-        }
+        const BusyCursor busy;
+        ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
     });
+}
+
+// One invitation question at a time, so a flood of strangers never stacks windows: the others
+// wait their turn in a short queue, what does not fit is dropped (and logged, once a minute), and
+// a stranger answered "No" is not asked again.
+void frmMain::receiveFromStranger(const StrangerQueue::Invitation& invitation)
+{
+    switch (strangers_.offer(invitation)) {
+    case StrangerQueue::Arrival::Ask:
+        askStranger(invitation);
+        return;
+    case StrangerQueue::Arrival::Dropped:
+        if (strangers_.dropNoteDue())
+            EventLog::write(QStringLiteral("Confabo: too many chat invitations at once; messages from strangers "
+                                           "beyond %1 waiting are dropped (the latest from '%2').")
+                                .arg(StrangerQueue::Capacity)
+                                .arg(invitation.handle),
+                EventLog::Warning);
+        return;
+    case StrangerQueue::Arrival::Waiting:
+    case StrangerQueue::Arrival::Refused:
+        return;
+    }
+}
+
+void frmMain::askStranger(const StrangerQueue::Invitation& invitation)
+{
+    const QString spoken = QStringLiteral("You have received a chat invitation from '") + invitation.handle + "'";
+    if (session_->speakIt() && session_->speech())
+        session_->speech()->speak(spoken);
+    const QString question = spoken + QStringLiteral(" at the email address '") + invitation.email
+        + QStringLiteral("'. Would you like to chat with this user?");
+    QPointer<frmMain> self(this);
+    const bool yes = modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
+        == UserDialogs::AnswerYes;
+    if (!self)
+        return;
+    strangers_.answered(invitation.handle, yes);
+    // The next stranger's turn comes once this question is gone, from the event loop.
+    QTimer::singleShot(0, this, [this] {
+        if (auto next = strangers_.next())
+            withErrorReport("NewMessage", [&] { askStranger(*next); });
+    });
+    if (!yes || !session_->library())
+        return;
+    const BusyCursor busy;
+    ShowBuddy(invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
 }
 
 // Shows a transcript with every line coloured by who said it: the user's own lines red, the

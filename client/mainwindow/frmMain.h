@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chat/StrangerQueue.h"
 #include "mainwindow/MainWindowLayout.h"
 #include "messaging/Stati.h"
 #include "video/MainVideo.h"
@@ -191,6 +192,9 @@ private:
 
     // Chat: what arrives from the library, the transcript, the voice and the mouth.
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
+    // A stranger's message: asked about when no other question is open, else queued.
+    void receiveFromStranger(const StrangerQueue::Invitation& invitation);
+    void askStranger(const StrangerQueue::Invitation& invitation);
     void showTranscript(const QString& chat);
     void showMouthFor(cfb::Buddy& buddy);
     void hideMouth();
@@ -201,6 +205,7 @@ private:
     std::unique_ptr<ClientSession> session_;
 
     std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
+    StrangerQueue strangers_;
     QHash<QString, QPixmap> imgBuddies;
     std::shared_ptr<cfb::Buddy> selBuddy_;
     VoiceMenu* voiceMenu_ = nullptr;

@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "chat/StrangerQueue.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/frmPopup.h"
@@ -27,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,7 +141,7 @@ protected:
     {
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
         ClientProfile::write(service, QStringLiteral("cordelia"), true);
-        for (const char* who : {"amelia", "bertram", "cordelia", "eleanor"})
+        for (const char* who : {"amelia", "bertram", "cordelia", "eleanor", "florence"})
             addUser(QLatin1String(who));
         Confabo carol;
         ASSERT_TRUE(carol.Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
@@ -330,6 +332,7 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     signIn("amelia", "127.0.0.1");
     signIn("bertram", "127.0.0.2");
     signIn("eleanor", "127.0.0.3");
+    signIn("florence", "127.0.0.4");
     load();
     poll({"amelia", "bertram"});
     ASSERT_TRUE(peers["bertram"].user->SetStatus(CFB_BUSY));
@@ -369,17 +372,71 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     EXPECT_EQ(chatOf("bertram"), "bertram: I'm busy but here");
     EXPECT_EQ(txtChat->toPlainText(), "bertram: I'm busy but here");
 
+    // Answered "No", eleanor is not asked again; another stranger answered "Yes" gets a tab.
     answer = UserDialogs::AnswerYes;
     say("eleanor", "please?");
-    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("eleanor"); }));
+    say("florence", "hello?");
+    ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("florence"); }));
     EXPECT_EQ(asked.size(), 2);
-    EXPECT_EQ(window->SelBuddy()->handle(), "eleanor");
-    EXPECT_EQ(chatOf("eleanor"), "eleanor: please?");
+    EXPECT_TRUE(asked.last().contains("'florence'"));
+    EXPECT_EQ(window->buddyInfo("eleanor"), nullptr);
+    EXPECT_EQ(window->SelBuddy()->handle(), "florence");
+    EXPECT_EQ(chatOf("florence"), "florence: hello?");
     EXPECT_TRUE(window->findChild<QAction*>("toolAdd")->isVisible()) << "a stranger can be added";
-    // Now on a tab, eleanor is no stranger.
-    say("eleanor", "thanks");
-    ASSERT_TRUE(waitUntil([&] { return chatOf("eleanor").endsWith("thanks"); }));
+    // Now on a tab, florence is no stranger.
+    say("florence", "thanks");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("florence").endsWith("thanks"); }));
     EXPECT_EQ(asked.size(), 2);
+}
+
+// A flood of strangers never stacks question windows: one is open at a time, the others wait in a
+// short queue (one entry per handle, the newest message kept), the rest are dropped.
+TEST_F(ChatTest, AStrangerFloodAsksOneQuestionAtATimeFromAShortQueue)
+{
+    signIn("amelia", "127.0.0.1"); // a buddy online: no offer to invite someone at start
+    load();
+    poll({"amelia"});
+    int asked = 0, mostOpen = 0;
+    QStringList askedAbout;
+    QElapsedTimer firstOpen;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        QList<frmPopup*> open;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0)
+                open << popup;
+        mostOpen = std::max(mostOpen, int(open.size()));
+        if (open.isEmpty())
+            return;
+        if (!firstOpen.isValid())
+            firstOpen.start();
+        if (firstOpen.elapsed() < 500)
+            return; // the whole flood arrives while the first question waits
+        for (frmPopup* popup : open) {
+            ++asked;
+            askedAbout << popup->prompt().section('\'', 1, 1);
+            popup->findChild<QPushButton*>("cmdNo")->click();
+        }
+    });
+    answerer.start(5);
+    QUdpSocket flood;
+    const auto stranger = [&](int n, const QString& text) {
+        const QString handle = QStringLiteral("stranger%1").arg(n, 3, 10, QLatin1Char('0'));
+        flood.writeDatagram(PeerDatagram::message(handle, handle + "@example.org", 0, text), QHostAddress::LocalHost,
+            quint16(windowPort));
+    };
+    for (int n = 0; n < 60; ++n)
+        stranger(n, "buy now");
+    stranger(5, "the newest from five");
+    EXPECT_TRUE(waitUntil([&] { return asked == 1 + StrangerQueue::Capacity; }, 15000)) << asked;
+    runFor(300);
+    EXPECT_EQ(asked, 1 + StrangerQueue::Capacity) << "the rest were dropped";
+    EXPECT_EQ(mostOpen, 1);
+    EXPECT_EQ(askedAbout.count("stranger005"), 1) << "one entry per handle";
+    stranger(0, "again");
+    runFor(300);
+    EXPECT_EQ(asked, 1 + StrangerQueue::Capacity) << "a stranger answered No is not asked again";
+    EXPECT_EQ(tabHandles(), QStringList{"amelia"}) << "no stranger got a tab";
 }
 
 TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)
