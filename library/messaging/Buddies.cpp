@@ -7,11 +7,16 @@ namespace cfb {
 Buddies::Item_t Buddies::Add(
     int32_t BuddyID, int32_t BuddyUserID, const QString& handle, const QString& Email, const QString& sKey)
 {
+    auto buddy = std::make_shared<Buddy>();
+    buddy->init(BuddyID, BuddyUserID, handle, Email);
+    return Add(std::move(buddy), sKey);
+}
+
+Buddies::Item_t Buddies::Add(Item_t buddy, const QString& sKey)
+{
     if (!sKey.isEmpty() && indexOfKey(sKey) >= 0)
         throw ConfaboError(ConfaboError::DuplicateKey,
             QStringLiteral("The key \"%1\" is already associated with an element of this collection").arg(sKey));
-    auto buddy = std::make_shared<Buddy>();
-    buddy->init(BuddyID, BuddyUserID, handle, Email);
     items_.append(buddy);
     keys_.append(sKey);
     return buddy;

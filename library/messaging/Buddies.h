@@ -20,6 +20,8 @@ public:
     // Raises ConfaboError DuplicateKey when the key is taken.
     Item_t Add(int32_t BuddyID, int32_t BuddyUserID, const QString& handle, const QString& Email,
         const QString& sKey = QString());
+    // Adds a buddy that exists already (one collection taking over another's objects).
+    Item_t Add(Item_t buddy, const QString& sKey = QString());
 
     // The buddy at a position or under a key; nullptr when there is none.
     Item_t Item(int index) const;

@@ -79,6 +79,8 @@ bool Buddy::LoadByHandle(const QString& handle)
 
 bool Buddy::freshInfo(Looked value)
 {
+    if (!looksUp_)
+        return false;
     const int64_t now = PollingClock::nowSeconds();
     if (now > infoRefresh_) {
         // One USER_INFO a polling interval answers the status, the address and the mouth.
@@ -129,6 +131,8 @@ int16_t Buddy::MouthLeft()
 
 const QImage& Buddy::Avatar()
 {
+    if (!looksUp_)
+        return avatar_.isNull() ? DefaultAvatar() : avatar_;
     const bool firstLook = avatar_.isNull() && !defaultAvatarInUse_;
     const int64_t now = PollingClock::nowSeconds();
     if (firstLook || now > avatarRefresh_) {
@@ -146,6 +150,30 @@ const QImage& Buddy::Avatar()
         }
     }
     return avatar_;
+}
+
+BuddyLookups Buddy::lookUp()
+{
+    BuddyLookups found;
+    found.status = Status();
+    found.ipAddress = IPAddress();
+    found.mouthTop = MouthTop();
+    found.mouthLeft = MouthLeft();
+    found.avatar = Avatar();
+    found.defaultAvatar = defaultAvatarInUse_;
+    return found;
+}
+
+void Buddy::adopt(const BuddyLookups& lookups)
+{
+    status_ = lookups.status;
+    ipAddress_ = lookups.ipAddress;
+    mouthTop_ = lookups.mouthTop;
+    mouthLeft_ = lookups.mouthLeft;
+    if (!lookups.avatar.isNull())
+        avatar_ = lookups.avatar;
+    defaultAvatarInUse_ = lookups.defaultAvatar;
+    adopted_ = true;
 }
 
 void Buddy::useDefaultAvatar()

@@ -15,6 +15,16 @@ namespace cfb {
 class Buddies;
 class ivUDP;
 
+// What looking a buddy up found: presence, address, mouth position and avatar.
+struct BuddyLookups {
+    Stati status = CFB_OFFLINE;
+    QString ipAddress;
+    int16_t mouthTop = 0;
+    int16_t mouthLeft = 0;
+    QImage avatar;
+    bool defaultAvatar = false;
+};
+
 // Another user the signed-in user follows. Ids, handle and e-mail come from the buddy list;
 // presence, address, avatar and mouth position are looked up from the service on read and reused
 // for the polling interval ("Data"/"Polling Interval", seconds), each value on its own clock.
@@ -69,6 +79,18 @@ public:
     // The picture used when a buddy has no avatar of its own.
     static const QImage& DefaultAvatar();
 
+    // Reads every looked-up value (asking the service as the properties do) in one go.
+    BuddyLookups lookUp();
+    // Whether the properties ask the service themselves (the default). A buddy that does not only
+    // shows what adopt() gave it: a program whose user-interface thread must never wait on the
+    // network has another thread look its buddies up and hands the values over.
+    bool looksUp() const { return looksUp_; }
+    void setLooksUp(bool on) { looksUp_ = on; }
+    // Takes values looked up elsewhere (by another Buddy for the same user).
+    void adopt(const BuddyLookups& lookups);
+    // Whether adopt() has given this buddy any values yet.
+    bool hasLookups() const { return adopted_; }
+
     // Forgets when the values were looked up, so that the next read of each asks the service
     // again (for a caller that wants the presence as it is now, not as of the last poll).
     void forgetLookups();
@@ -100,6 +122,8 @@ private:
     int64_t infoRefresh_ = 0; // when USER_INFO is next asked for, on the polling clock
     int64_t avatarRefresh_ = 0; // when USER_AVATAR is
     bool defaultAvatarInUse_ = false;
+    bool looksUp_ = true;
+    bool adopted_ = false;
 
     // The frame path's socket and buffers, kept between frames.
     std::unique_ptr<ivUDP> frameSocket_;

@@ -44,6 +44,68 @@ Confabo::Confabo(QObject* parent)
         bindReceiver();
 }
 
+Confabo::Confabo(NoDataPort, QObject* parent)
+    : QObject(parent)
+    , frames_(PeerDatagram::FrameChunkSize)
+{
+    loadChannelSettings();
+    blockAllData_ = toBoolean(Settings::BlockAllData.read());
+}
+
+Account Confabo::account() const
+{
+    Account account;
+    account.userID = userID_;
+    account.handle = handle_;
+    account.password = password_;
+    account.email = email_;
+    account.status = status_;
+    account.avatar = avatar_;
+    account.mouthLeft = mouthLeft_;
+    account.mouthTop = mouthTop_;
+    account.blocked = blocked_;
+    if (buddies_)
+        for (const auto& buddy : *buddies_)
+            account.buddies.append({buddy->BuddyID(), buddy->BuddyUserID(), buddy->handle(), buddy->Email()});
+    return account;
+}
+
+void Confabo::adopt(const Account& account)
+{
+    if (account.handle != handle_)
+        DataPortSockets::remove(handle_);
+    userID_ = account.userID;
+    handle_ = account.handle;
+    password_ = account.password;
+    email_ = account.email;
+    status_ = account.status;
+    avatar_ = account.avatar;
+    mouthLeft_ = account.mouthLeft;
+    mouthTop_ = account.mouthTop;
+    blocked_ = account.blocked;
+    if (wsReceive_)
+        DataPortSockets::set(handle_, wsReceive_);
+
+    auto buddies = std::make_shared<cfb::Buddies>();
+    for (const Account::BuddyRow& row : account.buddies) {
+        std::shared_ptr<Buddy> known = buddies_ ? buddies_->Item(row.handle) : nullptr;
+        const bool same = known && known->BuddyID() == row.buddyID && known->BuddyUserID() == row.userID
+            && known->Email() == row.email;
+        const std::shared_ptr<Buddy> buddy = same
+            ? buddies->Add(std::move(known), row.handle)
+            : buddies->Add(row.buddyID, row.userID, row.handle, row.email, row.handle);
+        buddy->setLooksUp(buddiesLookUp_);
+    }
+    buddies_ = buddies;
+}
+
+QString Confabo::signInAddress(const QString& hostname) const
+{
+    // A receiving socket bound to one address hears only there: that is where buddies must send.
+    const QString boundAddress = wsReceive_ ? wsReceive_->LocalHost() : QString();
+    return hostname.isEmpty() && !boundAddress.isEmpty() ? boundAddress : hostname;
+}
+
 void Confabo::attachReceiver(ivUDP* socket)
 {
     wsReceive_ = socket;
@@ -175,9 +237,7 @@ void Confabo::loadChannelSettings()
 
 bool Confabo::Login(const QString& handle, const QString& Password, const QString& hostname)
 {
-    // A receiving socket bound to one address hears only there: that is where buddies must send.
-    const QString boundAddress = wsReceive_ ? wsReceive_->LocalHost() : QString();
-    const QString ip = hostname.isEmpty() && !boundAddress.isEmpty() ? boundAddress : hostname;
+    const QString ip = signInAddress(hostname);
     const XmlDocument reply = FormRequest("LOGIN").add("handle", handle).add("password", Password).add("ip", ip).post();
     if (!reply.hasContent())
         return false;
@@ -206,7 +266,8 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
             avatar_ = std::move(picture);
     }
 
-    DataPortSockets::set(handle_, wsReceive_);
+    if (wsReceive_)
+        DataPortSockets::set(handle_, wsReceive_);
     loadBuddyList();
     loadBlockedUsers();
     return true;

@@ -19,6 +19,27 @@ namespace cfb {
 
 class ivUDP;
 
+// Who is signed in and what the service told about them: what a Confabo on another thread takes
+// over with adopt().
+struct Account {
+    struct BuddyRow {
+        int32_t buddyID = 0;
+        int32_t userID = 0;
+        QString handle;
+        QString email;
+    };
+    int32_t userID = 0;
+    QString handle;
+    QString password;
+    QString email;
+    Stati status = CFB_OFFLINE;
+    QImage avatar;
+    int16_t mouthLeft = 0;
+    int16_t mouthTop = 0;
+    QList<BuddyRow> buddies;
+    QSet<QString> blocked;
+};
+
 // The messaging library's main object: the signed-in user's identity and presence, and the
 // account operations. Create one per process on the thread that will use it; service calls block
 // that thread. Errors in what the service answers raise ConfaboError.
@@ -31,7 +52,22 @@ public:
     // 80) unless "Debug"/"Block All Data" is set. Raises ConfaboError (TypeMismatch) for a
     // timeout or "Block All Data" setting that is not a number or Boolean.
     explicit Confabo(QObject* parent = nullptr);
+    // Without a receiving socket: an object that only makes service requests (on a thread of its
+    // own, say) for an object that receives.
+    enum NoDataPort { WithoutDataPort };
+    Confabo(NoDataPort, QObject* parent = nullptr);
     ~Confabo() override;
+
+    // The signed-in user's state, and taking over another object's. Buddies already known keep
+    // their objects (and what was looked up for them); new ones do not look themselves up when
+    // this object's buddies do not (see Buddy::setLooksUp).
+    Account account() const;
+    void adopt(const Account& account);
+    // The address Login tells the service for a host name setting: the host name, or where the
+    // receiving socket is bound when it is bound to one address.
+    QString signInAddress(const QString& hostname) const;
+    // Whether this object's buddies ask the service themselves (the default); see Buddy::setLooksUp.
+    void setBuddiesLookUp(bool on) { buddiesLookUp_ = on; }
 
     // Signs in. False when the service cannot be reached or refuses. A notice from the service is
     // handed to UserNotice before the fields are stored. Raises ConfaboError when the reply
@@ -156,6 +192,7 @@ private:
     int16_t mouthTop_ = 0;
     int16_t mouthLeft_ = 0;
     bool blockAllData_ = false;
+    bool buddiesLookUp_ = true;
     std::shared_ptr<cfb::Buddies> buddies_;
     QSet<QString> blocked_;
 

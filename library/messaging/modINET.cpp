@@ -85,6 +85,11 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     XmlDocument document;
     ServiceChannel& channel = ServiceChannel::current();
     channel.lastFailure.clear();
+    if (channel.refusesRequests) {
+        ++channel.refusedRequests;
+        channel.lastFailure = QStringLiteral("this thread sends no service requests");
+        return document;
+    }
 
     const ServiceAddress address = ServiceAddress::parse(channel.server);
     if (!address.isValid()) {

@@ -33,6 +33,11 @@ struct ServiceChannel {
     // Whether requests travel encrypted (an https:// server address).
     bool encrypted() const;
 
+    // A thread that must never wait on the network (a user interface's) refuses requests: each
+    // fails at once, as an unreachable service would, and is counted.
+    bool refusesRequests = false;
+    int64_t refusedRequests = 0;
+
     static ServiceChannel& current();
 };
 
