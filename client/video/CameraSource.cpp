@@ -213,6 +213,9 @@ void CameraSource::convertFrame(const QVideoFrame& frame)
     if (!accepting_)
         return;
     std::lock_guard<std::mutex> converting(convertLock_);
+    // Asked again under the lock: stopCapture may have ended the capture while this waited.
+    if (!accepting_)
+        return;
     const qint64 now = elapsedUs();
     if (lastAcceptedUs_ >= 0 && now - lastAcceptedUs_ < minimumGapUs_)
         return;
