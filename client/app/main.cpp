@@ -4,6 +4,7 @@
 #include "common/modMain.h"
 #include "desktop/SingleInstance.h"
 #include "mainwindow/frmMain.h"
+#include "messaging/modINET.h"
 #include "resources/ClientResources.h"
 #include "speech/SpeechEngine.h"
 #include "speech/SpeechEngineFactory.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(applicationIcon());
     // Closing the main window only hides it: the program lives on in the tray until Exit.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The windows never wait on the service: requests go through the session's service thread,
+    // and one made here by mistake fails at once instead of freezing the window.
+    cfb::ServiceChannel::current().refusesRequests = true;
 
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;

@@ -35,7 +35,10 @@ void frmBlockList::done(int result)
 void frmBlockList::load()
 {
     // The list ends with one empty element, which is no handle.
-    const QStringList blocked = library_->GetBlockedUserList();
+    const QStringList blocked = session_
+                                    .call<QStringList>("Blocked User List", this,
+                                        [](Confabo& service) { return service.GetBlockedUserList(); })
+                                    .value_or(QStringList());
     for (qsizetype i = 0; i + 1 < blocked.size(); ++i)
         UserDetails::addEntry(ui->lstBlocked, blocked.at(i), 0);
 }
@@ -45,7 +48,13 @@ void frmBlockList::cmdRemove_Click()
     withErrorReport("Unblock Checked", [this] {
         for (int i = ui->lstBlocked->count() - 1; i >= 0; --i) {
             QListWidgetItem* entry = ui->lstBlocked->item(i);
-            if (entry->checkState() != Qt::Checked || !library_->UnBlockUser(entry->text()))
+            if (entry->checkState() != Qt::Checked)
+                continue;
+            const QString handle = entry->text();
+            if (!session_
+                     .call<bool>(
+                         "Unblock Checked", this, [handle](Confabo& service) { return service.UnBlockUser(handle); })
+                     .value_or(false))
                 continue;
             delete ui->lstBlocked->takeItem(i);
             emit session_.buddySwitchesChanged();

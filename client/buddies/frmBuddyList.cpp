@@ -11,6 +11,7 @@
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
+#include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
 
 #include <QKeyEvent>
@@ -22,9 +23,11 @@ const QString Title = QStringLiteral("Edit Buddy List");
 
 // The block-list editor's button is enabled by one blocked handle or more (the list ends with one
 // empty element).
-bool anyBlocked(cfb::Confabo* library)
+bool anyBlocked(ClientSession& session, QWidget* busy)
 {
-    return library->GetBlockedUserList().size() - 1 >= 1;
+    const auto blocked = session.call<QStringList>(
+        "Edit Buddy List", busy, [](Confabo& service) { return service.GetBlockedUserList(); });
+    return blocked && blocked->size() - 1 >= 1;
 }
 
 } // namespace
@@ -75,7 +78,7 @@ void frmBuddyList::load()
         for (const auto& buddy : *library_->Buddies())
             UserDetails::addEntry(ui->lstBuddies, buddy->handle(), buddy->BuddyID());
     }
-    ui->cmdBlockList->setEnabled(anyBlocked(library_));
+    ui->cmdBlockList->setEnabled(anyBlocked(session_, this));
     if (ui->lstBuddies->count() > 0)
         selectEntry(ui->lstBuddies->item(0));
 }
@@ -102,11 +105,19 @@ void frmBuddyList::lstBuddies_Click()
         const QListWidgetItem* entry = ui->lstBuddies->currentItem();
         if (!entry || !library_)
             return;
-        BusyCursor busy;
         const std::shared_ptr<Buddy> buddy = library_->Buddies()->Item(entry->text());
         if (!buddy)
             return;
         UserDetails::show(*buddy, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
+        // The avatar as the service has it now, once it comes, while the entry is still the one shown.
+        const int32_t userID = buddy->BuddyUserID();
+        const QString handle = buddy->handle();
+        session_.ask<QImage>(
+            "Buddy Details", this, [userID, handle](Confabo&) { return BuddyLookup::avatar(userID, handle); },
+            [this, handle](const QImage& picture) {
+                if (ui->lstBuddies->currentItem() && ui->lstBuddies->currentItem()->text() == handle)
+                    UserDetails::showAvatar(ui->imgBuddy, picture);
+            });
     });
 }
 
@@ -136,9 +147,18 @@ void frmBuddyList::addBuddy()
         return;
     }
 
-    BusyCursor busy;
-    const QString handle = library_->AddBuddy(text);
-    busy.release();
+    // The new buddy is looked up at once, so that the main window can show its tab.
+    const auto added = session_.call<LookedUpUser>("Add Buddy", this, [text](Confabo& service) {
+        LookedUpUser found;
+        found.handle = service.AddBuddy(text);
+        if (const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(found.handle))
+            found = BuddyLookup::buddy(*buddy);
+        return found;
+    });
+    if (!added || !library_)
+        return;
+    const QString handle = added->handle;
+    BuddyLookup::adopt({*added}, *library_, {});
     if (handle.isEmpty()) {
         UserDialogs::current().beep();
         UserDialogs::current().messageBox(this, QStringLiteral("Could not find a match for '%1'.").arg(text),
@@ -162,7 +182,6 @@ void frmBuddyList::informAlreadyListed(const QString& text)
 void frmBuddyList::cmdRemove_Click()
 {
     withErrorReport("Remove Checked", [this] {
-        const std::shared_ptr<Buddies> buddies = library_->Buddies();
         for (int i = ui->lstBuddies->count() - 1; i >= 0; --i) {
             QListWidgetItem* entry = ui->lstBuddies->item(i);
             if (entry->checkState() != Qt::Checked)
@@ -170,11 +189,20 @@ void frmBuddyList::cmdRemove_Click()
             const QString handle = entry->text();
             // A relation the service did not drop stays listed (and checked), as a failed
             // unblock does: the buddy would be back at the next sign-in.
-            const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
-            if (buddy && !buddy->Remove())
+            const bool removed = session_
+                                     .call<bool>("Remove Checked", this,
+                                         [handle](Confabo& service) {
+                                             const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(handle);
+                                             if (!buddy)
+                                                 return true;
+                                             if (!buddy->Remove())
+                                                 return false;
+                                             service.Buddies()->Remove(handle);
+                                             return true;
+                                         })
+                                     .value_or(false);
+            if (!removed)
                 continue;
-            if (buddy)
-                buddies->Remove(handle);
             emit session_.buddyRemoved(handle);
             {
                 const QSignalBlocker block(ui->lstBuddies);
@@ -193,7 +221,7 @@ void frmBuddyList::cmdBlockList_Click()
             blocked.exec();
         }
         session_.setCurrentWindow(this);
-        ui->cmdBlockList->setEnabled(anyBlocked(library_));
+        ui->cmdBlockList->setEnabled(anyBlocked(session_, this));
     });
 }
 

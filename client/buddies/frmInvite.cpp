@@ -12,6 +12,7 @@
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
+#include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
 
 #include <QUrl>
@@ -73,8 +74,20 @@ void frmInvite::showBox(const QString& text)
 void frmInvite::cmdRefresh_Click()
 {
     withErrorReport("Refresh List", [this] {
-        BusyCursor busy;
-        users_ = library_ ? library_->AvailableUsers() : nullptr;
+        users_ = session_
+                     .call<std::shared_ptr<Buddies>>("Refresh List", this,
+                         [](Confabo& service) {
+                             // Plain rows: the objects cross to this thread, and look nothing up here.
+                             const std::shared_ptr<Buddies> found = service.AvailableUsers();
+                             if (!found)
+                                 return found;
+                             auto rows = std::make_shared<Buddies>();
+                             for (const auto& user : *found)
+                                 rows->Add(0, user->BuddyUserID(), user->handle(), user->Email(), user->handle())
+                                     ->setLooksUp(false);
+                             return rows;
+                         })
+                     .value_or(nullptr);
         {
             const QSignalBlocker block(ui->lstUsers);
             ui->lstUsers->clear();
@@ -89,7 +102,6 @@ void frmInvite::cmdRefresh_Click()
             }
             lstUsers_Click();
         } else {
-            busy.release();
             showBox(QStringLiteral("There are no other users online at this time."));
         }
     });
@@ -105,6 +117,14 @@ void frmInvite::lstUsers_Click()
         if (!user)
             return;
         UserDetails::show(*user, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
+        const int32_t userID = user->BuddyUserID();
+        const QString handle = user->handle();
+        session_.ask<QImage>(
+            "User Details", this, [userID, handle](Confabo&) { return BuddyLookup::avatar(userID, handle); },
+            [this, handle](const QImage& picture) {
+                if (ui->lstUsers->currentItem() && ui->lstUsers->currentItem()->text() == handle)
+                    UserDetails::showAvatar(ui->imgBuddy, picture);
+            });
     });
 }
 
@@ -133,12 +153,22 @@ void frmInvite::invite()
     }
 
     // From the last checked entry to the first; a failed send is not reported.
-    {
-        BusyCursor busy;
-        const int16_t port = session_.dataPort();
-        for (const QListWidgetItem* entry : checked)
-            library_->SendMessage(entry->text(), ui->txtMessage->text(), port, port);
-    }
+    // Each user is looked up on the service thread; the invitations leave from the data port.
+    QStringList handles;
+    for (const QListWidgetItem* entry : checked)
+        handles.append(entry->text());
+    const auto users = session_.call<QList<LookedUpUser>>("Invite", this, [handles](Confabo&) {
+        QList<LookedUpUser> found;
+        for (const QString& handle : handles)
+            found.append(BuddyLookup::stranger(handle));
+        return found;
+    });
+    if (!users || !session_.library())
+        return;
+    const int16_t port = session_.dataPort();
+    for (const LookedUpUser& user : *users)
+        BuddyLookup::strangerBuddy(user)->SendMessage(
+            session_.library()->handle(), session_.library()->Email(), ui->txtMessage->text(), port, port);
     UserDialogs::current().messageBoxWithHelp(this,
         QStringLiteral("Your invitation(s) have been sent. If your invitation is accepted, a new Buddy Tab")
             + QStringLiteral(" will be created for that user."),

@@ -148,7 +148,7 @@ void frmBuddy::cmdSend_Click()
         if (text.trimmed().isEmpty() || !buddy_)
             return;
         if (cfb::Confabo* library = session_.library())
-            library->SendMessage(buddy_->handle(), text, session_.dataPort(), session_.dataPort());
+            buddy_->SendMessage(library->handle(), library->Email(), text, session_.dataPort(), session_.dataPort());
         record_.transcript().append(session_.handle(), text);
         ui->txtMessage->clear();
         UserDialogs::current().beep();

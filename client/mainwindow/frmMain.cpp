@@ -23,6 +23,7 @@
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
+#include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
 #include "session/SignInSequence.h"
 #include "setup/frmSetup.h"
@@ -65,6 +66,8 @@ const QString SupportMail = QStringLiteral("support@confabo.example.org");
 const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
                                             "e-mail address with Buddies, or ask someone to chat with Invite.");
 const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
+// The status bar while a request has waited on the service for a second.
+const QString ConnectingNote = QStringLiteral("Connecting to the Confabo service...");
 
 // The avatar as a tab icon: kept whole, centred in the icon size.
 QPixmap tabIcon(const QImage& avatar)
@@ -97,6 +100,12 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(session_.get(), &ClientSession::buddySwitchesChanged, this, &frmMain::setBuddyTab);
     connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
     connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
+    connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) {
+        if (slow)
+            ui->status->showMessage(ConnectingNote);
+        else if (ui->status->currentMessage() == ConnectingNote)
+            ui->status->clearMessage();
+    });
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
     connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
@@ -273,7 +282,7 @@ void frmMain::Load()
         ui->picVideo->raise();
     }
 
-    const SignInFields fields = RunSignInSequence(*confabo, session_->speech(), this);
+    const SignInFields fields = RunSignInSequence(*session_, session_->speech(), this);
     session_->setHandle(fields.handle);
     password_ = fields.password;
     hostname_ = fields.hostname;
@@ -295,7 +304,7 @@ void frmMain::Load()
     imgBuddies.clear();
     BuddyInfo.clear();
     selBuddy_.reset();
-    LoadBuddyList();
+    pollBuddies(PollWaits);
     LoadSpeakerMenu();
     setPanel(PanelVideo, QStringLiteral("Video: Off"));
     tray_->add();
@@ -566,9 +575,7 @@ void frmMain::applySelectedTab()
     cBuddyInfo& record = *found->second;
     selBuddy_ = record.Buddy();
     ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
-    const bool blocked = session_->library()->IsBlocked(key);
-    ui->toolBlock->setChecked(blocked);
-    ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
+    showBlockButton();
     ui->toolVideo->setChecked(record.Video());
     ui->mnuVideo->setChecked(record.Video());
     setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
@@ -583,6 +590,13 @@ void frmMain::applySelectedTab()
     }
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     showTranscript(record.Chat());
+}
+
+void frmMain::showBlockButton()
+{
+    const bool blocked = selBuddy_ && session_->library() && session_->library()->IsBlocked(selBuddy_->handle());
+    ui->toolBlock->setChecked(blocked);
+    ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
 }
 
 void frmMain::tabBuddies_Click()
@@ -633,11 +647,51 @@ void frmMain::tmr_Timer()
         if (nextPoll_.isValid() && now < nextPoll_)
             return;
         if (isVisible())
-            LoadBuddyList();
+            pollBuddies(PollInBackground);
         bool ok = false;
         const int seconds = Settings::PollingInterval.read().trimmed().toInt(&ok);
         nextPoll_ = now.addSecs(ok && seconds > 0 ? seconds : ok ? 0 : 30);
     });
+}
+
+// The values of every buddy (and of the users on tabs who are no buddies) come from the service
+// thread; the tabs follow when they arrive. A poll still under way is not asked for again.
+void frmMain::pollBuddies(PollMode mode)
+{
+    if (!session_->library() || (mode == PollInBackground && polling_))
+        return;
+    QList<LookedUpUser> others;
+    for (const auto& [handle, record] : BuddyInfo)
+        if (record->Buddy() && !session_->library()->Buddies()->Item(handle)) {
+            LookedUpUser other;
+            other.userID = record->Buddy()->BuddyUserID();
+            other.handle = handle;
+            other.email = record->Buddy()->Email();
+            others.append(other);
+        }
+    const auto work = [others](Confabo& service) { return BuddyLookup::everyone(service, others); };
+    const auto apply = [this](const QList<LookedUpUser>& found) {
+        if (!session_->library())
+            return;
+        BuddyLookup::adopt(found, *session_->library(), [this](const QString& handle) {
+            const cBuddyInfo* record = buddyInfo(handle);
+            return record ? record->Buddy() : nullptr;
+        });
+        LoadBuddyList();
+    };
+    if (mode == PollWaits) {
+        if (const auto found = session_->call<QList<LookedUpUser>>("LoadBuddyList", nullptr, work))
+            apply(*found);
+        return;
+    }
+    polling_ = true;
+    session_->ask<QList<LookedUpUser>>(
+        "tmr_Timer", this, work,
+        [this, apply](const QList<LookedUpUser>& found) {
+            polling_ = false;
+            apply(found);
+        },
+        [this] { polling_ = false; });
 }
 
 void frmMain::setClock(std::function<QDateTime()> clock)
@@ -649,13 +703,12 @@ void frmMain::setClock(std::function<QDateTime()> clock)
 
 void frmMain::setOwnPresence(Stati status)
 {
-    withErrorReport("SetStatus", [&] {
-        if (!session_->library())
-            return;
-        session_->library()->SetStatus(status);
-        // The menus show what the service took, not what was asked.
-        showOwnPresence();
-    });
+    if (!session_->library())
+        return;
+    // The menus show what the service took, not what was asked, once it answers.
+    session_->ask<bool>(
+        "SetStatus", this, [status](Confabo& service) { return service.SetStatus(status); },
+        [this](bool) { showOwnPresence(); });
 }
 
 void frmMain::showOwnPresence()
@@ -725,12 +778,19 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
 
 void frmMain::toolAdd_Click()
 {
-    withErrorReport("Add", [this] {
-        if (!selBuddy_ || !session_->library())
-            return;
-        const QString found = session_->library()->AddBuddy(selBuddy_->Email());
-        ui->toolAdd->setVisible(!found.isEmpty());
-    });
+    if (!selBuddy_ || !session_->library())
+        return;
+    const QString handle = selBuddy_->handle();
+    const QString email = selBuddy_->Email();
+    session_->ask<QString>(
+        "Add", this, [email](Confabo& service) { return service.AddBuddy(email); },
+        [this, handle](const QString& found) {
+            // Only while the same user is selected: a later selection has its own button.
+            if (selBuddy_ && selBuddy_->handle() == handle)
+                ui->toolAdd->setVisible(found.isEmpty());
+            if (!found.isEmpty())
+                pollBuddies(PollInBackground);
+        });
 }
 
 void frmMain::toolBlock_Click(bool pressed)
@@ -741,21 +801,20 @@ void frmMain::toolBlock_Click(bool pressed)
             return;
         }
         const QString handle = selBuddy_->handle();
+        QWidget* button = ui->tool->widgetForAction(ui->toolBlock);
+        // The button shows what the service took once it answered (an answer that came meanwhile,
+        // a poll's, may have shown an older state).
         if (!pressed) {
-            if (session_->library()->UnBlockUser(handle))
-                ui->toolBlock->setText(QStringLiteral("Block"));
-            else
-                ui->toolBlock->setChecked(true);
+            session_->call<bool>("Block", button, [handle](Confabo& service) { return service.UnBlockUser(handle); });
+            showBlockButton();
             return;
         }
-        if (!session_->library()->BlockUser(handle)) {
-            ui->toolBlock->setChecked(false);
+        const auto blocked
+            = session_->call<bool>("Block", button, [handle](Confabo& service) { return service.BlockUser(handle); });
+        showBlockButton();
+        if (!blocked || !*blocked || !session_->library())
             return;
-        }
-        ui->toolBlock->setText(QStringLiteral("Unblock"));
-        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
-        const std::shared_ptr<Buddy> buddy = buddies->Item(handle);
-        if (!buddy)
+        if (!session_->library()->Buddies()->Item(handle))
             return;
         const QString question
             = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
@@ -764,10 +823,15 @@ void frmMain::toolBlock_Click(bool pressed)
             != UserDialogs::AnswerYes)
             return;
         // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
-        if (buddy->Remove()) {
-            buddies->Remove(handle);
+        const auto removed = session_->call<bool>("Block", button, [handle](Confabo& service) {
+            const std::shared_ptr<Buddy> gone = service.Buddies()->Item(handle);
+            if (!gone || !gone->Remove())
+                return false;
+            service.Buddies()->Remove(handle);
+            return true;
+        });
+        if (removed && *removed)
             removeBuddyTab(handle);
-        }
         LoadBuddyList();
     });
 }
@@ -841,10 +905,11 @@ void frmMain::cmdSend_Click()
             return;
         const QString to = selBuddy_->handle();
         // A failed send is not reported: the line shows all the same. No frame goes out while the
-        // message does.
+        // message does. Whether the buddy is available is what the last poll found.
         {
             const MainVideo::Pause pause(video_);
-            session_->library()->SendMessage(to, text, session_->dataPort(), session_->dataPort());
+            selBuddy_->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
+                session_->dataPort(), session_->dataPort());
         }
         ShowBuddy(to, session_->handle(), text, session_->dataPort(), false);
         ui->txtMessage->clear();
@@ -928,8 +993,18 @@ void frmMain::ShowBuddy(
 
         cBuddyInfo* record = buddyInfo(handle);
         if (!record) {
-            auto buddy = std::make_shared<cfb::Buddy>();
-            buddy->LoadByHandle(handle);
+            std::shared_ptr<cfb::Buddy> buddy = session_->library()->Buddies()->Item(handle);
+            if (!buddy) {
+                // Someone who is no buddy: looked up on the service thread first.
+                session_->ask<LookedUpUser>(
+                    "ShowBuddy", this, [handle](Confabo&) { return BuddyLookup::stranger(handle); },
+                    [=, this](const LookedUpUser& user) {
+                        if (!buddyInfo(handle))
+                            addBuddyInfo(handle)->setBuddy(BuddyLookup::strangerBuddy(user));
+                        ShowBuddy(handle, MessageHandle, Message, VideoPort, SayIt);
+                    });
+                return;
+            }
             record = addBuddyInfo(handle);
             record->setBuddy(std::move(buddy));
         }

@@ -159,6 +159,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum PollMode { PollInBackground, PollWaits };
+    void pollBuddies(PollMode mode);
     void loadBuddyList();
     cBuddyInfo* addBuddyInfo(const QString& handle);
     void applySelectedTab();
@@ -166,6 +168,8 @@ private:
     int tabIndex(const QString& handle) const;
     QString tabKey(int index) const;
     void enableBuddyButtons(bool enable);
+    // Block or Unblock, as the selected user is blocked or not.
+    void showBlockButton();
     void setPanel(int panel, const QString& text);
     void showServiceConnection();
     void setPicture(QLabel* label, const QImage& picture);
@@ -224,6 +228,7 @@ private:
 
     QTimer tmr;
     QDateTime nextPoll_;
+    bool polling_ = false; // a background poll is under way
     std::function<QDateTime()> clock_;
 
     TrayMenu* tray_ = nullptr;

@@ -1,26 +1,69 @@
 #include "session/ClientSession.h"
 
+#include "common/LocalErrorHandler.h"
 #include "messaging/Confabo.h"
+#include "messaging/modINET.h"
 #include "platform/Settings.h"
+#include "session/ServiceThread.h"
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
+#include <QEventLoop>
+#include <QMetaObject>
+
 #include <memory>
+#include <utility>
 
 namespace cfb::client {
+
+// Where the service thread's answers arrive, on the user-interface thread. It outlives its session
+// when the service thread is left inside a request at close, since that thread may still answer.
+class ClientSession::Replies : public QObject {
+public:
+    explicit Replies(ClientSession* session)
+        : session(session)
+    {
+    }
+    ClientSession* session;
+};
+
+namespace {
+
+constexpr int SlowAfterMs = 1000;
+// The property of a context that takes an error itself instead of having it reported.
+constexpr const char* RaisesErrors = "raisesServiceErrors";
+
+// A sign-out at exit may not hold the exit up: a short try, and no retry.
+constexpr int SignOutConnectMs = 1000;
+constexpr int SignOutSendMs = 500;
+constexpr int SignOutReceiveMs = 1000;
+
+} // namespace
 
 ClientSession::ClientSession(SpeechEngine* speech, QObject* parent)
     : QObject(parent)
     , speech_(speech)
 {
+    slowTimer_.setSingleShot(true);
+    slowTimer_.setInterval(SlowAfterMs);
+    connect(&slowTimer_, &QTimer::timeout, this, [this] {
+        slow_ = true;
+        emit serviceSlow(true);
+    });
 }
 
-ClientSession::~ClientSession() = default;
+ClientSession::~ClientSession()
+{
+    close();
+}
 
 cfb::Confabo* ClientSession::open()
 {
     close();
     confabo_ = std::make_unique<cfb::Confabo>();
+    confabo_->setBuddiesLookUp(false);
+    service_ = new ServiceThread(this);
+    replies_ = new Replies(this);
     return confabo_.get();
 }
 
@@ -28,10 +71,124 @@ void ClientSession::close()
 {
     if (!confabo_)
         return;
-    if (confabo_->Status() != CFB_OFFLINE)
-        confabo_->Logout();
+    const bool signedIn = confabo_->Status() != CFB_OFFLINE;
     confabo_->CleanUp();
     confabo_.reset();
+    if (signedIn)
+        service_->post([](cfb::Confabo& service) {
+            service.setHTTPConnTimeout(SignOutConnectMs);
+            service.setHTTPSendTimeout(SignOutSendMs);
+            service.setHTTPRecvTimeout(SignOutReceiveMs);
+            service.Logout();
+        });
+    stopServiceThread();
+}
+
+void ClientSession::stopServiceThread()
+{
+    replies_->session = nullptr;
+    if (service_->finish(SignOutWaitMs))
+        replies_->deleteLater();
+    // else the thread may still answer: replies_ stays, answering nobody
+    delete service_;
+    service_ = nullptr;
+    replies_ = nullptr;
+    pending_ = 0;
+    slowTimer_.stop();
+    if (slow_) {
+        slow_ = false;
+        emit serviceSlow(false);
+    }
+    emit closed();
+}
+
+void ClientSession::post(
+    const char* what, QObject* context, std::function<void(cfb::Confabo&)> work, std::function<void(bool)> done)
+{
+    if (!service_) {
+        done(false);
+        return;
+    }
+    if (pending_++ == 0)
+        slowTimer_.start();
+    Replies* replies = replies_;
+    QPointer<QObject> target(context);
+    service_->post([replies, what, target, work = std::move(work), done = std::move(done)](cfb::Confabo& service) {
+        std::exception_ptr error;
+        try {
+            work(service);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        const cfb::Account account = service.account();
+        QMetaObject::invokeMethod(
+            replies,
+            [replies, account, error, what, target, done] {
+                if (replies->session)
+                    replies->session->answered(account, error, what, target, done);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ClientSession::answered(const cfb::Account& account, const std::exception_ptr& error, const char* what,
+    const QPointer<QObject>& context, const std::function<void(bool)>& done)
+{
+    if (--pending_ == 0) {
+        slowTimer_.stop();
+        if (slow_) {
+            slow_ = false;
+            emit serviceSlow(false);
+        }
+    }
+    if (confabo_)
+        confabo_->adopt(account);
+    if (error) {
+        if (context && context->property(RaisesErrors).toBool()) {
+            raised_ = error;
+        } else {
+            withErrorReport(what, [&] { std::rethrow_exception(error); });
+        }
+        if (context)
+            done(false);
+        return;
+    }
+    if (context)
+        done(true);
+}
+
+void ClientSession::wait(
+    const char* what, QWidget* busy, std::function<void(cfb::Confabo&)> work, std::function<void()> done)
+{
+    QPointer<QWidget> control(busy);
+    const bool wasEnabled = busy && busy->isEnabled();
+    if (busy) {
+        busy->setEnabled(false);
+        busy->setCursor(Qt::BusyCursor);
+    }
+    QEventLoop loop;
+    // The loop is the context: an answer after the wait ended (the session closed) finds none.
+    loop.setProperty(RaisesErrors, true);
+    connect(this, &ClientSession::closed, &loop, &QEventLoop::quit);
+    bool settled = false;
+    std::exception_ptr error;
+    post(what, &loop, std::move(work), [&](bool ok) {
+        if (ok)
+            done();
+        else
+            error = std::exchange(raised_, nullptr);
+        settled = true;
+        loop.quit();
+    });
+    if (!settled)
+        loop.exec();
+    if (control) {
+        control->unsetCursor();
+        if (wasEnabled)
+            control->setEnabled(true);
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 // A receiving socket that could not be bound leaves the client deaf to every buddy; the user is

@@ -3,26 +3,35 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace cfb {
 class Confabo;
+struct Account;
 } // namespace cfb
 
 namespace cfb::client {
 
 class MainVideo;
+class ServiceThread;
 class SpeechEngine;
 
 // One signed-in session of the desktop client: the library object, who is signed in, the data
 // port that messages and video use, speech and live video. The main window creates it and passes
 // it to every window that works on the session, so that none reaches through the main window.
-// Every window gets the library object from library() here and from nowhere else, so that giving
-// this class the service requests themselves, and a thread of its own to run them on, is a change
-// that starts in this one place.
+//
+// The user-interface thread never waits on the service: its library object (library()) receives
+// and sends datagrams and holds what the service said, and its buddies never look themselves up
+// (the program's main also has that thread refuse any request outright). Requests run
+// on a service thread with a library object of its own (ask(), call()); each answer brings the
+// signed-in state along, which library() takes over before the caller sees the result.
 class ClientSession : public QObject {
     Q_OBJECT
 
@@ -30,9 +39,48 @@ public:
     explicit ClientSession(SpeechEngine* speech, QObject* parent = nullptr);
     ~ClientSession() override;
 
-    // A fresh library object for the next sign-in; close() signs out and forgets it.
+    // A fresh library object and service thread for the next sign-in; close() signs out (in the
+    // background, waiting for it at most a moment) and forgets both.
     cfb::Confabo* open();
     void close();
+
+    // Runs work on the service thread with its library object; back on this thread, library()
+    // takes over the signed-in state the work left, and done gets the result, unless context
+    // is gone by then. An error raised by work is reported as the client reports errors, under
+    // the name what, and done is not called. Answers arrive in the order of the asks.
+    // failed, when given, follows the report instead.
+    template <typename Result>
+    void ask(const char* what, QObject* context, std::function<Result(cfb::Confabo&)> work,
+        std::function<void(Result)> done, std::function<void()> failed = {})
+    {
+        auto result = std::make_shared<Result>();
+        post(
+            what, context, [work = std::move(work), result](cfb::Confabo& service) { *result = work(service); },
+            [done = std::move(done), failed = std::move(failed), result](bool ok) {
+                if (ok)
+                    done(std::move(*result));
+                else if (failed)
+                    failed();
+            });
+    }
+    // ask(), waiting for the answer: the windows keep working meanwhile, and busy (the window or
+    // control the user started it from) is disabled and shows a busy cursor until it comes.
+    // An error work raised is raised here again, as if work had run on this thread; empty when
+    // the session closed first.
+    template <typename Result>
+    std::optional<Result> call(const char* what, QWidget* busy, std::function<Result(cfb::Confabo&)> work)
+    {
+        std::optional<Result> answer;
+        auto result = std::make_shared<Result>();
+        wait(
+            what, busy, [work = std::move(work), result](cfb::Confabo& service) { *result = work(service); },
+            [&answer, result] { answer = std::move(*result); });
+        return answer;
+    }
+    // Requests asked and not answered yet.
+    int pending() const { return pending_; }
+    // How long close() waits for the service thread's sign-out (milliseconds).
+    static constexpr int SignOutWaitMs = 1500;
     // Null before open() and after close().
     cfb::Confabo* library() const { return confabo_.get(); }
 
@@ -63,6 +111,10 @@ public:
     void setCurrentWindow(QWidget* window) { currentWindow_ = window; }
 
 signals:
+    // True once a request has waited on the service for a second, false when none waits.
+    void serviceSlow(bool slow);
+    // close() ended the session: waiting calls give up.
+    void closed();
     // An editor changed the buddy or block list: the views of the lists reload.
     void buddyListsChanged();
     // A buddy left the buddy list: its record and views go.
@@ -75,7 +127,23 @@ signals:
     void videoFormatShown(const QString& text);
 
 private:
+    class Replies;
+    // done(true) after work ran, done(false) after it raised an error (already reported).
+    void post(
+        const char* what, QObject* context, std::function<void(cfb::Confabo&)> work, std::function<void(bool)> done);
+    void wait(const char* what, QWidget* busy, std::function<void(cfb::Confabo&)> work, std::function<void()> done);
+    // Reports error unless done raises it itself.
+    void answered(const cfb::Account& account, const std::exception_ptr& error, const char* what,
+        const QPointer<QObject>& context, const std::function<void(bool)>& done);
+    void stopServiceThread();
+
     SpeechEngine* speech_;
+    ServiceThread* service_ = nullptr;
+    Replies* replies_ = nullptr; // where answers arrive; outlives a service thread left running
+    int pending_ = 0;
+    QTimer slowTimer_;
+    bool slow_ = false;
+    std::exception_ptr raised_; // handed from answered() to the wait() it answers
     std::unique_ptr<cfb::Confabo> confabo_;
     QString handle_;
     bool speakIt_ = true;

@@ -8,6 +8,7 @@
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "platform/UserNotice.h"
+#include "session/ClientSession.h"
 #include "session/frmLogin.h"
 #include "speech/SpeechEngine.h"
 
@@ -38,6 +39,13 @@ bool isOne(const QString& value)
     bool ok = false;
     return value.trimmed().toDouble(&ok) == 1.0 && ok;
 }
+
+// What the service thread's sign-in found.
+struct SignInAnswer {
+    bool signedIn = false;
+    QString unreachable; // why no reply came, when none did
+    QStringList notices;
+};
 
 // The sign-in window, modally; false when the user cancelled it.
 bool showSignInWindow(QWidget* owner)
@@ -71,7 +79,7 @@ void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
 
 } // namespace
 
-SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* owner)
+SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner)
 {
     showLibraryNoticesInBoxes();
     UserDialogs& dialogs = UserDialogs::current();
@@ -109,14 +117,27 @@ SignInFields RunSignInSequence(Confabo& confabo, SpeechEngine* speech, QWidget* 
 
     QStringList notices;
     for (;;) {
-        notices.clear();
-        {
-            const NoticeCollector collect(notices);
-            if (confabo.Login(fields.handle, fields.password, fields.hostname))
-                break;
-        }
+        const QString handle = fields.handle;
+        const QString password = fields.password;
+        const QString address = session.library()->signInAddress(fields.hostname);
+        const std::optional<SignInAnswer> answer
+            = session.call<SignInAnswer>("Login", nullptr, [handle, password, address](Confabo& service) {
+                  SignInAnswer found;
+                  {
+                      const NoticeCollector collect(found.notices);
+                      found.signedIn = service.Login(handle, password, address);
+                  }
+                  if (!found.signedIn)
+                      found.unreachable = ServiceFailure::unreachableText();
+                  return found;
+              });
+        if (!answer)
+            modMain::ExitApplication(); // the session ended while signing in
+        notices = answer->notices;
+        if (answer->signedIn)
+            break;
         busy.release();
-        const QString unreachable = ServiceFailure::unreachableText();
+        const QString unreachable = answer->unreachable;
         if (speakIt)
             speech->speak(
                 unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));

@@ -4,12 +4,9 @@
 
 class QWidget;
 
-namespace cfb {
-class Confabo;
-}
-
 namespace cfb::client {
 
+class ClientSession;
 class SpeechEngine;
 
 struct SignInFields {
@@ -28,7 +25,8 @@ struct SignInFields {
 // with the same handle and password. What the service says at sign-in comes in one box after it,
 // together with the news of a registration made just before. Returns the fields after a
 // successful sign-in; on Cancel it calls modMain::ExitApplication() (after any dialog has closed,
-// never from inside an event handler). speech may be nullptr (nothing is spoken).
-SignInFields RunSignInSequence(cfb::Confabo& confabo, SpeechEngine* speech, QWidget* owner);
+// never from inside an event handler). speech may be nullptr (nothing is spoken). The sign-in
+// runs on the session's service thread; the windows keep working while it waits.
+SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner);
 
 } // namespace cfb::client

@@ -524,7 +524,10 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
             stop(QStringLiteral("The password and confirm password fields do not match."), illegal);
             return false;
         }
-        if (!library_->ChangePassword(enciphered)) {
+        if (!session_
+                 .call<bool>("Change Password", this,
+                     [enciphered](Confabo& service) { return service.ChangePassword(enciphered); })
+                 .value_or(false)) {
             stop(QStringLiteral("Unable to change the password at this time. Please try again later."),
                 QStringLiteral("Confabo Change Password Error"));
             return false;
@@ -538,18 +541,26 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
             stop(QStringLiteral("The email address is invalid."), QStringLiteral("Invalid Email Address"));
             return false;
         }
-        library_->ChangeEmail(email);
+        session_.call<bool>("Change Email", this, [email](Confabo& service) { return service.ChangeEmail(email); });
     }
 
     const QString avatar = trimmed(ui->txtAvatarFile);
     if (!avatar.isEmpty()) {
         if (!checkAvatarFile(avatar, avatarSize))
             return false;
-        if (!library_->SetAvatar(avatar, int16_t(mouthLeft()), int16_t(mouthTop())))
+        const int16_t left = int16_t(mouthLeft());
+        const int16_t top = int16_t(mouthTop());
+        if (!session_
+                 .call<bool>("Avatar", this,
+                     [avatar, left, top](Confabo& service) { return service.SetAvatar(avatar, left, top); })
+                 .value_or(false))
             stop(QStringLiteral("The avatar image failed to update. Please try again later"),
                 QStringLiteral("Avatar Upload Failed"));
     } else {
-        library_->SetAvatar(QString(), int16_t(mouthLeft()), int16_t(mouthTop()));
+        const int16_t left = int16_t(mouthLeft());
+        const int16_t top = int16_t(mouthTop());
+        session_.call<bool>(
+            "Avatar", this, [left, top](Confabo& service) { return service.SetAvatar(QString(), left, top); });
     }
     return true;
 }
@@ -583,10 +594,20 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
     }
 
     const QString enciphered = SkipJack::EncipherPassword(password);
-    ServiceFailure::clear();
-    if (!library_->Register(handle, enciphered, email, avatar, int16_t(mouthLeft()), int16_t(mouthTop()))) {
-        // Only the service's own answer means the handle is taken.
-        const QString unreachable = ServiceFailure::unreachableText();
+    const int16_t left = int16_t(mouthLeft());
+    const int16_t top = int16_t(mouthTop());
+    // Only the service's own answer means the handle is taken: the text says why none came.
+    const auto unanswered = session_.call<std::optional<QString>>(
+        "Register", this, [handle, enciphered, email, avatar, left, top](Confabo& service) -> std::optional<QString> {
+            ServiceFailure::clear();
+            if (service.Register(handle, enciphered, email, avatar, left, top))
+                return std::nullopt;
+            return ServiceFailure::unreachableText();
+        });
+    if (!unanswered)
+        return false;
+    if (*unanswered) {
+        const QString unreachable = **unanswered;
         QGuiApplication::restoreOverrideCursor();
         UserDialogs::current().messageBox(this,
             unreachable.isEmpty() ? QStringLiteral("That handle has already been taken. Please try another.")

@@ -18,6 +18,7 @@
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
+#include "session/ClientSession.h"
 
 #include <QAction>
 #include <QKeyEvent>
@@ -231,7 +232,9 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
     dialogs.answers = {UserDialogs::AnswerNo}; // blocked, kept as a buddy
     block->trigger();
     ASSERT_EQ(block->text(), "Unblock");
-    ASSERT_TRUE(window->library()->BlockUser("desmond"));
+    ASSERT_TRUE(window->session()
+                    .call<bool>("Block", nullptr, [](Confabo& service) { return service.BlockUser("desmond"); })
+                    .value_or(false));
 
     bool editorOpened = false;
     bool blockListOpened = false;

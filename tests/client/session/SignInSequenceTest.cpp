@@ -6,6 +6,7 @@
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
+#include "session/ClientSession.h"
 #include "session/SignInSequence.h"
 #include "session/frmLogin.h"
 
@@ -91,8 +92,9 @@ TEST_F(SignInSequenceTest, FreshInstallWelcomesThenSignsInThroughTheWindow)
         },
         &windowShown);
 
-    Confabo confabo;
-    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+    ClientSession session(nullptr);
+    Confabo& confabo = *session.open();
+    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
 
     // No welcome box (the registration form welcomes a new user); the one box is the service's
     // welcome on the account's first sign-in, after it.
@@ -127,8 +129,9 @@ TEST_F(SignInSequenceTest, AutoLoginSignsInWithoutAnyWindow)
     whenModal<QWidget>(
         &scope_, [](QWidget* window) { window->close(); }, &windowShown, 2000);
 
-    Confabo confabo;
-    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+    ClientSession session(nullptr);
+    Confabo& confabo = *session.open();
+    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
 
     EXPECT_FALSE(windowShown);
     EXPECT_FALSE(boxTitled("Welcome to Confabo!"));
@@ -160,8 +163,9 @@ TEST_F(SignInSequenceTest, RefusedStoredPasswordOffersRetryWithThePrefilledWindo
         child<QPushButton>(window, "cmdOK")->click();
     });
 
-    Confabo confabo;
-    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+    ClientSession session(nullptr);
+    Confabo& confabo = *session.open();
+    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
 
     ASSERT_TRUE(boxTitled("Login Error"));
     const auto error = *std::find_if(
@@ -196,8 +200,9 @@ TEST_F(SignInSequenceTest, AnUnreachableServiceIsNamedAndRetrySignsInOnceItAnswe
     whenModal<frmLogin>(
         &scope_, [](frmLogin* window) { window->reject(); }, &windowShown, 2000);
 
-    Confabo confabo;
-    const SignInFields fields = RunSignInSequence(confabo, &speech_, nullptr);
+    ClientSession session(nullptr);
+    Confabo& confabo = *session.open();
+    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
 
     ASSERT_TRUE(back && back->isRunning());
     ASSERT_TRUE(boxTitled("Login Error"));
@@ -218,8 +223,9 @@ TEST_F(SignInSequenceTest, CancelEndsTheProgramAfterUnloadingTheMainWindow)
     // Cancel in the sign-in window of a first run: nothing is stored.
     whenModal<frmLogin>(&scope_, [](frmLogin* window) { child<QPushButton>(window, "cmdCancel")->click(); });
     {
-        Confabo confabo;
-        EXPECT_THROW(RunSignInSequence(confabo, &speech_, nullptr), ProgramEnded);
+        ClientSession session(nullptr);
+        Confabo& confabo = *session.open();
+        EXPECT_THROW(RunSignInSequence(session, &speech_, nullptr), ProgramEnded);
         EXPECT_EQ(confabo.Status(), CFB_OFFLINE);
     }
     EXPECT_EQ(unloads_, 1);
@@ -231,8 +237,9 @@ TEST_F(SignInSequenceTest, CancelEndsTheProgramAfterUnloadingTheMainWindow)
     storeSignIn("nobody-here", "pw");
     Settings::IsRegistered.write("0");
     dialogs_.answers = {UserDialogs::AnswerCancel}; // "Login Error"
-    Confabo confabo;
-    EXPECT_THROW(RunSignInSequence(confabo, &speech_, nullptr), ProgramEnded);
+    ClientSession session(nullptr);
+    session.open();
+    EXPECT_THROW(RunSignInSequence(session, &speech_, nullptr), ProgramEnded);
     EXPECT_EQ(unloads_, 2);
     EXPECT_TRUE(boxTitled("Login Error"));
     EXPECT_EQ(Settings::IsRegistered.read(), "0");
