@@ -77,20 +77,25 @@ bool Buddy::LoadByHandle(const QString& handle)
     return true;
 }
 
+void Buddy::refreshInfo()
+{
+    const int64_t now = PollingClock::nowSeconds();
+    if (holdInfo_ || now <= infoRefresh_)
+        return;
+    // One USER_INFO a polling interval answers the status, the address and the mouth.
+    infoRefresh_ = now + pollingInterval_;
+    XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
+    if (reply.hasContent()) {
+        info_ = std::move(reply);
+        ++infoReply_;
+    }
+}
+
 bool Buddy::freshInfo(Looked value)
 {
     if (!looksUp_)
         return false;
-    const int64_t now = PollingClock::nowSeconds();
-    if (now > infoRefresh_) {
-        // One USER_INFO a polling interval answers the status, the address and the mouth.
-        infoRefresh_ = now + pollingInterval_;
-        XmlDocument reply = FormRequest("USER_INFO").add("user_id", buddyUserID_).post();
-        if (reply.hasContent()) {
-            info_ = std::move(reply);
-            ++infoReply_;
-        }
-    }
+    refreshInfo();
     // Each value is read from a reply once; a failed lookup keeps the values read before.
     if (infoReply_ == 0 || readReply_[value] == infoReply_)
         return false;
@@ -154,13 +159,20 @@ const QImage& Buddy::Avatar()
 
 BuddyLookups Buddy::lookUp()
 {
+    if (looksUp_)
+        refreshInfo();
+    holdInfo_ = true;
     BuddyLookups found;
-    found.status = Status();
-    found.ipAddress = IPAddress();
-    found.mouthTop = MouthTop();
-    found.mouthLeft = MouthLeft();
-    found.avatar = Avatar();
-    found.defaultAvatar = defaultAvatarInUse_;
+    try {
+        found.status = Status();
+        found.ipAddress = IPAddress();
+        found.mouthTop = MouthTop();
+        found.mouthLeft = MouthLeft();
+    } catch (...) {
+        holdInfo_ = false;
+        throw;
+    }
+    holdInfo_ = false;
     return found;
 }
 

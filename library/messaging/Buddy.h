@@ -79,7 +79,8 @@ public:
     // The picture used when a buddy has no avatar of its own.
     static const QImage& DefaultAvatar();
 
-    // Reads every looked-up value (asking the service as the properties do) in one go.
+    // Presence, address and mouth, read from one USER_INFO reply (asked for as the properties
+    // do, at most once a polling interval); the avatar is left empty.
     BuddyLookups lookUp();
     // Whether the properties ask the service themselves (the default). A buddy that does not only
     // shows what adopt() gave it: a program whose user-interface thread must never wait on the
@@ -103,6 +104,7 @@ private:
     // True when the value is to be read (again) from the USER_INFO reply, which is asked for
     // once a polling interval.
     bool freshInfo(Looked value);
+    void refreshInfo();
     void useDefaultAvatar();
 
     int32_t buddyID_ = 0;
@@ -123,6 +125,7 @@ private:
     int64_t avatarRefresh_ = 0; // when USER_AVATAR is
     bool defaultAvatarInUse_ = false;
     bool looksUp_ = true;
+    bool holdInfo_ = false; // lookUp() reads every value from the reply it has
     bool adopted_ = false;
 
     // The frame path's socket and buffers, kept between frames.
