@@ -2,6 +2,7 @@
 
 #include "messaging/Buddies.h"
 #include "messaging/Confabo.h"
+#include "messaging/modINET.h"
 
 #include <QHash>
 
@@ -16,6 +17,12 @@ QHash<QString, std::shared_ptr<cfb::Buddy>>& strangers()
     return known;
 }
 
+// Whether the last request of this thread got no reply at all.
+bool serviceMissing()
+{
+    return !ServiceChannel::current().lastFailure.isEmpty();
+}
+
 LookedUpUser lookUp(cfb::Buddy& buddy)
 {
     LookedUpUser user;
@@ -23,12 +30,10 @@ LookedUpUser lookUp(cfb::Buddy& buddy)
     user.handle = buddy.handle();
     user.email = buddy.Email();
     user.found = true;
-    user.values.status = buddy.Status();
-    user.values.ipAddress = buddy.IPAddress();
-    user.values.mouthTop = buddy.MouthTop();
-    user.values.mouthLeft = buddy.MouthLeft();
-    // Only a buddy who is available has a tab to show the avatar on.
-    if (user.values.status == CFB_AVAILABLE) {
+    user.values = buddy.lookUp();
+    // Only a buddy who is available has a tab to show the avatar on; and after a lookup that
+    // found no service, the avatar would only wait for it once more.
+    if (user.values.status == CFB_AVAILABLE && !serviceMissing()) {
         user.values.avatar = buddy.Avatar();
         user.values.defaultAvatar = buddy.usesDefaultAvatar();
     }
@@ -39,9 +44,15 @@ LookedUpUser lookUp(cfb::Buddy& buddy)
 
 QList<LookedUpUser> everyone(cfb::Confabo& service, const QList<LookedUpUser>& others)
 {
+    // Lookups that are due ask the service; once one finds no service, the rest of this poll
+    // keeps the values it had instead of waiting for it once per buddy.
+    ServiceChannel::current().lastFailure.clear();
     QList<LookedUpUser> found;
-    for (const auto& buddy : *service.Buddies())
+    for (const auto& buddy : *service.Buddies()) {
+        if (serviceMissing())
+            return found;
         found.append(lookUp(*buddy));
+    }
     QHash<QString, std::shared_ptr<cfb::Buddy>> kept;
     for (const LookedUpUser& other : others) {
         std::shared_ptr<cfb::Buddy> buddy = strangers().value(other.handle);
@@ -50,7 +61,8 @@ QList<LookedUpUser> everyone(cfb::Confabo& service, const QList<LookedUpUser>& o
             buddy = one.Add(0, other.userID, other.handle, other.email);
         }
         kept.insert(other.handle, buddy);
-        found.append(lookUp(*buddy));
+        if (!serviceMissing())
+            found.append(lookUp(*buddy));
     }
     strangers() = std::move(kept);
     return found;

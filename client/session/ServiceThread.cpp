@@ -2,7 +2,9 @@
 
 #include "messaging/Confabo.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 
 namespace cfb::client {
 
@@ -54,7 +56,15 @@ bool ServiceThread::finish(int timeoutMs)
             QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);
-    if (thread->wait(QDeadlineTimer(timeoutMs))) {
+    // Waiting in the event loop: the windows still paint, and a heartbeat goes on.
+    if (!thread->isFinished()) {
+        QEventLoop loop;
+        QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        if (!thread->isFinished())
+            loop.exec();
+    }
+    if (thread->wait(QDeadlineTimer(0))) {
         delete thread;
         return true;
     }
