@@ -4,14 +4,18 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
+#include "messaging/KeepAlive.h"
+#include "messaging/PeerAddresses.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/RequiredText.h"
+#include "messaging/SenderCheck.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
 #include "protocol/XmlText.h"
+#include "transport/LocalAddress.h"
 #include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
 
@@ -36,7 +40,11 @@ QByteArray readAvatarFile(const QString& path)
 Confabo::Confabo(QObject* parent)
     : QObject(parent)
     , frames_(PeerDatagram::FrameChunkSize)
+    , peerAddresses_(new PeerAddresses(this))
+    , senderCheck_(new SenderCheck(*peerAddresses_, this))
+    , keepAlive_(new KeepAlive(*this, *peerAddresses_))
 {
+    connect(senderCheck_, &SenderCheck::dropped, this, &Confabo::ForgedSendersDropped);
     attachReceiver(new ivUDP(this));
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
@@ -105,15 +113,30 @@ void Confabo::onDataArrival()
     if (!wsReceive_)
         return;
     wsReceive_->wsGetData(arrival_);
-    ReceiveDatagram(arrival_);
+    ReceiveDatagram(arrival_, wsReceive_->RemoteHostIP());
 }
 
 void Confabo::ReceiveDatagram(QByteArrayView datagram)
+{
+    receive(datagram, nullptr);
+}
+
+void Confabo::ReceiveDatagram(QByteArrayView datagram, const QString& senderAddress)
+{
+    uint32_t address = 0;
+    if (!vWinsock::ParseIPv4(senderAddress, address))
+        return;
+    receive(datagram, &address);
+}
+
+void Confabo::receive(QByteArrayView datagram, const uint32_t* senderAddress)
 {
     if (!datagramDocument_)
         datagramDocument_ = std::make_unique<XmlDocument>();
     auto arrival = PeerDatagram::parse(*datagramDocument_, datagram);
     if (!arrival)
+        return;
+    if (senderAddress && !senderCheck_->accepts(*Buddies(), arrival->fromHandle, *senderAddress))
         return;
     QPointer<Confabo> self(this);
     if (arrival->videoData) {
@@ -178,7 +201,13 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     // A receiving socket bound to one address hears only there: that is where buddies must send.
     const QString boundAddress = wsReceive_ ? wsReceive_->LocalHost() : QString();
     const QString ip = hostname.isEmpty() && !boundAddress.isEmpty() ? boundAddress : hostname;
-    const XmlDocument reply = FormRequest("LOGIN").add("handle", handle).add("password", Password).add("ip", ip).post();
+    FormRequest login("LOGIN");
+    login.add("handle", handle).add("password", Password).add("ip", ip);
+    // Older services ignore the extra field; buddies behind the same router are told this one.
+    if (ip.isEmpty())
+        if (const QString local = LocalAddress::ofDefaultRoute(); !local.isEmpty())
+            login.add("local_ip", local);
+    const XmlDocument reply = login.post();
     if (!reply.hasContent())
         return false;
 
@@ -209,6 +238,7 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     DataPortSockets::set(handle_, wsReceive_);
     loadBuddyList();
     loadBlockedUsers();
+    keepAlive_->start();
     return true;
 }
 
@@ -239,6 +269,7 @@ void Confabo::loadBlockedUsers()
 
 bool Confabo::Logout()
 {
+    keepAlive_->stop();
     FormRequest("LOGOUT").add("user_id", userID_).post();
     return false;
 }
@@ -254,6 +285,7 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    keepAlive_->stop();
     DataPortSockets::remove(handle_);
     setWsReceive(nullptr);
     buddies_.reset();
