@@ -5,6 +5,10 @@
 #include "messaging/PeerAddresses.h"
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QNetworkInterface>
+
+#include <arpa/inet.h>
 
 namespace cfb {
 
@@ -25,10 +29,27 @@ bool SenderCheck::accepts(Buddies& buddies, const QString& fromHandle, uint32_t 
     if (known.trimmed().isEmpty())
         return true;
     const auto addresses = addresses_.resolve(known);
-    if (addresses && addresses->contains(senderAddress))
+    if ((addresses && addresses->contains(senderAddress)) || fromThisMachine(senderAddress))
         return true;
     countDrop();
     return false;
+}
+
+bool SenderCheck::fromThisMachine(uint32_t senderAddress)
+{
+    // Interfaces change seldom; read them again at most every ten seconds.
+    const int64_t now = QDeadlineTimer::current().deadline();
+    if (ownAddressesRead_ == 0 || now - ownAddressesRead_ > 10000) {
+        ownAddressesRead_ = now;
+        ownAddresses_.clear();
+        for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+            bool ok = false;
+            const quint32 v4 = a.toIPv4Address(&ok);
+            if (ok)
+                ownAddresses_.append(htonl(v4));
+        }
+    }
+    return ownAddresses_.contains(senderAddress);
 }
 
 void SenderCheck::countDrop()

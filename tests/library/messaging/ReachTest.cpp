@@ -210,12 +210,10 @@ TEST_F(ReachTest, OnlyABuddysOwnAddressSpeaksAsThatBuddy)
     EXPECT_EQ(shown, QStringList({"Bonnie: really me", "Zed: a stranger says hello"}));
     EXPECT_EQ(dropped, QList<int>{1}) << "the first at once, the rest within the minute later";
 
-    // A buddy known by a host name speaks once the name's addresses are known.
-    ASSERT_TRUE(waitUntil([&] {
-        cyMachine.sendTo(port(), PeerDatagram::message("Cyrano", "", 0, "from localhost"));
-        runFor(50);
-        return shown.contains("Cyrano: from localhost");
-    }));
+    // A buddy known by a host name is held to the name's addresses (looked up in the background);
+    // this machine's own address speaks for whoever uses the machine.
+    cyMachine.sendTo(port(), PeerDatagram::message("Cyrano", "", 0, "from this machine"));
+    ASSERT_TRUE(waitUntil([&] { return shown.contains("Cyrano: from this machine"); }));
     elsewhere.sendTo(port(), PeerDatagram::message("Cyrano", "", 0, "not from localhost"));
     runFor(300);
     EXPECT_FALSE(shown.contains("Cyrano: not from localhost"));
