@@ -94,8 +94,11 @@ std::optional<int> PortMapWorker::mapByUpnp(const QString& localAddress)
     if (!upnp_) {
         int error = 0;
         const QByteArray multicastIf = localAddress.toLatin1();
-        UPNPDev* devices
-            = upnpDiscover(options_.discoveryMs, multicastIf.constData(), nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
+        // One search, so the wait is discoveryMs and not that for each type upnpDiscover tries in
+        // turn; routers of a later IGD version answer a search for version 1 as well.
+        static const char* const gateways[] = {"urn:schemas-upnp-org:device:InternetGatewayDevice:1", nullptr};
+        UPNPDev* devices = upnpDiscoverDevices(
+            gateways, options_.discoveryMs, multicastIf.constData(), nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error, 0);
         if (!devices)
             return std::nullopt;
         auto found = std::make_unique<Upnp>();
