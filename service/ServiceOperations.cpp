@@ -166,7 +166,7 @@ void ServiceOperations::lookUpThenRespond(
     lookups_->submit(
         userId, [this, request, outcome, respond = std::move(respond)](const PresenceLookups::Result& result) mutable {
             HttpResponse response;
-            if (const Reply reply = presenceReply(result.presence)) {
+            if (const Reply reply = presenceReply(result.presence, QString::fromStdString(request.peerAddress))) {
                 response.body = *reply;
             } else {
                 outcome.result = result.error.empty() ? "refused" : "error";
@@ -255,6 +255,7 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
     const QString password = call.fields.text("password", MaxPassword);
     const QByteArray passwordBytes = call.fields.bytes("password", MaxPassword);
     const QString ip = call.fields.has("ip") ? call.fields.text("ip", MaxIp).trimmed() : QString();
+    const QString localIp = call.fields.has("local_ip") ? call.fields.text("local_ip", MaxIp).trimmed() : QString();
 
     const std::optional<UserRecord> user = storage_.userByHandle(handle);
     if (!user) {
@@ -266,7 +267,10 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
         return std::nullopt;
     // An empty address asks the service to take the one the request came from.
     const QString address = QString::fromStdString(call.address);
-    const std::optional<int64_t> earlier = storage_.signIn(user->id, ip.isEmpty() ? address : ip, address);
+    // A named address (the "hostname" setting) is the one everybody gets; only a user who names
+    // none is reached at the machine's own address from behind the same router.
+    const std::optional<int64_t> earlier
+        = storage_.signIn(user->id, ip.isEmpty() ? address : ip, address, ip.isEmpty() ? localIp : QString());
     if (!earlier)
         return std::nullopt;
 
@@ -351,19 +355,23 @@ ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
         call.deferred->lookup = userId;
         return QByteArray(); // the reply comes with the presence
     }
-    return presenceReply(storage_.presence(userId));
+    return presenceReply(storage_.presence(userId), QString::fromStdString(call.address));
 }
 
-ServiceOperations::Reply ServiceOperations::presenceReply(const std::optional<UserPresence>& presence)
+ServiceOperations::Reply ServiceOperations::presenceReply(
+    const std::optional<UserPresence>& presence, const QString& requesterAddress)
 {
     if (!presence)
         return std::nullopt;
     // Peers need the address only to reach a user who is online; an offline user's last address
-    // is nobody's business.
+    // is nobody's business. A requester at the user's own public address sits behind the same
+    // router, which seldom loops datagrams back in: it gets the machine's local address.
     const bool online = presence->status != 0;
+    const bool sameHome
+        = !presence->localIp.isEmpty() && !requesterAddress.isEmpty() && requesterAddress == presence->boundAddress;
     return XmlReply()
         .element("status", presence->status)
-        .element("ip", online ? presence->ip : QString())
+        .element("ip", online ? (sameHome ? presence->localIp : presence->ip) : QString())
         .element("mouth_top", presence->mouthTop)
         .element("mouth_left", presence->mouthLeft)
         .finish();

@@ -56,7 +56,8 @@ private:
         HttpServer::Respond respond);
     void lookUpThenRespond(const HttpRequest& request, int32_t userId, Outcome outcome, HttpServer::Respond respond);
     Reply makeOwnChange(Call& call, OwnChange change);
-    static Reply presenceReply(const std::optional<UserPresence>& presence);
+    // The presence as a USER_INFO reply to a request from requesterAddress.
+    static Reply presenceReply(const std::optional<UserPresence>& presence, const QString& requesterAddress);
     void log(const HttpRequest& request, const Outcome& outcome) const;
     Reply dispatch(Call& call);
     Reply login(Call& call);

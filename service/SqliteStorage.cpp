@@ -52,6 +52,8 @@ const char* const Migrations[] = {
         PRIMARY KEY (owner_id, blocked_user_id)
     ) WITHOUT ROWID;
     )sql",
+    // The machine's own address, handed to buddies signed in from the same public address.
+    "ALTER TABLE users ADD COLUMN local_ip TEXT NOT NULL DEFAULT ''",
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
@@ -166,11 +168,13 @@ std::optional<UserRecord> SqliteStorage::userByHandle(const QString& handle)
 std::optional<UserPresence> SqliteStorage::presence(int32_t userId)
 {
     ReadLease connection(*this);
-    SqliteQuery query(*connection, "SELECT status, ip, mouth_top, mouth_left FROM users WHERE id = ?1");
+    SqliteQuery query(
+        *connection, "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip FROM users WHERE id = ?1");
     query.bind(1, userId);
     if (!query.next())
         return std::nullopt;
-    return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3))};
+    return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3)),
+        query.text(4), query.text(5)};
 }
 
 std::optional<QByteArray> SqliteStorage::avatar(int32_t userId)
@@ -259,13 +263,14 @@ std::optional<int32_t> SqliteStorage::insertUser(const NewUser& user)
     return int32_t(id);
 }
 
-std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, const QString& address)
+std::optional<int64_t> SqliteStorage::signIn(
+    int32_t userId, const QString& ip, const QString& address, const QString& localIp)
 {
     std::lock_guard lock(writeMutex_);
     SqliteQuery query(*writer_,
-        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, sign_ins = sign_ins + 1 WHERE id = ?1 "
-        "RETURNING sign_ins - 1");
-    query.bind(1, userId).bind(2, ip).bind(3, address);
+        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, local_ip = ?4, sign_ins = sign_ins + 1 "
+        "WHERE id = ?1 RETURNING sign_ins - 1");
+    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp);
     if (!query.next())
         return std::nullopt;
     const int64_t earlier = query.integer(0);

@@ -43,6 +43,8 @@ struct UserPresence {
     QString ip;
     int16_t mouthTop = 0;
     int16_t mouthLeft = 0;
+    QString boundAddress; // the address the last sign-in came from
+    QString localIp; // the local address the user's machine gave at that sign-in, if any
 };
 
 struct BuddyRecord {
@@ -108,9 +110,11 @@ public:
 
     // The new user's id, or nullopt when the handle is taken.
     virtual std::optional<int32_t> insertUser(const NewUser& user) = 0;
-    // Marks the user available at `ip`, bound to `address`; returns the number of earlier sign-ins,
-    // nullopt for an unknown user.
-    virtual std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address) = 0;
+    // Marks the user available at `ip`, bound to `address`, with the machine's own `localIp` (empty
+    // when not given); returns the number of earlier sign-ins, nullopt for an unknown user.
+    virtual std::optional<int64_t> signIn(
+        int32_t userId, const QString& ip, const QString& address, const QString& localIp = QString())
+        = 0;
 
     // Makes the changes in order, each as if on its own, and commits them together (one
     // transaction, so several cost about as much as one); element i is true when change i applied.

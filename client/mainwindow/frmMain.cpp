@@ -1,5 +1,6 @@
 #include "mainwindow/frmMain.h"
 #include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/ReachabilityStatus.h"
 #include "mainwindow/TrayMenu.h"
 
 #include "buddies/frmBuddyList.h"
@@ -271,6 +272,7 @@ void frmMain::Load()
                 Qt::QueuedConnection);
         });
     session_->checkDataPort();
+    ReachabilityStatus::attach(*ui->status, *session_, this);
     connect(confabo, &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
 
     cameraAvailable_ = InitCamera();
@@ -402,7 +404,10 @@ bool frmMain::restartVideo()
 
 bool frmMain::rebindDataPort(const QString& portText, QString* reason)
 {
-    return session_->rebindDataPort(portText, reason);
+    if (!session_->rebindDataPort(portText, reason))
+        return false;
+    ReachabilityStatus::attach(*ui->status, *session_, this); // the router forwards the new port
+    return true;
 }
 
 void frmMain::Unload()

@@ -134,6 +134,23 @@ int16_t Buddy::MouthLeft()
     return mouthLeft_;
 }
 
+Stati Buddy::knownStatus() const
+{
+    if (infoReply_ == 0 || readReply_[StatusValue] == infoReply_)
+        return status_;
+    const XmlElement element = info_.selectSingle(QStringLiteral("/body/status"));
+    const int32_t value = element ? element.text().toInt() : 0;
+    return (value == CFB_AVAILABLE || value == CFB_BUSY) ? Stati(value) : CFB_OFFLINE;
+}
+
+QString Buddy::knownAddress() const
+{
+    if (infoReply_ == 0 || readReply_[AddressValue] == infoReply_)
+        return ipAddress_;
+    const XmlElement element = info_.selectSingle(QStringLiteral("/body/ip"));
+    return element ? element.text() : ipAddress_;
+}
+
 const QImage& Buddy::Avatar()
 {
     if (!looksUp_)

@@ -52,6 +52,10 @@ public:
     QString IPAddress();
     int16_t MouthTop();
     int16_t MouthLeft();
+    // The status and address of the last USER_INFO reply, without asking the service (offline
+    // and empty before the first lookup).
+    Stati knownStatus() const;
+    QString knownAddress() const;
 
     // The buddy's avatar (USER_AVATAR), or the default picture when the service has none, cannot
     // be reached, or sends bytes that are no picture.

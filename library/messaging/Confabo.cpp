@@ -4,14 +4,18 @@
 #include "messaging/ConfaboError.h"
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
+#include "messaging/KeepAlive.h"
+#include "messaging/PeerAddresses.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/RequiredText.h"
+#include "messaging/SenderCheck.h"
 #include "messaging/TextNumbers.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
 #include "protocol/XmlText.h"
+#include "transport/LocalAddress.h"
 #include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
 
@@ -36,7 +40,11 @@ QByteArray readAvatarFile(const QString& path)
 Confabo::Confabo(QObject* parent)
     : QObject(parent)
     , frames_(PeerDatagram::FrameChunkSize)
+    , peerAddresses_(new PeerAddresses(this))
+    , senderCheck_(new SenderCheck(*peerAddresses_, this))
+    , keepAlive_(new KeepAlive(*this, *peerAddresses_))
 {
+    connect(senderCheck_, &SenderCheck::dropped, this, &Confabo::ForgedSendersDropped);
     attachReceiver(new ivUDP(this));
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
@@ -47,6 +55,9 @@ Confabo::Confabo(QObject* parent)
 Confabo::Confabo(NoDataPort, QObject* parent)
     : QObject(parent)
     , frames_(PeerDatagram::FrameChunkSize)
+    , peerAddresses_(new PeerAddresses(this))
+    , senderCheck_(new SenderCheck(*peerAddresses_, this))
+    , keepAlive_(new KeepAlive(*this, *peerAddresses_))
 {
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
@@ -85,6 +96,9 @@ void Confabo::adopt(const Account& account)
     blocked_ = account.blocked;
     if (wsReceive_)
         DataPortSockets::set(handle_, wsReceive_);
+    // The object with the data port keeps the way to online buddies open while signed in.
+    if (wsReceive_ && userID_ > 0 && status_ != CFB_OFFLINE && !keepAlive_->isActive())
+        keepAlive_->start();
 
     auto buddies = std::make_shared<cfb::Buddies>();
     for (const Account::BuddyRow& row : account.buddies) {
@@ -167,15 +181,30 @@ void Confabo::onDataArrival()
     if (!wsReceive_)
         return;
     wsReceive_->wsGetData(arrival_);
-    ReceiveDatagram(arrival_);
+    ReceiveDatagram(arrival_, wsReceive_->RemoteHostIP());
 }
 
 void Confabo::ReceiveDatagram(QByteArrayView datagram)
+{
+    receive(datagram, nullptr);
+}
+
+void Confabo::ReceiveDatagram(QByteArrayView datagram, const QString& senderAddress)
+{
+    uint32_t address = 0;
+    if (!vWinsock::ParseIPv4(senderAddress, address))
+        return;
+    receive(datagram, &address);
+}
+
+void Confabo::receive(QByteArrayView datagram, const uint32_t* senderAddress)
 {
     if (!datagramDocument_)
         datagramDocument_ = std::make_unique<XmlDocument>();
     auto arrival = PeerDatagram::parse(*datagramDocument_, datagram);
     if (!arrival)
+        return;
+    if (senderAddress && !senderCheck_->accepts(*Buddies(), arrival->fromHandle, *senderAddress))
         return;
     QPointer<Confabo> self(this);
     if (arrival->videoData) {
@@ -238,7 +267,13 @@ void Confabo::loadChannelSettings()
 bool Confabo::Login(const QString& handle, const QString& Password, const QString& hostname)
 {
     const QString ip = signInAddress(hostname);
-    const XmlDocument reply = FormRequest("LOGIN").add("handle", handle).add("password", Password).add("ip", ip).post();
+    FormRequest login("LOGIN");
+    login.add("handle", handle).add("password", Password).add("ip", ip);
+    // Older services ignore the extra field; buddies behind the same router are told this one.
+    if (ip.isEmpty())
+        if (const QString local = LocalAddress::ofDefaultRoute(); !local.isEmpty())
+            login.add("local_ip", local);
+    const XmlDocument reply = login.post();
     if (!reply.hasContent())
         return false;
 
@@ -270,6 +305,8 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
         DataPortSockets::set(handle_, wsReceive_);
     loadBuddyList();
     loadBlockedUsers();
+    if (wsReceive_)
+        keepAlive_->start();
     return true;
 }
 
@@ -300,6 +337,7 @@ void Confabo::loadBlockedUsers()
 
 bool Confabo::Logout()
 {
+    keepAlive_->stop();
     FormRequest("LOGOUT").add("user_id", userID_).post();
     return false;
 }
@@ -315,6 +353,7 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    keepAlive_->stop();
     DataPortSockets::remove(handle_);
     setWsReceive(nullptr);
     buddies_.reset();

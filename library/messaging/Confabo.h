@@ -18,6 +18,9 @@
 namespace cfb {
 
 class ivUDP;
+class KeepAlive;
+class PeerAddresses;
+class SenderCheck;
 
 // Who is signed in and what the service told about them: what a Confabo on another thread takes
 // over with adopt().
@@ -69,7 +72,10 @@ public:
     // Whether this object's buddies ask the service themselves (the default); see Buddy::setLooksUp.
     void setBuddiesLookUp(bool on) { buddiesLookUp_ = on; }
 
-    // Signs in. False when the service cannot be reached or refuses. A notice from the service is
+    // Signs in. False when the service cannot be reached or refuses. Without a hostname, the
+    // service is also told the local address of the default route, which it hands to buddies
+    // signed in from the same public address (behind the same router). Once signed in, the way
+    // to each online buddy is kept open (see KeepAlive) until Logout or CleanUp. A notice from the service is
     // handed to UserNotice before the fields are stored. Raises ConfaboError when the reply
     // lacks an element it must have; the fields stored before that keep their new values.
     bool Login(const QString& handle, const QString& Password, const QString& hostname = QString());
@@ -100,6 +106,13 @@ public:
     // datagrams from senders that are not blocked raise VideoFrame (when a frame completes) and
     // then NewMessage (when the message is not empty); anything else is dropped without a trace.
     void ReceiveDatagram(QByteArrayView datagram);
+    // The same for a datagram from senderAddress (dotted IPv4): one that names a buddy as its
+    // sender but does not come from the address looked up for that buddy is dropped and counted
+    // (ForgedSendersDropped).
+    void ReceiveDatagram(QByteArrayView datagram, const QString& senderAddress);
+
+    // What keeps the way through routers open to the online buddies.
+    cfb::KeepAlive& keepAlive() const { return *keepAlive_; }
 
     // The largest avatar file, in bytes, that the client accepts.
     static constexpr int32_t MaxAvatarSize = AccountRules::MaxAvatarSize;
@@ -172,6 +185,9 @@ signals:
     void VideoFrame(QString& FromHandle, QImage& VideoFrame);
     // The bytes of a completed frame, raised just before VideoFrame.
     void VideoFrameBytes(QString& FromHandle, QByteArray& Frame);
+    // Datagrams that named a buddy as sender but came from elsewhere, dropped since the last
+    // report; raised at most once a minute.
+    void ForgedSendersDropped(int count);
 
 private:
     void loadChannelSettings();
@@ -179,6 +195,7 @@ private:
     void bindReceiver();
     void onReceiveError();
     void onDataArrival();
+    void receive(QByteArrayView datagram, const uint32_t* senderAddress);
     void loadBuddyList();
     void loadBlockedUsers();
 
@@ -201,6 +218,9 @@ private:
     std::unique_ptr<XmlDocument> datagramDocument_;
     FrameAssembler frames_;
     QByteArray arrival_;
+    PeerAddresses* peerAddresses_ = nullptr; // children of this object
+    SenderCheck* senderCheck_ = nullptr;
+    KeepAlive* keepAlive_ = nullptr;
 };
 
 } // namespace cfb

@@ -22,6 +22,8 @@ inline constexpr Setting DataPort{"Data", "DataPort", "80"};
 // machine takes another loopback address (127.0.0.2) so both can use the one shared port.
 inline constexpr Setting DataAddress{"Data", "Data Address", ""};
 inline constexpr Setting PollingInterval{"Data", "Polling Interval", "30"};
+// Whether the router is asked to forward the data port (UPnP IGD, NAT-PMP); "0" leaves it alone.
+inline constexpr Setting MapDataPort{"Data", "Map Data Port", "1"};
 inline constexpr Setting BlockAllData{"Debug", "Block All Data", "False"};
 
 // The desktop client's account and start-up.

@@ -116,3 +116,56 @@ TEST_P(ServiceWithoutProxy, TheForwardedAddressIsIgnored)
     ASSERT_FALSE(client().exchange(request, Foreign).empty());
     EXPECT_EQ(byId("USER_INFO", id).text("/body/ip"), QString::fromLatin1(Foreign));
 }
+
+// Two machines behind one home router reach the service from the same public address; the router
+// seldom loops datagrams sent to that address back in, so each is told the other's local address.
+class ServiceSameHome : public ServiceBehindProxy {
+protected:
+    // Signs `handle` in through the proxy as coming from `publicAddress`, giving `ip` and
+    // `localIp` as a client does.
+    int signInFrom(const QString& handle, const QByteArray& publicAddress, const QString& ip, const QString& localIp)
+    {
+        const ServiceReply reply
+            = forwarded({{"mode", u"LOGIN"_s}, {"handle", handle}, {"password", u"0123456789ABCDEF"_s}, {"ip", ip},
+                            {"local_ip", localIp}},
+                publicAddress);
+        return reply.empty() ? 0 : reply.text("/body/user_id").toInt();
+    }
+    // The address USER_INFO gives for `userId` to a requester at `publicAddress`.
+    QString addressSeenFrom(int userId, const QByteArray& publicAddress)
+    {
+        return forwarded({{"mode", u"USER_INFO"_s}, {"user_id", QString::number(userId)}}, publicAddress)
+            .text("/body/ip");
+    }
+};
+CONFABO_ON_EVERY_STORE(ServiceSameHome);
+
+TEST_P(ServiceSameHome, ARequesterAtTheSamePublicAddressGetsTheLocalOne)
+{
+    const int amy = registerUser(u"amelia"_s);
+    const int bo = registerUser(u"bonnie"_s);
+    ASSERT_GT(amy, 0);
+    ASSERT_GT(bo, 0);
+    const QByteArray home = "203.0.113.7";
+    const QByteArray elsewhere = "198.51.100.9";
+
+    ASSERT_EQ(signInFrom(u"amelia"_s, home, QString(), u"192.168.1.20"_s), amy);
+    EXPECT_EQ(addressSeenFrom(amy, home), u"192.168.1.20"_s) << "behind the same router";
+    EXPECT_EQ(addressSeenFrom(amy, elsewhere), QString::fromLatin1(home)) << "everyone else gets the public one";
+    EXPECT_EQ(addressSeenFrom(amy, Proxy), QString::fromLatin1(home)) << "the proxy is nobody's home";
+
+    // A named address is the one everybody gets, at home too.
+    ASSERT_EQ(signInFrom(u"bonnie"_s, home, u"bonnie.example.org"_s, u"192.168.1.21"_s), bo);
+    EXPECT_EQ(addressSeenFrom(bo, home), u"bonnie.example.org"_s);
+
+    // An older client gives no local address: nothing changes for anyone.
+    const ServiceReply older = forwarded(
+        {{"mode", u"LOGIN"_s}, {"handle", u"amelia"_s}, {"password", u"0123456789ABCDEF"_s}, {"ip", QString()}}, home);
+    ASSERT_FALSE(older.empty());
+    EXPECT_EQ(addressSeenFrom(amy, home), QString::fromLatin1(home));
+
+    // Once signed out, the address is nobody's business, local or not.
+    ASSERT_EQ(signInFrom(u"amelia"_s, home, QString(), u"192.168.1.20"_s), amy);
+    ASSERT_FALSE(forwarded({{"mode", u"LOGOUT"_s}, {"user_id", QString::number(amy)}}, home).empty());
+    EXPECT_EQ(addressSeenFrom(amy, home), QString());
+}

@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "platform/UserNotice.h"
 #include "protocol/SkipJack.h"
+#include "transport/PortMapper.h"
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
@@ -65,6 +66,10 @@ CliSession::CliSession()
         writeJsonLine({{"event", "frame"}, {"from", from}, {"bytes", qint64(lastFrameBytes_)},
             {"width", picture.width()}, {"height", picture.height()}});
     });
+    connect(confabo_.get(), &Confabo::ForgedSendersDropped, this, [](int count) {
+        writeJsonLine({{"event", "dropped_forged"}, {"count", count}});
+    });
+    connect(&buddyPoll_, &QTimer::timeout, this, &CliSession::pollBuddies);
     // The service's notices (a welcome on the first sign-in) are events like any other.
     UserNotice::setHandler([](const QString& text, const QString&) {
         writeJsonLine({{"event", "notice"}, {"text", text}});
@@ -93,7 +98,42 @@ bool CliSession::signIn(const CliOptions& options)
     writeJsonLine({{"event", "signed_in"}, {"handle", confabo_->handle()}, {"user_id", confabo_->userID()},
         {"email", confabo_->Email()}, {"status", statusName(confabo_->Status())}, {"buddies", buddies}});
     reportUnboundDataPort();
+    startPortMapping();
+    pollBuddies();
+    buddyPoll_.start(qMax(1, Settings::PollingInterval.read().toInt()) * 1000);
     return true;
+}
+
+CliSession::~CliSession() = default;
+
+void CliSession::startPortMapping()
+{
+    ivUDP* socket = confabo_->wsReceive();
+    if (confabo_->blocksAllData() || !socket || socket->State() != sckUDPListening)
+        return;
+    mapper_ = std::make_unique<PortMapper>();
+    // A plain line, for people and scripts watching the session.
+    connect(mapper_.get(), &PortMapper::reachabilityChanged, this, [](const Reachability& now) {
+        if (now.kind == Reachability::Unknown)
+            return;
+        std::printf("Reachability: %s\n", qUtf8Printable(now.text()));
+        std::fflush(stdout);
+    });
+    mapper_->map(uint16_t(socket->LocalPort().toInt()), Settings::MapDataPort.read().trimmed() != QLatin1String("0"));
+}
+
+void CliSession::pollBuddies()
+{
+    if (signedOut_)
+        return;
+    for (const auto& buddy : *confabo_->Buddies()) {
+        try {
+            if (buddy->Status() != CFB_OFFLINE)
+                buddy->IPAddress();
+        } catch (const ConfaboError& e) {
+            reportError(QStringLiteral("poll"), e.description());
+        }
+    }
 }
 
 // A receiving socket that could not be bound hears nothing: say so at once, with the way out.
@@ -159,6 +199,8 @@ void CliSession::signOut()
     if (signedOut_)
         return;
     signedOut_ = true;
+    buddyPoll_.stop();
+    mapper_.reset(); // the router forgets the mapping
     confabo_->Logout();
     confabo_->CleanUp();
     writeJsonLine({{"event", "signed_out"}});

@@ -4,10 +4,15 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
 struct CliOptions;
+
+namespace cfb {
+class PortMapper;
+}
 
 // A signed-in session driven by text commands, one a line; every result and every event of the
 // library object is written as one JSON object a line.
@@ -16,6 +21,7 @@ class CliSession : public QObject {
 
 public:
     CliSession();
+    ~CliSession() override;
 
     // Signs in with the options; false (with the reason on stderr) when that fails.
     bool signIn(const CliOptions& options);
@@ -26,6 +32,10 @@ public:
 
 private:
     void reportUnboundDataPort();
+    // Asks the router to forward the data port and prints how buddies reach this session.
+    void startPortMapping();
+    // Looks every buddy up, so that the way to the online ones is kept open.
+    void pollBuddies();
     void commandSend(const QString& line);
     void commandFrame(const QString& line);
     // "[--port N] HANDLE REST": the peer's data port (this client's own by default), the handle
@@ -41,6 +51,8 @@ private:
     void commandOnline();
 
     std::unique_ptr<cfb::Confabo> confabo_;
+    std::unique_ptr<cfb::PortMapper> mapper_;
+    QTimer buddyPoll_;
     bool signedOut_ = false;
     qsizetype lastFrameBytes_ = 0;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QLabel;
+class QStatusBar;
+
+namespace cfb {
+class PortMapper;
+} // namespace cfb
+
+namespace cfb::client {
+
+class ClientSession;
+
+// How buddies reach this client, in the main window's status bar: asks the router to forward the
+// data port (unless "Map Data Port" is "0") and says "Direct", "Router mapped port N" or "Behind
+// a router (...)". Also writes to the event log when datagrams naming a buddy came from
+// somewhere else.
+class ReachabilityStatus : public QObject {
+    Q_OBJECT
+
+public:
+    // Replaces the one `owner` has, if any: after a sign-in opened the session, and after the
+    // data port moved.
+    static ReachabilityStatus* attach(QStatusBar& bar, ClientSession& session, QObject* owner);
+
+    ReachabilityStatus(QStatusBar& bar, ClientSession& session, QObject* parent);
+    ~ReachabilityStatus() override;
+
+    QString text() const;
+
+private:
+    QPointer<QLabel> label_;
+    std::unique_ptr<cfb::PortMapper> mapper_;
+};
+
+} // namespace cfb::client

@@ -1,0 +1,50 @@
+#include "transport/PortMapper.h"
+
+#include "transport/PortMapWorker.h"
+
+namespace cfb {
+
+PortMapper::PortMapper(QObject* parent)
+    : PortMapper(Options{}, parent)
+{
+}
+
+PortMapper::PortMapper(const Options& options, QObject* parent)
+    : QObject(parent)
+    , thread_(new QThread)
+    , worker_(new PortMapWorker(options))
+{
+    qRegisterMetaType<cfb::Reachability>();
+    thread_->setObjectName(QStringLiteral("PortMapper"));
+    worker_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    connect(worker_, &PortMapWorker::reachabilityChanged, this, [this](const cfb::Reachability& now) {
+        if (now == reachability_)
+            return;
+        reachability_ = now;
+        emit reachabilityChanged(now);
+    });
+    thread_->start();
+}
+
+PortMapper::~PortMapper()
+{
+    worker_->disconnect(this);
+    worker_->stop();
+    if (worker_->holdsMapping())
+        QMetaObject::invokeMethod(worker_, &PortMapWorker::unmap, Qt::BlockingQueuedConnection);
+    thread_->quit();
+    if (thread_->wait(200)) {
+        delete thread_;
+        return;
+    }
+    // Still waiting for a router: the thread ends by itself once it has its answer.
+    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+}
+
+void PortMapper::map(uint16_t port, bool enabled)
+{
+    QMetaObject::invokeMethod(worker_, [w = worker_, port, enabled] { w->map(port, enabled); });
+}
+
+} // namespace cfb
