@@ -152,16 +152,18 @@ TEST_F(ResponsiveWindowTest, ASlowServiceNeverFreezesTheWindowAndEveryAnswerArri
     EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
     EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "a poll";
 
-    // The buddy-list editor's Add and Setup's Apply wait with their window disabled.
-    heartbeat.start();
+    // The buddy-list editor's Add and Setup's Apply wait with their window disabled. (The gaps
+    // are counted from the dialogs' showing: building a window is no wait on the service.)
     bool edited = false;
     whenModal<frmBuddyList>(
         window.get(),
         [&](frmBuddyList* editor) {
+            heartbeat.start();
             child<QLineEdit>(editor, "txtEmail")->setText("eleanor");
             child<QPushButton>(editor, "cmdAdd")->click();
             auto* list = child<QListWidget>(editor, "lstBuddies");
             EXPECT_EQ(list->findItems("eleanor", Qt::MatchExactly).size(), 1);
+            EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "Add";
             editor->reject();
         },
         &edited);
@@ -171,14 +173,15 @@ TEST_F(ResponsiveWindowTest, ASlowServiceNeverFreezesTheWindowAndEveryAnswerArri
     whenModal<frmSetup>(
         window.get(),
         [&](frmSetup* setup) {
+            heartbeat.start();
             child<QLineEdit>(setup, "txtEmail")->setText("cordelia@new.example.org");
             child<QPushButton>(setup, "cmdOK")->click();
+            EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "Setup's OK";
         },
         &setUp);
     modMain::ShowSetupDialog(window.get());
     EXPECT_TRUE(setUp);
     EXPECT_EQ(window->library()->Email(), "cordelia@new.example.org");
-    EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "the editors";
 }
 
 TEST_F(ResponsiveWindowTest, ASilentServiceLeavesChatAndVideoWorkingAndExitAtOnce)
