@@ -39,10 +39,14 @@ class Lab:
         self.tag = f"{PREFIX}{os.getpid()}-"
         self.namespaces = []
         self.processes = []
-        self.internet = self.namespace("net")
-        self.ip(self.internet, "link", "add", "br0", "type", "bridge")
-        self.ip(self.internet, "link", "set", "br0", "up")
         self.next_public = 1
+        try:
+            self.internet = self.namespace("net")
+            self.ip(self.internet, "link", "add", "br0", "type", "bridge")
+            self.ip(self.internet, "link", "set", "br0", "up")
+        except RuntimeError:
+            self.close()
+            raise
 
     def namespace(self, name):
         ns = self.tag + name

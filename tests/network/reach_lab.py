@@ -10,6 +10,7 @@ usage: reach_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,...] [--w
 import argparse
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -187,6 +188,8 @@ def main():
     if missing:
         print(f"SKIP: the network lab needs {', '.join(missing)} (scripts/install-deps installs them)")
         return SKIP
+    # A stopped run still removes its namespaces (its cases clean up in `finally`).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     netlab.remove_stale_namespaces()
     try:
         netlab.Lab(tempfile.gettempdir()).close()
