@@ -1,0 +1,151 @@
+"""Network namespaces for the reachability lab: an "internet" bridge, hosts on it or behind home
+routers that masquerade through nftables, and the processes started inside them.
+
+Nothing here is linked to the machine's own network: the bridge lives in a namespace of its own,
+so every datagram stays between the lab's namespaces. Namespaces are named after the lab's process
+id, which lets a later run remove those of a run that was killed before it could clean up.
+"""
+
+import os
+import re
+import signal
+import subprocess
+import time
+
+PREFIX = "cfblab"
+INTERNET = "198.18.0"  # addresses of the "internet" (a benchmarking range), a /24 inside the lab
+
+
+def run(*args, check=True, stdin=None):
+    result = subprocess.run(args, input=stdin, capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise RuntimeError(f"{' '.join(args)}: {result.stderr.strip() or result.returncode}")
+    return result
+
+
+def remove_stale_namespaces():
+    """Deletes the namespaces of lab runs whose process is gone."""
+    listing = run("ip", "netns", "list", check=False).stdout
+    for name in re.findall(rf"^({PREFIX}(\d+)-\S+)", listing, re.M):
+        if not os.path.exists(f"/proc/{name[1]}"):
+            run("ip", "netns", "del", name[0], check=False)
+
+
+class Lab:
+    """One case's namespaces and processes; close() removes them all."""
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        self.tag = f"{PREFIX}{os.getpid()}-"
+        self.namespaces = []
+        self.processes = []
+        self.next_public = 1
+        try:
+            self.internet = self.namespace("net")
+            self.ip(self.internet, "link", "add", "br0", "type", "bridge")
+            self.ip(self.internet, "link", "set", "br0", "up")
+        except RuntimeError:
+            self.close()
+            raise
+
+    def namespace(self, name):
+        ns = self.tag + name
+        run("ip", "netns", "add", ns)
+        self.namespaces.append(ns)
+        self.ip(ns, "link", "set", "lo", "up")
+        return ns
+
+    def ip(self, ns, *args):
+        return run("ip", "-n", ns, *args)
+
+    def exec(self, ns, *args, check=True, stdin=None):
+        return run("ip", "netns", "exec", ns, *args, check=check, stdin=stdin)
+
+    def link(self, ns, ifname, bridge_ns, bridge, address, gateway=None):
+        """Joins `ns` to `bridge` in `bridge_ns` by a veth pair; `ifname` carries `address` (CIDR)."""
+        peer = f"v{len(self.namespaces)}{ifname}"[:15]
+        run("ip", "link", "add", "name", ifname, "netns", ns, "type", "veth", "peer", "name", peer, "netns", bridge_ns)
+        self.ip(bridge_ns, "link", "set", peer, "master", bridge, "up")
+        self.ip(ns, "addr", "add", address, "dev", ifname)
+        self.ip(ns, "link", "set", ifname, "up")
+        if gateway:
+            self.ip(ns, "route", "add", "default", "via", gateway)
+
+    def public_host(self, name):
+        """A namespace straight on the internet; returns (namespace, address)."""
+        ns = self.namespace(name)
+        address = f"{INTERNET}.{self.next_public}"
+        self.next_public += 1
+        self.link(ns, "eth0", self.internet, "br0", address + "/24")
+        return ns, address
+
+    def router(self, name, lan, masquerade="masquerade"):
+        """A home router: WAN on the internet, LAN bridge `lan` (e.g. "192.168.1") behind nftables
+        masquerade, and a stateful firewall that lets in only answers and forwarded ports.
+        Returns (namespace, WAN address)."""
+        ns, wan = self.public_host(name)
+        self.ip(ns, "link", "set", "eth0", "name", "wan")
+        self.ip(ns, "link", "add", "lan", "type", "bridge")
+        self.ip(ns, "addr", "add", f"{lan}.1/24", "dev", "lan")
+        self.ip(ns, "link", "set", "lan", "up")
+        self.exec(ns, "sysctl", "-qw", "net.ipv4.ip_forward=1")
+        rules = f"""
+table ip labnat {{
+  chain postrouting {{ type nat hook postrouting priority srcnat; policy accept; oifname "wan" {masquerade}; }}
+}}
+table inet labfw {{
+  chain forward {{
+    type filter hook forward priority filter; policy drop;
+    ct state established,related accept
+    iifname "lan" oifname "wan" accept
+    ct status dnat accept
+  }}
+}}
+"""
+        self.exec(ns, "nft", "-f", "-", stdin=rules)
+        return ns, wan
+
+    def home_host(self, name, router_ns, lan, number):
+        """A namespace on a router's LAN; returns (namespace, address)."""
+        ns = self.namespace(name)
+        address = f"{lan}.{number}"
+        self.link(ns, "eth0", router_ns, "lan", address + "/24", gateway=f"{lan}.1")
+        return ns, address
+
+    def start(self, ns, args, log_name, **popen):
+        """Starts a process inside `ns`, its standard error (and output unless piped) in a log file."""
+        log = open(os.path.join(self.workdir, log_name), "w")
+        popen.setdefault("stdout", log)
+        process = subprocess.Popen(["ip", "netns", "exec", ns, *args], stderr=log, start_new_session=True, **popen)
+        process.log_path = log.name
+        self.processes.append(process)
+        return process
+
+    def close(self):
+        for process in self.processes:
+            if process.poll() is None:
+                os.killpg(process.pid, signal.SIGTERM)
+        deadline = time.monotonic() + 5
+        for process in self.processes:
+            try:
+                process.wait(max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+        for ns in reversed(self.namespaces):
+            run("ip", "netns", "del", ns, check=False)
+        self.namespaces.clear()
+
+
+def wait_for_log(process, pattern, timeout):
+    """The first match of `pattern` in the process's log, or None after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open(process.log_path) as log:
+            match = re.search(pattern, log.read())
+        if match:
+            return match
+        if process.poll() is not None:
+            return None
+        time.sleep(0.05)
+    return None
