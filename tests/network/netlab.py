@@ -81,7 +81,9 @@ class Lab:
 
     def router(self, name, lan, masquerade="masquerade"):
         """A home router: WAN on the internet, LAN bridge `lan` (e.g. "192.168.1") behind nftables
-        masquerade, and a stateful firewall that lets in only answers and forwarded ports.
+        masquerade, and a stateful firewall that lets in only answers and forwarded ports. As on a
+        real router, what arrives unasked for the router itself is dropped before the connection
+        tracking keeps it; kept, it would hold the port a LAN host's first datagram then needs.
         Returns (namespace, WAN address)."""
         ns, wan = self.public_host(name)
         self.ip(ns, "link", "set", "eth0", "name", "wan")
@@ -94,6 +96,11 @@ table ip labnat {{
   chain postrouting {{ type nat hook postrouting priority srcnat; policy accept; oifname "wan" {masquerade}; }}
 }}
 table inet labfw {{
+  chain input {{
+    type filter hook input priority filter; policy accept;
+    iifname "wan" ct state established,related accept
+    iifname "wan" drop
+  }}
   chain forward {{
     type filter hook forward priority filter; policy drop;
     ct state established,related accept
