@@ -105,10 +105,13 @@ table inet labfw {{
     type filter hook forward priority filter; policy drop;
     ct state established,related accept
     iifname "lan" oifname "wan" accept
+    ip saddr {lan}.0/24 ip daddr {lan}.0/24 accept
     ct status dnat accept
   }}
 }}
 """
+        # Where the host bridges pass through the firewall (br_netfilter), hosts of one LAN still
+        # reach each other: the LAN rule above.
         self.exec(ns, "nft", "-f", "-", stdin=rules)
         return ns, wan
 

@@ -145,6 +145,10 @@ def run_case(case, options, workdir):
         if case.b_silent:
             lab.exec(router_b, "nft", "delete", "table", "inet", "labsilent")
         b_to_a = exchange(b, a, options.jpeg, options.wait)
+        # Discovering the router takes a moment of its own; the line may come after the traffic.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and None in (a.reachability, b.reachability):
+            time.sleep(0.1)
         first_message = None
         if a_to_b["message"] is not None:
             first_message = exchange_start + a_to_b["message"] - online
