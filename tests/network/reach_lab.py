@@ -57,12 +57,16 @@ def both_behind_one(lab, svc):
     return lab.home_host("a", router, "192.168.1", 10)[0], lab.home_host("b", router, "192.168.1", 11)[0], router
 
 
-def b_behind_upnp_router(lab, svc):
+def b_behind_upnp_router(lab, svc, natpmp=True):
     service_ns, service_address = svc
     upnp_router.start_stun(lab, service_ns, service_address)
     a, b, router = b_behind_router(lab, svc)
-    upnp_router.start_miniupnpd(lab, router, "192.168.2", service_address)
+    upnp_router.start_miniupnpd(lab, router, "192.168.2", service_address, natpmp)
     return a, b, router
+
+
+def b_behind_upnp_only_router(lab, svc):
+    return b_behind_upnp_router(lab, svc, natpmp=False)
 
 
 def b_behind_random_ports(lab, svc):
@@ -76,6 +80,8 @@ CASES = [
     Case(4, "both behind the same router", both_behind_one, BEHIND, BEHIND),
     Case(5, "B behind a UPnP router, B silent", b_behind_upnp_router, DIRECT, MAPPED, b_first=True, b_silent=True),
     Case(6, "B behind a router with random ports", b_behind_random_ports, DIRECT, BEHIND, a_to_b=False),
+    Case(7, "B behind a UPnP router without NAT-PMP, B silent", b_behind_upnp_only_router, DIRECT, MAPPED,
+        b_first=True, b_silent=True),
 ]
 
 

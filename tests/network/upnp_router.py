@@ -30,15 +30,16 @@ def start_stun(lab, ns, address):
         raise RuntimeError("the STUN responder did not start")
 
 
-def start_miniupnpd(lab, router_ns, lan, stun_address):
-    """Starts miniupnpd on the router's "lan" for the LAN `lan`.0/24; returns once it listens."""
+def start_miniupnpd(lab, router_ns, lan, stun_address, natpmp=True):
+    """Starts miniupnpd on the router's "lan" for the LAN `lan`.0/24, with NAT-PMP unless `natpmp`
+    is false (UPnP IGD alone); returns once it listens."""
     lab.exec(router_ns, "nft", "-f", "-", stdin=CHAINS)
     config = os.path.join(lab.workdir, "miniupnpd.conf")
     with open(config, "w") as f:
         f.write(f"""ext_ifname=wan
 listening_ip=lan
 enable_upnp=yes
-enable_natpmp=yes
+enable_natpmp={"yes" if natpmp else "no"}
 secure_mode=yes
 ext_perform_stun=yes
 ext_stun_host={stun_address}
@@ -56,5 +57,5 @@ deny 0-65535 0.0.0.0/0 0-65535
         raise RuntimeError(f"miniupnpd does not forward ports (see {process.log_path})")
     if not netlab.wait_for_log(process, r"HTTP listening on port \d+", 5):
         raise RuntimeError(f"miniupnpd did not start (see {process.log_path})")
-    if not netlab.wait_for_log(process, r"Listening for NAT-PMP", 5):
+    if natpmp and not netlab.wait_for_log(process, r"Listening for NAT-PMP", 5):
         raise RuntimeError(f"miniupnpd does not answer NAT-PMP (see {process.log_path})")
