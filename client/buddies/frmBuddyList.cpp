@@ -6,6 +6,7 @@
 #include "buddies/frmBlockList.h"
 #include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
+#include "common/ServiceFailure.h"
 #include "common/TrimSpaces.h"
 #include "common/UserDialogs.h"
 #include "messaging/Buddies.h"
@@ -148,18 +149,29 @@ void frmBuddyList::addBuddy()
     }
 
     // The new buddy is looked up at once, so that the main window can show its tab.
-    const auto added = session_.call<LookedUpUser>("Add Buddy", this, [text](Confabo& service) {
-        LookedUpUser found;
-        found.handle = service.AddBuddy(text);
-        if (const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(found.handle))
-            found = BuddyLookup::buddy(*buddy);
+    struct Added {
+        LookedUpUser buddy;
+        QString unreachable; // why no answer came, when none did
+    };
+    const auto added = session_.call<Added>("Add Buddy", this, [text](Confabo& service) {
+        Added found;
+        ServiceFailure::clear();
+        found.buddy.handle = service.AddBuddy(text);
+        found.unreachable = ServiceFailure::unreachableText();
+        if (const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(found.buddy.handle))
+            found.buddy = BuddyLookup::buddy(*buddy);
         return found;
     });
     if (!added || !library_)
         return;
-    const QString handle = added->handle;
-    BuddyLookup::adopt({*added}, *library_, {});
-    if (handle.isEmpty()) {
+    const QString handle = added->buddy.handle;
+    BuddyLookup::adopt({added->buddy}, *library_, {});
+    if (handle.isEmpty() && !added->unreachable.isEmpty()) {
+        // No answer is no "not found": the user is told the service was not reached.
+        UserDialogs::current().beep();
+        UserDialogs::current().messageBox(this, added->unreachable + QStringLiteral(" Please try again later."),
+            UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, Title);
+    } else if (handle.isEmpty()) {
         UserDialogs::current().beep();
         UserDialogs::current().messageBox(this, QStringLiteral("Could not find a match for '%1'.").arg(text),
             UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, Title);

@@ -541,7 +541,13 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
             stop(QStringLiteral("The email address is invalid."), QStringLiteral("Invalid Email Address"));
             return false;
         }
-        session_.call<bool>("Change Email", this, [email](Confabo& service) { return service.ChangeEmail(email); });
+        // A change the service did not take is said, as for the password, and the dialog stays.
+        if (!session_.call<bool>("Change Email", this, [email](Confabo& service) { return service.ChangeEmail(email); })
+                 .value_or(false)) {
+            stop(QStringLiteral("Unable to change the email address at this time. Please try again later."),
+                QStringLiteral("Confabo Change Email Error"));
+            return false;
+        }
     }
 
     const QString avatar = trimmed(ui->txtAvatarFile);

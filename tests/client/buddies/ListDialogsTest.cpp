@@ -273,6 +273,11 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
             EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
             EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
             EXPECT_TRUE(window->library()->Buddies()->Item("bertram"));
+            // An Add the service never answered says so; it found nobody is not the answer.
+            child<QLineEdit>(editor, "txtEmail")->setText("desmond");
+            child<QPushButton>(editor, "cmdAdd")->click();
+            EXPECT_TRUE(lastBox().startsWith("Edit Buddy List: Cannot reach the Confabo service at "))
+                << lastBox().toStdString();
             editor->close();
         },
         &editorOpened);

@@ -348,6 +348,13 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
         EXPECT_EQ(press(setup, "cmdOK"),
             "Confabo Change Password Error: Unable to change the password at this time. Please try again later.");
         EXPECT_TRUE(setup->isVisible());
+        // So is a refused e-mail change: said, not shown as saved.
+        setText(setup, "txtPassword", "newpass1");
+        setText(setup, "txtConfirmPassword", "newpass1");
+        setText(setup, "txtEmail", "carolyn@gone.example.org");
+        EXPECT_EQ(press(setup, "cmdOK"),
+            "Confabo Change Email Error: Unable to change the email address at this time. Please try again later.");
+        EXPECT_TRUE(setup->isVisible());
         setup->reject();
     });
     EXPECT_TRUE(modMain::ShowSetupDialog(window.get()));
