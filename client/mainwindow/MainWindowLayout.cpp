@@ -106,4 +106,27 @@ void MainWindowLayout::apply(bool expanded, QWidget* expandedFrom)
     }
 }
 
+void MainWindowLayout::decorate()
+{
+    // Eight captioned buttons share the window's width: a compact caption font and tight padding.
+    QFont toolFont = ui_.tool->font();
+    toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
+    ui_.tool->setFont(toolFont);
+    ui_.tool->setIconSize(QSize(22, 22));
+    ui_.tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
+                                           "QToolBar::separator { width: 5px; }"
+                                           "QToolButton { padding: 1px 1px; margin: 0px; }"));
+
+    ui_.tabBuddies->setIconSize(BuddyIconSize);
+    ui_.tabBuddies->setExpanding(false);
+    ui_.tabBuddies->setUsesScrollButtons(true);
+    ui_.tabBuddies->setElideMode(Qt::ElideRight);
+    ui_.txtChat->setOpenLinks(false);
+
+    const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
+    ui_.picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
+    ui_.imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
+    ui_.picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
+}
+
 } // namespace cfb::client

@@ -21,6 +21,9 @@ public:
 
     MainWindowLayout(QMainWindow& window, Ui::frmMain& ui);
 
+    // The look of the controls: a compact toolbar, the tab strip's behaviour, the picture boxes.
+    void decorate();
+
     // Measures the toolbar at its widest (a stranger selected, "Add" shown, "Unblock" captioned),
     // so the window never pushes "Exit" into the toolbar's overflow menu. Call once the toolbar
     // is built.

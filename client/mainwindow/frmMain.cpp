@@ -1,6 +1,10 @@
 #include "mainwindow/frmMain.h"
+#include "mainwindow/HelpMenu.h"
 #include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/PictureBoxes.h"
+#include "mainwindow/PresencePoll.h"
 #include "mainwindow/ReachabilityStatus.h"
+#include "mainwindow/StatusPanels.h"
 #include "mainwindow/TrayMenu.h"
 
 #include "buddies/frmBuddyList.h"
@@ -59,16 +63,11 @@ static void initToolbarIcons()
 namespace cfb::client {
 namespace {
 
-constexpr int PollTickMs = 5000;
 constexpr QSize BuddyIconSize = MainWindowLayout::BuddyIconSize;
 
-const QString SupportMail = QStringLiteral("support@confabo.example.org");
 // What the empty chat box says while no buddy has a tab.
 const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
                                             "e-mail address with Buddies, or ask someone to chat with Invite.");
-const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
-// The status bar while a request has waited on the service for a second.
-const QString ConnectingNote = QStringLiteral("Connecting to the Confabo service...");
 
 // The avatar as a tab icon: kept whole, centred in the icon size.
 QPixmap tabIcon(const QImage& avatar)
@@ -90,7 +89,6 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::frmMain>())
     , session_(std::make_unique<ClientSession>(speech))
-    , clock_([] { return QDateTime::currentDateTimeUtc(); })
 {
     initToolbarIcons();
     ui->setupUi(this);
@@ -101,59 +99,32 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(session_.get(), &ClientSession::buddySwitchesChanged, this, &frmMain::setBuddyTab);
     connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
     connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
-    connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) {
-        if (slow)
-            ui->status->showMessage(ConnectingNote);
-        else if (ui->status->currentMessage() == ConnectingNote)
-            ui->status->clearMessage();
-    });
+    connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) { panels_->showServiceSlow(slow); });
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
     connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
-    mouth_ = new MouthWidget(ui->imgBuddy);
-    mouth_->setObjectName(QStringLiteral("mouth"));
-    mouth_->hide();
+    pictures_ = std::make_unique<PictureBoxes>(*ui->picVideo, *ui->imgPic, *ui->imgBuddy);
 
-    const QString panelTips[PanelCount] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
-        QStringLiteral("Video format and frame rate settings")};
-    const int panelStretch[PanelCount] = {3, 2, 2, 3};
-    for (int i = 0; i < PanelCount; ++i) {
-        panels_[i] = new QLabel(ui->status);
-        panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
-        panels_[i]->setToolTip(panelTips[i]);
-        panels_[i]->setFrameShape(QFrame::StyledPanel);
-        panels_[i]->setFrameShadow(QFrame::Sunken);
-        panels_[i]->setMinimumWidth(10);
-        ui->status->addWidget(panels_[i], panelStretch[i]);
-    }
-    ui->status->setSizeGripEnabled(false);
+    panels_ = std::make_unique<StatusPanels>(*ui->status);
 
-    // Eight captioned buttons share the window's width: a compact caption font and tight padding.
-    QFont toolFont = ui->tool->font();
-    toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
-    ui->tool->setFont(toolFont);
-    ui->tool->setIconSize(QSize(22, 22));
-    ui->tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
-                                           "QToolBar::separator { width: 5px; }"
-                                           "QToolButton { padding: 1px 1px; margin: 0px; }"));
-
-    ui->tabBuddies->setIconSize(BuddyIconSize);
-    ui->tabBuddies->setExpanding(false);
-    ui->tabBuddies->setUsesScrollButtons(true);
-    ui->tabBuddies->setElideMode(Qt::ElideRight);
-    ui->txtChat->setOpenLinks(false);
-
-    const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
-    ui->picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
-    ui->imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
-    ui->picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
+    layout_.decorate();
     for (QWidget* picture : {static_cast<QWidget*>(ui->picVideo), static_cast<QWidget*>(ui->imgPic),
              static_cast<QWidget*>(ui->picBuddy), static_cast<QWidget*>(ui->imgBuddy)})
         picture->installEventFilter(this);
     ui->picVideo->raise();
 
-    tmr.setInterval(PollTickMs);
-    connect(&tmr, &QTimer::timeout, this, &frmMain::tmr_Timer);
+    poll_ = new PresencePoll(
+        *session_,
+        [this] {
+            QHash<QString, std::shared_ptr<cfb::Buddy>> others;
+            for (const auto& [handle, record] : BuddyInfo)
+                if (record->Buddy() && session_->library() && !session_->library()->Buddies()->Item(handle))
+                    others.insert(handle, record->Buddy());
+            return others;
+        },
+        this);
+    connect(poll_, &PresencePoll::ticked, this, &frmMain::tmr_Timer);
+    connect(poll_, &PresencePoll::polled, this, &frmMain::LoadBuddyList);
 
     connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
     connect(ui->toolMute, &QAction::triggered, this, &frmMain::toolMute_Click);
@@ -182,13 +153,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
     connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
 
-    connect(ui->mnuContents, &QAction::triggered, this,
-        [] { withErrorReport("Contents", [] { modMain::ShowHelp(HelpContext::Contents); }); });
-    connect(ui->mnuEmailSupport, &QAction::triggered, this, &frmMain::mnuEmailSupport_Click);
-    connect(ui->mnuWeb, &QAction::triggered, this, &frmMain::mnuWeb_Click);
-    connect(ui->mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
-    connect(ui->mnuEditVoices, &QAction::triggered, this, &frmMain::mnuEditVoices_Click);
-    ui->mnuEditVoices->setEnabled(session_->speech() != nullptr);
+    new HelpMenu(*ui, *this, *session_);
 
     // Enter in the message box presses Send; the line edit keeps the key out of the text.
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
@@ -291,7 +256,7 @@ void frmMain::Load()
     session_->setSpeakIt(fields.speakIt);
 
     setPanel(PanelHandle, session_->handle());
-    showServiceConnection();
+    panels_->showServiceConnection();
     if (video_)
         video_->setHandle(session_->handle());
     showOwnPresence();
@@ -306,7 +271,7 @@ void frmMain::Load()
     imgBuddies.clear();
     BuddyInfo.clear();
     selBuddy_.reset();
-    pollBuddies(PollWaits);
+    poll_->poll(PresencePoll::Waits);
     LoadSpeakerMenu();
     setPanel(PanelVideo, QStringLiteral("Video: Off"));
     tray_->add();
@@ -320,7 +285,7 @@ void frmMain::Load()
         modMain::ReportError(session_->dataPortProblem(), modMain::EventError, true);
     }
 
-    tmr.start();
+    poll_->start();
 
     bool numeric = false;
     const int taskbar = Settings::Taskbar.read().trimmed().toInt(&numeric);
@@ -416,7 +381,7 @@ void frmMain::Unload()
         return;
     unloading_ = true;
     withErrorReport("Unload", [this] {
-        tmr.stop();
+        poll_->stop();
         hide();
         if (video_)
             video_->stop();
@@ -517,8 +482,8 @@ void frmMain::loadBuddyList()
         ui->toolAdd->setVisible(false);
         ui->txtChat->clear();
         ui->txtChat->setPlaceholderText(NobodyOnline);
-        setPicture(ui->imgBuddy, QImage());
-        hideMouth();
+        pictures_->show(ui->imgBuddy, QImage());
+        pictures_->hideMouth();
     } else {
         if (!selBuddy_) {
             const QSignalBlocker block(tabs);
@@ -587,11 +552,11 @@ void frmMain::applySelectedTab()
     if (video_)
         video_->setSending(record.Video());
     if (!tabSelectionGuard_ && selBuddy_) {
-        setPicture(ui->imgBuddy, selBuddy_->Avatar());
+        pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
         if (record.Video())
-            hideMouth();
+            pictures_->hideMouth();
         else
-            showMouthFor(*selBuddy_);
+            pictures_->showMouthFor(*selBuddy_);
     }
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     showTranscript(record.Chat());
@@ -647,61 +612,12 @@ void frmMain::removeBuddyInfo(const QString& handle)
 
 void frmMain::tmr_Timer()
 {
-    withErrorReport("tmr_Timer", [this] {
-        const QDateTime now = clock_();
-        if (nextPoll_.isValid() && now < nextPoll_)
-            return;
-        if (isVisible())
-            pollBuddies(PollInBackground);
-        bool ok = false;
-        const int seconds = Settings::PollingInterval.read().trimmed().toInt(&ok);
-        nextPoll_ = now.addSecs(ok && seconds > 0 ? seconds : ok ? 0 : 30);
-    });
-}
-
-// The values of every buddy (and of the users on tabs who are no buddies) come from the service
-// thread; the tabs follow when they arrive. A poll still under way is not asked for again.
-void frmMain::pollBuddies(PollMode mode)
-{
-    if (!session_->library() || (mode == PollInBackground && polling_))
-        return;
-    QList<LookedUpUser> others;
-    for (const auto& [handle, record] : BuddyInfo)
-        if (record->Buddy() && !session_->library()->Buddies()->Item(handle)) {
-            LookedUpUser other;
-            other.userID = record->Buddy()->BuddyUserID();
-            other.handle = handle;
-            other.email = record->Buddy()->Email();
-            others.append(other);
-        }
-    const auto work = [others](Confabo& service) { return BuddyLookup::everyone(service, others); };
-    const auto apply = [this](const QList<LookedUpUser>& found) {
-        if (!session_->library())
-            return;
-        BuddyLookup::adopt(found, *session_->library(), [this](const QString& handle) {
-            const cBuddyInfo* record = buddyInfo(handle);
-            return record ? record->Buddy() : nullptr;
-        });
-        LoadBuddyList();
-    };
-    if (mode == PollWaits) {
-        if (const auto found = session_->call<QList<LookedUpUser>>("LoadBuddyList", nullptr, work))
-            apply(*found);
-        return;
-    }
-    polling_ = true;
-    session_->ask<QList<LookedUpUser>>(
-        "tmr_Timer", this, work,
-        [this, apply](const QList<LookedUpUser>& found) {
-            polling_ = false;
-            apply(found);
-        },
-        [this] { polling_ = false; });
+    withErrorReport("tmr_Timer", [this] { poll_->tick(isVisible()); });
 }
 
 void frmMain::setClock(std::function<QDateTime()> clock)
 {
-    clock_ = std::move(clock);
+    poll_->setClock(std::move(clock));
 }
 
 // --- own presence -------------------------------------------------------------------------------
@@ -754,10 +670,10 @@ void frmMain::toolVideo_Click(bool pressed)
             video_->setSending(pressed);
         if (pressed) {
             ui->picVideo->show();
-            hideMouth();
+            pictures_->hideMouth();
         } else {
-            setPicture(ui->imgBuddy, selBuddy_->Avatar());
-            showMouthFor(*selBuddy_);
+            pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
+            pictures_->showMouthFor(*selBuddy_);
         }
         setPanel(PanelVideo, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
@@ -772,8 +688,8 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
             return;
         // The mouth belongs on the avatar, not on a picture of the buddy's camera.
         if (selBuddy_ && selBuddy_->handle() == FromHandle) {
-            setPicture(ui->imgBuddy, VideoFrame);
-            hideMouth();
+            pictures_->show(ui->imgBuddy, VideoFrame);
+            pictures_->hideMouth();
         }
         if (cBuddyInfo* record = buddyInfo(FromHandle))
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
@@ -794,7 +710,7 @@ void frmMain::toolAdd_Click()
             if (selBuddy_ && selBuddy_->handle() == handle)
                 ui->toolAdd->setVisible(found.isEmpty());
             if (!found.isEmpty())
-                pollBuddies(PollInBackground);
+                poll_->poll(PresencePoll::InBackground);
         });
 }
 
@@ -846,45 +762,6 @@ void frmMain::toolBuddies_Click()
     withErrorReport("Buddies", [this] {
         modMain::ShowBuddyListEditor(this);
         LoadBuddyList();
-    });
-}
-
-// --- help menu ----------------------------------------------------------------------------------
-
-void frmMain::mnuEmailSupport_Click()
-{
-    withErrorReport("Email Technical Support", [this] {
-        QUrl mail(QStringLiteral("mailto:") + SupportMail);
-        mail.setQuery(QStringLiteral("subject=Confabo Technical Support"));
-        if (!UserDialogs::current().openUrl(mail))
-            UserDialogs::current().messageBox(this,
-                QStringLiteral("Error opening email client. Make sure that you have your email client correctly "
-                               "installed and configured"),
-                UserDialogs::Buttons::Ok, UserDialogs::Icon::Critical, QStringLiteral("Confabo - Invite Users"));
-    });
-}
-
-void frmMain::mnuWeb_Click()
-{
-    withErrorReport("On the Web", [] {
-        if (!UserDialogs::current().openUrl(QUrl(VendorWeb)))
-            modMain::ReportError(QStringLiteral("No program opened %1").arg(VendorWeb), modMain::EventError, true);
-    });
-}
-
-void frmMain::mnuAbout_Click()
-{
-    withErrorReport("About", [this] {
-        frmSplash splash(this);
-        splash.exec();
-    });
-}
-
-void frmMain::mnuEditVoices_Click()
-{
-    withErrorReport("Edit Voices", [this] {
-        if (session_->speech())
-            session_->speech()->showVoicesDialog(this, QStringLiteral("Confabo Voices"));
     });
 }
 
@@ -961,7 +838,7 @@ void frmMain::cmdPic_Click()
         if (video_)
             video_->setSending(false);
         ui->picVideo->hide();
-        setPicture(ui->imgPic, picture);
+        pictures_->show(ui->imgPic, picture);
         ui->imgPic->show();
         ui->imgPic->raise();
         PictureFrame::send(*selBuddy_, picture, session_->handle(), session_->dataPort());
@@ -1034,10 +911,10 @@ void frmMain::ShowBuddy(
         tabSelectionGuard_ = false;
 
         if (record->Video()) {
-            hideMouth();
+            pictures_->hideMouth();
         } else {
-            setPicture(ui->imgBuddy, selBuddy_->Avatar());
-            showMouthFor(*selBuddy_);
+            pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
+            pictures_->showMouthFor(*selBuddy_);
         }
 
         if (Message.isEmpty())
@@ -1047,7 +924,7 @@ void frmMain::ShowBuddy(
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())
-            session_->speech()->speak(Message, mouth_);
+            session_->speech()->speak(Message, pictures_->mouth());
 
         if (!isVisible())
             show();
@@ -1156,34 +1033,9 @@ void frmMain::mnuVoice_Click(int Index)
         [&] { voiceMenu_->select(session_->speech(), Index, selBuddy_ ? selBuddy_->handle() : QString()); });
 }
 
-// The mouth goes over the buddy's avatar at the buddy's mouth position, where the avatar has one.
-void frmMain::showMouthFor(cfb::Buddy& buddy)
+MouthWidget* frmMain::mouth() const
 {
-    const std::optional<QPoint> mouth = MouthPlacement::mouthOn(buddy);
-    if (!mouth) {
-        hideMouth();
-        return;
-    }
-    mouthTwips_ = *mouth;
-    mouthAvatarSize_ = buddy.Avatar().size();
-    mouthShown_ = true;
-    placeMouth();
-}
-
-void frmMain::hideMouth()
-{
-    mouthShown_ = false;
-    mouth_->hide();
-}
-
-void frmMain::placeMouth()
-{
-    if (!mouthShown_) {
-        mouth_->hide();
-        return;
-    }
-    MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, mouthAvatarSize_, mouthTwips_.x(), mouthTwips_.y());
-    mouth_->show();
+    return pictures_->mouth();
 }
 
 QSystemTrayIcon* frmMain::trayIcon() const
@@ -1216,62 +1068,25 @@ void frmMain::setCurrentWindow(QWidget* window)
 
 QString frmMain::panelText(int panel) const
 {
-    return panel >= 1 && panel <= PanelCount ? panels_[panel - 1]->text() : QString();
+    return panels_->text(panel);
 }
 
 void frmMain::setPanel(int panel, const QString& text)
 {
-    if (panel >= 1 && panel <= PanelCount)
-        panels_[panel - 1]->setText(text);
-}
-
-// Whether what the client tells the service (the password's cipher text above all) is readable
-// on the way: the handle's panel says so on hover.
-void frmMain::showServiceConnection()
-{
-    const ServiceChannel& channel = ServiceChannel::current();
-    panels_[PanelHandle - 1]->setToolTip(channel.encrypted()
-            ? QStringLiteral("Signed in to the Confabo service at %1 over an encrypted connection (HTTPS)")
-                  .arg(channel.server)
-            : QStringLiteral("Signed in to the Confabo service at %1 over an unencrypted connection (HTTP)")
-                  .arg(channel.server));
+    panels_->setText(panel, text);
 }
 
 QString frmMain::panelToolTip(int panel) const
 {
-    return panel >= 1 && panel <= PanelCount ? panels_[panel - 1]->toolTip() : QString();
+    return panels_->toolTip(panel);
 }
 
 void frmMain::showOwnAvatar()
 {
     const QImage avatar = session_->library() && !session_->library()->Avatar().isNull() ? session_->library()->Avatar()
                                                                                          : Buddy::DefaultAvatar();
-    setPicture(ui->picVideo, avatar);
-    setPicture(ui->imgPic, avatar);
-}
-
-void frmMain::setPicture(QLabel* label, const QImage& picture)
-{
-    if (picture.isNull())
-        pictures_.remove(label);
-    else
-        pictures_.insert(label, picture);
-    refreshPictures();
-}
-
-// Pictures are shown whole, as large as their box allows.
-void frmMain::refreshPictures()
-{
-    for (QLabel* label : {ui->picVideo, ui->imgPic, ui->imgBuddy}) {
-        const QImage picture = pictures_.value(label);
-        if (picture.isNull()) {
-            label->clear();
-            continue;
-        }
-        const QSize room = label->size() - QSize(4, 4);
-        label->setPixmap(QPixmap::fromImage(
-            picture.scaled(room.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-    }
+    pictures_->show(ui->picVideo, avatar);
+    pictures_->show(ui->imgPic, avatar);
 }
 
 // --- expanded and restored view -----------------------------------------------------------------
@@ -1300,8 +1115,7 @@ void frmMain::toggleExpandedView(QWidget* from)
 void frmMain::applyView()
 {
     layout_.apply(expanded_, expandedFrom_);
-    refreshPictures();
-    placeMouth();
+    pictures_->refresh();
 }
 
 } // namespace cfb::client

@@ -2,6 +2,7 @@
 
 #include "chat/StrangerQueue.h"
 #include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/StatusPanels.h"
 #include "messaging/Stati.h"
 #include "video/MainVideo.h"
 
@@ -36,6 +37,8 @@ class Confabo;
 namespace cfb::client {
 
 class ClientSession;
+class PictureBoxes;
+class PresencePoll;
 class MainVideo;
 class TrayMenu;
 class MouthWidget;
@@ -111,7 +114,12 @@ public:
     void setClock(std::function<QDateTime()> clock);
 
     // The status bar's panels, numbered from 1; panelText of another number is empty.
-    enum StatusPanel { PanelHandle = 1, PanelPresence = 2, PanelVideo = 3, PanelVideoFormat = 4, PanelCount = 4 };
+    enum StatusPanel {
+        PanelHandle = StatusPanels::Handle,
+        PanelPresence = StatusPanels::Presence,
+        PanelVideo = StatusPanels::Video,
+        PanelVideoFormat = StatusPanels::VideoFormat,
+    };
     QString panelText(int panel) const;
     QString panelToolTip(int panel) const;
 
@@ -140,7 +148,7 @@ public:
     // Makes voice Index the current one and keeps it as the selected buddy's "Speaker".
     void mnuVoice_Click(int Index);
     // The mouth that speaks over the selected buddy's avatar.
-    MouthWidget* mouth() const { return mouth_; }
+    MouthWidget* mouth() const;
 
     // Selects (creating when needed) the buddy's tab and appends "MessageHandle: Message" to its
     // transcript; speaks Message when SayIt is true and Mute is not pressed.
@@ -159,8 +167,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum PollMode { PollInBackground, PollWaits };
-    void pollBuddies(PollMode mode);
     void loadBuddyList();
     cBuddyInfo* addBuddyInfo(const QString& handle);
     void applySelectedTab();
@@ -171,9 +177,6 @@ private:
     // Block or Unblock, as the selected user is blocked or not.
     void showBlockButton();
     void setPanel(int panel, const QString& text);
-    void showServiceConnection();
-    void setPicture(QLabel* label, const QImage& picture);
-    void refreshPictures();
     void showOwnAvatar();
     void applyView();
     void setOwnPresence(cfb::Stati status);
@@ -189,10 +192,6 @@ private:
     void toolAdd_Click();
     void toolBlock_Click(bool pressed);
     void toolBuddies_Click();
-    void mnuEmailSupport_Click();
-    void mnuWeb_Click();
-    void mnuAbout_Click();
-    void mnuEditVoices_Click();
 
     // Chat: what arrives from the library, the transcript, the voice and the mouth.
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
@@ -200,9 +199,6 @@ private:
     void receiveFromStranger(const StrangerQueue::Invitation& invitation);
     void askStranger(const StrangerQueue::Invitation& invitation);
     void showTranscript(const QString& chat);
-    void showMouthFor(cfb::Buddy& buddy);
-    void hideMouth();
-    void placeMouth();
 
     std::unique_ptr<Ui::frmMain> ui;
     MainWindowLayout layout_{*this, *ui};
@@ -213,12 +209,8 @@ private:
     QHash<QString, QPixmap> imgBuddies;
     std::shared_ptr<cfb::Buddy> selBuddy_;
     VoiceMenu* voiceMenu_ = nullptr;
-    MouthWidget* mouth_ = nullptr;
-    bool mouthShown_ = false;
-    QPoint mouthTwips_;
-    QSize mouthAvatarSize_;
-    QLabel* panels_[PanelCount] = {};
-    QHash<QLabel*, QImage> pictures_;
+    std::unique_ptr<StatusPanels> panels_;
+    std::unique_ptr<PictureBoxes> pictures_;
 
     QString password_;
     QString hostname_;
@@ -226,10 +218,7 @@ private:
     QString videoSourceOption_;
     MainVideo* video_ = nullptr;
 
-    QTimer tmr;
-    QDateTime nextPoll_;
-    bool polling_ = false; // a background poll is under way
-    std::function<QDateTime()> clock_;
+    PresencePoll* poll_ = nullptr;
 
     TrayMenu* tray_ = nullptr;
 

@@ -1,0 +1,67 @@
+#include "mainwindow/StatusPanels.h"
+
+#include "messaging/modINET.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace cfb::client {
+namespace {
+
+const QString ConnectingNote = QStringLiteral("Connecting to the Confabo service...");
+
+} // namespace
+
+StatusPanels::StatusPanels(QStatusBar& bar)
+    : bar_(bar)
+{
+    const QString tips[Count] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
+        QStringLiteral("Video format and frame rate settings")};
+    const int stretch[Count] = {3, 2, 2, 3};
+    for (int i = 0; i < Count; ++i) {
+        panels_[i] = new QLabel(&bar);
+        panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
+        panels_[i]->setToolTip(tips[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        panels_[i]->setMinimumWidth(10);
+        bar.addWidget(panels_[i], stretch[i]);
+    }
+    bar.setSizeGripEnabled(false);
+}
+
+QString StatusPanels::text(int panel) const
+{
+    return panel >= 1 && panel <= Count ? panels_[panel - 1]->text() : QString();
+}
+
+QString StatusPanels::toolTip(int panel) const
+{
+    return panel >= 1 && panel <= Count ? panels_[panel - 1]->toolTip() : QString();
+}
+
+void StatusPanels::setText(int panel, const QString& text)
+{
+    if (panel >= 1 && panel <= Count)
+        panels_[panel - 1]->setText(text);
+}
+
+void StatusPanels::showServiceConnection()
+{
+    const ServiceChannel& channel = ServiceChannel::current();
+    panels_[Handle - 1]->setToolTip(channel.encrypted()
+            ? QStringLiteral("Signed in to the Confabo service at %1 over an encrypted connection (HTTPS)")
+                  .arg(channel.server)
+            : QStringLiteral("Signed in to the Confabo service at %1 over an unencrypted connection (HTTP)")
+                  .arg(channel.server));
+}
+
+void StatusPanels::showServiceSlow(bool slow)
+{
+    if (slow)
+        bar_.showMessage(ConnectingNote);
+    else if (bar_.currentMessage() == ConnectingNote)
+        bar_.clearMessage();
+}
+
+} // namespace cfb::client

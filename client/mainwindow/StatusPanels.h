@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+class QLabel;
+class QStatusBar;
+
+namespace cfb::client {
+
+// The main window's status bar: four panels numbered from 1 (the signed-in handle, the user's
+// presence, whether video goes to the selected buddy, the video format), and the note shown
+// while a request waits on the service.
+class StatusPanels {
+public:
+    enum Panel { Handle = 1, Presence = 2, Video = 3, VideoFormat = 4, Count = 4 };
+
+    explicit StatusPanels(QStatusBar& bar);
+
+    // Panels outside 1 to Count have no text and take none.
+    QString text(int panel) const;
+    QString toolTip(int panel) const;
+    void setText(int panel, const QString& text);
+
+    // The handle's tooltip says whether what the client tells the service (the password's cipher
+    // text above all) is readable on the way.
+    void showServiceConnection();
+    // "Connecting to the Confabo service..." while a request has waited a second.
+    void showServiceSlow(bool slow);
+
+private:
+    QStatusBar& bar_;
+    QLabel* panels_[Count] = {};
+};
+
+} // namespace cfb::client
