@@ -40,7 +40,11 @@ QString SettingsStore::get(const QString& section, const QString& key, const QSt
 void SettingsStore::save(const QString& section, const QString& key, const QString& value)
 {
     QSettings settings(filePath(), QSettings::IniFormat);
-    settings.setValue(keyPath(section, key), value);
+    const QString path = keyPath(section, key);
+    // A value the file holds already is not written again: writing rewrites the whole file.
+    if (const QVariant stored = settings.value(path); stored.isValid() && stored.toString() == value)
+        return;
+    settings.setValue(path, value);
     settings.sync();
 }
 
