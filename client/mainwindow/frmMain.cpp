@@ -1,4 +1,5 @@
 #include "mainwindow/frmMain.h"
+#include "mainwindow/BuddyTabs.h"
 #include "mainwindow/HelpMenu.h"
 #include "mainwindow/MainWindowLayout.h"
 #include "mainwindow/PictureBoxes.h"
@@ -63,25 +64,9 @@ static void initToolbarIcons()
 namespace cfb::client {
 namespace {
 
-constexpr QSize BuddyIconSize = MainWindowLayout::BuddyIconSize;
-
 // What the empty chat box says while no buddy has a tab.
 const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
                                             "e-mail address with Buddies, or ask someone to chat with Invite.");
-
-// The avatar as a tab icon: kept whole, centred in the icon size.
-QPixmap tabIcon(const QImage& avatar)
-{
-    QPixmap icon(BuddyIconSize);
-    icon.fill(Qt::transparent);
-    if (avatar.isNull())
-        return icon;
-    const QImage scaled = avatar.scaled(BuddyIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    QPainter painter(&icon);
-    painter.drawImage(
-        (BuddyIconSize.width() - scaled.width()) / 2, (BuddyIconSize.height() - scaled.height()) / 2, scaled);
-    return icon;
-}
 
 } // namespace
 
@@ -113,14 +98,13 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         picture->installEventFilter(this);
     ui->picVideo->raise();
 
+    tabs_ = new BuddyTabs(*ui->tabBuddies, *session_, this);
+    connect(tabs_, &BuddyTabs::recordAdded, this, &frmMain::followTranscript);
     poll_ = new PresencePoll(
         *session_,
         [this] {
-            QHash<QString, std::shared_ptr<cfb::Buddy>> others;
-            for (const auto& [handle, record] : BuddyInfo)
-                if (record->Buddy() && session_->library() && !session_->library()->Buddies()->Item(handle))
-                    others.insert(handle, record->Buddy());
-            return others;
+            return session_->library() ? tabs_->strangers(*session_->library()->Buddies())
+                                       : QHash<QString, std::shared_ptr<cfb::Buddy>>();
         },
         this);
     connect(poll_, &PresencePoll::ticked, this, &frmMain::tmr_Timer);
@@ -263,13 +247,7 @@ void frmMain::Load()
     if (!cameraAvailable_)
         showOwnAvatar(); // the avatar arrives with the sign-in
 
-    {
-        const QSignalBlocker block(ui->tabBuddies);
-        while (ui->tabBuddies->count() > 0)
-            ui->tabBuddies->removeTab(0);
-    }
-    imgBuddies.clear();
-    BuddyInfo.clear();
+    tabs_->clear();
     selBuddy_.reset();
     poll_->poll(PresencePoll::Waits);
     LoadSpeakerMenu();
@@ -389,7 +367,7 @@ void frmMain::Unload()
         session_->close();
     });
     selBuddy_.reset();
-    BuddyInfo.clear();
+    tabs_->clear();
     const QList<QWidget*> windows = QApplication::topLevelWidgets();
     for (QWidget* window : windows)
         if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
@@ -423,8 +401,7 @@ void frmMain::showEvent(QShowEvent* event)
 
 void frmMain::InitBuddyImageList()
 {
-    if (imgBuddies.isEmpty())
-        ui->tabBuddies->setIconSize(BuddyIconSize);
+    ui->tabBuddies->setIconSize(MainWindowLayout::BuddyIconSize);
 }
 
 void frmMain::LoadBuddyList()
@@ -436,47 +413,13 @@ void frmMain::loadBuddyList()
 {
     if (!session_->library())
         return;
-    InitBuddyImageList();
-    QTabBar* tabs = ui->tabBuddies;
-    {
-        const QSignalBlocker block(tabs);
-        const std::shared_ptr<Buddies> buddies = session_->library()->Buddies();
-        for (const auto& buddy : *buddies) {
-            const QString key = buddy->handle();
-            const int index = tabIndex(key);
-            if (buddy->Status() == CFB_AVAILABLE) {
-                if (index >= 0)
-                    continue;
-                imgBuddies.insert(key, tabIcon(buddy->Avatar()));
-                const int added = tabs->addTab(key);
-                tabs->setTabData(added, key);
-                tabs->setTabToolTip(added, buddy->Email());
-                cBuddyInfo* record = buddyInfo(key);
-                if (!record)
-                    record = addBuddyInfo(key);
-                record->setBuddy(buddy);
-            } else if (index >= 0) {
-                removeBuddyTab(key);
-            }
-        }
-        for (int i = tabs->count() - 1; i >= 0; --i) {
-            const QString key = tabKey(i);
-            const auto found = BuddyInfo.find(key);
-            if (found == BuddyInfo.end() || !found->second->Buddy()
-                || found->second->Buddy()->Status() != CFB_AVAILABLE)
-                removeBuddyTab(key);
-        }
-        // Icons go by key, never by position, so a tab cannot show another buddy's avatar.
-        for (int i = 0; i < tabs->count(); ++i)
-            tabs->setTabIcon(i, QIcon(imgBuddies.value(tabKey(i))));
-    }
-
-    if (selBuddy_ && tabIndex(selBuddy_->handle()) < 0)
+    tabs_->follow(*session_->library()->Buddies());
+    if (selBuddy_ && tabs_->indexOf(selBuddy_->handle()) < 0)
         selBuddy_.reset();
     applySelectedTab();
-    tabs->update();
+    ui->tabBuddies->update();
 
-    if (tabs->count() == 0) {
+    if (tabs_->count() == 0) {
         selBuddy_.reset();
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
@@ -486,8 +429,8 @@ void frmMain::loadBuddyList()
         pictures_->hideMouth();
     } else {
         if (!selBuddy_) {
-            const QSignalBlocker block(tabs);
-            tabs->setCurrentIndex(0);
+            const QSignalBlocker block(ui->tabBuddies);
+            ui->tabBuddies->setCurrentIndex(0);
             applySelectedTab();
         }
         enableBuddyButtons(true);
@@ -497,26 +440,9 @@ void frmMain::loadBuddyList()
 
 void frmMain::removeBuddyTab(const QString& handle)
 {
-    const QSignalBlocker block(ui->tabBuddies);
-    for (int index = tabIndex(handle); index >= 0; index = tabIndex(handle))
-        ui->tabBuddies->removeTab(index);
-    imgBuddies.remove(handle);
-    BuddyInfo.erase(handle);
+    tabs_->remove(handle);
     if (selBuddy_ && selBuddy_->handle() == handle)
         selBuddy_.reset();
-}
-
-int frmMain::tabIndex(const QString& handle) const
-{
-    for (int i = 0; i < ui->tabBuddies->count(); ++i)
-        if (tabKey(i) == handle)
-            return i;
-    return -1;
-}
-
-QString frmMain::tabKey(int index) const
-{
-    return ui->tabBuddies->tabData(index).toString();
 }
 
 void frmMain::enableBuddyButtons(bool enable)
@@ -538,11 +464,11 @@ void frmMain::applySelectedTab()
     const int index = ui->tabBuddies->currentIndex();
     if (index < 0 || !session_->library())
         return;
-    const QString key = tabKey(index);
-    const auto found = BuddyInfo.find(key);
-    if (found == BuddyInfo.end())
+    const QString key = tabs_->handleAt(index);
+    cBuddyInfo* found = tabs_->record(key);
+    if (!found)
         return;
-    cBuddyInfo& record = *found->second;
+    cBuddyInfo& record = *found;
     selBuddy_ = record.Buddy();
     ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
     showBlockButton();
@@ -584,28 +510,23 @@ cfb::Buddy* frmMain::SelBuddy() const
 
 cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
 {
-    const auto found = BuddyInfo.find(handle);
-    return found == BuddyInfo.end() ? nullptr : found->second.get();
+    return tabs_->record(handle);
 }
 
-// A new record for a buddy; the chat box follows its transcript while its tab is selected.
-cBuddyInfo* frmMain::addBuddyInfo(const QString& handle)
+// The chat box follows a record's transcript while its tab is selected.
+void frmMain::followTranscript(cBuddyInfo* record)
 {
-    auto& record = BuddyInfo[handle];
-    record = std::make_unique<cBuddyInfo>(session_.get());
-    cBuddyInfo* added = record.get();
-    const auto follow = [this, added] {
-        if (selBuddy_ && selBuddy_ == added->Buddy())
-            showTranscript(added->Chat());
+    const auto follow = [this, record] {
+        if (selBuddy_ && selBuddy_ == record->Buddy())
+            showTranscript(record->Chat());
     };
-    connect(&added->transcript(), &ChatTranscript::lineAdded, this, follow);
-    connect(&added->transcript(), &ChatTranscript::cleared, this, follow);
-    return added;
+    connect(&record->transcript(), &ChatTranscript::lineAdded, this, follow);
+    connect(&record->transcript(), &ChatTranscript::cleared, this, follow);
 }
 
 void frmMain::removeBuddyInfo(const QString& handle)
 {
-    BuddyInfo.erase(handle);
+    tabs_->forgetRecord(handle);
 }
 
 // --- presence poll ------------------------------------------------------------------------------
@@ -809,7 +730,7 @@ void frmMain::cmdShout_Click()
             return;
         const MainVideo::Pause pause(video_);
         for (int i = 0; i < ui->tabBuddies->count(); ++i) {
-            cBuddyInfo* record = buddyInfo(tabKey(i));
+            cBuddyInfo* record = buddyInfo(tabs_->handleAt(i));
             if (!record || !record->Buddy())
                 continue;
             record->Buddy()->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
@@ -882,29 +803,25 @@ void frmMain::ShowBuddy(
                     "ShowBuddy", this, [handle](Confabo&) { return BuddyLookup::stranger(handle); },
                     [=, this](const LookedUpUser& user) {
                         if (!buddyInfo(handle))
-                            addBuddyInfo(handle)->setBuddy(BuddyLookup::strangerBuddy(user));
+                            tabs_->addRecord(handle)->setBuddy(BuddyLookup::strangerBuddy(user));
                         ShowBuddy(handle, MessageHandle, Message, VideoPort, SayIt);
                     });
                 return;
             }
-            record = addBuddyInfo(handle);
+            record = tabs_->addRecord(handle);
             record->setBuddy(std::move(buddy));
         }
         selBuddy_ = record->Buddy();
 
         QTabBar* tabs = ui->tabBuddies;
-        if (tabIndex(handle) < 0) {
-            const QSignalBlocker block(tabs);
-            imgBuddies.insert(handle, tabIcon(selBuddy_->Avatar()));
-            const int added = tabs->addTab(QIcon(imgBuddies.value(handle)), handle);
-            tabs->setTabData(added, handle);
-            tabs->setTabToolTip(added, selBuddy_->Email());
+        if (tabs_->indexOf(handle) < 0) {
+            tabs_->add(handle, selBuddy_);
             enableBuddyButtons(true);
             ui->txtChat->setPlaceholderText(QString());
         }
         {
             const QSignalBlocker block(tabs);
-            tabs->setCurrentIndex(tabIndex(handle));
+            tabs->setCurrentIndex(tabs_->indexOf(handle));
         }
         tabSelectionGuard_ = true;
         tabBuddies_Click();
@@ -942,7 +859,7 @@ void frmMain::receiveMessage(
     withErrorReport("NewMessage", [&] {
         if (!session_->library() || FromHandle.toCaseFolded() == session_->library()->handle().toCaseFolded())
             return;
-        if (!session_->library()->Buddies()->Item(FromHandle) && tabIndex(FromHandle) < 0) {
+        if (!session_->library()->Buddies()->Item(FromHandle) && tabs_->indexOf(FromHandle) < 0) {
             receiveFromStranger({FromHandle, FromEmail, VideoPort, Message});
             return;
         }

@@ -36,6 +36,7 @@ class Confabo;
 
 namespace cfb::client {
 
+class BuddyTabs;
 class ClientSession;
 class PictureBoxes;
 class PresencePoll;
@@ -168,11 +169,9 @@ protected:
 
 private:
     void loadBuddyList();
-    cBuddyInfo* addBuddyInfo(const QString& handle);
+    void followTranscript(cBuddyInfo* record);
     void applySelectedTab();
     void removeBuddyTab(const QString& handle);
-    int tabIndex(const QString& handle) const;
-    QString tabKey(int index) const;
     void enableBuddyButtons(bool enable);
     // Block or Unblock, as the selected user is blocked or not.
     void showBlockButton();
@@ -204,9 +203,8 @@ private:
     MainWindowLayout layout_{*this, *ui};
     std::unique_ptr<ClientSession> session_;
 
-    std::map<QString, std::unique_ptr<cBuddyInfo>> BuddyInfo;
+    BuddyTabs* tabs_ = nullptr; // the records of the users on tabs
     StrangerQueue strangers_;
-    QHash<QString, QPixmap> imgBuddies;
     std::shared_ptr<cfb::Buddy> selBuddy_;
     VoiceMenu* voiceMenu_ = nullptr;
     std::unique_ptr<StatusPanels> panels_;

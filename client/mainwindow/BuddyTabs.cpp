@@ -1,0 +1,151 @@
+#include "mainwindow/BuddyTabs.h"
+
+#include "chat/cBuddyInfo.h"
+#include "mainwindow/MainWindowLayout.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "session/ClientSession.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QTabBar>
+
+namespace cfb::client {
+namespace {
+
+constexpr QSize IconSize = MainWindowLayout::BuddyIconSize;
+
+// The avatar as a tab icon: kept whole, centred in the icon size.
+QPixmap tabIcon(const QImage& avatar)
+{
+    QPixmap icon(IconSize);
+    icon.fill(Qt::transparent);
+    if (avatar.isNull())
+        return icon;
+    const QImage scaled = avatar.scaled(IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter painter(&icon);
+    painter.drawImage((IconSize.width() - scaled.width()) / 2, (IconSize.height() - scaled.height()) / 2, scaled);
+    return icon;
+}
+
+} // namespace
+
+BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
+    : QObject(parent)
+    , bar_(bar)
+    , session_(session)
+{
+}
+
+BuddyTabs::~BuddyTabs() = default;
+
+cBuddyInfo* BuddyTabs::record(const QString& handle) const
+{
+    const auto found = records_.find(handle);
+    return found == records_.end() ? nullptr : found->second.get();
+}
+
+cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
+{
+    auto& record = records_[handle];
+    record = std::make_unique<cBuddyInfo>(&session_);
+    emit recordAdded(record.get());
+    return record.get();
+}
+
+void BuddyTabs::forgetRecord(const QString& handle)
+{
+    records_.erase(handle);
+}
+
+void BuddyTabs::clear()
+{
+    {
+        const QSignalBlocker block(bar_);
+        while (bar_.count() > 0)
+            bar_.removeTab(0);
+    }
+    icons_.clear();
+    records_.clear();
+}
+
+QHash<QString, std::shared_ptr<cfb::Buddy>> BuddyTabs::strangers(const cfb::Buddies& buddies) const
+{
+    QHash<QString, std::shared_ptr<cfb::Buddy>> others;
+    for (const auto& [handle, record] : records_)
+        if (record->Buddy() && !buddies.Item(handle))
+            others.insert(handle, record->Buddy());
+    return others;
+}
+
+int BuddyTabs::indexOf(const QString& handle) const
+{
+    for (int i = 0; i < bar_.count(); ++i)
+        if (handleAt(i) == handle)
+            return i;
+    return -1;
+}
+
+QString BuddyTabs::handleAt(int index) const
+{
+    return bar_.tabData(index).toString();
+}
+
+int BuddyTabs::count() const
+{
+    return bar_.count();
+}
+
+void BuddyTabs::add(const QString& handle, const std::shared_ptr<cfb::Buddy>& buddy)
+{
+    cBuddyInfo* shown = record(handle);
+    if (!shown)
+        shown = addRecord(handle);
+    if (!shown->Buddy())
+        shown->setBuddy(buddy);
+    if (indexOf(handle) >= 0)
+        return;
+    const QSignalBlocker block(bar_);
+    icons_.insert(handle, tabIcon(buddy->Avatar()));
+    const int added = bar_.addTab(QIcon(icons_.value(handle)), handle);
+    bar_.setTabData(added, handle);
+    bar_.setTabToolTip(added, buddy->Email());
+}
+
+void BuddyTabs::remove(const QString& handle)
+{
+    const QSignalBlocker block(bar_);
+    for (int index = indexOf(handle); index >= 0; index = indexOf(handle))
+        bar_.removeTab(index);
+    icons_.remove(handle);
+    records_.erase(handle);
+}
+
+void BuddyTabs::follow(const cfb::Buddies& buddies)
+{
+    const QSignalBlocker block(bar_);
+    for (const auto& buddy : buddies) {
+        const QString key = buddy->handle();
+        if (buddy->Status() == CFB_AVAILABLE) {
+            if (indexOf(key) < 0) {
+                if (cBuddyInfo* known = record(key))
+                    known->setBuddy(buddy);
+                add(key, buddy);
+            }
+        } else if (indexOf(key) >= 0) {
+            remove(key);
+        }
+    }
+    for (int i = bar_.count() - 1; i >= 0; --i) {
+        const QString key = handleAt(i);
+        const cBuddyInfo* shown = record(key);
+        if (!shown || !shown->Buddy() || shown->Buddy()->Status() != CFB_AVAILABLE)
+            remove(key);
+    }
+    // Icons go by key, never by position, so a tab cannot show another buddy's avatar.
+    for (int i = 0; i < bar_.count(); ++i)
+        bar_.setTabIcon(i, QIcon(icons_.value(handleAt(i))));
+}
+
+} // namespace cfb::client

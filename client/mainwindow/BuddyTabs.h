@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class QTabBar;
+
+namespace cfb {
+class Buddy;
+class Buddies;
+} // namespace cfb
+
+namespace cfb::client {
+
+class ClientSession;
+class cBuddyInfo;
+
+// The main window's buddy tabs: one per buddy who is available, and one per user chatted with who
+// is no buddy, each keyed by handle with the buddy's avatar as its icon and a record (cBuddyInfo:
+// the buddy, its transcript, its switches, its own window). Tabs go by key, never by position.
+class BuddyTabs : public QObject {
+    Q_OBJECT
+
+public:
+    BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent = nullptr);
+    ~BuddyTabs() override;
+
+    // The record of a user with a tab (or kept for one); nullptr when there is none.
+    cBuddyInfo* record(const QString& handle) const;
+    cBuddyInfo* addRecord(const QString& handle);
+    void forgetRecord(const QString& handle);
+    // Every tab and record goes.
+    void clear();
+    // The records of users who are not on the buddy list.
+    QHash<QString, std::shared_ptr<cfb::Buddy>> strangers(const cfb::Buddies& buddies) const;
+
+    int indexOf(const QString& handle) const;
+    QString handleAt(int index) const;
+    int count() const;
+
+    // A tab for the user (and a record showing buddy) unless there is one.
+    void add(const QString& handle, const std::shared_ptr<cfb::Buddy>& buddy);
+    // The user's tab, icon and record go.
+    void remove(const QString& handle);
+    // Tabs for the buddies who are available now and for no one else who is on the list; the
+    // tabs of users who are no buddies stay while they are available.
+    void follow(const cfb::Buddies& buddies);
+
+signals:
+    void recordAdded(cBuddyInfo* record);
+
+private:
+    QTabBar& bar_;
+    ClientSession& session_;
+    std::map<QString, std::unique_ptr<cBuddyInfo>> records_;
+    QHash<QString, QPixmap> icons_;
+};
+
+} // namespace cfb::client
