@@ -1,5 +1,6 @@
 #include "mainwindow/frmMain.h"
 #include "mainwindow/BuddyTabs.h"
+#include "mainwindow/BuddyToolbar.h"
 #include "mainwindow/HelpMenu.h"
 #include "mainwindow/MainWindowLayout.h"
 #include "mainwindow/PictureBoxes.h"
@@ -109,15 +110,13 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         this);
     connect(poll_, &PresencePoll::ticked, this, &frmMain::tmr_Timer);
     connect(poll_, &PresencePoll::polled, this, &frmMain::LoadBuddyList);
+    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_,
+        {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
+            [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
+            [this](const QString& text) { setPanel(PanelPresence, text); }});
 
     connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
-    connect(ui->toolMute, &QAction::triggered, this, &frmMain::toolMute_Click);
     connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
-    connect(ui->toolAdd, &QAction::triggered, this, &frmMain::toolAdd_Click);
-    connect(ui->toolBlock, &QAction::triggered, this, &frmMain::toolBlock_Click);
-    connect(ui->toolBuddies, &QAction::triggered, this, &frmMain::toolBuddies_Click);
-    connect(ui->mnuEditBuddyList, &QAction::triggered, this, &frmMain::toolBuddies_Click);
-    connect(ui->mnuMute, &QAction::triggered, ui->toolMute, &QAction::trigger);
     connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
 
     tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); });
@@ -131,10 +130,6 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
         connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
 
-    connect(ui->mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
-    connect(ui->mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
-    connect(ui->mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
-    connect(ui->mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
     connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
 
     new HelpMenu(*ui, *this, *session_);
@@ -243,7 +238,7 @@ void frmMain::Load()
     panels_->showServiceConnection();
     if (video_)
         video_->setHandle(session_->handle());
-    showOwnPresence();
+    toolbar_->showOwnPresence();
     if (!cameraAvailable_)
         showOwnAvatar(); // the avatar arrives with the sign-in
 
@@ -447,11 +442,7 @@ void frmMain::removeBuddyTab(const QString& handle)
 
 void frmMain::enableBuddyButtons(bool enable)
 {
-    for (QAction* button : {ui->toolMute, ui->toolAdd, ui->toolBlock})
-        button->setEnabled(enable);
-    ui->mnuMute->setEnabled(enable);
-    ui->toolVideo->setEnabled(enable && cameraAvailable_);
-    ui->mnuVideo->setEnabled(enable && cameraAvailable_);
+    toolbar_->enable(enable, cameraAvailable_);
 }
 
 void frmMain::setBuddyTab()
@@ -471,7 +462,7 @@ void frmMain::applySelectedTab()
     cBuddyInfo& record = *found;
     selBuddy_ = record.Buddy();
     ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
-    showBlockButton();
+    toolbar_->showBlocked();
     ui->toolVideo->setChecked(record.Video());
     ui->mnuVideo->setChecked(record.Video());
     setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
@@ -486,13 +477,6 @@ void frmMain::applySelectedTab()
     }
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     showTranscript(record.Chat());
-}
-
-void frmMain::showBlockButton()
-{
-    const bool blocked = selBuddy_ && session_->library() && session_->library()->IsBlocked(selBuddy_->handle());
-    ui->toolBlock->setChecked(blocked);
-    ui->toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
 }
 
 void frmMain::tabBuddies_Click()
@@ -541,43 +525,7 @@ void frmMain::setClock(std::function<QDateTime()> clock)
     poll_->setClock(std::move(clock));
 }
 
-// --- own presence -------------------------------------------------------------------------------
-
-void frmMain::setOwnPresence(Stati status)
-{
-    if (!session_->library())
-        return;
-    // The menus show what the service took, not what was asked, once it answers.
-    session_->ask<bool>(
-        "SetStatus", this, [status](Confabo& service) { return service.SetStatus(status); },
-        [this](bool) { showOwnPresence(); });
-}
-
-void frmMain::showOwnPresence()
-{
-    const Stati status = session_->library() ? session_->library()->Status() : CFB_OFFLINE;
-    ui->mnuAvailable->setChecked(status == CFB_AVAILABLE);
-    ui->mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
-    ui->mnuBusy->setChecked(status == CFB_BUSY);
-    ui->mnuPopupBusy->setChecked(status == CFB_BUSY);
-    setPanel(PanelPresence,
-        status == CFB_AVAILABLE  ? QStringLiteral("Available")
-            : status == CFB_BUSY ? QStringLiteral("Busy")
-                                 : QStringLiteral("Offline"));
-}
-
 // --- toolbar ------------------------------------------------------------------------------------
-
-void frmMain::toolMute_Click(bool pressed)
-{
-    withErrorReport("Mute", [&] {
-        ui->mnuMute->setChecked(pressed);
-        if (!selBuddy_)
-            return;
-        if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
-            record->setAudio(pressed);
-    });
-}
 
 void frmMain::toolVideo_Click(bool pressed)
 {
@@ -615,74 +563,6 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
         if (cBuddyInfo* record = buddyInfo(FromHandle))
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
                 form->showFrame(VideoFrame);
-    });
-}
-
-void frmMain::toolAdd_Click()
-{
-    if (!selBuddy_ || !session_->library())
-        return;
-    const QString handle = selBuddy_->handle();
-    const QString email = selBuddy_->Email();
-    session_->ask<QString>(
-        "Add", this, [email](Confabo& service) { return service.AddBuddy(email); },
-        [this, handle](const QString& found) {
-            // Only while the same user is selected: a later selection has its own button.
-            if (selBuddy_ && selBuddy_->handle() == handle)
-                ui->toolAdd->setVisible(found.isEmpty());
-            if (!found.isEmpty())
-                poll_->poll(PresencePoll::InBackground);
-        });
-}
-
-void frmMain::toolBlock_Click(bool pressed)
-{
-    withErrorReport("Block", [&] {
-        if (!selBuddy_ || !session_->library()) {
-            ui->toolBlock->setChecked(false);
-            return;
-        }
-        const QString handle = selBuddy_->handle();
-        QWidget* button = ui->tool->widgetForAction(ui->toolBlock);
-        // The button shows what the service took once it answered (an answer that came meanwhile,
-        // a poll's, may have shown an older state).
-        if (!pressed) {
-            session_->call<bool>("Block", button, [handle](Confabo& service) { return service.UnBlockUser(handle); });
-            showBlockButton();
-            return;
-        }
-        const auto blocked
-            = session_->call<bool>("Block", button, [handle](Confabo& service) { return service.BlockUser(handle); });
-        showBlockButton();
-        if (!blocked || !*blocked || !session_->library())
-            return;
-        if (!session_->library()->Buddies()->Item(handle))
-            return;
-        const QString question
-            = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
-        if (UserDialogs::current().messageBox(this, question, UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question,
-                QStringLiteral("Remove Buddy"))
-            != UserDialogs::AnswerYes)
-            return;
-        // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
-        const auto removed = session_->call<bool>("Block", button, [handle](Confabo& service) {
-            const std::shared_ptr<Buddy> gone = service.Buddies()->Item(handle);
-            if (!gone || !gone->Remove())
-                return false;
-            service.Buddies()->Remove(handle);
-            return true;
-        });
-        if (removed && *removed)
-            removeBuddyTab(handle);
-        LoadBuddyList();
-    });
-}
-
-void frmMain::toolBuddies_Click()
-{
-    withErrorReport("Buddies", [this] {
-        modMain::ShowBuddyListEditor(this);
-        LoadBuddyList();
     });
 }
 

@@ -37,6 +37,7 @@ class Confabo;
 namespace cfb::client {
 
 class BuddyTabs;
+class BuddyToolbar;
 class ClientSession;
 class PictureBoxes;
 class PresencePoll;
@@ -173,24 +174,16 @@ private:
     void applySelectedTab();
     void removeBuddyTab(const QString& handle);
     void enableBuddyButtons(bool enable);
-    // Block or Unblock, as the selected user is blocked or not.
-    void showBlockButton();
     void setPanel(int panel, const QString& text);
     void showOwnAvatar();
     void applyView();
-    void setOwnPresence(cfb::Stati status);
-    void showOwnPresence();
     void offerInvitation();
     bool openSetup(QWidget* owner, bool* registered);
     template <typename Dialog> bool openDialog();
 
     void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
 
-    void toolMute_Click(bool pressed);
     void toolVideo_Click(bool pressed);
-    void toolAdd_Click();
-    void toolBlock_Click(bool pressed);
-    void toolBuddies_Click();
 
     // Chat: what arrives from the library, the transcript, the voice and the mouth.
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
@@ -217,6 +210,7 @@ private:
     MainVideo* video_ = nullptr;
 
     PresencePoll* poll_ = nullptr;
+    BuddyToolbar* toolbar_ = nullptr;
 
     TrayMenu* tray_ = nullptr;
 

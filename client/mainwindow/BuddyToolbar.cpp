@@ -1,0 +1,155 @@
+#include "mainwindow/BuddyToolbar.h"
+
+#include "ui_frmMain.h"
+
+#include "chat/cBuddyInfo.h"
+#include "common/LocalErrorHandler.h"
+#include "common/UserDialogs.h"
+#include "common/modMain.h"
+#include "mainwindow/BuddyTabs.h"
+#include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "session/ClientSession.h"
+
+namespace cfb::client {
+
+BuddyToolbar::BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, Window hooks)
+    : QObject(&window)
+    , ui_(ui)
+    , window_(window)
+    , session_(session)
+    , tabs_(tabs)
+    , hooks_(std::move(hooks))
+{
+    connect(ui.toolMute, &QAction::triggered, this, &BuddyToolbar::toolMute_Click);
+    connect(ui.toolAdd, &QAction::triggered, this, &BuddyToolbar::toolAdd_Click);
+    connect(ui.toolBlock, &QAction::triggered, this, &BuddyToolbar::toolBlock_Click);
+    connect(ui.toolBuddies, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
+    connect(ui.mnuEditBuddyList, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
+    connect(ui.mnuMute, &QAction::triggered, ui.toolMute, &QAction::trigger);
+    connect(ui.mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui.mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(ui.mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(ui.mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+}
+
+void BuddyToolbar::enable(bool enable, bool camera)
+{
+    for (QAction* button : {ui_.toolMute, ui_.toolAdd, ui_.toolBlock})
+        button->setEnabled(enable);
+    ui_.mnuMute->setEnabled(enable);
+    ui_.toolVideo->setEnabled(enable && camera);
+    ui_.mnuVideo->setEnabled(enable && camera);
+}
+
+void BuddyToolbar::showBlocked()
+{
+    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    const bool blocked = selected && session_.library() && session_.library()->IsBlocked(selected->handle());
+    ui_.toolBlock->setChecked(blocked);
+    ui_.toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
+}
+
+void BuddyToolbar::setOwnPresence(cfb::Stati status)
+{
+    if (!session_.library())
+        return;
+    // The menus show what the service took, not what was asked, once it answers.
+    session_.ask<bool>(
+        "SetStatus", this, [status](Confabo& service) { return service.SetStatus(status); },
+        [this](bool) { showOwnPresence(); });
+}
+
+void BuddyToolbar::showOwnPresence()
+{
+    const Stati status = session_.library() ? session_.library()->Status() : CFB_OFFLINE;
+    ui_.mnuAvailable->setChecked(status == CFB_AVAILABLE);
+    ui_.mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
+    ui_.mnuBusy->setChecked(status == CFB_BUSY);
+    ui_.mnuPopupBusy->setChecked(status == CFB_BUSY);
+    hooks_.showPresence(status == CFB_AVAILABLE ? QStringLiteral("Available")
+            : status == CFB_BUSY                ? QStringLiteral("Busy")
+                                                : QStringLiteral("Offline"));
+}
+
+// The button silences every buddy's speech; the selected buddy's record keeps the state.
+void BuddyToolbar::toolMute_Click(bool pressed)
+{
+    withErrorReport("Mute", [&] {
+        ui_.mnuMute->setChecked(pressed);
+        if (const std::shared_ptr<cfb::Buddy> selected = hooks_.selected())
+            if (cBuddyInfo* record = tabs_.record(selected->handle()))
+                record->setAudio(pressed);
+    });
+}
+
+void BuddyToolbar::toolAdd_Click()
+{
+    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    if (!selected || !session_.library())
+        return;
+    const QString handle = selected->handle();
+    const QString email = selected->Email();
+    session_.ask<QString>(
+        "Add", this, [email](Confabo& service) { return service.AddBuddy(email); },
+        [this, handle](const QString& found) {
+            // Only while the same user is selected: a later selection has its own button.
+            if (const std::shared_ptr<cfb::Buddy> now = hooks_.selected(); now && now->handle() == handle)
+                ui_.toolAdd->setVisible(found.isEmpty());
+            if (!found.isEmpty())
+                hooks_.poll();
+        });
+}
+
+void BuddyToolbar::toolBlock_Click(bool pressed)
+{
+    withErrorReport("Block", [&] {
+        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+        if (!selected || !session_.library()) {
+            ui_.toolBlock->setChecked(false);
+            return;
+        }
+        const QString handle = selected->handle();
+        QWidget* button = ui_.tool->widgetForAction(ui_.toolBlock);
+        // The button shows what the service took once it answered (an answer that came meanwhile,
+        // a poll's, may have shown an older state).
+        if (!pressed) {
+            session_.call<bool>("Block", button, [handle](Confabo& service) { return service.UnBlockUser(handle); });
+            showBlocked();
+            return;
+        }
+        const auto blocked
+            = session_.call<bool>("Block", button, [handle](Confabo& service) { return service.BlockUser(handle); });
+        showBlocked();
+        if (!blocked || !*blocked || !session_.library() || !session_.library()->Buddies()->Item(handle))
+            return;
+        const QString question
+            = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
+        if (UserDialogs::current().messageBox(&window_, question, UserDialogs::Buttons::YesNo,
+                UserDialogs::Icon::Question, QStringLiteral("Remove Buddy"))
+            != UserDialogs::AnswerYes)
+            return;
+        // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
+        const auto removed = session_.call<bool>("Block", button, [handle](Confabo& service) {
+            const std::shared_ptr<Buddy> gone = service.Buddies()->Item(handle);
+            if (!gone || !gone->Remove())
+                return false;
+            service.Buddies()->Remove(handle);
+            return true;
+        });
+        if (removed && *removed)
+            hooks_.removeTab(handle);
+        hooks_.reloadTabs();
+    });
+}
+
+void BuddyToolbar::toolBuddies_Click()
+{
+    withErrorReport("Buddies", [this] {
+        modMain::ShowBuddyListEditor(&window_);
+        hooks_.reloadTabs();
+    });
+}
+
+} // namespace cfb::client

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "messaging/Stati.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class frmMain;
+}
+
+namespace cfb {
+class Buddy;
+} // namespace cfb
+
+namespace cfb::client {
+
+class BuddyTabs;
+class ClientSession;
+
+// The main window's toolbar buttons for the selected user, with their menu items: "Mute", "Add"
+// (for a user who is no buddy), "Block"/"Unblock" (and removing a blocked buddy), "Buddies"
+// (the buddy-list editor); and the presence menus ("Available", "Busy"), which show what the
+// service took. Requests go through the session's service thread.
+class BuddyToolbar : public QObject {
+public:
+    struct Window {
+        std::function<std::shared_ptr<cfb::Buddy>()> selected;
+        // The user's tab goes; the tabs follow the buddy list again.
+        std::function<void(const QString&)> removeTab;
+        std::function<void()> reloadTabs;
+        // The buddy list changed at the service: a poll shows it.
+        std::function<void()> poll;
+        // The presence panel's text.
+        std::function<void(const QString&)> showPresence;
+    };
+
+    BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, Window hooks);
+
+    // The buttons that need a selected user; "Video" also needs a camera.
+    void enable(bool enable, bool camera);
+    // "Block" or "Unblock", as the selected user is blocked or not.
+    void showBlocked();
+    // The presence menus and panel as the library object has it.
+    void showOwnPresence();
+    void setOwnPresence(cfb::Stati status);
+
+    void toolMute_Click(bool pressed);
+    void toolAdd_Click();
+    void toolBlock_Click(bool pressed);
+    void toolBuddies_Click();
+
+private:
+    Ui::frmMain& ui_;
+    QWidget& window_;
+    ClientSession& session_;
+    BuddyTabs& tabs_;
+    Window hooks_;
+};
+
+} // namespace cfb::client
