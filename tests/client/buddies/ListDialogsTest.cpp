@@ -1,5 +1,6 @@
 // The buddy-list editor, the block-list editor and the invitation dialog, opened from a main window
 // signed in to the real service, with other users of the library as buddies and peers.
+#include "../support/PopupAnswerer.h"
 #include "StartupTestSupport.h"
 
 #include "ClientProfile.h"
@@ -300,22 +301,15 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
     signIn("bertram", "127.0.0.3");
 
     // Nobody is a buddy, so the window offers the invitation at start-up; Yes opens it.
-    QTimer answerer;
-    answerer.setInterval(10);
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0) {
-                answerer.stop();
-                if (auto* yes = popup->findChild<QPushButton*>("cmdOK"))
-                    yes->click();
-            }
+    PopupAnswerer answerer([&](frmPopup* popup) {
+        answerer.stop();
+        PopupAnswerer::click(popup, "cmdOK");
     });
-    answerer.start();
 
     QStringList order;
     bool opened = false;
     whenModal<frmInvite>(
-        &answerer,
+        answerer.scope(),
         [&](frmInvite* invite) {
             EXPECT_EQ(invite->windowTitle(), "Confabo - Invite Users");
             EXPECT_EQ(window->currentWindow(), invite);

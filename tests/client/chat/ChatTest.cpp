@@ -2,6 +2,7 @@
 // sign in with library objects of their own and listen with plain sockets on the data port the
 // window sends to (amelia at 127.0.0.1, bertram at 127.0.0.2); the window itself receives on a port of its
 // own, where the buddies' messages and frames arrive.
+#include "../support/PopupAnswerer.h"
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
@@ -49,6 +50,7 @@
 
 using namespace cfb;
 using namespace cfb::client;
+using startup_test::PopupAnswerer;
 
 namespace {
 
@@ -340,15 +342,10 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
 
     QStringList asked;
     int answer = UserDialogs::AnswerNo;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0) {
-                asked << popup->windowTitle() + " | " + popup->prompt() + " | " + QString::number(popup->helpContext());
-                popup->findChild<QPushButton*>(answer == UserDialogs::AnswerYes ? "cmdOK" : "cmdNo")->click();
-            }
+    PopupAnswerer answerer([&](frmPopup* popup) {
+        asked << popup->windowTitle() + " | " + popup->prompt() + " | " + QString::number(popup->helpContext());
+        PopupAnswerer::click(popup, answer == UserDialogs::AnswerYes ? "cmdOK" : "cmdNo");
     });
-    answerer.start(10);
 
     // The user's own message come back to this client (two clients of one machine share the data
     // port) is no stranger's: whatever its letter case, it is dropped without a question.

@@ -1,6 +1,7 @@
 // The main window signed in to the real service, with other users of the library as its buddies:
 // tabs follow the presence poll, blocking can remove a buddy, the status menus reach the service,
 // and the window is never lost when closed.
+#include "../support/PopupAnswerer.h"
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
@@ -38,6 +39,7 @@
 
 using namespace cfb;
 using namespace cfb::client;
+using startup_test::PopupAnswerer;
 
 namespace {
 
@@ -289,20 +291,14 @@ TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
     QString title, prompt;
     int context = 0;
     bool openWhileAsked = true;
-    QTimer answerer;
-    answerer.setInterval(10);
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0) {
-                title = popup->windowTitle();
-                prompt = popup->prompt();
-                context = popup->helpContext();
-                openWhileAsked = window->findChild<QAction*>("mnuPopupOpen")->isEnabled();
-                popup->findChild<QPushButton*>("cmdNo")->click();
-                answerer.stop();
-            }
+    PopupAnswerer answerer([&](frmPopup* popup) {
+        title = popup->windowTitle();
+        prompt = popup->prompt();
+        context = popup->helpContext();
+        openWhileAsked = window->findChild<QAction*>("mnuPopupOpen")->isEnabled();
+        answerer.stop();
+        PopupAnswerer::click(popup, "cmdNo");
     });
-    answerer.start();
     load();
     EXPECT_EQ(title, "Confabo - Invite Users");
     EXPECT_EQ(prompt, "You currently have no buddies online. Would you like to invite a user to chat?");

@@ -1,5 +1,6 @@
 // The setup dialog against the real service: registering from a fresh install to a signed-in main
 // window, changing the profile, the data port and the autostart entry, and borrowing the video.
+#include "../support/PopupAnswerer.h"
 #include "StartupTestSupport.h"
 
 #include "ClientProfile.h"
@@ -114,17 +115,10 @@ protected:
     // Nobody is online, so the window may offer an invitation as it loads: answered No.
     void load(const QString& videoSource = QString())
     {
-        QTimer answerer;
-        answerer.setInterval(10);
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* popup = qobject_cast<frmPopup*>(w); popup && popup->isVisible() && popup->MsgBoxResult() == 0)
-                    if (auto* no = popup->findChild<QPushButton*>("cmdNo")) {
-                        ++invitationsOffered;
-                        no->click();
-                    }
+        PopupAnswerer answerer([&](frmPopup* popup) {
+            ++invitationsOffered;
+            PopupAnswerer::click(popup, "cmdNo");
         });
-        answerer.start();
         window = std::make_unique<frmMain>();
         window->setVideoSourceOption(videoSource);
         window->Load();
