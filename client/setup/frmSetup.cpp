@@ -516,7 +516,7 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
     const QString illegal = QStringLiteral("Illegal Password");
     const QString enciphered = SkipJack::EncipherPassword(password);
     if (enciphered != library_->Password()) {
-        if (password.size() < 6 || password.size() > 30) {
+        if (!AccountRules::hasPasswordLength(password)) {
             stop(QStringLiteral("The password must be at least 6 characters."), illegal);
             return false;
         }
@@ -582,7 +582,7 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
         return false;
     }
     const QString illegal = QStringLiteral("Illegal Password");
-    if (password.size() < 6 || password.size() > 30) {
+    if (!AccountRules::hasPasswordLength(password)) {
         stop(QStringLiteral("The password must be between 6 and 30 characters long."), illegal);
         return false;
     }

@@ -23,6 +23,14 @@ constexpr bool hasNewHandleLength(QStringView handle)
     return handle.size() >= MinHandleLength && handle.size() <= MaxHandleLength;
 }
 
+// A password (as the user types it, before it is enciphered) has 6 to 30 characters.
+inline constexpr qsizetype MinPasswordLength = 6;
+inline constexpr qsizetype MaxPasswordLength = 30;
+constexpr bool hasPasswordLength(QStringView password)
+{
+    return password.size() >= MinPasswordLength && password.size() <= MaxPasswordLength;
+}
+
 // A handle may not hold a space, '@', '`', '\'' or '"'.
 bool hasForbiddenHandleCharacter(QStringView handle);
 
