@@ -6,6 +6,7 @@
 #include "buddies/frmInvite.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
+#include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
@@ -132,6 +133,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     ui->tabBuddies->setUsesScrollButtons(true);
     ui->tabBuddies->setElideMode(Qt::ElideRight);
     ui->txtChat->setOpenLinks(false);
+    transcriptView_ = new TranscriptView(ui->txtChat, *session_, this);
 
     const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
     ui->picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
@@ -501,7 +503,7 @@ void frmMain::loadBuddyList()
         selBuddy_.reset();
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
-        ui->txtChat->clear();
+        transcriptView_->follow(nullptr);
         ui->txtChat->setPlaceholderText(NobodyOnline);
         setPicture(ui->imgBuddy, QImage());
         hideMouth();
@@ -582,7 +584,7 @@ void frmMain::applySelectedTab()
             showMouthFor(*selBuddy_);
     }
     mnuVoice_Click(VoiceMenu::speakerOf(key));
-    showTranscript(record.Chat());
+    transcriptView_->follow(&record.transcript());
 }
 
 void frmMain::tabBuddies_Click()
@@ -609,14 +611,7 @@ cBuddyInfo* frmMain::addBuddyInfo(const QString& handle)
 {
     auto& record = BuddyInfo[handle];
     record = std::make_unique<cBuddyInfo>(session_.get());
-    cBuddyInfo* added = record.get();
-    const auto follow = [this, added] {
-        if (selBuddy_ && selBuddy_ == added->Buddy())
-            showTranscript(added->Chat());
-    };
-    connect(&added->transcript(), &ChatTranscript::lineAdded, this, follow);
-    connect(&added->transcript(), &ChatTranscript::cleared, this, follow);
-    return added;
+    return record.get();
 }
 
 void frmMain::removeBuddyInfo(const QString& handle)
@@ -826,13 +821,6 @@ QAction* frmMain::mnuVoice(int index) const
 
 // --- chat ---------------------------------------------------------------------------------------
 
-namespace {
-
-const QString LineBreak = QStringLiteral("\r\n");
-
-// The busy pointer until the end of the scope, whichever way it ends.
-} // namespace
-
 void frmMain::cmdSend_Click()
 {
     withErrorReport("cmdSend_Click", [this] {
@@ -960,9 +948,8 @@ void frmMain::ShowBuddy(
             showMouthFor(*selBuddy_);
         }
 
-        if (Message.isEmpty())
-            showTranscript(record->Chat());
-        else
+        transcriptView_->follow(&record->transcript());
+        if (!Message.isEmpty())
             record->transcript().append(MessageHandle, Message); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
@@ -1039,28 +1026,6 @@ void frmMain::askStranger(const StrangerQueue::Invitation& invitation)
         return;
     const BusyCursor busy;
     ShowBuddy(invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
-}
-
-// Shows a transcript with every line coloured by who said it: the user's own lines red, the
-// others blue. The text goes in as text, never as markup.
-void frmMain::showTranscript(const QString& chat)
-{
-    QTextBrowser* box = ui->txtChat;
-    box->clear();
-    if (chat.isEmpty())
-        return;
-    const QString own = session_->handle() + QLatin1Char(':');
-    QTextCursor cursor(box->document());
-    QTextCharFormat format;
-    const QStringList lines = chat.split(LineBreak);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            cursor.insertBlock();
-        format.setForeground(lines[i].startsWith(own) ? QColor(255, 0, 0) : QColor(0, 0, 255));
-        cursor.insertText(lines[i], format);
-    }
-    box->moveCursor(QTextCursor::End);
-    box->ensureCursorVisible();
 }
 
 // --- voices and the mouth -------------------------------------------------------------------------

@@ -38,6 +38,7 @@ namespace cfb::client {
 class ClientSession;
 class MainVideo;
 class TrayMenu;
+class TranscriptView;
 class MouthWidget;
 class SpeechEngine;
 class VoiceMenu;
@@ -195,7 +196,6 @@ private:
     // A stranger's message: asked about when no other question is open, else queued.
     void receiveFromStranger(const StrangerQueue::Invitation& invitation);
     void askStranger(const StrangerQueue::Invitation& invitation);
-    void showTranscript(const QString& chat);
     void showMouthFor(cfb::Buddy& buddy);
     void hideMouth();
     void placeMouth();
@@ -209,6 +209,7 @@ private:
     QHash<QString, QPixmap> imgBuddies;
     std::shared_ptr<cfb::Buddy> selBuddy_;
     VoiceMenu* voiceMenu_ = nullptr;
+    TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
     MouthWidget* mouth_ = nullptr;
     bool mouthShown_ = false;
     QPoint mouthTwips_;
