@@ -9,7 +9,9 @@ on an Xvfb display of its own (live video from a one-frame Y4M file, speech off)
   random     random bytes, 1 to 65,507 a datagram, 500 datagrams/s
   strangers  one message each from a new handle that is nobody's buddy, 100/s
   lines      64,990-character lines from the buddy, 10/s
-  frames     a ~200-byte JPEG from the buddy that declares 8192x4096, as one video frame, 20/s
+  frames     from the buddy, 20 video frames/s, each a whole 8192x4096 JPEG of one colour,
+             arithmetic-coded into 214 bytes (jpegtran, from libjpeg-turbo-progs): a 128 MB
+             picture wherever it is decoded at full size
   xml        from the buddy, 10/s: documents cut short alternating with 64 KB documents that parse
              and carry ~44,000 characters of text among character references, comments and
              elements nobody reads
@@ -251,12 +253,10 @@ def message(handle, text):
 
 
 def oversized_jpeg():
-    path = os.path.join(work, "small.jpg")
-    subprocess.run(["convert", "-size", "16x16", "xc:#3060a0", "-quality", "50", "-strip", path], check=True)
-    data = bytearray(open(path, "rb").read())
-    sof = data.index(b"\xff\xc0")
-    struct.pack_into(">HH", data, sof + 5, 4096, 8192)  # height, width
-    return bytes(data)
+    """A whole, valid JPEG of 8192x4096 pixels of one colour, arithmetic-coded: about 214 bytes."""
+    plain = os.path.join(work, "large.jpg")
+    subprocess.run(["convert", "-size", "8192x4096", "xc:#3060a0", "-quality", "50", "-strip", plain], check=True)
+    return subprocess.run(["jpegtran", "-arithmetic", plain], check=True, capture_output=True).stdout
 
 
 def flood_datagrams(kind):
