@@ -82,8 +82,12 @@ void TranscriptView::show()
             break;
         --first;
     }
+    // One edit for all of them: the box lays them out once.
+    QTextCursor batch(shown);
+    batch.beginEditBlock();
     for (qsizetype i = first; i < lines.size(); ++i)
         addLine(lines[i].handle, lines[i].message);
+    batch.endEditBlock();
     trim();
     scrollToEnd();
 }

@@ -36,7 +36,6 @@ public:
     // Shows transcript (nothing for nullptr) and follows it from now on; showing the transcript
     // already followed again changes nothing.
     void follow(ChatTranscript* transcript);
-    ChatTranscript* followed() const { return transcript_; }
 
 private:
     TranscriptView(QTextEdit* richBox, QPlainTextEdit* plainBox, const ClientSession* session, QObject* parent);
