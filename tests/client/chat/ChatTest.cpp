@@ -473,7 +473,7 @@ TEST_F(ChatTest, AFloodOfLongLinesKeepsTheWindowResponsiveAndTheChatBoxesBounded
     QObject::connect(&heartbeat, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
     sinceTick.start();
     heartbeat.start(10);
-    sender.start(50);
+    sender.start(100);
     const auto received = [&] { return window->buddyInfo("amelia")->transcript().lines().size(); };
     EXPECT_TRUE(waitUntil([&] { return received() == lines; }, 20000)) << received() << " of " << lines;
     heartbeat.stop();
