@@ -2,6 +2,7 @@
 
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
+#include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "common/LocalErrorHandler.h"
@@ -16,7 +17,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QMenu>
-#include <QScrollBar>
 
 #include <algorithm>
 
@@ -74,10 +74,8 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
     layoutControls();
 
-    for (const ChatTranscript::Line& line : record_.transcript().lines())
-        appendLine(line.handle, line.message);
-    connect(&record_.transcript(), &ChatTranscript::lineAdded, this, &frmBuddy::appendLine);
-    connect(&record_.transcript(), &ChatTranscript::cleared, ui->txtChat, &QPlainTextEdit::clear);
+    transcriptView_ = new TranscriptView(ui->txtChat, this);
+    transcriptView_->follow(&record_.transcript());
 }
 
 frmBuddy::~frmBuddy() = default;
@@ -129,16 +127,6 @@ void frmBuddy::placeMouth()
         MouthPlacement::placeOver(*mouth_, *ui->imgBuddy, avatarSize_, mouth->x(), mouth->y());
         mouth_->show();
     });
-}
-
-void frmBuddy::appendLine(const QString& handle, const QString& message)
-{
-    QPlainTextEdit* chat = ui->txtChat;
-    chat->moveCursor(QTextCursor::End);
-    // Every line begins with a line break, the first one too.
-    chat->insertPlainText(QStringLiteral("\n") + handle + QStringLiteral(": ") + message);
-    chat->moveCursor(QTextCursor::End);
-    chat->verticalScrollBar()->setValue(chat->verticalScrollBar()->maximum());
 }
 
 void frmBuddy::cmdSend_Click()

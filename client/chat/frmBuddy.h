@@ -20,6 +20,7 @@ class Buddy;
 namespace cfb::client {
 
 class MouthWidget;
+class TranscriptView;
 class VoiceMenu;
 class ClientSession;
 class cBuddyInfo;
@@ -44,8 +45,6 @@ public:
     void showAvatar(const QImage& avatar);
     // Shows a received frame (or a sent picture) in the picture.
     void showFrame(const QImage& frame);
-    // Shows a line "<handle>: <message>" the buddy's transcript gained.
-    void appendLine(const QString& handle, const QString& message);
 
     // The routines behind the window's buttons and menus.
     void cmdSend_Click();
@@ -74,6 +73,7 @@ private:
     QMenu* mnuSpeak_ = nullptr;
     QMenu* mnuVoices_ = nullptr;
     VoiceMenu* voices_ = nullptr;
+    TranscriptView* transcriptView_ = nullptr;
     MouthWidget* mouth_ = nullptr;
     QImage picture_;
     QSize avatarSize_;

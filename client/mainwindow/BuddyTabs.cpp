@@ -50,7 +50,6 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
 {
     auto& record = records_[handle];
     record = std::make_unique<cBuddyInfo>(&session_);
-    emit recordAdded(record.get());
     return record.get();
 }
 

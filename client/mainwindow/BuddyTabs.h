@@ -51,9 +51,6 @@ public:
     // tabs of users who are no buddies stay while they are available.
     void follow(const cfb::Buddies& buddies);
 
-signals:
-    void recordAdded(cBuddyInfo* record);
-
 private:
     QTabBar& bar_;
     ClientSession& session_;

@@ -13,6 +13,7 @@
 #include "buddies/frmInvite.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
+#include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
@@ -94,13 +95,13 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     panels_ = std::make_unique<StatusPanels>(*ui->status);
 
     layout_.decorate();
+    transcriptView_ = new TranscriptView(ui->txtChat, *session_, this);
     for (QWidget* picture : {static_cast<QWidget*>(ui->picVideo), static_cast<QWidget*>(ui->imgPic),
              static_cast<QWidget*>(ui->picBuddy), static_cast<QWidget*>(ui->imgBuddy)})
         picture->installEventFilter(this);
     ui->picVideo->raise();
 
     tabs_ = new BuddyTabs(*ui->tabBuddies, *session_, this);
-    connect(tabs_, &BuddyTabs::recordAdded, this, &frmMain::followTranscript);
     poll_ = new PresencePoll(
         *session_,
         [this] {
@@ -418,7 +419,7 @@ void frmMain::loadBuddyList()
         selBuddy_.reset();
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
-        ui->txtChat->clear();
+        transcriptView_->follow(nullptr);
         ui->txtChat->setPlaceholderText(NobodyOnline);
         pictures_->show(ui->imgBuddy, QImage());
         pictures_->hideMouth();
@@ -476,7 +477,7 @@ void frmMain::applySelectedTab()
             pictures_->showMouthFor(*selBuddy_);
     }
     mnuVoice_Click(VoiceMenu::speakerOf(key));
-    showTranscript(record.Chat());
+    transcriptView_->follow(&record.transcript());
 }
 
 void frmMain::tabBuddies_Click()
@@ -495,17 +496,6 @@ cfb::Buddy* frmMain::SelBuddy() const
 cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
 {
     return tabs_->record(handle);
-}
-
-// The chat box follows a record's transcript while its tab is selected.
-void frmMain::followTranscript(cBuddyInfo* record)
-{
-    const auto follow = [this, record] {
-        if (selBuddy_ && selBuddy_ == record->Buddy())
-            showTranscript(record->Chat());
-    };
-    connect(&record->transcript(), &ChatTranscript::lineAdded, this, follow);
-    connect(&record->transcript(), &ChatTranscript::cleared, this, follow);
 }
 
 void frmMain::removeBuddyInfo(const QString& handle)
@@ -572,13 +562,6 @@ QAction* frmMain::mnuVoice(int index) const
 }
 
 // --- chat ---------------------------------------------------------------------------------------
-
-namespace {
-
-const QString LineBreak = QStringLiteral("\r\n");
-
-// The busy pointer until the end of the scope, whichever way it ends.
-} // namespace
 
 void frmMain::cmdSend_Click()
 {
@@ -714,9 +697,8 @@ void frmMain::ShowBuddy(
             pictures_->showMouthFor(*selBuddy_);
         }
 
-        if (Message.isEmpty())
-            showTranscript(record->Chat());
-        else
+        transcriptView_->follow(&record->transcript());
+        if (!Message.isEmpty())
             record->transcript().append(MessageHandle, Message); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
@@ -793,28 +775,6 @@ void frmMain::askStranger(const StrangerQueue::Invitation& invitation)
         return;
     const BusyCursor busy;
     ShowBuddy(invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
-}
-
-// Shows a transcript with every line coloured by who said it: the user's own lines red, the
-// others blue. The text goes in as text, never as markup.
-void frmMain::showTranscript(const QString& chat)
-{
-    QTextBrowser* box = ui->txtChat;
-    box->clear();
-    if (chat.isEmpty())
-        return;
-    const QString own = session_->handle() + QLatin1Char(':');
-    QTextCursor cursor(box->document());
-    QTextCharFormat format;
-    const QStringList lines = chat.split(LineBreak);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (i > 0)
-            cursor.insertBlock();
-        format.setForeground(lines[i].startsWith(own) ? QColor(255, 0, 0) : QColor(0, 0, 255));
-        cursor.insertText(lines[i], format);
-    }
-    box->moveCursor(QTextCursor::End);
-    box->ensureCursorVisible();
 }
 
 // --- voices and the mouth -------------------------------------------------------------------------

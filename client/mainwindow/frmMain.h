@@ -43,6 +43,7 @@ class PictureBoxes;
 class PresencePoll;
 class MainVideo;
 class TrayMenu;
+class TranscriptView;
 class MouthWidget;
 class SpeechEngine;
 class VoiceMenu;
@@ -170,7 +171,6 @@ protected:
 
 private:
     void loadBuddyList();
-    void followTranscript(cBuddyInfo* record);
     void applySelectedTab();
     void removeBuddyTab(const QString& handle);
     void enableBuddyButtons(bool enable);
@@ -190,7 +190,6 @@ private:
     // A stranger's message: asked about when no other question is open, else queued.
     void receiveFromStranger(const StrangerQueue::Invitation& invitation);
     void askStranger(const StrangerQueue::Invitation& invitation);
-    void showTranscript(const QString& chat);
 
     std::unique_ptr<Ui::frmMain> ui;
     MainWindowLayout layout_{*this, *ui};
@@ -202,6 +201,7 @@ private:
     VoiceMenu* voiceMenu_ = nullptr;
     std::unique_ptr<StatusPanels> panels_;
     std::unique_ptr<PictureBoxes> pictures_;
+    TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
 
     QString password_;
     QString hostname_;

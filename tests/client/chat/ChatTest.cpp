@@ -11,6 +11,7 @@
 #include "TempConfig.h"
 
 #include "chat/StrangerQueue.h"
+#include "chat/TranscriptView.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/frmPopup.h"
@@ -434,6 +435,59 @@ TEST_F(ChatTest, AStrangerFloodAsksOneQuestionAtATimeFromAShortQueue)
     runFor(300);
     EXPECT_EQ(asked, 1 + StrangerQueue::Capacity) << "a stranger answered No is not asked again";
     EXPECT_EQ(tabHandles(), QStringList{"amelia"}) << "no stranger got a tab";
+}
+
+// A buddy flooding the chat with the longest lines a datagram carries does not freeze the window:
+// every line reaches the transcript, the chat boxes (the tab's and the detached window's) show
+// only the newest of them, and the event loop never stalls long enough for typing to lag.
+TEST_F(ChatTest, AFloodOfLongLinesKeepsTheWindowResponsiveAndTheChatBoxesBounded)
+{
+    signIn("amelia", "127.0.0.1");
+    load();
+    poll({"amelia"});
+    window->findChild<QPushButton*>("cmdNewWindow")->click();
+    frmBuddy* form = window->buddyInfo("amelia")->BuddyForm();
+    ASSERT_TRUE(form && form->isVisible());
+    auto* formChat = form->findChild<QPlainTextEdit*>("txtChat");
+
+    QString words;
+    while (words.size() < 64000)
+        words += QStringLiteral("lorem ipsum dolor sit amet ");
+    words.chop(1); // what arrives is trimmed
+    const int lines = 40;
+    QUdpSocket flood;
+    int sent = 0;
+    QTimer sender;
+    QObject::connect(&sender, &QTimer::timeout, [&] {
+        if (sent < lines)
+            flood.writeDatagram(
+                PeerDatagram::message("amelia", "amelia@example.org", 0, QStringLiteral("%1 ").arg(++sent) + words),
+                QHostAddress::LocalHost, quint16(windowPort));
+    });
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    heartbeat.start(10);
+    sender.start(100);
+    const auto received = [&] { return window->buddyInfo("amelia")->transcript().lines().size(); };
+    EXPECT_TRUE(waitUntil([&] { return received() == lines; }, 20000)) << received() << " of " << lines;
+    heartbeat.stop();
+    EXPECT_LT(longestGap, 200) << "ms the event loop stood still";
+    EXPECT_TRUE(chatOf("amelia").endsWith(QStringLiteral("amelia: %1 ").arg(lines) + words));
+
+    for (QTextDocument* shown : {txtChat->document(), formChat->document()}) {
+        EXPECT_LE(shown->characterCount(), TranscriptView::MaxCharacters);
+        EXPECT_TRUE(shown->lastBlock().text().startsWith(QStringLiteral("amelia: %1 ").arg(lines)));
+        EXPECT_FALSE(shown->toPlainText().contains(QStringLiteral("amelia: 1 lorem"))) << "the oldest left";
+    }
+
+    // A line typed after the flood shows at the end of both boxes, in the user's colour.
+    type(txtMessage, "still here");
+    pressEnter(txtMessage);
+    EXPECT_EQ(colouredLines().last(), "R cordelia: still here");
+    EXPECT_TRUE(formChat->toPlainText().endsWith("\ncordelia: still here"));
 }
 
 TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)

@@ -1,0 +1,365 @@
+#!/usr/bin/env python3
+"""Floods a real desktop client's data port, as a hostile peer would, and measures what its user feels.
+
+Starts confabo-service, registers two users with confabo-cli (the victim, who has the other as a
+buddy, and that buddy, kept online by a confabo-cli session at 127.0.0.2), writes the victim's
+settings store (flood_profile) and, for each flood, starts a fresh `confabo` signed in as the victim
+on an Xvfb display of its own (live video from a one-frame Y4M file, speech off). Each flood lasts SECONDS and comes from plain UDP sockets on 127.0.0.1:
+
+  random     random bytes, 1 to 65,507 a datagram, 500 datagrams/s
+  strangers  one message each from a new handle that is nobody's buddy, 100/s
+  lines      64,990-character lines from the buddy, 10/s
+  frames     from the buddy, 20 video frames/s, each a whole 8192x4096 JPEG of one colour,
+             arithmetic-coded into 214 bytes (jpegtran, from libjpeg-turbo-progs): a 128 MB
+             picture wherever it is decoded at full size
+  xml        from the buddy, 10/s: documents cut short alternating with 64 KB documents that parse
+             and carry ~44,000 characters of text among character references, comments and
+             elements nobody reads
+
+Reported per flood: the client's RSS before, at its peak during the flood and 10 s after it ended;
+its CPU during the flood (per cent of one core); and the time a typed character takes to show in
+the main window's message box, before, during (a quarter, half and three quarters into it) and right
+after the flood. That time is measured from outside, as a user would feel it: `xdotool windowfocus`
+(a click back into the main window, which an invitation question may have taken the focus from),
+then `xdotool key`, then the message box's pixels (found at start by typing a character and
+comparing window captures, `xwd`, less the blinking caret) are polled until they change; it
+includes xdotool's own ~15 ms. A client that never shows it within 30 s is reported as ">30000".
+
+  bench/client/flood/flood.py [--client BIN] [--build DIR] [--seconds N] [FLOOD ...]
+      (--build: where confabo-service, confabo-cli and bench/flood_profile are; default build;
+       --client: the confabo to flood, default BUILD/bin/confabo; FLOOD_SCREENSHOT=FILE.png saves
+       the screen when typing shows nowhere)
+"""
+import argparse, atexit, base64, os, random, re, shutil, socket, struct, subprocess, sys, tempfile, threading, time
+
+FLOODS = ["random", "strangers", "lines", "frames", "xml"]
+VICTIM, BUDDY, PASSWORD = "victima", "floodbuddy", "flood-pw"
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--build", default="build")
+parser.add_argument("--client")
+parser.add_argument("--seconds", type=float, default=20.0)
+parser.add_argument("floods", nargs="*", default=FLOODS)
+options = parser.parse_args()
+build = os.path.abspath(options.build)
+client = os.path.abspath(options.client or os.path.join(build, "bin/confabo"))
+work = tempfile.mkdtemp(prefix="confabo-flood-")
+children = []
+
+
+def start(args, **kw):
+    process = subprocess.Popen(args, **kw)
+    children.append(process)
+    return process
+
+
+def free_udp_port():
+    """A free UDP port below 32768 (data ports are 16-bit signed numbers)."""
+    while True:
+        port = random.randint(20000, 32000)
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            s.bind(("0.0.0.0", port))
+            return port
+        except OSError:
+            continue
+        finally:
+            s.close()
+
+
+def cleanup():
+    for process in reversed(children):
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+    shutil.rmtree(work, ignore_errors=True)
+
+
+atexit.register(cleanup)
+
+
+def cli(*args, stdin=None):
+    return subprocess.run([os.path.join(build, "bin/confabo-cli"), *args], input=stdin, text=True,
+                          capture_output=True, timeout=60)
+
+
+# --- the service, the two users, the buddy online ------------------------------------------------
+
+service = start([os.path.join(build, "bin/confabo-service"), "--listen", "127.0.0.1:0", "--db",
+                 os.path.join(work, "c.db"), "--quiet"], stdout=subprocess.PIPE, text=True)
+server = "127.0.0.1:%s" % service.stdout.readline().strip().rsplit(":", 1)[1]
+data_port = free_udp_port()
+common = ["--server", server, "--data-port", str(data_port)]
+for handle in (VICTIM, BUDDY):
+    done = cli("register", "--config-dir", os.path.join(work, "cli-" + handle), *common, "--handle", handle,
+               "--password", PASSWORD, "--email", handle + "@example.org")
+    assert done.returncode == 0, done.stderr
+# The victim's first sign-in (the service's welcome) and its buddy.
+done = cli("session", "--config-dir", os.path.join(work, "cli-" + VICTIM), *common, "--handle", VICTIM,
+           "--password", PASSWORD, stdin="add %s\nquit\n" % BUDDY)
+assert '"ok":true' in done.stdout.replace(" ", ""), done.stdout + done.stderr
+buddy = start([os.path.join(build, "bin/confabo-cli"), "session", "--config-dir", os.path.join(work, "cli-" + BUDDY),
+               "--server", server, "--data-port", str(free_udp_port()), "--data-address", "127.0.0.2", "--handle", BUDDY, "--password", PASSWORD],
+              stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+profile = os.path.join(work, "victim")
+subprocess.run([os.path.join(build, "bench/flood_profile"), profile, server, VICTIM, PASSWORD, str(data_port)],
+               check=True)
+
+xvfb = start(["Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+display = ":" + xvfb.stdout.readline().strip()
+env = dict(os.environ, DISPLAY=display, XDG_CONFIG_HOME=profile, QT_QPA_PLATFORM="xcb")
+env.pop("WAYLAND_DISPLAY", None)
+
+
+# --- looking at the client from outside -----------------------------------------------------------
+
+def proc_rss_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
+
+
+def proc_cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, timeout=30).stdout
+
+
+def capture(window):
+    """The window's pixels as (width, height, bytes per line, bytes), or None."""
+    out = subprocess.run(["xwd", "-silent", "-id", window], env=env, capture_output=True, timeout=30).stdout
+    if len(out) < 100:
+        return None
+    header = struct.unpack(">25I", out[:100])
+    size, width, height, bpl, ncolors = header[0], header[4], header[5], header[12], header[19]
+    return width, height, bpl, out[size + ncolors * 12:]
+
+
+def region_of(shot, pixels):
+    """The bytes of the given pixels of a capture."""
+    bpl, data = shot[2], shot[3]
+    return b"".join(data[y * bpl + x * 4:y * bpl + x * 4 + 4] for x, y in pixels)
+
+
+def changed_pixels(a, b):
+    width, height, bpl, pa = a
+    pb = b[3]
+    return {(x, y) for y in range(height) if pa[y * bpl:y * bpl + width * 4] != pb[y * bpl:y * bpl + width * 4]
+            for x in range(width) if pa[y * bpl + x * 4:y * bpl + x * 4 + 4] != pb[y * bpl + x * 4:y * bpl + x * 4 + 4]}
+
+
+def still_video():
+    """A one-frame Y4M file: live video that never changes the window (the test pattern's clock would)."""
+    path = os.path.join(work, "still.y4m")
+    with open(path, "wb") as f:
+        f.write(b"YUV4MPEG2 W160 H120 F5:1 Ip A1:1 C420jpeg\nFRAME\n")
+        f.write(bytes([90]) * (160 * 120) + bytes([110]) * (80 * 60) + bytes([150]) * (80 * 60))
+    return path
+
+
+class Client:
+    def __init__(self):
+        self.process = start([client, "--video-source", still_video()], env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        # Signed in once the data port is bound; the buddy's tab then has a moment to appear.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not self.port_bound():
+            time.sleep(0.2)
+        time.sleep(3)
+        self.window = None
+        while time.monotonic() < deadline and not self.window:
+            for w in xdotool("search", "--onlyvisible", "--pid", str(self.process.pid)).split():
+                if xdotool("getwindowname", w).strip() == "Confabo" and capture(w):
+                    self.window = w
+            time.sleep(0.2)
+        assert self.window, "no main window"
+        self.box = self.find_message_box()
+
+    def port_bound(self):
+        hexport = ":%04X" % data_port
+        with open("/proc/net/udp") as f:
+            return any(line.split()[1].endswith(hexport) for line in f.readlines()[1:])
+
+    def focus(self):
+        xdotool("windowfocus", self.window)
+
+    def find_message_box(self):
+        """The pixels where a typed character shows, less those that change by themselves (the
+        blinking caret). Tab moves the keyboard focus on until typing
+        shows somewhere."""
+        self.focus()
+        for _ in range(20):
+            first = capture(self.window)
+            noise = set()
+            for _ in range(25):
+                time.sleep(0.1)
+                noise |= changed_pixels(first, capture(self.window))
+            before = capture(self.window)
+            xdotool("key", "W")
+            time.sleep(0.5)
+            typed = changed_pixels(before, capture(self.window)) - noise
+            if len(typed) >= 4:
+                xdotool("key", "BackSpace")
+                xs, ys = [x for x, _ in typed], [y for _, y in typed]
+                return [(x, y) for y in range(min(ys), max(ys) + 1) for x in range(min(xs), max(xs) + 1)
+                        if (x, y) not in noise]
+            xdotool("key", "Tab")
+        if os.environ.get("FLOOD_SCREENSHOT"):
+            subprocess.run(["import", "-window", "root", os.environ["FLOOD_SCREENSHOT"]], env=env)
+        raise SystemExit("typing shows nowhere in the window")
+
+    def typing_delay(self, timeout=30.0):
+        """Seconds from pressing a key to the message box showing it (None when it never did)."""
+        self.focus()  # as a user would click back into the main window
+        time.sleep(0.05)
+        shot = capture(self.window)
+        if shot is None:
+            return None
+        before = region_of(shot, self.box)
+        started = time.monotonic()
+        xdotool("key", "x")
+        shown = None
+        while time.monotonic() - started < timeout:
+            shot = capture(self.window)
+            if shot and region_of(shot, self.box) != before:
+                shown = time.monotonic() - started
+                break
+            time.sleep(0.01)
+        xdotool("key", "BackSpace")
+        return shown
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+# --- the floods ------------------------------------------------------------------------------------
+
+def message(handle, text):
+    escaped = text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+    return ("<body><from_handle>%s</from_handle><email>%s@example.org</email><video_port>0</video_port>"
+            "<message>%s</message></body>" % (handle, handle, escaped)).encode("cp1252")
+
+
+def oversized_jpeg():
+    """A whole, valid JPEG of 8192x4096 pixels of one colour, arithmetic-coded: about 214 bytes."""
+    plain = os.path.join(work, "large.jpg")
+    subprocess.run(["convert", "-size", "8192x4096", "xc:#3060a0", "-quality", "50", "-strip", plain], check=True)
+    return subprocess.run(["jpegtran", "-arithmetic", plain], check=True, capture_output=True).stdout
+
+
+def flood_datagrams(kind):
+    """An endless supply of (datagram) for one flood, and its rate per second."""
+    if kind == "random":
+        pool = [os.urandom(random.randint(1, 65507)) for _ in range(64)]
+        return (random.choice(pool) for _ in iter(int, 1)), 500
+    if kind == "strangers":
+        return (message("stranger%05d" % n, "buy now, number %d" % n) for n in range(10 ** 6)), 100
+    if kind == "lines":
+        words = ("lorem ipsum dolor sit amet " * 2500)[:64990]
+        return (message(BUDDY, "%d %s" % (n, words)) for n in range(10 ** 6)), 10
+    if kind == "frames":
+        jpeg = base64.b64encode(oversized_jpeg()).decode()
+        frame = ('<body><from_handle>%s</from_handle><video_data xmlns:dt="urn:schemas-microsoft-com:datatypes" '
+                 'dt:dt="bin.base64">%s</video_data></body>' % (BUDDY, jpeg)).encode()
+        return (frame for _ in iter(int, 1)), 20
+    if kind == "xml":
+        refs = ("lorem ipsum &#233;&amp; <!-- c --> dolor " * 1560)[:64000]
+        whole = ("<body><from_handle>%s</from_handle><extra><deeper>x</deeper></extra><message>%s</message>"
+                 "</body>" % (BUDDY, refs)).encode()
+        cut = whole[:len(whole) // 2]
+        return ((whole if n % 2 else cut) for n in range(10 ** 6)), 10
+    raise SystemExit("unknown flood " + kind)
+
+
+def run_flood(kind, seconds):
+    datagrams, rate = flood_datagrams(kind)
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sent = 0
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        due = started + sent / rate
+        if due > time.monotonic():
+            time.sleep(due - time.monotonic())
+        try:
+            sender.sendto(next(datagrams), ("127.0.0.1", data_port))
+        except OSError:
+            pass
+        sent += 1
+    sender.close()
+    return sent
+
+
+def measure(kind):
+    c = Client()
+    pid = c.process.pid
+    rss_before = proc_rss_mb(pid)
+    typing_before = c.typing_delay()
+    peak = [rss_before]
+    stop = threading.Event()
+
+    def sample():
+        while not stop.is_set():
+            try:
+                peak[0] = max(peak[0], proc_rss_mb(pid))
+            except OSError:
+                return
+            time.sleep(0.1)
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    cpu0, t0 = proc_cpu_seconds(pid), time.monotonic()
+    sent = [0]
+    flooder = threading.Thread(target=lambda: sent.__setitem__(0, run_flood(kind, options.seconds)))
+    flooder.start()
+    during = []
+    for at in (0.25, 0.5, 0.75):
+        time.sleep(max(0.0, t0 + options.seconds * at - time.monotonic()))
+        during.append(c.typing_delay(timeout=max(1.0, t0 + options.seconds + 30 - time.monotonic())))
+    flooder.join()
+    cpu = (proc_cpu_seconds(pid) - cpu0) / (time.monotonic() - t0) * 100
+    ended = time.monotonic()
+    typing_after = c.typing_delay()
+    time.sleep(max(0.0, ended + 10 - time.monotonic()))
+    stop.set()
+    sampler.join()
+    rss_after = proc_rss_mb(pid)
+    alive = c.process.poll() is None
+    c.stop()
+    return dict(kind=kind, sent=sent[0], rss_before=rss_before, rss_peak=peak[0], rss_after=rss_after, cpu=cpu,
+                typing_before=typing_before, typing_during=during, typing_after=typing_after, alive=alive)
+
+
+def ms(value):
+    return ">30000" if value is None else "%d" % round(value * 1000)
+
+
+try:
+    with open("/proc/loadavg") as f:
+        load = f.read().split()[:3]
+    print("client %s, display %s, load average %s" % (client, display, " ".join(load)))
+    print("%-10s %7s %9s %9s %9s %6s %9s %-20s %9s" % ("flood", "sent", "RSS0 MB", "peak MB", "after MB", "CPU%",
+                                                        "type0 ms", "type during ms", "after ms"))
+    for kind in options.floods:
+        r = measure(kind)
+        print("%-10s %7d %9.0f %9.0f %9.0f %6.0f %9s %-20s %9s%s" % (
+            r["kind"], r["sent"], r["rss_before"], r["rss_peak"], r["rss_after"], r["cpu"], ms(r["typing_before"]),
+            "/".join(ms(d) for d in r["typing_during"]), ms(r["typing_after"]), "" if r["alive"] else "  (died)"),
+            flush=True)
+    with open("/proc/loadavg") as f:
+        print("load average at the end %s" % " ".join(f.read().split()[:3]))
+finally:
+    if buddy.poll() is None:
+        buddy.stdin.write(b"quit\n")
+        buddy.stdin.close()
