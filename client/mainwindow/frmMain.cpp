@@ -1,6 +1,7 @@
 #include "mainwindow/frmMain.h"
 #include "mainwindow/BuddyTabs.h"
 #include "mainwindow/BuddyToolbar.h"
+#include "mainwindow/DialogOpeners.h"
 #include "mainwindow/HelpMenu.h"
 #include "mainwindow/MainWindowLayout.h"
 #include "mainwindow/PictureBoxes.h"
@@ -13,6 +14,7 @@
 #include "buddies/frmInvite.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
+#include "chat/StrangerInvitations.h"
 #include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
@@ -111,6 +113,15 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         this);
     connect(poll_, &PresencePoll::ticked, this, &frmMain::tmr_Timer);
     connect(poll_, &PresencePoll::polled, this, &frmMain::LoadBuddyList);
+    dialogs_ = new DialogOpeners(*this, *session_);
+    strangers_ = new StrangerInvitations(
+        *session_,
+        [this](const StrangerQueue::Invitation& invitation) {
+            const BusyCursor busy;
+            ShowBuddy(
+                invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
+        },
+        this);
     toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_,
         {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
             [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
@@ -156,51 +167,13 @@ frmMain::~frmMain()
         Unload();
 }
 
-cfb::Confabo* frmMain::library() const
-{
-    return session_->library();
-}
-
-int16_t frmMain::dataPort() const
-{
-    return session_->dataPort();
-}
-
-QString frmMain::handle() const
-{
-    return session_->handle();
-}
-
-bool frmMain::speakIt() const
-{
-    return session_->speakIt();
-}
-
-void frmMain::setSpeakIt(bool on)
-{
-    session_->setSpeakIt(on);
-}
-
-SpeechEngine* frmMain::speech() const
-{
-    return session_->speech();
-}
-
 void frmMain::Load()
 {
     loaded_ = true;
     unloading_ = false;
     session_->setCurrentWindow(this);
     modMain::setMainWindow(this, [this] { Unload(); });
-    modMain::setDialogOpeners({
-        [this](QWidget* owner) { return openSetup(owner, nullptr); },
-        [this](QWidget* owner) {
-            bool registered = false;
-            return openSetup(owner, &registered) && registered;
-        },
-        [this](QWidget*) { return openDialog<frmBuddyList>(); },
-        [this](QWidget*) { return openDialog<frmInvite>(); },
-    });
+    dialogs_->install();
 
     SkipJack::SkipjackInit();
 
@@ -269,43 +242,8 @@ void frmMain::Load()
         // A new account has no buddies yet: the service's welcome has just said how to add them,
         // and the empty chat box says it again.
         if (ui->tabBuddies->count() == 0 && !fields.newAccount)
-            offerInvitation();
+            dialogs_->offerInvitation();
     }
-}
-
-// The setup dialog registers an account while nobody is signed in, else edits the profile and
-// settings; with registered, it registers the first account and leaves telling of it to the caller.
-bool frmMain::openSetup(QWidget* owner, bool* registered)
-{
-    if (!session_->library())
-        return false;
-    frmSetup setup(*session_, owner ? owner : this);
-    if (registered)
-        setup.setConfirmsRegistration(false);
-    setup.exec();
-    if (registered)
-        *registered = setup.hasRegistered();
-    return true;
-}
-
-template <typename Dialog> bool frmMain::openDialog()
-{
-    if (!session_->library())
-        return false;
-    Dialog dialog(*session_, this);
-    dialog.exec();
-    return true;
-}
-
-void frmMain::offerInvitation()
-{
-    const QString question = QStringLiteral("Would you like to invite a user to chat?");
-    if (session_->speakIt() && session_->speech())
-        session_->speech()->speak(question);
-    const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
-        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers);
-    if (answer == UserDialogs::AnswerYes)
-        modMain::ShowInviteDialog(this);
 }
 
 bool frmMain::InitCamera()
@@ -369,7 +307,7 @@ void frmMain::Unload()
         if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
             window->close();
     modMain::setMainWindow(nullptr, {});
-    modMain::setDialogOpeners({});
+    DialogOpeners::uninstall();
     loaded_ = false;
 }
 
@@ -488,21 +426,6 @@ void frmMain::tabBuddies_Click()
         ui->txtMessage->setFocus();
 }
 
-cfb::Buddy* frmMain::SelBuddy() const
-{
-    return selBuddy_.get();
-}
-
-cBuddyInfo* frmMain::buddyInfo(const QString& handle) const
-{
-    return tabs_->record(handle);
-}
-
-void frmMain::removeBuddyInfo(const QString& handle)
-{
-    tabs_->forgetRecord(handle);
-}
-
 // --- presence poll ------------------------------------------------------------------------------
 
 void frmMain::tmr_Timer()
@@ -554,11 +477,6 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
                 form->showFrame(VideoFrame);
     });
-}
-
-QAction* frmMain::mnuVoice(int index) const
-{
-    return voiceMenu_->item(index);
 }
 
 // --- chat ---------------------------------------------------------------------------------------
@@ -722,59 +640,12 @@ void frmMain::receiveMessage(
         if (!session_->library() || FromHandle.toCaseFolded() == session_->library()->handle().toCaseFolded())
             return;
         if (!session_->library()->Buddies()->Item(FromHandle) && tabs_->indexOf(FromHandle) < 0) {
-            receiveFromStranger({FromHandle, FromEmail, VideoPort, Message});
+            strangers_->receive({FromHandle, FromEmail, VideoPort, Message});
             return;
         }
         const BusyCursor busy;
         ShowBuddy(FromHandle, FromHandle, Message, VideoPort, session_->speakIt());
     });
-}
-
-// One invitation question at a time, so a flood of strangers never stacks windows: the others
-// wait their turn in a short queue, what does not fit is dropped (and logged, once a minute), and
-// a stranger answered "No" is not asked again.
-void frmMain::receiveFromStranger(const StrangerQueue::Invitation& invitation)
-{
-    switch (strangers_.offer(invitation)) {
-    case StrangerQueue::Arrival::Ask:
-        askStranger(invitation);
-        return;
-    case StrangerQueue::Arrival::Dropped:
-        if (strangers_.dropNoteDue())
-            EventLog::write(QStringLiteral("Confabo: too many chat invitations at once; messages from strangers "
-                                           "beyond %1 waiting are dropped (the latest from '%2').")
-                                .arg(StrangerQueue::Capacity)
-                                .arg(invitation.handle),
-                EventLog::Warning);
-        return;
-    case StrangerQueue::Arrival::Waiting:
-    case StrangerQueue::Arrival::Refused:
-        return;
-    }
-}
-
-void frmMain::askStranger(const StrangerQueue::Invitation& invitation)
-{
-    const QString spoken = QStringLiteral("You have received a chat invitation from '") + invitation.handle + "'";
-    if (session_->speakIt() && session_->speech())
-        session_->speech()->speak(spoken);
-    const QString question = spoken + QStringLiteral(" at the email address '") + invitation.email
-        + QStringLiteral("'. Would you like to chat with this user?");
-    QPointer<frmMain> self(this);
-    const bool yes = modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
-        == UserDialogs::AnswerYes;
-    if (!self)
-        return;
-    strangers_.answered(invitation.handle, yes);
-    // The next stranger's turn comes once this question is gone, from the event loop.
-    QTimer::singleShot(0, this, [this] {
-        if (auto next = strangers_.next())
-            withErrorReport("NewMessage", [&] { askStranger(*next); });
-    });
-    if (!yes || !session_->library())
-        return;
-    const BusyCursor busy;
-    ShowBuddy(invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
 }
 
 // --- voices and the mouth -------------------------------------------------------------------------
@@ -790,26 +661,6 @@ void frmMain::mnuVoice_Click(int Index)
         [&] { voiceMenu_->select(session_->speech(), Index, selBuddy_ ? selBuddy_->handle() : QString()); });
 }
 
-MouthWidget* frmMain::mouth() const
-{
-    return pictures_->mouth();
-}
-
-QSystemTrayIcon* frmMain::trayIcon() const
-{
-    return tray_->icon();
-}
-
-bool frmMain::systemTrayAvailable() const
-{
-    return tray_->available();
-}
-
-void frmMain::setSystemTrayAvailable(bool available)
-{
-    tray_->setAvailable(available);
-}
-
 QWidget* frmMain::currentWindow() const
 {
     QWidget* window = session_->currentWindow();
@@ -822,21 +673,6 @@ void frmMain::setCurrentWindow(QWidget* window)
 }
 
 // --- status bar and pictures --------------------------------------------------------------------
-
-QString frmMain::panelText(int panel) const
-{
-    return panels_->text(panel);
-}
-
-void frmMain::setPanel(int panel, const QString& text)
-{
-    panels_->setText(panel, text);
-}
-
-QString frmMain::panelToolTip(int panel) const
-{
-    return panels_->toolTip(panel);
-}
 
 void frmMain::showOwnAvatar()
 {

@@ -1,9 +1,13 @@
 #pragma once
 
-#include "chat/StrangerQueue.h"
+#include "chat/VoiceMenu.h"
+#include "mainwindow/BuddyTabs.h"
 #include "mainwindow/MainWindowLayout.h"
+#include "mainwindow/PictureBoxes.h"
 #include "mainwindow/StatusPanels.h"
+#include "mainwindow/TrayMenu.h"
 #include "messaging/Stati.h"
+#include "session/ClientSession.h"
 #include "video/MainVideo.h"
 
 #include <QDateTime>
@@ -37,6 +41,8 @@ class Confabo;
 namespace cfb::client {
 
 class BuddyTabs;
+class DialogOpeners;
+class StrangerInvitations;
 class BuddyToolbar;
 class ClientSession;
 class PictureBoxes;
@@ -69,19 +75,19 @@ public:
 
     // The signed-in session every window of the client works on.
     ClientSession& session() const { return *session_; }
-    cfb::Confabo* library() const;
+    cfb::Confabo* library() const { return session_->library(); }
     // The data port of this client, passed as both the video and the data port of every send.
-    int16_t dataPort() const override;
+    int16_t dataPort() const override { return session_->dataPort(); }
     // The signed-in user's handle.
-    QString handle() const override;
-    bool speakIt() const;
-    void setSpeakIt(bool on);
+    QString handle() const override { return session_->handle(); }
+    bool speakIt() const { return session_->speakIt(); }
+    void setSpeakIt(bool on) { session_->setSpeakIt(on); }
     // Moves the data port to another port: a new receiving socket is bound first and replaces the
     // current one only when that worked, so a port that cannot be had leaves the client listening
     // where it was. Asking for the port it listens on keeps that socket. False with the reason.
     bool rebindDataPort(const QString& portText, QString* reason);
     // The speech engine the windows speak through; nullptr when the program speaks nothing.
-    SpeechEngine* speech() const;
+    SpeechEngine* speech() const { return session_->speech(); }
 
     // Rebuilds the tabs from the library's buddy list: one tab per available buddy.
     void LoadBuddyList();
@@ -104,11 +110,11 @@ public:
     MainVideo* video() const { return video_; }
 
     // The buddy of the selected tab; nullptr when there is no tab.
-    cfb::Buddy* SelBuddy() const override;
+    cfb::Buddy* SelBuddy() const override { return selBuddy_.get(); }
     // The record of a buddy's tab; nullptr when the buddy has none.
-    cBuddyInfo* buddyInfo(const QString& handle) const;
+    cBuddyInfo* buddyInfo(const QString& handle) const { return tabs_->record(handle); }
     // Drops a removed buddy's record; the next LoadBuddyList drops its tab.
-    void removeBuddyInfo(const QString& handle);
+    void removeBuddyInfo(const QString& handle) { tabs_->forgetRecord(handle); }
 
     // One tick of the presence timer (every 5 s): polls when the next poll time has passed and the
     // window is visible, then sets the next poll time "Polling Interval" seconds ahead.
@@ -123,8 +129,8 @@ public:
         PanelVideo = StatusPanels::Video,
         PanelVideoFormat = StatusPanels::VideoFormat,
     };
-    QString panelText(int panel) const;
-    QString panelToolTip(int panel) const;
+    QString panelText(int panel) const { return panels_->text(panel); }
+    QString panelToolTip(int panel) const { return panels_->toolTip(panel); }
 
     // The window the program brings forward ("Open..."): this window, or a dialog while one is
     // open (dialogs set themselves and back).
@@ -132,11 +138,11 @@ public:
     void setCurrentWindow(QWidget* window);
 
     // The notification-area icon; nullptr before Load and after Unload.
-    QSystemTrayIcon* trayIcon() const;
+    QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
     // Whether closing the window may hide it (the tray can bring it back) or must minimise it.
     // Read from the desktop at Load; a desktop whose tray Qt cannot detect may set it.
-    bool systemTrayAvailable() const;
-    void setSystemTrayAvailable(bool available);
+    bool systemTrayAvailable() const { return tray_->available(); }
+    void setSystemTrayAvailable(bool available) { tray_->setAvailable(available); }
 
     // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
     bool isExpandedView() const { return expanded_; }
@@ -144,14 +150,14 @@ public:
     void toggleExpandedView(QWidget* from);
 
     // The voices of the "&Select Voice" menu, item i for voice i (1 to 30).
-    QAction* mnuVoice(int index) const;
+    QAction* mnuVoice(int index) const { return voiceMenu_->item(index); }
     static constexpr int VoiceItems = 30;
     // Names the voice items after the engine's first 30 voices and checks the current one.
     void LoadSpeakerMenu();
     // Makes voice Index the current one and keeps it as the selected buddy's "Speaker".
     void mnuVoice_Click(int Index);
     // The mouth that speaks over the selected buddy's avatar.
-    MouthWidget* mouth() const;
+    MouthWidget* mouth() const { return pictures_->mouth(); }
 
     // Selects (creating when needed) the buddy's tab and appends "MessageHandle: Message" to its
     // transcript; speaks Message when SayIt is true and Mute is not pressed.
@@ -174,12 +180,9 @@ private:
     void applySelectedTab();
     void removeBuddyTab(const QString& handle);
     void enableBuddyButtons(bool enable);
-    void setPanel(int panel, const QString& text);
+    void setPanel(int panel, const QString& text) { panels_->setText(panel, text); }
     void showOwnAvatar();
     void applyView();
-    void offerInvitation();
-    bool openSetup(QWidget* owner, bool* registered);
-    template <typename Dialog> bool openDialog();
 
     void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
 
@@ -187,16 +190,14 @@ private:
 
     // Chat: what arrives from the library, the transcript, the voice and the mouth.
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
-    // A stranger's message: asked about when no other question is open, else queued.
-    void receiveFromStranger(const StrangerQueue::Invitation& invitation);
-    void askStranger(const StrangerQueue::Invitation& invitation);
 
     std::unique_ptr<Ui::frmMain> ui;
     MainWindowLayout layout_{*this, *ui};
     std::unique_ptr<ClientSession> session_;
 
     BuddyTabs* tabs_ = nullptr; // the records of the users on tabs
-    StrangerQueue strangers_;
+    StrangerInvitations* strangers_ = nullptr;
+    DialogOpeners* dialogs_ = nullptr;
     std::shared_ptr<cfb::Buddy> selBuddy_;
     VoiceMenu* voiceMenu_ = nullptr;
     std::unique_ptr<StatusPanels> panels_;

@@ -1,0 +1,74 @@
+#include "mainwindow/DialogOpeners.h"
+
+#include "buddies/frmBuddyList.h"
+#include "buddies/frmInvite.h"
+#include "common/HelpContexts.h"
+#include "common/UserDialogs.h"
+#include "common/modMain.h"
+#include "session/ClientSession.h"
+#include "setup/frmSetup.h"
+#include "speech/SpeechEngine.h"
+
+namespace cfb::client {
+
+DialogOpeners::DialogOpeners(QWidget& window, ClientSession& session)
+    : QObject(&window)
+    , window_(window)
+    , session_(session)
+{
+}
+
+void DialogOpeners::install()
+{
+    modMain::setDialogOpeners({
+        [this](QWidget* owner) { return openSetup(owner, nullptr); },
+        [this](QWidget* owner) {
+            bool registered = false;
+            return openSetup(owner, &registered) && registered;
+        },
+        [this](QWidget*) { return open<frmBuddyList>(); },
+        [this](QWidget*) { return open<frmInvite>(); },
+    });
+}
+
+void DialogOpeners::uninstall()
+{
+    modMain::setDialogOpeners({});
+}
+
+// The setup dialog registers an account while nobody is signed in, else edits the profile and
+// settings; with registered, it registers the first account and leaves telling of it to the caller.
+bool DialogOpeners::openSetup(QWidget* owner, bool* registered)
+{
+    if (!session_.library())
+        return false;
+    frmSetup setup(session_, owner ? owner : &window_);
+    if (registered)
+        setup.setConfirmsRegistration(false);
+    setup.exec();
+    if (registered)
+        *registered = setup.hasRegistered();
+    return true;
+}
+
+template <typename Dialog> bool DialogOpeners::open()
+{
+    if (!session_.library())
+        return false;
+    Dialog dialog(session_, &window_);
+    dialog.exec();
+    return true;
+}
+
+void DialogOpeners::offerInvitation()
+{
+    const QString question = QStringLiteral("Would you like to invite a user to chat?");
+    if (session_.speakIt() && session_.speech())
+        session_.speech()->speak(question);
+    const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
+        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers);
+    if (answer == UserDialogs::AnswerYes)
+        modMain::ShowInviteDialog(&window_);
+}
+
+} // namespace cfb::client
