@@ -1,63 +1,40 @@
 #include "mainwindow/frmMain.h"
-#include "mainwindow/BuddyTabs.h"
 #include "mainwindow/BuddyToolbar.h"
+#include "mainwindow/CameraPanel.h"
 #include "mainwindow/DialogOpeners.h"
 #include "mainwindow/HelpMenu.h"
-#include "mainwindow/MainWindowLayout.h"
-#include "mainwindow/PictureBoxes.h"
 #include "mainwindow/PresencePoll.h"
 #include "mainwindow/ReachabilityStatus.h"
 #include "mainwindow/StatusPanels.h"
-#include "mainwindow/TrayMenu.h"
 
-#include "buddies/frmBuddyList.h"
-#include "buddies/frmInvite.h"
-#include "chat/MouthPlacement.h"
 #include "chat/PictureFrame.h"
 #include "chat/StrangerInvitations.h"
 #include "chat/TranscriptView.h"
-#include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/BusyCursor.h"
-#include "common/EventLog.h"
-#include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
-#include "common/frmSplash.h"
 #include "common/modMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
-#include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
 #include "session/BuddyLookup.h"
-#include "session/ClientSession.h"
 #include "session/SignInSequence.h"
-#include "setup/frmSetup.h"
-#include "speech/MouthWidget.h"
 #include "speech/SpeechEngine.h"
-#include "transport/ivUDP.h"
 #include "ui_frmMain.h"
 #include "video/MainVideo.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QCursor>
-#include <QLabel>
-#include <QLayout>
 #include <QMenu>
-#include <QPainter>
-#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabBar>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QUrl>
 
 // The toolbar icons live in this static library; the linker keeps them only when asked for.
 static void initToolbarIcons()
@@ -103,6 +80,8 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         picture->installEventFilter(this);
     ui->picVideo->raise();
 
+    camera_ = new CameraPanel(
+        *ui, *this, *session_, *panels_, [this] { showOwnAvatar(); }, this);
     tabs_ = new BuddyTabs(*ui->tabBuddies, *session_, this);
     poll_ = new PresencePoll(
         *session_,
@@ -193,14 +172,7 @@ void frmMain::Load()
     ReachabilityStatus::attach(*ui->status, *session_, this);
     connect(confabo, &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
 
-    cameraAvailable_ = InitCamera();
-    if (!cameraAvailable_) {
-        ui->toolVideo->setEnabled(false);
-        ui->mnuVideo->setEnabled(false);
-        setPanel(PanelVideoFormat, QStringLiteral("(No Video)"));
-        showOwnAvatar();
-        ui->picVideo->raise();
-    }
+    InitCamera();
 
     const SignInFields fields = RunSignInSequence(*session_, session_->speech(), this);
     session_->setHandle(fields.handle);
@@ -210,10 +182,9 @@ void frmMain::Load()
 
     setPanel(PanelHandle, session_->handle());
     panels_->showServiceConnection();
-    if (video_)
-        video_->setHandle(session_->handle());
+    video()->setHandle(session_->handle());
     toolbar_->showOwnPresence();
-    if (!cameraAvailable_)
+    if (!camera_->available())
         showOwnAvatar(); // the avatar arrives with the sign-in
 
     tabs_->clear();
@@ -246,37 +217,23 @@ void frmMain::Load()
     }
 }
 
+MainVideo* frmMain::video() const
+{
+    return camera_->video();
+}
+
 bool frmMain::InitCamera()
 {
-    if (!video_) {
-        video_ = new MainVideo(*this, ui->picVideo, this);
-        session_->setVideo(video_);
-        connect(
-            video_, &MainVideo::formatChanged, this, [this](const QString& text) { setPanel(PanelVideoFormat, text); });
-    }
-    const bool started = video_->start(videoSourceOption_);
-    setPanel(PanelVideoFormat, video_->formatText());
-    return started;
+    return camera_->start(videoSourceOption_);
 }
 
 bool frmMain::restartVideo()
 {
-    const bool wasSending = video_ && video_->isSending();
-    if (video_)
-        video_->stop();
     videoSourceOption_.clear();
-    cameraAvailable_ = video_ && video_->start(QString());
-    setPanel(PanelVideoFormat, video_ ? video_->formatText() : QStringLiteral("(No Video)"));
-    ui->toolVideo->setEnabled(cameraAvailable_);
-    ui->mnuVideo->setEnabled(cameraAvailable_);
-    if (cameraAvailable_) {
-        video_->setHandle(session_->handle());
-        video_->setSending(wasSending);
-    } else {
-        showOwnAvatar();
-        ui->picVideo->raise();
-    }
-    return cameraAvailable_;
+    const bool available = camera_->restart();
+    if (available)
+        enableBuddyButtons(tabs_->count() > 0);
+    return available;
 }
 
 bool frmMain::rebindDataPort(const QString& portText, QString* reason)
@@ -295,8 +252,7 @@ void frmMain::Unload()
     withErrorReport("Unload", [this] {
         poll_->stop();
         hide();
-        if (video_)
-            video_->stop();
+        video()->stop();
         tray_->remove();
         session_->close();
     });
@@ -381,7 +337,7 @@ void frmMain::removeBuddyTab(const QString& handle)
 
 void frmMain::enableBuddyButtons(bool enable)
 {
-    toolbar_->enable(enable, cameraAvailable_);
+    toolbar_->enable(enable, camera_->available());
 }
 
 void frmMain::setBuddyTab()
@@ -405,8 +361,7 @@ void frmMain::applySelectedTab()
     ui->toolVideo->setChecked(record.Video());
     ui->mnuVideo->setChecked(record.Video());
     setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
-    if (video_)
-        video_->setSending(record.Video());
+    video()->setSending(record.Video());
     if (!tabSelectionGuard_ && selBuddy_) {
         pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
         if (record.Video())
@@ -448,8 +403,7 @@ void frmMain::toolVideo_Click(bool pressed)
             return;
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
-        if (video_)
-            video_->setSending(pressed);
+        video()->setSending(pressed);
         if (pressed) {
             ui->picVideo->show();
             pictures_->hideMouth();
@@ -491,7 +445,7 @@ void frmMain::cmdSend_Click()
         // A failed send is not reported: the line shows all the same. No frame goes out while the
         // message does. Whether the buddy is available is what the last poll found.
         {
-            const MainVideo::Pause pause(video_);
+            const MainVideo::Pause pause(video());
             selBuddy_->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
                 session_->dataPort(), session_->dataPort());
         }
@@ -509,7 +463,7 @@ void frmMain::cmdShout_Click()
         const QString text = ui->txtMessage->text();
         if (text.trimmed().isEmpty() || !session_->library())
             return;
-        const MainVideo::Pause pause(video_);
+        const MainVideo::Pause pause(video());
         for (int i = 0; i < ui->tabBuddies->count(); ++i) {
             cBuddyInfo* record = buddyInfo(tabs_->handleAt(i));
             if (!record || !record->Buddy())
@@ -537,8 +491,7 @@ void frmMain::cmdPic_Click()
         // The picture takes the place of the video: the button shows released while it goes.
         ui->toolVideo->setChecked(false);
         ui->mnuVideo->setChecked(false);
-        if (video_)
-            video_->setSending(false);
+        video()->setSending(false);
         ui->picVideo->hide();
         pictures_->show(ui->imgPic, picture);
         ui->imgPic->show();

@@ -41,6 +41,7 @@ class Confabo;
 namespace cfb::client {
 
 class BuddyTabs;
+class CameraPanel;
 class DialogOpeners;
 class StrangerInvitations;
 class BuddyToolbar;
@@ -107,7 +108,7 @@ public:
     // Status bar panel 4, the video format ("160x120 5fps" or "(No Video)").
     void showVideoFormat(const QString& text) { setPanel(PanelVideoFormat, text); }
     // The live video (source, preview, frame sending); nullptr before InitCamera.
-    MainVideo* video() const { return video_; }
+    MainVideo* video() const;
 
     // The buddy of the selected tab; nullptr when there is no tab.
     cfb::Buddy* SelBuddy() const override { return selBuddy_.get(); }
@@ -206,9 +207,8 @@ private:
 
     QString password_;
     QString hostname_;
-    bool cameraAvailable_ = false;
     QString videoSourceOption_;
-    MainVideo* video_ = nullptr;
+    CameraPanel* camera_ = nullptr;
 
     PresencePoll* poll_ = nullptr;
     BuddyToolbar* toolbar_ = nullptr;
