@@ -18,6 +18,18 @@ frmBuddy* cBuddyInfo::BuddyForm() const
     return buddyForm_.data();
 }
 
+void cBuddyInfo::showWindow()
+{
+    if (!buddyForm_ || !buddy_)
+        return;
+    buddyForm_->setWindowTitle(buddy_->handle());
+    buddyForm_->setBuddy(buddy_);
+    buddyForm_->showAvatar(buddy_->Avatar());
+    buddyForm_->show();
+    buddyForm_->raise();
+    buddyForm_->activateWindow();
+}
+
 void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
 {
     buddy_ = std::move(buddy);

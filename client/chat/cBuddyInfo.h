@@ -49,6 +49,8 @@ public:
 
     // The detached chat window; none for a record made without a session.
     frmBuddy* BuddyForm() const;
+    // Shows the buddy's own window (titled with the handle, showing the avatar), in front.
+    void showWindow();
 
 private:
     ClientSession* session_ = nullptr;

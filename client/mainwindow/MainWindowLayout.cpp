@@ -4,9 +4,11 @@
 
 #include "common/Twips.h"
 
+#include <QContextMenuEvent>
 #include <QIcon>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabBar>
@@ -56,8 +58,58 @@ void MainWindowLayout::measureToolbar()
     ui_.toolBlock->setText(blockText);
 }
 
-void MainWindowLayout::apply(bool expanded, QWidget* expandedFrom)
+void MainWindowLayout::toggleExpanded(QWidget* from)
 {
+    expanded_ = !expanded_;
+    expandedFrom_ = from == ui_.imgBuddy ? static_cast<QWidget*>(ui_.picBuddy) : from;
+}
+
+namespace {
+
+// Double-clicks on the picture boxes toggle the expanded view; a right click on the buddy's
+// picture offers the voices.
+class PictureClicks : public QObject {
+public:
+    PictureClicks(Ui::frmMain& ui, std::function<void(QWidget*)> toggle, QObject* parent)
+        : QObject(parent)
+        , ui_(ui)
+        , toggle_(std::move(toggle))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            toggle_(qobject_cast<QWidget*>(watched));
+            return true;
+        }
+        if (watched == ui_.imgBuddy && event->type() == QEvent::ContextMenu) {
+            ui_.mnuSelectVoice->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+        return false;
+    }
+
+private:
+    Ui::frmMain& ui_;
+    std::function<void(QWidget*)> toggle_;
+};
+
+} // namespace
+
+void MainWindowLayout::watchPictures(std::function<void(QWidget*)> toggle)
+{
+    auto* clicks = new PictureClicks(ui_, std::move(toggle), &window_);
+    for (QWidget* picture : {static_cast<QWidget*>(ui_.picVideo), static_cast<QWidget*>(ui_.imgPic),
+             static_cast<QWidget*>(ui_.picBuddy), static_cast<QWidget*>(ui_.imgBuddy)})
+        picture->installEventFilter(clicks);
+}
+
+void MainWindowLayout::apply()
+{
+    const bool expanded = expanded_;
+    QWidget* const expandedFrom = expandedFrom_;
     const int width = std::max(twipsToPixels(BuddyPictureLeft + PictureWidth + PictureLeft), toolbarWidth_);
     const int height = twipsToPixels(WindowHeight) + (expanded ? ExpandedGrowth : 0);
     window_.setFixedSize(width, height);

@@ -2,6 +2,8 @@
 
 #include <QSize>
 
+#include <functional>
+
 class QMainWindow;
 class QWidget;
 
@@ -28,8 +30,15 @@ public:
     // so the window never pushes "Exit" into the toolbar's overflow menu. Call once the toolbar
     // is built.
     void measureToolbar();
-    // Sizes the window and places every control; expandedFrom is the picture double-clicked.
-    void apply(bool expanded, QWidget* expandedFrom);
+    // Sizes the window and places every control, for the restored or the expanded view.
+    void apply();
+
+    // Expanded view: the picture double-clicked (or the buddy's) enlarged, the window taller.
+    bool isExpanded() const { return expanded_; }
+    void toggleExpanded(QWidget* from);
+    // Double-clicks on the picture boxes call toggle; a right click on the buddy's picture offers
+    // the voices.
+    void watchPictures(std::function<void(QWidget*)> toggle);
 
 private:
     int tabStripHeight() const;
@@ -37,6 +46,8 @@ private:
     QMainWindow& window_;
     Ui::frmMain& ui_;
     int toolbarWidth_ = 0;
+    bool expanded_ = false;
+    QWidget* expandedFrom_ = nullptr;
 };
 
 } // namespace cfb::client

@@ -1,9 +1,11 @@
 #include "mainwindow/StatusPanels.h"
 
+#include "common/modMain.h"
 #include "messaging/modINET.h"
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 
 namespace cfb::client {
 namespace {
@@ -54,6 +56,14 @@ void StatusPanels::showServiceConnection()
                   .arg(channel.server)
             : QStringLiteral("Signed in to the Confabo service at %1 over an unencrypted connection (HTTP)")
                   .arg(channel.server));
+}
+
+void StatusPanels::announceProblem(const QString& text, QSystemTrayIcon* tray)
+{
+    bar_.showMessage(text, 60000);
+    if (tray && QSystemTrayIcon::supportsMessages())
+        tray->showMessage(QString::fromLatin1(modMain::AppTitle), text, QSystemTrayIcon::Warning, 20000);
+    modMain::ReportError(text, modMain::EventError, true);
 }
 
 void StatusPanels::showServiceSlow(bool slow)

@@ -4,6 +4,7 @@
 
 class QLabel;
 class QStatusBar;
+class QSystemTrayIcon;
 
 namespace cfb::client {
 
@@ -26,6 +27,9 @@ public:
     void showServiceConnection();
     // "Connecting to the Confabo service..." while a request has waited a second.
     void showServiceSlow(bool slow);
+    // A problem the user must act on: in the status bar for a minute, as a notification where
+    // the notification area shows them, and in the event log.
+    void announceProblem(const QString& text, QSystemTrayIcon* tray);
 
 private:
     QStatusBar& bar_;

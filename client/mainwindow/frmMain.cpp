@@ -30,7 +30,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -75,9 +74,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
 
     layout_.decorate();
     transcriptView_ = new TranscriptView(ui->txtChat, *session_, this);
-    for (QWidget* picture : {static_cast<QWidget*>(ui->picVideo), static_cast<QWidget*>(ui->imgPic),
-             static_cast<QWidget*>(ui->picBuddy), static_cast<QWidget*>(ui->imgBuddy)})
-        picture->installEventFilter(this);
+    layout_.watchPictures([this](QWidget* picture) { toggleExpandedView(picture); });
     ui->picVideo->raise();
 
     camera_ = new CameraPanel(
@@ -195,13 +192,8 @@ void frmMain::Load()
     tray_->add();
     tabBuddies_Click();
 
-    if (!session_->dataPortProblem().isEmpty()) {
-        ui->status->showMessage(session_->dataPortProblem(), 60000);
-        if (tray_->icon() && QSystemTrayIcon::supportsMessages())
-            tray_->icon()->showMessage(
-                QString::fromLatin1(modMain::AppTitle), session_->dataPortProblem(), QSystemTrayIcon::Warning, 20000);
-        modMain::ReportError(session_->dataPortProblem(), modMain::EventError, true);
-    }
+    if (!session_->dataPortProblem().isEmpty())
+        panels_->announceProblem(session_->dataPortProblem(), tray_->icon());
 
     poll_->start();
 
@@ -503,18 +495,8 @@ void frmMain::cmdPic_Click()
 void frmMain::cmdNewWindow_Click()
 {
     withErrorReport("cmdNewWindow_Click", [this] {
-        if (!selBuddy_)
-            return;
-        cBuddyInfo* record = buddyInfo(selBuddy_->handle());
-        frmBuddy* form = record ? record->BuddyForm() : nullptr;
-        if (!form)
-            return;
-        form->setWindowTitle(selBuddy_->handle());
-        form->setBuddy(selBuddy_);
-        form->showAvatar(selBuddy_->Avatar());
-        form->show();
-        form->raise();
-        form->activateWindow();
+        if (cBuddyInfo* record = selBuddy_ ? buddyInfo(selBuddy_->handle()) : nullptr)
+            record->showWindow();
     });
 }
 
@@ -637,30 +619,15 @@ void frmMain::showOwnAvatar()
 
 // --- expanded and restored view -----------------------------------------------------------------
 
-bool frmMain::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::MouseButtonDblClick) {
-        toggleExpandedView(qobject_cast<QWidget*>(watched));
-        return true;
-    }
-    // A right click on the buddy's picture offers the voices.
-    if (watched == ui->imgBuddy && event->type() == QEvent::ContextMenu) {
-        ui->mnuSelectVoice->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
-        return true;
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
 void frmMain::toggleExpandedView(QWidget* from)
 {
-    expanded_ = !expanded_;
-    expandedFrom_ = from == ui->imgBuddy ? static_cast<QWidget*>(ui->picBuddy) : from;
+    layout_.toggleExpanded(from);
     applyView();
 }
 
 void frmMain::applyView()
 {
-    layout_.apply(expanded_, expandedFrom_);
+    layout_.apply();
     pictures_->refresh();
 }
 

@@ -146,7 +146,7 @@ public:
     void setSystemTrayAvailable(bool available) { tray_->setAvailable(available); }
 
     // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
-    bool isExpandedView() const { return expanded_; }
+    bool isExpandedView() const { return layout_.isExpanded(); }
     // Toggles the view as a double-click on picVideo, imgPic, picBuddy or imgBuddy does.
     void toggleExpandedView(QWidget* from);
 
@@ -174,7 +174,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void loadBuddyList();
@@ -216,8 +215,6 @@ private:
     TrayMenu* tray_ = nullptr;
 
     bool tabSelectionGuard_ = false;
-    bool expanded_ = false;
-    QWidget* expandedFrom_ = nullptr;
     bool loaded_ = false;
     bool unloading_ = false;
 };
