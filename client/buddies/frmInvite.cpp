@@ -165,10 +165,8 @@ void frmInvite::invite()
     });
     if (!users || !session_.library())
         return;
-    const int16_t port = session_.dataPort();
     for (const LookedUpUser& user : *users)
-        BuddyLookup::strangerBuddy(user)->SendMessage(
-            session_.library()->handle(), session_.library()->Email(), ui->txtMessage->text(), port, port);
+        session_.sendMessage(*BuddyLookup::strangerBuddy(user), ui->txtMessage->text());
     UserDialogs::current().messageBoxWithHelp(this,
         QStringLiteral("Your invitation(s) have been sent. If your invitation is accepted, a new Buddy Tab")
             + QStringLiteral(" will be created for that user."),

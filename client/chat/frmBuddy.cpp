@@ -135,8 +135,7 @@ void frmBuddy::cmdSend_Click()
         const QString text = ui->txtMessage->text();
         if (text.trimmed().isEmpty() || !buddy_)
             return;
-        if (cfb::Confabo* library = session_.library())
-            buddy_->SendMessage(library->handle(), library->Email(), text, session_.dataPort(), session_.dataPort());
+        session_.sendMessage(*buddy_, text);
         record_.transcript().append(session_.handle(), text);
         ui->txtMessage->clear();
         UserDialogs::current().beep();

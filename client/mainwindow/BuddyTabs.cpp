@@ -4,6 +4,7 @@
 #include "mainwindow/MainWindowLayout.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
+#include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
 
 #include <QIcon>
@@ -67,6 +68,17 @@ void BuddyTabs::clear()
     }
     icons_.clear();
     records_.clear();
+}
+
+void BuddyTabs::addStranger(const QString& handle, std::function<void()> then)
+{
+    session_.ask<LookedUpUser>(
+        "ShowBuddy", this, [handle](Confabo&) { return BuddyLookup::stranger(handle); },
+        [this, handle, then](const LookedUpUser& user) {
+            if (!record(handle))
+                addRecord(handle)->setBuddy(BuddyLookup::strangerBuddy(user));
+            then();
+        });
 }
 
 QHash<QString, std::shared_ptr<cfb::Buddy>> BuddyTabs::strangers(const cfb::Buddies& buddies) const

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -36,6 +37,8 @@ public:
     void forgetRecord(const QString& handle);
     // Every tab and record goes.
     void clear();
+    // A record for a user who is no buddy, looked up on the service thread first; then follows.
+    void addStranger(const QString& handle, std::function<void()> then);
     // The records of users who are not on the buddy list.
     QHash<QString, std::shared_ptr<cfb::Buddy>> strangers(const cfb::Buddies& buddies) const;
 

@@ -22,7 +22,6 @@
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
-#include "session/BuddyLookup.h"
 #include "session/SignInSequence.h"
 #include "speech/SpeechEngine.h"
 #include "ui_frmMain.h"
@@ -438,8 +437,7 @@ void frmMain::cmdSend_Click()
         // message does. Whether the buddy is available is what the last poll found.
         {
             const MainVideo::Pause pause(video());
-            selBuddy_->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
-                session_->dataPort(), session_->dataPort());
+            session_->sendMessage(*selBuddy_, text);
         }
         ShowBuddy(to, session_->handle(), text, session_->dataPort(), false);
         ui->txtMessage->clear();
@@ -460,8 +458,7 @@ void frmMain::cmdShout_Click()
             cBuddyInfo* record = buddyInfo(tabs_->handleAt(i));
             if (!record || !record->Buddy())
                 continue;
-            record->Buddy()->SendMessage(session_->library()->handle(), session_->library()->Email(), text,
-                session_->dataPort(), session_->dataPort());
+            session_->sendMessage(*record->Buddy(), text);
             record->transcript().append(session_->handle(), text);
         }
         ui->txtMessage->clear();
@@ -514,14 +511,7 @@ void frmMain::ShowBuddy(
         if (!record) {
             std::shared_ptr<cfb::Buddy> buddy = session_->library()->Buddies()->Item(handle);
             if (!buddy) {
-                // Someone who is no buddy: looked up on the service thread first.
-                session_->ask<LookedUpUser>(
-                    "ShowBuddy", this, [handle](Confabo&) { return BuddyLookup::stranger(handle); },
-                    [=, this](const LookedUpUser& user) {
-                        if (!buddyInfo(handle))
-                            tabs_->addRecord(handle)->setBuddy(BuddyLookup::strangerBuddy(user));
-                        ShowBuddy(handle, MessageHandle, Message, VideoPort, SayIt);
-                    });
+                tabs_->addStranger(handle, [=, this] { ShowBuddy(handle, MessageHandle, Message, VideoPort, SayIt); });
                 return;
             }
             record = tabs_->addRecord(handle);

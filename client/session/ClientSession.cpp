@@ -1,6 +1,7 @@
 #include "session/ClientSession.h"
 
 #include "common/LocalErrorHandler.h"
+#include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
@@ -189,6 +190,11 @@ void ClientSession::wait(
     }
     if (error)
         std::rethrow_exception(error);
+}
+
+bool ClientSession::sendMessage(cfb::Buddy& to, const QString& text)
+{
+    return confabo_ && to.SendMessage(confabo_->handle(), confabo_->Email(), text, dataPort_, dataPort_);
 }
 
 // A receiving socket that could not be bound leaves the client deaf to every buddy; the user is

@@ -13,6 +13,7 @@
 #include <optional>
 
 namespace cfb {
+class Buddy;
 class Confabo;
 struct Account;
 } // namespace cfb
@@ -77,6 +78,10 @@ public:
             [&answer, result] { answer = std::move(*result); });
         return answer;
     }
+    // Sends a message to the user from the signed-in user, from the data port, naming it as both
+    // the video and the data port. False when the user is not available (as the last lookup
+    // found) or nobody is signed in; a send that fails on the way is not seen.
+    bool sendMessage(cfb::Buddy& to, const QString& text);
     // Requests asked and not answered yet.
     int pending() const { return pending_; }
     // How long close() waits for the service thread's sign-out (milliseconds).
