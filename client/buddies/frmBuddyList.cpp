@@ -109,16 +109,7 @@ void frmBuddyList::lstBuddies_Click()
         const std::shared_ptr<Buddy> buddy = library_->Buddies()->Item(entry->text());
         if (!buddy)
             return;
-        UserDetails::show(*buddy, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
-        // The avatar as the service has it now, once it comes, while the entry is still the one shown.
-        const int32_t userID = buddy->BuddyUserID();
-        const QString handle = buddy->handle();
-        session_.ask<QImage>(
-            "Buddy Details", this, [userID, handle](Confabo&) { return BuddyLookup::avatar(userID, handle); },
-            [this, handle](const QImage& picture) {
-                if (ui->lstBuddies->currentItem() && ui->lstBuddies->currentItem()->text() == handle)
-                    UserDetails::showAvatar(ui->imgBuddy, picture);
-            });
+        UserDetails::show(session_, ui->lstBuddies, *buddy, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
     });
 }
 

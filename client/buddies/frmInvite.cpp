@@ -116,15 +116,7 @@ void frmInvite::lstUsers_Click()
         const std::shared_ptr<Buddy> user = users_->Item(entry->text());
         if (!user)
             return;
-        UserDetails::show(*user, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
-        const int32_t userID = user->BuddyUserID();
-        const QString handle = user->handle();
-        session_.ask<QImage>(
-            "User Details", this, [userID, handle](Confabo&) { return BuddyLookup::avatar(userID, handle); },
-            [this, handle](const QImage& picture) {
-                if (ui->lstUsers->currentItem() && ui->lstUsers->currentItem()->text() == handle)
-                    UserDetails::showAvatar(ui->imgBuddy, picture);
-            });
+        UserDetails::show(session_, ui->lstUsers, *user, ui->lblHandle, ui->lblEmail, ui->imgBuddy);
     });
 }
 
