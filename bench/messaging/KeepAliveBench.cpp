@@ -11,6 +11,7 @@
 #include "platform/UserNotice.h"
 #include "transport/ivUDP.h"
 
+#include "BoundUdpSocket.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
@@ -34,20 +35,6 @@ using namespace cfb;
 namespace {
 
 constexpr int OnlineBuddies = 50;
-
-int listenAt(const QString& address, int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    ::inet_pton(AF_INET, address.toLatin1().constData(), &a.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 } // namespace
 
@@ -74,7 +61,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < OnlineBuddies; ++i) {
         const QString address = QStringLiteral("127.0.0.%1").arg(i + 2);
         const QString handle = QStringLiteral("buddy%1").arg(i, 2, 10, QLatin1Char('0'));
-        sockets.push_back(listenAt(address, port.toInt()));
+        sockets.push_back(boundUdpSocket(address, quint16(port.toInt()), SOCK_NONBLOCK));
         auto account = std::make_unique<Confabo>();
         if (sockets.back() < 0 || !account->Register(handle, "PW", handle + "@example.org")
             || !account->Login(handle, "PW", address)) {

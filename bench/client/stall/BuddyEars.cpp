@@ -1,5 +1,7 @@
 #include "BuddyEars.h"
 
+#include "BoundUdpSocket.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,31 +12,13 @@ namespace {
 
 constexpr int PollMs = 20;
 
-int boundSocket(const QString& address, quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    ::inet_pton(AF_INET, address.toLatin1().constData(), &a.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 } // namespace
 
 BuddyEars::BuddyEars(int buddies, quint16 port)
     : ears_(size_t(buddies))
 {
     for (int i = 0; i < buddies; ++i) {
-        ears_[size_t(i)].fd = boundSocket(address(i), port);
+        ears_[size_t(i)].fd = boundUdpSocket(address(i), port);
         listening_ = listening_ && ears_[size_t(i)].fd >= 0;
     }
     thread_ = std::thread([this] { listen(); });
