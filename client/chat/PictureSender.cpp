@@ -6,9 +6,13 @@
 #include "session/ClientSession.h"
 
 #include <QFutureWatcher>
+#include <QPointer>
 #include <QPromise>
 #include <QThreadPool>
 #include <QWidget>
+
+#include <atomic>
+#include <cstdint>
 
 namespace cfb::client {
 
@@ -66,8 +70,13 @@ bool PictureSender::start(std::shared_ptr<cfb::Buddy> buddy, QWidget* busy)
 
     promise->start();
     QThreadPool::globalInstance()->start([promise, request = job->request] {
-        promise->addResult(
-            PictureFrame::prepare(request->path, request->quality, request->fromHandle, &request->abandoned));
+        PictureFrame::Prepared prepared;
+        try {
+            prepared = PictureFrame::prepare(request->path, request->quality, request->fromHandle, &request->abandoned);
+        } catch (...) {
+            prepared = {}; // out of memory on a huge picture: reported as one that cannot be read
+        }
+        promise->addResult(prepared);
         promise->finish();
     });
     return true;

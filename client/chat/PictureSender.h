@@ -2,10 +2,7 @@
 
 #include <QImage>
 #include <QObject>
-#include <QPointer>
 
-#include <atomic>
-#include <cstdint>
 #include <memory>
 
 class QWidget;
@@ -37,8 +34,6 @@ public:
     bool start(std::shared_ptr<cfb::Buddy> buddy, QWidget* busy);
     // Abandons the picture being prepared, if any: it is not sent.
     void cancel();
-    // Whether a picture is being prepared.
-    bool preparing() const { return job_ != nullptr; }
 
 signals:
     // The picture is ready and goes to the buddy right after this: the window shows it.
