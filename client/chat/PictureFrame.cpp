@@ -2,7 +2,6 @@
 
 #include "common/UserDialogs.h"
 #include "imaging/cDIBSection.h"
-#include "messaging/Buddy.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
 
@@ -10,20 +9,26 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cmath>
 
 namespace cfb::client {
 namespace {
 
 constexpr int DefaultQuality = 75;
-constexpr int QualityStep = 10;
-// Below this the picture gets smaller rather than blurrier.
-constexpr int LowestQuality = 20;
+// A copy of about this many pixels tells what a pixel of the picture costs at the quality; a
+// smaller copy costs no less per pixel than the picture, so the guess it gives errs small.
+constexpr qint64 ProbePixels = 256 * 256;
+// The size guessed aims this far below the room, so that the first try usually fits.
+constexpr double Aim = 0.9;
+// A frame that fits but fills less of the room than this is tried larger, at most this often.
+constexpr double WellFilled = 0.75;
+constexpr int GrowTries = 2;
+// A try that does not fit is followed by one at least this much smaller on each side.
+constexpr double LeastShrink = 0.9;
 
-int chosenQuality()
+bool isAbandoned(const std::atomic<bool>* abandoned)
 {
-    bool ok = false;
-    const int quality = Settings::ImageQuality.read().trimmed().toInt(&ok);
-    return ok ? std::clamp(quality, 1, 100) : DefaultQuality;
+    return abandoned && abandoned->load();
 }
 
 QByteArray jpeg(const QImage& picture, int quality)
@@ -34,6 +39,31 @@ QByteArray jpeg(const QImage& picture, int quality)
     return dib.JPGBuffer();
 }
 
+QSize sizeAt(const QImage& picture, double scale)
+{
+    if (scale >= 1)
+        return picture.size();
+    return QSize(std::max(1, int(std::lround(picture.width() * scale))),
+        std::max(1, int(std::lround(picture.height() * scale))));
+}
+
+QImage resized(const QImage& picture, double scale)
+{
+    const QSize size = sizeAt(picture, scale);
+    return size == picture.size() ? picture : picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// The largest frame from that handle that travels as one datagram.
+qsizetype largestFrame(const QString& fromHandle)
+{
+    const qsizetype room
+        = PeerDatagram::MaxDatagramSize - PeerDatagram::frameChunkSize(PeerDatagram::escapedText(fromHandle), 0);
+    qsizetype bytes = std::min(PeerDatagram::FrameChunkSize, room / 4 * 3);
+    while (bytes > 0 && !PictureFrame::fitsOneDatagram(bytes, fromHandle))
+        --bytes;
+    return bytes;
+}
+
 } // namespace
 
 QString PictureFrame::chooseFile(QWidget* parent)
@@ -42,18 +72,39 @@ QString PictureFrame::chooseFile(QWidget* parent)
         parent, QStringLiteral("Open"), QStringLiteral("Pictures (*.jpg *.bmp)"));
 }
 
-QImage PictureFrame::load(QWidget* parent, const QString& path)
+int PictureFrame::chosenQuality()
+{
+    bool ok = false;
+    const int quality = Settings::ImageQuality.read().trimmed().toInt(&ok);
+    return ok ? std::clamp(quality, 1, 100) : DefaultQuality;
+}
+
+void PictureFrame::reportUnreadable(QWidget* parent, const QString& path)
+{
+    UserDialogs::current().messageBox(parent,
+        QStringLiteral("The picture \"%1\" could not be read, so it was not sent. Choose a JPEG (.jpg) or "
+                       "bitmap (.bmp) picture.")
+            .arg(QFileInfo(path).fileName()),
+        UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo - Send Picture"));
+}
+
+PictureFrame::Prepared PictureFrame::prepare(
+    const QString& path, int quality, const QString& fromHandle, const std::atomic<bool>* abandoned)
 {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QImage picture = reader.read();
-    if (picture.isNull())
-        UserDialogs::current().messageBox(parent,
-            QStringLiteral("The picture \"%1\" could not be read, so it was not sent. Choose a JPEG (.jpg) or "
-                           "bitmap (.bmp) picture.")
-                .arg(QFileInfo(path).fileName()),
-            UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo - Send Picture"));
-    return picture;
+    // The decoder scales while it decodes (a JPEG by whole eighths), far cheaper than reading
+    // every pixel of a photograph that is then sent a fraction of its size. The scaled size is
+    // that of the stored picture, before any turn its orientation asks for.
+    const QSize stored = reader.size();
+    if (stored.isValid() && (stored.width() > LargestSide || stored.height() > LargestSide))
+        reader.setScaledSize(stored.scaled(LargestSide, LargestSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    Prepared prepared;
+    if (isAbandoned(abandoned))
+        return prepared;
+    prepared.picture = reader.read();
+    prepared.frame = encode(prepared.picture, quality, fromHandle, abandoned);
+    return prepared;
 }
 
 bool PictureFrame::fitsOneDatagram(qsizetype bytes, const QString& fromHandle)
@@ -62,31 +113,53 @@ bool PictureFrame::fitsOneDatagram(qsizetype bytes, const QString& fromHandle)
         && PeerDatagram::frameChunkSize(PeerDatagram::escapedText(fromHandle), bytes) <= PeerDatagram::MaxDatagramSize;
 }
 
-QByteArray PictureFrame::encode(const QImage& picture, const QString& fromHandle)
+QByteArray PictureFrame::encode(
+    const QImage& picture, int quality, const QString& fromHandle, const std::atomic<bool>* abandoned)
 {
     if (picture.isNull())
         return {};
-    int quality = chosenQuality();
-    QImage scaled = picture;
-    for (;;) {
-        QByteArray bytes = jpeg(scaled, quality);
-        if (bytes.isEmpty() || fitsOneDatagram(bytes.size(), fromHandle))
-            return bytes;
-        if (quality > LowestQuality) {
-            quality = std::max(LowestQuality, quality - QualityStep);
-        } else if (scaled.width() > 1 || scaled.height() > 1) {
-            scaled = scaled.scaled(std::max(1, scaled.width() / 2), std::max(1, scaled.height() / 2),
-                Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        } else {
-            return bytes; // a single pixel: nothing smaller to try
-        }
-    }
-}
+    const qsizetype room = largestFrame(fromHandle);
+    if (room <= 0)
+        return {};
 
-bool PictureFrame::send(cfb::Buddy& buddy, const QImage& picture, const QString& fromHandle, int16_t port)
-{
-    const QByteArray bytes = encode(picture, fromHandle);
-    return !bytes.isEmpty() && buddy.SendFrame(bytes, fromHandle, port);
+    // The first try at the size a small copy says fits, rather than the whole picture.
+    double scale = 1;
+    const qint64 pixels = qint64(picture.width()) * picture.height();
+    if (pixels > ProbePixels) {
+        const QImage probe = resized(picture, std::sqrt(double(ProbePixels) / double(pixels)));
+        const QByteArray probeBytes = jpeg(probe, quality);
+        if (probeBytes.isEmpty())
+            return {};
+        const double perPixel = double(probeBytes.size()) / (qint64(probe.width()) * probe.height());
+        scale = std::min(1.0, std::sqrt(Aim * double(room) / perPixel / double(pixels)));
+    }
+
+    QByteArray fitting;
+    int grown = 0;
+    for (;;) {
+        if (isAbandoned(abandoned))
+            return {};
+        const QByteArray bytes = jpeg(resized(picture, scale), quality);
+        if (bytes.isEmpty())
+            return fitting;
+        const double toAim = std::sqrt(Aim * double(room) / double(bytes.size()));
+        if (bytes.size() > room) {
+            if (!fitting.isEmpty())
+                return fitting; // tried larger and it did not fit: the last that did
+            if (sizeAt(picture, scale) == QSize(1, 1))
+                return {};
+            scale *= std::min(toAim, LeastShrink);
+            continue;
+        }
+        fitting = bytes;
+        if (scale >= 1 || bytes.size() >= WellFilled * double(room) || grown == GrowTries)
+            return fitting;
+        const double larger = std::min(1.0, scale * toAim);
+        if (sizeAt(picture, larger) == sizeAt(picture, scale))
+            return fitting;
+        scale = larger;
+        ++grown;
+    }
 }
 
 } // namespace cfb::client

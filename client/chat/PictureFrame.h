@@ -4,34 +4,45 @@
 #include <QImage>
 #include <QString>
 
-class QWidget;
+#include <atomic>
 
-namespace cfb {
-class Buddy;
-}
+class QWidget;
 
 namespace cfb::client {
 
-// A picture file sent to a buddy as one video frame, so that the buddy's client shows it like a
-// frame of live video. Both chat windows send pictures this way.
+// A picture file as it goes to a buddy: one video frame, so that the buddy's client shows it like
+// a frame of live video. Both chat windows send pictures this way (PictureSender); reading and
+// encoding are safe on any thread.
 class PictureFrame {
 public:
+    // The picture as read (at most LargestSide on its longer side) and the JPEG frame that goes
+    // out. A null picture when the file could not be read as one.
+    struct Prepared {
+        QImage picture;
+        QByteArray frame;
+    };
+
+    // No frame of one datagram carries more detail than a picture this wide or high; a larger
+    // file is decoded at reduced size.
+    static constexpr int LargestSide = 1280;
+
     // Asks for a picture file in the file-open dialog; empty when the user cancelled.
     static QString chooseFile(QWidget* parent);
-    // The picture in the file. A file that cannot be read as a picture is reported to the user in
-    // one message box, and a null image comes back.
-    static QImage load(QWidget* parent, const QString& path);
+    // The JPEG quality pictures and video are sent at: the setting "Image Quality".
+    static int chosenQuality();
+    // Tells the user that the file could not be read as a picture, so nothing was sent.
+    static void reportUnreadable(QWidget* parent, const QString& path);
 
-    // The picture as JPEG bytes that travel in one datagram: at "Image Quality" when that fits,
-    // else at lower qualities, and then at half the size (again and again) below quality 20.
-    // Empty only for a null picture.
-    static QByteArray encode(const QImage& picture, const QString& fromHandle);
+    // Reads the file and encodes it. Gives up (an empty result) once abandoned is set.
+    static Prepared prepare(
+        const QString& path, int quality, const QString& fromHandle, const std::atomic<bool>* abandoned = nullptr);
+    // The picture as JPEG bytes at the given quality that travel in one datagram: at its own
+    // size when that fits, else smaller, as large as fits, its proportions kept. Empty for a
+    // null picture (or once abandoned is set).
+    static QByteArray encode(
+        const QImage& picture, int quality, const QString& fromHandle, const std::atomic<bool>* abandoned = nullptr);
     // Whether a frame of that many bytes from that handle travels as one datagram.
     static bool fitsOneDatagram(qsizetype bytes, const QString& fromHandle);
-
-    // Encodes the picture and sends it to the buddy; false when nothing was sent (a buddy who is
-    // not available).
-    static bool send(cfb::Buddy& buddy, const QImage& picture, const QString& fromHandle, int16_t port);
 };
 
 } // namespace cfb::client

@@ -1,7 +1,7 @@
 #include "chat/frmBuddy.h"
 
 #include "chat/MouthPlacement.h"
-#include "chat/PictureFrame.h"
+#include "chat/PictureSender.h"
 #include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
@@ -72,6 +72,8 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
+    pictures_ = new PictureSender(session_, this);
+    connect(pictures_, &PictureSender::sending, this, &frmBuddy::showFrame);
     layoutControls();
 
     transcriptView_ = new TranscriptView(ui->txtChat, this);
@@ -147,17 +149,11 @@ void frmBuddy::cmdPic_Click()
     withErrorReport("cmdPic_Click", [this] {
         if (!buddy_)
             return;
-        const QString path = PictureFrame::chooseFile(this);
-        if (path.isEmpty())
+        if (!pictures_->start(buddy_, ui->cmdPic))
             return;
         // No video goes to this buddy while the picture shows there.
         record_.setVideo(false);
         emit session_.buddySwitchesChanged();
-        const QImage picture = PictureFrame::load(this, path);
-        if (picture.isNull())
-            return;
-        showFrame(picture);
-        PictureFrame::send(*buddy_, picture, session_.handle(), session_.dataPort());
     });
 }
 
@@ -233,6 +229,7 @@ void frmBuddy::closeEvent(QCloseEvent* event)
 {
     // Closed, the window talks to nobody until it is shown for a buddy again.
     buddy_.reset();
+    pictures_->cancel();
     mouth_->hide();
     QWidget::closeEvent(event);
 }

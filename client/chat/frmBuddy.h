@@ -20,6 +20,7 @@ class Buddy;
 namespace cfb::client {
 
 class MouthWidget;
+class PictureSender;
 class TranscriptView;
 class VoiceMenu;
 class ClientSession;
@@ -74,6 +75,7 @@ private:
     QMenu* mnuVoices_ = nullptr;
     VoiceMenu* voices_ = nullptr;
     TranscriptView* transcriptView_ = nullptr;
+    PictureSender* pictures_ = nullptr;
     MouthWidget* mouth_ = nullptr;
     QImage picture_;
     QSize avatarSize_;

@@ -7,7 +7,7 @@
 #include "mainwindow/ReachabilityStatus.h"
 #include "mainwindow/StatusPanels.h"
 
-#include "chat/PictureFrame.h"
+#include "chat/PictureSender.h"
 #include "chat/StrangerInvitations.h"
 #include "chat/TranscriptView.h"
 #include "chat/cBuddyInfo.h"
@@ -126,6 +126,8 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmMain::cmdSend_Click);
     connect(ui->cmdShout, &QPushButton::clicked, this, &frmMain::cmdShout_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmMain::cmdPic_Click);
+    pictureSender_ = new PictureSender(*session_, this);
+    connect(pictureSender_, &PictureSender::sending, this, &frmMain::showSentPicture);
     connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
     connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
 
@@ -244,6 +246,7 @@ void frmMain::Unload()
         poll_->stop();
         hide();
         video()->stop();
+        pictureSender_->cancel();
         tray_->remove();
         session_->close();
     });
@@ -470,23 +473,20 @@ void frmMain::cmdPic_Click()
     withErrorReport("cmdPic_Click", [this] {
         if (!selBuddy_)
             return;
-        const QString path = PictureFrame::chooseFile(this);
-        if (path.isEmpty())
-            return;
-        const QImage picture = PictureFrame::load(this, path);
-        if (picture.isNull())
-            return;
-        const BusyCursor busy;
-        // The picture takes the place of the video: the button shows released while it goes.
-        ui->toolVideo->setChecked(false);
-        ui->mnuVideo->setChecked(false);
-        video()->setSending(false);
-        ui->picVideo->hide();
-        pictures_->show(ui->imgPic, picture);
-        ui->imgPic->show();
-        ui->imgPic->raise();
-        PictureFrame::send(*selBuddy_, picture, session_->handle(), session_->dataPort());
+        pictureSender_->start(selBuddy_, ui->cmdPic);
     });
+}
+
+// The picture is ready to go: it takes the place of the video, and the button shows released.
+void frmMain::showSentPicture(const QImage& picture)
+{
+    ui->toolVideo->setChecked(false);
+    ui->mnuVideo->setChecked(false);
+    video()->setSending(false);
+    ui->picVideo->hide();
+    pictures_->show(ui->imgPic, picture);
+    ui->imgPic->show();
+    ui->imgPic->raise();
 }
 
 void frmMain::cmdNewWindow_Click()

@@ -52,6 +52,7 @@ class MainVideo;
 class TrayMenu;
 class TranscriptView;
 class MouthWidget;
+class PictureSender;
 class SpeechEngine;
 class VoiceMenu;
 class cBuddyInfo;
@@ -181,6 +182,8 @@ private:
     void removeBuddyTab(const QString& handle);
     void enableBuddyButtons(bool enable);
     void setPanel(int panel, const QString& text) { panels_->setText(panel, text); }
+    // A picture the Picture button sends shows in imgPic, in place of the video.
+    void showSentPicture(const QImage& picture);
     void showOwnAvatar();
     void applyView();
 
@@ -203,6 +206,7 @@ private:
     std::unique_ptr<StatusPanels> panels_;
     std::unique_ptr<PictureBoxes> pictures_;
     TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
+    PictureSender* pictureSender_ = nullptr;
 
     QString password_;
     QString hostname_;

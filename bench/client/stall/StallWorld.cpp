@@ -119,6 +119,7 @@ bool StallWorld::writePicture(const QString& name, QSize size)
         problem_ = QStringLiteral("cannot write %1").arg(path);
         return false;
     }
-    pictures.append({name, path, cfb::client::PictureFrame::encode(QImage(path), User)});
+    pictures.append(
+        {name, path, cfb::client::PictureFrame::prepare(path, cfb::client::PictureFrame::chosenQuality(), User).frame});
     return !pictures.last().frame.isEmpty();
 }

@@ -337,6 +337,8 @@ void WindowRound::setup()
         child<QLineEdit>(setup, "txtEmail")->setText(email);
         child<QPushButton>(setup, "cmdOK")->click();
         appliedAt = Clock::now();
+        if (setup->isVisible())
+            setup->reject(); // a change the service did not take keeps the dialog open
     });
     begin();
     cfb::client::modMain::ShowSetupDialog(window_.get());
