@@ -45,6 +45,15 @@ void PictureBoxes::refresh()
     placeMouth();
 }
 
+void PictureBoxes::showBuddy(cfb::Buddy& buddy, bool videoOn)
+{
+    show(&buddy_, buddy.Avatar());
+    if (videoOn)
+        hideMouth();
+    else
+        showMouthFor(buddy);
+}
+
 void PictureBoxes::showMouthFor(cfb::Buddy& buddy)
 {
     const std::optional<QPoint> mouth = MouthPlacement::mouthOn(buddy);

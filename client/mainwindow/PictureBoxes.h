@@ -29,6 +29,9 @@ public:
     // Shows every picture again at its box's size (after the boxes moved), and the mouth.
     void refresh();
 
+    // The buddy's avatar in the buddy's box, with the mouth over it unless video goes to the buddy
+    // (the box then shows what the buddy's camera sends, as it comes).
+    void showBuddy(cfb::Buddy& buddy, bool videoOn);
     // The mouth over the buddy's avatar, where the avatar has one; hidden otherwise.
     void showMouthFor(cfb::Buddy& buddy);
     void hideMouth();

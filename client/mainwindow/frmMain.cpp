@@ -63,6 +63,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(session_.get(), &ClientSession::buddySwitchesChanged, this, &frmMain::setBuddyTab);
     connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
     connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
+    connect(session_.get(), &ClientSession::messageReceived, this, &frmMain::receiveMessage);
     connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) { panels_->showServiceSlow(slow); });
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
@@ -155,17 +156,6 @@ void frmMain::Load()
     SkipJack::SkipjackInit();
 
     Confabo* confabo = session_->open();
-    // A message is handled once the datagram's own handling is over, so that a question asked
-    // about it does not hold up what arrives meanwhile.
-    connect(confabo, &Confabo::NewMessage, this,
-        [this](QString& FromHandle, QString& FromEmail, int16_t& VideoPort, QString& Message) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, FromHandle, FromEmail, VideoPort, Message] {
-                    receiveMessage(FromHandle, FromEmail, VideoPort, Message);
-                },
-                Qt::QueuedConnection);
-        });
     session_->checkDataPort();
     ReachabilityStatus::attach(*ui->status, *session_, this);
     connect(confabo, &Confabo::VideoFrame, this, &frmMain::confabo_VideoFrame);
@@ -174,8 +164,6 @@ void frmMain::Load()
 
     const SignInFields fields = RunSignInSequence(*session_, session_->speech(), this);
     session_->setHandle(fields.handle);
-    password_ = fields.password;
-    hostname_ = fields.hostname;
     session_->setSpeakIt(fields.speakIt);
 
     setPanel(PanelHandle, session_->handle());
@@ -247,6 +235,8 @@ void frmMain::Unload()
         hide();
         video()->stop();
         pictureSender_->cancel();
+        // The router forgets the data port's mapping now: the process ends without destructors.
+        delete findChild<ReachabilityStatus*>(QString(), Qt::FindDirectChildrenOnly);
         tray_->remove();
         session_->close();
     });
@@ -356,13 +346,8 @@ void frmMain::applySelectedTab()
     ui->mnuVideo->setChecked(record.Video());
     setPanel(PanelVideo, record.Video() ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     video()->setSending(record.Video());
-    if (!tabSelectionGuard_ && selBuddy_) {
-        pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
-        if (record.Video())
-            pictures_->hideMouth();
-        else
-            pictures_->showMouthFor(*selBuddy_);
-    }
+    if (!tabSelectionGuard_ && selBuddy_)
+        pictures_->showBuddy(*selBuddy_, record.Video());
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     transcriptView_->follow(&record.transcript());
 }
@@ -398,13 +383,9 @@ void frmMain::toolVideo_Click(bool pressed)
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
         video()->setSending(pressed);
-        if (pressed) {
+        if (pressed)
             ui->picVideo->show();
-            pictures_->hideMouth();
-        } else {
-            pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
-            pictures_->showMouthFor(*selBuddy_);
-        }
+        pictures_->showBuddy(*selBuddy_, pressed);
         setPanel(PanelVideo, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
 }
@@ -533,12 +514,7 @@ void frmMain::ShowBuddy(
         tabBuddies_Click();
         tabSelectionGuard_ = false;
 
-        if (record->Video()) {
-            pictures_->hideMouth();
-        } else {
-            pictures_->show(ui->imgBuddy, selBuddy_->Avatar());
-            pictures_->showMouthFor(*selBuddy_);
-        }
+        pictures_->showBuddy(*selBuddy_, record->Video());
 
         transcriptView_->follow(&record->transcript());
         if (!Message.isEmpty())
@@ -584,17 +560,6 @@ void frmMain::mnuVoice_Click(int Index)
 {
     withErrorReport("mnuVoice_Click",
         [&] { voiceMenu_->select(session_->speech(), Index, selBuddy_ ? selBuddy_->handle() : QString()); });
-}
-
-QWidget* frmMain::currentWindow() const
-{
-    QWidget* window = session_->currentWindow();
-    return window ? window : const_cast<frmMain*>(this);
-}
-
-void frmMain::setCurrentWindow(QWidget* window)
-{
-    session_->setCurrentWindow(window ? window : this);
 }
 
 // --- status bar and pictures --------------------------------------------------------------------

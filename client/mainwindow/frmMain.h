@@ -136,8 +136,12 @@ public:
 
     // The window the program brings forward ("Open..."): this window, or a dialog while one is
     // open (dialogs set themselves and back).
-    QWidget* currentWindow() const;
-    void setCurrentWindow(QWidget* window);
+    QWidget* currentWindow() const
+    {
+        QWidget* window = session_->currentWindow();
+        return window ? window : const_cast<frmMain*>(this);
+    }
+    void setCurrentWindow(QWidget* window) { session_->setCurrentWindow(window ? window : this); }
 
     // The notification-area icon; nullptr before Load and after Unload.
     QSystemTrayIcon* trayIcon() const { return tray_->icon(); }
@@ -208,8 +212,6 @@ private:
     TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
     PictureSender* pictureSender_ = nullptr;
 
-    QString password_;
-    QString hostname_;
     QString videoSourceOption_;
     CameraPanel* camera_ = nullptr;
 

@@ -63,6 +63,15 @@ cfb::Confabo* ClientSession::open()
     close();
     confabo_ = std::make_unique<cfb::Confabo>();
     confabo_->setBuddiesLookUp(false);
+    connect(confabo_.get(), &Confabo::NewMessage, this,
+        [this](QString& fromHandle, QString& fromEmail, int16_t& videoPort, QString& text) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, fromHandle, fromEmail, videoPort, text] {
+                    emit messageReceived(fromHandle, fromEmail, videoPort, text);
+                },
+                Qt::QueuedConnection);
+        });
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();

@@ -116,6 +116,9 @@ public:
     void setCurrentWindow(QWidget* window) { currentWindow_ = window; }
 
 signals:
+    // A message from another user arrived, handed on from the event loop once the datagram's own
+    // handling is over, so that a question asked about it does not hold up what arrives meanwhile.
+    void messageReceived(const QString& fromHandle, const QString& fromEmail, int16_t videoPort, const QString& text);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.
