@@ -34,11 +34,8 @@ PortMapper::~PortMapper()
     if (worker_->holdsMapping())
         QMetaObject::invokeMethod(worker_, &PortMapWorker::unmap, Qt::BlockingQueuedConnection);
     thread_->quit();
-    if (thread_->wait(200)) {
-        delete thread_;
-        return;
-    }
-    // Still waiting for a router: the thread ends by itself once it has its answer.
+    // Never waited for here (the window's exit must not pause): a thread still looking for a
+    // router ends by itself once it has its answer, and goes then.
     connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
 }
 
