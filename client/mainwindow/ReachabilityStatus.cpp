@@ -40,8 +40,8 @@ ReachabilityStatus::ReachabilityStatus(QStatusBar& bar, ClientSession& session, 
     if (confabo->blocksAllData() || !socket || socket->State() != sckUDPListening)
         return;
     mapper_ = std::make_unique<PortMapper>();
-    connect(mapper_.get(), &PortMapper::reachabilityChanged, this,
-        [this](const Reachability& now) { label_->setText(now.text()); });
+    connect(
+        mapper_.get(), &PortMapper::reachabilityChanged, this, [this](const Reachability& now) { show(now.text()); });
     mapper_->map(uint16_t(socket->LocalPort().toInt()), Settings::MapDataPort.read().trimmed() != QLatin1String("0"));
 }
 
@@ -52,7 +52,19 @@ ReachabilityStatus::~ReachabilityStatus()
 
 QString ReachabilityStatus::text() const
 {
-    return label_ ? label_->text() : QString();
+    return text_;
+}
+
+// The window is narrow and the other panels must stay readable: the label takes at most a third
+// of the bar, ending in "..." where the text is longer; the whole text is its tooltip.
+void ReachabilityStatus::show(const QString& text)
+{
+    text_ = text;
+    if (!label_)
+        return;
+    const int room = qMax(60, label_->parentWidget()->width() / 3);
+    label_->setText(label_->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    label_->setToolTip(QStringLiteral("How buddies reach you: %1").arg(text));
 }
 
 } // namespace cfb::client

@@ -32,9 +32,13 @@ public:
     ReachabilityStatus(QStatusBar& bar, ClientSession& session, QObject* parent);
     ~ReachabilityStatus() override;
 
+    // The whole text (the label may show it shortened).
     QString text() const;
 
 private:
+    void show(const QString& text);
+
+    QString text_;
     QPointer<QLabel> label_;
     std::unique_ptr<cfb::PortMapper> mapper_;
 };
