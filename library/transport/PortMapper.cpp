@@ -52,7 +52,9 @@ PortMapper::PortMapper(const Options& options, QObject* parent)
     qRegisterMetaType<cfb::Reachability>();
     thread_->setObjectName(QStringLiteral("PortMapper"));
     worker_->moveToThread(thread_);
-    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    // Deleted on its own thread as that thread ends. Not deleteLater: a thread left to end during
+    // the process's exit was seen never to deliver the deferred deletion.
+    connect(thread_, &QThread::finished, thread_, [worker = worker_] { delete worker; }, Qt::DirectConnection);
     connect(worker_, &PortMapWorker::reachabilityChanged, this, [this](const cfb::Reachability& now) {
         if (now == reachability_)
             return;
