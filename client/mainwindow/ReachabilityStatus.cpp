@@ -1,16 +1,22 @@
 #include "mainwindow/ReachabilityStatus.h"
 
 #include "common/EventLog.h"
+#include "mainwindow/ReachabilityLabel.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "session/ClientSession.h"
 #include "transport/PortMapper.h"
 #include "transport/ivUDP.h"
 
-#include <QLabel>
 #include <QStatusBar>
 
 namespace cfb::client {
+namespace {
+
+constexpr int AnnouncementMs = 10000;
+constexpr int MessageMargins = 18; // where the bar draws a message: 6 pixels in, 12 before the end
+
+} // namespace
 
 ReachabilityStatus* ReachabilityStatus::attach(QStatusBar& bar, ClientSession& session, QObject* owner)
 {
@@ -20,11 +26,16 @@ ReachabilityStatus* ReachabilityStatus::attach(QStatusBar& bar, ClientSession& s
 
 ReachabilityStatus::ReachabilityStatus(QStatusBar& bar, ClientSession& session, QObject* parent)
     : QObject(parent)
-    , label_(new QLabel(&bar))
+    , bar_(&bar)
+    , label_(new ReachabilityLabel(&bar))
 {
     label_->setObjectName(QStringLiteral("statusReachability"));
-    label_->setToolTip(QStringLiteral("How buddies reach you"));
-    bar.addPermanentWidget(label_);
+    // The panels keep the width their text needs; this takes what is left. A message in the bar
+    // hides the panels and would be covered by this label as it grew: it steps aside meanwhile.
+    bar.addPermanentWidget(label_, 1);
+    label_->setVisible(bar.currentMessage().isEmpty());
+    connect(&bar, &QStatusBar::messageChanged, label_,
+        [label = label_.data()](const QString& message) { label->setVisible(message.isEmpty()); });
 
     Confabo* confabo = session.library();
     if (!confabo)
@@ -41,7 +52,7 @@ ReachabilityStatus::ReachabilityStatus(QStatusBar& bar, ClientSession& session, 
         return;
     mapper_ = std::make_unique<PortMapper>();
     connect(
-        mapper_.get(), &PortMapper::reachabilityChanged, this, [this](const Reachability& now) { show(now.text()); });
+        mapper_.get(), &PortMapper::reachabilityChanged, this, [this](const Reachability& now) { show(now); });
     mapper_->map(uint16_t(socket->LocalPort().toInt()), Settings::MapDataPort.read().trimmed() != QLatin1String("0"));
 }
 
@@ -52,19 +63,20 @@ ReachabilityStatus::~ReachabilityStatus()
 
 QString ReachabilityStatus::text() const
 {
-    return text_;
+    return label_ ? label_->text() : QString();
 }
 
-// The window is narrow and the other panels must stay readable: the label takes at most a third
-// of the bar, ending in "..." where the text is longer; the whole text is its tooltip.
-void ReachabilityStatus::show(const QString& text)
+// The label at the bar's end has room for little more than its dot, so a change is also said in
+// full across the bar for a while, unless the bar is saying something else already.
+void ReachabilityStatus::show(const Reachability& now)
 {
-    text_ = text;
     if (!label_)
         return;
-    const int room = qMax(60, label_->parentWidget()->width() / 3);
-    label_->setText(label_->fontMetrics().elidedText(text, Qt::ElideRight, room));
-    label_->setToolTip(QStringLiteral("How buddies reach you: %1").arg(text));
+    label_->setReachability(now);
+    if (bar_ && bar_->currentMessage().isEmpty()) {
+        const int room = bar_->width() - MessageMargins;
+        bar_->showMessage(bar_->fontMetrics().elidedText(now.text(), Qt::ElideRight, room), AnnouncementMs);
+    }
 }
 
 } // namespace cfb::client

@@ -6,16 +6,17 @@
 
 #include <memory>
 
-class QLabel;
 class QStatusBar;
 
 namespace cfb {
 class PortMapper;
+struct Reachability;
 } // namespace cfb
 
 namespace cfb::client {
 
 class ClientSession;
+class ReachabilityLabel;
 
 // How buddies reach this client, in the main window's status bar: asks the router to forward the
 // data port (unless "Map Data Port" is "0") and says "Direct", "Router mapped port N" or "Behind
@@ -36,10 +37,10 @@ public:
     QString text() const;
 
 private:
-    void show(const QString& text);
+    void show(const cfb::Reachability& now);
 
-    QString text_;
-    QPointer<QLabel> label_;
+    QPointer<QStatusBar> bar_;
+    QPointer<ReachabilityLabel> label_;
     std::unique_ptr<cfb::PortMapper> mapper_;
 };
 

@@ -19,7 +19,6 @@ StatusPanels::StatusPanels(QStatusBar& bar)
 {
     const QString tips[Count] = {QStringLiteral("Current User"), QStringLiteral("Confabo Status"), QString(),
         QStringLiteral("Video format and frame rate settings")};
-    const int stretch[Count] = {3, 2, 2, 3};
     for (int i = 0; i < Count; ++i) {
         panels_[i] = new QLabel(&bar);
         panels_[i]->setObjectName(QStringLiteral("statusPanel%1").arg(i + 1));
@@ -27,7 +26,8 @@ StatusPanels::StatusPanels(QStatusBar& bar)
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         panels_[i]->setFrameShadow(QFrame::Sunken);
         panels_[i]->setMinimumWidth(10);
-        bar.addWidget(panels_[i], stretch[i]);
+        // As wide as their text: the room left is the reachability's at the bar's end.
+        bar.addWidget(panels_[i]);
     }
     bar.setSizeGripEnabled(false);
 }

@@ -24,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -221,9 +222,31 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     signIn("bertram");
     // Offscreen there is no notification area to live in, so the window shows all the same.
     Settings::Taskbar.write(QStringLiteral("1"));
+    Settings::MapDataPort.write(QStringLiteral("0")); // no router is asked from a test
     load();
     EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
+
+    // The status bar says once, across the bar, how buddies reach this client; then the user's
+    // own panels have the room their text needs, and its end keeps the rest.
+    auto* bar = window->findChild<QStatusBar*>("status");
+    QWidget* reach = window->findChild<QWidget*>("statusReachability");
+    ASSERT_TRUE(bar && reach);
+    const QString about = QStringLiteral("How buddies reach you: ");
+    ASSERT_TRUE(waitUntil([&] { return reach->toolTip().startsWith(about); }));
+    const QString said = reach->toolTip().mid(about.size());
+    EXPECT_TRUE(said == "Direct" || said.startsWith("Behind a router (")) << said.toStdString();
+    EXPECT_EQ(bar->currentMessage().left(6), said.left(6));
+    bar->clearMessage();
+    const auto panelsFit = [&] {
+        for (int panel = 1; panel <= 4; ++panel) {
+            const auto* label = bar->findChild<QLabel*>(QStringLiteral("statusPanel%1").arg(panel));
+            if (!label || label->width() < label->sizeHint().width())
+                return false;
+        }
+        return reach->isVisible() && reach->width() > 0;
+    };
+    EXPECT_TRUE(waitUntil(panelsFit)) << "a panel is cut short";
     ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
 
     dialogs.boxes.clear();
