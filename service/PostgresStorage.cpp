@@ -58,6 +58,8 @@ const char* const Migrations[] = {
     )sql",
     // The machine's own address, handed to buddies signed in from the same public address.
     "ALTER TABLE users ADD COLUMN local_ip text NOT NULL DEFAULT ''",
+    // The X25519 key buddies encrypt to, as the last sign-in gave it; empty when it gave none.
+    "ALTER TABLE users ADD COLUMN public_key bytea NOT NULL DEFAULT '' CHECK (octet_length(public_key) IN (0, 32))",
 };
 static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
 
@@ -201,13 +203,13 @@ std::optional<UserRecord> PostgresStorage::userByHandle(const QString& handle)
 
 std::optional<UserPresence> PostgresStorage::presence(int32_t userId)
 {
-    PostgresQuery query(
-        connection(), "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip FROM users WHERE id = $1");
+    PostgresQuery query(connection(),
+        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users WHERE id = $1");
     query.bind(1, userId);
     if (!query.next())
         return std::nullopt;
     return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3)),
-        query.text(4), query.text(5)};
+        query.text(4), query.text(5), query.bytes(6)};
 }
 
 std::vector<std::optional<UserPresence>> PostgresStorage::presences(std::span<const int32_t> userIds)
@@ -216,14 +218,14 @@ std::vector<std::optional<UserPresence>> PostgresStorage::presences(std::span<co
     for (const int32_t id : userIds)
         ids.add(id);
     PostgresQuery query(connection(),
-        "SELECT id, status, ip, mouth_top, mouth_left, bound_address, local_ip FROM users "
+        "SELECT id, status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users "
         "WHERE id = ANY ($1::integer[])");
     query.bindUtf8(1, ids.finish());
     std::map<int32_t, UserPresence> found;
     while (query.next()) {
         found.emplace(int32_t(query.integer(0)),
             UserPresence{int32_t(query.integer(1)), query.text(2), int16Of(query.integer(3)), int16Of(query.integer(4)),
-                query.text(5), query.text(6)});
+                query.text(5), query.text(6), query.bytes(7)});
     }
     std::vector<std::optional<UserPresence>> presences;
     presences.reserve(userIds.size());
@@ -311,12 +313,12 @@ std::optional<int32_t> PostgresStorage::insertUser(const NewUser& user)
 }
 
 std::optional<int64_t> PostgresStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp)
+    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey)
 {
     PostgresQuery query(connection(),
-        "UPDATE users SET status = 1, ip = $2, bound_address = $3, local_ip = $4, sign_ins = sign_ins + 1 "
-        "WHERE id = $1 RETURNING sign_ins - 1");
-    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp);
+        "UPDATE users SET status = 1, ip = $2, bound_address = $3, local_ip = $4, public_key = $5::bytea, "
+        "sign_ins = sign_ins + 1 WHERE id = $1 RETURNING sign_ins - 1");
+    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBytes(5, publicKey);
     if (!query.next())
         return std::nullopt;
     return query.integer(0);

@@ -8,6 +8,7 @@
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
 #include "PresenceLookups.h"
+#include "PublicKeyField.h"
 #include "Storage.h"
 #include "WireText.h"
 #include "XmlReply.h"
@@ -256,6 +257,10 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
     const QByteArray passwordBytes = call.fields.bytes("password", MaxPassword);
     const QString ip = call.fields.has("ip") ? call.fields.text("ip", MaxIp).trimmed() : QString();
     const QString localIp = call.fields.has("local_ip") ? call.fields.text("local_ip", MaxIp).trimmed() : QString();
+    // Read before anything is looked up: a malformed key refuses the sign-in as a whole. A sign-in
+    // without one clears the key kept, as the client signed in now cannot decrypt: buddies must not
+    // encrypt to it.
+    const QByteArray publicKey = PublicKeyField::read(call.fields);
 
     const std::optional<UserRecord> user = storage_.userByHandle(handle);
     if (!user) {
@@ -269,8 +274,8 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
     const QString address = QString::fromStdString(call.address);
     // A named address (the "hostname" setting) is the one everybody gets; only a user who names
     // none is reached at the machine's own address from behind the same router.
-    const std::optional<int64_t> earlier
-        = storage_.signIn(user->id, ip.isEmpty() ? address : ip, address, ip.isEmpty() ? localIp : QString());
+    const std::optional<int64_t> earlier = storage_.signIn(
+        user->id, ip.isEmpty() ? address : ip, address, ip.isEmpty() ? localIp : QString(), publicKey);
     if (!earlier)
         return std::nullopt;
 
@@ -369,12 +374,17 @@ ServiceOperations::Reply ServiceOperations::presenceReply(
     const bool online = presence->status != 0;
     const bool sameHome
         = !presence->localIp.isEmpty() && !requesterAddress.isEmpty() && requesterAddress == presence->boundAddress;
-    return XmlReply()
-        .element("status", presence->status)
+    XmlReply reply;
+    reply.element("status", presence->status)
         .element("ip", online ? (sameHome ? presence->localIp : presence->ip) : QString())
         .element("mouth_top", presence->mouthTop)
-        .element("mouth_left", presence->mouthLeft)
-        .finish();
+        .element("mouth_left", presence->mouthLeft);
+    // Last, so clients that read the elements above by path see no change. A public key is no
+    // secret: it stays listed while the user is offline, for buddies to check it against the one
+    // they know. A user whose client gave none gets no element.
+    if (!presence->publicKey.isEmpty())
+        reply.element("public_key", QString::fromLatin1(presence->publicKey.toBase64()));
+    return reply.finish();
 }
 
 ServiceOperations::Reply ServiceOperations::userAvatar(Call& call)

@@ -54,6 +54,8 @@ const char* const Migrations[] = {
     )sql",
     // The machine's own address, handed to buddies signed in from the same public address.
     "ALTER TABLE users ADD COLUMN local_ip TEXT NOT NULL DEFAULT ''",
+    // The X25519 key buddies encrypt to, as the last sign-in gave it; empty when it gave none.
+    "ALTER TABLE users ADD COLUMN public_key BLOB NOT NULL DEFAULT x'' CHECK (length(public_key) IN (0, 32))",
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
@@ -168,13 +170,13 @@ std::optional<UserRecord> SqliteStorage::userByHandle(const QString& handle)
 std::optional<UserPresence> SqliteStorage::presence(int32_t userId)
 {
     ReadLease connection(*this);
-    SqliteQuery query(
-        *connection, "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip FROM users WHERE id = ?1");
+    SqliteQuery query(*connection,
+        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users WHERE id = ?1");
     query.bind(1, userId);
     if (!query.next())
         return std::nullopt;
     return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3)),
-        query.text(4), query.text(5)};
+        query.text(4), query.text(5), query.blob(6)};
 }
 
 std::optional<QByteArray> SqliteStorage::avatar(int32_t userId)
@@ -264,13 +266,13 @@ std::optional<int32_t> SqliteStorage::insertUser(const NewUser& user)
 }
 
 std::optional<int64_t> SqliteStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp)
+    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey)
 {
     std::lock_guard lock(writeMutex_);
     SqliteQuery query(*writer_,
-        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, local_ip = ?4, sign_ins = sign_ins + 1 "
-        "WHERE id = ?1 RETURNING sign_ins - 1");
-    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp);
+        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, local_ip = ?4, public_key = ?5, "
+        "sign_ins = sign_ins + 1 WHERE id = ?1 RETURNING sign_ins - 1");
+    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBlob(5, publicKey);
     if (!query.next())
         return std::nullopt;
     const int64_t earlier = query.integer(0);

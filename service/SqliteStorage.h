@@ -22,7 +22,7 @@ public:
     explicit SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints = {});
     ~SqliteStorage() override;
 
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
     std::optional<UserPresence> presence(int32_t userId) override;
@@ -32,8 +32,8 @@ public:
     std::optional<std::vector<UserSummary>> availableUsers(int32_t askingUserId, int limit) override;
 
     std::optional<int32_t> insertUser(const NewUser& user) override;
-    std::optional<int64_t> signIn(
-        int32_t userId, const QString& ip, const QString& address, const QString& localIp = QString()) override;
+    std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address,
+        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray()) override;
     std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
     BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;

@@ -9,6 +9,7 @@
 #include "BadRequest.h"
 #include "FormFields.h"
 #include "MultipartForm.h"
+#include "PublicKeyField.h"
 #include "messaging/FormRequest.h"
 #include "messaging/modINET.h"
 #include "protocol/Cp1252.h"
@@ -25,6 +26,7 @@
 using cfb::service::BadRequest;
 using cfb::service::FormFields;
 using cfb::service::MultipartForm;
+namespace PublicKeyField = cfb::service::PublicKeyField;
 
 namespace {
 
@@ -55,6 +57,10 @@ void readEveryField(const FormFields& form)
             (void)form.integer(name, -32768, 2147483647);
         } catch (const BadRequest&) {
         }
+    }
+    try {
+        (void)PublicKeyField::read(form);
+    } catch (const BadRequest&) {
     }
 }
 

@@ -3,6 +3,7 @@
 #include "BadRequest.h"
 #include "FormFields.h"
 #include "MultipartForm.h"
+#include "PublicKeyField.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,42 @@ TEST(FormFields, NumbersAreStrictAndRangeChecked)
     EXPECT_THROW(form->integer("d", 0, 10), BadRequest);
     EXPECT_THROW(form->integer("e", -10, 10), BadRequest);
     EXPECT_THROW(form->integer("f", 0, INT64_MAX), BadRequest); // longer than any id
+}
+
+// The reason a malformed key is refused with, or "accepted" and the key's size.
+std::string readKey(const QByteArray& value)
+{
+    FormFields form;
+    form.add("public_key", value);
+    try {
+        const QByteArray key = PublicKeyField::read(form);
+        return "accepted " + std::to_string(key.size());
+    } catch (const BadRequest& e) {
+        return e.what();
+    }
+}
+
+TEST(PublicKeyField, TakesExactlyThirtyTwoBytesInCanonicalBase64AndSaysWhatIsWrong)
+{
+    EXPECT_TRUE(PublicKeyField::read(FormFields()).isEmpty()) << "no field, no key";
+    QByteArray key(32, '\0');
+    for (int i = 0; i < 32; ++i)
+        key[i] = char(0xF0 + i);
+    EXPECT_EQ(readKey(key.toBase64()), "accepted 32");
+
+    const std::string notBase64 = "public_key is not standard base64";
+    EXPECT_EQ(readKey(key.toBase64(QByteArray::Base64UrlEncoding)), notBase64);
+    EXPECT_EQ(readKey(key.toBase64(QByteArray::OmitTrailingEquals)), notBase64);
+    EXPECT_EQ(readKey(key.toBase64().insert(20, ' ')), notBase64);
+    QByteArray unusedBitsSet = key.toBase64();
+    unusedBitsSet[42] = char(unusedBitsSet[42] + 1); // the last character's two spare bits
+    EXPECT_EQ(readKey(unusedBitsSet), notBase64);
+
+    EXPECT_EQ(readKey(key.left(31).toBase64()), "public_key holds 31 bytes, not 32");
+    EXPECT_EQ(readKey((key + 'x').toBase64()), "public_key holds 33 bytes, not 32");
+    EXPECT_EQ(readKey(""), "public_key holds 0 bytes, not 32");
+    EXPECT_EQ(readKey(QByteArray(32, '\0').toBase64()), "public_key is all zeros");
+    EXPECT_EQ(readKey(QByteArray(300, 'A')), "field too long: public_key");
 }
 
 TEST(MultipartForm, ReadsBoundaryParameters)
