@@ -240,3 +240,91 @@ TEST_P(ServiceAccounts, StopsCleanlyOnSigterm)
     registerUser(u"someone"_s);
     EXPECT_TRUE(service().stop());
 }
+
+namespace {
+
+// A client's long-term public key in the base64 the clients send: 32 bytes counting up from
+// `first` (from 0xF0 its spelling holds '+' and '/').
+QString publicKeyText(char first)
+{
+    QByteArray key(32, '\0');
+    for (int i = 0; i < key.size(); ++i)
+        key[i] = char(first + i);
+    return QString::fromLatin1(key.toBase64());
+}
+
+} // namespace
+
+class ServicePublicKeys : public ServiceTest {
+protected:
+    ServiceReply loginWithKey(const QString& handle, const QString& key, const char* from = Home)
+    {
+        return post({{"mode", u"LOGIN"_s}, {"handle", handle}, {"password", u"0123456789ABCDEF"_s}, {"ip", QString()},
+                        {"public_key", key}},
+            from);
+    }
+};
+CONFABO_ON_EVERY_STORE(ServicePublicKeys);
+
+TEST_P(ServicePublicKeys, TheKeyOfTheLastSignInIsHandedOutAndAMalformedOneChangesNothing)
+{
+    const int amy = registerUser(u"amelia"_s);
+    ASSERT_GT(amy, 0);
+    EXPECT_FALSE(byId("USER_INFO", amy, Foreign).has("/body/public_key")) << "a new user has no key";
+
+    const QString key = publicKeyText(char(0xF0));
+    ASSERT_TRUE(key.contains(u'+') && key.contains(u'/'));
+    const ServiceReply signedIn = loginWithKey(u"amelia"_s, key);
+    ASSERT_FALSE(signedIn.empty());
+    EXPECT_EQ(signedIn.text("/body/user_id").toInt(), amy);
+    const ServiceReply info = byId("USER_INFO", amy, Foreign);
+    EXPECT_EQ(info.text("/body/public_key"), key);
+    EXPECT_TRUE(info.body.endsWith("<mouth_left>0</mouth_left><public_key>" + key.toLatin1() + "</public_key></body>"))
+        << "after every element older clients read, untyped: " << info.body.toStdString();
+
+    const QString other = publicKeyText(char(0x10));
+    ASSERT_FALSE(loginWithKey(u"amelia"_s, other).empty());
+    EXPECT_EQ(byId("USER_INFO", amy, Foreign).text("/body/public_key"), other) << "a new key replaces the old one";
+
+    // Refused as a whole, from another machine and while signed out: no sign-in, the key kept.
+    ASSERT_FALSE(byId("LOGOUT", amy).empty());
+    const QByteArray zeros(32, '\0');
+    for (const QString& bad : {other.left(43) + u'!', QString::fromLatin1(zeros.left(31).toBase64()),
+             QString::fromLatin1(zeros.toBase64())}) {
+        EXPECT_TRUE(loginWithKey(u"amelia"_s, bad, Foreign).empty()) << bad.toStdString();
+        const ServiceReply after = byId("USER_INFO", amy, Foreign);
+        EXPECT_EQ(after.text("/body/status"), u"0"_s) << bad.toStdString();
+        EXPECT_EQ(after.text("/body/public_key"), other) << bad.toStdString();
+    }
+    EXPECT_TRUE(
+        post({{"mode", u"USER_UPDATE"_s}, {"user_id", QString::number(amy)}, {"status", u"1"_s}}, Foreign).empty())
+        << "the refused sign-ins did not bind the account to their address";
+
+    // A client that gives no key cannot decrypt: its sign-in takes the old key away.
+    ASSERT_FALSE(login(u"amelia"_s).empty());
+    const ServiceReply keyless = byId("USER_INFO", amy, Foreign);
+    EXPECT_EQ(keyless.text("/body/status"), u"1"_s);
+    EXPECT_FALSE(keyless.has("/body/public_key")) << keyless.body.toStdString();
+}
+
+TEST_P(ServicePublicKeys, ADatabaseFromBeforeKeysIsBroughtUpToDateAndItsUsersHaveNone)
+{
+    const int amy = signedInUser(u"amelia"_s);
+    const int bo = registerUser(u"bonnie"_s);
+    ASSERT_TRUE(service().stop());
+    const QString previousVersion
+        = GetParam() == Store::Sqlite ? u"PRAGMA user_version = 2"_s : u"UPDATE confabo_schema SET version = 2"_s;
+    ASSERT_TRUE(executeInStore(u"ALTER TABLE users DROP COLUMN public_key; "_s + previousVersion));
+
+    ASSERT_TRUE(service().restart()) << service().errorText().toStdString();
+    client_ = std::make_unique<ServiceClient>(service().port());
+    const ServiceReply kept = byId("USER_INFO", amy, Foreign);
+    EXPECT_EQ(kept.text("/body/status"), u"1"_s);
+    EXPECT_EQ(kept.text("/body/ip"), QString::fromLatin1(Home));
+    EXPECT_FALSE(kept.has("/body/public_key"));
+
+    const QString key = publicKeyText(char(0x20));
+    ASSERT_FALSE(loginWithKey(u"bonnie"_s, key).empty());
+    EXPECT_EQ(byId("USER_INFO", bo, Foreign).text("/body/public_key"), key);
+    EXPECT_FALSE(byId("USER_INFO", amy, Foreign).has("/body/public_key"));
+}
