@@ -1,6 +1,8 @@
 #include "messaging/Buddy.h"
 
+#include "channel/KeyPins.h"
 #include "imaging/modPic.h"
+#include "messaging/Confabo.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
@@ -134,6 +136,33 @@ int16_t Buddy::MouthLeft()
     return mouthLeft_;
 }
 
+namespace {
+
+std::optional<Key32> publicKeyIn(const XmlDocument& reply)
+{
+    // Older services send no such element; a malformed one counts as none.
+    const XmlElement element = reply.selectSingle(QStringLiteral("/body/public_key"));
+    return element ? KeyPins::fromText(element.text()) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<Key32> Buddy::PublicKey()
+{
+    if (freshInfo(PublicKeyValue)) {
+        publicKey_ = publicKeyIn(info_);
+        keyLookedUp_ = true;
+    }
+    return publicKey_;
+}
+
+KeyLookup Buddy::knownPublicKey() const
+{
+    if (infoReply_ == 0 || readReply_[PublicKeyValue] == infoReply_)
+        return {keyLookedUp_, publicKey_};
+    return {true, publicKeyIn(info_)};
+}
+
 Stati Buddy::knownStatus() const
 {
     if (infoReply_ == 0 || readReply_[StatusValue] == infoReply_)
@@ -185,6 +214,7 @@ BuddyLookups Buddy::lookUp()
         found.ipAddress = IPAddress();
         found.mouthTop = MouthTop();
         found.mouthLeft = MouthLeft();
+        found.publicKey = PublicKey();
     } catch (...) {
         holdInfo_ = false;
         throw;
@@ -199,6 +229,8 @@ void Buddy::adopt(const BuddyLookups& lookups)
     ipAddress_ = lookups.ipAddress;
     mouthTop_ = lookups.mouthTop;
     mouthLeft_ = lookups.mouthLeft;
+    publicKey_ = lookups.publicKey;
+    keyLookedUp_ = true;
     if (!lookups.avatar.isNull())
         avatar_ = lookups.avatar;
     defaultAvatarInUse_ = lookups.defaultAvatar;
@@ -226,6 +258,10 @@ bool Buddy::SendMessage(
 {
     if (Status() != CFB_AVAILABLE)
         return false;
+    // Between Confabo clients with keys, encrypted; to a client without one, plain.
+    if (Confabo* sender = Confabo::signedInHere(FromHandle))
+        if (const std::optional<bool> sent = sender->sendSecureMessage(*this, Message, VideoPort, DataPort))
+            return *sent;
     const QByteArray datagram = PeerDatagram::message(FromHandle, FromEmail, VideoPort, Message);
     uint32_t address = 0;
     if (ivUDP* dataPort = DataPortSockets::of(FromHandle); dataPort && uint16_t(DataPort) != 0
@@ -256,6 +292,9 @@ bool Buddy::SendFrame(QByteArrayView buf, const QString& FromHandle, int16_t Vid
     const uint16_t port = uint16_t(VideoPort);
     if (port == 0)
         return false;
+    if (Confabo* sender = Confabo::signedInHere(FromHandle))
+        if (const std::optional<bool> sent = sender->sendSecureFrame(*this, buf, VideoPort))
+            return *sent;
     if (FromHandle != frameFrom_) {
         frameFrom_ = FromHandle;
         frameFromEscaped_ = PeerDatagram::escapedText(FromHandle);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channel/NoiseTypes.h"
 #include "messaging/Stati.h"
 #include "messaging/XmlDocument.h"
 
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace cfb {
 
@@ -23,6 +25,14 @@ struct BuddyLookups {
     int16_t mouthLeft = 0;
     QImage avatar;
     bool defaultAvatar = false;
+    // The key the user's client published at its last sign-in; none for a client without one.
+    std::optional<Key32> publicKey;
+};
+
+// What the lookups said of a buddy's public key: whether any reply came yet, and the key.
+struct KeyLookup {
+    bool lookedUp = false;
+    std::optional<Key32> key;
 };
 
 // Another user the signed-in user follows. Ids, handle and e-mail come from the buddy list;
@@ -56,6 +66,10 @@ public:
     // and empty before the first lookup).
     Stati knownStatus() const;
     QString knownAddress() const;
+    // The public key the service publishes for the buddy (none for an older client), asked for
+    // with the status; knownPublicKey() only tells what the last reply said.
+    std::optional<Key32> PublicKey();
+    KeyLookup knownPublicKey() const;
 
     // The buddy's avatar (USER_AVATAR), or the default picture when the service has none, cannot
     // be reached, or sends bytes that are no picture.
@@ -104,7 +118,7 @@ private:
     friend class Buddies;
     void init(int32_t buddyID, int32_t buddyUserID, const QString& handle, const QString& email);
 
-    enum Looked { StatusValue, AddressValue, MouthTopValue, MouthLeftValue, LookedCount };
+    enum Looked { StatusValue, AddressValue, MouthTopValue, MouthLeftValue, PublicKeyValue, LookedCount };
     // True when the value is to be read (again) from the USER_INFO reply, which is asked for
     // once a polling interval.
     bool freshInfo(Looked value);
@@ -120,6 +134,8 @@ private:
     QImage avatar_;
     int16_t mouthLeft_ = 0;
     int16_t mouthTop_ = 0;
+    std::optional<Key32> publicKey_;
+    bool keyLookedUp_ = false;
     int16_t pollingInterval_ = 30;
     // The last USER_INFO reply, its number (0: none yet), and the reply each value was read from.
     XmlDocument info_;

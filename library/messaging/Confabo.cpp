@@ -1,5 +1,10 @@
 #include "messaging/Confabo.h"
 
+#include "channel/ChannelDatagram.h"
+#include "channel/Identity.h"
+#include "channel/KeyPins.h"
+#include "channel/SafetyNumber.h"
+#include "channel/SecureChannel.h"
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/DataPortSockets.h"
@@ -19,12 +24,20 @@
 #include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
 
+#include <QHash>
 #include <QPointer>
 
 #include <QFile>
 
 namespace cfb {
 namespace {
+
+// The objects with a data port signed in on this thread, by handle.
+QHash<QString, QPointer<Confabo>>& signedInObjects()
+{
+    thread_local QHash<QString, QPointer<Confabo>> byHandle;
+    return byHandle;
+}
 
 QByteArray readAvatarFile(const QString& path)
 {
@@ -46,6 +59,8 @@ Confabo::Confabo(QObject* parent)
 {
     connect(senderCheck_, &SenderCheck::dropped, this, &Confabo::ForgedSendersDropped);
     attachReceiver(new ivUDP(this));
+    loadIdentity();
+    createChannel();
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
     if (!blockAllData_)
@@ -59,6 +74,7 @@ Confabo::Confabo(NoDataPort, QObject* parent)
     , senderCheck_(new SenderCheck(*peerAddresses_, this))
     , keepAlive_(new KeepAlive(*this, *peerAddresses_))
 {
+    loadIdentity();
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
 }
@@ -83,8 +99,10 @@ Account Confabo::account() const
 
 void Confabo::adopt(const Account& account)
 {
-    if (account.handle != handle_)
+    if (account.handle != handle_) {
         DataPortSockets::remove(handle_);
+        signedInObjects().remove(handle_);
+    }
     userID_ = account.userID;
     handle_ = account.handle;
     password_ = account.password;
@@ -96,6 +114,7 @@ void Confabo::adopt(const Account& account)
     blocked_ = account.blocked;
     if (wsReceive_)
         DataPortSockets::set(handle_, wsReceive_);
+    registerHere();
     // The object with the data port keeps the way to online buddies open while signed in.
     if (wsReceive_ && userID_ > 0 && status_ != CFB_OFFLINE && !keepAlive_->isActive())
         keepAlive_->start();
@@ -181,6 +200,11 @@ void Confabo::onDataArrival()
     if (!wsReceive_)
         return;
     wsReceive_->wsGetData(arrival_);
+    if (ChannelDatagram::isChannel(arrival_)) {
+        if (channel_ && !blockAllData_)
+            channel_->receive(arrival_, {wsReceive_->senderAddress(), wsReceive_->senderPort()});
+        return;
+    }
     ReceiveDatagram(arrival_, wsReceive_->RemoteHostIP());
 }
 
@@ -206,6 +230,9 @@ void Confabo::receive(QByteArrayView datagram, const uint32_t* senderAddress)
         return;
     if (senderAddress && !senderCheck_->accepts(*Buddies(), arrival->fromHandle, *senderAddress))
         return;
+    if (plainRefusedFrom(arrival->fromHandle))
+        return;
+    arrivalSecure_ = false;
     QPointer<Confabo> self(this);
     if (arrival->videoData) {
         if (auto frame = frames_.add(*arrival->videoData); frame && !IsBlocked(arrival->fromHandle)) {
@@ -273,6 +300,9 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     if (ip.isEmpty())
         if (const QString local = LocalAddress::ofDefaultRoute(); !local.isEmpty())
             login.add("local_ip", local);
+    // Buddies find this key at the service and encrypt to it; without it they send plain.
+    if (identity_)
+        login.add("public_key", KeyPins::toText(identity_->publicKey()));
     const XmlDocument reply = login.post();
     if (!reply.hasContent())
         return false;
@@ -303,6 +333,7 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
 
     if (wsReceive_)
         DataPortSockets::set(handle_, wsReceive_);
+    registerHere();
     loadBuddyList();
     loadBlockedUsers();
     if (wsReceive_)
@@ -338,6 +369,8 @@ void Confabo::loadBlockedUsers()
 bool Confabo::Logout()
 {
     keepAlive_->stop();
+    if (channel_)
+        channel_->reset();
     FormRequest("LOGOUT").add("user_id", userID_).post();
     return false;
 }
@@ -354,6 +387,10 @@ bool Confabo::SetStatus(Stati Status)
 void Confabo::CleanUp()
 {
     keepAlive_->stop();
+    if (channel_)
+        channel_->reset();
+    if (signedInObjects().value(handle_) == this)
+        signedInObjects().remove(handle_);
     DataPortSockets::remove(handle_);
     setWsReceive(nullptr);
     buddies_.reset();
@@ -551,6 +588,268 @@ int32_t Confabo::HTTPConnTimeout() const
 void Confabo::setHTTPConnTimeout(int32_t milliseconds)
 {
     ServiceChannel::current().connTimeout = milliseconds;
+}
+
+
+// The encrypted channel -----------------------------------------------------------------------
+
+void Confabo::loadIdentity()
+{
+    Identity::LoadResult loaded = Identity::loadOrCreate(Identity::defaultPath());
+    if (loaded.identity)
+        identity_ = std::make_unique<Identity>(std::move(*loaded.identity));
+    else
+        identityProblem_ = loaded.problem;
+}
+
+bool Confabo::hasIdentity() const
+{
+    return identity_ != nullptr;
+}
+
+std::optional<Key32> Confabo::publicKey() const
+{
+    return identity_ ? std::optional<Key32>(identity_->publicKey()) : std::nullopt;
+}
+
+void Confabo::setIdentity(std::optional<Identity> identity)
+{
+    if (channel_)
+        channel_->setIdentity(nullptr, handle_);
+    identity_ = identity ? std::make_unique<Identity>(std::move(*identity)) : nullptr;
+    identityProblem_.clear();
+    if (channel_ && identity_ && userID_ > 0)
+        channel_->setIdentity(identity_.get(), handle_);
+}
+
+void Confabo::createChannel()
+{
+    const auto send = [this](const SecureChannel::Endpoint& to, QByteArrayView datagram) {
+        return wsReceive_ && wsReceive_->sendTo(to.address, to.port, datagram);
+    };
+    const auto judge = [this](const QString& handle, const Key32& key) {
+        const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+        const Resolved known = resolve(handle, buddy ? buddy->knownPublicKey() : KeyLookup {});
+        switch (known.security) {
+        case PeerSecurity::Encrypted:
+            return known.key == key ? SecureChannel::Verdict::Trusted : SecureChannel::Verdict::Forged;
+        case PeerSecurity::Refused:
+            return SecureChannel::Verdict::Forged;
+        case PeerSecurity::Plain:
+            break;
+        }
+        return SecureChannel::Verdict::Unknown;
+    };
+    channel_ = new SecureChannel(send, judge, this);
+    connect(channel_, &SecureChannel::messageArrived, this, &Confabo::onChannelMessage);
+    connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
+    connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
+}
+
+void Confabo::registerHere()
+{
+    if (!wsReceive_ || handle_.isEmpty())
+        return;
+    signedInObjects().insert(handle_, this);
+    if (channel_)
+        channel_->setIdentity(identity_.get(), handle_);
+}
+
+Confabo* Confabo::signedInHere(const QString& handle)
+{
+    return signedInObjects().value(handle).data();
+}
+
+Confabo::Resolved Confabo::resolve(const QString& handle, const KeyLookup& looked)
+{
+    Resolved result;
+    if (!identity_ || handle.isEmpty())
+        return result;
+    const std::optional<Key32> pinned = KeyPins::pinned(handle);
+    const auto noticeOnce = [this, &handle](const QString& what) {
+        const QString key = handle + QLatin1Char(' ') + what;
+        if (keyNotices_.contains(key))
+            return false;
+        keyNotices_.insert(key);
+        return true;
+    };
+    if (!looked.lookedUp || (!looked.key && !pinned)) {
+        // Before the first lookup the pinned key holds; a user never seen with a key is plain.
+        if (pinned)
+            result = {PeerSecurity::Encrypted, *pinned};
+        return result;
+    }
+    if (!looked.key) {
+        result.security = PeerSecurity::Refused;
+        if (noticeOnce(QStringLiteral("missing")))
+            emit PlainRefused(handle);
+        return result;
+    }
+    if (!pinned) {
+        KeyPins::pin(handle, *looked.key);
+        return {PeerSecurity::Encrypted, *looked.key};
+    }
+    if (*pinned == *looked.key)
+        return {PeerSecurity::Encrypted, *pinned};
+    // Another key than the pinned one: a new installation of the buddy's, or someone between.
+    const bool verified = KeyPins::verified(handle);
+    if (noticeOnce(KeyPins::toText(*looked.key)))
+        emit KeyChanged(handle, verified);
+    if (verified) {
+        result.security = PeerSecurity::Refused;
+        return result;
+    }
+    KeyPins::pin(handle, *looked.key);
+    return {PeerSecurity::Encrypted, *looked.key};
+}
+
+PeerSecurity Confabo::security(Buddy& buddy)
+{
+    return resolve(buddy.handle(), buddy.knownPublicKey()).security;
+}
+
+PeerSecurity Confabo::security(const QString& handle)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    return resolve(handle, buddy ? buddy->knownPublicKey() : KeyLookup {}).security;
+}
+
+QString Confabo::safetyNumber(const QString& handle)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    const Resolved known = resolve(handle, buddy ? buddy->knownPublicKey() : KeyLookup {});
+    const std::optional<Key32> key = known.security == PeerSecurity::Encrypted ? std::optional<Key32>(known.key)
+                                                                                : KeyPins::pinned(handle);
+    if (!identity_ || !key)
+        return {};
+    return SafetyNumber::of(identity_->publicKey(), *key);
+}
+
+bool Confabo::isVerified(const QString& handle) const
+{
+    return KeyPins::verified(handle);
+}
+
+void Confabo::setVerified(const QString& handle, bool verified)
+{
+    KeyPins::setVerified(handle, verified);
+}
+
+void Confabo::acceptKey(const QString& handle)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    const KeyLookup looked = buddy ? buddy->knownPublicKey() : KeyLookup {};
+    if (looked.key)
+        KeyPins::pin(handle, *looked.key); // no longer verified: the new key was not compared
+    else
+        KeyPins::forget(handle);
+}
+
+void Confabo::forgetKey(const QString& handle)
+{
+    KeyPins::forget(handle);
+    for (auto it = keyNotices_.begin(); it != keyNotices_.end();)
+        it = it->startsWith(handle + QLatin1Char(' ')) ? keyNotices_.erase(it) : std::next(it);
+}
+
+bool Confabo::plainRefusedFrom(const QString& handle)
+{
+    // With a key of its own, nobody may speak in the plain format as a user whose key is known.
+    if (!identity_)
+        return false;
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    const KeyLookup looked = buddy ? buddy->knownPublicKey() : KeyLookup {};
+    switch (resolve(handle, looked).security) {
+    case PeerSecurity::Plain:
+        return false;
+    case PeerSecurity::Refused:
+        if (looked.key) // a changed key held back: whoever this is, not the buddy as known
+            senderCheck_->countForged();
+        return true;
+    case PeerSecurity::Encrypted:
+        senderCheck_->countForged();
+        return true;
+    }
+    return true;
+}
+
+void Confabo::onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text)
+{
+    if (IsBlocked(handle))
+        return;
+    QString from = handle;
+    QString fromEmail = email;
+    int16_t videoPort = port;
+    QString message = text;
+    arrivalSecure_ = trusted;
+    QPointer<Confabo> self(this);
+    emit NewMessage(from, fromEmail, videoPort, message);
+    if (self)
+        arrivalSecure_ = false;
+}
+
+void Confabo::onChannelFrame(const QString& handle, bool trusted, QByteArray& frame)
+{
+    if (IsBlocked(handle))
+        return;
+    QString from = handle;
+    QImage picture = FrameFromBytes(frame);
+    arrivalSecure_ = trusted;
+    QPointer<Confabo> self(this);
+    emit VideoFrameBytes(from, frame);
+    if (!self)
+        return;
+    emit VideoFrame(from, picture);
+    if (self)
+        arrivalSecure_ = false;
+}
+
+std::optional<uint32_t> Confabo::addressOf(Buddy& buddy)
+{
+    const auto addresses = peerAddresses_->resolve(buddy.IPAddress());
+    if (!addresses || addresses->isEmpty())
+        return std::nullopt;
+    return addresses->first();
+}
+
+std::optional<bool> Confabo::sendSecureMessage(Buddy& buddy, const QString& Message, int16_t VideoPort, int16_t DataPort)
+{
+    if (!channel_ || !channel_->isActive() || !wsReceive_)
+        return std::nullopt;
+    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
+    if (known.security == PeerSecurity::Plain)
+        return std::nullopt;
+    if (known.security == PeerSecurity::Refused)
+        return false;
+    const std::optional<uint32_t> address = addressOf(buddy);
+    const SecureChannel::Endpoint to {address.value_or(0), uint16_t(DataPort)};
+    return channel_->sendMessage(known.key, buddy.handle(), to, {handle_, email_, VideoPort, Message});
+}
+
+std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort)
+{
+    if (!channel_ || !channel_->isActive() || !wsReceive_)
+        return std::nullopt;
+    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
+    if (known.security == PeerSecurity::Plain)
+        return std::nullopt;
+    if (known.security == PeerSecurity::Refused)
+        return false;
+    const std::optional<uint32_t> address = addressOf(buddy);
+    const SecureChannel::Endpoint to {address.value_or(0), uint16_t(VideoPort)};
+    return channel_->sendFrame(known.key, buddy.handle(), to, frame);
+}
+
+bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)
+{
+    if (!channel_ || !channel_->isActive())
+        return false;
+    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
+    if (known.security == PeerSecurity::Plain)
+        return false;
+    if (known.security == PeerSecurity::Encrypted)
+        channel_->keepAlive(known.key, buddy.handle(), {address, port});
+    return true;
 }
 
 } // namespace cfb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channel/NoiseTypes.h"
 #include "messaging/Buddies.h"
 #include "messaging/FrameAssembler.h"
 #include "messaging/Stati.h"
@@ -14,13 +15,21 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace cfb {
 
+class Identity;
 class ivUDP;
 class KeepAlive;
 class PeerAddresses;
+class SecureChannel;
 class SenderCheck;
+
+// How lines and frames to a user travel: encrypted to the key the service publishes (pinned on
+// first use), in the plain format to a user whose client has no key, or not at all while a
+// pinned key is missing or changed unconfirmed.
+enum class PeerSecurity { Plain, Encrypted, Refused };
 
 // Who is signed in and what the service told about them: what a Confabo on another thread takes
 // over with adopt().
@@ -114,6 +123,44 @@ public:
     // What keeps the way through routers open to the online buddies.
     cfb::KeepAlive& keepAlive() const { return *keepAlive_; }
 
+    // The profile's key pair (identity.key beside the settings file), made at the first start.
+    // Without one (a file that is unreadable, truncated or readable by others, which is never
+    // replaced) identityProblem() says what is wrong and everything travels in the plain format.
+    bool hasIdentity() const;
+    QString identityProblem() const { return identityProblem_; }
+    std::optional<Key32> publicKey() const;
+    // Another key pair, or none (tests: two users of one profile).
+    void setIdentity(std::optional<Identity> identity);
+
+    // How this user's lines and frames reach the buddy (or a looked-up user) now. The first key
+    // seen for a handle is pinned; a different one later raises KeyChanged (and, for a verified
+    // buddy, is refused until acceptKey); a pinned key that went missing raises PlainRefused.
+    PeerSecurity security(Buddy& buddy);
+    // The same for a buddy in the collection, by handle; Plain for anyone else.
+    PeerSecurity security(const QString& handle);
+    // The 60 digits both users see for their two keys, empty without both keys.
+    QString safetyNumber(const QString& handle);
+    bool isVerified(const QString& handle) const;
+    void setVerified(const QString& handle, bool verified);
+    // Takes the key the service now publishes for handle in place of the pinned one.
+    void acceptKey(const QString& handle);
+    // Forgets the pinned key, so a buddy without a key is reached in the plain format again.
+    void forgetKey(const QString& handle);
+    // While NewMessage, VideoFrame or VideoFrameBytes is raised: whether it came over the
+    // encrypted channel from the key known for its sender.
+    bool arrivalIsSecure() const { return arrivalSecure_; }
+
+    // The object signed in as handle on this thread that owns a data port, if any: what that
+    // user sends goes through it.
+    static Confabo* signedInHere(const QString& handle);
+    // Encrypted sends for Buddy: nothing when the buddy is reached in the plain format.
+    std::optional<bool> sendSecureMessage(Buddy& buddy, const QString& Message, int16_t VideoPort, int16_t DataPort);
+    std::optional<bool> sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort);
+    // For KeepAlive: keeps the encrypted session to the buddy up; false when the buddy is reached
+    // in the plain format.
+    bool keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port);
+    cfb::SecureChannel* secureChannel() const { return channel_; }
+
     // The largest avatar file, in bytes, that the client accepts.
     static constexpr int32_t MaxAvatarSize = AccountRules::MaxAvatarSize;
 
@@ -185,9 +232,15 @@ signals:
     void VideoFrame(QString& FromHandle, QImage& VideoFrame);
     // The bytes of a completed frame, raised just before VideoFrame.
     void VideoFrameBytes(QString& FromHandle, QByteArray& Frame);
-    // Datagrams that named a buddy as sender but came from elsewhere, dropped since the last
-    // report; raised at most once a minute.
+    // Datagrams that named a buddy as sender but came from elsewhere, or did not authenticate
+    // on the encrypted channel, dropped since the last report; raised at most once a minute.
     void ForgedSendersDropped(int count);
+    // The service hands out another key for handle than the one pinned. verified: the user had
+    // verified the old one, so nothing is sent or taken until acceptKey.
+    void KeyChanged(const QString& handle, bool verified);
+    // handle had a pinned key and now comes without one: its plain datagrams are refused, and
+    // nothing is sent to it, until forgetKey. Raised once.
+    void PlainRefused(const QString& handle);
 
 private:
     void loadChannelSettings();
@@ -196,6 +249,18 @@ private:
     void onReceiveError();
     void onDataArrival();
     void receive(QByteArrayView datagram, const uint32_t* senderAddress);
+    struct Resolved {
+        PeerSecurity security = PeerSecurity::Plain;
+        Key32 key {};
+    };
+    Resolved resolve(const QString& handle, const KeyLookup& looked);
+    bool plainRefusedFrom(const QString& handle);
+    void loadIdentity();
+    void createChannel();
+    void registerHere();
+    void onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text);
+    void onChannelFrame(const QString& handle, bool trusted, QByteArray& frame);
+    std::optional<uint32_t> addressOf(Buddy& buddy);
     void loadBuddyList();
     void loadBlockedUsers();
 
@@ -221,6 +286,11 @@ private:
     PeerAddresses* peerAddresses_ = nullptr; // children of this object
     SenderCheck* senderCheck_ = nullptr;
     KeepAlive* keepAlive_ = nullptr;
+    std::unique_ptr<Identity> identity_;
+    QString identityProblem_;
+    SecureChannel* channel_ = nullptr; // child; only with a data port
+    bool arrivalSecure_ = false;
+    QSet<QString> keyNotices_; // "handle key" already announced by KeyChanged or PlainRefused
 };
 
 } // namespace cfb

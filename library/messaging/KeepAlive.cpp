@@ -58,7 +58,10 @@ void KeepAlive::tick()
         if (!addresses || addresses->isEmpty())
             continue; // a name still being looked up: a later tick sends
         lastSent_.insert(key, now);
-        if (socket->sendTo(addresses->first(), port, Datagram))
+        // A buddy with a key: a handshake the first time, an encrypted empty datagram after.
+        if (owner_.keepAliveSecure(*buddy, addresses->first(), port))
+            ++sent_;
+        else if (socket->sendTo(addresses->first(), port, Datagram))
             ++sent_;
     }
 }

@@ -31,7 +31,7 @@ bool SenderCheck::accepts(Buddies& buddies, const QString& fromHandle, uint32_t 
     const auto addresses = addresses_.resolve(known);
     if ((addresses && addresses->contains(senderAddress)) || fromThisMachine(senderAddress))
         return true;
-    countDrop();
+    countForged();
     return false;
 }
 
@@ -52,7 +52,7 @@ bool SenderCheck::fromThisMachine(uint32_t senderAddress)
     return ownAddresses_.contains(senderAddress);
 }
 
-void SenderCheck::countDrop()
+void SenderCheck::countForged()
 {
     ++pending_;
     if (reportTimer_.isActive())

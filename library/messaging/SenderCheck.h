@@ -31,13 +31,15 @@ public:
 
     static constexpr int ReportEveryMs = 60000;
 
+    // Counts a datagram dropped elsewhere as forged, reported with the others.
+    void countForged();
+
 signals:
     // How many datagrams were dropped since the last report; at most one report a minute.
     void dropped(int count);
 
 private:
     bool fromThisMachine(uint32_t senderAddress);
-    void countDrop();
     void report();
 
     PeerAddresses& addresses_;

@@ -444,6 +444,8 @@ bool ivUDP::receiveOne(int32_t n)
     const QString sender = vWinsock::DottedAddress(from.sin_addr.s_addr);
     m_remoteHost = sender;
     m_remoteHostIP = sender;
+    m_senderAddress = from.sin_addr.s_addr;
+    m_senderPort = ntohs(from.sin_port);
     if (m_useBuffer) {
         if (m_buffer)
             m_buffer->BufferReadIn(data, int32_t(got));

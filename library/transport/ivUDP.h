@@ -94,6 +94,9 @@ public:
     bool IsReadAble() const { return m_readable; }
     bool IsWriteAble() const { return m_writable; }
     QString RemoteHostIP() const { return m_remoteHostIP; }
+    // Where the last datagram read came from: IPv4 address (network byte order) and port.
+    uint32_t senderAddress() const { return m_senderAddress; }
+    uint16_t senderPort() const { return m_senderPort; }
     // Also overwritten with each sender's address. Writing a different value releases the socket
     // and drops datagrams still waiting for a look-up of the old host.
     QString RemoteHost() const { return m_remoteHost; }
@@ -213,6 +216,8 @@ private:
     QString m_remotePort;
     QString m_remoteHost;
     QString m_remoteHostIP;
+    uint32_t m_senderAddress = 0;
+    uint16_t m_senderPort = 0;
     bool m_writable = false;
     bool m_readable = false;
     bool m_useBuffer = true;

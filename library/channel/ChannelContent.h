@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace cfb {
+
+// What a data datagram of the channel carries once opened: a kind byte and its fields, numbers
+// little-endian, text in UTF-8 (any script).
+//   keep-alive  0
+//   message     1 | video port (2) | handle length (1) | handle | e-mail length (1) | e-mail | text
+//   frame chunk 2 | frame number (4) | chunk index (2) | chunk count (2) | bytes
+namespace ChannelContent {
+
+enum Kind : uint8_t { KeepAlive = 0, Message = 1, FrameChunk = 2 };
+
+// The most frame bytes one chunk carries, so that a chunk's datagram fits in one UDP datagram.
+inline constexpr qsizetype FrameChunkBytes = 60000;
+// A frame of more chunks than this (about 3.8 MB) is not sent, and not collected.
+inline constexpr int MaxFrameChunks = 64;
+inline constexpr qsizetype FrameChunkHeader = 9;
+
+struct MessageFields {
+    QString handle;
+    QString email;
+    int16_t videoPort = 0;
+    QString text;
+};
+
+struct ChunkFields {
+    uint32_t frame = 0;
+    uint16_t index = 0;
+    uint16_t count = 0;
+    QByteArrayView bytes; // into the content it was read from
+};
+
+// Nothing when a handle or e-mail address is longer than 255 bytes in UTF-8, or the whole would
+// not fit in one datagram.
+std::optional<QByteArray> message(const MessageFields& fields);
+// Writes a chunk's content into out (capacity reused).
+void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView bytes, QByteArray& out);
+
+// Reading: nothing when the content is not of that kind or is malformed.
+std::optional<MessageFields> readMessage(QByteArrayView content);
+std::optional<ChunkFields> readFrameChunk(QByteArrayView content);
+
+} // namespace ChannelContent
+} // namespace cfb

@@ -1,0 +1,96 @@
+#include "channel/HandshakeGuard.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+
+namespace cfb {
+
+HandshakeGuard::HandshakeGuard() = default;
+
+HandshakeGuard::~HandshakeGuard()
+{
+    sodium_memzero(secret_.data(), secret_.size());
+    sodium_memzero(previousSecret_.data(), previousSecret_.size());
+}
+
+bool HandshakeGuard::noteInitiation(int64_t nowMs)
+{
+    if (nowMs - secondStart_ >= 1000) {
+        initiationsLastSecond_ = nowMs - secondStart_ < 2000 ? initiationsThisSecond_ : 0;
+        initiationsThisSecond_ = 0;
+        agreementsThisSecond_ = 0;
+        cookieRepliesThisSecond_ = 0;
+        secondStart_ = nowMs;
+    }
+    ++initiationsThisSecond_;
+    return std::max(initiationsThisSecond_, initiationsLastSecond_) > LoadThreshold;
+}
+
+void HandshakeGuard::rotate(int64_t nowMs)
+{
+    if (secretMadeAt_ >= 0 && nowMs - secretMadeAt_ < CookieSecretMs)
+        return;
+    previousSecret_ = secret_;
+    randombytes_buf(secret_.data(), secret_.size());
+    if (secretMadeAt_ < 0)
+        previousSecret_ = secret_;
+    secretMadeAt_ = nowMs;
+}
+
+ChannelDatagram::Mac HandshakeGuard::cookieUnder(
+    const std::array<uint8_t, 32>& secret, uint32_t address, uint16_t port) const
+{
+    uint8_t source[6];
+    for (int i = 0; i < 4; ++i)
+        source[i] = uint8_t(address >> (8 * i));
+    source[4] = uint8_t(port);
+    source[5] = uint8_t(port >> 8);
+    return ChannelDatagram::mac(QByteArrayView(secret.data(), secret.size()),
+        QByteArrayView(reinterpret_cast<const char*>(source), sizeof source));
+}
+
+ChannelDatagram::Mac HandshakeGuard::cookieFor(uint32_t address, uint16_t port, int64_t nowMs)
+{
+    rotate(nowMs);
+    return cookieUnder(secret_, address, port);
+}
+
+bool HandshakeGuard::hasValidCookie(QByteArrayView datagram, uint32_t address, uint16_t port, int64_t nowMs)
+{
+    rotate(nowMs);
+    return ChannelDatagram::hasMac2(datagram, cookieUnder(secret_, address, port))
+        || ChannelDatagram::hasMac2(datagram, cookieUnder(previousSecret_, address, port));
+}
+
+bool HandshakeGuard::mayReplyWithCookie(int64_t)
+{
+    return ++cookieRepliesThisSecond_ <= MaxCookieRepliesPerSecond;
+}
+
+bool HandshakeGuard::admits(uint32_t address, int64_t nowMs)
+{
+    if (agreementsThisSecond_ >= MaxPerSecond)
+        return false;
+    auto found = buckets_.find(address);
+    if (found == buckets_.end()) {
+        if (buckets_.size() >= MaxTracked) {
+            // Forget the addresses whose buckets have filled up again; they lose nothing.
+            for (auto it = buckets_.begin(); it != buckets_.end();)
+                it = nowMs - it->at > PerAddressBurst / PerAddressRate * 1000 ? buckets_.erase(it) : std::next(it);
+            if (buckets_.size() >= MaxTracked)
+                return false;
+        }
+        found = buckets_.insert(address, Bucket {PerAddressBurst, nowMs});
+    }
+    Bucket& bucket = *found;
+    bucket.tokens = std::min(PerAddressBurst, bucket.tokens + double(nowMs - bucket.at) * PerAddressRate / 1000.0);
+    bucket.at = nowMs;
+    if (bucket.tokens < 1)
+        return false;
+    bucket.tokens -= 1;
+    ++agreementsThisSecond_;
+    return true;
+}
+
+} // namespace cfb

@@ -1,0 +1,566 @@
+#include "channel/SecureChannel.h"
+
+#include "channel/ChannelDatagram.h"
+#include "channel/Identity.h"
+#include "channel/NoiseHandshake.h"
+#include "channel/PeerSession.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QPointer>
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+namespace cfb {
+
+using namespace ChannelDatagram;
+
+namespace {
+
+const QByteArray Prologue = QByteArrayLiteral("Confabo peer channel 1");
+constexpr size_t MaxSessionsPerPeer = 3;
+// An unknown key's peer with nothing going on is forgotten after this long.
+constexpr int64_t IdlePeerMs = PeerSession::RejectAfterMs;
+
+QByteArrayView keyView(const Key32& key)
+{
+    return QByteArrayView(reinterpret_cast<const char*>(key.data()), key.size());
+}
+
+// Peers are told apart by key and handle (two users of one profile share its key); handles are
+// unique whatever their letter case.
+QByteArray peerId(const Key32& key, const QString& handle)
+{
+    return keyView(key).toByteArray() + handle.toLower().toUtf8();
+}
+
+} // namespace
+
+struct SecureChannel::Pending {
+    std::unique_ptr<NoiseHandshake> handshake;
+    uint32_t index = 0;
+    QByteArray initiation; // as sent: its mac1 opens a cookie reply
+    int64_t sentAt = 0;
+    int tries = 0;
+};
+
+struct SecureChannel::Peer {
+    Key32 key {};
+    QString handle;
+    bool trusted = false;
+    Endpoint target; // where handshakes go: the address the owner gave
+    Endpoint endpoint; // where its authenticated datagrams came from last
+    std::optional<Pending> pending;
+    std::vector<std::unique_ptr<PeerSession>> sessions; // newest first
+    Mac cookie {};
+    int64_t cookieAt = -1;
+    uint64_t lastTimestamp = 0; // the newest initiation accepted from this key
+    struct Queued {
+        QByteArray content;
+        int64_t at = 0;
+    };
+    std::deque<Queued> queue;
+    int64_t lastActivity = 0;
+    // The frame being collected: its number, chunks expected and got, bytes so far.
+    uint32_t frame = 0;
+    uint16_t frameChunks = 0;
+    uint16_t frameGot = 0;
+    QByteArray frameBytes;
+
+    Endpoint sendTo() const { return endpoint.isValid() ? endpoint : target; }
+};
+
+SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
+    : QObject(parent)
+    , send_(std::move(send))
+    , judge_(std::move(judge))
+    , clock_([] { return QDeadlineTimer::current().deadline(); })
+{
+    timer_.setInterval(500);
+    connect(&timer_, &QTimer::timeout, this, &SecureChannel::tick);
+}
+
+SecureChannel::~SecureChannel() = default;
+
+void SecureChannel::setIdentity(const Identity* identity, const QString& ownHandle)
+{
+    if (identity != identity_)
+        reset();
+    identity_ = identity;
+    ownHandle_ = ownHandle;
+    if (identity_)
+        ownMac1Key_ = mac1Key(identity_->publicKey());
+}
+
+void SecureChannel::reset()
+{
+    peers_.clear();
+    byIndex_.clear();
+    timer_.stop();
+}
+
+SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& handle)
+{
+    const QByteArray id = peerId(key, handle);
+    auto found = peers_.find(id);
+    if (found == peers_.end()) {
+        auto peer = std::make_shared<Peer>();
+        peer->key = key;
+        found = peers_.insert(id, peer);
+    }
+    Peer& peer = **found;
+    // The caller knows this key as the handle's.
+    peer.handle = handle;
+    peer.trusted = true;
+    peer.lastActivity = now();
+    if (!timer_.isActive())
+        timer_.start();
+    return peer;
+}
+
+SecureChannel::Peer* SecureChannel::peerOf(const Key32& key, const QString& handle)
+{
+    const auto found = peers_.constFind(peerId(key, handle));
+    return found == peers_.constEnd() ? nullptr : found->get();
+}
+
+uint32_t SecureChannel::newIndex()
+{
+    for (;;) {
+        const uint32_t index = randombytes_random();
+        if (index != 0 && !byIndex_.contains(index))
+            return index;
+    }
+}
+
+PeerSession* SecureChannel::sendingSession(Peer& peer, int64_t now)
+{
+    for (const auto& session : peer.sessions)
+        if (session->maySend(now))
+            return session.get();
+    return nullptr;
+}
+
+bool SecureChannel::hasSession(const Key32& key, const QString& handle) const
+{
+    const auto found = peers_.constFind(peerId(key, handle));
+    if (found == peers_.constEnd())
+        return false;
+    const int64_t t = now();
+    return std::any_of((*found)->sessions.begin(), (*found)->sessions.end(),
+        [t](const auto& session) { return session->maySend(t); });
+}
+
+bool SecureChannel::sendContent(Peer& peer, const Endpoint& to, QByteArrayView content)
+{
+    if (!identity_)
+        return false;
+    if (to.isValid())
+        peer.target = to;
+    const int64_t t = now();
+    if (PeerSession* session = sendingSession(peer, t)) {
+        const Endpoint where = peer.sendTo();
+        const bool sent = where.isValid() && session->seal(content, sealed_, t) && send_(where, sealed_);
+        if (session->wantsRekey(t))
+            startHandshake(peer, t);
+        return sent;
+    }
+    if (!peer.sendTo().isValid())
+        return false;
+    if (peer.queue.size() >= MaxQueued)
+        peer.queue.pop_front();
+    peer.queue.push_back({content.toByteArray(), t});
+    startHandshake(peer, t);
+    return true;
+}
+
+bool SecureChannel::sendMessage(
+    const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields)
+{
+    if (!identity_)
+        return false;
+    const auto content = ChannelContent::message(fields);
+    if (!content)
+        return false;
+    return sendContent(peerFor(key, handle), to, *content);
+}
+
+bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame)
+{
+    using namespace ChannelContent;
+    if (!identity_ || frame.isEmpty())
+        return false;
+    const qsizetype count = (frame.size() + FrameChunkBytes - 1) / FrameChunkBytes;
+    if (count > MaxFrameChunks)
+        return false;
+    Peer& peer = peerFor(key, handle);
+    const uint32_t number = nextFrame_++;
+    bool sent = true;
+    for (qsizetype i = 0; sent && i < count; ++i) {
+        const QByteArrayView bytes = frame.sliced(i * FrameChunkBytes, std::min(FrameChunkBytes, frame.size() - i * FrameChunkBytes));
+        frameChunk(number, uint16_t(i), uint16_t(count), bytes, chunk_);
+        sent = sendContent(peer, to, chunk_);
+    }
+    return sent;
+}
+
+void SecureChannel::keepAlive(const Key32& key, const QString& handle, const Endpoint& to)
+{
+    if (!identity_)
+        return;
+    Peer& peer = peerFor(key, handle);
+    if (to.isValid())
+        peer.target = to;
+    const int64_t t = now();
+    if (PeerSession* session = sendingSession(peer, t)) {
+        static const char empty = char(ChannelContent::KeepAlive);
+        const Endpoint where = peer.sendTo();
+        if (where.isValid() && session->seal(QByteArrayView(&empty, 1), sealed_, t))
+            send_(where, sealed_);
+        if (session->wantsRekey(t))
+            startHandshake(peer, t);
+        return;
+    }
+    startHandshake(peer, t);
+}
+
+void SecureChannel::startHandshake(Peer& peer, int64_t now)
+{
+    if (peer.pending && now - peer.pending->sentAt < RetryMs)
+        return;
+    // A session this side answered waits for the initiator's first datagram: no second
+    // handshake while that is still on its way.
+    for (const auto& session : peer.sessions)
+        if (!session->confirmed() && now - session->createdMs() < RetryMs)
+            return;
+    if (!peer.target.isValid() && !peer.endpoint.isValid())
+        return;
+    if (!peer.pending)
+        peer.pending.emplace();
+    peer.pending->tries = 0;
+    sendInitiation(peer);
+}
+
+void SecureChannel::sendInitiation(Peer& peer)
+{
+    const int64_t t = now();
+    QByteArray payload(InitiationPayloadSize, '\0');
+    payload[0] = char(ProtocolVersion);
+    // A timestamp that only grows, even when the wall clock steps back.
+    static thread_local uint64_t lastStamp = 0;
+    lastStamp = std::max(lastStamp + 1, uint64_t(QDateTime::currentMSecsSinceEpoch()));
+    writeUint64(reinterpret_cast<uint8_t*>(payload.data()) + 1, lastStamp);
+    QByteArray handle = ownHandle_.toUtf8().left(HandleRoom);
+    payload[9] = char(uint8_t(handle.size()));
+    std::memcpy(payload.data() + 10, handle.constData(), size_t(handle.size()));
+
+    auto handshake = std::make_unique<NoiseHandshake>(
+        NoiseHandshake::initiator(identity_->secretKey(), identity_->publicKey(), peer.key, Prologue));
+    QByteArray message;
+    if (!handshake->writeMessage(payload, message) || message.size() != InitiationNoiseSize)
+        return;
+    sodium_memzero(payload.data(), size_t(payload.size()));
+
+    if (peer.pending && peer.pending->index)
+        byIndex_.remove(peer.pending->index);
+    const uint32_t index = newIndex();
+    QByteArray datagram(InitiationSize, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(datagram.data());
+    p[0] = Initiation;
+    writeIndex(p + 4, index);
+    std::memcpy(p + 8, message.constData(), size_t(message.size()));
+    const bool haveCookie = peer.cookieAt >= 0 && t - peer.cookieAt < HandshakeGuard::CookieSecretMs - 10000;
+    sign(datagram, mac1Key(peer.key), haveCookie ? &peer.cookie : nullptr);
+
+    Pending& pending = *peer.pending;
+    pending.handshake = std::move(handshake);
+    pending.index = index;
+    pending.initiation = datagram;
+    pending.sentAt = t;
+    ++pending.tries;
+    byIndex_.insert(index, peers_.value(peerId(peer.key, peer.handle)));
+    const Endpoint where = peer.target.isValid() ? peer.target : peer.endpoint;
+    send_(where, datagram);
+}
+
+void SecureChannel::addSession(Peer& peer, std::unique_ptr<PeerSession> session)
+{
+    byIndex_.insert(session->localIndex(), peers_.value(peerId(peer.key, peer.handle)));
+    peer.sessions.insert(peer.sessions.begin(), std::move(session));
+    while (peer.sessions.size() > MaxSessionsPerPeer) {
+        byIndex_.remove(peer.sessions.back()->localIndex());
+        peer.sessions.pop_back();
+    }
+    ++handshakesCompleted_;
+    if (!timer_.isActive())
+        timer_.start();
+}
+
+void SecureChannel::flush(Peer& peer, int64_t now)
+{
+    PeerSession* session = sendingSession(peer, now);
+    const Endpoint where = peer.sendTo();
+    if (!session || !where.isValid())
+        return;
+    while (!peer.queue.empty()) {
+        const Peer::Queued item = std::move(peer.queue.front());
+        peer.queue.pop_front();
+        if (now - item.at <= QueueMs && session->seal(item.content, sealed_, now))
+            send_(where, sealed_);
+    }
+}
+
+void SecureChannel::receive(QByteArrayView datagram, const Endpoint& from)
+{
+    if (!identity_ || !from.isValid())
+        return;
+    const int64_t t = now();
+    switch (typeOf(datagram)) {
+    case Initiation:
+        onInitiation(datagram, from, t);
+        break;
+    case Response:
+        onResponse(datagram, from, t);
+        break;
+    case CookieReply:
+        onCookieReply(datagram);
+        break;
+    case Data:
+        onData(datagram, from, t);
+        break;
+    default:
+        break; // not of this channel's making
+    }
+}
+
+void SecureChannel::onInitiation(QByteArrayView datagram, const Endpoint& from, int64_t t)
+{
+    // Only a sender that knows this user's public key gets past the first, cheap check.
+    if (!hasMac1(datagram, ownMac1Key_))
+        return;
+    if (guard_.noteInitiation(t) && !guard_.hasValidCookie(datagram, from.address, from.port, t)) {
+        if (!guard_.mayReplyWithCookie(t))
+            return;
+        const Mac cookie = guard_.cookieFor(from.address, from.port, t);
+        QByteArray reply(CookieReplySize, '\0');
+        auto* p = reinterpret_cast<uint8_t*>(reply.data());
+        p[0] = CookieReply;
+        std::memcpy(p + 4, datagram.data() + 4, 4); // the initiator's index
+        randombytes_buf(p + 8, CookieNonceSize);
+        const MacKey key = cookieKey(identity_->publicKey());
+        crypto_aead_xchacha20poly1305_ietf_encrypt(p + 8 + CookieNonceSize, nullptr, cookie.data(), cookie.size(),
+            reinterpret_cast<const uint8_t*>(datagram.data()) + mac1Offset(datagram), MacSize, nullptr, p + 8,
+            key.data());
+        if (send_(from, reply))
+            ++cookieRepliesSent_;
+        return;
+    }
+    if (!guard_.admits(from.address, t))
+        return;
+
+    NoiseHandshake handshake = NoiseHandshake::responder(identity_->secretKey(), identity_->publicKey(), Prologue);
+    QByteArray payload;
+    if (!handshake.readMessage(datagram.sliced(8, InitiationNoiseSize), payload) || payload.size() != InitiationPayloadSize
+        || uint8_t(payload[0]) != ProtocolVersion || uint8_t(payload[9]) > HandleRoom) {
+        emit forgedDropped();
+        return;
+    }
+    const uint64_t stamp = readUint64(payload.constData() + 1);
+    const QString handle = QString::fromUtf8(QByteArrayView(payload).sliced(10, uint8_t(payload[9])));
+    const Key32 key = handshake.remoteStatic();
+    const Verdict verdict = judge_(handle, key);
+    if (verdict == Verdict::Forged) {
+        emit forgedDropped();
+        return;
+    }
+    Peer* known = peerOf(key, handle);
+    if (known && stamp <= known->lastTimestamp) {
+        emit forgedDropped(); // an initiation played again
+        return;
+    }
+    Peer& peer = peerFor(key, handle);
+    peer.trusted = verdict == Verdict::Trusted;
+    peer.lastTimestamp = stamp;
+
+    QByteArray message;
+    if (!handshake.writeMessage({}, message) || message.size() != ResponseNoiseSize)
+        return;
+    const uint32_t index = newIndex();
+    QByteArray response(ResponseSize, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(response.data());
+    p[0] = Response;
+    writeIndex(p + 4, index);
+    std::memcpy(p + 8, datagram.data() + 4, 4);
+    std::memcpy(p + 12, message.constData(), size_t(message.size()));
+    sign(response, mac1Key(key), nullptr);
+    auto [sending, receiving] = handshake.split();
+    addSession(peer, std::make_unique<PeerSession>(index, readIndex(datagram, 4), std::move(sending), std::move(receiving), false, t));
+    peer.endpoint = from;
+    send_(from, response);
+}
+
+void SecureChannel::onResponse(QByteArrayView datagram, const Endpoint& from, int64_t t)
+{
+    if (!hasMac1(datagram, ownMac1Key_))
+        return;
+    const uint32_t index = readIndex(datagram, 8);
+    const std::shared_ptr<Peer> peer = byIndex_.value(index).lock();
+    if (!peer || !peer->pending || peer->pending->index != index)
+        return;
+    QByteArray payload;
+    std::unique_ptr<NoiseHandshake> handshake = std::move(peer->pending->handshake);
+    byIndex_.remove(index);
+    peer->pending.reset();
+    if (!handshake || !handshake->readMessage(datagram.sliced(12, ResponseNoiseSize), payload) || !payload.isEmpty()) {
+        emit forgedDropped();
+        return;
+    }
+    auto [sending, receiving] = handshake->split();
+    addSession(*peer, std::make_unique<PeerSession>(index, readIndex(datagram, 4), std::move(sending), std::move(receiving), true, t));
+    peer->endpoint = from;
+    peer->lastActivity = t;
+    // The first datagram confirms the keys to the responder: what waited, or an empty one.
+    if (peer->queue.empty()) {
+        static const char empty = char(ChannelContent::KeepAlive);
+        if (PeerSession* session = sendingSession(*peer, t); session && session->seal(QByteArrayView(&empty, 1), sealed_, t))
+            send_(from, sealed_);
+    } else {
+        flush(*peer, t);
+    }
+}
+
+void SecureChannel::onCookieReply(QByteArrayView datagram)
+{
+    const uint32_t index = readIndex(datagram, 4);
+    const std::shared_ptr<Peer> peer = byIndex_.value(index).lock();
+    if (!peer || !peer->pending || peer->pending->index != index)
+        return;
+    const QByteArray& initiation = peer->pending->initiation;
+    const MacKey key = cookieKey(peer->key);
+    Mac cookie;
+    const auto* p = reinterpret_cast<const uint8_t*>(datagram.data());
+    if (crypto_aead_xchacha20poly1305_ietf_decrypt(cookie.data(), nullptr, nullptr, p + 8 + CookieNonceSize,
+            MacSize + TagSize, reinterpret_cast<const uint8_t*>(initiation.constData()) + mac1Offset(initiation), MacSize,
+            p + 8, key.data())
+        != 0)
+        return;
+    peer->cookie = cookie;
+    peer->cookieAt = now();
+    // Once a cookie reply for this initiation: the next carries the cookie.
+    peer->pending->initiation.clear();
+    if (peer->pending->tries <= MaxTries)
+        sendInitiation(*peer);
+}
+
+void SecureChannel::onData(QByteArrayView datagram, const Endpoint& from, int64_t t)
+{
+    const uint32_t index = readIndex(datagram, 4);
+    const std::shared_ptr<Peer> peer = byIndex_.value(index).lock();
+    if (!peer)
+        return; // a session forgotten here (after a sign-out, say): nothing to hold against it
+    const auto found = std::find_if(peer->sessions.begin(), peer->sessions.end(),
+        [index](const auto& session) { return session->localIndex() == index; });
+    if (found == peer->sessions.end())
+        return;
+    PeerSession& session = **found;
+    const bool wasConfirmed = session.confirmed();
+    if (!session.open(datagram, opened_, t)) {
+        emit forgedDropped();
+        return;
+    }
+    peer->endpoint = from;
+    peer->lastActivity = t;
+    if (!wasConfirmed)
+        flush(*peer, t);
+    deliver(*peer, opened_);
+}
+
+void SecureChannel::deliver(Peer& peer, QByteArrayView content)
+{
+    using namespace ChannelContent;
+    if (content.isEmpty())
+        return;
+    switch (uint8_t(content[0])) {
+    case KeepAlive:
+        return;
+    case Message: {
+        const auto fields = readMessage(content);
+        if (!fields || fields->handle.compare(peer.handle, Qt::CaseInsensitive) != 0) {
+            emit forgedDropped();
+            return;
+        }
+        // The handle as its owner writes it.
+        peer.handle = fields->handle;
+        if (!fields->text.isEmpty())
+            emit messageArrived(fields->handle, peer.trusted, fields->email, fields->videoPort, fields->text);
+        return;
+    }
+    case FrameChunk: {
+        const auto chunk = readFrameChunk(content);
+        if (!chunk)
+            return;
+        if (chunk->frame != peer.frame || chunk->count != peer.frameChunks) {
+            peer.frame = chunk->frame;
+            peer.frameChunks = chunk->count;
+            peer.frameGot = 0;
+            peer.frameBytes.clear();
+        }
+        // Chunks come in order; a frame with one missing is dropped whole.
+        if (chunk->index != peer.frameGot) {
+            peer.frameGot = uint16_t(MaxFrameChunks + 1);
+            return;
+        }
+        peer.frameBytes.append(chunk->bytes.data(), chunk->bytes.size());
+        if (++peer.frameGot < peer.frameChunks)
+            return;
+        QByteArray frame = peer.frameBytes;
+        peer.frameGot = uint16_t(MaxFrameChunks + 1);
+        const QString handle = peer.handle;
+        emit frameArrived(handle, peer.trusted, frame);
+        return;
+    }
+    default:
+        return; // kinds of later versions
+    }
+}
+
+void SecureChannel::tick()
+{
+    const int64_t t = now();
+    QPointer<SecureChannel> self(this);
+    for (auto it = peers_.begin(); it != peers_.end();) {
+        Peer& peer = **it;
+        if (peer.pending && t - peer.pending->sentAt >= RetryMs) {
+            if (peer.pending->tries >= MaxTries) {
+                byIndex_.remove(peer.pending->index);
+                peer.pending.reset();
+                peer.queue.clear();
+            } else {
+                sendInitiation(peer);
+            }
+        }
+        while (!peer.queue.empty() && t - peer.queue.front().at > QueueMs)
+            peer.queue.pop_front();
+        for (auto s = peer.sessions.begin(); s != peer.sessions.end();) {
+            if ((*s)->mayReceive(t)) {
+                ++s;
+            } else {
+                byIndex_.remove((*s)->localIndex());
+                s = peer.sessions.erase(s);
+            }
+        }
+        const bool idle = peer.sessions.empty() && !peer.pending && peer.queue.empty();
+        if (idle && !peer.trusted && t - peer.lastActivity > IdlePeerMs)
+            it = peers_.erase(it);
+        else
+            ++it;
+    }
+    if (peers_.isEmpty())
+        timer_.stop();
+}
+
+} // namespace cfb

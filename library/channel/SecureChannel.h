@@ -1,0 +1,130 @@
+#pragma once
+
+#include "channel/ChannelContent.h"
+#include "channel/HandshakeGuard.h"
+#include "channel/NoiseTypes.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace cfb {
+
+class Identity;
+class NoiseHandshake;
+class PeerSession;
+
+// The encrypted channel of one signed-in user to the other Confabo clients: a Noise IK
+// handshake per pair of users (the initiator knows the other's public key from the service),
+// then sessions found by an index, each with its own keys, counters and replay window, replaced
+// every two minutes. Nothing here asks the service or knows buddies: the owner says who a key
+// belongs to (the judge) and hands every channel datagram of its data port in.
+class SecureChannel : public QObject {
+    Q_OBJECT
+
+public:
+    struct Endpoint {
+        uint32_t address = 0; // IPv4, network byte order
+        uint16_t port = 0;
+        bool isValid() const { return address != 0 && port != 0; }
+        bool operator==(const Endpoint&) const = default;
+    };
+    // Sends one datagram from the data port; false when it did not leave.
+    using Send = std::function<bool(const Endpoint& to, QByteArrayView datagram)>;
+    // What the owner says of a key that a handshake shows for a handle.
+    enum class Verdict {
+        Trusted, // the key the service publishes (or the user pinned) for that handle
+        Unknown, // nobody this user knows: accepted, but not as that handle's
+        Forged, // that handle has another key: refused
+    };
+    using Judge = std::function<Verdict(const QString& handle, const Key32& key)>;
+
+    // A handshake not answered in this time is sent again, a few times.
+    static constexpr int RetryMs = 2000;
+    static constexpr int MaxTries = 5;
+    // What waits for a handshake is sent when it completes, or dropped after this long.
+    static constexpr int QueueMs = 12000;
+    static constexpr int MaxQueued = 64;
+
+    SecureChannel(Send send, Judge judge, QObject* parent = nullptr);
+    ~SecureChannel() override;
+
+    // The user's key pair and handle; without an identity nothing is sent or received.
+    void setIdentity(const Identity* identity, const QString& ownHandle);
+    bool isActive() const { return identity_ != nullptr; }
+    // Forgets every session and handshake (at sign-out).
+    void reset();
+
+    // Sends to the holder of key, known to the caller as handle, through the newest session, or
+    // after a handshake to the given endpoint (the address the service gave). False when it
+    // cannot be sent or queued.
+    bool sendMessage(const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields);
+    bool sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame);
+    // Keeps a session with that key up: a handshake when there is none (or it is due for
+    // replacing), an empty datagram otherwise. Sends at most one a call.
+    void keepAlive(const Key32& key, const QString& handle, const Endpoint& to);
+    // Whether a session with the key's holder, known as handle, can carry datagrams now.
+    bool hasSession(const Key32& key, const QString& handle) const;
+
+    // One datagram from the data port whose first byte marks it as the channel's.
+    void receive(QByteArrayView datagram, const Endpoint& from);
+
+    // For tests and benchmarks: the clock the channel runs on (monotonic milliseconds).
+    void setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
+    int64_t handshakesCompleted() const { return handshakesCompleted_; }
+    int64_t cookieRepliesSent() const { return cookieRepliesSent_; }
+
+signals:
+    // trusted: the sender's key is the one known for handle (see Judge).
+    void messageArrived(const QString& handle, bool trusted, const QString& email, int16_t videoPort, const QString& text);
+    void frameArrived(const QString& handle, bool trusted, QByteArray& frame);
+    // A datagram that failed to authenticate, came again, or showed a key that is not the
+    // handle's.
+    void forgedDropped();
+
+private:
+    struct Pending;
+    struct Peer;
+    Peer& peerFor(const Key32& key, const QString& handle);
+    Peer* peerOf(const Key32& key, const QString& handle);
+    PeerSession* sendingSession(Peer& peer, int64_t now);
+    bool sendContent(Peer& peer, const Endpoint& to, QByteArrayView content);
+    void startHandshake(Peer& peer, int64_t now);
+    void sendInitiation(Peer& peer);
+    void flush(Peer& peer, int64_t now);
+    void addSession(Peer& peer, std::unique_ptr<PeerSession> session);
+    void onInitiation(QByteArrayView datagram, const Endpoint& from, int64_t now);
+    void onResponse(QByteArrayView datagram, const Endpoint& from, int64_t now);
+    void onCookieReply(QByteArrayView datagram);
+    void onData(QByteArrayView datagram, const Endpoint& from, int64_t now);
+    void deliver(Peer& peer, QByteArrayView content);
+    uint32_t newIndex();
+    void tick();
+    int64_t now() const { return clock_(); }
+
+    Send send_;
+    Judge judge_;
+    const Identity* identity_ = nullptr;
+    QString ownHandle_;
+    ChannelDatagram::MacKey ownMac1Key_ {};
+    HandshakeGuard guard_;
+    std::function<int64_t()> clock_;
+    QTimer timer_;
+    QHash<QByteArray, std::shared_ptr<Peer>> peers_; // by key and handle
+    QHash<uint32_t, std::weak_ptr<Peer>> byIndex_; // local index of a session or a handshake
+    QByteArray opened_; // reused for every datagram
+    QByteArray sealed_;
+    QByteArray chunk_;
+    uint32_t nextFrame_ = 1;
+    int64_t handshakesCompleted_ = 0;
+    int64_t cookieRepliesSent_ = 0;
+};
+
+} // namespace cfb
