@@ -1,6 +1,7 @@
 // Two headless clients on one machine, driven through their standard input and output, signed
 // in to the real service: they share one data port at two loopback addresses, as two users of one
 // machine do, see each other, exchange messages and frames, block and unblock.
+#include "CliClient.h"
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
 
@@ -16,118 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-
-namespace {
-
-class CliClient {
-public:
-    // With an address the client binds its data port there and gives it to the service.
-    CliClient(const QString& handle, const QString& configDir, const QString& server, int dataPort,
-        const QString& address = QString())
-        : handle_(handle)
-        , configDir_(configDir)
-        , server_(server)
-        , dataPort_(dataPort)
-        , address_(address)
-    {
-    }
-
-    QStringList common() const
-    {
-        QStringList options{"--config-dir", configDir_, "--server", server_, "--data-port", QString::number(dataPort_)};
-        if (!address_.isEmpty())
-            options << "--data-address" << address_;
-        return options;
-    }
-
-    // Runs a one-shot command and returns its exit code.
-    int run(const QStringList& arguments, QByteArray* out = nullptr, QByteArray* err = nullptr)
-    {
-        QProcess p;
-        p.start(CONFABO_CLI_BINARY, arguments + common());
-        p.closeWriteChannel();
-        if (!p.waitForFinished(20000))
-            return -1;
-        if (out)
-            *out = p.readAllStandardOutput();
-        if (err)
-            *err = p.readAllStandardError();
-        return p.exitCode();
-    }
-
-    bool startSession()
-    {
-        QStringList arguments{"session", "--handle", handle_, "--password", "pw-" + handle_};
-        if (address_.isEmpty())
-            arguments << "--hostname"
-                      << "127.0.0.1";
-        session_.start(CONFABO_CLI_BINARY, arguments + common());
-        return session_.waitForStarted(5000) && waitFor("signed_in").contains("event");
-    }
-
-    void say(const QByteArray& line)
-    {
-        session_.write(line + "\n");
-        session_.waitForBytesWritten(5000); // QProcess writes only while it is waited on
-    }
-
-    // The next line of output whose "event" or "result" is `kind`, waiting at most 10 s; lines
-    // of other kinds are kept in seen().
-    QJsonObject waitFor(const QString& kind)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < 10000) {
-            while (session_.canReadLine()) {
-                const QJsonObject o = QJsonDocument::fromJson(session_.readLine()).object();
-                seen_.append(o);
-                if (o.value("event").toString() == kind || o.value("result").toString() == kind)
-                    return o;
-            }
-            session_.waitForReadyRead(100);
-        }
-        return {};
-    }
-
-    // Everything the session wrote, after waiting `ms` for more.
-    QList<QJsonObject> drain(int ms)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        do {
-            session_.waitForReadyRead(50);
-            while (session_.canReadLine())
-                seen_.append(QJsonDocument::fromJson(session_.readLine()).object());
-        } while (timer.elapsed() < ms);
-        return seen_;
-    }
-
-    int quit()
-    {
-        say("quit");
-        session_.closeWriteChannel();
-        session_.waitForFinished(10000);
-        return session_.exitStatus() == QProcess::NormalExit ? session_.exitCode() : -1;
-    }
-
-    int port() const { return dataPort_; }
-    QList<QJsonObject>& seen() { return seen_; }
-
-private:
-    QString handle_, configDir_, server_;
-    int dataPort_;
-    QString address_;
-    QProcess session_;
-    QList<QJsonObject> seen_;
-};
-
-int count(const QList<QJsonObject>& lines, const QString& event)
-{
-    return int(
-        std::count_if(lines.begin(), lines.end(), [&](const QJsonObject& o) { return o.value("event") == event; }));
-}
-
-} // namespace
 
 TEST(CliEndToEnd, TwoClientsTalk)
 {

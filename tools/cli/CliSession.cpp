@@ -56,15 +56,25 @@ CliSession::CliSession()
     : confabo_(std::make_unique<Confabo>())
 {
     connect(confabo_.get(), &Confabo::NewMessage, this,
-        [](QString& from, QString& email, int16_t& videoPort, QString& text) {
-            writeJsonLine(
-                {{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort}, {"text", text}});
+        [this](QString& from, QString& email, int16_t& videoPort, QString& text) {
+            writeJsonLine({{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort},
+                {"text", text}, {"secure", confabo_->arrivalIsSecure()}});
         });
     connect(confabo_.get(), &Confabo::VideoFrameBytes, this,
         [this](QString&, QByteArray& frame) { lastFrameBytes_ = frame.size(); });
     connect(confabo_.get(), &Confabo::VideoFrame, this, [this](QString& from, QImage& picture) {
         writeJsonLine({{"event", "frame"}, {"from", from}, {"bytes", qint64(lastFrameBytes_)},
-            {"width", picture.width()}, {"height", picture.height()}});
+            {"width", picture.width()}, {"height", picture.height()}, {"secure", confabo_->arrivalIsSecure()}});
+    });
+    connect(confabo_.get(), &Confabo::KeyChanged, this, [](const QString& handle, bool verified) {
+        writeJsonLine({{"event", "key_changed"}, {"handle", handle}, {"verified", verified}});
+    });
+    connect(confabo_.get(), &Confabo::PlainRefused, this, [](const QString& handle) {
+        writeJsonLine({{"event", "plain_refused"}, {"handle", handle},
+            {"message",
+                QStringLiteral("%1 had a security key and now has none: their unencrypted messages are refused "
+                               "(\"forget-key %1\" accepts them)")
+                    .arg(handle)}});
     });
     connect(confabo_.get(), &Confabo::ForgedSendersDropped, this, [](int count) {
         writeJsonLine({{"event", "dropped_forged"}, {"count", count}});
@@ -78,6 +88,9 @@ CliSession::CliSession()
 
 bool CliSession::signIn(const CliOptions& options)
 {
+    // Without a usable key file this client talks only in the plain format: say why, once.
+    if (!confabo_->hasIdentity())
+        writeJsonLine({{"event", "error"}, {"command", "identity"}, {"message", confabo_->identityProblem()}});
     const QString password = SkipJack::EncipherPassword(options.value("password"));
     if (!confabo_->Login(options.value("handle"), password, options.value("hostname"))) {
         const QString failure = ServiceChannel::current().lastFailure;
@@ -185,6 +198,10 @@ bool CliSession::handle(const QString& line)
             commandBlock(words, command == QLatin1String("block"));
         } else if (command == QLatin1String("online")) {
             commandOnline();
+        } else if (command == QLatin1String("safety")) {
+            commandSafety(words);
+        } else if (command == QLatin1String("verify") || command == QLatin1String("forget-key")) {
+            commandKey(words);
         } else {
             reportError(command, QStringLiteral("unknown command"));
         }
@@ -263,7 +280,8 @@ void CliSession::commandSend(const QString& line)
         return;
     // Like the desktop client, this client's one data port is also its video port.
     const bool ok = confabo_->SendMessage(handle, text, ownDataPort(), port);
-    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle}});
+    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle},
+        {"secure", confabo_->security(handle) == PeerSecurity::Encrypted}});
 }
 
 void CliSession::commandFrame(const QString& line)
@@ -359,4 +377,36 @@ void CliSession::commandOnline()
             list.append(buddyJson(*user, false));
     }
     writeJsonLine({{"result", "online"}, {"users", list}});
+}
+
+void CliSession::commandSafety(const QStringList& words)
+{
+    if (words.size() != 2) {
+        reportError(words.first(), QStringLiteral("usage: safety HANDLE"));
+        return;
+    }
+    const QString number = confabo_->safetyNumber(words[1]);
+    QJsonObject result{{"result", "safety"}, {"handle", words[1]}, {"ok", !number.isEmpty()}};
+    if (number.isEmpty())
+        result.insert("message", QStringLiteral("%1 has no security key: messages to them are not encrypted").arg(words[1]));
+    else
+        result.insert("number", number), result.insert("verified", confabo_->isVerified(words[1]));
+    writeJsonLine(result);
+}
+
+void CliSession::commandKey(const QStringList& words)
+{
+    if (words.size() != 2) {
+        reportError(words.first(), QStringLiteral("usage: %1 HANDLE").arg(words.first()));
+        return;
+    }
+    if (words.first() == QLatin1String("verify")) {
+        const bool ok = !confabo_->safetyNumber(words[1]).isEmpty();
+        if (ok)
+            confabo_->setVerified(words[1], true);
+        writeJsonLine({{"result", "verify"}, {"ok", ok}, {"handle", words[1]}});
+    } else {
+        confabo_->forgetKey(words[1]);
+        writeJsonLine({{"result", "forget-key"}, {"ok", true}, {"handle", words[1]}});
+    }
 }

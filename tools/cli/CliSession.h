@@ -49,6 +49,9 @@ private:
     void commandRemove(const QStringList& words);
     void commandBlock(const QStringList& words, bool block);
     void commandOnline();
+    void commandSafety(const QStringList& words);
+    // "verify HANDLE" marks the buddy's key as compared; "forget-key HANDLE" forgets it.
+    void commandKey(const QStringList& words);
 
     std::unique_ptr<cfb::Confabo> confabo_;
     std::unique_ptr<cfb::PortMapper> mapper_;

@@ -52,7 +52,9 @@ Every command also takes, written into its settings store before the library sta
 
 A session reads commands, one a line: online, buddies, send [--port N] HANDLE TEXT,
 frame [--port N] HANDLE FILE, status available|busy, add HANDLE, remove HANDLE,
-block HANDLE, unblock HANDLE, quit. It writes one JSON object a line for each result and event,
+block HANDLE, unblock HANDLE, safety HANDLE (the safety number to compare with the buddy's),
+verify HANDLE, forget-key HANDLE, quit. It writes one JSON object a line for each result and event
+(messages and frames say "secure": true when they came encrypted from the buddy's known key),
 and a plain line "Reachability: ..." when it knows how buddies reach it, and again when that
 changes. It asks the router to forward the data port unless "Map Data Port" is "0".
 )";

@@ -1,5 +1,6 @@
-// Messages and frames between two Confabo objects over loopback UDP, signed in to the real
-// service, and the arrival handling fed with crafted datagrams.
+// Messages and frames in the plain format between two Confabo objects without keys over loopback
+// UDP, signed in to the real service, and the arrival handling fed with crafted datagrams.
+#include "channel/Identity.h"
 #include "messaging/Confabo.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/SettingsStore.h"
@@ -65,6 +66,9 @@ protected:
     {
         SettingsStore::save("Data", "DataPort", dataPort); // each object reads its own
         auto confabo = std::make_unique<Confabo>();
+        // Clients without a key, which talk in the plain format (the encrypted channel is
+        // tested between whole clients).
+        confabo->setIdentity(std::nullopt);
         EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
         EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
         EXPECT_EQ(confabo->wsReceive()->State(), sckUDPListening);

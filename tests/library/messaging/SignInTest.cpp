@@ -1,4 +1,6 @@
 // Construction, sign-in, sign-out and presence of the Confabo object against a capture server.
+#include "channel/Identity.h"
+#include "channel/KeyPins.h"
 #include "messaging/Confabo.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
@@ -116,7 +118,11 @@ TEST_F(SignInTest, FullReplySignsIn)
 
     const QList<QByteArray> bodies = server_.bodies();
     ASSERT_EQ(bodies.size(), 3) << "sign-in, buddy list, blocked users; no status request";
-    EXPECT_EQ(bodies[0], "mode=LOGIN&handle=amy&password=0A1B&ip=amy.example.org");
+    // The profile's public key goes along, for buddies to encrypt to.
+    ASSERT_TRUE(confabo.publicKey());
+    EXPECT_EQ(bodies[0],
+        "mode=LOGIN&handle=amy&password=0A1B&ip=amy.example.org&public_key="
+            + URLEncode(KeyPins::toText(*confabo.publicKey())));
     EXPECT_EQ(bodies[1], "mode=BUDDY_LIST&user_id=17");
     EXPECT_EQ(bodies[2], "mode=BLOCK_LIST&user_id=17");
     EXPECT_EQ(notices_, QStringList{"Welcome back"});
@@ -136,12 +142,14 @@ TEST_F(SignInTest, EmptyMessageShowsNothingAndEmptyMouthLeftIsZero)
 {
     server_.replyWithXml(loginReply("  ", "", ""));
     Confabo confabo;
+    confabo.setIdentity(std::nullopt);
     ASSERT_TRUE(confabo.Login("amy", "pw"));
     EXPECT_TRUE(notices_.isEmpty());
     EXPECT_EQ(confabo.MouthLeft(), 0);
     // Without a host name the service also learns the machine's own address, in a field older
     // services ignore.
     const QString local = LocalAddress::ofDefaultRoute();
+    // A profile without a key (here: set aside) signs in as older clients do.
     EXPECT_EQ(server_.bodies().first(),
         "mode=LOGIN&handle=amy&password=pw&ip=" + (local.isEmpty() ? QByteArray() : "&local_ip=" + local.toLatin1()));
 }

@@ -1,0 +1,267 @@
+// Two headless clients signed in to the real service, with a relay on the path between them
+// that records every datagram and can play them again or forge its own: what one user says
+// reaches the other encrypted and authenticated, what an observer sees tells nothing, and what
+// an observer sends is refused. A client without a key is still heard, marked as not secure.
+#include "CliClient.h"
+#include "FreeDataPort.h"
+#include "ServiceProcess.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Stands on the path between users of one machine, as a router between homes would: each user
+// is bound at one loopback address and published at another, which the relay holds. What reaches
+// a published address goes on to its user, from the published address of whoever sent it, so each
+// sees the others' datagrams from the addresses the service gave for them. It records them all.
+class PathRelay {
+public:
+    struct User {
+        const char* bound;
+        const char* published;
+    };
+    PathRelay(int port, QList<User> users)
+        : port_(uint16_t(port))
+        , users_(std::move(users))
+    {
+        for (const User& user : users_)
+            sockets_.append(bound(user.published));
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PathRelay()
+    {
+        stop_ = true;
+        thread_.join();
+        for (int fd : sockets_)
+            ::close(fd);
+    }
+    bool ok() const { return !sockets_.contains(-1); }
+
+    // Every datagram, and those from one user's bound address.
+    QList<QByteArray> seen(const char* from = nullptr)
+    {
+        std::lock_guard lock(mutex_);
+        QList<QByteArray> found;
+        for (const auto& [source, datagram] : seen_)
+            if (!from || source == address(from))
+                found.append(datagram);
+        return found;
+    }
+    // As if user `from` sent it to user `to` (indexes into the users).
+    void inject(int from, int to, const QByteArray& datagram) { sendFrom(sockets_[from], users_[to].bound, datagram); }
+
+private:
+    static uint32_t address(const char* text)
+    {
+        in_addr a {};
+        ::inet_pton(AF_INET, text, &a);
+        return a.s_addr;
+    }
+    int bound(const char* text)
+    {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port_);
+        a.sin_addr.s_addr = address(text);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    void sendFrom(int fd, const char* to, const QByteArray& datagram)
+    {
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port_);
+        a.sin_addr.s_addr = address(to);
+        ::sendto(fd, datagram.constData(), size_t(datagram.size()), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    void run()
+    {
+        std::vector<pollfd> fds;
+        for (int fd : sockets_)
+            fds.push_back({fd, POLLIN, 0});
+        QByteArray buffer(65536, '\0');
+        while (!stop_) {
+            if (::poll(fds.data(), nfds_t(fds.size()), 50) <= 0)
+                continue;
+            for (size_t to = 0; to < fds.size(); ++to) {
+                if (!(fds[to].revents & POLLIN))
+                    continue;
+                sockaddr_in source {};
+                socklen_t length = sizeof source;
+                const ssize_t got = ::recvfrom(
+                    fds[to].fd, buffer.data(), size_t(buffer.size()), 0, reinterpret_cast<sockaddr*>(&source), &length);
+                if (got <= 0)
+                    continue;
+                const QByteArray datagram = buffer.left(got);
+                {
+                    std::lock_guard lock(mutex_);
+                    seen_.append({source.sin_addr.s_addr, datagram});
+                }
+                for (qsizetype from = 0; from < users_.size(); ++from)
+                    if (address(users_[from].bound) == source.sin_addr.s_addr)
+                        sendFrom(sockets_[from], users_[to].bound, datagram);
+            }
+        }
+    }
+
+    uint16_t port_;
+    QList<User> users_;
+    QList<int> sockets_; // at each user's published address
+    std::atomic<bool> stop_ {false};
+    std::thread thread_;
+    std::mutex mutex_;
+    QList<std::pair<uint32_t, QByteArray>> seen_;
+};
+
+QList<QJsonObject> ofKind(const QList<QJsonObject>& lines, const QString& event)
+{
+    QList<QJsonObject> found;
+    for (const QJsonObject& o : lines)
+        if (o.value("event") == event)
+            found.append(o);
+    return found;
+}
+
+} // namespace
+
+TEST(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
+{
+    ServiceProcess service;
+    ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
+    QTemporaryDir dir;
+    const int port = freeDataPort().toInt();
+    PathRelay relay(port, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}, {"127.0.0.5", "127.0.0.6"}});
+    ASSERT_TRUE(relay.ok());
+    enum { Amelia, Bertram };
+    const QString server = service.serverSetting();
+    CliClient amy("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
+    CliClient bob("bertram", dir.filePath("bertram"), server, port, "127.0.0.2", "127.0.0.4");
+    ASSERT_EQ(amy.run({"register", "--handle", "amelia", "--password", "pw-amelia", "--email", "amelia@example.org"}), 0);
+    ASSERT_EQ(bob.run({"register", "--handle", "bertram", "--password", "pw-bertram", "--email", "b@example.org"}), 0);
+    ASSERT_TRUE(amy.startSession());
+    ASSERT_TRUE(bob.startSession());
+    struct stat key {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("amelia/Confabo/identity.key")).constData(), &key), 0);
+    EXPECT_EQ(key.st_mode & 0777, 0600u) << "the key file is its owner's alone";
+
+    amy.say("add bertram");
+    bob.say("add amelia");
+    ASSERT_TRUE(amy.waitFor("add").value("ok").toBool());
+    ASSERT_TRUE(bob.waitFor("add").value("ok").toBool());
+    amy.say("buddies");
+    bob.say("buddies");
+    amy.waitFor("buddies");
+    bob.waitFor("buddies");
+
+    amy.say("send bertram hello-token-XYZZY from amelia, grüße 🎉");
+    const QJsonObject sent = amy.waitFor("send");
+    EXPECT_TRUE(sent.value("ok").toBool());
+    EXPECT_TRUE(sent.value("secure").toBool());
+    const QJsonObject line = bob.waitFor("message");
+    EXPECT_EQ(line.value("text").toString(), QString::fromUtf8("hello-token-XYZZY from amelia, grüße 🎉"));
+    EXPECT_TRUE(line.value("secure").toBool());
+    bob.say("send amelia the answer");
+    EXPECT_TRUE(amy.waitFor("message").value("secure").toBool());
+
+    const QList<QByteArray> onTheWay = relay.seen();
+    ASSERT_FALSE(onTheWay.isEmpty());
+    for (const QByteArray& datagram : onTheWay) {
+        EXPECT_FALSE(datagram.contains("XYZZY")) << "a line in clear on the path";
+        EXPECT_FALSE(datagram.contains("amelia") || datagram.contains("bertram")) << "a handle in clear on the path";
+        EXPECT_LT(uint8_t(datagram[0]), 0x20);
+    }
+
+    // The relay plays amelia's datagrams again, and speaks as amelia in the plain format.
+    const QList<QByteArray> recorded = relay.seen("127.0.0.1");
+    ASSERT_FALSE(recorded.isEmpty());
+    for (const QByteArray& datagram : recorded)
+        relay.inject(Amelia, Bertram, datagram);
+    relay.inject(Amelia, Bertram, "<body><from_handle>amelia</from_handle><email>amelia@example.org</email>"
+                        "<video_port>80</video_port><message>forged in the plain format</message></body>");
+    const QJsonObject dropped = bob.waitFor("dropped_forged");
+    EXPECT_GE(dropped.value("count").toInt(), 1);
+    bob.drain(500);
+    EXPECT_EQ(ofKind(bob.seen(), "message").size(), 1) << "nothing replayed or forged is shown";
+
+    amy.say("safety bertram");
+    bob.say("safety amelia");
+    const QString number = amy.waitFor("safety").value("number").toString();
+    EXPECT_EQ(number.size(), 71) << qPrintable(number);
+    EXPECT_EQ(bob.waitFor("safety").value("number").toString(), number);
+
+    // A buddy whose client has no usable key (its key file readable by others) is heard, as not secure.
+    CliClient cyd("cydney", dir.filePath("cydney"), server, port, "127.0.0.5", "127.0.0.6");
+    ASSERT_EQ(cyd.run({"register", "--handle", "cydney", "--password", "pw-cydney", "--email", "c@example.org"}), 0);
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("cydney/Confabo/identity.key"),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    ASSERT_TRUE(cyd.startSession());
+    EXPECT_TRUE(ofKind(cyd.seen(), "error").value(0).value("message").toString().contains("identity.key"));
+    bob.say("add cydney");
+    bob.waitFor("add");
+    cyd.say("add bertram");
+    cyd.waitFor("add");
+    bob.say("buddies");
+    bob.waitFor("buddies");
+    cyd.say("send bertram plain but heard");
+    const QJsonObject plain = bob.waitFor("message");
+    EXPECT_EQ(plain.value("text").toString(), "plain but heard");
+    EXPECT_FALSE(plain.value("secure").toBool(true));
+    bob.say("safety cydney");
+    const QJsonObject none = bob.waitFor("safety");
+    EXPECT_FALSE(none.value("ok").toBool(true));
+    EXPECT_FALSE(none.contains("number"));
+    EXPECT_EQ(cyd.quit(), 0);
+
+    // amelia on a second installation: a new key, which bertram is told of and then uses.
+    EXPECT_EQ(amy.quit(), 0);
+    CliClient amy2("amelia", dir.filePath("amelia-laptop"), server, port, "127.0.0.1", "127.0.0.3");
+    ASSERT_TRUE(amy2.startSession());
+    amy2.say("buddies");
+    amy2.waitFor("buddies");
+    bob.say("buddies");
+    bob.waitFor("buddies");
+    bob.say("send amelia welcome back");
+    EXPECT_EQ(bob.waitFor("key_changed").value("handle").toString(), "amelia");
+    const QJsonObject back = amy2.waitFor("message");
+    EXPECT_EQ(back.value("text").toString(), "welcome back");
+    EXPECT_TRUE(back.value("secure").toBool());
+    bob.say("safety amelia");
+    EXPECT_NE(bob.waitFor("safety").value("number").toString(), number);
+
+    // And without a key at all: never taken as amelia's in the plain format without a word.
+    EXPECT_EQ(amy2.quit(), 0);
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("amelia/Confabo/identity.key"),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    CliClient amy3("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
+    ASSERT_TRUE(amy3.startSession());
+    amy3.say("buddies");
+    amy3.waitFor("buddies");
+    bob.say("buddies");
+    bob.waitFor("buddies");
+    amy3.say("send bertram downgraded");
+    EXPECT_EQ(bob.waitFor("plain_refused").value("handle").toString(), "amelia");
+    bob.drain(500);
+    for (const QJsonObject& o : ofKind(bob.seen(), "message"))
+        EXPECT_NE(o.value("text").toString(), "downgraded");
+    EXPECT_EQ(amy3.quit(), 0);
+    EXPECT_EQ(bob.quit(), 0);
+}
