@@ -2,6 +2,8 @@
 
 #include "channel/ChannelDatagram.h"
 
+#include <QStringDecoder>
+
 #include <cstring>
 
 namespace cfb::ChannelContent {
@@ -17,6 +19,14 @@ bool appendShortText(QByteArray& out, const QString& text)
     return true;
 }
 
+// Text as a client writes it: well-formed UTF-8, or nothing.
+bool readUtf8(QByteArrayView bytes, QString& text)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
 // Reads a length-prefixed text at pos; false when it runs past the end or is not UTF-8.
 bool readShortText(QByteArrayView content, qsizetype& pos, QString& text)
 {
@@ -27,8 +37,7 @@ bool readShortText(QByteArrayView content, qsizetype& pos, QString& text)
         return false;
     const QByteArrayView bytes = content.sliced(pos, length);
     pos += length;
-    text = QString::fromUtf8(bytes);
-    return true;
+    return readUtf8(bytes, text);
 }
 
 } // namespace
@@ -74,7 +83,8 @@ std::optional<MessageFields> readMessage(QByteArrayView content)
     qsizetype pos = 3;
     if (!readShortText(content, pos, fields.handle) || !readShortText(content, pos, fields.email))
         return std::nullopt;
-    fields.text = QString::fromUtf8(content.sliced(pos));
+    if (!readUtf8(content.sliced(pos), fields.text))
+        return std::nullopt;
     return fields;
 }
 

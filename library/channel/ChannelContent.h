@@ -44,7 +44,8 @@ std::optional<QByteArray> message(const MessageFields& fields);
 // Writes a chunk's content into out (capacity reused).
 void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView bytes, QByteArray& out);
 
-// Reading: nothing when the content is not of that kind or is malformed.
+// Reading: nothing when the content is not of that kind or is malformed (text that is not
+// well-formed UTF-8 included).
 std::optional<MessageFields> readMessage(QByteArrayView content);
 std::optional<ChunkFields> readFrameChunk(QByteArrayView content);
 
