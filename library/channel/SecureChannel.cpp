@@ -81,7 +81,7 @@ SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
     , clock_([] { return QDeadlineTimer::current().deadline(); })
 {
     timer_.setInterval(500);
-    connect(&timer_, &QTimer::timeout, this, &SecureChannel::tick);
+    connect(&timer_, &QTimer::timeout, this, &SecureChannel::onTimer);
 }
 
 SecureChannel::~SecureChannel() = default;
@@ -528,7 +528,7 @@ void SecureChannel::deliver(Peer& peer, QByteArrayView content)
     }
 }
 
-void SecureChannel::tick()
+void SecureChannel::onTimer()
 {
     const int64_t t = now();
     QPointer<SecureChannel> self(this);

@@ -79,6 +79,9 @@ public:
     // For tests and benchmarks: the clock the channel runs on (monotonic milliseconds).
     void setClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
     int64_t handshakesCompleted() const { return handshakesCompleted_; }
+    // What the channel's timer runs twice a second: handshakes not answered are sent again (and
+    // given up after a few tries), old sessions and contents that waited too long are dropped.
+    void onTimer();
     int64_t cookieRepliesSent() const { return cookieRepliesSent_; }
 
 signals:
@@ -106,7 +109,6 @@ private:
     void onData(QByteArrayView datagram, const Endpoint& from, int64_t now);
     void deliver(Peer& peer, QByteArrayView content);
     uint32_t newIndex();
-    void tick();
     int64_t now() const { return clock_(); }
 
     Send send_;

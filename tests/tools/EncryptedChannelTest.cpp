@@ -247,8 +247,23 @@ TEST(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
     bob.say("safety amelia");
     EXPECT_NE(bob.waitFor("safety").value("number").toString(), number);
 
-    // And without a key at all: never taken as amelia's in the plain format without a word.
+    // Once bertram has verified that key, another one is not taken without asking him.
+    bob.say("verify amelia");
+    EXPECT_TRUE(bob.waitFor("verify").value("ok").toBool());
     EXPECT_EQ(amy2.quit(), 0);
+    CliClient amy4("amelia", dir.filePath("amelia-phone"), server, port, "127.0.0.1", "127.0.0.3");
+    ASSERT_TRUE(amy4.startSession());
+    bob.say("buddies");
+    bob.waitFor("buddies");
+    bob.say("send amelia are you really you?");
+    const QJsonObject held = bob.waitFor("key_changed");
+    EXPECT_TRUE(held.value("verified").toBool());
+    EXPECT_FALSE(bob.waitFor("send").value("ok").toBool(true)) << "nothing goes to an unconfirmed key";
+    amy4.drain(300);
+    EXPECT_TRUE(ofKind(amy4.seen(), "message").isEmpty());
+    EXPECT_EQ(amy4.quit(), 0);
+
+    // And without a key at all: never taken as amelia's in the plain format without a word.
     ASSERT_TRUE(QFile::setPermissions(dir.filePath("amelia/Confabo/identity.key"),
         QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
     CliClient amy3("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");

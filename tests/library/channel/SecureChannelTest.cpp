@@ -1,0 +1,168 @@
+// Two SecureChannels wired back to back through a wire the test controls (it can lose, hold or
+// flood), on a clock the test moves: what a user relies on of the channel's sessions.
+#include "channel/ChannelDatagram.h"
+#include "channel/HandshakeGuard.h"
+#include "channel/Identity.h"
+#include "channel/PeerSession.h"
+#include "channel/SecureChannel.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sodium.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+using namespace cfb;
+
+namespace {
+
+Key32 randomKey()
+{
+    Key32 key;
+    randombytes_buf(key.data(), key.size());
+    return key;
+}
+
+struct Side {
+    Identity identity = Identity::fromSecret(randomKey());
+    QString handle;
+    SecureChannel::Endpoint at;
+    std::unique_ptr<SecureChannel> channel;
+    QStringList lines;
+    int forged = 0;
+};
+
+class SecureChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        amy_.handle = "amelia";
+        amy_.at = {0x0100007f, 5000};
+        bo_.handle = "bonnie";
+        bo_.at = {0x0200007f, 5000};
+        for (Side* side : {&amy_, &bo_}) {
+            Side* other = side == &amy_ ? &bo_ : &amy_;
+            side->channel = std::make_unique<SecureChannel>(
+                [this, side, other](const SecureChannel::Endpoint& to, QByteArrayView datagram) {
+                    sent_.push_back({side, to == other->at ? other : nullptr, datagram.toByteArray()});
+                    return true;
+                },
+                [this](const QString&, const Key32&) { return SecureChannel::Verdict::Trusted; });
+            side->channel->setClock([this] { return now_; });
+            side->channel->setIdentity(&side->identity, side->handle);
+            QObject::connect(side->channel.get(), &SecureChannel::messageArrived,
+                [side](const QString& from, bool, const QString&, int16_t, const QString& text) {
+                    side->lines << from + ": " + text;
+                });
+            QObject::connect(side->channel.get(), &SecureChannel::forgedDropped, [side] { ++side->forged; });
+        }
+    }
+
+    bool say(Side& from, Side& to, const QString& text)
+    {
+        return from.channel->sendMessage(to.identity.publicKey(), to.handle, to.at, {from.handle, {}, 0, text});
+    }
+
+    // Delivers what is on the wire (and what that answers) unless lose() says otherwise.
+    void deliver(const std::function<bool(const QByteArray&)>& lose = {})
+    {
+        while (!sent_.empty()) {
+            const Sent d = sent_.front();
+            sent_.pop_front();
+            if (d.to && !(lose && lose(d.datagram)))
+                d.to->channel->receive(d.datagram, d.from->at);
+        }
+    }
+
+    // What the channel's own timer does, at the test's clock.
+    void tick(Side& side) { side.channel->onTimer(); }
+
+    struct Sent {
+        Side* from;
+        Side* to;
+        QByteArray datagram;
+    };
+    Side amy_, bo_;
+    std::deque<Sent> sent_;
+    int64_t now_ = 1000000;
+};
+
+uint8_t typeOf(const QByteArray& datagram)
+{
+    return ChannelDatagram::typeOf(datagram);
+}
+
+} // namespace
+
+TEST_F(SecureChannelTest, ALostHandshakeIsSentAgainAndTheLineThatWaitedArrivesOnce)
+{
+    ASSERT_TRUE(say(amy_, bo_, "first"));
+    int initiations = 0;
+    const auto loseTheFirst = [&](const QByteArray& d) {
+        return typeOf(d) == ChannelDatagram::Initiation && ++initiations == 1;
+    };
+    deliver(loseTheFirst);
+    EXPECT_TRUE(bo_.lines.isEmpty());
+    now_ += SecureChannel::RetryMs;
+    tick(amy_);
+    deliver(loseTheFirst);
+    EXPECT_EQ(initiations, 2);
+    EXPECT_EQ(bo_.lines, QStringList{"amelia: first"});
+    ASSERT_TRUE(say(bo_, amy_, "got it"));
+    deliver();
+    EXPECT_EQ(amy_.lines, QStringList{"bonnie: got it"});
+    EXPECT_EQ(amy_.forged + bo_.forged, 0);
+}
+
+TEST_F(SecureChannelTest, SessionsAreReplacedEveryTwoMinutesAndOldKeysStopWorking)
+{
+    ASSERT_TRUE(say(amy_, bo_, "hello"));
+    deliver();
+    QByteArray early;
+    ASSERT_TRUE(say(amy_, bo_, "recorded"));
+    early = sent_.back().datagram;
+    deliver();
+    const int64_t handshakes = amy_.channel->handshakesCompleted();
+
+    now_ += PeerSession::RekeyAfterMs + 1;
+    ASSERT_TRUE(say(amy_, bo_, "after two minutes"));
+    deliver();
+    EXPECT_GT(amy_.channel->handshakesCompleted(), handshakes) << "a new handshake once the session is old";
+    now_ += PeerSession::RejectAfterMs - PeerSession::RekeyAfterMs;
+    tick(bo_);
+    ASSERT_TRUE(say(amy_, bo_, "on the new keys"));
+    deliver();
+    bo_.channel->receive(early, amy_.at); // the old session's datagram, played again
+    EXPECT_EQ(bo_.lines, (QStringList{"amelia: hello", "amelia: recorded", "amelia: after two minutes",
+                             "amelia: on the new keys"}));
+}
+
+TEST_F(SecureChannelTest, AHandshakeFloodCostsNoKeyAgreementAndTheBuddyStillGetsThrough)
+{
+    // Initiations that pass the cheap check (whoever floods knows bonnie's public key) from a
+    // hundred addresses that never answer.
+    const ChannelDatagram::MacKey mac1 = ChannelDatagram::mac1Key(bo_.identity.publicKey());
+    const int64_t before = bo_.channel->handshakesCompleted();
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray flood(ChannelDatagram::InitiationSize, '\0');
+        randombytes_buf(flood.data() + 4, size_t(flood.size() - 4));
+        flood[0] = char(ChannelDatagram::Initiation);
+        ChannelDatagram::sign(flood, mac1, nullptr);
+        bo_.channel->receive(flood, {htonl(0x7f000000u + 10 + uint32_t(i % 100)), uint16_t(6000 + i % 7)});
+        if (i % 400 == 0)
+            now_ += 200; // 2,000 in a second
+    }
+    sent_.clear(); // the cookie replies go to nobody
+    EXPECT_GT(bo_.channel->cookieRepliesSent(), 0);
+    EXPECT_LE(bo_.forged, HandshakeGuard::LoadThreshold + 1) << "only the first few got as far as the key agreement";
+    EXPECT_EQ(bo_.channel->handshakesCompleted(), before);
+
+    // Still under load, amelia's first try gets a cookie, her second carries it and gets in.
+    ASSERT_TRUE(say(amy_, bo_, "let me in"));
+    deliver();
+    EXPECT_EQ(bo_.lines, QStringList{"amelia: let me in"});
+}
