@@ -98,8 +98,10 @@ struct Harness {
     void checkSessionWorks()
     {
         const int before = delivered;
-        if (!amy->sendMessage(boKey.publicKey(), QStringLiteral("bonnie"), AtBo,
-                {QStringLiteral("amelia"), QString(), 0, QStringLiteral("still here")}))
+        ChannelContent::MessageFields line;
+        line.handle = QStringLiteral("amelia");
+        line.text = QStringLiteral("still here");
+        if (!amy->sendMessage(boKey.publicKey(), QStringLiteral("bonnie"), AtBo, line))
             fail("the real session cannot send");
         run();
         if (delivered != before + 1)
@@ -117,7 +119,8 @@ void throughContentReaders(QByteArrayView content)
             fail("a message read cannot be written again");
         const auto again = ChannelContent::readMessage(*written);
         if (!again || again->handle != fields->handle || again->email != fields->email
-            || again->videoPort != fields->videoPort || again->text != fields->text)
+            || again->videoPort != fields->videoPort || again->text != fields->text || again->id != fields->id
+            || again->firstUnacknowledged != fields->firstUnacknowledged)
             fail("a message reads differently after writing it again");
     }
     if (const auto chunk = ChannelContent::readFrameChunk(content)) {

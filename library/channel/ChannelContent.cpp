@@ -40,12 +40,28 @@ bool readShortText(QByteArrayView content, qsizetype& pos, QString& text)
     return readUtf8(bytes, text);
 }
 
+void appendNumber(QByteArray& out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out += char(uint8_t(value >> (8 * i)));
+}
+
+uint64_t readNumber(QByteArrayView content, qsizetype at, int bytes)
+{
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | uint8_t(content[at + i]);
+    return value;
+}
+
 } // namespace
 
 std::optional<QByteArray> message(const MessageFields& fields)
 {
     QByteArray out;
     out += char(Message);
+    appendNumber(out, fields.id, 8);
+    appendNumber(out, fields.firstUnacknowledged, 4);
     out += char(uint8_t(uint16_t(fields.videoPort)));
     out += char(uint8_t(uint16_t(fields.videoPort) >> 8));
     if (!appendShortText(out, fields.handle) || !appendShortText(out, fields.email))
@@ -76,16 +92,42 @@ void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView b
 
 std::optional<MessageFields> readMessage(QByteArrayView content)
 {
-    if (content.size() < 5 || uint8_t(content[0]) != Message)
+    if (content.size() < 17 || uint8_t(content[0]) != Message)
         return std::nullopt;
     MessageFields fields;
-    fields.videoPort = int16_t(uint16_t(uint8_t(content[1]) | uint8_t(content[2]) << 8));
-    qsizetype pos = 3;
+    fields.id = readNumber(content, 1, 8);
+    fields.firstUnacknowledged = uint32_t(readNumber(content, 9, 4));
+    fields.videoPort = int16_t(readNumber(content, 13, 2));
+    qsizetype pos = 15;
     if (!readShortText(content, pos, fields.handle) || !readShortText(content, pos, fields.email))
         return std::nullopt;
     if (!readUtf8(content.sliced(pos), fields.text))
         return std::nullopt;
     return fields;
+}
+
+QByteArray receipt(const QList<uint64_t>& ids)
+{
+    QByteArray out;
+    const qsizetype count = std::min<qsizetype>(ids.size(), MaxReceiptIds);
+    out += char(Receipt);
+    out += char(uint8_t(count));
+    for (qsizetype i = 0; i < count; ++i)
+        appendNumber(out, ids[i], 8);
+    return out;
+}
+
+std::optional<QList<uint64_t>> readReceipt(QByteArrayView content)
+{
+    if (content.size() < 2 || uint8_t(content[0]) != Receipt)
+        return std::nullopt;
+    const int count = uint8_t(content[1]);
+    if (count > MaxReceiptIds || content.size() != 2 + 8 * qsizetype(count))
+        return std::nullopt;
+    QList<uint64_t> ids;
+    for (int i = 0; i < count; ++i)
+        ids.append(readNumber(content, 2 + 8 * i, 8));
+    return ids;
 }
 
 std::optional<ChunkFields> readFrameChunk(QByteArrayView content)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -12,11 +13,18 @@ namespace cfb {
 // What a data datagram of the channel carries once opened: a kind byte and its fields, numbers
 // little-endian, text in UTF-8 (any script).
 //   keep-alive  0
-//   message     1 | video port (2) | handle length (1) | handle | e-mail length (1) | e-mail | text
+//   line        1 | line id (8) | first unacknowledged (4) | video port (2) | handle length (1) |
+//                   handle | e-mail length (1) | e-mail | text
 //   frame chunk 2 | frame number (4) | chunk index (2) | chunk count (2) | bytes
+//   receipt     3 | count (1) | line ids (8 each)
+// A line id is the sender's epoch (4, chosen at random when its channel starts) and the line's
+// number (4) from 1 on, per buddy; "first unacknowledged" is the lowest number the sender still
+// sends again, so a receiver that just started knows where the lines it has to wait for begin.
 namespace ChannelContent {
 
-enum Kind : uint8_t { KeepAlive = 0, Message = 1, FrameChunk = 2 };
+enum Kind : uint8_t { KeepAlive = 0, Message = 1, FrameChunk = 2, Receipt = 3 };
+
+inline constexpr int MaxReceiptIds = 64;
 
 // The most frame bytes one chunk carries, so that a chunk's datagram fits in one UDP datagram.
 inline constexpr qsizetype FrameChunkBytes = 60000;
@@ -25,6 +33,8 @@ inline constexpr int MaxFrameChunks = 64;
 inline constexpr qsizetype FrameChunkHeader = 9;
 
 struct MessageFields {
+    uint64_t id = 0;
+    uint32_t firstUnacknowledged = 0;
     QString handle;
     QString email;
     int16_t videoPort = 0;
@@ -44,10 +54,14 @@ std::optional<QByteArray> message(const MessageFields& fields);
 // Writes a chunk's content into out (capacity reused).
 void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView bytes, QByteArray& out);
 
+// The receipt for up to MaxReceiptIds lines.
+QByteArray receipt(const QList<uint64_t>& ids);
+
 // Reading: nothing when the content is not of that kind or is malformed (text that is not
 // well-formed UTF-8 included).
 std::optional<MessageFields> readMessage(QByteArrayView content);
 std::optional<ChunkFields> readFrameChunk(QByteArrayView content);
+std::optional<QList<uint64_t>> readReceipt(QByteArrayView content);
 
 } // namespace ChannelContent
 } // namespace cfb

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 
 namespace cfb {
 
@@ -65,6 +66,23 @@ struct SecureChannel::Peer {
     };
     std::deque<Queued> queue;
     int64_t lastActivity = 0;
+    // Lines sent and not yet acknowledged, by number, and the next number.
+    struct Outgoing {
+        uint64_t id = 0; // as the caller knows it
+        ChannelContent::MessageFields fields;
+        int64_t firstAt = 0;
+        int64_t nextAt = 0;
+        int64_t backoff = FirstResendMs;
+    };
+    std::map<uint32_t, Outgoing> unacked;
+    uint32_t nextLine = 1;
+    // Lines received, per epoch of the sender: the next number to show, those held back until it.
+    struct Incoming {
+        uint32_t next = 0; // 0: nothing seen yet
+        std::map<uint32_t, ChannelContent::MessageFields> held;
+        int64_t gapSince = -1;
+    };
+    QHash<uint32_t, Incoming> incoming;
     // The frame being collected: its number, chunks expected and got, bytes so far.
     uint32_t frame = 0;
     uint16_t frameChunks = 0;
@@ -82,6 +100,7 @@ SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
 {
     timer_.setInterval(500);
     connect(&timer_, &QTimer::timeout, this, &SecureChannel::onTimer);
+    epoch_ = randombytes_random();
 }
 
 SecureChannel::~SecureChannel() = default;
@@ -101,6 +120,7 @@ void SecureChannel::reset()
     peers_.clear();
     byIndex_.clear();
     timer_.stop();
+    epoch_ = randombytes_random();
 }
 
 SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& handle)
@@ -178,15 +198,45 @@ bool SecureChannel::sendContent(Peer& peer, const Endpoint& to, QByteArrayView c
     return true;
 }
 
-bool SecureChannel::sendMessage(
+uint64_t SecureChannel::sendMessage(
     const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields)
 {
-    if (!identity_)
-        return false;
-    const auto content = ChannelContent::message(fields);
-    if (!content)
-        return false;
-    return sendContent(peerFor(key, handle), to, *content);
+    if (!identity_ || !ChannelContent::message(fields))
+        return 0;
+    Peer& peer = peerFor(key, handle);
+    if (to.isValid())
+        peer.target = to;
+    if (!peer.sendTo().isValid())
+        return 0;
+    const int64_t t = now();
+    const uint32_t number = peer.nextLine++;
+    Peer::Outgoing& line = peer.unacked[number];
+    line.id = nextLineId_++;
+    line.fields = fields;
+    line.fields.id = uint64_t(epoch_) << 32 | number;
+    line.firstAt = t;
+    transmitLine(peer, number, t);
+    timer_.setInterval(100);
+    return line.id;
+}
+
+void SecureChannel::transmitLine(Peer& peer, uint32_t number, int64_t t)
+{
+    Peer::Outgoing& line = peer.unacked.at(number);
+    line.nextAt = t + line.backoff;
+    line.backoff = std::min<int64_t>(line.backoff * 2, MaxResendMs);
+    PeerSession* session = sendingSession(peer, t);
+    const Endpoint where = peer.sendTo();
+    if (!session || !where.isValid()) {
+        startHandshake(peer, t);
+        return;
+    }
+    line.fields.firstUnacknowledged = peer.unacked.begin()->first;
+    const std::optional<QByteArray> content = ChannelContent::message(line.fields);
+    if (content && session->seal(*content, sealed_, t))
+        send_(where, sealed_);
+    if (session->wantsRekey(t))
+        startHandshake(peer, t);
 }
 
 bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame)
@@ -306,6 +356,8 @@ void SecureChannel::flush(Peer& peer, int64_t now)
     const Endpoint where = peer.sendTo();
     if (!session || !where.isValid())
         return;
+    for (auto& [number, line] : peer.unacked)
+        transmitLine(peer, number, now);
     while (!peer.queue.empty()) {
         const Peer::Queued item = std::move(peer.queue.front());
         peer.queue.pop_front();
@@ -424,7 +476,7 @@ void SecureChannel::onResponse(QByteArrayView datagram, const Endpoint& from, in
     peer->endpoint = from;
     peer->lastActivity = t;
     // The first datagram confirms the keys to the responder: what waited, or an empty one.
-    if (peer->queue.empty()) {
+    if (peer->queue.empty() && peer->unacked.empty()) {
         static const char empty = char(ChannelContent::KeepAlive);
         if (PeerSession* session = sendingSession(*peer, t); session && session->seal(QByteArrayView(&empty, 1), sealed_, t))
             send_(from, sealed_);
@@ -476,27 +528,48 @@ void SecureChannel::onData(QByteArrayView datagram, const Endpoint& from, int64_
     peer->lastActivity = t;
     if (!wasConfirmed)
         flush(*peer, t);
-    deliver(*peer, opened_);
+    deliver(peer, opened_);
 }
 
-void SecureChannel::deliver(Peer& peer, QByteArrayView content)
+void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView content)
 {
     using namespace ChannelContent;
+    Peer& peer = *from;
     if (content.isEmpty())
         return;
     switch (uint8_t(content[0])) {
     case KeepAlive:
         return;
     case Message: {
-        const auto fields = readMessage(content);
-        if (!fields || fields->handle.compare(peer.handle, Qt::CaseInsensitive) != 0) {
+        auto fields = readMessage(content);
+        if (!fields || fields->handle.compare(peer.handle, Qt::CaseInsensitive) != 0 || uint32_t(fields->id) == 0) {
             emit forgedDropped();
             return;
         }
-        // The handle as its owner writes it.
-        peer.handle = fields->handle;
-        if (!fields->text.isEmpty())
-            emit messageArrived(fields->handle, peer.trusted, fields->email, fields->videoPort, fields->text);
+        receiveLine(from, std::move(*fields), now());
+        return;
+    }
+    case Receipt: {
+        const auto ids = readReceipt(content);
+        if (!ids)
+            return;
+        QList<uint64_t> delivered;
+        for (const uint64_t id : *ids) {
+            if (uint32_t(id >> 32) != epoch_)
+                continue; // a receipt for lines of an earlier sign-in
+            const auto line = peer.unacked.find(uint32_t(id));
+            if (line == peer.unacked.end())
+                continue;
+            delivered.append(line->second.id);
+            peer.unacked.erase(line);
+        }
+        const QString handle = peer.handle;
+        QPointer<SecureChannel> self(this);
+        for (const uint64_t id : delivered) {
+            emit lineDelivered(handle, id);
+            if (!self)
+                return;
+        }
         return;
     }
     case FrameChunk: {
@@ -528,10 +601,64 @@ void SecureChannel::deliver(Peer& peer, QByteArrayView content)
     }
 }
 
+void SecureChannel::receiveLine(const std::shared_ptr<Peer>& from, ChannelContent::MessageFields fields, int64_t t)
+{
+    Peer& peer = *from;
+    // The receipt goes at once, for a line seen before too: the first receipt may have been lost.
+    if (PeerSession* session = sendingSession(peer, t); session && peer.sendTo().isValid()
+        && session->seal(ChannelContent::receipt({fields.id}), sealed_, t))
+        send_(peer.sendTo(), sealed_);
+    // The handle as its owner writes it.
+    peer.handle = fields.handle;
+
+    const uint32_t epoch = uint32_t(fields.id >> 32);
+    const uint32_t number = uint32_t(fields.id);
+    if (!peer.incoming.contains(epoch) && peer.incoming.size() >= 4)
+        peer.incoming.clear(); // the sender signed in anew several times: its old lines are over
+    Peer::Incoming& in = peer.incoming[epoch];
+    if (in.next == 0)
+        in.next = fields.firstUnacknowledged != 0 ? std::min(number, fields.firstUnacknowledged) : number;
+    QList<ChannelContent::MessageFields> shown;
+    // The sender gave up on the lines before its first unacknowledged one: stop waiting for them.
+    if (fields.firstUnacknowledged > in.next) {
+        while (!in.held.empty() && in.held.begin()->first < fields.firstUnacknowledged) {
+            shown.append(std::move(in.held.begin()->second));
+            in.held.erase(in.held.begin());
+        }
+        in.next = fields.firstUnacknowledged;
+    }
+    if (number >= in.next && !in.held.contains(number) && in.held.size() < size_t(MaxHeldLines))
+        in.held.emplace(number, std::move(fields));
+    while (!in.held.empty() && in.held.begin()->first <= in.next) {
+        if (in.held.begin()->first == in.next) {
+            shown.append(std::move(in.held.begin()->second));
+            ++in.next;
+        }
+        in.held.erase(in.held.begin());
+    }
+    in.gapSince = in.held.empty() ? -1 : (in.gapSince < 0 ? t : in.gapSince);
+    emitLines(from, shown);
+}
+
+void SecureChannel::emitLines(const std::shared_ptr<Peer>& peer, const QList<ChannelContent::MessageFields>& lines)
+{
+    QPointer<SecureChannel> self(this);
+    for (const ChannelContent::MessageFields& line : lines) {
+        if (line.text.isEmpty())
+            continue;
+        emit messageArrived(line.handle, peer->trusted, line.email, line.videoPort, line.text);
+        if (!self)
+            return;
+    }
+}
+
 void SecureChannel::onTimer()
 {
     const int64_t t = now();
     QPointer<SecureChannel> self(this);
+    QList<std::pair<QString, uint64_t>> givenUp;
+    QList<std::pair<std::shared_ptr<Peer>, QList<ChannelContent::MessageFields>>> released;
+    bool waiting = false;
     for (auto it = peers_.begin(); it != peers_.end();) {
         Peer& peer = **it;
         if (peer.pending && t - peer.pending->sentAt >= RetryMs) {
@@ -545,6 +672,30 @@ void SecureChannel::onTimer()
         }
         while (!peer.queue.empty() && t - peer.queue.front().at > QueueMs)
             peer.queue.pop_front();
+        for (auto line = peer.unacked.begin(); line != peer.unacked.end();) {
+            if (t - line->second.firstAt >= GiveUpMs) {
+                givenUp.append({peer.handle, line->second.id});
+                line = peer.unacked.erase(line);
+                continue;
+            }
+            if (t >= line->second.nextAt)
+                transmitLine(peer, line->first, t);
+            ++line;
+        }
+        waiting = waiting || !peer.unacked.empty();
+        // Lines held behind one that never came, once its sender must have given up on it.
+        for (Peer::Incoming& in : peer.incoming) {
+            if (in.gapSince < 0 || t - in.gapSince <= GiveUpMs + RetryMs)
+                continue;
+            QList<ChannelContent::MessageFields> lines;
+            for (auto& [number, fields] : in.held) {
+                lines.append(std::move(fields));
+                in.next = number + 1;
+            }
+            in.held.clear();
+            in.gapSince = -1;
+            released.append({*it, lines});
+        }
         for (auto s = peer.sessions.begin(); s != peer.sessions.end();) {
             if ((*s)->mayReceive(t)) {
                 ++s;
@@ -553,14 +704,25 @@ void SecureChannel::onTimer()
                 s = peer.sessions.erase(s);
             }
         }
-        const bool idle = peer.sessions.empty() && !peer.pending && peer.queue.empty();
+        const bool idle = peer.sessions.empty() && !peer.pending && peer.queue.empty() && peer.unacked.empty();
         if (idle && !peer.trusted && t - peer.lastActivity > IdlePeerMs)
             it = peers_.erase(it);
         else
             ++it;
     }
+    timer_.setInterval(waiting ? 100 : 500);
     if (peers_.isEmpty())
         timer_.stop();
+    for (const auto& [peer, lines] : released) {
+        emitLines(peer, lines);
+        if (!self)
+            return;
+    }
+    for (const auto& [handle, id] : givenUp) {
+        emit lineNotDelivered(handle, id);
+        if (!self)
+            return;
+    }
 }
 
 } // namespace cfb

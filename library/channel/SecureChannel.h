@@ -52,6 +52,13 @@ public:
     // What waits for a handshake is sent when it completes, or dropped after this long.
     static constexpr int QueueMs = 12000;
     static constexpr int MaxQueued = 64;
+    // Lines are acknowledged: sent again, backing off, until the buddy's receipt comes or
+    // GiveUpMs have passed. The receiver shows each line once and, for one sender, in the order
+    // sent; a line missing ahead of others is waited for until its sender gives up on it.
+    static constexpr int GiveUpMs = 30000;
+    static constexpr int FirstResendMs = 300;
+    static constexpr int MaxResendMs = 4000;
+    static constexpr int MaxHeldLines = 256;
 
     SecureChannel(Send send, Judge judge, QObject* parent = nullptr);
     ~SecureChannel() override;
@@ -63,9 +70,9 @@ public:
     void reset();
 
     // Sends to the holder of key, known to the caller as handle, through the newest session, or
-    // after a handshake to the given endpoint (the address the service gave). False when it
-    // cannot be sent or queued.
-    bool sendMessage(const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields);
+    // after a handshake to the given endpoint (the address the service gave). A line returns its
+    // id (lineDelivered or lineNotDelivered follows), 0 when it cannot be sent; a frame false.
+    uint64_t sendMessage(const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields);
     bool sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame);
     // Keeps a session with that key up: a handshake when there is none (or it is due for
     // replacing), an empty datagram otherwise. Sends at most one a call.
@@ -88,6 +95,9 @@ signals:
     // trusted: the sender's key is the one known for handle (see Judge).
     void messageArrived(const QString& handle, bool trusted, const QString& email, int16_t videoPort, const QString& text);
     void frameArrived(const QString& handle, bool trusted, QByteArray& frame);
+    // The buddy's receipt for a line came; or it did not within GiveUpMs.
+    void lineDelivered(const QString& handle, uint64_t id);
+    void lineNotDelivered(const QString& handle, uint64_t id);
     // A datagram that failed to authenticate, came again, or showed a key that is not the
     // handle's.
     void forgedDropped();
@@ -107,7 +117,10 @@ private:
     void onResponse(QByteArrayView datagram, const Endpoint& from, int64_t now);
     void onCookieReply(QByteArrayView datagram);
     void onData(QByteArrayView datagram, const Endpoint& from, int64_t now);
-    void deliver(Peer& peer, QByteArrayView content);
+    void deliver(const std::shared_ptr<Peer>& peer, QByteArrayView content);
+    void transmitLine(Peer& peer, uint32_t number, int64_t now);
+    void receiveLine(const std::shared_ptr<Peer>& peer, ChannelContent::MessageFields fields, int64_t now);
+    void emitLines(const std::shared_ptr<Peer>& peer, const QList<ChannelContent::MessageFields>& lines);
     uint32_t newIndex();
     int64_t now() const { return clock_(); }
 
@@ -125,6 +138,8 @@ private:
     QByteArray sealed_;
     QByteArray chunk_;
     uint32_t nextFrame_ = 1;
+    uint32_t epoch_ = 0; // of this channel's line ids, new at every reset
+    uint64_t nextLineId_ = 1;
     int64_t handshakesCompleted_ = 0;
     int64_t cookieRepliesSent_ = 0;
 };

@@ -251,6 +251,7 @@ void Confabo::receive(QByteArrayView datagram, const uint32_t* senderAddress)
 
 bool Confabo::SendMessage(const QString& ToHandle, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
+    lastLineId_ = 0;
     std::shared_ptr<Buddy> buddy = Buddies()->Item(ToHandle);
     if (!buddy) {
         buddy = std::make_shared<Buddy>();
@@ -261,6 +262,7 @@ bool Confabo::SendMessage(const QString& ToHandle, const QString& Message, int16
 
 bool Confabo::SendMessage(int ToIndex, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
+    lastLineId_ = 0;
     std::shared_ptr<Buddy> buddy = Buddies()->Item(ToIndex);
     if (!buddy) {
         buddy = std::make_shared<Buddy>();
@@ -642,6 +644,8 @@ void Confabo::createChannel()
     };
     channel_ = new SecureChannel(send, judge, this);
     connect(channel_, &SecureChannel::messageArrived, this, &Confabo::onChannelMessage);
+    connect(channel_, &SecureChannel::lineDelivered, this, &Confabo::LineDelivered);
+    connect(channel_, &SecureChannel::lineNotDelivered, this, &Confabo::LineNotDelivered);
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
 }
@@ -814,6 +818,7 @@ std::optional<uint32_t> Confabo::addressOf(Buddy& buddy)
 
 std::optional<bool> Confabo::sendSecureMessage(Buddy& buddy, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
+    lastLineId_ = 0;
     if (!channel_ || !channel_->isActive() || !wsReceive_)
         return std::nullopt;
     const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
@@ -823,7 +828,13 @@ std::optional<bool> Confabo::sendSecureMessage(Buddy& buddy, const QString& Mess
         return false;
     const std::optional<uint32_t> address = addressOf(buddy);
     const SecureChannel::Endpoint to {address.value_or(0), uint16_t(DataPort)};
-    return channel_->sendMessage(known.key, buddy.handle(), to, {handle_, email_, VideoPort, Message});
+    ChannelContent::MessageFields fields;
+    fields.handle = handle_;
+    fields.email = email_;
+    fields.videoPort = VideoPort;
+    fields.text = Message;
+    lastLineId_ = channel_->sendMessage(known.key, buddy.handle(), to, fields);
+    return lastLineId_ != 0;
 }
 
 std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort)

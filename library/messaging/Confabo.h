@@ -149,6 +149,10 @@ public:
     // While NewMessage, VideoFrame or VideoFrameBytes is raised: whether it came over the
     // encrypted channel from the key known for its sender.
     bool arrivalIsSecure() const { return arrivalSecure_; }
+    // The id of the line the last SendMessage sent over the encrypted channel (0 when it went in
+    // the plain format, which nobody acknowledges, or was not sent); LineDelivered or
+    // LineNotDelivered follows with that id.
+    uint64_t lastLineId() const { return lastLineId_; }
 
     // The object signed in as handle on this thread that owns a data port, if any: what that
     // user sends goes through it.
@@ -241,6 +245,9 @@ signals:
     // handle had a pinned key and now comes without one: its plain datagrams are refused, and
     // nothing is sent to it, until forgetKey. Raised once.
     void PlainRefused(const QString& handle);
+    // The buddy acknowledged the line; or did not within 30 s of sending again.
+    void LineDelivered(const QString& handle, uint64_t id);
+    void LineNotDelivered(const QString& handle, uint64_t id);
 
 private:
     void loadChannelSettings();
@@ -290,6 +297,7 @@ private:
     QString identityProblem_;
     SecureChannel* channel_ = nullptr; // child; only with a data port
     bool arrivalSecure_ = false;
+    uint64_t lastLineId_ = 0;
     QSet<QString> keyNotices_; // "handle key" already announced by KeyChanged or PlainRefused
 };
 

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -51,6 +54,15 @@ public:
             ::close(fd);
     }
     bool ok() const { return !sockets_.contains(-1); }
+    // A worse path: this share of datagrams lost, each delayed this long, and those over the
+    // size dropped as the fragments of a larger one often are.
+    void degrade(double loss, int delayMs, qsizetype maxSize)
+    {
+        std::lock_guard lock(mutex_);
+        loss_ = loss;
+        delayMs_ = delayMs;
+        maxSize_ = maxSize;
+    }
 
     // Every datagram, and those from one user's bound address.
     QList<QByteArray> seen(const char* from = nullptr)
@@ -100,7 +112,8 @@ private:
             fds.push_back({fd, POLLIN, 0});
         QByteArray buffer(65536, '\0');
         while (!stop_) {
-            if (::poll(fds.data(), nfds_t(fds.size()), 50) <= 0)
+            passOnDue();
+            if (::poll(fds.data(), nfds_t(fds.size()), 5) <= 0)
                 continue;
             for (size_t to = 0; to < fds.size(); ++to) {
                 if (!(fds[to].revents & POLLIN))
@@ -118,8 +131,25 @@ private:
                 }
                 for (qsizetype from = 0; from < users_.size(); ++from)
                     if (address(users_[from].bound) == source.sin_addr.s_addr)
-                        sendFrom(sockets_[from], users_[to].bound, datagram);
+                        passOn(sockets_[from], users_[to].bound, datagram);
             }
+        }
+    }
+    void passOn(int fd, const char* to, const QByteArray& datagram)
+    {
+        std::lock_guard lock(mutex_);
+        random_ = random_ * 6364136223846793005ull + 1442695040888963407ull;
+        if (double(random_ >> 11) / double(1ull << 53) < loss_ || datagram.size() > maxSize_)
+            return;
+        delayed_.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs_), fd, to, datagram});
+    }
+    void passOnDue()
+    {
+        std::lock_guard lock(mutex_);
+        const auto now = std::chrono::steady_clock::now();
+        while (!delayed_.empty() && delayed_.front().due <= now) {
+            sendFrom(delayed_.front().fd, delayed_.front().to, delayed_.front().datagram);
+            delayed_.pop_front();
         }
     }
 
@@ -130,6 +160,17 @@ private:
     std::thread thread_;
     std::mutex mutex_;
     QList<std::pair<uint32_t, QByteArray>> seen_;
+    struct Delayed {
+        std::chrono::steady_clock::time_point due;
+        int fd;
+        const char* to;
+        QByteArray datagram;
+    };
+    std::deque<Delayed> delayed_;
+    double loss_ = 0;
+    int delayMs_ = 0;
+    qsizetype maxSize_ = 65536;
+    uint64_t random_ = 42;
 };
 
 QList<QJsonObject> ofKind(const QList<QJsonObject>& lines, const QString& event)
@@ -278,5 +319,69 @@ TEST(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
     for (const QJsonObject& o : ofKind(bob.seen(), "message"))
         EXPECT_NE(o.value("text").toString(), "downgraded");
     EXPECT_EQ(amy3.quit(), 0);
+    EXPECT_EQ(bob.quit(), 0);
+}
+
+TEST(EncryptedChannel, LinesOnALossyPathArriveOnceInOrderAndEachSenderIsToldTheyWereDelivered)
+{
+    ServiceProcess service;
+    ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
+    QTemporaryDir dir;
+    const int port = freeDataPort().toInt();
+    PathRelay relay(port, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}});
+    ASSERT_TRUE(relay.ok());
+    const QString server = service.serverSetting();
+    CliClient amy("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
+    CliClient bob("bertram", dir.filePath("bertram"), server, port, "127.0.0.2", "127.0.0.4");
+    ASSERT_EQ(amy.run({"register", "--handle", "amelia", "--password", "pw-amelia", "--email", "amelia@example.org"}), 0);
+    ASSERT_EQ(bob.run({"register", "--handle", "bertram", "--password", "pw-bertram", "--email", "b@example.org"}), 0);
+    ASSERT_TRUE(amy.startSession());
+    ASSERT_TRUE(bob.startSession());
+    amy.say("add bertram");
+    bob.say("add amelia");
+    amy.waitFor("add");
+    bob.waitFor("add");
+    amy.say("buddies");
+    bob.say("buddies");
+    amy.waitFor("buddies");
+    bob.waitFor("buddies");
+
+    // A busy Wi-Fi: 5% lost, 20 ms each way, nothing over 1,500 bytes.
+    relay.degrade(0.05, 20, 1500);
+    QStringList sentByAmy, sentByBob;
+    for (int i = 0; i < 30; ++i) {
+        sentByAmy << QStringLiteral("amelia's line %1").arg(i);
+        sentByBob << QStringLiteral("bertram's line %1").arg(i);
+        amy.say(sentByAmy.last().prepend("send bertram ").toUtf8());
+        bob.say(sentByBob.last().prepend("send amelia ").toUtf8());
+        sentByAmy.last().remove(0, 13);
+        sentByBob.last().remove(0, 12);
+    }
+    const auto settled = [](CliClient& client) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 20000 && count(client.drain(200), "delivered") + count(client.seen(), "not_delivered") < 30) {
+        }
+        return client.seen();
+    };
+    const QList<QJsonObject> atAmy = settled(amy), atBob = settled(bob);
+    const auto texts = [](const QList<QJsonObject>& lines) {
+        QStringList found;
+        for (const QJsonObject& o : lines)
+            if (o.value("event") == "message")
+                found << o.value("text").toString();
+        return found;
+    };
+    EXPECT_EQ(texts(atBob), sentByAmy) << "each of amelia's lines once, in order";
+    EXPECT_EQ(texts(atAmy), sentByBob) << "each of bertram's lines once, in order";
+    EXPECT_EQ(count(atAmy, "delivered"), 30);
+    EXPECT_EQ(count(atBob, "delivered"), 30);
+    EXPECT_EQ(count(atAmy, "not_delivered") + count(atBob, "not_delivered"), 0);
+    QSet<qint64> ids;
+    for (const QJsonObject& o : atAmy)
+        if (o.value("result") == "send")
+            ids.insert(o.value("id").toInteger());
+    EXPECT_EQ(ids.size(), 30) << "every line has an id of its own";
+    EXPECT_EQ(amy.quit(), 0);
     EXPECT_EQ(bob.quit(), 0);
 }

@@ -69,6 +69,12 @@ CliSession::CliSession()
     connect(confabo_.get(), &Confabo::KeyChanged, this, [](const QString& handle, bool verified) {
         writeJsonLine({{"event", "key_changed"}, {"handle", handle}, {"verified", verified}});
     });
+    connect(confabo_.get(), &Confabo::LineDelivered, this, [](const QString& handle, uint64_t id) {
+        writeJsonLine({{"event", "delivered"}, {"id", qint64(id)}, {"to", handle}});
+    });
+    connect(confabo_.get(), &Confabo::LineNotDelivered, this, [](const QString& handle, uint64_t id) {
+        writeJsonLine({{"event", "not_delivered"}, {"id", qint64(id)}, {"to", handle}});
+    });
     connect(confabo_.get(), &Confabo::PlainRefused, this, [](const QString& handle) {
         writeJsonLine({{"event", "plain_refused"}, {"handle", handle},
             {"message",
@@ -280,7 +286,8 @@ void CliSession::commandSend(const QString& line)
         return;
     // Like the desktop client, this client's one data port is also its video port.
     const bool ok = confabo_->SendMessage(handle, text, ownDataPort(), port);
-    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle},
+    // Over the encrypted channel a line has an id, and a receipt (or its absence) follows.
+    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle}, {"id", qint64(confabo_->lastLineId())},
         {"secure", confabo_->security(handle) == PeerSecurity::Encrypted}});
 }
 

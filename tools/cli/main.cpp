@@ -54,7 +54,8 @@ A session reads commands, one a line: online, buddies, send [--port N] HANDLE TE
 frame [--port N] HANDLE FILE, status available|busy, add HANDLE, remove HANDLE,
 block HANDLE, unblock HANDLE, safety HANDLE (the safety number to compare with the buddy's),
 verify HANDLE, forget-key HANDLE, quit. It writes one JSON object a line for each result and event
-(messages and frames say "secure": true when they came encrypted from the buddy's known key),
+(messages and frames say "secure": true when they came encrypted from the buddy's known key; an
+encrypted line's "id" comes back in a "delivered" or "not_delivered" event),
 and a plain line "Reachability: ..." when it knows how buddies reach it, and again when that
 changes. It asks the router to forward the data port unless "Map Data Port" is "0".
 )";

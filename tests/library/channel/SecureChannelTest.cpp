@@ -64,7 +64,10 @@ protected:
 
     bool say(Side& from, Side& to, const QString& text)
     {
-        return from.channel->sendMessage(to.identity.publicKey(), to.handle, to.at, {from.handle, {}, 0, text});
+        ChannelContent::MessageFields line;
+        line.handle = from.handle;
+        line.text = text;
+        return from.channel->sendMessage(to.identity.publicKey(), to.handle, to.at, line) != 0;
     }
 
     // Delivers what is on the wire (and what that answers) unless lose() says otherwise.
@@ -165,4 +168,66 @@ TEST_F(SecureChannelTest, AHandshakeFloodCostsNoKeyAgreementAndTheBuddyStillGets
     ASSERT_TRUE(say(amy_, bo_, "let me in"));
     deliver();
     EXPECT_EQ(bo_.lines, QStringList{"amelia: let me in"});
+}
+
+TEST_F(SecureChannelTest, LinesOnALossyPathArriveOnceInOrderAndEachIsAcknowledged)
+{
+    QList<uint64_t> delivered, failed;
+    QObject::connect(amy_.channel.get(), &SecureChannel::lineDelivered,
+        [&](const QString&, uint64_t id) { delivered << id; });
+    QObject::connect(amy_.channel.get(), &SecureChannel::lineNotDelivered,
+        [&](const QString&, uint64_t id) { failed << id; });
+    // One datagram in five lost, one in five held back behind the next ones, one in ten twice.
+    uint32_t seed = 7;
+    const auto chance = [&seed](int percent) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % 100) < percent;
+    };
+    std::deque<Sent> late;
+    const auto carry = [&] {
+        while (!sent_.empty()) {
+            Sent d = sent_.front();
+            sent_.pop_front();
+            if (!d.to || chance(20))
+                continue;
+            if (chance(20)) {
+                late.push_back(d);
+                continue;
+            }
+            d.to->channel->receive(d.datagram, d.from->at);
+            if (chance(10))
+                d.to->channel->receive(d.datagram, d.from->at);
+        }
+        while (!late.empty()) {
+            late.front().to->channel->receive(late.front().datagram, late.front().from->at);
+            late.pop_front();
+        }
+    };
+    QStringList expected;
+    for (int i = 0; i < 30; ++i) {
+        const QString text = QStringLiteral("line %1").arg(i);
+        ASSERT_TRUE(say(amy_, bo_, text));
+        expected << "amelia: " + text;
+        carry();
+    }
+    for (int step = 0; step < 300 && delivered.size() + failed.size() < 30; ++step) {
+        now_ += 100;
+        tick(amy_);
+        tick(bo_);
+        carry();
+    }
+    EXPECT_EQ(bo_.lines, expected) << "each line once, in the order sent";
+    EXPECT_EQ(delivered.size(), 30);
+    EXPECT_TRUE(failed.isEmpty());
+
+    // A buddy who never answers: the line is given up on after half a minute, and said so.
+    bo_.channel->reset();
+    ASSERT_TRUE(say(amy_, bo_, "into the void"));
+    sent_.clear();
+    for (int step = 0; step <= SecureChannel::GiveUpMs / 100; ++step) {
+        now_ += 100;
+        tick(amy_);
+        sent_.clear();
+    }
+    EXPECT_EQ(failed.size(), 1);
 }
