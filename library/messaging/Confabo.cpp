@@ -808,47 +808,44 @@ void Confabo::onChannelFrame(const QString& handle, bool trusted, QByteArray& fr
         arrivalSecure_ = false;
 }
 
-std::optional<uint32_t> Confabo::addressOf(Buddy& buddy)
+// Where an encrypted send to the buddy goes: nothing when the buddy is reached in the plain
+// format, a route with Refused when nothing may go.
+std::optional<Confabo::SecureRoute> Confabo::secureRoute(Buddy& buddy, int16_t port)
 {
-    const auto addresses = peerAddresses_->resolve(buddy.IPAddress());
-    if (!addresses || addresses->isEmpty())
+    if (!channel_ || !channel_->isActive() || !wsReceive_)
         return std::nullopt;
-    return addresses->first();
+    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
+    if (known.security == PeerSecurity::Plain)
+        return std::nullopt;
+    SecureRoute route {known, {}};
+    if (known.security == PeerSecurity::Encrypted) {
+        const auto addresses = peerAddresses_->resolve(buddy.IPAddress());
+        route.to = {addresses && !addresses->isEmpty() ? addresses->first() : 0, uint16_t(port)};
+    }
+    return route;
 }
 
 std::optional<bool> Confabo::sendSecureMessage(Buddy& buddy, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
     lastLineId_ = 0;
-    if (!channel_ || !channel_->isActive() || !wsReceive_)
-        return std::nullopt;
-    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
-    if (known.security == PeerSecurity::Plain)
-        return std::nullopt;
-    if (known.security == PeerSecurity::Refused)
-        return false;
-    const std::optional<uint32_t> address = addressOf(buddy);
-    const SecureChannel::Endpoint to {address.value_or(0), uint16_t(DataPort)};
+    const std::optional<SecureRoute> route = secureRoute(buddy, DataPort);
+    if (!route || route->known.security == PeerSecurity::Refused)
+        return route ? std::optional<bool>(false) : std::nullopt;
     ChannelContent::MessageFields fields;
     fields.handle = handle_;
     fields.email = email_;
     fields.videoPort = VideoPort;
     fields.text = Message;
-    lastLineId_ = channel_->sendMessage(known.key, buddy.handle(), to, fields);
+    lastLineId_ = channel_->sendMessage(route->known.key, buddy.handle(), route->to, fields);
     return lastLineId_ != 0;
 }
 
 std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort)
 {
-    if (!channel_ || !channel_->isActive() || !wsReceive_)
-        return std::nullopt;
-    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
-    if (known.security == PeerSecurity::Plain)
-        return std::nullopt;
-    if (known.security == PeerSecurity::Refused)
-        return false;
-    const std::optional<uint32_t> address = addressOf(buddy);
-    const SecureChannel::Endpoint to {address.value_or(0), uint16_t(VideoPort)};
-    return channel_->sendFrame(known.key, buddy.handle(), to, frame);
+    const std::optional<SecureRoute> route = secureRoute(buddy, VideoPort);
+    if (!route || route->known.security == PeerSecurity::Refused)
+        return route ? std::optional<bool>(false) : std::nullopt;
+    return channel_->sendFrame(route->known.key, buddy.handle(), route->to, frame);
 }
 
 bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)

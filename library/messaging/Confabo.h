@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/NoiseTypes.h"
+#include "channel/SecureChannel.h"
 #include "messaging/Buddies.h"
 #include "messaging/FrameAssembler.h"
 #include "messaging/Stati.h"
@@ -267,7 +268,11 @@ private:
     void registerHere();
     void onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text);
     void onChannelFrame(const QString& handle, bool trusted, QByteArray& frame);
-    std::optional<uint32_t> addressOf(Buddy& buddy);
+    struct SecureRoute {
+        Resolved known;
+        SecureChannel::Endpoint to;
+    };
+    std::optional<SecureRoute> secureRoute(Buddy& buddy, int16_t port);
     void loadBuddyList();
     void loadBlockedUsers();
 

@@ -182,36 +182,54 @@ QList<QJsonObject> ofKind(const QList<QJsonObject>& lines, const QString& event)
     return found;
 }
 
+// The service, a folder for the profiles and one data port for every client.
+class EncryptedChannel : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(service_.isRunning()) << service_.errorText().toStdString(); }
+
+    QString server() const { return service_.serverSetting(); }
+
+    // Registers and signs in both, makes each the other's buddy and looks them up, so that each
+    // knows the other's key.
+    void meet(CliClient& a, const QString& aHandle, CliClient& b, const QString& bHandle)
+    {
+        for (auto [client, handle] : {std::pair{&a, aHandle}, std::pair{&b, bHandle}})
+            ASSERT_EQ(client->run({"register", "--handle", handle, "--password", "pw-" + handle, "--email",
+                          handle + "@example.org"}),
+                0);
+        ASSERT_TRUE(a.startSession());
+        ASSERT_TRUE(b.startSession());
+        a.say("add " + bHandle.toUtf8());
+        b.say("add " + aHandle.toUtf8());
+        ASSERT_TRUE(a.waitFor("add").value("ok").toBool());
+        ASSERT_TRUE(b.waitFor("add").value("ok").toBool());
+        a.say("buddies");
+        b.say("buddies");
+        a.waitFor("buddies");
+        b.waitFor("buddies");
+    }
+
+    ServiceProcess service_;
+    QTemporaryDir dir_;
+    const int port_ = freeDataPort().toInt();
+};
+
 } // namespace
 
-TEST(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
+TEST_F(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
 {
-    ServiceProcess service;
-    ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-    QTemporaryDir dir;
-    const int port = freeDataPort().toInt();
-    PathRelay relay(port, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}, {"127.0.0.5", "127.0.0.6"}});
+    PathRelay relay(port_, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}, {"127.0.0.5", "127.0.0.6"}});
     ASSERT_TRUE(relay.ok());
     enum { Amelia, Bertram };
-    const QString server = service.serverSetting();
+    const QString server = this->server();
+    const int port = port_;
+    QTemporaryDir& dir = dir_;
     CliClient amy("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
     CliClient bob("bertram", dir.filePath("bertram"), server, port, "127.0.0.2", "127.0.0.4");
-    ASSERT_EQ(amy.run({"register", "--handle", "amelia", "--password", "pw-amelia", "--email", "amelia@example.org"}), 0);
-    ASSERT_EQ(bob.run({"register", "--handle", "bertram", "--password", "pw-bertram", "--email", "b@example.org"}), 0);
-    ASSERT_TRUE(amy.startSession());
-    ASSERT_TRUE(bob.startSession());
+    meet(amy, "amelia", bob, "bertram");
     struct stat key {};
     ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("amelia/Confabo/identity.key")).constData(), &key), 0);
     EXPECT_EQ(key.st_mode & 0777, 0600u) << "the key file is its owner's alone";
-
-    amy.say("add bertram");
-    bob.say("add amelia");
-    ASSERT_TRUE(amy.waitFor("add").value("ok").toBool());
-    ASSERT_TRUE(bob.waitFor("add").value("ok").toBool());
-    amy.say("buddies");
-    bob.say("buddies");
-    amy.waitFor("buddies");
-    bob.waitFor("buddies");
 
     amy.say("send bertram hello-token-XYZZY from amelia, grüße 🎉");
     const QJsonObject sent = amy.waitFor("send");
@@ -322,29 +340,13 @@ TEST(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
     EXPECT_EQ(bob.quit(), 0);
 }
 
-TEST(EncryptedChannel, LinesOnALossyPathArriveOnceInOrderAndEachSenderIsToldTheyWereDelivered)
+TEST_F(EncryptedChannel, LinesOnALossyPathArriveOnceInOrderAndEachSenderIsToldTheyWereDelivered)
 {
-    ServiceProcess service;
-    ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
-    QTemporaryDir dir;
-    const int port = freeDataPort().toInt();
-    PathRelay relay(port, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}});
+    PathRelay relay(port_, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}});
     ASSERT_TRUE(relay.ok());
-    const QString server = service.serverSetting();
-    CliClient amy("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
-    CliClient bob("bertram", dir.filePath("bertram"), server, port, "127.0.0.2", "127.0.0.4");
-    ASSERT_EQ(amy.run({"register", "--handle", "amelia", "--password", "pw-amelia", "--email", "amelia@example.org"}), 0);
-    ASSERT_EQ(bob.run({"register", "--handle", "bertram", "--password", "pw-bertram", "--email", "b@example.org"}), 0);
-    ASSERT_TRUE(amy.startSession());
-    ASSERT_TRUE(bob.startSession());
-    amy.say("add bertram");
-    bob.say("add amelia");
-    amy.waitFor("add");
-    bob.waitFor("add");
-    amy.say("buddies");
-    bob.say("buddies");
-    amy.waitFor("buddies");
-    bob.waitFor("buddies");
+    CliClient amy("amelia", dir_.filePath("amelia"), server(), port_, "127.0.0.1", "127.0.0.3");
+    CliClient bob("bertram", dir_.filePath("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
+    meet(amy, "amelia", bob, "bertram");
 
     // A busy Wi-Fi: 5% lost, 20 ms each way, nothing over 1,500 bytes.
     relay.degrade(0.05, 20, 1500);
