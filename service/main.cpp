@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <pthread.h>
+#include <sys/stat.h>
 
 using namespace cfb::service;
 
@@ -79,6 +80,15 @@ int main(int argc, char** argv)
             const std::filesystem::path database(options->database);
             if (database.has_parent_path())
                 std::filesystem::create_directories(database.parent_path());
+            // The database holds every account: the files this service makes are its owner's
+            // alone, and the default place (which the service made) is mended where an earlier
+            // version left it readable.
+            ::umask(077);
+            if (options->database == ServiceOptions::defaultDatabase()) {
+                ::chmod(database.parent_path().c_str(), 0700);
+                for (const char* suffix : {"", "-wal", "-shm"})
+                    ::chmod((options->database + suffix).c_str(), 0600);
+            }
             storage = std::make_unique<SqliteStorage>(options->database);
         }
         const PasswordHasher hasher;

@@ -3,7 +3,12 @@
 #include "protocol/PercentCoding.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 namespace cfb {
 namespace {
@@ -20,6 +25,29 @@ QString keyPath(const QString& section, const QString& key)
     return escapeName(section) + u'/' + escapeName(key);
 }
 
+// The file holds the enciphered password, which is as good as the password: the folder (where the
+// key file lives too) and the file are the owner's alone, made so before anything is written, and
+// mended once a process where an earlier version left them readable.
+void keepPrivate(const QString& file, bool creating)
+{
+    thread_local QSet<QString> mended;
+    const QString folder = QFileInfo(file).absolutePath();
+    if (creating && !QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+    if (mended.contains(file) || !QFileInfo::exists(folder))
+        return;
+    mended.insert(file);
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    if (QFileInfo::exists(file))
+        ::chmod(QFile::encodeName(file).constData(), 0600);
+}
+
+void syncPrivately(QSettings& settings)
+{
+    settings.sync();
+    ::chmod(QFile::encodeName(settings.fileName()).constData(), 0600);
+}
+
 } // namespace
 
 QString SettingsStore::filePath()
@@ -32,6 +60,7 @@ QString SettingsStore::filePath()
 
 QString SettingsStore::get(const QString& section, const QString& key, const QString& defaultValue)
 {
+    keepPrivate(filePath(), false);
     QSettings settings(filePath(), QSettings::IniFormat);
     const QVariant value = settings.value(keyPath(section, key));
     return value.isValid() ? value.toString() : defaultValue;
@@ -39,20 +68,22 @@ QString SettingsStore::get(const QString& section, const QString& key, const QSt
 
 void SettingsStore::save(const QString& section, const QString& key, const QString& value)
 {
+    keepPrivate(filePath(), true);
     QSettings settings(filePath(), QSettings::IniFormat);
     const QString path = keyPath(section, key);
     // A value the file holds already is not written again: writing rewrites the whole file.
     if (const QVariant stored = settings.value(path); stored.isValid() && stored.toString() == value)
         return;
     settings.setValue(path, value);
-    settings.sync();
+    syncPrivately(settings);
 }
 
 void SettingsStore::remove(const QString& section, const QString& key)
 {
+    keepPrivate(filePath(), true);
     QSettings settings(filePath(), QSettings::IniFormat);
     settings.remove(keyPath(section, key));
-    settings.sync();
+    syncPrivately(settings);
 }
 
 } // namespace cfb

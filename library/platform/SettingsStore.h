@@ -6,7 +6,8 @@ namespace cfb {
 
 // The per-user settings store: text values addressed by (section, key) under the application
 // title "Confabo", kept in $XDG_CONFIG_HOME/Confabo/Confabo.ini. Any section or key name works,
-// including ones holding '/', '\', '=' or '[' (a section per buddy handle relies on that).
+// including ones holding '/', '\', '=' or '[' (a section per buddy handle relies on that). The
+// folder is the owner's alone (0700) and the file too (0600).
 class SettingsStore {
 public:
     static constexpr const char* AppTitle = "Confabo";

@@ -2,8 +2,11 @@
 
 #include "TempConfig.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using cfb::SettingsStore;
 
@@ -13,7 +16,15 @@ TEST(SettingsStore, ReadNamesItsDefaultAndWritesPersist)
     EXPECT_EQ(SettingsStore::get("Data", "DataPort", "80"), "80");
     SettingsStore::save("Data", "DataPort", "5150");
     EXPECT_EQ(SettingsStore::get("Data", "DataPort", "80"), "5150");
-    EXPECT_TRUE(QFile::exists(config.path() + "/config/Confabo/Confabo.ini"));
+    const QString file = config.path() + "/config/Confabo/Confabo.ini";
+    EXPECT_TRUE(QFile::exists(file));
+    // It holds the enciphered password: nobody else on the machine may read it, nor the folder.
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0777u;
+    };
+    EXPECT_EQ(mode(file), 0600u);
+    EXPECT_EQ(mode(config.path() + "/config/Confabo"), 0700u);
 
     SettingsStore::remove("Data", "DataPort");
     EXPECT_EQ(SettingsStore::get("Data", "DataPort", "80"), "80");
@@ -65,4 +76,23 @@ TEST(SettingsStore, FollowsConfigHomeAtEveryCall)
     }
     TempConfig second;
     EXPECT_EQ(SettingsStore::get("Data", "CFBSERVER", "unset"), "unset");
+}
+
+TEST(SettingsStore, AProfileAnEarlierVersionLeftReadableIsMadePrivate)
+{
+    TempConfig config;
+    const QString folder = config.path() + "/config/Confabo";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile file(folder + "/Confabo.ini");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Data]\npassword=0A1B2C3D4E5F6071\n");
+    file.close();
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
+    ::chmod(QFile::encodeName(file.fileName()).constData(), 0644);
+    EXPECT_EQ(SettingsStore::get("Data", "password", ""), "0A1B2C3D4E5F6071") << "reading alone mends it";
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file.fileName()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
