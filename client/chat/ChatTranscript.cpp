@@ -2,10 +2,23 @@
 
 namespace cfb::client {
 
+QString ChatTranscript::Line::text() const
+{
+    return notice ? message : handle + QStringLiteral(": ") + message;
+}
+
 void ChatTranscript::append(const QString& handle, const QString& message)
 {
-    lines_.append({handle, message});
-    emit lineAdded(handle, message);
+    const Line added{handle, message};
+    lines_.append(added);
+    emit lineAdded(added);
+}
+
+void ChatTranscript::appendNotice(const QString& text)
+{
+    const Line added{QString(), text, true};
+    lines_.append(added);
+    emit lineAdded(added);
 }
 
 void ChatTranscript::clear()
@@ -20,7 +33,7 @@ QString ChatTranscript::text() const
     for (const Line& line : lines_) {
         if (!text.isEmpty())
             text += QStringLiteral("\r\n");
-        text += line.handle + QStringLiteral(": ") + line.message;
+        text += line.text();
     }
     return text;
 }

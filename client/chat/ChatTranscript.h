@@ -7,27 +7,34 @@
 namespace cfb::client {
 
 // What was said with one buddy, in order: the one record the main window's tab and the buddy's
-// detached window both show, so that a line added in either appears in both.
+// detached window both show, so that a line added in either appears in both. Besides the lines
+// of the two users it holds the client's own notices about the conversation (a buddy's key
+// changed), which belong to no sender.
 class ChatTranscript : public QObject {
     Q_OBJECT
 
 public:
     struct Line {
-        QString handle;
+        QString handle; // empty for a notice
         QString message;
+        bool notice = false;
+        // "<handle>: <message>", or a notice's text alone.
+        QString text() const;
     };
 
     // Adds "<handle>: <message>" and tells the views.
     void append(const QString& handle, const QString& message);
+    // Adds a notice of the client's own.
+    void appendNotice(const QString& text);
     // Forgets every line.
     void clear();
     const QList<Line>& lines() const { return lines_; }
-    // One line per message, "<handle>: <message>", lines separated by "\r\n" and no separator
-    // before the first.
+    // One line per message, "<handle>: <message>" (a notice as its text alone), lines separated
+    // by "\r\n" and no separator before the first.
     QString text() const;
 
 signals:
-    void lineAdded(const QString& handle, const QString& message);
+    void lineAdded(const cfb::client::ChatTranscript::Line& line);
     void cleared();
 
 private:

@@ -16,6 +16,7 @@ namespace {
 const QString LineBreak = QStringLiteral("\r\n");
 const QColor OwnColour(255, 0, 0);
 const QColor OthersColour(0, 0, 255);
+const QColor NoticeColour(96, 96, 96);
 
 } // namespace
 
@@ -77,7 +78,7 @@ void TranscriptView::show()
     qsizetype characters = 0;
     while (first > 0 && lines.size() - first < MaxBlocks) {
         const ChatTranscript::Line& line = lines[first - 1];
-        characters += line.handle.size() + 2 + line.message.size() + 1;
+        characters += line.text().size() + 1;
         if (characters > MaxCharacters && first < lines.size())
             break;
         --first;
@@ -86,23 +87,23 @@ void TranscriptView::show()
     QTextCursor batch(shown);
     batch.beginEditBlock();
     for (qsizetype i = first; i < lines.size(); ++i)
-        addLine(lines[i].handle, lines[i].message);
+        addLine(lines[i]);
     batch.endEditBlock();
     trim();
     scrollToEnd();
 }
 
-void TranscriptView::append(const QString& handle, const QString& message)
+void TranscriptView::append(const ChatTranscript::Line& line)
 {
-    addLine(handle, message);
+    addLine(line);
     trim();
     scrollToEnd();
 }
 
-// "<handle>: <message>" at the end of the box. In the rich box each piece between the
-// transcript's line breaks is coloured by its beginning, so a line reads as it would in the
-// transcript's text.
-void TranscriptView::addLine(const QString& handle, const QString& message)
+// "<handle>: <message>" (a notice's text alone) at the end of the box. In the rich box each piece
+// between the transcript's line breaks is coloured by its beginning, so a line reads as it would
+// in the transcript's text; a notice is coloured as one.
+void TranscriptView::addLine(const ChatTranscript::Line& added)
 {
     QTextDocument* shown = document();
     QTextCursor cursor(shown);
@@ -110,7 +111,7 @@ void TranscriptView::addLine(const QString& handle, const QString& message)
     // One edit: the box lays the line out once, when it is complete.
     cursor.beginEditBlock();
     const auto done = qScopeGuard([&cursor] { cursor.endEditBlock(); });
-    const QString line = handle + QStringLiteral(": ") + message;
+    const QString line = added.text();
     if (!richBox_) {
         cursor.insertBlock();
         cursor.insertText(line);
@@ -122,7 +123,8 @@ void TranscriptView::addLine(const QString& handle, const QString& message)
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         if (i > 0 || !shown->isEmpty())
             cursor.insertBlock();
-        format.setForeground(pieces[i].startsWith(own) ? OwnColour : OthersColour);
+        format.setForeground(added.notice ? NoticeColour : pieces[i].startsWith(own) ? OwnColour : OthersColour);
+        format.setFontItalic(added.notice);
         cursor.insertText(pieces[i], format);
     }
 }

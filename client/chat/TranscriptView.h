@@ -28,7 +28,8 @@ public:
     static constexpr int MaxCharacters = 256 * 1024;
 
     // The main window's rich-text box: every line coloured by its beginning, the user's own lines
-    // ("<own handle>:") red and the others blue; the first line has no line break before it.
+    // ("<own handle>:") red and the others blue, the client's notices grey and slanted; the first
+    // line has no line break before it.
     TranscriptView(QTextEdit* box, const ClientSession& session, QObject* parent = nullptr);
     // The detached window's plain-text box: every line begins with a line break, the first too.
     explicit TranscriptView(QPlainTextEdit* box, QObject* parent = nullptr);
@@ -42,8 +43,8 @@ private:
 
     QTextDocument* document() const;
     void show();
-    void append(const QString& handle, const QString& message);
-    void addLine(const QString& handle, const QString& message);
+    void append(const ChatTranscript::Line& line);
+    void addLine(const ChatTranscript::Line& line);
     void trim();
     void scrollToEnd();
 
