@@ -30,6 +30,13 @@ void cBuddyInfo::showWindow()
     buddyForm_->activateWindow();
 }
 
+void cBuddyInfo::setSecurity(SecurityMark::State state)
+{
+    security_ = state;
+    if (buddyForm_ && buddy_)
+        buddyForm_->showSecurity(state, buddy_->handle());
+}
+
 void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
 {
     buddy_ = std::move(buddy);
@@ -38,6 +45,7 @@ void cBuddyInfo::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
     buddyForm_ = new frmBuddy(*session_, *this);
     buddyForm_->setBuddy(buddy_);
     buddyForm_->showAvatar(buddy_->Avatar());
+    buddyForm_->showSecurity(security_, buddy_->handle());
 }
 
 } // namespace cfb::client

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chat/ChatTranscript.h"
+#include "session/SecurityMark.h"
 
 #include <QPointer>
 #include <QString>
@@ -47,6 +48,10 @@ public:
     ChatTranscript& transcript() { return transcript_; }
     QString Chat() const { return transcript_.text(); }
 
+    // How the buddy's lines travel, as the tab shows it; the detached window shows it too.
+    SecurityMark::State security() const { return security_; }
+    void setSecurity(SecurityMark::State state);
+
     // The detached chat window; none for a record made without a session.
     frmBuddy* BuddyForm() const;
     // Shows the buddy's own window (titled with the handle, showing the avatar), in front.
@@ -58,6 +63,7 @@ private:
     bool audio_ = false;
     bool video_ = false;
     ChatTranscript transcript_;
+    SecurityMark::State security_ = SecurityMark::State::Encrypted;
     QPointer<frmBuddy> buddyForm_;
 };
 

@@ -26,6 +26,7 @@ namespace {
 constexpr int Margin = 6;
 constexpr int Gap = 6;
 constexpr int RowHeight = 26;
+constexpr int MarkHeight = 18;
 // The picture keeps the proportions of a video frame, at most the main window's size.
 const QSize LargestPicture(164, 124);
 
@@ -66,6 +67,16 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     mouth_->setObjectName(QStringLiteral("mouth"));
     mouth_->hide();
 
+    securityIcon_ = new QLabel(this);
+    securityIcon_->setObjectName(QStringLiteral("imgSecurity"));
+    securityText_ = new QLabel(this);
+    securityText_->setObjectName(QStringLiteral("lblSecurity"));
+    QFont small = securityText_->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    securityText_->setFont(small);
+    securityIcon_->hide();
+    securityText_->hide();
+
     ui->imgBuddy->installEventFilter(this);
     ui->txtChat->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->txtChat, &QWidget::customContextMenuRequested, this, &frmBuddy::chatContextMenu);
@@ -100,6 +111,18 @@ void frmBuddy::showFrame(const QImage& frame)
         return;
     showingAvatar_ = false;
     showPicture(frame);
+}
+
+void frmBuddy::showSecurity(SecurityMark::State state, const QString& handle)
+{
+    const bool marked = state != SecurityMark::State::Encrypted;
+    securityIcon_->setPixmap(SecurityMark::badge(state, MarkHeight - 2));
+    securityText_->setText(SecurityMark::caption(state));
+    for (QLabel* part : {securityIcon_, securityText_}) {
+        part->setToolTip(SecurityMark::explanation(state, handle));
+        part->setVisible(marked);
+    }
+    layoutControls();
 }
 
 void frmBuddy::showPicture(const QImage& picture)
@@ -203,8 +226,8 @@ void frmBuddy::resizeEvent(QResizeEvent* event)
     layoutControls();
 }
 
-// The picture at the top left, the transcript beside it, the message box and the buttons along
-// the bottom; everything grows with the window.
+// The picture at the top left with the security mark under it, the transcript beside them, the
+// message box and the buttons along the bottom; everything grows with the window.
 void frmBuddy::layoutControls()
 {
     const int width = this->width(), height = this->height();
@@ -216,10 +239,17 @@ void frmBuddy::layoutControls()
     ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdPic->x() - Gap - Margin), RowHeight);
 
     const int topHeight = std::max(20, rowTop - Gap - Margin);
-    QSize picture = LargestPicture.scaled(QSize((width - 2 * Margin - Gap) / 2, topHeight), Qt::KeepAspectRatio);
+    // The mark takes its row from the picture's room, so that both stay whole in a small window.
+    const bool marked = !securityText_->isHidden();
+    const int pictureRoom = std::max(12, topHeight - (marked ? MarkHeight + Gap : 0));
+    QSize picture = LargestPicture.scaled(QSize((width - 2 * Margin - Gap) / 2, pictureRoom), Qt::KeepAspectRatio);
     picture = picture.boundedTo(LargestPicture).expandedTo(QSize(16, 12));
     ui->picAvatar->setGeometry(Margin, Margin, picture.width(), picture.height());
     ui->imgBuddy->setGeometry(0, 0, picture.width(), picture.height());
+    const int markTop = Margin + picture.height() + Gap;
+    securityIcon_->setGeometry(Margin, markTop, MarkHeight, MarkHeight);
+    securityText_->setGeometry(
+        Margin + MarkHeight + 3, markTop, std::max(20, picture.width() - MarkHeight - 3), MarkHeight);
     const int chatLeft = Margin + picture.width() + Gap;
     ui->txtChat->setGeometry(chatLeft, Margin, std::max(20, width - Margin - chatLeft), topHeight);
     showPicture(picture_);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/SecurityMark.h"
+
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -27,8 +29,9 @@ class ClientSession;
 class cBuddyInfo;
 
 // The detached chat window of one buddy: the buddy's transcript (shared with the main window),
-// the buddy's avatar (or the last frame received) with a speaking mouth, picture sending, and the
-// popup menus "Speak" (on selected text) and "Voices" (on the avatar).
+// the buddy's avatar (or the last frame received) with a speaking mouth, under it the mark of a
+// buddy whose lines are not encrypted (or held back), picture sending, and the popup menus
+// "Speak" (on selected text) and "Voices" (on the avatar).
 class frmBuddy : public QWidget {
     Q_OBJECT
 public:
@@ -46,6 +49,8 @@ public:
     void showAvatar(const QImage& avatar);
     // Shows a received frame (or a sent picture) in the picture.
     void showFrame(const QImage& frame);
+    // The mark under the picture (none for the encrypted channel), its tooltip naming handle.
+    void showSecurity(SecurityMark::State state, const QString& handle);
 
     // The routines behind the window's buttons and menus.
     void cmdSend_Click();
@@ -71,6 +76,8 @@ private:
     cBuddyInfo& record_;
     std::shared_ptr<cfb::Buddy> buddy_;
     QLabel* videoCtl_ = nullptr;
+    QLabel* securityIcon_ = nullptr;
+    QLabel* securityText_ = nullptr;
     QMenu* mnuSpeak_ = nullptr;
     QMenu* mnuVoices_ = nullptr;
     VoiceMenu* voices_ = nullptr;

@@ -4,8 +4,10 @@
 #include "mainwindow/MainWindowLayout.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
 #include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
+#include "session/SecurityMark.h"
 
 #include <QIcon>
 #include <QPainter>
@@ -16,6 +18,7 @@ namespace cfb::client {
 namespace {
 
 constexpr QSize IconSize = MainWindowLayout::BuddyIconSize;
+constexpr int BadgeSize = 18;
 
 // The avatar as a tab icon: kept whole, centred in the icon size.
 QPixmap tabIcon(const QImage& avatar)
@@ -28,6 +31,28 @@ QPixmap tabIcon(const QImage& avatar)
     QPainter painter(&icon);
     painter.drawImage((IconSize.width() - scaled.width()) / 2, (IconSize.height() - scaled.height()) / 2, scaled);
     return icon;
+}
+
+// The avatar's icon with the mark in its lower right corner.
+QPixmap markedIcon(const QPixmap& avatar, SecurityMark::State state)
+{
+    const QPixmap badge = SecurityMark::badge(state, BadgeSize);
+    if (badge.isNull())
+        return avatar;
+    QPixmap icon = avatar.isNull() ? QPixmap(IconSize) : avatar;
+    if (avatar.isNull())
+        icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    painter.drawPixmap(IconSize.width() - BadgeSize, IconSize.height() - BadgeSize, badge);
+    return icon;
+}
+
+// The e-mail address, and below it what the mark means.
+QString toolTip(const QString& email, const QString& explanation)
+{
+    if (explanation.isEmpty() || email.isEmpty())
+        return email + explanation;
+    return email + QLatin1Char('\n') + explanation;
 }
 
 } // namespace
@@ -121,7 +146,21 @@ void BuddyTabs::add(const QString& handle, const std::shared_ptr<cfb::Buddy>& bu
     icons_.insert(handle, tabIcon(buddy->Avatar()));
     const int added = bar_.addTab(QIcon(icons_.value(handle)), handle);
     bar_.setTabData(added, handle);
-    bar_.setTabToolTip(added, buddy->Email());
+    decorate(added);
+}
+
+void BuddyTabs::decorate(int index)
+{
+    const QString handle = handleAt(index);
+    cBuddyInfo* shown = record(handle);
+    if (!shown || !shown->Buddy())
+        return;
+    cfb::Buddy& user = *shown->Buddy();
+    const SecurityMark::State state
+        = session_.library() ? SecurityMark::of(*session_.library(), user) : SecurityMark::State::Encrypted;
+    shown->setSecurity(state);
+    bar_.setTabIcon(index, QIcon(markedIcon(icons_.value(handle), state)));
+    bar_.setTabToolTip(index, toolTip(user.Email(), SecurityMark::explanation(state, handle)));
 }
 
 void BuddyTabs::remove(const QString& handle)
@@ -156,7 +195,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     }
     // Icons go by key, never by position, so a tab cannot show another buddy's avatar.
     for (int i = 0; i < bar_.count(); ++i)
-        bar_.setTabIcon(i, QIcon(icons_.value(handleAt(i))));
+        decorate(i);
 }
 
 } // namespace cfb::client

@@ -24,6 +24,8 @@ class cBuddyInfo;
 // The main window's buddy tabs: one per buddy who is available, and one per user chatted with who
 // is no buddy, each keyed by handle with the buddy's avatar as its icon and a record (cBuddyInfo:
 // the buddy, its transcript, its switches, its own window). Tabs go by key, never by position.
+// A tab whose user's lines are not encrypted (or are held back) carries a padlock in its icon's
+// corner and says why in its tooltip, below the e-mail address; so does the user's own window.
 class BuddyTabs : public QObject {
     Q_OBJECT
 
@@ -51,10 +53,14 @@ public:
     // The user's tab, icon and record go.
     void remove(const QString& handle);
     // Tabs for the buddies who are available now and for no one else who is on the list; the
-    // tabs of users who are no buddies stay while they are available.
+    // tabs of users who are no buddies stay while they are available. Every tab's mark is drawn
+    // anew, as keys arrive with the lookups.
     void follow(const cfb::Buddies& buddies);
 
 private:
+    // The tab's icon and tooltip, and its record's mark, as the library sees the user now.
+    void decorate(int index);
+
     QTabBar& bar_;
     ClientSession& session_;
     std::map<QString, std::unique_ptr<cBuddyInfo>> records_;
