@@ -3,6 +3,7 @@
 #include "ui_frmBuddyList.h"
 
 #include "buddies/UserDetails.h"
+#include "buddies/VerifyDialog.h"
 #include "buddies/frmBlockList.h"
 #include "common/BusyCursor.h"
 #include "common/LocalErrorHandler.h"
@@ -46,6 +47,7 @@ frmBuddyList::frmBuddyList(ClientSession& session, QWidget* owner)
     connect(ui->cmdAdd, &QPushButton::clicked, this, &frmBuddyList::cmdAdd_Click);
     connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBuddyList::cmdRemove_Click);
     connect(ui->cmdBlockList, &QPushButton::clicked, this, &frmBuddyList::cmdBlockList_Click);
+    connect(ui->cmdVerify, &QPushButton::clicked, this, &frmBuddyList::cmdVerify_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     session_.setCurrentWindow(this);
     withErrorReport("Edit Buddy List", [this] { load(); });
@@ -80,13 +82,13 @@ void frmBuddyList::load()
             UserDetails::addEntry(ui->lstBuddies, buddy->handle(), buddy->BuddyID());
     }
     ui->cmdBlockList->setEnabled(anyBlocked(session_, this));
-    if (ui->lstBuddies->count() > 0)
-        selectEntry(ui->lstBuddies->item(0));
+    selectEntry(ui->lstBuddies->item(0)); // none: the details stay empty
 }
 
 // Makes the entry current and shows its buddy; with no entry left the details are cleared.
 void frmBuddyList::selectEntry(QListWidgetItem* entry)
 {
+    ui->cmdVerify->setEnabled(entry != nullptr);
     if (!entry) {
         ui->lblHandle->clear();
         ui->lblEmail->clear();
@@ -213,6 +215,18 @@ void frmBuddyList::cmdRemove_Click()
             }
             selectEntry(ui->lstBuddies->item(0));
         }
+    });
+}
+
+void frmBuddyList::cmdVerify_Click()
+{
+    withErrorReport("Verify", [this] {
+        const QListWidgetItem* entry = ui->lstBuddies->currentItem();
+        const std::shared_ptr<Buddy> buddy = entry && library_ ? library_->Buddies()->Item(entry->text()) : nullptr;
+        if (!buddy)
+            return;
+        VerifyDialog verify(session_, buddy, this);
+        verify.exec();
     });
 }
 

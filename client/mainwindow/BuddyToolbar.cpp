@@ -2,6 +2,7 @@
 
 #include "ui_frmMain.h"
 
+#include "buddies/VerifyDialog.h"
 #include "chat/cBuddyInfo.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
@@ -27,6 +28,7 @@ BuddyToolbar::BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& sess
     connect(ui.toolBlock, &QAction::triggered, this, &BuddyToolbar::toolBlock_Click);
     connect(ui.toolBuddies, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
     connect(ui.mnuEditBuddyList, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
+    connect(ui.mnuVerify, &QAction::triggered, this, &BuddyToolbar::mnuVerify_Click);
     connect(ui.mnuMute, &QAction::triggered, ui.toolMute, &QAction::trigger);
     connect(ui.mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
     connect(ui.mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
@@ -39,6 +41,7 @@ void BuddyToolbar::enable(bool enable, bool camera)
     for (QAction* button : {ui_.toolMute, ui_.toolAdd, ui_.toolBlock})
         button->setEnabled(enable);
     ui_.mnuMute->setEnabled(enable);
+    ui_.mnuVerify->setEnabled(enable);
     ui_.toolVideo->setEnabled(enable && camera);
     ui_.mnuVideo->setEnabled(enable && camera);
 }
@@ -148,6 +151,19 @@ void BuddyToolbar::toolBuddies_Click()
 {
     withErrorReport("Buddies", [this] {
         modMain::ShowBuddyListEditor(&window_);
+        hooks_.reloadTabs();
+    });
+}
+
+// The tabs' marks follow what the dialog changed (a key accepted or forgotten).
+void BuddyToolbar::mnuVerify_Click()
+{
+    withErrorReport("Verify", [this] {
+        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+        if (!selected || !session_.library())
+            return;
+        VerifyDialog verify(session_, selected, &window_);
+        verify.exec();
         hooks_.reloadTabs();
     });
 }

@@ -23,8 +23,9 @@ class ClientSession;
 
 // The main window's toolbar buttons for the selected user, with their menu items: "Mute", "Add"
 // (for a user who is no buddy), "Block"/"Unblock" (and removing a blocked buddy), "Buddies"
-// (the buddy-list editor); and the presence menus ("Available", "Busy"), which show what the
-// service took. Requests go through the session's service thread.
+// (the buddy-list editor), the Buddy menu's "Verify..." (the safety number); and the presence
+// menus ("Available", "Busy"), which show what the service took. Requests go through the
+// session's service thread.
 class BuddyToolbar : public QObject {
 public:
     struct Window {
@@ -52,6 +53,7 @@ public:
     void toolAdd_Click();
     void toolBlock_Click(bool pressed);
     void toolBuddies_Click();
+    void mnuVerify_Click();
 
 private:
     Ui::frmMain& ui_;
