@@ -5,6 +5,7 @@
 #include "mainwindow/HelpMenu.h"
 #include "mainwindow/PresencePoll.h"
 #include "mainwindow/ReachabilityStatus.h"
+#include "mainwindow/SecurityNotices.h"
 #include "mainwindow/StatusPanels.h"
 
 #include "chat/PictureSender.h"
@@ -102,6 +103,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
             [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
             [this](const QString& text) { setPanel(PanelPresence, text); }});
+    securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
 
     connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
     connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
@@ -183,6 +185,7 @@ void frmMain::Load()
 
     if (!session_->dataPortProblem().isEmpty())
         panels_->announceProblem(session_->dataPortProblem(), tray_->icon());
+    securityNotices_->announceIdentityProblem();
 
     poll_->start();
 

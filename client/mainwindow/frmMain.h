@@ -48,6 +48,7 @@ class BuddyToolbar;
 class ClientSession;
 class PictureBoxes;
 class PresencePoll;
+class SecurityNotices;
 class MainVideo;
 class TrayMenu;
 class TranscriptView;
@@ -217,6 +218,7 @@ private:
 
     PresencePoll* poll_ = nullptr;
     BuddyToolbar* toolbar_ = nullptr;
+    SecurityNotices* securityNotices_ = nullptr;
 
     TrayMenu* tray_ = nullptr;
 

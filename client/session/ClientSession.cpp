@@ -72,6 +72,8 @@ cfb::Confabo* ClientSession::open()
                 },
                 Qt::QueuedConnection);
         });
+    connect(confabo_.get(), &Confabo::KeyChanged, this, &ClientSession::keyChanged, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::PlainRefused, this, &ClientSession::plainRefused, Qt::QueuedConnection);
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();

@@ -119,6 +119,10 @@ signals:
     // A message from another user arrived, handed on from the event loop once the datagram's own
     // handling is over, so that a question asked about it does not hold up what arrives meanwhile.
     void messageReceived(const QString& fromHandle, const QString& fromEmail, int16_t videoPort, const QString& text);
+    // The library's KeyChanged and PlainRefused, handed on the same way: they are raised while a
+    // buddy's security is looked at (a send, a tab being drawn), where no question may be asked.
+    void keyChanged(const QString& handle, bool verified);
+    void plainRefused(const QString& handle);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.
