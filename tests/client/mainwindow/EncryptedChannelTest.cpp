@@ -1,0 +1,359 @@
+// The main window signed in to the real service with two headless clients as buddies: amelia
+// with a security key of her own, bertram on a profile whose key file others may read, so that
+// he signs in without one. The window marks only bertram as not encrypted, shows amelia's safety
+// number as her client prints it, and asks before it takes a new key for her once she was
+// verified. A window whose own key file is open to others says so once and marks every buddy.
+#include "../../tools/CliClient.h"
+#include "ClientProfile.h"
+#include "EventLoopWait.h"
+#include "FreeDataPort.h"
+#include "ScriptedDialogs.h"
+#include "ServiceProcess.h"
+#include "TempConfig.h"
+
+#include "buddies/VerifyDialog.h"
+#include "buddies/frmBuddyList.h"
+#include "channel/Identity.h"
+#include "chat/cBuddyInfo.h"
+#include "chat/frmBuddy.h"
+#include "mainwindow/frmMain.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+using namespace cfb;
+using namespace cfb::client;
+
+namespace {
+
+constexpr QRgb AmeliaColour = 0xffd03020;
+constexpr QRgb BertramColour = 0xff20a040;
+
+// Runs act on the Verify dialog from inside its modal loop, once open() has opened it, and then
+// closes it. False when no dialog came.
+bool inVerifyDialog(const std::function<void()>& open, const std::function<void(VerifyDialog&)>& act)
+{
+    bool seen = false;
+    QTimer look;
+    look.setInterval(10);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<VerifyDialog*>(window); dialog && dialog->isVisible() && !seen) {
+                seen = true;
+                act(*dialog);
+                dialog->findChild<QPushButton*>("cmdClose")->click();
+            }
+    });
+    look.start();
+    open();
+    return seen;
+}
+
+// The first line of that event the buddy's session wrote, waiting in the window's event loop,
+// which the encrypted channel's handshake needs; empty after 10 s.
+QJsonObject heardBy(CliClient& client, const QString& event)
+{
+    QJsonObject found;
+    waitUntil(
+        [&] {
+            for (const QJsonObject& line : client.drain(0))
+                if (line.value("event") == event) {
+                    found = line;
+                    return true;
+                }
+            return false;
+        },
+        10000);
+    return found;
+}
+
+QString labelText(VerifyDialog& dialog, const char* name)
+{
+    const auto* label = dialog.findChild<QLabel*>(name);
+    return label && !label->isHidden() ? label->text() : QString();
+}
+
+class EncryptedChannelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
+        ClientProfile::write(service, QStringLiteral("cordelia"));
+        Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
+        port = freeDataPort().toInt();
+        amelia = cli("amelia", "127.0.0.2");
+        bertram = cli("bertram", "127.0.0.3");
+        registerBuddy(*amelia, "amelia", AmeliaColour);
+        registerBuddy(*bertram, "bertram", BertramColour);
+        // His key file is readable by its group: his client refuses it and signs in without a key.
+        ASSERT_TRUE(QFile::setPermissions(keyFile("bertram"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+
+        auto cordelia = ClientProfile::registerUser(files.path(), QStringLiteral("cordelia"), 0xff808080);
+        ASSERT_TRUE(cordelia && cordelia->Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+        ASSERT_EQ(cordelia->AddBuddy("amelia"), "amelia");
+        ASSERT_EQ(cordelia->AddBuddy("bertram"), "bertram");
+        cordelia->Logout();
+        Settings::BlockAllData.erase();
+        Settings::DataPort.write(QString::number(port));
+        dialogs.boxes.clear();
+    }
+
+    void TearDown() override { window.reset(); }
+
+    std::unique_ptr<CliClient> cli(const char* handle, const char* address)
+    {
+        return std::make_unique<CliClient>(
+            QLatin1String(handle), files.filePath(handle), service.serverSetting(), port, QLatin1String(address));
+    }
+
+    QString keyFile(const char* handle) { return files.filePath(QLatin1String(handle) + "/Confabo/identity.key"); }
+
+    void registerBuddy(CliClient& client, const char* handle, QRgb colour)
+    {
+        QImage avatar(45, 60, QImage::Format_RGB32);
+        avatar.fill(colour);
+        const QString picture = files.filePath(QLatin1String(handle) + ".png");
+        ASSERT_TRUE(avatar.save(picture));
+        QByteArray err;
+        ASSERT_EQ(client.run({"register", "--handle", handle, "--password", QStringLiteral("pw-") + handle, "--email",
+                                 QLatin1String(handle) + "@example.org", "--avatar", picture},
+                      nullptr, &err),
+            0)
+            << err.toStdString();
+    }
+
+    // The safety number the buddy's own client prints for cordelia, after a fresh lookup of her.
+    static QString safetyAt(CliClient& client)
+    {
+        client.say("buddies");
+        client.waitFor("buddies");
+        client.say("safety cordelia");
+        return client.waitFor("safety").value("number").toString();
+    }
+
+    int tab(const QString& handle) const
+    {
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == handle)
+                return i;
+        return -1;
+    }
+
+    // Polls until the predicate holds (bounded).
+    bool pollUntil(const std::function<bool()>& done)
+    {
+        return waitUntil([&] {
+            window->tmr_Timer();
+            return done();
+        });
+    }
+
+    // The colour at the middle of the icon's lower right corner, where the mark goes.
+    QRgb iconCorner(int index) const
+    {
+        const QImage icon = tabs->tabIcon(index).pixmap(QSize(45, 60)).toImage();
+        return icon.pixel(icon.width() - 9, icon.height() - 9);
+    }
+
+    QLabel* buddyWindowMark(const char* handle) const
+    {
+        const cBuddyInfo* record = window->buddyInfo(QLatin1String(handle));
+        return record && record->BuddyForm() ? record->BuddyForm()->findChild<QLabel*>("lblSecurity") : nullptr;
+    }
+
+    void selectTab(const char* handle)
+    {
+        tabs->setCurrentIndex(tab(QLatin1String(handle)));
+        ASSERT_EQ(window->SelBuddy()->handle(), handle);
+    }
+
+    TempConfig config;
+    ServiceProcess service;
+    ScriptedDialogs dialogs;
+    QTemporaryDir files;
+    int port = 0;
+    std::unique_ptr<CliClient> amelia;
+    std::unique_ptr<CliClient> bertram;
+    std::unique_ptr<frmMain> window;
+    QTabBar* tabs = nullptr;
+};
+
+TEST_F(EncryptedChannelTest, OnlyTheKeylessBuddyIsMarkedAndAVerifiedKeyThatChangesIsAskedAbout)
+{
+    ASSERT_TRUE(amelia->startSession());
+    ASSERT_TRUE(bertram->startSession());
+    ASSERT_TRUE(std::any_of(bertram->seen().begin(), bertram->seen().end(), [](const QJsonObject& line) {
+        return line.value("command") == "identity";
+    })) << "his client says it has no key";
+    amelia->say("add cordelia");
+    bertram->say("add cordelia");
+    ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
+    ASSERT_TRUE(bertram->waitFor("add").value("ok").toBool());
+
+    window = std::make_unique<frmMain>();
+    window->Load();
+    tabs = window->findChild<QTabBar*>("tabBuddies");
+    ASSERT_TRUE(pollUntil([&] { return tabs->count() == 2; }));
+    EXPECT_TRUE(dialogs.boxes.isEmpty()) << "the window's own key is fine: no warning";
+
+    // amelia: no nag anywhere, the caption and tooltip as ever.
+    const int ameliaTab = tab("amelia");
+    EXPECT_EQ(tabs->tabToolTip(ameliaTab).toStdString(), "amelia@example.org");
+    EXPECT_EQ(iconCorner(ameliaTab), AmeliaColour);
+    ASSERT_TRUE(buddyWindowMark("amelia"));
+    EXPECT_TRUE(buddyWindowMark("amelia")->isHidden());
+
+    // bertram: the mark on his tab and in his own window.
+    const QString plain = "Messages to bertram are not encrypted: their Confabo has no security key.";
+    const int bertramTab = tab("bertram");
+    EXPECT_EQ(tabs->tabText(bertramTab).toStdString(), "bertram");
+    EXPECT_EQ(tabs->tabToolTip(bertramTab), "bertram@example.org\n" + plain)
+        << tabs->tabToolTip(bertramTab).toStdString();
+    EXPECT_NE(iconCorner(bertramTab), BertramColour) << "the padlock sits in the icon's corner";
+    QLabel* mark = buddyWindowMark("bertram");
+    ASSERT_TRUE(mark);
+    EXPECT_FALSE(mark->isHidden());
+    EXPECT_EQ(mark->text().toStdString(), "Not encrypted");
+    EXPECT_EQ(mark->toolTip().toStdString(), plain.toStdString());
+
+    // amelia's client looks cordelia up and prints their safety number.
+    const QString number = safetyAt(*amelia);
+    ASSERT_EQ(number.size(), 71) << "60 digits in 12 groups";
+
+    // A line to each (amelia's client knows cordelia's key now): amelia's travels encrypted,
+    // bertram's in the plain format.
+    for (const char* to : {"amelia", "bertram"}) {
+        selectTab(to);
+        window->findChild<QLineEdit*>("txtMessage")->setText(QStringLiteral("hello ") + to);
+        window->findChild<QPushButton*>("cmdSend")->click();
+    }
+    const QJsonObject toAmelia = heardBy(*amelia, "message");
+    EXPECT_EQ(toAmelia.value("text").toString().toStdString(), "hello amelia");
+    EXPECT_TRUE(toAmelia.value("secure").toBool());
+    const QJsonObject toBertram = heardBy(*bertram, "message");
+    EXPECT_EQ(toBertram.value("text").toString().toStdString(), "hello bertram");
+    EXPECT_FALSE(toBertram.value("secure").toBool());
+
+    // The Verify dialog shows amelia's number as her client prints it; she is marked verified.
+    selectTab("amelia");
+    ASSERT_TRUE(window->findChild<QAction*>("mnuVerify")->isEnabled());
+    EXPECT_TRUE(inVerifyDialog([&] { window->findChild<QAction*>("mnuVerify")->trigger(); },
+        [&](VerifyDialog& dialog) {
+            EXPECT_EQ(dialog.windowTitle().toStdString(), "Verify amelia");
+            EXPECT_EQ(dialog.shownNumber().toStdString(), number.toStdString());
+            EXPECT_EQ(labelText(dialog, "lblSafetyNumber").split('\n').size(), 3);
+            EXPECT_EQ(labelText(dialog, "lblSafetyNumber").simplified().toStdString(), number.toStdString());
+            EXPECT_EQ(labelText(dialog, "lblExplanation").toStdString(),
+                "Compare these numbers with amelia, in person or on a call. If they match, nobody stands between "
+                "you, the service included.");
+            EXPECT_FALSE(dialog.findChild<QLabel*>("imgSafetyCode")->pixmap().isNull());
+            auto* verified = dialog.findChild<QCheckBox*>("chkVerified");
+            EXPECT_FALSE(verified->isChecked());
+            verified->click();
+        }));
+    EXPECT_TRUE(window->library()->isVerified("amelia"));
+
+    // bertram, from the buddy-list editor: nothing to verify.
+    {
+        frmBuddyList editor(window->session(), window.get());
+        auto* list = editor.findChild<QListWidget*>("lstBuddies");
+        list->setCurrentItem(list->findItems("bertram", Qt::MatchExactly).value(0));
+        EXPECT_TRUE(inVerifyDialog([&] { editor.findChild<QPushButton*>("cmdVerify")->click(); },
+            [&](VerifyDialog& dialog) {
+                EXPECT_EQ(labelText(dialog, "lblExplanation").toStdString(),
+                    "bertram has no security key: messages to them are not encrypted.");
+                EXPECT_TRUE(dialog.shownNumber().isEmpty());
+                EXPECT_TRUE(dialog.findChild<QCheckBox*>("chkVerified")->isHidden());
+            }));
+        editor.reject();
+    }
+
+    // amelia's client starts with a new key. She was verified: the window asks, and No keeps her
+    // refused, marked as such.
+    EXPECT_EQ(amelia->quit(), 0);
+    ASSERT_TRUE(QFile::remove(keyFile("amelia")));
+    amelia = cli("amelia", "127.0.0.2");
+    ASSERT_TRUE(amelia->startSession());
+    const QString changedNumber = safetyAt(*amelia);
+    ASSERT_EQ(changedNumber.size(), 71);
+    ASSERT_NE(changedNumber, number);
+    dialogs.answers = {UserDialogs::AnswerNo};
+    ASSERT_TRUE(pollUntil([&] { return !dialogs.boxes.isEmpty(); })) << "no question came";
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].title.toStdString(), "Security Key Changed");
+    EXPECT_EQ(dialogs.boxes[0].buttons, UserDialogs::Buttons::YesNo);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith("amelia's security key changed since you verified it"))
+        << dialogs.boxes[0].text.toStdString();
+    ASSERT_TRUE(pollUntil([&] { return tab("amelia") >= 0; }));
+    const cBuddyInfo* record = window->buddyInfo("amelia");
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->Chat().endsWith("amelia's security key changed")) << record->Chat().toStdString();
+    EXPECT_EQ(window->library()->security("amelia"), PeerSecurity::Refused);
+    EXPECT_TRUE(tabs->tabToolTip(tab("amelia")).contains("their security key changed"))
+        << tabs->tabToolTip(tab("amelia")).toStdString();
+    EXPECT_EQ(buddyWindowMark("amelia")->text().toStdString(), "Key changed");
+
+    // The Verify dialog shows the new key's number, and accepting it lets her through again.
+    selectTab("amelia");
+    EXPECT_TRUE(inVerifyDialog([&] { window->findChild<QAction*>("mnuVerify")->trigger(); },
+        [&](VerifyDialog& dialog) {
+            EXPECT_EQ(dialog.shownNumber().toStdString(), changedNumber.toStdString());
+            EXPECT_TRUE(dialog.findChild<QCheckBox*>("chkVerified")->isHidden());
+            dialog.findChild<QPushButton*>("cmdAcceptKey")->click();
+            EXPECT_EQ(dialog.shownNumber().toStdString(), changedNumber.toStdString());
+            EXPECT_TRUE(dialog.findChild<QPushButton*>("cmdAcceptKey")->isHidden());
+            EXPECT_FALSE(dialog.findChild<QCheckBox*>("chkVerified")->isChecked()) << "the new key is not verified";
+        }));
+    EXPECT_EQ(window->library()->security("amelia"), PeerSecurity::Encrypted);
+    EXPECT_EQ(tabs->tabToolTip(tab("amelia")).toStdString(), "amelia@example.org");
+    EXPECT_TRUE(buddyWindowMark("amelia")->isHidden());
+    EXPECT_EQ(dialogs.boxes.size(), 1) << "asked once";
+
+    EXPECT_EQ(amelia->quit(), 0);
+    EXPECT_EQ(bertram->quit(), 0);
+}
+
+TEST_F(EncryptedChannelTest, AnOwnKeyFileOthersMayReadIsToldOnceAndEveryBuddyIsMarked)
+{
+    ASSERT_TRUE(amelia->startSession());
+    amelia->say("add cordelia");
+    ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
+    ASSERT_TRUE(QFile::setPermissions(
+        Identity::defaultPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    window = std::make_unique<frmMain>();
+    window->Load();
+    tabs = window->findChild<QTabBar*>("tabBuddies");
+    ASSERT_TRUE(pollUntil([&] { return tabs->count() == 1; }));
+    ASSERT_FALSE(window->library()->hasIdentity());
+    ASSERT_EQ(dialogs.boxes.size(), 1) << "told once, however many polls";
+    EXPECT_EQ(dialogs.boxes[0].title.toStdString(), "Confabo Security Key");
+    EXPECT_EQ(dialogs.boxes[0].icon, UserDialogs::Icon::Exclamation);
+    EXPECT_TRUE(dialogs.boxes[0].text.startsWith(window->library()->identityProblem()));
+    EXPECT_TRUE(window->library()->identityProblem().contains("readable by other users"))
+        << window->library()->identityProblem().toStdString();
+
+    // amelia has a key, this client none: her tab says whose key is missing.
+    EXPECT_EQ(tabs->tabToolTip(0).toStdString(),
+        "amelia@example.org\nMessages to amelia are not encrypted: your Confabo has no usable security key.");
+    EXPECT_EQ(amelia->quit(), 0);
+}
+
+} // namespace
