@@ -10,6 +10,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "channel/Identity.h"
 #include "chat/StrangerQueue.h"
 #include "chat/TranscriptView.h"
 #include "chat/cBuddyInfo.h"
@@ -176,6 +177,9 @@ protected:
         Settings::BlockAllData.write(QStringLiteral("True"));
         peer.user = std::make_unique<Confabo>();
         Settings::BlockAllData.erase();
+        // A plain socket stands in for the buddy's client: its object publishes no key, so the
+        // window reaches it in the plain format.
+        peer.user->setIdentity(std::nullopt);
         EXPECT_TRUE(peer.user->Login(handle, ClientProfile::password(handle), address));
         addresses[handle] = QString::fromLatin1(address);
         dialogs.boxes.clear(); // the service's welcome

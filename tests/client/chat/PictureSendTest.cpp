@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "channel/Identity.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "imaging/modPic.h"
@@ -61,6 +62,9 @@ protected:
         ASSERT_TRUE(cordelia->Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
         ASSERT_EQ(cordelia->AddBuddy("amelia"), "amelia");
         cordelia->Logout();
+        // A plain socket stands in for amelia's client: its object publishes no key, so the
+        // window reaches it in the plain format.
+        amelia->setIdentity(std::nullopt);
         ASSERT_TRUE(amelia->Login("amelia", ClientProfile::password("amelia"), "127.0.0.1"));
         Settings::BlockAllData.erase();
         Settings::DataPort.write(freeDataPort());
