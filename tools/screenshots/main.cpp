@@ -8,9 +8,11 @@
 // Run it with QT_QPA_PLATFORM=offscreen and $XDG_CONFIG_HOME pointing at a folder of its own:
 // "render" writes the account into that settings store and signs in automatically, so the service
 // and the buddies must be up (scripts/screenshots does that). With --buddy it also draws a chat
-// with that buddy, whose confabo-cli session reads its commands from FIFO. "first-run" starts from
+// with that buddy, whose confabo-cli session reads its commands from FIFO, and the Verify dialog of
+// that buddy's safety number. "first-run" starts from
 // an empty settings store as a new user does: the splash, the registration form (filled in with a
 // new account H), the box after it and the main window with nobody online.
+#include "buddies/VerifyDialog.h"
 #include "buddies/frmBlockList.h"
 #include "buddies/frmBuddyList.h"
 #include "buddies/frmInvite.h"
@@ -21,6 +23,7 @@
 #include "common/frmSplash.h"
 #include "common/modMain.h"
 #include "mainwindow/frmMain.h"
+#include "messaging/Buddies.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
@@ -130,6 +133,21 @@ bool saveListDialogs(frmMain& window, const QString& dir)
         ok &= save(&invite, dir, QStringLiteral("invite.png"));
         invite.reject();
     }
+    return ok;
+}
+
+// The Verify dialog of a buddy with a key: the safety number, its QR code, "Verified".
+bool saveVerifyDialog(frmMain& window, const QString& dir, const QString& buddy)
+{
+    const std::shared_ptr<Buddy> user = window.library()->Buddies()->Item(buddy);
+    if (!user) {
+        std::fprintf(stderr, "verify.png skipped: %s is no buddy\n", qUtf8Printable(buddy));
+        return false;
+    }
+    VerifyDialog verify(window.session(), user, &window);
+    const bool ok
+        = save(&verify, dir, QStringLiteral("verify.png"), [&verify] { return !verify.shownNumber().isEmpty(); });
+    verify.reject();
     return ok;
 }
 
@@ -305,6 +323,8 @@ int render(const QStringList& args)
         std::fprintf(stderr, "skipped help.png: this build has no help pages\n");
 
     ok &= saveListDialogs(window, dir);
+    if (const QString buddy = option(args, "--buddy"); !buddy.isEmpty())
+        ok &= saveVerifyDialog(window, dir, buddy);
     ok &= saveSetupDialog(window, dir);
 
     window.Unload();
