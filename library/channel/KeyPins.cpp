@@ -3,8 +3,11 @@
 #include "platform/SettingsStore.h"
 
 #include <QByteArray>
+#include <QHash>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace cfb::KeyPins {
 namespace {
@@ -16,6 +19,39 @@ const QString VerifiedSection = QStringLiteral("Verified Keys");
 QString entry(const QString& handle)
 {
     return handle.toLower();
+}
+
+// What the file says, by handle as asked, per settings file: the keys are read for every frame
+// sent, which must neither read the file nor allocate. Writing through here forgets it all.
+struct Known {
+    std::optional<Key32> pinned;
+    bool verified = false;
+};
+QHash<QString, Known>& cache()
+{
+    // The settings file follows $XDG_CONFIG_HOME (and $HOME); compared as they are, without
+    // building the path.
+    thread_local std::string config, home;
+    thread_local QHash<QString, Known> known;
+    const char* nowConfig = std::getenv("XDG_CONFIG_HOME");
+    const char* nowHome = std::getenv("HOME");
+    if (config != (nowConfig ? nowConfig : "") || home != (nowHome ? nowHome : "")) {
+        config = nowConfig ? nowConfig : "";
+        home = nowHome ? nowHome : "";
+        known.clear();
+    }
+    return known;
+}
+
+const Known& known(const QString& handle)
+{
+    QHash<QString, Known>& all = cache();
+    if (const auto found = all.constFind(handle); found != all.constEnd())
+        return *found;
+    Known read;
+    read.pinned = fromText(SettingsStore::get(PinSection, entry(handle), QString()));
+    read.verified = read.pinned && fromText(SettingsStore::get(VerifiedSection, entry(handle), QString())) == read.pinned;
+    return *all.insert(handle, read);
 }
 
 } // namespace
@@ -37,7 +73,7 @@ std::optional<Key32> fromText(const QString& text)
 
 std::optional<Key32> pinned(const QString& handle)
 {
-    return fromText(SettingsStore::get(PinSection, entry(handle), QString()));
+    return known(handle).pinned;
 }
 
 void pin(const QString& handle, const Key32& key)
@@ -47,18 +83,19 @@ void pin(const QString& handle, const Key32& key)
         return;
     SettingsStore::save(PinSection, entry(handle), toText(key));
     SettingsStore::remove(VerifiedSection, entry(handle));
+    cache().clear();
 }
 
 void forget(const QString& handle)
 {
     SettingsStore::remove(PinSection, entry(handle));
     SettingsStore::remove(VerifiedSection, entry(handle));
+    cache().clear();
 }
 
 bool verified(const QString& handle)
 {
-    const std::optional<Key32> key = pinned(handle);
-    return key && fromText(SettingsStore::get(VerifiedSection, entry(handle), QString())) == key;
+    return known(handle).verified;
 }
 
 void setVerified(const QString& handle, bool on)
@@ -68,6 +105,7 @@ void setVerified(const QString& handle, bool on)
         SettingsStore::save(VerifiedSection, entry(handle), toText(*key));
     else
         SettingsStore::remove(VerifiedSection, entry(handle));
+    cache().clear();
 }
 
 } // namespace cfb::KeyPins

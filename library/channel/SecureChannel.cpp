@@ -125,6 +125,14 @@ void SecureChannel::reset()
 
 SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& handle)
 {
+    // A stream of frames to one buddy finds its peer without building the id (allocating).
+    if (const std::shared_ptr<Peer> last = lastPeer_.lock();
+        last && last->key == key && last->handle.compare(handle, Qt::CaseInsensitive) == 0) {
+        last->handle = handle;
+        last->trusted = true;
+        last->lastActivity = now();
+        return *last;
+    }
     const QByteArray id = peerId(key, handle);
     auto found = peers_.find(id);
     if (found == peers_.end()) {
@@ -133,6 +141,7 @@ SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& han
         found = peers_.insert(id, peer);
     }
     Peer& peer = **found;
+    lastPeer_ = *found;
     // The caller knows this key as the handle's.
     peer.handle = handle;
     peer.trusted = true;

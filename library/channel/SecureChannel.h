@@ -134,6 +134,7 @@ private:
     QTimer timer_;
     QHash<QByteArray, std::shared_ptr<Peer>> peers_; // by key and handle
     QHash<uint32_t, std::weak_ptr<Peer>> byIndex_; // local index of a session or a handshake
+    std::weak_ptr<Peer> lastPeer_; // the one peerFor found last
     QByteArray opened_; // reused for every datagram
     QByteArray sealed_;
     QByteArray chunk_;

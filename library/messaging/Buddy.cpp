@@ -160,7 +160,12 @@ KeyLookup Buddy::knownPublicKey() const
 {
     if (infoReply_ == 0 || readReply_[PublicKeyValue] == infoReply_)
         return {keyLookedUp_, publicKey_};
-    return {true, publicKeyIn(info_)};
+    // Read from each reply once: frames ask for every one they send.
+    if (keyParsedFrom_ != infoReply_) {
+        keyParsedFrom_ = infoReply_;
+        parsedKey_ = publicKeyIn(info_);
+    }
+    return {true, parsedKey_};
 }
 
 Stati Buddy::knownStatus() const

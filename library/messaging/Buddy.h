@@ -136,6 +136,8 @@ private:
     int16_t mouthTop_ = 0;
     std::optional<Key32> publicKey_;
     bool keyLookedUp_ = false;
+    mutable std::optional<Key32> parsedKey_; // the key of reply keyParsedFrom_, not yet taken
+    mutable uint64_t keyParsedFrom_ = 0;
     int16_t pollingInterval_ = 30;
     // The last USER_INFO reply, its number (0: none yet), and the reply each value was read from.
     XmlDocument info_;

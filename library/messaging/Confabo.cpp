@@ -819,8 +819,13 @@ std::optional<Confabo::SecureRoute> Confabo::secureRoute(Buddy& buddy, int16_t p
         return std::nullopt;
     SecureRoute route {known, {}};
     if (known.security == PeerSecurity::Encrypted) {
-        const auto addresses = peerAddresses_->resolve(buddy.IPAddress());
-        route.to = {addresses && !addresses->isEmpty() ? addresses->first() : 0, uint16_t(port)};
+        // A dotted address (what the service gives) is read without allocating: frames come here.
+        uint32_t address = 0;
+        const QString text = buddy.IPAddress();
+        if (!vWinsock::ParseIPv4(text, address))
+            if (const auto addresses = peerAddresses_->resolve(text); addresses && !addresses->isEmpty())
+                address = addresses->first();
+        route.to = {address, uint16_t(port)};
     }
     return route;
 }
