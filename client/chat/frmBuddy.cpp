@@ -115,12 +115,11 @@ void frmBuddy::showFrame(const QImage& frame)
 
 void frmBuddy::showSecurity(SecurityMark::State state, const QString& handle)
 {
-    const bool marked = state != SecurityMark::State::Encrypted;
     securityIcon_->setPixmap(SecurityMark::badge(state, MarkHeight - 2));
     securityText_->setText(SecurityMark::caption(state));
     for (QLabel* part : {securityIcon_, securityText_}) {
         part->setToolTip(SecurityMark::explanation(state, handle));
-        part->setVisible(marked);
+        part->setVisible(true);
     }
     layoutControls();
 }

@@ -11,6 +11,8 @@
 namespace cfb::client::SecurityMark {
 namespace {
 
+const QColor EncryptedBody(0x3a, 0x9a, 0x5b);
+const QColor EncryptedEdge(0x1f, 0x5e, 0x36);
 const QColor PlainBody(0xd9, 0x90, 0x2a);
 const QColor PlainEdge(0x80, 0x50, 0x10);
 const QColor RefusedBody(0xc0, 0x39, 0x2b);
@@ -37,7 +39,9 @@ QString explanation(State state, const QString& handle)
 {
     switch (state) {
     case State::Encrypted:
-        break;
+        return QStringLiteral("Messages to %1 are encrypted end to end. Compare the safety number (Verify...) to "
+                              "be sure nobody stands between you.")
+            .arg(handle);
     case State::Plain:
         return QStringLiteral("Messages to %1 are not encrypted: their Confabo has no security key.").arg(handle);
     case State::OwnKeyMissing:
@@ -58,7 +62,7 @@ QString caption(State state)
 {
     switch (state) {
     case State::Encrypted:
-        break;
+        return QStringLiteral("Encrypted");
     case State::Plain:
     case State::OwnKeyMissing:
         return QStringLiteral("Not encrypted");
@@ -72,9 +76,10 @@ QString caption(State state)
 
 QPixmap badge(State state, int size)
 {
-    if (state == State::Encrypted || size <= 0)
+    if (size <= 0)
         return {};
     const bool plain = state == State::Plain || state == State::OwnKeyMissing;
+    const bool encrypted = state == State::Encrypted;
     QPixmap picture(size, size);
     picture.fill(Qt::transparent);
     QPainter p(&picture);
@@ -95,10 +100,10 @@ QPixmap badge(State state, int size)
     p.setBrush(Qt::NoBrush);
     p.drawPath(shackle);
 
-    p.setPen(QPen(plain ? PlainEdge : RefusedEdge, std::max(1.0, 0.05 * s)));
-    p.setBrush(plain ? PlainBody : RefusedBody);
+    p.setPen(QPen(encrypted ? EncryptedEdge : plain ? PlainEdge : RefusedEdge, std::max(1.0, 0.05 * s)));
+    p.setBrush(encrypted ? EncryptedBody : plain ? PlainBody : RefusedBody);
     p.drawRoundedRect(QRectF(0.24 * s, 0.46 * s, 0.52 * s, 0.36 * s), 0.06 * s, 0.06 * s);
-    if (!plain) {
+    if (!plain && !encrypted) {
         // A bar across the body: nothing passes.
         p.setPen(QPen(Qt::white, std::max(1.5, 0.08 * s), Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(0.36 * s, 0.64 * s), QPointF(0.64 * s, 0.64 * s));

@@ -1,6 +1,6 @@
 // The main window signed in to the real service with two headless clients as buddies: amelia
 // with a security key of her own, bertram on a profile whose key file others may read, so that
-// he signs in without one. The window marks only bertram as not encrypted, shows amelia's safety
+// he signs in without one. The window marks amelia encrypted and bertram not, shows amelia's safety
 // number as her client prints it, and asks before it takes a new key for her once she was
 // verified. A window whose own key file is open to others says so once and marks every buddy.
 #include "../../tools/CliClient.h"
@@ -195,7 +195,7 @@ protected:
     QTabBar* tabs = nullptr;
 };
 
-TEST_F(EncryptedChannelTest, OnlyTheKeylessBuddyIsMarkedAndAVerifiedKeyThatChangesIsAskedAbout)
+TEST_F(EncryptedChannelTest, EachBuddyIsMarkedAsTheyAreReachedAndAVerifiedKeyThatChangesIsAskedAbout)
 {
     ASSERT_TRUE(amelia->startSession());
     ASSERT_TRUE(bertram->startSession());
@@ -213,12 +213,16 @@ TEST_F(EncryptedChannelTest, OnlyTheKeylessBuddyIsMarkedAndAVerifiedKeyThatChang
     ASSERT_TRUE(pollUntil([&] { return tabs->count() == 2; }));
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << "the window's own key is fine: no warning";
 
-    // amelia: no nag anywhere, the caption and tooltip as ever.
+    // amelia: the encrypted mark, the caption as ever.
+    const QString encrypted = "Messages to amelia are encrypted end to end. Compare the safety number (Verify...) "
+                              "to be sure nobody stands between you.";
     const int ameliaTab = tab("amelia");
-    EXPECT_EQ(tabs->tabToolTip(ameliaTab).toStdString(), "amelia@example.org");
-    EXPECT_EQ(iconCorner(ameliaTab), AmeliaColour);
+    EXPECT_EQ(tabs->tabText(ameliaTab).toStdString(), "amelia");
+    EXPECT_EQ(tabs->tabToolTip(ameliaTab).toStdString(), ("amelia@example.org\n" + encrypted).toStdString());
+    EXPECT_NE(iconCorner(ameliaTab), AmeliaColour) << "a closed padlock sits in the icon's corner";
     ASSERT_TRUE(buddyWindowMark("amelia"));
-    EXPECT_TRUE(buddyWindowMark("amelia")->isHidden());
+    EXPECT_FALSE(buddyWindowMark("amelia")->isHidden());
+    EXPECT_EQ(buddyWindowMark("amelia")->text().toStdString(), "Encrypted");
 
     // bertram: the mark on his tab and in his own window.
     const QString plain = "Messages to bertram are not encrypted: their Confabo has no security key.";
@@ -322,8 +326,8 @@ TEST_F(EncryptedChannelTest, OnlyTheKeylessBuddyIsMarkedAndAVerifiedKeyThatChang
             EXPECT_FALSE(dialog.findChild<QCheckBox*>("chkVerified")->isChecked()) << "the new key is not verified";
         }));
     EXPECT_EQ(window->library()->security("amelia"), PeerSecurity::Encrypted);
-    EXPECT_EQ(tabs->tabToolTip(tab("amelia")).toStdString(), "amelia@example.org");
-    EXPECT_TRUE(buddyWindowMark("amelia")->isHidden());
+    EXPECT_EQ(tabs->tabToolTip(tab("amelia")).toStdString(), ("amelia@example.org\n" + encrypted).toStdString());
+    EXPECT_EQ(buddyWindowMark("amelia")->text().toStdString(), "Encrypted");
     EXPECT_EQ(dialogs.boxes.size(), 1) << "asked once";
 
     EXPECT_EQ(amelia->quit(), 0);
