@@ -123,10 +123,13 @@ void throughContentReaders(QByteArrayView content)
             || again->firstUnacknowledged != fields->firstUnacknowledged)
             fail("a message reads differently after writing it again");
     }
-    if (const auto chunk = ChannelContent::readFrameChunk(content)) {
-        if (chunk->index >= chunk->count || chunk->bytes.size() > ChannelContent::FrameChunkBytes)
-            fail("a frame chunk out of bounds was read");
+    if (const auto packet = ChannelContent::readFramePacket(content)) {
+        if (packet->index >= packet->count || packet->bytes.size() > ChannelContent::FramePacketBytes)
+            fail("a frame packet out of bounds was read");
     }
+    if (const auto nack = ChannelContent::readFrameNack(content))
+        if (nack->packets.size() > ChannelContent::MaxNackedPackets)
+            fail("a nack of too many packets was read");
 }
 
 void send(QByteArrayView datagram)

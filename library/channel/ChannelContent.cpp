@@ -4,6 +4,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
 
 namespace cfb::ChannelContent {
@@ -72,14 +73,14 @@ std::optional<QByteArray> message(const MessageFields& fields)
     return out;
 }
 
-void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView bytes, QByteArray& out)
+void framePacket(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView bytes, QByteArray& out)
 {
-    const qsizetype size = FrameChunkHeader + bytes.size();
-    if (out.capacity() < FrameChunkHeader + FrameChunkBytes)
-        out.reserve(FrameChunkHeader + FrameChunkBytes);
+    const qsizetype size = FramePacketHeader + bytes.size();
+    if (out.capacity() < FramePacketHeader + FramePacketBytes)
+        out.reserve(FramePacketHeader + FramePacketBytes);
     out.resize(size);
     uint8_t* p = reinterpret_cast<uint8_t*>(out.data());
-    p[0] = FrameChunk;
+    p[0] = FramePacket;
     for (int i = 0; i < 4; ++i)
         p[1 + i] = uint8_t(frame >> (8 * i));
     p[5] = uint8_t(index);
@@ -87,7 +88,19 @@ void frameChunk(uint32_t frame, uint16_t index, uint16_t count, QByteArrayView b
     p[7] = uint8_t(count);
     p[8] = uint8_t(count >> 8);
     if (!bytes.isEmpty())
-        std::memcpy(p + FrameChunkHeader, bytes.data(), size_t(bytes.size()));
+        std::memcpy(p + FramePacketHeader, bytes.data(), size_t(bytes.size()));
+}
+
+QByteArray frameNack(uint32_t frame, const QList<uint16_t>& packets)
+{
+    QByteArray out;
+    const qsizetype count = std::min<qsizetype>(packets.size(), MaxNackedPackets);
+    out += char(FrameNack);
+    appendNumber(out, frame, 4);
+    appendNumber(out, uint64_t(count), 2);
+    for (qsizetype i = 0; i < count; ++i)
+        appendNumber(out, packets[i], 2);
+    return out;
 }
 
 std::optional<MessageFields> readMessage(QByteArrayView content)
@@ -130,20 +143,35 @@ std::optional<QList<uint64_t>> readReceipt(QByteArrayView content)
     return ids;
 }
 
-std::optional<ChunkFields> readFrameChunk(QByteArrayView content)
+std::optional<PacketFields> readFramePacket(QByteArrayView content)
 {
-    if (content.size() < FrameChunkHeader || uint8_t(content[0]) != FrameChunk)
+    if (content.size() < FramePacketHeader || uint8_t(content[0]) != FramePacket)
         return std::nullopt;
-    const auto* p = reinterpret_cast<const uint8_t*>(content.data());
-    ChunkFields chunk;
-    chunk.frame = uint32_t(p[1]) | uint32_t(p[2]) << 8 | uint32_t(p[3]) << 16 | uint32_t(p[4]) << 24;
-    chunk.index = uint16_t(p[5] | p[6] << 8);
-    chunk.count = uint16_t(p[7] | p[8] << 8);
-    chunk.bytes = content.sliced(FrameChunkHeader);
-    if (chunk.count == 0 || chunk.count > MaxFrameChunks || chunk.index >= chunk.count
-        || chunk.bytes.size() > FrameChunkBytes)
+    PacketFields packet;
+    packet.frame = uint32_t(readNumber(content, 1, 4));
+    packet.index = uint16_t(readNumber(content, 5, 2));
+    packet.count = uint16_t(readNumber(content, 7, 2));
+    packet.bytes = content.sliced(FramePacketHeader);
+    // Every packet but the last is full; none is empty.
+    const bool last = packet.index + 1 == packet.count;
+    if (packet.count == 0 || packet.count > MaxFramePackets || packet.index >= packet.count || packet.bytes.isEmpty()
+        || packet.bytes.size() > FramePacketBytes || (!last && packet.bytes.size() != FramePacketBytes))
         return std::nullopt;
-    return chunk;
+    return packet;
+}
+
+std::optional<NackFields> readFrameNack(QByteArrayView content)
+{
+    if (content.size() < 7 || uint8_t(content[0]) != FrameNack)
+        return std::nullopt;
+    NackFields nack;
+    nack.frame = uint32_t(readNumber(content, 1, 4));
+    const qsizetype count = qsizetype(readNumber(content, 5, 2));
+    if (count > MaxNackedPackets || content.size() != 7 + 2 * count)
+        return std::nullopt;
+    for (qsizetype i = 0; i < count; ++i)
+        nack.packets.append(uint16_t(readNumber(content, 7 + 2 * i, 2)));
+    return nack;
 }
 
 } // namespace cfb::ChannelContent

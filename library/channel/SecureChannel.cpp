@@ -1,6 +1,8 @@
 #include "channel/SecureChannel.h"
 
 #include "channel/ChannelDatagram.h"
+#include "channel/FrameInbox.h"
+#include "channel/FrameOutbox.h"
 #include "channel/Identity.h"
 #include "channel/NoiseHandshake.h"
 #include "channel/PeerSession.h"
@@ -83,11 +85,8 @@ struct SecureChannel::Peer {
         int64_t gapSince = -1;
     };
     QHash<uint32_t, Incoming> incoming;
-    // The frame being collected: its number, chunks expected and got, bytes so far.
-    uint32_t frame = 0;
-    uint16_t frameChunks = 0;
-    uint16_t frameGot = 0;
-    QByteArray frameBytes;
+    FrameOutbox outbox; // frames sent, for the packets asked for again
+    FrameInbox inbox; // frames coming in
 
     Endpoint sendTo() const { return endpoint.isValid() ? endpoint : target; }
 };
@@ -100,7 +99,11 @@ SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
 {
     timer_.setInterval(500);
     connect(&timer_, &QTimer::timeout, this, &SecureChannel::onTimer);
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setInterval(FrameInbox::NackAfterMs);
+    connect(&frameTimer_, &QTimer::timeout, this, &SecureChannel::onFrameTimer);
     epoch_ = randombytes_random();
+    nextFrame_ = randombytes_random();
 }
 
 SecureChannel::~SecureChannel() = default;
@@ -120,6 +123,7 @@ void SecureChannel::reset()
     peers_.clear();
     byIndex_.clear();
     timer_.stop();
+    frameTimer_.stop();
     epoch_ = randombytes_random();
 }
 
@@ -253,18 +257,67 @@ bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const End
     using namespace ChannelContent;
     if (!identity_ || frame.isEmpty())
         return false;
-    const qsizetype count = (frame.size() + FrameChunkBytes - 1) / FrameChunkBytes;
-    if (count > MaxFrameChunks)
+    const qsizetype count = (frame.size() + FramePacketBytes - 1) / FramePacketBytes;
+    if (count > MaxFramePackets)
         return false;
     Peer& peer = peerFor(key, handle);
     const uint32_t number = nextFrame_++;
+    peer.outbox.keep(number, frame, uint16_t(count));
     bool sent = true;
     for (qsizetype i = 0; sent && i < count; ++i) {
-        const QByteArrayView bytes = frame.sliced(i * FrameChunkBytes, std::min(FrameChunkBytes, frame.size() - i * FrameChunkBytes));
-        frameChunk(number, uint16_t(i), uint16_t(count), bytes, chunk_);
+        const QByteArrayView bytes
+            = frame.sliced(i * FramePacketBytes, std::min(FramePacketBytes, frame.size() - i * FramePacketBytes));
+        framePacket(number, uint16_t(i), uint16_t(count), bytes, chunk_);
         sent = sendContent(peer, to, chunk_);
     }
     return sent;
+}
+
+void SecureChannel::sendNow(Peer& peer, QByteArrayView content, int64_t t)
+{
+    PeerSession* session = sendingSession(peer, t);
+    if (session && peer.sendTo().isValid() && session->seal(content, sealed_, t))
+        send_(peer.sendTo(), sealed_);
+}
+
+void SecureChannel::takeFrames(const std::shared_ptr<Peer>& from, int64_t t)
+{
+    Peer& peer = *from;
+    QList<QByteArray> ready;
+    QList<ChannelContent::NackFields> nacks;
+    peer.inbox.poll(t, ready, nacks);
+    // Each ask goes twice, and what it asks for comes twice: one round trip is all a frame has
+    // before the next one is due, so the ask and the answer must both get through.
+    for (const ChannelContent::NackFields& nack : nacks) {
+        const QByteArray content = ChannelContent::frameNack(nack.frame, nack.packets);
+        sendNow(peer, content, t);
+        sendNow(peer, content, t);
+    }
+    if (peer.inbox.pending() && !frameTimer_.isActive())
+        frameTimer_.start();
+    const QString handle = peer.handle;
+    const bool trusted = peer.trusted;
+    QPointer<SecureChannel> self(this);
+    for (QByteArray& frame : ready) {
+        emit frameArrived(handle, trusted, frame);
+        if (!self)
+            return;
+    }
+}
+
+void SecureChannel::onFrameTimer()
+{
+    const int64_t t = now();
+    QList<std::shared_ptr<Peer>> waiting;
+    for (const auto& peer : std::as_const(peers_))
+        if (peer->inbox.pending())
+            waiting.append(peer);
+    QPointer<SecureChannel> self(this);
+    for (const auto& peer : waiting) {
+        takeFrames(peer, t);
+        if (!self)
+            return;
+    }
 }
 
 void SecureChannel::keepAlive(const Key32& key, const QString& handle, const Endpoint& to)
@@ -581,28 +634,27 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
         }
         return;
     }
-    case FrameChunk: {
-        const auto chunk = readFrameChunk(content);
-        if (!chunk)
+    case FramePacket: {
+        const auto packet = readFramePacket(content);
+        if (!packet)
             return;
-        if (chunk->frame != peer.frame || chunk->count != peer.frameChunks) {
-            peer.frame = chunk->frame;
-            peer.frameChunks = chunk->count;
-            peer.frameGot = 0;
-            peer.frameBytes.clear();
+        peer.inbox.add(*packet, now());
+        takeFrames(from, now());
+        return;
+    }
+    case FrameNack: {
+        const auto nack = readFrameNack(content);
+        if (!nack)
+            return;
+        const int64_t t = now();
+        for (const uint16_t index : nack->packets) {
+            uint16_t count = 0;
+            if (const auto bytes = peer.outbox.resend(nack->frame, index, count)) {
+                framePacket(nack->frame, index, count, *bytes, chunk_);
+                sendNow(peer, chunk_, t);
+                sendNow(peer, chunk_, t);
+            }
         }
-        // Chunks come in order; a frame with one missing is dropped whole.
-        if (chunk->index != peer.frameGot) {
-            peer.frameGot = uint16_t(MaxFrameChunks + 1);
-            return;
-        }
-        peer.frameBytes.append(chunk->bytes.data(), chunk->bytes.size());
-        if (++peer.frameGot < peer.frameChunks)
-            return;
-        QByteArray frame = peer.frameBytes;
-        peer.frameGot = uint16_t(MaxFrameChunks + 1);
-        const QString handle = peer.handle;
-        emit frameArrived(handle, peer.trusted, frame);
         return;
     }
     default:

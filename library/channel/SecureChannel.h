@@ -89,6 +89,9 @@ public:
     // What the channel's timer runs twice a second: handshakes not answered are sent again (and
     // given up after a few tries), old sessions and contents that waited too long are dropped.
     void onTimer();
+    // What the frame timer runs while frames are being put together: packets asked for again,
+    // frames handed on or given up.
+    void onFrameTimer();
     int64_t cookieRepliesSent() const { return cookieRepliesSent_; }
 
 signals:
@@ -120,6 +123,8 @@ private:
     void deliver(const std::shared_ptr<Peer>& peer, QByteArrayView content);
     void transmitLine(Peer& peer, uint32_t number, int64_t now);
     void receiveLine(const std::shared_ptr<Peer>& peer, ChannelContent::MessageFields fields, int64_t now);
+    void sendNow(Peer& peer, QByteArrayView content, int64_t now);
+    void takeFrames(const std::shared_ptr<Peer>& peer, int64_t now);
     void emitLines(const std::shared_ptr<Peer>& peer, const QList<ChannelContent::MessageFields>& lines);
     uint32_t newIndex();
     int64_t now() const { return clock_(); }
@@ -132,6 +137,7 @@ private:
     HandshakeGuard guard_;
     std::function<int64_t()> clock_;
     QTimer timer_;
+    QTimer frameTimer_;
     QHash<QByteArray, std::shared_ptr<Peer>> peers_; // by key and handle
     QHash<uint32_t, std::weak_ptr<Peer>> byIndex_; // local index of a session or a handshake
     std::weak_ptr<Peer> lastPeer_; // the one peerFor found last

@@ -1,0 +1,35 @@
+#include "channel/FrameOutbox.h"
+
+#include "channel/ChannelContent.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace cfb {
+
+void FrameOutbox::keep(uint32_t number, QByteArrayView frame, uint16_t packets)
+{
+    Slot& slot = slots_[size_t(next_)];
+    next_ = (next_ + 1) % Kept;
+    slot.used = true;
+    slot.number = number;
+    slot.packets = packets;
+    slot.bytes.resize(frame.size());
+    std::memcpy(slot.bytes.data(), frame.data(), size_t(frame.size()));
+    slot.resent.assign(packets, 0);
+}
+
+std::optional<QByteArrayView> FrameOutbox::resend(uint32_t number, uint16_t index, uint16_t& count)
+{
+    using ChannelContent::FramePacketBytes;
+    const auto slot = std::find_if(
+        slots_.begin(), slots_.end(), [number](const Slot& s) { return s.used && s.number == number; });
+    if (slot == slots_.end() || index >= slot->packets || slot->resent[index])
+        return std::nullopt;
+    slot->resent[index] = 1;
+    count = slot->packets;
+    const qsizetype at = qsizetype(index) * FramePacketBytes;
+    return QByteArrayView(slot->bytes).sliced(at, std::min(FramePacketBytes, slot->bytes.size() - at));
+}
+
+} // namespace cfb
