@@ -14,6 +14,15 @@ void FrameOutbox::keep(uint32_t number, QByteArrayView frame, uint16_t packets)
     slot.used = true;
     slot.number = number;
     slot.packets = packets;
+    // Every slot gets room for a frame of 64 KB (or this one) at once, so the frames of a video
+    // stream allocate nothing here.
+    if (slot.bytes.capacity() < frame.size())
+        for (Slot& each : slots_) {
+            if (each.bytes.capacity() < frame.size())
+                each.bytes.reserve(std::max<qsizetype>(frame.size(), 65536));
+            if (each.resent.capacity() < packets)
+                each.resent.reserve(std::max<size_t>(packets, 64));
+        }
     slot.bytes.resize(frame.size());
     std::memcpy(slot.bytes.data(), frame.data(), size_t(frame.size()));
     slot.resent.assign(packets, 0);
