@@ -5,10 +5,11 @@
 //     (VideoFrameBytes, then decoded to VideoFrame as always): time per frame, this thread's CPU
 //     per frame (sender and receiver run on it), the sender's share (thread CPU inside SendFrame)
 //     and the allocations SendFrame makes per frame;
+//   - the same with two frames sent back to back, and what the receiving socket dropped then;
 //   - a line's time from SendMessage to NewMessage at the buddy once sessions are up;
 //   - the first line after both users signed in again, which waits for the handshake;
-//   - beside them, what the secure send asks first (Confabo::security) and the frame's datagram
-//     alone, sealed or written in the plain format.
+//   - beside them, what the secure send asks first (Confabo::security) and the frame's datagrams
+//     alone: its packets sealed, or the one datagram of the plain format.
 // Each ratio is encrypted / plain, so above 1 is slower than plain.
 //
 // All four users sign in to a confabo-service started here on a temporary database, with room
@@ -37,6 +38,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <benchmark/benchmark.h>
 #include <sodium.h>
 
@@ -55,7 +57,6 @@ namespace {
 
 constexpr int PollingIntervalSeconds = 3600;
 constexpr int FrameBytes = 43000;
-constexpr int FrameBatch = 2; // two 43 KB datagrams (58 KB plain) stay inside the receive queue
 constexpr int FirstLines = 8;
 const QString Password = QStringLiteral("PW");
 const QString LineText = QStringLiteral("How is the weather over there? Here it rains & rains <again>.");
@@ -92,8 +93,9 @@ struct Side {
     double cpuSeconds = 0; // this thread's CPU in its batches: sending and receiving
     double sendCpuSeconds = 0; // of that, inside SendFrame / SendMessage
     long allocations = 0; // made inside SendFrame
+    int64_t kernelDrops = 0; // datagrams the receiver's socket had no room for
 };
-std::map<std::string, Side> g_frames, g_lines, g_firstLines; // by pair name
+std::map<std::string, Side> g_frames, g_framePairs, g_lines, g_firstLines; // by pair name
 
 double threadCpuSeconds()
 {
@@ -134,6 +136,23 @@ bool sendLine(Pair& p)
     return p.from->SendMessage(p.toHandle, LineText, 0, p.toPort);
 }
 
+// What the kernel dropped so far at the socket bound to the port, its queue being full
+// (/proc/net/udp's last column).
+int64_t socketDrops(int16_t port)
+{
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    const QString suffix = QStringLiteral(":%1").arg(uint16_t(port), 4, 16, QLatin1Char('0')).toUpper();
+    int64_t drops = 0;
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 12 && QString::fromLatin1(fields[1]).endsWith(suffix))
+            drops += fields.last().toLongLong();
+    }
+    return drops;
+}
+
 // Sends count items with send() (timing the calls), then waits (bounded) until they arrived.
 void batch(Side& s, const int64_t& arrived, int count, int waitMs, const std::function<bool()>& send)
 {
@@ -168,6 +187,7 @@ void interleaved(benchmark::State& state, std::map<std::string, Side>& sides,
     Side& e = sides[w.encrypted.name];
     Side& p = sides[w.plain.name];
     e = p = Side {};
+    const int64_t dropsE = socketDrops(w.encrypted.toPort), dropsP = socketDrops(w.plain.toPort);
     bool plainFirst = true;
     for (auto _ : state) {
         if (plainFirst) {
@@ -179,6 +199,8 @@ void interleaved(benchmark::State& state, std::map<std::string, Side>& sides,
         }
         plainFirst = !plainFirst;
     }
+    e.kernelDrops = socketDrops(w.encrypted.toPort) - dropsE;
+    p.kernelDrops = socketDrops(w.plain.toPort) - dropsP;
     if (e.received == 0 || p.received == 0) {
         state.SkipWithError("nothing arrived");
         return;
@@ -189,11 +211,20 @@ void interleaved(benchmark::State& state, std::map<std::string, Side>& sides,
     state.counters["ratio"] = perE / perP;
 }
 
+// One frame at a time, as a camera sends them (a tenth of a second or more apart).
 void Frames(benchmark::State& state)
 {
     interleaved(state, g_frames, [](Pair& p, Side& s) {
-        batch(s, p.frames, FrameBatch, 100,
-            [&p] { return p.toAsBuddy->SendFrame(g_world->frame, p.fromHandle, p.toPort); });
+        batch(s, p.frames, 1, 100, [&p] { return p.toAsBuddy->SendFrame(g_world->frame, p.fromHandle, p.toPort); });
+    });
+}
+
+// Two frames back to back (a burst, or two buddies' frames at once): whether the receiving
+// socket's queue holds them.
+void FramesTwoAtOnce(benchmark::State& state)
+{
+    interleaved(state, g_framePairs, [](Pair& p, Side& s) {
+        batch(s, p.frames, 2, 100, [&p] { return p.toAsBuddy->SendFrame(g_world->frame, p.fromHandle, p.toPort); });
     });
 }
 
@@ -228,16 +259,24 @@ void SecurityLookup(benchmark::State& state)
         benchmark::DoNotOptimize(p.from->security(*p.toAsBuddy));
 }
 
-// The frame's datagram itself: sealing the chunk content against the plain format's base64 XML.
-void SealFrameChunk(benchmark::State& state)
+// The frame's datagrams themselves: its packets sealed one by one, against the plain format's
+// base64 XML.
+void SealFramePackets(benchmark::State& state)
 {
+    using cfb::ChannelContent::FramePacketBytes;
     cfb::Key32 key {};
     randombytes_buf(key.data(), key.size());
     cfb::PeerSession session(1, 2, cfb::NoiseCipher(key), cfb::NoiseCipher(key), true, 0);
+    const QByteArray& frame = g_world->frame;
+    const qsizetype count = (frame.size() + FramePacketBytes - 1) / FramePacketBytes;
     QByteArray content, sealed;
     for (auto _ : state) {
-        cfb::ChannelContent::frameChunk(7, 0, 1, g_world->frame, content);
-        benchmark::DoNotOptimize(session.seal(content, sealed, 0));
+        for (qsizetype i = 0; i < count; ++i) {
+            const qsizetype at = i * FramePacketBytes;
+            const QByteArrayView bytes = QByteArrayView(frame).sliced(at, std::min(FramePacketBytes, frame.size() - at));
+            cfb::ChannelContent::framePacket(7, uint16_t(i), uint16_t(count), bytes, content);
+            benchmark::DoNotOptimize(session.seal(content, sealed, 0));
+        }
     }
 }
 
@@ -252,10 +291,11 @@ void PlainFrameChunk(benchmark::State& state)
 }
 
 BENCHMARK(Frames)->MinTime(6.0)->UseRealTime();
+BENCHMARK(FramesTwoAtOnce)->MinTime(3.0)->UseRealTime();
 BENCHMARK(Lines)->MinTime(4.0)->UseRealTime();
 BENCHMARK(FirstLine)->Iterations(FirstLines)->UseRealTime();
 BENCHMARK(SecurityLookup)->MinTime(1.0);
-BENCHMARK(SealFrameChunk)->MinTime(1.0);
+BENCHMARK(SealFramePackets)->MinTime(1.0);
 BENCHMARK(PlainFrameChunk)->MinTime(1.0);
 
 // Keeps the real times of the runs, to print the ratios of the pairs.
@@ -331,7 +371,7 @@ bool setUp(World& w, const ServiceProcess& service)
     return setUpPair(w.encrypted, true) && setUpPair(w.plain, false);
 }
 
-// Where the encrypted sender allocates, when asked: a few frames with their call stacks traced.
+// Where the encrypted sender allocates, when asked: one frame's allocations with their call stacks.
 void traceAllocations(World& w)
 {
     const char* asked = std::getenv("CHANNEL_BENCH_TRACE_ALLOCATIONS");
@@ -339,6 +379,11 @@ void traceAllocations(World& w)
     if (count <= 0)
         return;
     Pair& p = w.encrypted;
+    // A few frames first: the sender keeps the last ones to send again, in buffers it fills once.
+    const int64_t target = p.frames + 4;
+    for (int i = 0; i < 4; ++i)
+        p.toAsBuddy->SendFrame(w.frame, p.fromHandle, p.toPort);
+    waitUntil([&] { return p.frames >= target; }, 1000);
     MallocCount::traceFirst(count);
     MallocCount::start();
     p.toAsBuddy->SendFrame(w.frame, p.fromHandle, p.toPort);
@@ -380,6 +425,13 @@ void printSummary(const World& w, const PairReporter& reporter)
             static_cast<long long>(e->lost), static_cast<long long>(e->sent), static_cast<long long>(p->lost),
             static_cast<long long>(p->sent));
     }
+    if (sides(g_framePairs, e, p)) {
+        row("two frames back to back: time per frame", "us", 1e6, e->seconds / double(e->received),
+            p->seconds / double(p->received));
+        std::printf("  %-52s encrypted %lld  plain %lld  (of %lld frames each)\n",
+            "two frames back to back: datagrams dropped, queue full", static_cast<long long>(e->kernelDrops),
+            static_cast<long long>(p->kernelDrops), static_cast<long long>(e->sent));
+    }
     if (sides(g_lines, e, p)) {
         row("line, sessions up: SendMessage to NewMessage", "us", 1e6, e->seconds / double(e->received),
             p->seconds / double(p->received));
@@ -393,8 +445,8 @@ void printSummary(const World& w, const PairReporter& reporter)
     }
     if (const double lookup = cpuNs("SecurityLookup"); lookup > 0)
         std::printf("  %-52s %9.2f us a call\n", "Confabo::security(Buddy&), run by every secure send", lookup / 1e3);
-    if (const double seal = cpuNs("SealFrameChunk"), plain = cpuNs("PlainFrameChunk"); seal > 0 && plain > 0)
-        row("frame 43000 B: the datagram alone (seal / base64 XML)", "us", 1e-3, seal, plain);
+    if (const double seal = cpuNs("SealFramePackets"), plain = cpuNs("PlainFrameChunk"); seal > 0 && plain > 0)
+        row("frame 43000 B: its datagrams alone (sealed / base64 XML)", "us", 1e-3, seal, plain);
     std::printf("  arrived over the channel from the known key: encrypted pair %lld of %lld, plain pair %lld of %lld\n",
         static_cast<long long>(w.encrypted.secureArrivals), static_cast<long long>(w.encrypted.lines + w.encrypted.frames),
         static_cast<long long>(w.plain.secureArrivals), static_cast<long long>(w.plain.lines + w.plain.frames));
