@@ -63,32 +63,44 @@ bool HandshakeGuard::hasValidCookie(QByteArrayView datagram, uint32_t address, u
         || ChannelDatagram::hasMac2(datagram, cookieUnder(previousSecret_, address, port));
 }
 
-bool HandshakeGuard::mayReplyWithCookie(int64_t)
+bool HandshakeGuard::mayReplyWithCookie(uint32_t address, int64_t nowMs)
 {
-    return ++cookieRepliesThisSecond_ <= MaxCookieRepliesPerSecond;
+    if (cookieRepliesThisSecond_ >= MaxCookieRepliesPerSecond)
+        return false;
+    // So many addresses at once that they cannot all be told apart (made up ones): the budget
+    // alone holds them.
+    if (!take(cookieBuckets_, address, CookiesPerAddressRate, nowMs, true))
+        return false;
+    ++cookieRepliesThisSecond_;
+    return true;
 }
 
-bool HandshakeGuard::admits(uint32_t address, int64_t nowMs)
+bool HandshakeGuard::take(QHash<uint32_t, Bucket>& buckets, uint32_t address, double rate, int64_t nowMs, bool whenFull)
 {
-    if (agreementsThisSecond_ >= MaxPerSecond)
-        return false;
-    auto found = buckets_.find(address);
-    if (found == buckets_.end()) {
-        if (buckets_.size() >= MaxTracked) {
+    auto found = buckets.find(address);
+    if (found == buckets.end()) {
+        if (buckets.size() >= MaxTracked) {
             // Forget the addresses whose buckets have filled up again; they lose nothing.
-            for (auto it = buckets_.begin(); it != buckets_.end();)
-                it = nowMs - it->at > PerAddressBurst / PerAddressRate * 1000 ? buckets_.erase(it) : std::next(it);
-            if (buckets_.size() >= MaxTracked)
-                return false;
+            for (auto it = buckets.begin(); it != buckets.end();)
+                it = nowMs - it->at > PerAddressBurst / rate * 1000 ? buckets.erase(it) : std::next(it);
+            if (buckets.size() >= MaxTracked)
+                return whenFull;
         }
-        found = buckets_.insert(address, Bucket {PerAddressBurst, nowMs});
+        found = buckets.insert(address, Bucket {PerAddressBurst, nowMs});
     }
     Bucket& bucket = *found;
-    bucket.tokens = std::min(PerAddressBurst, bucket.tokens + double(nowMs - bucket.at) * PerAddressRate / 1000.0);
+    bucket.tokens = std::min(PerAddressBurst, bucket.tokens + double(nowMs - bucket.at) * rate / 1000.0);
     bucket.at = nowMs;
     if (bucket.tokens < 1)
         return false;
     bucket.tokens -= 1;
+    return true;
+}
+
+bool HandshakeGuard::admits(uint32_t address, int64_t nowMs)
+{
+    if (agreementsThisSecond_ >= MaxPerSecond || !take(buckets_, address, PerAddressRate, nowMs, false))
+        return false;
     ++agreementsThisSecond_;
     return true;
 }

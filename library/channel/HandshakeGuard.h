@@ -10,17 +10,22 @@
 namespace cfb {
 
 // Keeps a flood of handshakes from costing more than a little CPU: each initiation that gets as
-// far as the key agreement costs four of them. Under load (more initiations in the last second
-// than a client ever sees from its buddies) an initiation must carry a cookie that proves its
-// sender receives at its address, else it only gets a cookie in reply; and each address may
-// start only a few handshakes a second, all addresses together a bounded number.
+// far as the key agreement costs five X25519 operations (its answer included). Under load (more
+// initiations in the last second than a client ever sees from its buddies) an initiation must
+// carry a cookie that proves its sender receives at its address, else it only gets a cookie in
+// reply (a few microseconds); each address may start only a few handshakes a second, and get
+// only a few cookies, all addresses together a bounded number of each.
 class HandshakeGuard {
 public:
     static constexpr int LoadThreshold = 16; // initiations a second before cookies are asked for
     static constexpr double PerAddressRate = 4; // handshakes a second one address may start
     static constexpr double PerAddressBurst = 8;
     static constexpr int MaxPerSecond = 100; // key agreements a second, all addresses together
-    static constexpr int MaxCookieRepliesPerSecond = 500;
+    // A buddy must still get a cookie while a flood from many addresses spends the budget: each
+    // address has a share of its own, and the budget is large (a reply costs a few microseconds
+    // and is smaller than the initiation it answers).
+    static constexpr double CookiesPerAddressRate = 4;
+    static constexpr int MaxCookieRepliesPerSecond = 10000;
     static constexpr int CookieSecretMs = 120000; // a cookie secret's life, and so a cookie's
     static constexpr int MaxTracked = 4096; // addresses remembered at once
 
@@ -33,8 +38,8 @@ public:
     ChannelDatagram::Mac cookieFor(uint32_t address, uint16_t port, int64_t nowMs);
     // Whether mac2 carries the cookie of the address under the current or the previous secret.
     bool hasValidCookie(QByteArrayView datagram, uint32_t address, uint16_t port, int64_t nowMs);
-    // Whether a cookie reply may be sent now (they are bounded too).
-    bool mayReplyWithCookie(int64_t nowMs);
+    // Whether a cookie reply may be sent to the address now (they are bounded too).
+    bool mayReplyWithCookie(uint32_t address, int64_t nowMs);
     // Whether the address may start a handshake now; takes its share when it may.
     bool admits(uint32_t address, int64_t nowMs);
 
@@ -46,7 +51,11 @@ private:
         double tokens = PerAddressBurst;
         int64_t at = 0;
     };
+    // Takes a token from the address's bucket in buckets (refilled at rate a second); whenFull
+    // answers for an address that finds no room among those tracked.
+    static bool take(QHash<uint32_t, Bucket>& buckets, uint32_t address, double rate, int64_t nowMs, bool whenFull);
     QHash<uint32_t, Bucket> buckets_;
+    QHash<uint32_t, Bucket> cookieBuckets_;
     std::array<uint8_t, 32> secret_ {};
     std::array<uint8_t, 32> previousSecret_ {};
     int64_t secretMadeAt_ = -1;

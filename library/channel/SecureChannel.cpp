@@ -457,7 +457,7 @@ void SecureChannel::onInitiation(QByteArrayView datagram, const Endpoint& from, 
     if (!hasMac1(datagram, ownMac1Key_))
         return;
     if (guard_.noteInitiation(t) && !guard_.hasValidCookie(datagram, from.address, from.port, t)) {
-        if (!guard_.mayReplyWithCookie(t))
+        if (!guard_.mayReplyWithCookie(from.address, t))
             return;
         const Mac cookie = guard_.cookieFor(from.address, from.port, t);
         QByteArray reply(CookieReplySize, '\0');

@@ -162,6 +162,10 @@ void Confabo::bindDataPort(ivUDP& socket, const QString& port)
     if (ivSocketUDPOptions* options = socket.SocketOptions())
         options->setReuseAddress(true);
     socket.wsBind(QString());
+    // A frame comes as a burst of dozens of small packets: room for several frames while the
+    // event loop is busy (the system keeps it within its own limit).
+    if (ivSocketUDPOptions* options = socket.SocketOptions(); options && socket.State() == sckUDPListening)
+        options->setReceiveBufferSize(DataPortReceiveBuffer);
 }
 
 void Confabo::setWsReceive(ivUDP* socket)

@@ -106,6 +106,7 @@ public:
     // setting (every address when empty), sharing the port with clients at other addresses of
     // the machine but never at the same one.
     static void bindDataPort(ivUDP& socket, const QString& port);
+    static constexpr int32_t DataPortReceiveBuffer = 4 * 1024 * 1024;
 
     // Sends a message to a buddy (by handle or position); a handle that is not a buddy is looked
     // up at the service first. False, sending nothing, unless the user is available.
