@@ -1,6 +1,7 @@
 #include "channel/ChannelContent.h"
 
 #include "channel/ChannelDatagram.h"
+#include "channel/LittleEndian.h"
 
 #include <QStringDecoder>
 
@@ -10,6 +11,16 @@
 namespace cfb::ChannelContent {
 namespace {
 
+// Text as a client writes it: well-formed UTF-8, or nothing.
+bool readUtf8(QByteArrayView bytes, QString& text)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    text = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+} // namespace
+
 bool appendShortText(QByteArray& out, const QString& text)
 {
     const QByteArray utf8 = text.toUtf8();
@@ -18,14 +29,6 @@ bool appendShortText(QByteArray& out, const QString& text)
     out += char(uint8_t(utf8.size()));
     out += utf8;
     return true;
-}
-
-// Text as a client writes it: well-formed UTF-8, or nothing.
-bool readUtf8(QByteArrayView bytes, QString& text)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    text = decoder.decode(bytes);
-    return !decoder.hasError();
 }
 
 // Reads a length-prefixed text at pos; false when it runs past the end or is not UTF-8.
@@ -41,28 +44,12 @@ bool readShortText(QByteArrayView content, qsizetype& pos, QString& text)
     return readUtf8(bytes, text);
 }
 
-void appendNumber(QByteArray& out, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i)
-        out += char(uint8_t(value >> (8 * i)));
-}
-
-uint64_t readNumber(QByteArrayView content, qsizetype at, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | uint8_t(content[at + i]);
-    return value;
-}
-
-} // namespace
-
 std::optional<QByteArray> message(const MessageFields& fields)
 {
     QByteArray out;
     out += char(Message);
-    appendNumber(out, fields.id, 8);
-    appendNumber(out, fields.firstUnacknowledged, 4);
+    LittleEndian::append(out, fields.id, 8);
+    LittleEndian::append(out, fields.firstUnacknowledged, 4);
     out += char(uint8_t(uint16_t(fields.videoPort)));
     out += char(uint8_t(uint16_t(fields.videoPort) >> 8));
     if (!appendShortText(out, fields.handle) || !appendShortText(out, fields.email))
@@ -96,10 +83,10 @@ QByteArray frameNack(uint32_t frame, const QList<uint16_t>& packets)
     QByteArray out;
     const qsizetype count = std::min<qsizetype>(packets.size(), MaxNackedPackets);
     out += char(FrameNack);
-    appendNumber(out, frame, 4);
-    appendNumber(out, uint64_t(count), 2);
+    LittleEndian::append(out, frame, 4);
+    LittleEndian::append(out, uint64_t(count), 2);
     for (qsizetype i = 0; i < count; ++i)
-        appendNumber(out, packets[i], 2);
+        LittleEndian::append(out, packets[i], 2);
     return out;
 }
 
@@ -108,9 +95,9 @@ std::optional<MessageFields> readMessage(QByteArrayView content)
     if (content.size() < 17 || uint8_t(content[0]) != Message)
         return std::nullopt;
     MessageFields fields;
-    fields.id = readNumber(content, 1, 8);
-    fields.firstUnacknowledged = uint32_t(readNumber(content, 9, 4));
-    fields.videoPort = int16_t(readNumber(content, 13, 2));
+    fields.id = LittleEndian::read(content, 1, 8);
+    fields.firstUnacknowledged = uint32_t(LittleEndian::read(content, 9, 4));
+    fields.videoPort = int16_t(LittleEndian::read(content, 13, 2));
     qsizetype pos = 15;
     if (!readShortText(content, pos, fields.handle) || !readShortText(content, pos, fields.email))
         return std::nullopt;
@@ -126,7 +113,7 @@ QByteArray receipt(const QList<uint64_t>& ids)
     out += char(Receipt);
     out += char(uint8_t(count));
     for (qsizetype i = 0; i < count; ++i)
-        appendNumber(out, ids[i], 8);
+        LittleEndian::append(out, ids[i], 8);
     return out;
 }
 
@@ -139,7 +126,7 @@ std::optional<QList<uint64_t>> readReceipt(QByteArrayView content)
         return std::nullopt;
     QList<uint64_t> ids;
     for (int i = 0; i < count; ++i)
-        ids.append(readNumber(content, 2 + 8 * i, 8));
+        ids.append(LittleEndian::read(content, 2 + 8 * i, 8));
     return ids;
 }
 
@@ -148,9 +135,9 @@ std::optional<PacketFields> readFramePacket(QByteArrayView content)
     if (content.size() < FramePacketHeader || uint8_t(content[0]) != FramePacket)
         return std::nullopt;
     PacketFields packet;
-    packet.frame = uint32_t(readNumber(content, 1, 4));
-    packet.index = uint16_t(readNumber(content, 5, 2));
-    packet.count = uint16_t(readNumber(content, 7, 2));
+    packet.frame = uint32_t(LittleEndian::read(content, 1, 4));
+    packet.index = uint16_t(LittleEndian::read(content, 5, 2));
+    packet.count = uint16_t(LittleEndian::read(content, 7, 2));
     packet.bytes = content.sliced(FramePacketHeader);
     // Every packet but the last is full; none is empty.
     const bool last = packet.index + 1 == packet.count;
@@ -165,12 +152,12 @@ std::optional<NackFields> readFrameNack(QByteArrayView content)
     if (content.size() < 7 || uint8_t(content[0]) != FrameNack)
         return std::nullopt;
     NackFields nack;
-    nack.frame = uint32_t(readNumber(content, 1, 4));
-    const qsizetype count = qsizetype(readNumber(content, 5, 2));
+    nack.frame = uint32_t(LittleEndian::read(content, 1, 4));
+    const qsizetype count = qsizetype(LittleEndian::read(content, 5, 2));
     if (count > MaxNackedPackets || content.size() != 7 + 2 * count)
         return std::nullopt;
     for (qsizetype i = 0; i < count; ++i)
-        nack.packets.append(uint16_t(readNumber(content, 7 + 2 * i, 2)));
+        nack.packets.append(uint16_t(LittleEndian::read(content, 7 + 2 * i, 2)));
     return nack;
 }
 

@@ -25,6 +25,7 @@ namespace cfb {
 // sends again, so a receiver that just started knows where the lines it has to wait for begin.
 namespace ChannelContent {
 
+// Kinds 5 to 9 are a file transfer's (FileContent).
 enum Kind : uint8_t { KeepAlive = 0, Message = 1, FramePacket = 2, Receipt = 3, FrameNack = 4 };
 
 inline constexpr int MaxReceiptIds = 64;
@@ -68,6 +69,11 @@ QByteArray frameNack(uint32_t frame, const QList<uint16_t>& packets);
 
 // The receipt for up to MaxReceiptIds lines.
 QByteArray receipt(const QList<uint64_t>& ids);
+
+// A text of at most 255 bytes of UTF-8 after its length (1): false when it is longer; reading,
+// when it runs past the end or is not well-formed UTF-8.
+bool appendShortText(QByteArray& out, const QString& text);
+bool readShortText(QByteArrayView content, qsizetype& pos, QString& text);
 
 // Reading: nothing when the content is not of that kind or is malformed (text that is not
 // well-formed UTF-8 included).

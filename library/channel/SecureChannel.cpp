@@ -1,6 +1,7 @@
 #include "channel/SecureChannel.h"
 
 #include "channel/ChannelDatagram.h"
+#include "channel/FileContent.h"
 #include "channel/FrameInbox.h"
 #include "channel/FrameOutbox.h"
 #include "channel/Identity.h"
@@ -96,6 +97,17 @@ SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
     , send_(std::move(send))
     , judge_(std::move(judge))
     , clock_([] { return QDeadlineTimer::current().deadline(); })
+    , files_([this](const QByteArray& id, QByteArrayView content) {
+        const std::shared_ptr<Peer> peer = peers_.value(id);
+        if (!peer)
+            return false;
+        // A file's packets never wait in the queue that lines wait in for a handshake.
+        if (uint8_t(content[0]) == FileContent::Data && !sendingSession(*peer, now())) {
+            startHandshake(*peer, now());
+            return false;
+        }
+        return sendContent(*peer, {}, content);
+    })
 {
     timer_.setInterval(500);
     connect(&timer_, &QTimer::timeout, this, &SecureChannel::onTimer);
@@ -125,6 +137,7 @@ void SecureChannel::reset()
     timer_.stop();
     frameTimer_.stop();
     epoch_ = randombytes_random();
+    files_.reset();
 }
 
 SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& handle)
@@ -271,6 +284,19 @@ bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const End
         sent = sendContent(peer, to, chunk_);
     }
     return sent;
+}
+
+uint32_t SecureChannel::sendFile(
+    const Key32& key, const QString& handle, const Endpoint& to, const QString& path, bool picture, QString& error)
+{
+    if (!identity_) {
+        error = QStringLiteral("Not signed in.");
+        return 0;
+    }
+    Peer& peer = peerFor(key, handle);
+    if (to.isValid())
+        peer.target = to;
+    return files_.send(peerId(key, handle), handle, path, picture, error);
 }
 
 void SecureChannel::sendNow(Peer& peer, QByteArrayView content, int64_t t)
@@ -657,6 +683,13 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
         }
         return;
     }
+    case FileContent::Offer:
+    case FileContent::Reply:
+    case FileContent::Data:
+    case FileContent::Ack:
+    case FileContent::Cancel:
+        files_.receive(peerId(peer.key, peer.handle), peer.handle, peer.trusted, content);
+        return;
     default:
         return; // kinds of later versions
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "channel/ChannelContent.h"
+#include "channel/FileTransfers.h"
 #include "channel/HandshakeGuard.h"
 #include "channel/NoiseTypes.h"
 
@@ -74,6 +75,11 @@ public:
     // id (lineDelivered or lineNotDelivered follows), 0 when it cannot be sent; a frame false.
     uint64_t sendMessage(const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields);
     bool sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame);
+    // Offers the file at path to the holder of key (a picture: shown when it arrives, at most
+    // 16 MB); its transfer goes on in files(). The transfer's id, or 0 with error.
+    uint32_t sendFile(const Key32& key, const QString& handle, const Endpoint& to, const QString& path, bool picture, QString& error);
+    // Every transfer, both ways: answers to offers, cancelling, and what happens to each.
+    FileTransfers& files() { return files_; }
     // Keeps a session with that key up: a handshake when there is none (or it is due for
     // replacing), an empty datagram otherwise. Sends at most one a call.
     void keepAlive(const Key32& key, const QString& handle, const Endpoint& to);
@@ -149,6 +155,7 @@ private:
     uint64_t nextLineId_ = 1;
     int64_t handshakesCompleted_ = 0;
     int64_t cookieRepliesSent_ = 0;
+    FileTransfers files_;
 };
 
 } // namespace cfb

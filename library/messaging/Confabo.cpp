@@ -275,6 +275,53 @@ bool Confabo::SendMessage(int ToIndex, const QString& Message, int16_t VideoPort
     return buddy->SendMessage(handle_, email_, Message, VideoPort, DataPort);
 }
 
+uint32_t Confabo::SendFile(const QString& ToHandle, const QString& Path, bool Picture, int16_t DataPort, QString& Error)
+{
+    std::shared_ptr<Buddy> buddy = Buddies()->Item(ToHandle);
+    if (!buddy) {
+        buddy = std::make_shared<Buddy>();
+        if (!buddy->LoadByHandle(ToHandle)) {
+            Error = QStringLiteral("%1 is not a Confabo user.").arg(ToHandle);
+            return 0;
+        }
+    }
+    const std::optional<SecureRoute> route = secureRoute(*buddy, DataPort);
+    if (!route) {
+        Error = QStringLiteral("%1's client cannot receive files (it has no security key).").arg(buddy->handle());
+        return 0;
+    }
+    if (route->known.security == PeerSecurity::Refused) {
+        Error = QStringLiteral("Nothing is sent to %1 until their new security key is accepted.").arg(buddy->handle());
+        return 0;
+    }
+    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+        Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
+        return 0;
+    }
+    return channel_->sendFile(route->known.key, buddy->handle(), route->to, Path, Picture, Error);
+}
+
+bool Confabo::AcceptFile(uint32_t Id, const QString& Path, QString& Error)
+{
+    if (!channel_) {
+        Error = QStringLiteral("Not signed in.");
+        return false;
+    }
+    return channel_->files().accept(Id, Path, Error);
+}
+
+void Confabo::DeclineFile(uint32_t Id)
+{
+    if (channel_)
+        channel_->files().decline(Id);
+}
+
+void Confabo::CancelFile(uint32_t Id)
+{
+    if (channel_)
+        channel_->files().cancel(Id);
+}
+
 Confabo::~Confabo()
 {
     CleanUp();
@@ -652,6 +699,19 @@ void Confabo::createChannel()
     connect(channel_, &SecureChannel::lineNotDelivered, this, &Confabo::LineNotDelivered);
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
+    FileTransfers& files = channel_->files();
+    connect(&files, &FileTransfers::offered, this,
+        [this](const QString& handle, bool trusted, uint32_t id, const QString& name, qint64 size, bool picture) {
+            // Only buddies known by their key may offer files; nothing of anyone else's is asked.
+            if (!trusted || IsBlocked(handle) || !Buddies()->Item(handle)) {
+                channel_->files().decline(id);
+                return;
+            }
+            emit FileOffered(handle, id, name, size, picture);
+        });
+    connect(&files, &FileTransfers::progress, this, &Confabo::FileProgress);
+    connect(&files, &FileTransfers::finished, this, &Confabo::FileFinished);
+    connect(&files, &FileTransfers::failed, this, &Confabo::FileFailed);
 }
 
 void Confabo::registerHere()

@@ -156,6 +156,16 @@ public:
     // LineNotDelivered follows with that id.
     uint64_t lastLineId() const { return lastLineId_; }
 
+    // Files, between Confabo clients only (over the encrypted channel). SendFile offers the file
+    // at Path to the buddy (Picture: shown in the conversation when it arrives, at most 16 MB)
+    // and returns the transfer's id, or 0 with Error; the File signals follow, by id. An offer
+    // from a buddy (FileOffered) is answered with AcceptFile, which saves it at Path once whole
+    // and its SHA-256 matches, or DeclineFile. Offers from anyone else are declined here.
+    uint32_t SendFile(const QString& ToHandle, const QString& Path, bool Picture, int16_t DataPort, QString& Error);
+    bool AcceptFile(uint32_t Id, const QString& Path, QString& Error);
+    void DeclineFile(uint32_t Id);
+    void CancelFile(uint32_t Id);
+
     // The object signed in as handle on this thread that owns a data port, if any: what that
     // user sends goes through it.
     static Confabo* signedInHere(const QString& handle);
@@ -250,6 +260,12 @@ signals:
     // The buddy acknowledged the line; or did not within 30 s of sending again.
     void LineDelivered(const QString& handle, uint64_t id);
     void LineNotDelivered(const QString& handle, uint64_t id);
+    void FileOffered(const QString& handle, uint32_t id, const QString& name, qint64 size, bool picture);
+    // incoming: a file from the buddy; else one to them. done of total bytes are there.
+    void FileProgress(const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total);
+    // Whole, its SHA-256 (hex) matched: saved at path, or (sent) the buddy saved it.
+    void FileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
+    void FileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
 
 private:
     void loadChannelSettings();

@@ -50,9 +50,13 @@ public:
         return p.exitCode();
     }
 
+    // Options the session gets beside the usual ones (--downloads DIR, say).
+    void addSessionOptions(const QStringList& options) { sessionOptions_ << options; }
+
     bool startSession()
     {
         QStringList arguments{"session", "--handle", handle_, "--password", "pw-" + handle_};
+        arguments << sessionOptions_;
         if (!published_.isEmpty())
             arguments << "--hostname" << published_;
         else if (address_.isEmpty())
@@ -68,13 +72,13 @@ public:
         session_.waitForBytesWritten(5000); // QProcess writes only while it is waited on
     }
 
-    // The next line of output whose "event" or "result" is `kind`, waiting at most 10 s; lines
-    // of other kinds are kept in seen().
-    QJsonObject waitFor(const QString& kind)
+    // The next line of output whose "event" or "result" is `kind`, waiting at most 10 s (or
+    // ms); lines of other kinds are kept in seen().
+    QJsonObject waitFor(const QString& kind, int ms = 10000)
     {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < 10000) {
+        while (timer.elapsed() < ms) {
             while (session_.canReadLine()) {
                 const QJsonObject o = QJsonDocument::fromJson(session_.readLine()).object();
                 seen_.append(o);
@@ -115,6 +119,7 @@ private:
     int dataPort_;
     QString address_;
     QString published_;
+    QStringList sessionOptions_;
     QProcess session_;
     QList<QJsonObject> seen_;
 };

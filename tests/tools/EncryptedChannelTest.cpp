@@ -6,7 +6,10 @@
 #include "FreeDataPort.h"
 #include "ServiceProcess.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QJsonArray>
 #include <QSet>
 #include <QTemporaryDir>
@@ -384,6 +387,63 @@ TEST_F(EncryptedChannel, LinesOnALossyPathArriveOnceInOrderAndEachSenderIsToldTh
         if (o.value("result") == "send")
             ids.insert(o.value("id").toInteger());
     EXPECT_EQ(ids.size(), 30) << "every line has an id of its own";
+    EXPECT_EQ(amy.quit(), 0);
+    EXPECT_EQ(bob.quit(), 0);
+}
+
+TEST_F(EncryptedChannel, AFileOnALossyPathArrivesWholeAndACancelledOneLeavesNothingBehind)
+{
+    PathRelay relay(port_, {{"127.0.0.1", "127.0.0.3"}, {"127.0.0.2", "127.0.0.4"}});
+    ASSERT_TRUE(relay.ok());
+    CliClient amy("amelia", dir_.filePath("amelia"), server(), port_, "127.0.0.1", "127.0.0.3");
+    CliClient bob("bertram", dir_.filePath("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
+    const QString downloads = dir_.filePath("bertram-downloads");
+    bob.addSessionOptions({"--downloads", downloads});
+    meet(amy, "amelia", bob, "bertram");
+
+    // 5 MB that do not compress, over a path that loses 5% with 20 ms each way.
+    const auto writeFile = [this](const QString& name, qsizetype size) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        QRandomGenerator random {uint32_t(size)};
+        random.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+        QFile file(dir_.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == size);
+        return std::pair {file.fileName(), bytes};
+    };
+    const auto [path, bytes] = writeFile("holiday photos.tar", 5 << 20);
+    relay.degrade(0.05, 20, 1500);
+    amy.say("file bertram " + path.toUtf8());
+    const QJsonObject offered = amy.waitFor("file");
+    ASSERT_TRUE(offered.value("ok").toBool()) << offered.value("message").toString().toStdString();
+    const QJsonObject arrived = bob.waitFor("file", 120000);
+    ASSERT_EQ(arrived.value("name").toString(), "holiday photos.tar");
+    const QString sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(arrived.value("sha256").toString(), sha256);
+    EXPECT_EQ(arrived.value("bytes").toInteger(), 5 << 20);
+    QFile saved(arrived.value("path").toString());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll() == bytes) << "the file saved is the file sent";
+    const QJsonObject sent = amy.waitFor("file_sent");
+    EXPECT_EQ(sent.value("id").toInteger(), offered.value("id").toInteger());
+    EXPECT_EQ(sent.value("sha256").toString(), sha256);
+    for (const QByteArray& datagram : relay.seen())
+        ASSERT_LE(datagram.size(), 1200) << "a datagram that a path would cut into fragments";
+
+    // A second one, stopped by its sender once it is on its way: nothing of it stays behind.
+    relay.degrade(0, 20, 1500);
+    const auto [other, otherBytes] = writeFile("movie.mkv", 40 << 20);
+    amy.say("file bertram " + other.toUtf8());
+    const qint64 id = amy.waitFor("file").value("id").toInteger();
+    QJsonObject progress;
+    while ((progress = bob.waitFor("file_progress")).value("done").toInteger() == 0 && !progress.isEmpty()) {
+    }
+    ASSERT_FALSE(progress.isEmpty()) << "the second file never got going";
+    amy.say("cancel " + QByteArray::number(id));
+    EXPECT_TRUE(bob.waitFor("file_failed").value("message").toString().contains("cancelled"));
+    EXPECT_EQ(amy.waitFor("file_failed").value("id").toInteger(), id);
+    bob.drain(300);
+    EXPECT_EQ(count(bob.seen(), "file"), 1);
+    EXPECT_EQ(QDir(downloads).entryList(QDir::Files | QDir::Hidden), QStringList {"holiday photos.tar"});
     EXPECT_EQ(amy.quit(), 0);
     EXPECT_EQ(bob.quit(), 0);
 }

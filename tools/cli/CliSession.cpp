@@ -12,11 +12,16 @@
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <QStandardPaths>
+
 #include <cstdio>
+#include <limits>
 
 using namespace cfb;
 
@@ -85,6 +90,31 @@ CliSession::CliSession()
     connect(confabo_.get(), &Confabo::ForgedSendersDropped, this, [](int count) {
         writeJsonLine({{"event", "dropped_forged"}, {"count", count}});
     });
+    connect(confabo_.get(), &Confabo::FileOffered, this,
+        [this](const QString& handle, uint32_t id, const QString& name, qint64 size, bool picture) {
+            writeJsonLine({{"event", "file_offer"}, {"from", handle}, {"id", qint64(id)}, {"name", name},
+                {"bytes", size}, {"picture", picture}});
+            acceptFile(handle, id, name);
+        });
+    connect(confabo_.get(), &Confabo::FileProgress, this,
+        [](const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total) {
+            writeJsonLine({{"event", "file_progress"}, {"id", qint64(id)}, {"with", handle}, {"incoming", incoming},
+                {"done", done}, {"total", total}});
+        });
+    connect(confabo_.get(), &Confabo::FileFinished, this,
+        [](const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256) {
+            const qint64 bytes = QFileInfo(path).size();
+            if (incoming)
+                writeJsonLine({{"event", "file"}, {"from", handle}, {"id", qint64(id)}, {"name", QFileInfo(path).fileName()},
+                    {"path", path}, {"bytes", bytes}, {"sha256", sha256}});
+            else
+                writeJsonLine({{"event", "file_sent"}, {"to", handle}, {"id", qint64(id)}, {"bytes", bytes}, {"sha256", sha256}});
+        });
+    connect(confabo_.get(), &Confabo::FileFailed, this,
+        [](const QString& handle, uint32_t id, bool incoming, const QString& reason) {
+            writeJsonLine({{"event", "file_failed"}, {"id", qint64(id)}, {"with", handle}, {"incoming", incoming},
+                {"message", reason}});
+        });
     connect(&buddyPoll_, &QTimer::timeout, this, &CliSession::pollBuddies);
     // The service's notices (a welcome on the first sign-in) are events like any other.
     UserNotice::setHandler([](const QString& text, const QString&) {
@@ -97,6 +127,9 @@ bool CliSession::signIn(const CliOptions& options)
     // Without a usable key file this client talks only in the plain format: say why, once.
     if (!confabo_->hasIdentity())
         writeJsonLine({{"event", "error"}, {"command", "identity"}, {"message", confabo_->identityProblem()}});
+    downloads_ = options.has(QStringLiteral("downloads"))
+        ? options.value("downloads")
+        : QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     const QString password = SkipJack::EncipherPassword(options.value("password"));
     if (!confabo_->Login(options.value("handle"), password, options.value("hostname"))) {
         const QString failure = ServiceChannel::current().lastFailure;
@@ -192,6 +225,10 @@ bool CliSession::handle(const QString& line)
             commandSend(line);
         } else if (command == QLatin1String("frame")) {
             commandFrame(line);
+        } else if (command == QLatin1String("file")) {
+            commandFile(line);
+        } else if (command == QLatin1String("cancel")) {
+            commandCancel(words);
         } else if (command == QLatin1String("status")) {
             commandStatus(words);
         } else if (command == QLatin1String("buddies")) {
@@ -261,8 +298,9 @@ bool CliSession::peerArguments(
     rest = remaining;
     if (handle.isEmpty() || rest.isEmpty()) {
         reportError(command,
-            command == QLatin1String("send") ? QStringLiteral("usage: send [--port N] HANDLE TEXT...")
-                                             : QStringLiteral("usage: frame [--port N] HANDLE FILE"));
+            command == QLatin1String("send")   ? QStringLiteral("usage: send [--port N] HANDLE TEXT...")
+                : command == QLatin1String("file") ? QStringLiteral("usage: file [--port N] HANDLE PATH")
+                                                   : QStringLiteral("usage: frame [--port N] HANDLE FILE"));
         return false;
     }
     return true;
@@ -306,6 +344,55 @@ void CliSession::commandFrame(const QString& line)
     const auto buddy = buddyOrStranger(handle);
     const bool ok = buddy && buddy->SendFrame(bytes, confabo_->handle(), port);
     writeJsonLine({{"result", "frame"}, {"ok", ok}, {"to", handle}, {"bytes", qint64(bytes.size())}});
+}
+
+void CliSession::commandFile(const QString& line)
+{
+    int16_t port = 0;
+    QString handle, path;
+    if (!peerArguments(QStringLiteral("file"), line, port, handle, path))
+        return;
+    QString error;
+    const uint32_t id = confabo_->SendFile(handle, path, false, port, error);
+    QJsonObject result {{"result", "file"}, {"ok", id != 0}, {"to", handle}, {"id", qint64(id)},
+        {"bytes", QFileInfo(path).size()}};
+    if (id == 0)
+        result.insert("message", error);
+    writeJsonLine(result);
+}
+
+void CliSession::commandCancel(const QStringList& words)
+{
+    const auto id = words.size() == 2 ? parseNumber(words[1], 1, std::numeric_limits<int>::max()) : std::nullopt;
+    if (!id) {
+        reportError(words.first(), QStringLiteral("usage: cancel ID (the id of a file's transfer)"));
+        return;
+    }
+    confabo_->CancelFile(uint32_t(*id));
+    writeJsonLine({{"result", "cancel"}, {"ok", true}, {"id", *id}});
+}
+
+void CliSession::acceptFile(const QString& handle, uint32_t id, const QString& name)
+{
+    const QDir folder(downloads_);
+    if (!folder.exists() && !QDir().mkpath(downloads_)) {
+        confabo_->DeclineFile(id);
+        writeJsonLine({{"event", "file_failed"}, {"id", qint64(id)}, {"with", handle}, {"incoming", true},
+            {"message", QStringLiteral("cannot make the folder %1").arg(downloads_)}});
+        return;
+    }
+    // "name.ext", then "name (2).ext" and so on: nothing that is there is overwritten.
+    const QFileInfo info(name);
+    const QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    QString path = folder.filePath(name);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = folder.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(n).arg(suffix));
+    QString error;
+    if (!confabo_->AcceptFile(id, path, error)) {
+        confabo_->DeclineFile(id);
+        writeJsonLine({{"event", "file_failed"}, {"id", qint64(id)}, {"with", handle}, {"incoming", true}, {"message", error}});
+    }
 }
 
 void CliSession::commandStatus(const QStringList& words)

@@ -38,6 +38,11 @@ private:
     void pollBuddies();
     void commandSend(const QString& line);
     void commandFrame(const QString& line);
+    // "file [--port N] HANDLE PATH" offers a file; "cancel ID" stops a transfer either way.
+    void commandFile(const QString& line);
+    void commandCancel(const QStringList& words);
+    // Files offered by buddies are saved here without asking, under a name not yet taken.
+    void acceptFile(const QString& handle, uint32_t id, const QString& name);
     // "[--port N] HANDLE REST": the peer's data port (this client's own by default), the handle
     // and the rest of the line as typed; false after reporting a malformed line.
     bool peerArguments(const QString& command, const QString& line, int16_t& port, QString& handle, QString& rest);
@@ -58,4 +63,5 @@ private:
     QTimer buddyPoll_;
     bool signedOut_ = false;
     qsizetype lastFrameBytes_ = 0;
+    QString downloads_;
 };
