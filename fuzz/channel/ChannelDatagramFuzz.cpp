@@ -11,6 +11,7 @@
 // the cipher), or handed to the content readers.
 #include "channel/ChannelContent.h"
 #include "channel/ChannelDatagram.h"
+#include "channel/FileContent.h"
 #include "channel/Identity.h"
 #include "channel/SecureChannel.h"
 
@@ -130,6 +131,24 @@ void throughContentReaders(QByteArrayView content)
     if (const auto nack = ChannelContent::readFrameNack(content))
         if (nack->packets.size() > ChannelContent::MaxNackedPackets)
             fail("a nack of too many packets was read");
+    if (const auto offer = FileContent::readOffer(content)) {
+        if (offer->size < 0 || offer->size > FileContent::MaxFileBytes)
+            fail("an offer of an impossible size was read");
+        const QString name = FileContent::safeName(offer->name);
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')) || name.toUtf8().size() > 255)
+            fail("an offered name is not safe to save under");
+    }
+    if (const auto data = FileContent::readData(content))
+        if (data->bytes.isEmpty() || data->bytes.size() > FileContent::DataBytes)
+            fail("a file packet of an impossible size was read");
+    if (const auto ack = FileContent::readAck(content)) {
+        uint32_t after = ack->contiguous;
+        for (const FileContent::Range& range : ack->ranges) {
+            if (range.first <= after || range.end <= range.first)
+                fail("acknowledged ranges out of order were read");
+            after = range.end;
+        }
+    }
 }
 
 void send(QByteArrayView datagram)

@@ -14,7 +14,8 @@
 namespace cfb {
 
 // One file coming from a buddy: nothing is written before the user accepts it; then its packets
-// go to a temporary file beside the chosen name, the SHA-256 is worked out as the file fills from
+// go to a temporary file beside the chosen name (one without a name at all where the file system
+// allows, so nothing is left behind if the program ends first), the SHA-256 is worked out as the file fills from
 // its start, and the file takes its name only when the whole matches the offer's SHA-256.
 class FileReceiver {
 public:
