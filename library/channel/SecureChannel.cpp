@@ -276,6 +276,28 @@ bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const End
     Peer& peer = peerFor(key, handle);
     const uint32_t number = nextFrame_++;
     peer.outbox.keep(number, frame, uint16_t(count));
+    if (to.isValid())
+        peer.target = to;
+    const int64_t t = now();
+    PeerSession* session = sendingSession(peer, t);
+    if (sendBatch_ && session && peer.sendTo().isValid()) {
+        if (batch_.size() < size_t(count)) {
+            batch_.resize(size_t(count));
+            batchViews_.resize(size_t(count));
+        }
+        for (qsizetype i = 0; i < count; ++i) {
+            const QByteArrayView bytes
+                = frame.sliced(i * FramePacketBytes, std::min(FramePacketBytes, frame.size() - i * FramePacketBytes));
+            framePacket(number, uint16_t(i), uint16_t(count), bytes, chunk_);
+            if (!session->seal(chunk_, batch_[size_t(i)], t))
+                return false;
+            batchViews_[size_t(i)] = batch_[size_t(i)];
+        }
+        const bool sent = sendBatch_(peer.sendTo(), batchViews_.data(), int(count)) == int(count);
+        if (session->wantsRekey(t))
+            startHandshake(peer, t);
+        return sent;
+    }
     bool sent = true;
     for (qsizetype i = 0; sent && i < count; ++i) {
         const QByteArrayView bytes

@@ -39,6 +39,8 @@ public:
     };
     // Sends one datagram from the data port; false when it did not leave.
     using Send = std::function<bool(const Endpoint& to, QByteArrayView datagram)>;
+    // Sends count datagrams to one endpoint at once; how many left.
+    using SendBatch = std::function<int(const Endpoint& to, const QByteArrayView* datagrams, int count)>;
     // What the owner says of a key that a handshake shows for a handle.
     enum class Verdict {
         Trusted, // the key the service publishes (or the user pinned) for that handle
@@ -67,6 +69,8 @@ public:
     // The user's key pair and handle; without an identity nothing is sent or received.
     void setIdentity(const Identity* identity, const QString& ownHandle);
     bool isActive() const { return identity_ != nullptr; }
+    // A frame's packets then leave in one call, not one call each.
+    void setBatchSend(SendBatch sendBatch) { sendBatch_ = std::move(sendBatch); }
     // Forgets every session and handshake (at sign-out).
     void reset();
 
@@ -136,6 +140,7 @@ private:
     int64_t now() const { return clock_(); }
 
     Send send_;
+    SendBatch sendBatch_;
     Judge judge_;
     const Identity* identity_ = nullptr;
     QString ownHandle_;
@@ -150,6 +155,8 @@ private:
     QByteArray opened_; // reused for every datagram
     QByteArray sealed_;
     QByteArray chunk_;
+    std::vector<QByteArray> batch_; // a frame's sealed packets, storage reused
+    std::vector<QByteArrayView> batchViews_;
     uint32_t nextFrame_ = 1;
     uint32_t epoch_ = 0; // of this channel's line ids, new at every reset
     uint64_t nextLineId_ = 1;

@@ -694,6 +694,9 @@ void Confabo::createChannel()
         return SecureChannel::Verdict::Unknown;
     };
     channel_ = new SecureChannel(send, judge, this);
+    channel_->setBatchSend([this](const SecureChannel::Endpoint& to, const QByteArrayView* datagrams, int count) {
+        return wsReceive_ ? wsReceive_->sendBatchTo(to.address, to.port, datagrams, count) : 0;
+    });
     connect(channel_, &SecureChannel::messageArrived, this, &Confabo::onChannelMessage);
     connect(channel_, &SecureChannel::lineDelivered, this, &Confabo::LineDelivered);
     connect(channel_, &SecureChannel::lineNotDelivered, this, &Confabo::LineNotDelivered);

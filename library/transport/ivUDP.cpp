@@ -509,6 +509,41 @@ bool ivUDP::sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView b
     return true;
 }
 
+int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count)
+{
+    if (!m_open || m_socket == -1 || m_state != sckUDPListening || port == 0 || count <= 0)
+        return 0;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = addressNetworkOrder;
+    to.sin_port = htons(port);
+    constexpr int Batch = 64;
+    iovec parts[Batch];
+    mmsghdr messages[Batch];
+    int sent = 0;
+    while (sent < count) {
+        const int n = std::min(Batch, count - sent);
+        for (int i = 0; i < n; ++i) {
+            parts[i] = {const_cast<char*>(datagrams[sent + i].data()), size_t(datagrams[sent + i].size())};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &to;
+            messages[i].msg_hdr.msg_namelen = sizeof to;
+            messages[i].msg_hdr.msg_iov = &parts[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int done = ::sendmmsg(m_socket, messages, unsigned(n), MSG_NOSIGNAL);
+        if (done <= 0)
+            break;
+        if (m_countBytes)
+            for (int i = 0; i < done; ++i)
+                m_bytesSent = vWinsock::AddByteCount(m_bytesSent, int64_t(messages[i].msg_len));
+        sent += done;
+        if (done < n)
+            break;
+    }
+    return sent;
+}
+
 bool ivUDP::prepareSend(sockaddr_in& to)
 {
     QPointer<ivUDP> self(this);

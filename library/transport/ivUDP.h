@@ -147,6 +147,9 @@ public:
     // and RemotePort alone, so a socket that receives can also send from its own port. False,
     // with no event, when the socket is not bound or the datagram did not leave.
     bool sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView bytes);
+    // Sends count datagrams to one address and port in as few system calls as the kernel takes
+    // (sendmmsg); the number that left, from the first on.
+    int sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count);
     void ClearLastError();
 
     // Message client of the hidden window (socket readiness).
