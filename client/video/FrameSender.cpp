@@ -1,6 +1,7 @@
 #include "video/FrameSender.h"
 
 #include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
 
@@ -163,9 +164,14 @@ FrameSender::Result FrameSender::send(
         return Result::Converted;
     if (buddy->Status() != CFB_AVAILABLE)
         return Result::NotAvailable;
-    if (fromHandle != limitHandle_ || jpegLimit_ == 0) {
+    if (fromHandle != limitHandle_ || jpegLimit_ == 0 || ++framesSinceLimit_ >= LimitCheckFrames) {
         limitHandle_ = fromHandle;
-        jpegLimit_ = maxSingleDatagramJpeg(fromHandle);
+        framesSinceLimit_ = 0;
+        // A buddy reached in the plain format gets each frame in one datagram; over the channel
+        // a frame goes in packets.
+        Confabo* sender = Confabo::signedInHere(fromHandle);
+        const bool packets = sender && sender->security(*buddy) == PeerSecurity::Encrypted;
+        jpegLimit_ = packets ? MaxPacketedJpeg : maxSingleDatagramJpeg(fromHandle);
     }
     QByteArrayView jpeg;
     if (const Result encoded = encodeFitting(jpeg); encoded != Result::Sent)

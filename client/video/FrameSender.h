@@ -65,6 +65,11 @@ public:
 
     // The largest JPEG that travels in one datagram from a sender with this handle.
     static qsizetype maxSingleDatagramJpeg(const QString& fromHandle);
+    // The largest frame sent over the encrypted channel, which carries a frame in packets: room
+    // for a 1280x720 picture at any quality, so the quality is never lowered to fit.
+    static constexpr qsizetype MaxPacketedJpeg = 512 * 1024;
+    // How often (in frames) whether the buddy is reached encrypted is asked again.
+    static constexpr int LimitCheckFrames = 30;
 
 private:
     bool prepareBitmap(int width, int height);
@@ -87,6 +92,7 @@ private:
     int bitmapAllocations_ = 0;
     QString limitHandle_;
     qsizetype jpegLimit_ = 0;
+    int framesSinceLimit_ = 0;
 };
 
 } // namespace cfb::client
