@@ -74,6 +74,10 @@ cfb::Confabo* ClientSession::open()
         });
     connect(confabo_.get(), &Confabo::KeyChanged, this, &ClientSession::keyChanged, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::PlainRefused, this, &ClientSession::plainRefused, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::FileOffered, this, &ClientSession::fileOffered, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::FileProgress, this, &ClientSession::fileProgress, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::FileFinished, this, &ClientSession::fileFinished, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::FileFailed, this, &ClientSession::fileFailed, Qt::QueuedConnection);
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();

@@ -123,6 +123,11 @@ signals:
     // buddy's security is looked at (a send, a tab being drawn), where no question may be asked.
     void keyChanged(const QString& handle, bool verified);
     void plainRefused(const QString& handle);
+    // The library's file transfers, handed on the same way (see Confabo's File signals).
+    void fileOffered(const QString& handle, uint32_t id, const QString& name, qint64 size, bool picture);
+    void fileProgress(const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total);
+    void fileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
+    void fileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.
