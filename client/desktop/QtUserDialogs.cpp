@@ -7,9 +7,18 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 
 namespace cfb::client {
 namespace {
+
+// Where file dialogs start: the user's pictures folder (what they open and save are pictures),
+// else their home folder, never the program's.
+QString picturesFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return pictures.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::HomeLocation) : pictures;
+}
 
 QMessageBox::StandardButtons standardButtons(UserDialogs::Buttons buttons)
 {
@@ -103,12 +112,12 @@ int QtUserDialogs::messageBoxWithHelp(
 
 QString QtUserDialogs::openFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    return QFileDialog::getOpenFileName(parent, title, picturesFolder(), filter);
 }
 
 QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    return QFileDialog::getSaveFileName(parent, title, picturesFolder(), filter);
 }
 
 void QtUserDialogs::beep()
