@@ -81,7 +81,7 @@ void frmBuddyList::load()
         for (const auto& buddy : *library_->Buddies())
             UserDetails::addEntry(ui->lstBuddies, buddy->handle(), buddy->BuddyID());
     }
-    ui->cmdBlockList->setEnabled(anyBlocked(session_, this));
+    showBlockListButton();
     selectEntry(ui->lstBuddies->item(0)); // none: the details stay empty
 }
 
@@ -230,6 +230,16 @@ void frmBuddyList::cmdVerify_Click()
     });
 }
 
+// Greyed while nobody is blocked, and its tooltip says so.
+void frmBuddyList::showBlockListButton()
+{
+    const bool any = anyBlocked(session_, this);
+    ui->cmdBlockList->setEnabled(any);
+    ui->cmdBlockList->setToolTip(any ? QStringLiteral("Show the users you have blocked, to unblock them")
+                                     : QStringLiteral("You have blocked nobody. Block a user with Block on the "
+                                                      "main window's toolbar."));
+}
+
 void frmBuddyList::cmdBlockList_Click()
 {
     withErrorReport("Blocking List", [this] {
@@ -238,7 +248,7 @@ void frmBuddyList::cmdBlockList_Click()
             blocked.exec();
         }
         session_.setCurrentWindow(this);
-        ui->cmdBlockList->setEnabled(anyBlocked(session_, this));
+        showBlockListButton();
     });
 }
 

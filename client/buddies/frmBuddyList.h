@@ -37,6 +37,7 @@ private:
     void load();
     void lstBuddies_Click();
     void selectEntry(QListWidgetItem* entry);
+    void showBlockListButton();
     void cmdAdd_Click();
     void addBuddy();
     void cmdRemove_Click();

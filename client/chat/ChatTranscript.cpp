@@ -27,6 +27,12 @@ void ChatTranscript::clear()
     emit cleared();
 }
 
+void ChatTranscript::restore(QList<Line> lines)
+{
+    lines_ = std::move(lines);
+    emit cleared(); // the views draw the lines anew
+}
+
 QString ChatTranscript::text() const
 {
     QString text;

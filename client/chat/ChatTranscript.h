@@ -28,6 +28,9 @@ public:
     void appendNotice(const QString& text);
     // Forgets every line.
     void clear();
+    // Takes over the lines of an earlier transcript with the same buddy (one kept while the
+    // buddy had no tab), in place of any it has.
+    void restore(QList<Line> lines);
     const QList<Line>& lines() const { return lines_; }
     // One line per message, "<handle>: <message>" (a notice as its text alone), lines separated
     // by "\r\n" and no separator before the first.
@@ -35,6 +38,7 @@ public:
 
 signals:
     void lineAdded(const cfb::client::ChatTranscript::Line& line);
+    // The lines were forgotten or replaced: the views draw them anew.
     void cleared();
 
 private:

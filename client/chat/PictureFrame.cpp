@@ -69,7 +69,7 @@ qsizetype largestFrame(const QString& fromHandle)
 QString PictureFrame::chooseFile(QWidget* parent)
 {
     return UserDialogs::current().openFileName(
-        parent, QStringLiteral("Open"), QStringLiteral("Pictures (*.jpg *.bmp)"));
+        parent, QStringLiteral("Send Picture"), QStringLiteral("Pictures (*.png *.jpg *.jpeg *.bmp *.gif)"));
 }
 
 int PictureFrame::chosenQuality()

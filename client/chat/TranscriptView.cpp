@@ -25,8 +25,8 @@ TranscriptView::TranscriptView(QTextEdit* box, const ClientSession& session, QOb
 {
 }
 
-TranscriptView::TranscriptView(QPlainTextEdit* box, QObject* parent)
-    : TranscriptView(nullptr, box, nullptr, parent)
+TranscriptView::TranscriptView(QPlainTextEdit* box, const ClientSession& session, QObject* parent)
+    : TranscriptView(nullptr, box, &session, parent)
 {
 }
 
@@ -100,9 +100,10 @@ void TranscriptView::append(const ChatTranscript::Line& line)
     scrollToEnd();
 }
 
-// "<handle>: <message>" (a notice's text alone) at the end of the box. In the rich box each piece
-// between the transcript's line breaks is coloured by its beginning, so a line reads as it would
-// in the transcript's text; a notice is coloured as one.
+// "<handle>: <message>" (a notice's text alone) at the end of the box. Each piece between the
+// transcript's line breaks is coloured by its beginning, so a line reads as it would in the
+// transcript's text and the user's own lines have one colour in both boxes; a notice is coloured
+// as one. The plain box gives each line a block of its own, the first too.
 void TranscriptView::addLine(const ChatTranscript::Line& added)
 {
     QTextDocument* shown = document();
@@ -112,16 +113,11 @@ void TranscriptView::addLine(const ChatTranscript::Line& added)
     cursor.beginEditBlock();
     const auto done = qScopeGuard([&cursor] { cursor.endEditBlock(); });
     const QString line = added.text();
-    if (!richBox_) {
-        cursor.insertBlock();
-        cursor.insertText(line);
-        return;
-    }
     const QString own = session_->handle() + QLatin1Char(':');
     QTextCharFormat format;
-    const QStringList pieces = line.split(LineBreak);
+    const QStringList pieces = richBox_ ? line.split(LineBreak) : QStringList{line};
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        if (i > 0 || !shown->isEmpty())
+        if (i > 0 || !shown->isEmpty() || !richBox_)
             cursor.insertBlock();
         format.setForeground(added.notice ? NoticeColour : pieces[i].startsWith(own) ? OwnColour : OthersColour);
         format.setFontItalic(added.notice);

@@ -31,8 +31,9 @@ public:
     // ("<own handle>:") red and the others blue, the client's notices grey and slanted; the first
     // line has no line break before it.
     TranscriptView(QTextEdit* box, const ClientSession& session, QObject* parent = nullptr);
-    // The detached window's plain-text box: every line begins with a line break, the first too.
-    explicit TranscriptView(QPlainTextEdit* box, QObject* parent = nullptr);
+    // The detached window's plain-text box: every line begins with a line break, the first too;
+    // coloured as the rich box is.
+    TranscriptView(QPlainTextEdit* box, const ClientSession& session, QObject* parent = nullptr);
 
     // Shows transcript (nothing for nullptr) and follows it from now on; showing the transcript
     // already followed again changes nothing.
@@ -51,7 +52,7 @@ private:
     // One of the two boxes.
     QPointer<QTextEdit> richBox_;
     QPointer<QPlainTextEdit> plainBox_;
-    const ClientSession* session_; // the own handle, for the rich box's colours
+    const ClientSession* session_; // the own handle, for the colours
     QPointer<ChatTranscript> transcript_;
     QList<QMetaObject::Connection> connections_;
 };

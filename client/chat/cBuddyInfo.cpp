@@ -13,6 +13,14 @@ cBuddyInfo::~cBuddyInfo()
     }
 }
 
+QString cBuddyInfo::refusal() const
+{
+    if (buddy_ && buddy_->Status() == CFB_BUSY)
+        return QStringLiteral("%1 is busy and gets no messages until available again; this line was not sent.")
+            .arg(buddy_->handle());
+    return {};
+}
+
 frmBuddy* cBuddyInfo::BuddyForm() const
 {
     return buddyForm_.data();

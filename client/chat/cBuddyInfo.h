@@ -52,6 +52,10 @@ public:
     SecurityMark::State security() const { return security_; }
     void setSecurity(SecurityMark::State state);
 
+    // Why a line to the buddy is not sent now, as the transcript says it (a busy buddy gets no
+    // messages); empty when it may go.
+    QString refusal() const;
+
     // The detached chat window; none for a record made without a session.
     frmBuddy* BuddyForm() const;
     // Shows the buddy's own window (titled with the handle, showing the avatar), in front.

@@ -87,7 +87,7 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(pictures_, &PictureSender::sending, this, &frmBuddy::showFrame);
     layoutControls();
 
-    transcriptView_ = new TranscriptView(ui->txtChat, this);
+    transcriptView_ = new TranscriptView(ui->txtChat, session_, this);
     transcriptView_->follow(&record_.transcript());
 }
 
@@ -159,6 +159,11 @@ void frmBuddy::cmdSend_Click()
         const QString text = ui->txtMessage->text();
         if (text.trimmed().isEmpty() || !buddy_)
             return;
+        // The typed line stays in the box for when the buddy takes messages again.
+        if (const QString refused = record_.refusal(); !refused.isEmpty()) {
+            record_.transcript().appendNotice(refused);
+            return;
+        }
         session_.sendMessage(*buddy_, text);
         record_.transcript().append(session_.handle(), text);
         ui->txtMessage->clear();

@@ -59,6 +59,17 @@ QString frmPopup::prompt() const
     return ui->lblMessage->text();
 }
 
+void frmPopup::offerDontAskAgain()
+{
+    ui->chkDontAsk->show();
+    adjustSize();
+}
+
+bool frmPopup::dontAskAgain() const
+{
+    return ui->chkDontAsk->isVisible() && ui->chkDontAsk->isChecked();
+}
+
 void frmPopup::setHelpContext(int context)
 {
     helpContext_ = context;

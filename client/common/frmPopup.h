@@ -32,6 +32,10 @@ public:
 
     void setPrompt(const QString& prompt);
     QString prompt() const;
+    // Offers a "Don't ask again" box under the question; whether the user checked it.
+    void offerDontAskAgain();
+    bool dontAskAgain() const;
+
     // Kept with the window and its label; F1 opens the help at it.
     void setHelpContext(int context);
     int helpContext() const { return helpContext_; }

@@ -7,6 +7,8 @@
 #include "resources/ClientResources.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QLayout>
 #include <QKeyEvent>
 
 namespace cfb::client {
@@ -41,6 +43,18 @@ frmSplash::frmSplash(QWidget* parent)
 }
 
 frmSplash::~frmSplash() = default;
+
+void frmSplash::becomeAboutBox()
+{
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("About %1").arg(QLatin1String(modMain::AppTitle)));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    buttons->setObjectName(QStringLiteral("cmdClose"));
+    buttons->setContentsMargins(8, 8, 8, 8);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout()->addWidget(buttons);
+    setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+}
 
 void frmSplash::showAtStart()
 {

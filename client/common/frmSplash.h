@@ -27,6 +27,9 @@ public:
     // (the registration form, the sign-in window, a message box, the main window): a window the
     // user must use is never covered by it.
     void showAtStart();
+    // Makes it the About box: a dialog with a title bar and a Close button (a key or a click still
+    // closes it).
+    void becomeAboutBox();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

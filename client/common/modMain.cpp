@@ -117,7 +117,7 @@ void setExitHook(std::function<void()> hook)
     exitHook_ = std::move(hook);
 }
 
-int PopupMsgBox(const QString& prompt, const QString& title, int helpContext)
+int PopupMsgBox(const QString& prompt, const QString& title, int helpContext, bool* dontAskAgain)
 {
     ++openQuestions;
     if (QAction* open = popupOpenItem())
@@ -127,10 +127,22 @@ int PopupMsgBox(const QString& prompt, const QString& title, int helpContext)
     popup->setPrompt(prompt);
     popup->setHelpContext(helpContext);
     popup->setWindowTitle(title);
+    bool dontAsk = false;
+    if (dontAskAgain) {
+        popup->offerDontAskAgain();
+        // Read as it is answered: a "No" closes the window by itself.
+        QObject::connect(popup, &frmPopup::answered, popup, [&dontAsk, shown = popup.data()] {
+            dontAsk = shown->dontAskAgain();
+        });
+    }
+    // The question slides in where notifications do and waits for a click: it takes no keyboard
+    // from the window the user is typing in, where a space would answer it unread.
+    popup->setAttribute(Qt::WA_ShowWithoutActivating);
     popup->show();
     popup->raise();
-    popup->activateWindow();
     const int result = popup->waitForAnswer();
+    if (dontAskAgain)
+        *dontAskAgain = dontAsk;
     if (popup)
         popup->closeByProgram();
 

@@ -62,6 +62,6 @@ void setExitHook(std::function<void()> hook);
 
 // The program's own Yes/No question (the sliding popup): 6 for Yes, 7 for No. Waits in a nested
 // event loop, so other events keep running and questions can nest.
-int PopupMsgBox(const QString& prompt, const QString& title, int helpContext);
+int PopupMsgBox(const QString& prompt, const QString& title, int helpContext, bool* dontAskAgain = nullptr);
 
 } // namespace cfb::client::modMain

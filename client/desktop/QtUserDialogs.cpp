@@ -7,9 +7,32 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
 
 namespace cfb::client {
 namespace {
+
+// A box shows centred on its owner; the owner hidden (the main window before it first shows, or
+// in the tray), it shows centred on the screen rather than at the screen's corner.
+void placeOver(QWidget& box, QWidget* owner)
+{
+    if (owner && owner->isVisible())
+        return; // the dialog centres itself on it
+    const QScreen* screen = owner && owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    box.adjustSize();
+    box.move(screen->availableGeometry().center() - box.rect().center());
+}
+
+// Where file dialogs start: the user's pictures folder (what they open and save are pictures),
+// else their home folder, never the program's.
+QString picturesFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return pictures.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::HomeLocation) : pictures;
+}
 
 QMessageBox::StandardButtons standardButtons(UserDialogs::Buttons buttons)
 {
@@ -79,6 +102,7 @@ int QtUserDialogs::messageBox(QWidget* parent, const QString& text, Buttons butt
 {
     QMessageBox box(boxIcon(icon), title, text, standardButtons(buttons), parent);
     box.setTextFormat(Qt::PlainText);
+    placeOver(box, parent);
     const auto clicked = static_cast<QMessageBox::StandardButton>(box.exec());
     return answerCode(box.standardButton(box.clickedButton()) != QMessageBox::NoButton
             ? box.standardButton(box.clickedButton())
@@ -91,6 +115,7 @@ int QtUserDialogs::messageBoxWithHelp(
 {
     QMessageBox box(boxIcon(icon), title, text, standardButtons(buttons), parent);
     box.setTextFormat(Qt::PlainText);
+    placeOver(box, parent);
     QPushButton* help = box.addButton(QMessageBox::Help);
     box.exec();
     if (box.clickedButton() == help) {
@@ -103,12 +128,12 @@ int QtUserDialogs::messageBoxWithHelp(
 
 QString QtUserDialogs::openFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    return QFileDialog::getOpenFileName(parent, title, picturesFolder(), filter);
 }
 
 QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    return QFileDialog::getSaveFileName(parent, title, picturesFolder(), filter);
 }
 
 void QtUserDialogs::beep()

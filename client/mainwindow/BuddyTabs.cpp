@@ -47,13 +47,44 @@ QPixmap markedIcon(const QPixmap& avatar, SecurityMark::State state)
     return icon;
 }
 
-// The e-mail address, and below it what the mark means.
-QString toolTip(const QString& email, const QString& explanation)
+// The icon of a buddy whose presence says lines do not reach them now: greyed.
+QPixmap greyed(const QPixmap& icon)
 {
-    if (explanation.isEmpty() || email.isEmpty())
-        return email + explanation;
-    return email + QLatin1Char('\n') + explanation;
+    QImage grey = icon.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < grey.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(grey.scanLine(y));
+        for (int x = 0; x < grey.width(); ++x) {
+            const int level = 160 + qGray(row[x]) * 3 / 8; // light: it steps back
+            row[x] = qRgba(level, level, level, qAlpha(row[x]));
+        }
+    }
+    return QPixmap::fromImage(grey);
 }
+
+// The busy sign, a red disc with a white bar, in the icon's upper left corner.
+QPixmap withBusySign(QPixmap icon)
+{
+    QPainter painter(&icon);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::white, 1.5));
+    painter.setBrush(QColor(0xd0, 0x20, 0x20));
+    painter.drawEllipse(QRectF(1, 1, BadgeSize - 2, BadgeSize - 2));
+    painter.fillRect(QRectF(4.5, BadgeSize / 2.0 - 1.5, BadgeSize - 9, 3), Qt::white);
+    return icon;
+}
+
+// The lines of a tab's tooltip that are there, one below the other.
+QString toolTip(const QStringList& lines)
+{
+    QStringList present;
+    for (const QString& line : lines)
+        if (!line.isEmpty())
+            present << line;
+    return present.join(QLatin1Char('\n'));
+}
+
+const QColor ReceivedColour(0x00, 0x40, 0xc0);
+const QColor AwayColour(0x80, 0x80, 0x80);
 
 } // namespace
 
@@ -76,12 +107,47 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
 {
     auto& record = records_[handle];
     record = std::make_unique<cBuddyInfo>(&session_);
+    if (const auto kept = kept_.constFind(handle); kept != kept_.constEnd()) {
+        record->transcript().restore(*kept);
+        kept_.erase(kept);
+    }
     return record.get();
 }
 
 void BuddyTabs::forgetRecord(const QString& handle)
 {
-    records_.erase(handle);
+    const auto found = records_.find(handle);
+    if (found == records_.end())
+        return;
+    if (!found->second->transcript().lines().isEmpty())
+        kept_.insert(handle, found->second->transcript().lines());
+    records_.erase(found);
+}
+
+bool BuddyTabs::hasTab(int status)
+{
+    return status == CFB_AVAILABLE || status == CFB_BUSY;
+}
+
+void BuddyTabs::setPresenceKnown(bool known)
+{
+    if (known == presenceKnown_)
+        return;
+    presenceKnown_ = known;
+    for (int i = 0; i < bar_.count(); ++i)
+        decorate(i);
+}
+
+void BuddyTabs::setUnread(const QString& handle, bool unread)
+{
+    if (unread == unread_.contains(handle))
+        return;
+    if (unread)
+        unread_.insert(handle);
+    else
+        unread_.remove(handle);
+    if (const int index = indexOf(handle); index >= 0)
+        decorate(index);
 }
 
 void BuddyTabs::clear()
@@ -93,6 +159,9 @@ void BuddyTabs::clear()
     }
     icons_.clear();
     records_.clear();
+    kept_.clear();
+    unread_.clear();
+    presenceKnown_ = true;
 }
 
 void BuddyTabs::addStranger(const QString& handle, std::function<void()> then)
@@ -159,8 +228,23 @@ void BuddyTabs::decorate(int index)
     const SecurityMark::State state
         = session_.library() ? SecurityMark::of(*session_.library(), user) : SecurityMark::State::Encrypted;
     shown->setSecurity(state);
-    bar_.setTabIcon(index, QIcon(markedIcon(icons_.value(handle), state)));
-    bar_.setTabToolTip(index, toolTip(user.Email(), SecurityMark::explanation(state, handle)));
+    const bool busy = user.Status() == CFB_BUSY;
+    QString presence;
+    QPixmap icon = icons_.value(handle);
+    if (!presenceKnown_) {
+        presence = QStringLiteral("Presence unknown: the Confabo service cannot be reached.");
+        icon = greyed(icon);
+    } else if (busy) {
+        presence = QStringLiteral("Busy: %1 gets no messages until available again.").arg(handle);
+        icon = withBusySign(greyed(icon));
+    }
+    bar_.setTabIcon(index, QIcon(markedIcon(icon, state)));
+    bar_.setTabToolTip(index, toolTip({user.Email(), presence, SecurityMark::explanation(state, handle)}));
+    bar_.setTabTextColor(index,
+        unread_.contains(handle)      ? ReceivedColour
+            : !presenceKnown_ || busy ? AwayColour
+                                      : QColor());
+    bar_.setAccessibleTabName(index, presence.isEmpty() ? handle : handle + QStringLiteral(", ") + presence);
 }
 
 void BuddyTabs::remove(const QString& handle)
@@ -169,7 +253,8 @@ void BuddyTabs::remove(const QString& handle)
     for (int index = indexOf(handle); index >= 0; index = indexOf(handle))
         bar_.removeTab(index);
     icons_.remove(handle);
-    records_.erase(handle);
+    unread_.remove(handle);
+    forgetRecord(handle);
 }
 
 void BuddyTabs::follow(const cfb::Buddies& buddies)
@@ -177,7 +262,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     const QSignalBlocker block(bar_);
     for (const auto& buddy : buddies) {
         const QString key = buddy->handle();
-        if (buddy->Status() == CFB_AVAILABLE) {
+        if (hasTab(buddy->Status())) {
             if (indexOf(key) < 0) {
                 if (cBuddyInfo* known = record(key))
                     known->setBuddy(buddy);
@@ -190,7 +275,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     for (int i = bar_.count() - 1; i >= 0; --i) {
         const QString key = handleAt(i);
         const cBuddyInfo* shown = record(key);
-        if (!shown || !shown->Buddy() || shown->Buddy()->Status() != CFB_AVAILABLE)
+        if (!shown || !shown->Buddy() || !hasTab(shown->Buddy()->Status()))
             remove(key);
     }
     // Icons go by key, never by position, so a tab cannot show another buddy's avatar.

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "chat/ChatTranscript.h"
+
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QPixmap>
 #include <QString>
 
@@ -21,11 +25,14 @@ namespace cfb::client {
 class ClientSession;
 class cBuddyInfo;
 
-// The main window's buddy tabs: one per buddy who is available, and one per user chatted with who
-// is no buddy, each keyed by handle with the buddy's avatar as its icon and a record (cBuddyInfo:
-// the buddy, its transcript, its switches, its own window). Tabs go by key, never by position.
-// A tab whose user's lines are not encrypted (or are held back) carries a padlock in its icon's
-// corner and says why in its tooltip, below the e-mail address; so does the user's own window.
+// The main window's buddy tabs: one per buddy who is signed in (available or busy), and one per
+// user chatted with who is no buddy, each keyed by handle with the buddy's avatar as its icon and
+// a record (cBuddyInfo: the buddy, its transcript, its switches, its own window). Tabs go by key,
+// never by position. A tab whose user's lines are not encrypted (or are held back) carries a
+// padlock in its icon's corner and says why in its tooltip, below the e-mail address; so does the
+// user's own window. A busy buddy's tab is greyed with a busy sign; while the service cannot be
+// reached every tab is greyed, its presence unknown; a tab with lines the user has not seen has
+// its text coloured. A transcript outlives its tab: the user's next tab this session shows it.
 class BuddyTabs : public QObject {
     Q_OBJECT
 
@@ -50,12 +57,23 @@ public:
 
     // A tab for the user (and a record showing buddy) unless there is one.
     void add(const QString& handle, const std::shared_ptr<cfb::Buddy>& buddy);
-    // The user's tab, icon and record go.
+    // The user's tab, icon and record go; the transcript is kept for the user's next record.
     void remove(const QString& handle);
     // Tabs for the buddies who are available now and for no one else who is on the list; the
     // tabs of users who are no buddies stay while they are available. Every tab's mark is drawn
     // anew, as keys arrive with the lookups.
     void follow(const cfb::Buddies& buddies);
+
+    // Whether the last poll reached the service; without it every tab shows its presence unknown.
+    void setPresenceKnown(bool known);
+    bool presenceKnown() const { return presenceKnown_; }
+    // Marks the user's tab as holding lines the user has not seen (the tab is not the selected
+    // one); selecting the tab clears the mark.
+    void setUnread(const QString& handle, bool unread);
+    bool isUnread(const QString& handle) const { return unread_.contains(handle); }
+
+    // Whether a buddy with this presence has a tab: whoever is signed in.
+    static bool hasTab(int status);
 
 private:
     // The tab's icon and tooltip, and its record's mark, as the library sees the user now.
@@ -65,6 +83,10 @@ private:
     ClientSession& session_;
     std::map<QString, std::unique_ptr<cBuddyInfo>> records_;
     QHash<QString, QPixmap> icons_;
+    // The transcripts of users whose record went, for their next record this session.
+    QHash<QString, QList<ChatTranscript::Line>> kept_;
+    QSet<QString> unread_;
+    bool presenceKnown_ = true;
 };
 
 } // namespace cfb::client

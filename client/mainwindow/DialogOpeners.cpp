@@ -5,6 +5,7 @@
 #include "common/HelpContexts.h"
 #include "common/UserDialogs.h"
 #include "common/modMain.h"
+#include "platform/Settings.h"
 #include "session/ClientSession.h"
 #include "setup/frmSetup.h"
 #include "speech/SpeechEngine.h"
@@ -62,11 +63,16 @@ template <typename Dialog> bool DialogOpeners::open()
 
 void DialogOpeners::offerInvitation()
 {
+    if (Settings::OfferInvitation.read().trimmed() == QLatin1String("0"))
+        return;
     const QString question = QStringLiteral("Would you like to invite a user to chat?");
     if (session_.speakIt() && session_.speech())
         session_.speech()->speak(question);
+    bool dontAskAgain = false;
     const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
-        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers);
+        QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers, &dontAskAgain);
+    if (dontAskAgain)
+        Settings::OfferInvitation.write(QStringLiteral("0"));
     if (answer == UserDialogs::AnswerYes)
         modMain::ShowInviteDialog(&window_);
 }

@@ -59,6 +59,7 @@ void HelpMenu::mnuAbout_Click()
 {
     withErrorReport("About", [this] {
         frmSplash splash(&window_);
+        splash.becomeAboutBox();
         splash.exec();
     });
 }

@@ -2,6 +2,7 @@
 
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
+#include "messaging/modINET.h"
 #include "platform/Settings.h"
 #include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
@@ -10,6 +11,12 @@ namespace cfb::client {
 namespace {
 
 constexpr int TickMs = 5000;
+
+// What a poll brings back: the values looked up, and whether the service answered.
+struct Polled {
+    QList<LookedUpUser> found;
+    bool reached = false;
+};
 
 } // namespace
 
@@ -49,25 +56,38 @@ void PresencePoll::poll(Mode mode)
         row.email = other.value()->Email();
         rows.append(row);
     }
-    const auto work = [rows](Confabo& service) { return BuddyLookup::everyone(service, rows); };
-    const auto apply = [this, others](const QList<LookedUpUser>& found) {
+    const auto work = [rows](Confabo& service) {
+        ServiceChannel& channel = ServiceChannel::current();
+        const int64_t posted = channel.postedRequests;
+        Polled result{BuddyLookup::everyone(service, rows), false};
+        // Every value was still fresh (or there are no buddies): the user's own entry tells.
+        if (channel.postedRequests == posted) {
+            Buddy self;
+            self.LoadByHandle(service.handle());
+        }
+        result.reached = channel.lastFailure.isEmpty();
+        return result;
+    };
+    const auto apply = [this, others](const Polled& result) {
         if (!session_.library())
             return;
         BuddyLookup::adopt(
-            found, *session_.library(), [&others](const QString& handle) { return others.value(handle); });
+            result.found, *session_.library(), [&others](const QString& handle) { return others.value(handle); });
+        reached_ = result.reached;
+        emit reached(result.reached);
         emit polled();
     };
     if (mode == Waits) {
-        if (const auto found = session_.call<QList<LookedUpUser>>("LoadBuddyList", nullptr, work))
-            apply(*found);
+        if (const auto result = session_.call<Polled>("LoadBuddyList", nullptr, work))
+            apply(*result);
         return;
     }
     polling_ = true;
-    session_.ask<QList<LookedUpUser>>(
+    session_.ask<Polled>(
         "tmr_Timer", this, work,
-        [this, apply](const QList<LookedUpUser>& found) {
+        [this, apply](const Polled& result) {
             polling_ = false;
-            apply(found);
+            apply(result);
         },
         [this] { polling_ = false; });
 }

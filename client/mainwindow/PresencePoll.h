@@ -20,6 +20,9 @@ class ClientSession;
 // The main window's presence poll: a tick every 5 s polls once the polling interval has passed,
 // looking every buddy up on the session's service thread (and the users on tabs who are no
 // buddies); polled() follows when the values have arrived. A poll under way is not asked again.
+// Each poll asks the service something, so that it finds out whether the service answers:
+// reached() says so after every poll (the values of a poll that did not reach it are the last
+// ones known).
 class PresencePoll : public QObject {
     Q_OBJECT
 
@@ -41,9 +44,13 @@ public:
     // The clock the ticks read (tests step it); the wall clock by default.
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 
+    // Whether the last poll reached the service; true before the first.
+    bool reachedService() const { return reached_; }
+
 signals:
     void ticked();
     void polled();
+    void reached(bool reached);
 
 private:
     ClientSession& session_;
@@ -51,6 +58,7 @@ private:
     QTimer timer_;
     QDateTime nextPoll_;
     bool polling_ = false;
+    bool reached_ = true;
     std::function<QDateTime()> clock_;
 };
 

@@ -11,6 +11,7 @@ namespace cfb::client {
 namespace {
 
 const QString ConnectingNote = QStringLiteral("Connecting to the Confabo service...");
+const QString UnreachableNote = QStringLiteral("Cannot reach the Confabo service; trying again...");
 
 } // namespace
 
@@ -71,6 +72,15 @@ void StatusPanels::showServiceSlow(bool slow)
     if (slow)
         bar_.showMessage(ConnectingNote);
     else if (bar_.currentMessage() == ConnectingNote)
+        showServiceUnreachable(unreachable_);
+}
+
+void StatusPanels::showServiceUnreachable(bool unreachable)
+{
+    unreachable_ = unreachable;
+    if (unreachable)
+        bar_.showMessage(UnreachableNote);
+    else if (bar_.currentMessage() == UnreachableNote || bar_.currentMessage() == ConnectingNote)
         bar_.clearMessage();
 }
 

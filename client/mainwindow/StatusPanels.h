@@ -27,6 +27,9 @@ public:
     void showServiceConnection();
     // "Connecting to the Confabo service..." while a request has waited a second.
     void showServiceSlow(bool slow);
+    // "Cannot reach the Confabo service; trying again..." from a poll that found no service to
+    // the next one that reaches it; a slow request's note shows meanwhile, then this again.
+    void showServiceUnreachable(bool unreachable);
     // A problem the user must act on: in the status bar for a minute, as a notification where
     // the notification area shows them, and in the event log.
     void announceProblem(const QString& text, QSystemTrayIcon* tray);
@@ -34,6 +37,7 @@ public:
 private:
     QStatusBar& bar_;
     QLabel* panels_[Count] = {};
+    bool unreachable_ = false;
 };
 
 } // namespace cfb::client

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCursor>
 #include <QMenu>
 #include <QWidget>
 
@@ -27,10 +26,32 @@ void TrayMenu::add()
         return;
     available_ = available_ || QSystemTrayIcon::isSystemTrayAvailable();
     icon_ = new QSystemTrayIcon(applicationIcon(), &window_);
-    icon_->setToolTip(QString::fromLatin1(modMain::AppTitle));
+    icon_->setToolTip(title_.isEmpty() ? QString::fromLatin1(modMain::AppTitle) : title_);
     icon_->setContextMenu(&menu_);
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayMenu::activated);
+    connect(icon_, &QSystemTrayIcon::messageClicked, &open_, &QAction::trigger);
     icon_->show();
+}
+
+void TrayMenu::setTitle(const QString& title)
+{
+    title_ = title;
+    if (icon_)
+        icon_->setToolTip(title_);
+}
+
+void TrayMenu::notify(const QString& handle, const QString& message)
+{
+    if (!icon_ || !QSystemTrayIcon::supportsMessages())
+        return;
+    // A buddy writing fast (or a flood) makes one notification a while, not one a line.
+    constexpr int QuietMs = 5000;
+    if (lastNotice_.isValid() && lastNotice_.elapsed() < QuietMs)
+        return;
+    lastNotice_.start();
+    constexpr int MaxShown = 200; // a notification is a glance, not the transcript
+    const QString shown = message.size() > MaxShown ? message.left(MaxShown) + QStringLiteral("...") : message;
+    icon_->showMessage(QStringLiteral("%1 wrote").arg(handle), shown, applicationIcon(), 10000);
 }
 
 void TrayMenu::remove()
@@ -45,10 +66,10 @@ void TrayMenu::remove()
 void TrayMenu::activated(QSystemTrayIcon::ActivationReason reason)
 {
     withErrorReport("Tray", [&] {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        // The context menu opens by itself (a right click); a click opens the window, as
+        // desktop tray icons do.
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             open_.trigger();
-        else if (reason == QSystemTrayIcon::Trigger)
-            menu_.popup(QCursor::pos());
     });
 }
 

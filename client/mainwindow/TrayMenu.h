@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QString>
 #include <QSystemTrayIcon>
 
 #include <functional>
@@ -11,9 +13,10 @@ class QWidget;
 
 namespace cfb::client {
 
-// The main window's notification-area icon and its popup menu: a click opens the menu, a double
-// click "Open...", which brings forward the window the user works in; "Setup..." brings an open
-// setup dialog forward or opens one.
+// The main window's notification-area icon and its popup menu: a click (or a double click) runs
+// "Open...", which brings forward the window the user works in, and the context menu (a right
+// click) opens the menu; "Setup..." brings an open setup dialog forward or opens one. A
+// notification of a line that arrived brings the window forward when clicked.
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
@@ -22,6 +25,11 @@ public:
 
     // Shows the icon (once); hides and forgets it.
     void add();
+    // The icon's tooltip: "Confabo - HANDLE" once signed in.
+    void setTitle(const QString& title);
+    // Says in a notification that a line came from handle (where the desktop shows them), one
+    // notification in a few seconds at most.
+    void notify(const QString& handle, const QString& message);
     void remove();
     // The icon; nullptr while it is not shown.
     QSystemTrayIcon* icon() const { return icon_; }
@@ -40,6 +48,8 @@ private:
     QAction& open_;
     std::function<QWidget*()> currentWindow_;
     QSystemTrayIcon* icon_ = nullptr;
+    QString title_;
+    QElapsedTimer lastNotice_;
     bool available_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include "mainwindow/ReachabilityStatus.h"
 #include "mainwindow/SecurityNotices.h"
 #include "mainwindow/StatusPanels.h"
+#include "mainwindow/VideoStopCaption.h"
 
 #include "chat/PictureSender.h"
 #include "chat/StrangerInvitations.h"
@@ -47,6 +48,9 @@ namespace {
 // What the empty chat box says while no buddy has a tab.
 const QString NobodyOnline = QStringLiteral("None of your buddies is online right now. Add buddies by handle or "
                                             "e-mail address with Buddies, or ask someone to chat with Invite.");
+// What Send says with nobody on a tab.
+const QString NobodyToSendTo
+    = QStringLiteral("Nobody to send to: none of your buddies is online. The message stays in the box.");
 
 } // namespace
 
@@ -70,6 +74,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
     connect(voiceMenu_, &VoiceMenu::chosen, this, &frmMain::mnuVoice_Click);
     pictures_ = std::make_unique<PictureBoxes>(*ui->picVideo, *ui->imgPic, *ui->imgBuddy);
+    videoStop_ = new VideoStopCaption(*ui->imgBuddy, this);
 
     panels_ = std::make_unique<StatusPanels>(*ui->status);
 
@@ -89,6 +94,10 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
         },
         this);
     connect(poll_, &PresencePoll::ticked, this, &frmMain::tmr_Timer);
+    connect(poll_, &PresencePoll::reached, this, [this](bool reached) {
+        panels_->showServiceUnreachable(!reached);
+        tabs_->setPresenceKnown(reached);
+    });
     connect(poll_, &PresencePoll::polled, this, &frmMain::LoadBuddyList);
     dialogs_ = new DialogOpeners(*this, *session_);
     strangers_ = new StrangerInvitations(
@@ -168,6 +177,9 @@ void frmMain::Load()
     session_->setHandle(fields.handle);
     session_->setSpeakIt(fields.speakIt);
 
+    // Two users on one machine tell their windows apart by the handle.
+    setWindowTitle(QStringLiteral("%1 - %2").arg(QLatin1String(modMain::AppTitle), session_->handle()));
+    tray_->setTitle(windowTitle());
     setPanel(PanelHandle, session_->handle());
     panels_->showServiceConnection();
     video()->setHandle(session_->handle());
@@ -301,6 +313,7 @@ void frmMain::loadBuddyList()
         enableBuddyButtons(false);
         ui->toolAdd->setVisible(false);
         transcriptView_->follow(nullptr);
+        videoStop_->follow(QString());
         ui->txtChat->setPlaceholderText(NobodyOnline);
         pictures_->show(ui->imgBuddy, QImage());
         pictures_->hideMouth();
@@ -343,6 +356,8 @@ void frmMain::applySelectedTab()
         return;
     cBuddyInfo& record = *found;
     selBuddy_ = record.Buddy();
+    tabs_->setUnread(key, false);
+    videoStop_->follow(key);
     ui->toolAdd->setVisible(!session_->library()->Buddies()->Item(key));
     toolbar_->showBlocked();
     ui->toolVideo->setChecked(record.Video());
@@ -404,6 +419,7 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
         if (selBuddy_ && selBuddy_->handle() == FromHandle) {
             pictures_->show(ui->imgBuddy, VideoFrame);
             pictures_->hideMouth();
+            videoStop_->frameShown(FromHandle);
         }
         if (cBuddyInfo* record = buddyInfo(FromHandle))
             if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
@@ -417,9 +433,18 @@ void frmMain::cmdSend_Click()
 {
     withErrorReport("cmdSend_Click", [this] {
         const QString text = ui->txtMessage->text();
-        if (!selBuddy_ || selBuddy_->handle().isEmpty() || text.trimmed().isEmpty() || !session_->library())
+        if (text.trimmed().isEmpty() || !session_->library())
             return;
+        if (!selBuddy_ || selBuddy_->handle().isEmpty()) {
+            ui->status->showMessage(NobodyToSendTo, 10000);
+            return;
+        }
         const QString to = selBuddy_->handle();
+        // The typed line stays in the box for when the buddy takes messages again.
+        if (cBuddyInfo* record = buddyInfo(to); record && !record->refusal().isEmpty()) {
+            record->transcript().appendNotice(record->refusal());
+            return;
+        }
         // A failed send is not reported: the line shows all the same. No frame goes out while the
         // message does. Whether the buddy is available is what the last poll found.
         {
@@ -445,6 +470,10 @@ void frmMain::cmdShout_Click()
             cBuddyInfo* record = buddyInfo(tabs_->handleAt(i));
             if (!record || !record->Buddy())
                 continue;
+            if (const QString refused = record->refusal(); !refused.isEmpty()) {
+                record->transcript().appendNotice(refused);
+                continue;
+            }
             session_->sendMessage(*record->Buddy(), text);
             record->transcript().append(session_->handle(), text);
         }
@@ -501,14 +530,31 @@ void frmMain::ShowBuddy(
             record = tabs_->addRecord(handle);
             record->setBuddy(std::move(buddy));
         }
-        selBuddy_ = record->Buddy();
 
         QTabBar* tabs = ui->tabBuddies;
         if (tabs_->indexOf(handle) < 0) {
-            tabs_->add(handle, selBuddy_);
+            tabs_->add(handle, record->Buddy());
             enableBuddyButtons(true);
             ui->txtChat->setPlaceholderText(QString());
         }
+        const bool incoming = MessageHandle != session_->handle();
+        // A line that arrives while the user types to someone else leaves the selected tab as it
+        // is, so that what is typed goes where the user meant it to; the sender's tab is marked.
+        if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {
+            if (!Message.isEmpty())
+                record->transcript().append(MessageHandle, Message);
+            tabs_->setUnread(handle, true);
+            if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
+                SpeechEngine& speech = *session_->speech();
+                speech.setCurrentVoice(VoiceMenu::speakerOf(handle));
+                speech.speak(Message);
+                speech.setCurrentVoice(VoiceMenu::speakerOf(selBuddy_->handle()));
+            }
+            askForAttention(handle, Message);
+            return;
+        }
+
+        selBuddy_ = record->Buddy();
         {
             const QSignalBlocker block(tabs);
             tabs->setCurrentIndex(tabs_->indexOf(handle));
@@ -527,10 +573,30 @@ void frmMain::ShowBuddy(
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())
             session_->speech()->speak(Message, pictures_->mouth());
 
-        if (!isVisible())
-            show();
-        currentWindow()->activateWindow();
+        if (incoming)
+            askForAttention(handle, Message);
     });
+}
+
+// A line arrived: the window the user works in keeps the keyboard. Unless the line shows in the
+// active window (this one, or the sender's own window), the main window asks for attention (the
+// desktop marks its taskbar entry) and the tray says who wrote; its notification, when clicked,
+// brings the window forward. A window left in the tray stays there, unless no tray can bring it
+// back.
+void frmMain::askForAttention(const QString& handle, const QString& message)
+{
+    QWidget* active = QApplication::activeWindow();
+    const cBuddyInfo* record = buddyInfo(handle);
+    if (active && ((active == this && isVisible()) || (record && active == record->BuddyForm())))
+        return;
+    if (!isVisible() && !(tray_->available() && tray_->icon())) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    if (isVisible())
+        QApplication::alert(this);
+    tray_->notify(handle, message);
 }
 
 // A message from a stranger (neither a buddy nor on a tab) is an invitation: it is shown only when

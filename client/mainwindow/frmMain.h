@@ -52,6 +52,7 @@ class SecurityNotices;
 class MainVideo;
 class TrayMenu;
 class TranscriptView;
+class VideoStopCaption;
 class MouthWidget;
 class PictureSender;
 class SpeechEngine;
@@ -191,6 +192,7 @@ private:
     void showSentPicture(const QImage& picture);
     void showOwnAvatar();
     void applyView();
+    void askForAttention(const QString& handle, const QString& message);
 
     void confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame);
 
@@ -210,6 +212,7 @@ private:
     VoiceMenu* voiceMenu_ = nullptr;
     std::unique_ptr<StatusPanels> panels_;
     std::unique_ptr<PictureBoxes> pictures_;
+    VideoStopCaption* videoStop_ = nullptr; // says so on the buddy's picture when their video stops
     TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
     PictureSender* pictureSender_ = nullptr;
 

@@ -31,9 +31,9 @@ LookedUpUser lookUp(cfb::Buddy& buddy)
     user.email = buddy.Email();
     user.found = true;
     user.values = buddy.lookUp();
-    // Only a buddy who is available has a tab to show the avatar on; and after a lookup that
-    // found no service, the avatar would only wait for it once more.
-    if (user.values.status == CFB_AVAILABLE && !serviceMissing()) {
+    // Only a buddy who is signed in (available or busy) has a tab to show the avatar on; and
+    // after a lookup that found no service, the avatar would only wait for it once more.
+    if ((user.values.status == CFB_AVAILABLE || user.values.status == CFB_BUSY) && !serviceMissing()) {
         user.values.avatar = buddy.Avatar();
         user.values.defaultAvatar = buddy.usesDefaultAvatar();
     }

@@ -68,7 +68,7 @@ void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
 {
     QStringList parts;
     if (newAccount)
-        parts << QStringLiteral("You have successfully registered your copy of Confabo.");
+        parts << QStringLiteral("Your Confabo account is registered.");
     parts << notices;
     if (parts.isEmpty())
         return;

@@ -42,7 +42,7 @@ const QStringList PollingIntervals = {QStringLiteral("30"), QStringLiteral("60")
 const QStringList FrameRates = {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("10"),
     QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("45")};
 
-const QString AvatarDialogTitle = QStringLiteral("Select Avatar.");
+const QString AvatarDialogTitle = QStringLiteral("Select Avatar");
 // The largest the avatar is shown; a bigger picture is shown smaller and the marker's offsets
 // are scaled back to the picture's own size.
 constexpr int AvatarAreaWidth = 200;
@@ -130,9 +130,6 @@ void frmSetup::load()
     }
 
     installedProgram_ = AutoStart::installedProgram();
-    if (installedProgram_.isEmpty())
-        ui->chkAutoRun->setToolTip(QStringLiteral("Confabo is not installed, so there is no program to start when you "
-                                                  "log in. Install it (cmake --install) to use this."));
     ui->chkAutoLogin->setChecked(isOn(Settings::AutoLogin));
     ui->chkAutoRun->setChecked(isOn(Settings::AutoRun) && !installedProgram_.isEmpty());
     ui->chkTaskbar->setChecked(isOn(Settings::Taskbar));
@@ -169,6 +166,8 @@ void frmSetup::load()
         placeMarker(marker.x(), marker.y());
     } else {
         setWindowTitle(QStringLiteral("Confabo Registration"));
+        // A handle the profile names already (scripts/run --second-user NAME writes it) is offered.
+        ui->txtHandle->setText(Settings::Handle.read().trimmed());
         // Starting at log-in is the user's choice to make.
         ui->chkAutoLogin->setChecked(true);
         ui->cmdApply->setEnabled(false);
@@ -245,6 +244,14 @@ void frmSetup::chkAutoLogin_Click()
     ui->chkAutoRun->setEnabled(ui->chkAutoLogin->isChecked() && !installedProgram_.isEmpty());
     if (!ui->chkAutoLogin->isChecked())
         ui->chkAutoRun->setChecked(false);
+    // A greyed box says why it is greyed.
+    ui->chkAutoRun->setToolTip(installedProgram_.isEmpty()
+            ? QStringLiteral("Confabo is not installed, so there is no program to start when you log in. Install "
+                             "it (cmake --install) to use this.")
+            : !ui->chkAutoLogin->isChecked()
+            ? QStringLiteral("Check \"Automatically log in when Confabo starts\" first: started at log-in, Confabo "
+                             "signs in without asking.")
+            : QStringLiteral("Start Confabo when you log in to your desktop."));
 }
 
 void frmSetup::chkSpeech_Click()
@@ -310,8 +317,9 @@ void frmSetup::showAvatar(const QImage& picture)
         std::max(1, int(std::lround(size.height() * avatarScale_))));
     const int left = mouthLeft();
     const int top = mouthTop();
-    ui->fraAvatar->setFixedSize(
-        std::max(shown.width(), ui->picAvatar->width()) + 8, std::max(shown.height(), ui->picAvatar->height()) + 8);
+    // The frame has room for the largest picture shown, whatever is shown: the form keeps its width.
+    ui->fraAvatar->setFixedSize(std::max(AvatarAreaWidth, ui->picAvatar->width()) + 8,
+        std::max(AvatarAreaHeight, ui->picAvatar->height()) + 8);
     ui->imgAvatar->setGeometry(QRect(QPoint(4, 4), shown));
     ui->imgAvatar->setPixmap(
         QPixmap::fromImage(picture.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
@@ -513,7 +521,7 @@ bool frmSetup::checkAvatarFile(const QString& path, qint64 size)
 
 bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
 {
-    const QString illegal = QStringLiteral("Illegal Password");
+    const QString illegal = QStringLiteral("Password Not Accepted");
     const QString enciphered = SkipJack::EncipherPassword(password);
     if (enciphered != library_->Password()) {
         if (!AccountRules::hasPasswordLength(password)) {
@@ -578,10 +586,10 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
         stop(QStringLiteral("The handle must be between %1 and %2 characters long.")
                  .arg(AccountRules::MinHandleLength)
                  .arg(AccountRules::MaxHandleLength),
-            QStringLiteral("Illegal Handle"));
+            QStringLiteral("Handle Not Accepted"));
         return false;
     }
-    const QString illegal = QStringLiteral("Illegal Password");
+    const QString illegal = QStringLiteral("Password Not Accepted");
     if (!AccountRules::hasPasswordLength(password)) {
         stop(QStringLiteral("The password must be between 6 and 30 characters long."), illegal);
         return false;
@@ -633,7 +641,7 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
     if (confirmsRegistration_) {
         QGuiApplication::restoreOverrideCursor();
         UserDialogs::current().messageBox(this,
-            QStringLiteral("You have successfully registered your copy of Confabo."), UserDialogs::Buttons::Ok,
+            QStringLiteral("Your Confabo account is registered."), UserDialogs::Buttons::Ok,
             UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     }

@@ -85,6 +85,7 @@ XmlDocument PostServiceRequest(const QByteArray& body, const QByteArray& header)
     XmlDocument document;
     ServiceChannel& channel = ServiceChannel::current();
     channel.lastFailure.clear();
+    ++channel.postedRequests;
     if (channel.refusesRequests) {
         ++channel.refusedRequests;
         channel.lastFailure = QStringLiteral("this thread sends no service requests");

@@ -33,6 +33,10 @@ struct ServiceChannel {
     // Whether requests travel encrypted (an https:// server address).
     bool encrypted() const;
 
+    // Requests this thread has posted (refused ones included): a caller tells whether a call asked
+    // the service at all, or answered from what it knew.
+    int64_t postedRequests = 0;
+
     // A thread that must never wait on the network (a user interface's) refuses requests: each
     // fails at once, as an unreachable service would, and is counted.
     bool refusesRequests = false;

@@ -35,6 +35,8 @@ inline constexpr Setting HostName{"Data", "hostname", ""};
 inline constexpr Setting AutoRun{"Data", "AutoRun", "0"};
 inline constexpr Setting Taskbar{"Data", "Taskbar", "0"};
 inline constexpr Setting DisplayErrors{"Data", "Display Errors", ""};
+// "0" after the user chose "Don't ask again" at the start-up offer to invite someone.
+inline constexpr Setting OfferInvitation{"Data", "Offer Invitation", "1"};
 inline constexpr Setting DownloadUrl{"Data", "Download URL", "https://confabo.example.org/download"};
 
 // Speech. The setup dialog shows speech unchecked when the key is missing.

@@ -342,8 +342,10 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     signIn("florence", "127.0.0.4");
     load();
     poll({"amelia", "bertram"});
-    ASSERT_TRUE(peers["bertram"].user->SetStatus(CFB_BUSY));
+    // Signed out and back before the next poll: bertram has no tab when his line arrives.
+    peers["bertram"].user->Logout(); // answers false whatever the service did
     poll({"amelia"});
+    ASSERT_TRUE(peers["bertram"].user->Login("bertram", ClientProfile::password("bertram"), "127.0.0.2"));
 
     QStringList asked;
     int answer = UserDialogs::AnswerNo;
@@ -365,14 +367,14 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
                     "address 'eleanor@example.org'. Would you like to chat with this user? | 0"});
     EXPECT_EQ(spoken(), QStringList{"You have received a chat invitation from 'eleanor'"});
     // Answered No: no tab, no transcript, and bertram's message after it is shown as usual.
-    say("bertram", "I'm busy but here");
+    say("bertram", "I'm back");
     ASSERT_TRUE(waitUntil([&] { return tabHandles().contains("bertram"); }));
     EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram"}));
     EXPECT_EQ(window->buddyInfo("eleanor"), nullptr);
     EXPECT_EQ(window->SelBuddy()->handle(), "bertram");
     EXPECT_EQ(tabs->currentIndex(), 1);
-    EXPECT_EQ(chatOf("bertram"), "bertram: I'm busy but here");
-    EXPECT_EQ(txtChat->toPlainText(), "bertram: I'm busy but here");
+    EXPECT_EQ(chatOf("bertram"), "bertram: I'm back");
+    EXPECT_EQ(txtChat->toPlainText(), "bertram: I'm back");
 
     // Answered "No", eleanor is not asked again; another stranger answered "Yes" gets a tab.
     answer = UserDialogs::AnswerYes;
@@ -389,6 +391,66 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     say("florence", "thanks");
     ASSERT_TRUE(waitUntil([&] { return chatOf("florence").endsWith("thanks"); }));
     EXPECT_EQ(asked.size(), 2);
+}
+
+// A line that arrives takes no keyboard: not from another window the user types in, and not from
+// the line the user is typing to another buddy in this one. The sender's tab is marked instead,
+// and a window put away in the tray comes forward when its notification is clicked.
+TEST_F(ChatTest, ALineArrivingLeavesTheKeyboardWhereTheUserTypes)
+{
+    Peer& amy = signIn("amelia", "127.0.0.1");
+    signIn("bertram", "127.0.0.2");
+    load();
+    poll({"amelia", "bertram"});
+    window->setSystemTrayAvailable(true);
+
+    QLineEdit elsewhere;
+    elsewhere.setWindowTitle("another window");
+    elsewhere.show();
+    elsewhere.activateWindow();
+    elsewhere.setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &elsewhere; }));
+    type(&elsewhere, "first half ");
+    say("amelia", "are you there?");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("amelia").endsWith("amelia: are you there?"); }));
+    type(&elsewhere, "second half");
+    EXPECT_EQ(QApplication::activeWindow(), &elsewhere);
+    EXPECT_EQ(QApplication::focusWidget(), &elsewhere);
+    EXPECT_EQ(elsewhere.text(), "first half second half");
+    EXPECT_TRUE(txtMessage->text().isEmpty());
+
+    // In the window: a line from bertram while a line to amelia is being typed.
+    window->activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+    txtMessage->setFocus();
+    type(txtMessage, "see you at 8");
+    say("bertram", "quick question");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("bertram") == "bertram: quick question"; }));
+    EXPECT_EQ(window->SelBuddy()->handle(), "amelia");
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_EQ(tabs->tabTextColor(1), QColor(0x00, 0x40, 0xc0)) << "bertram's tab is marked";
+    pressEnter(txtMessage);
+    auto got = amy.receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->message, "see you at 8") << "the line went to the buddy it was typed to";
+    tabs->setCurrentIndex(1);
+    EXPECT_EQ(tabs->tabTextColor(1), QColor()) << "seen";
+    EXPECT_EQ(txtChat->toPlainText(), "bertram: quick question");
+
+    // Put away in the tray, the window stays there when a line arrives; the notification brings
+    // it forward.
+    window->close();
+    ASSERT_FALSE(window->isVisible());
+    elsewhere.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &elsewhere; }));
+    say("amelia", "hello again");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("amelia").endsWith("amelia: hello again"); }));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(QApplication::activeWindow(), &elsewhere);
+    ASSERT_TRUE(window->trayIcon());
+    emit window->trayIcon()->messageClicked();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window.get(); }));
 }
 
 // A flood of strangers never stacks question windows: one is open at a time, the others wait in a
@@ -517,7 +579,7 @@ TEST_F(ChatTest, PicturesArriveAsFramesThatFitOneDatagram)
     cmdPic->click();
     ASSERT_TRUE(waitUntil([&] { return dialogs.boxes.size() == 1; }));
     EXPECT_TRUE(dialogs.boxes[0].text.contains("broken.jpg")) << dialogs.boxes[0].text.toStdString();
-    EXPECT_EQ(dialogs.fileFilters, QStringList{"Pictures (*.jpg *.bmp)"});
+    EXPECT_EQ(dialogs.fileFilters, QStringList{"Pictures (*.png *.jpg *.jpeg *.bmp *.gif)"});
 
     cmdPic->click();
     auto got = amy.receive();

@@ -228,6 +228,18 @@ TEST_F(ResponsiveWindowTest, ASilentServiceLeavesChatAndVideoWorkingAndExitAtOnc
     EXPECT_EQ(window->panelText(2), "Available") << "the service never took Busy";
     EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram", "desmond"})) << "a failed poll keeps the tabs";
     EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs);
+    auto* bar = window->findChild<QStatusBar*>("status");
+    const QString unreachable = "Cannot reach the Confabo service; trying again...";
+    EXPECT_EQ(bar->currentMessage(), unreachable);
+    EXPECT_TRUE(tabs->tabToolTip(0).contains("Presence unknown")) << tabs->tabToolTip(0).toStdString();
+
+    // The service answers again: the next poll puts the bar and the presence back.
+    proxy.passThrough();
+    tick();
+    EXPECT_TRUE(settled());
+    EXPECT_NE(bar->currentMessage(), unreachable);
+    EXPECT_FALSE(tabs->tabToolTip(0).contains("Presence unknown")) << tabs->tabToolTip(0).toStdString();
+    proxy.neverAnswer();
 
     // Exit with a request still waiting on the silent service ends within moments.
     tick();

@@ -25,6 +25,7 @@
 #include <QEventLoop>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -130,19 +131,31 @@ protected:
     // the next polls: ticks until the tabs are the expected ones (bounded).
     bool pollUntil(const QStringList& expected, const std::function<void()>& beforeTick = {})
     {
+        return pollUntilTrue([&] { return tabHandles() == expected; }, beforeTick);
+    }
+    bool pollUntilTrue(const std::function<bool()>& done, const std::function<void()>& beforeTick = {})
+    {
         QElapsedTimer timer;
         timer.start();
         do {
             if (beforeTick)
                 beforeTick();
             window->tmr_Timer();
-            if (tabHandles() == expected)
+            if (done())
                 return true;
             QEventLoop wait;
             QTimer::singleShot(50, &wait, &QEventLoop::quit);
             wait.exec();
         } while (timer.elapsed() < 5000);
         return false;
+    }
+
+    QString tabTip(const QString& handle) const
+    {
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == handle)
+                return tabs->tabToolTip(i);
+        return QStringLiteral("<no tab>");
     }
 
     QString boxes() const
@@ -168,7 +181,7 @@ TEST_F(MainWindowTest, TabsFollowThePollAndNeverShowAnotherBuddysAvatar)
     signIn("amelia");
     load();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), "Confabo");
+    EXPECT_EQ(window->windowTitle(), "Confabo - cordelia");
     EXPECT_EQ(tabHandles(), QStringList{"amelia"});
     ASSERT_TRUE(window->SelBuddy());
     EXPECT_EQ(window->SelBuddy()->handle(), "amelia");
@@ -186,13 +199,41 @@ TEST_F(MainWindowTest, TabsFollowThePollAndNeverShowAnotherBuddysAvatar)
     expectOwnAvatars();
     EXPECT_EQ(window->SelBuddy()->handle(), "amelia") << "a poll keeps the selected tab";
 
-    // The first tab goes: the others move up, their avatars with them.
+    // A buddy who turns busy keeps the tab, greyed and saying so, and the conversation with it;
+    // a line to them is not sent, and the transcript says why while the box keeps the line.
+    window->ShowBuddy("amelia", "amelia", "back in five", 0, false);
     ASSERT_TRUE(users["amelia"]->SetStatus(CFB_BUSY));
+    ASSERT_TRUE(pollUntilTrue([&] { return tabTip("amelia").contains("Busy: amelia gets no messages"); }))
+        << tabTip("amelia").toStdString();
+    EXPECT_EQ(tabHandles(), (QStringList{"amelia", "bertram", "desmond"}));
+    ASSERT_TRUE(window->buddyInfo("amelia"));
+    EXPECT_EQ(window->SelBuddy()->handle(), "amelia");
+    EXPECT_EQ(tabs->tabTextColor(0), QColor(0x80, 0x80, 0x80));
+    const QImage busyIcon = tabs->tabIcon(0).pixmap(QSize(45, 60)).toImage();
+    EXPECT_NE(busyIcon.pixel(busyIcon.width() / 2, busyIcon.height() / 2), colours["amelia"]) << "greyed";
+    auto* message = window->findChild<QLineEdit*>("txtMessage");
+    message->setText("still there?");
+    window->findChild<QPushButton*>("cmdSend")->click();
+    EXPECT_EQ(message->text(), "still there?");
+    EXPECT_EQ(window->buddyInfo("amelia")->Chat(),
+        "amelia: back in five\r\namelia is busy and gets no messages until available again; this line was not "
+        "sent.");
+    message->clear();
+
+    // Signed out, the tab goes and the others move up, their avatars with them; signed in again,
+    // the tab comes back with the conversation.
+    users["amelia"]->Logout();
     ASSERT_TRUE(pollUntil({"bertram", "desmond"})) << tabHandles().join(' ').toStdString();
     expectOwnAvatars();
     EXPECT_FALSE(window->buddyInfo("amelia"));
     ASSERT_TRUE(window->SelBuddy());
     EXPECT_NE(window->SelBuddy()->handle(), "amelia");
+    signIn("amelia");
+    ASSERT_TRUE(pollUntil({"bertram", "desmond", "amelia"})) << tabHandles().join(' ').toStdString();
+    expectOwnAvatars();
+    ASSERT_TRUE(window->buddyInfo("amelia"));
+    EXPECT_TRUE(window->buddyInfo("amelia")->Chat().startsWith("amelia: back in five\r\n"));
+    users["amelia"]->Logout();
 
     users["bertram"]->Logout();
     ASSERT_TRUE(pollUntil({"desmond"})) << tabHandles().join(' ').toStdString();
@@ -293,6 +334,20 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     EXPECT_TRUE(action("mnuAvailable")->isChecked());
     EXPECT_FALSE(action("mnuBusy")->isChecked());
 
+    // The next poll finds no service: the bar says so and the buddy's presence is unknown, not
+    // the last value, while the tab and the conversation stay.
+    QDateTime now = QDateTime::currentDateTimeUtc().addDays(1);
+    window->setClock([&now] { return now; });
+    window->tmr_Timer();
+    EXPECT_TRUE(waitUntil([&] { return window->session().pending() == 0; }));
+    EXPECT_EQ(bar->currentMessage(), "Cannot reach the Confabo service; trying again...");
+    EXPECT_EQ(tabHandles(), QStringList{"bertram"});
+    EXPECT_TRUE(tabTip("bertram").contains("Presence unknown")) << tabTip("bertram").toStdString();
+    now = now.addSecs(3600);
+    window->tmr_Timer();
+    EXPECT_TRUE(waitUntil([&] { return window->session().pending() == 0; }));
+    EXPECT_EQ(bar->currentMessage(), "Cannot reach the Confabo service; trying again...") << "still";
+
     // A fresh sign-in reads the buddy list the service now keeps.
     ASSERT_TRUE(service.restart());
     Settings::ServiceHost.write(service.serverSetting());
@@ -343,7 +398,7 @@ TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
 
     QSystemTrayIcon* tray = window->trayIcon();
     ASSERT_TRUE(tray);
-    EXPECT_EQ(tray->toolTip(), "Confabo");
+    EXPECT_EQ(tray->toolTip(), "Confabo - cordelia");
 
     // Without a notification area a close minimises: the window stays reachable.
     window->setSystemTrayAvailable(false);
@@ -360,6 +415,10 @@ TEST_F(MainWindowTest, AloneWithABusyDataPortTheWindowSaysSoAndIsNeverLost)
     window->close();
     ASSERT_FALSE(window->isVisible());
     emit tray->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    ASSERT_FALSE(window->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger); // a single click opens it too
     EXPECT_TRUE(window->isVisible());
 
     // The exit sequence signs the user out at the service.

@@ -191,11 +191,11 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         };
         const QString email = "newuser1@example.org";
         EXPECT_EQ(attempt(" abcde ", "secret1", "secret1", email, ""),
-            "Illegal Handle: The handle must be between 6 and 30 characters long.");
+            "Handle Not Accepted: The handle must be between 6 and 30 characters long.");
         EXPECT_EQ(attempt("newuser1", "short", "short", email, ""),
-            "Illegal Password: The password must be between 6 and 30 characters long.");
+            "Password Not Accepted: The password must be between 6 and 30 characters long.");
         EXPECT_EQ(attempt("newuser1", "secret1", "secret2", email, ""),
-            "Illegal Password: The password and confirm password fields do not match.");
+            "Password Not Accepted: The password and confirm password fields do not match.");
         EXPECT_EQ(attempt("newuser1", "secret1", "secret1", "a@b.cde", ""),
             "Invalid Email Address: The email address is invalid.");
         EXPECT_EQ(attempt("newuser1", "secret1", "secret1", email, files.filePath("none.jpg")),
@@ -237,8 +237,8 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
     // One box after the form: the new account and the service's welcome; no invitation offer to
     // an account that has no buddies yet.
     EXPECT_EQ(dialogs.boxes.size(), boxesOfTheForm + 1);
-    EXPECT_TRUE(lastBox().startsWith("Confabo Registration: You have successfully registered your copy of "
-                                     "Confabo.\r\n\r\nWelcome to Confabo, newuser1!"))
+    EXPECT_TRUE(lastBox().startsWith("Confabo Registration: Your Confabo account is registered."
+                                     "\r\n\r\nWelcome to Confabo, newuser1!"))
         << qPrintable(lastBox());
     EXPECT_EQ(invitationsOffered, 0);
     EXPECT_EQ(window->panelText(1), "newuser1");
@@ -275,10 +275,10 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
 
         setText(setup, "txtPassword", "abc");
         setText(setup, "txtConfirmPassword", "abc");
-        EXPECT_EQ(press(setup, "cmdApply"), "Illegal Password: The password must be at least 6 characters.");
+        EXPECT_EQ(press(setup, "cmdApply"), "Password Not Accepted: The password must be at least 6 characters.");
         setText(setup, "txtPassword", "newpass1");
         setText(setup, "txtConfirmPassword", "newpass2");
-        EXPECT_EQ(press(setup, "cmdApply"), "Illegal Password: The password and confirm password fields do not match.");
+        EXPECT_EQ(press(setup, "cmdApply"), "Password Not Accepted: The password and confirm password fields do not match.");
         setText(setup, "txtConfirmPassword", "newpass1");
         setText(setup, "txtEmail", "carolyn @example.org");
         EXPECT_EQ(press(setup, "cmdApply"), "Invalid Email Address: The email address is invalid.");
