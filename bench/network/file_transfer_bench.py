@@ -21,8 +21,8 @@ to bertram (encrypted, in packets of at most 1,200 bytes: "after") and to cydney
 namespace whose key file is readable by others and so unusable (the plain single-datagram format,
 cut by IP into ~40 fragments: "before"); counted are the `frame` events at the receiver.
 
-Needs root (network namespaces, /dev/net/tun); exits 77 without. Takes about 20 minutes with the
-defaults (TCP at 5% loss alone takes minutes for 100 MB).
+Needs root (network namespaces, /dev/net/tun); exits 77 without. Takes about 35 minutes (with the
+defaults: TCP at 5% loss alone takes over 13 minutes for 100 MB).
 
   sudo bench/network/file_transfer_bench.py [--build build-bench] [--megabytes 100]
       [--losses 0,1,5] [--frame-losses 0,2,5] [--delay-ms 20] [--rate-mbit 20] [--tcp-cc cubic]
