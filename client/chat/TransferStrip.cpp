@@ -20,7 +20,7 @@ TransferStrip::TransferStrip(QWidget* parent)
     setVisible(false);
 }
 
-void TransferStrip::show(const QList<FileTransfer>& transfers)
+void TransferStrip::setTransfers(const QList<FileTransfer>& transfers)
 {
     while (QLayoutItem* item = rows_->takeAt(0)) {
         delete item->widget();

@@ -20,7 +20,7 @@ public:
     explicit TransferStrip(QWidget* parent = nullptr);
 
     // Shows these transfers (the buddy's), in place of those shown before.
-    void show(const QList<FileTransfer>& transfers);
+    void setTransfers(const QList<FileTransfer>& transfers);
 
 signals:
     void cancelRequested(uint32_t id);

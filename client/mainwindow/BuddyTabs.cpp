@@ -114,6 +114,19 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
     return record.get();
 }
 
+ChatTranscript* BuddyTabs::transcriptOf(const QString& handle)
+{
+    if (cBuddyInfo* found = record(handle))
+        return &found->transcript();
+    Confabo* library = session_.library();
+    std::shared_ptr<cfb::Buddy> buddy = library ? library->Buddies()->Item(handle) : nullptr;
+    if (!buddy)
+        return nullptr;
+    cBuddyInfo* made = addRecord(handle);
+    made->setBuddy(std::move(buddy));
+    return &made->transcript();
+}
+
 void BuddyTabs::forgetRecord(const QString& handle)
 {
     const auto found = records_.find(handle);

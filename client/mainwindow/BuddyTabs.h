@@ -23,6 +23,7 @@ class Buddies;
 namespace cfb::client {
 
 class ClientSession;
+class ChatTranscript;
 class cBuddyInfo;
 
 // The main window's buddy tabs: one per buddy who is signed in (available or busy), and one per
@@ -44,6 +45,10 @@ public:
     cBuddyInfo* record(const QString& handle) const;
     cBuddyInfo* addRecord(const QString& handle);
     void forgetRecord(const QString& handle);
+    // The buddy's transcript, whose record is made (without a tab) when there is none yet, so
+    // that what is said of the buddy is there when the tab comes; nullptr for a user who is no
+    // buddy and has no record.
+    ChatTranscript* transcriptOf(const QString& handle);
     // Every tab and record goes.
     void clear();
     // A record for a user who is no buddy, looked up on the service thread first; then follows.

@@ -146,14 +146,19 @@ void MainWindowLayout::apply()
     const int messageTop = buttonsTop - 30;
     const int chatTop = pictureBottom + 6;
     const int inner = width - 2 * margin;
-    ui_.txtChat->setGeometry(margin, chatTop, inner, std::max(20, messageTop - 4 - chatTop));
+    const int stripHeight = strip_ && !strip_->isHidden() ? strip_->sizeHint().height() : 0;
+    const int chatBottom = messageTop - 4 - (stripHeight > 0 ? stripHeight + 2 : 0);
+    ui_.txtChat->setGeometry(margin, chatTop, inner, std::max(20, chatBottom - chatTop));
+    if (stripHeight > 0)
+        strip_->setGeometry(margin, chatBottom + 2, inner, stripHeight);
     ui_.txtMessage->setGeometry(margin, messageTop, inner, 26);
-    QPushButton* buttons[] = {ui_.cmdSend, ui_.cmdShout, ui_.cmdPic, ui_.cmdNewWindow};
+    QPushButton* buttons[] = {ui_.cmdSend, ui_.cmdShout, ui_.cmdPic, ui_.cmdFile, ui_.cmdNewWindow};
+    constexpr int Count = int(std::size(buttons));
     const int gap = 4;
-    const int buttonWidth = (inner - 3 * gap) / 4;
-    for (int i = 0; i < 4; ++i) {
+    const int buttonWidth = (inner - (Count - 1) * gap) / Count;
+    for (int i = 0; i < Count; ++i) {
         const int left = margin + i * (buttonWidth + gap);
-        const int right = i == 3 ? margin + inner : left + buttonWidth;
+        const int right = i == Count - 1 ? margin + inner : left + buttonWidth;
         buttons[i]->setGeometry(left, buttonsTop, right - left, buttonHeight);
     }
 }

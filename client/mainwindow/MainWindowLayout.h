@@ -32,6 +32,8 @@ public:
     void measureToolbar();
     // Sizes the window and places every control, for the restored or the expanded view.
     void apply();
+    // The files on their way, between the conversation and the message box while shown.
+    void setTransferStrip(QWidget* strip) { strip_ = strip; }
 
     // Expanded view: the picture double-clicked (or the buddy's) enlarged, the window taller.
     bool isExpanded() const { return expanded_; }
@@ -48,6 +50,7 @@ private:
     int toolbarWidth_ = 0;
     bool expanded_ = false;
     QWidget* expandedFrom_ = nullptr;
+    QWidget* strip_ = nullptr;
 };
 
 } // namespace cfb::client

@@ -37,23 +37,10 @@ void SecurityNotices::announceIdentityProblem()
         UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Security Key"));
 }
 
-ChatTranscript* SecurityNotices::transcriptOf(const QString& handle)
-{
-    if (cBuddyInfo* record = tabs_.record(handle))
-        return &record->transcript();
-    Confabo* library = session_.library();
-    std::shared_ptr<cfb::Buddy> buddy = library ? library->Buddies()->Item(handle) : nullptr;
-    if (!buddy)
-        return nullptr;
-    cBuddyInfo* record = tabs_.addRecord(handle);
-    record->setBuddy(std::move(buddy));
-    return &record->transcript();
-}
-
 void SecurityNotices::keyChanged(const QString& handle, bool verified)
 {
     withErrorReport("KeyChanged", [&] {
-        if (ChatTranscript* transcript = transcriptOf(handle))
+        if (ChatTranscript* transcript = tabs_.transcriptOf(handle))
             transcript->appendNotice(QStringLiteral("%1's security key changed").arg(handle));
         if (verified && session_.library()) {
             const QString question
@@ -75,7 +62,7 @@ void SecurityNotices::keyChanged(const QString& handle, bool verified)
 void SecurityNotices::plainRefused(const QString& handle)
 {
     withErrorReport("PlainRefused", [&] {
-        if (ChatTranscript* transcript = transcriptOf(handle))
+        if (ChatTranscript* transcript = tabs_.transcriptOf(handle))
             transcript->appendNotice(
                 QStringLiteral("%1 no longer has a security key: their unencrypted messages are refused").arg(handle));
         refresh_();

@@ -28,10 +28,6 @@ public:
 private:
     void keyChanged(const QString& handle, bool verified);
     void plainRefused(const QString& handle);
-    // The buddy's transcript, whose record is made (without a tab) when there is none yet, so
-    // that the notice is there when the tab comes; nullptr for a user who is no buddy and has no
-    // record.
-    ChatTranscript* transcriptOf(const QString& handle);
 
     QWidget& window_;
     ClientSession& session_;

@@ -5,11 +5,14 @@
 #include "mainwindow/HelpMenu.h"
 #include "mainwindow/PresencePoll.h"
 #include "mainwindow/ReachabilityStatus.h"
+#include "mainwindow/FileExchange.h"
 #include "mainwindow/SecurityNotices.h"
 #include "mainwindow/StatusPanels.h"
 #include "mainwindow/VideoStopCaption.h"
 
+#include "chat/FileDrops.h"
 #include "chat/PictureSender.h"
+#include "chat/TransferStrip.h"
 #include "chat/StrangerInvitations.h"
 #include "chat/TranscriptView.h"
 #include "chat/cBuddyInfo.h"
@@ -113,6 +116,29 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
             [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
             [this](const QString& text) { setPanel(PanelPresence, text); }});
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
+    files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
+    transfers_ = new TransferStrip(ui->frameBuddy);
+    layout_.setTransferStrip(transfers_);
+    connect(transfers_, &TransferStrip::cancelRequested, files_, &FileExchange::cancel);
+    connect(files_, &FileExchange::changed, this, [this](const QString& handle) {
+        if (selBuddy_ && selBuddy_->handle().compare(handle, Qt::CaseInsensitive) == 0)
+            showTransfers();
+    });
+    const auto sendFile = [this] {
+        withErrorReport("SendFile", [this] {
+            if (selBuddy_)
+                files_->chooseAndSend(selBuddy_->handle());
+        });
+    };
+    connect(ui->cmdFile, &QPushButton::clicked, this, sendFile);
+    connect(ui->mnuSendFile, &QAction::triggered, this, sendFile);
+    new FileDrops(*ui->txtChat, [this](const QStringList& paths) {
+        withErrorReport("FileDrop", [&] {
+            if (selBuddy_)
+                for (const QString& path : paths)
+                    files_->send(selBuddy_->handle(), path);
+        });
+    });
 
     connect(ui->tabBuddies, &QTabBar::currentChanged, this, [this](int) { tabBuddies_Click(); });
     connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
@@ -368,6 +394,15 @@ void frmMain::applySelectedTab()
         pictures_->showBuddy(*selBuddy_, record.Video());
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     transcriptView_->follow(&record.transcript());
+    showTransfers();
+}
+
+void frmMain::showTransfers()
+{
+    const bool shown = !transfers_->isHidden();
+    transfers_->setTransfers(selBuddy_ ? files_->transfersWith(selBuddy_->handle()) : QList<FileTransfer>());
+    if (shown != !transfers_->isHidden())
+        layout_.apply();
 }
 
 void frmMain::tabBuddies_Click()

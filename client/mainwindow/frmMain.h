@@ -48,7 +48,9 @@ class BuddyToolbar;
 class ClientSession;
 class PictureBoxes;
 class PresencePoll;
+class FileExchange;
 class SecurityNotices;
+class TransferStrip;
 class MainVideo;
 class TrayMenu;
 class TranscriptView;
@@ -185,6 +187,8 @@ protected:
 private:
     void loadBuddyList();
     void applySelectedTab();
+    // The files on their way to or from the selected buddy, under the conversation.
+    void showTransfers();
     void removeBuddyTab(const QString& handle);
     void enableBuddyButtons(bool enable);
     void setPanel(int panel, const QString& text) { panels_->setText(panel, text); }
@@ -222,6 +226,8 @@ private:
     PresencePoll* poll_ = nullptr;
     BuddyToolbar* toolbar_ = nullptr;
     SecurityNotices* securityNotices_ = nullptr;
+    FileExchange* files_ = nullptr;
+    TransferStrip* transfers_ = nullptr;
 
     TrayMenu* tray_ = nullptr;
 

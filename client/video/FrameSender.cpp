@@ -164,9 +164,11 @@ FrameSender::Result FrameSender::send(
         return Result::Converted;
     if (buddy->Status() != CFB_AVAILABLE)
         return Result::NotAvailable;
-    if (fromHandle != limitHandle_ || jpegLimit_ == 0 || ++framesSinceLimit_ >= LimitCheckFrames) {
+    // Asked again when the buddy's key changes (read without allocating: frames come here).
+    const std::optional<Key32> key = buddy->knownPublicKey().key;
+    if (fromHandle != limitHandle_ || jpegLimit_ == 0 || key != limitKey_) {
         limitHandle_ = fromHandle;
-        framesSinceLimit_ = 0;
+        limitKey_ = key;
         // A buddy reached in the plain format gets each frame in one datagram; over the channel
         // a frame goes in packets.
         Confabo* sender = Confabo::signedInHere(fromHandle);

@@ -3,11 +3,13 @@
 #include "imaging/cDIBSection.h"
 #include "video/I420Frame.h"
 #include "video/PlanarJpegEncoder.h"
+#include "channel/NoiseTypes.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace cfb {
 class Buddy;
@@ -68,8 +70,7 @@ public:
     // The largest frame sent over the encrypted channel, which carries a frame in packets: room
     // for a 1280x720 picture at any quality, so the quality is never lowered to fit.
     static constexpr qsizetype MaxPacketedJpeg = 512 * 1024;
-    // How often (in frames) whether the buddy is reached encrypted is asked again.
-    static constexpr int LimitCheckFrames = 30;
+
 
 private:
     bool prepareBitmap(int width, int height);
@@ -92,7 +93,7 @@ private:
     int bitmapAllocations_ = 0;
     QString limitHandle_;
     qsizetype jpegLimit_ = 0;
-    int framesSinceLimit_ = 0;
+    std::optional<cfb::Key32> limitKey_; // the buddy's key when the limit was set
 };
 
 } // namespace cfb::client

@@ -121,10 +121,12 @@ TEST_F(FrameAllocationTest, SteadyFramesAllocateNothingOnTheWayToTheDatagram)
             for (int i = 0; i < 3; ++i)
                 ASSERT_EQ(sender.send(pattern.render(i * 200000), boAtAmy_, from, port), FrameSender::Result::Sent);
             ASSERT_TRUE(waitUntil([&] { return pictures_.contains(size); })) << "the warm-up's frames arrive";
-            // A later frame with more detail than any before it, as a camera's frames vary: its
-            // bigger JPEG must still fit the buffers the warm-up made.
+            // A later frame with more detail than any before it, as a camera's frames vary: the
+            // buffers grow once for its bigger JPEG (and the channel's packets for it), then a
+            // stream of such frames allocates nothing.
             pattern.setHandle("Amelia, with a longer caption than before");
             const I420Frame frame = pattern.render(3 * 200000);
+            ASSERT_EQ(sender.send(frame, boAtAmy_, from, port), FrameSender::Result::Sent);
             QList<FrameSender::Result> results;
             results.reserve(8);
             const long allocations = allocationsIn([&] {

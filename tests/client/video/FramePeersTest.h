@@ -4,6 +4,7 @@
 // data port of its own: the frame tests send from Amelia to Bonnie and count what Bonnie receives.
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
+#include "channel/Identity.h"
 #include "messaging/Confabo.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
@@ -28,7 +29,7 @@ protected:
         previous_ = UserNotice::setHandler([](const QString&, const QString&) {});
         SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
         amy_ = signIn("Amelia");
-        bo_ = signIn("Bonnie");
+        bo_ = signIn("Bonnie", plainBonnie_);
         ASSERT_EQ(amy_->AddBuddy("Bonnie"), "Bonnie");
         boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bonnie")).get();
         ASSERT_TRUE(boAtAmy_);
@@ -41,16 +42,20 @@ protected:
     }
     void TearDown() override { cfb::UserNotice::setHandler(previous_); }
 
-    std::unique_ptr<cfb::Confabo> signIn(const QString& handle)
+    // plain: a client without a key, which gets frames in the plain format, one datagram each.
+    std::unique_ptr<cfb::Confabo> signIn(const QString& handle, bool plain = false)
     {
         cfb::SettingsStore::save("Data", "DataPort", freeDataPort());
         auto confabo = std::make_unique<cfb::Confabo>();
+        if (plain)
+            confabo->setIdentity(std::nullopt);
         EXPECT_TRUE(confabo->Register(handle, "PW", handle.toLower() + "@example.org"));
         EXPECT_TRUE(confabo->Login(handle, "PW", "127.0.0.1"));
         return confabo;
     }
     int16_t boPort() const { return int16_t(bo_->wsReceive()->LocalPort().toInt()); }
 
+    bool plainBonnie_ = false; // set in a test fixture's constructor
     TempConfig config_;
     ServiceProcess service_;
     cfb::UserNotice::Handler previous_;

@@ -79,7 +79,28 @@ TEST_F(FrameSenderTest, FramesArriveAsPicturesOfTheCaptureSizeAlsoAfterASizeChan
     EXPECT_EQ(pictures_.size(), 13);
 }
 
-TEST_F(FrameSenderTest, ANoisyLargeFrameIsEncodedSmallerForThatFrameOnly)
+// A buddy on an older client, without a key: every frame must fit one datagram.
+class FrameSenderToAPlainBuddyTest : public FrameSenderTest {
+protected:
+    FrameSenderToAPlainBuddyTest() { plainBonnie_ = true; }
+};
+
+TEST_F(FrameSenderTest, ANoisyLargeFrameToAKeyedBuddyKeepsItsQualityAndArrivesInPackets)
+{
+    PatternSource pattern({640, 480}, 10);
+    pattern.setNoise(24);
+    FrameSender sender;
+    sender.setQuality(95);
+    QList<FrameSender::Result> results;
+    stream(pattern, sender, 3, results);
+    ASSERT_EQ(results, QList<FrameSender::Result>(3, FrameSender::Result::Sent));
+    EXPECT_EQ(sender.lastQuality(), 95);
+    EXPECT_GT(sender.lastJpegSize(), FrameSender::maxSingleDatagramJpeg("Amelia"));
+    ASSERT_TRUE(waitUntil([&] { return pictures_.size() >= 3; }));
+    EXPECT_EQ(pictures_, QList<QSize>(3, QSize(640, 480)));
+}
+
+TEST_F(FrameSenderToAPlainBuddyTest, ANoisyLargeFrameIsEncodedSmallerForThatFrameOnly)
 {
     PatternSource pattern({640, 480}, 10);
     pattern.setNoise(24);
