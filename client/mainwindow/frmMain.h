@@ -54,6 +54,7 @@ class TrayMenu;
 class TranscriptView;
 class MouthWidget;
 class PictureSender;
+class ReceivedPictures;
 class SpeechEngine;
 class VoiceMenu;
 class cBuddyInfo;
@@ -188,7 +189,7 @@ private:
     void enableBuddyButtons(bool enable);
     void setPanel(int panel, const QString& text) { panels_->setText(panel, text); }
     // A picture the Picture button sends shows in imgPic, in place of the video.
-    void showSentPicture(const QImage& picture);
+    void showSentPicture(const QImage& picture, const QString& toHandle);
     void showOwnAvatar();
     void applyView();
 
@@ -212,6 +213,7 @@ private:
     std::unique_ptr<PictureBoxes> pictures_;
     TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
     PictureSender* pictureSender_ = nullptr;
+    ReceivedPictures* receivedPictures_ = nullptr; // puts the pictures buddies send into their transcripts
 
     QString videoSourceOption_;
     CameraPanel* camera_ = nullptr;

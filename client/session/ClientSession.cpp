@@ -74,6 +74,8 @@ cfb::Confabo* ClientSession::open()
         });
     connect(confabo_.get(), &Confabo::KeyChanged, this, &ClientSession::keyChanged, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::PlainRefused, this, &ClientSession::plainRefused, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::LineDelivered, this, &ClientSession::lineDelivered);
+    connect(confabo_.get(), &Confabo::LineNotDelivered, this, &ClientSession::lineNotDelivered);
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();
@@ -206,6 +208,15 @@ void ClientSession::wait(
 bool ClientSession::sendMessage(cfb::Buddy& to, const QString& text)
 {
     return confabo_ && to.SendMessage(confabo_->handle(), confabo_->Email(), text, dataPort_, dataPort_);
+}
+
+ClientSession::SentLine ClientSession::sendLine(cfb::Buddy& to, const QString& text)
+{
+    // The library keeps the id of its last encrypted send; a send that failed before it left
+    // keeps the one before, so the id counts only for a line that went.
+    if (!sendMessage(to, text))
+        return {};
+    return {true, confabo_->lastLineId()};
 }
 
 // A receiving socket that could not be bound leaves the client deaf to every buddy; the user is

@@ -82,6 +82,15 @@ public:
     // the video and the data port. False when the user is not available (as the last lookup
     // found) or nobody is signed in; a send that fails on the way is not seen.
     bool sendMessage(cfb::Buddy& to, const QString& text);
+    // What became of a line sendLine() sent: sent is false when it could not go at all; id names
+    // the acknowledgement (lineDelivered) or the giving up (lineNotDelivered) to come, 0 when none
+    // will come because the line went in the plain format, which nobody acknowledges.
+    struct SentLine {
+        bool sent = false;
+        uint64_t id = 0;
+    };
+    // sendMessage(), telling what became of the line.
+    SentLine sendLine(cfb::Buddy& to, const QString& text);
     // Requests asked and not answered yet.
     int pending() const { return pending_; }
     // How long close() waits for the service thread's sign-out (milliseconds).
@@ -123,6 +132,9 @@ signals:
     // buddy's security is looked at (a send, a tab being drawn), where no question may be asked.
     void keyChanged(const QString& handle, bool verified);
     void plainRefused(const QString& handle);
+    // The buddy acknowledged the line sendLine() gave that id, or the library gave up on it.
+    void lineDelivered(const QString& handle, uint64_t id);
+    void lineNotDelivered(const QString& handle, uint64_t id);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.

@@ -44,10 +44,10 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -233,7 +233,7 @@ bool saveChat(frmMain& window, const QString& dir, const QString& buddy, const Q
     send(form, QStringLiteral("I'll bring dessert then."));
     ok = answer(QStringLiteral("Lovely, something with chocolate please!"));
     ok = ok && save(form, dir, QStringLiteral("buddy-window.png"), [form] {
-        return form->findChild<QPlainTextEdit*>(QStringLiteral("txtChat"))
+        return form->findChild<QTextEdit*>(QStringLiteral("txtChat"))
             ->toPlainText()
             .contains(QStringLiteral("chocolate"));
     });
