@@ -31,9 +31,9 @@ public:
     static constexpr int MaxBlocks = 1000;
     // Four of the longest lines a datagram carries.
     static constexpr int MaxCharacters = 256 * 1024;
-    // The largest a picture line's thumbnail is drawn.
-    static constexpr int ThumbnailWidth = 160;
-    static constexpr int ThumbnailHeight = 120;
+    // The largest a picture line's thumbnail is drawn: with its caption it fits the main window's chat box.
+    static constexpr int ThumbnailWidth = 120;
+    static constexpr int ThumbnailHeight = 90;
 
     // The main window's rich-text box: every line coloured by its beginning, the user's own lines
     // ("<own handle>:") red and the others blue, the client's notices grey and slanted; the first
