@@ -2,6 +2,7 @@
 #include "app/StartUp.h"
 #include "common/frmSplash.h"
 #include "common/modMain.h"
+#include "desktop/SecretServiceKeyring.h"
 #include "desktop/SingleInstance.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/modINET.h"
@@ -28,6 +29,10 @@ int main(int argc, char** argv)
     // The windows never wait on the service: requests go through the session's service thread,
     // and one made here by mistake fails at once instead of freezing the window.
     cfb::ServiceChannel::current().refusesRequests = true;
+
+    // The password goes to the desktop's keyring where it has one.
+    SecretServiceKeyring keyring;
+    PasswordKeyring::install(&keyring);
 
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;

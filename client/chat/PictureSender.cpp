@@ -112,7 +112,7 @@ void PictureSender::finished(const std::shared_ptr<Job>& job)
             PictureFrame::reportUnreadable(window_, job->request->path);
             return;
         }
-        emit sending(prepared.picture);
+        emit sending(prepared.picture, job->buddy->handle());
         if (!prepared.frame.isEmpty())
             job->buddy->SendFrame(prepared.frame, job->request->fromHandle, job->port);
     });

@@ -37,7 +37,7 @@ public:
 
 signals:
     // The picture is ready and goes to the buddy right after this: the window shows it.
-    void sending(const QImage& picture);
+    void sending(const QImage& picture, const QString& toHandle);
 
 private:
     struct Job;

@@ -1,14 +1,21 @@
 #include "chat/TranscriptView.h"
 
+#include "chat/DeliveryMarks.h"
+#include "chat/PictureViewer.h"
 #include "session/ClientSession.h"
 
-#include <QPlainTextEdit>
+#include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QTextImageFormat>
+#include <QUrl>
 
 namespace cfb::client {
 namespace {
@@ -17,36 +24,53 @@ const QString LineBreak = QStringLiteral("\r\n");
 const QColor OwnColour(255, 0, 0);
 const QColor OthersColour(0, 0, 255);
 const QColor NoticeColour(96, 96, 96);
+const QString PictureScheme = QStringLiteral("confabo-picture");
+
+// Which transcript line a block of the box ends.
+class LineIndex : public QTextBlockUserData {
+public:
+    explicit LineIndex(qsizetype index)
+        : index(index)
+    {
+    }
+    const qsizetype index;
+};
+
+QUrl pictureName(qsizetype index)
+{
+    return QUrl(PictureScheme + QLatin1Char(':') + QString::number(index));
+}
 
 } // namespace
 
 TranscriptView::TranscriptView(QTextEdit* box, const ClientSession& session, QObject* parent)
-    : TranscriptView(box, nullptr, &session, parent)
+    : TranscriptView(box, &session, false, parent)
 {
 }
 
-TranscriptView::TranscriptView(QPlainTextEdit* box, const ClientSession& session, QObject* parent)
-    : TranscriptView(nullptr, box, &session, parent)
+TranscriptView::TranscriptView(QTextEdit* box, const ClientSession& session, Detached, QObject* parent)
+    : TranscriptView(box, &session, true, parent)
 {
 }
 
-TranscriptView::TranscriptView(
-    QTextEdit* richBox, QPlainTextEdit* plainBox, const ClientSession* session, QObject* parent)
+TranscriptView::TranscriptView(QTextEdit* box, const ClientSession* session, bool detached, QObject* parent)
     : QObject(parent)
-    , richBox_(richBox)
-    , plainBox_(plainBox)
+    , box_(box)
     , session_(session)
+    , detached_(detached)
 {
+    if (!box)
+        return;
     // Lines that left the box must not live on in its undo history.
-    if (QTextDocument* shown = document())
-        shown->setUndoRedoEnabled(false);
+    box->document()->setUndoRedoEnabled(false);
+    marks_ = new DeliveryMarks(
+        *box, [this](const QTextBlock& block) { return lineOf(block); }, this);
+    box->viewport()->installEventFilter(this);
 }
 
 QTextDocument* TranscriptView::document() const
 {
-    if (richBox_)
-        return richBox_->document();
-    return plainBox_ ? plainBox_->document() : nullptr;
+    return box_ ? box_->document() : nullptr;
 }
 
 void TranscriptView::follow(ChatTranscript* transcript)
@@ -59,6 +83,7 @@ void TranscriptView::follow(ChatTranscript* transcript)
     transcript_ = transcript;
     if (transcript) {
         connections_ << connect(transcript, &ChatTranscript::lineAdded, this, &TranscriptView::append)
+                     << connect(transcript, &ChatTranscript::lineChanged, this, [this] { marks_->update(); })
                      << connect(transcript, &ChatTranscript::cleared, this, &TranscriptView::show);
     }
     show();
@@ -87,7 +112,7 @@ void TranscriptView::show()
     QTextCursor batch(shown);
     batch.beginEditBlock();
     for (qsizetype i = first; i < lines.size(); ++i)
-        addLine(lines[i]);
+        addLine(lines[i], i);
     batch.endEditBlock();
     trim();
     scrollToEnd();
@@ -95,7 +120,9 @@ void TranscriptView::show()
 
 void TranscriptView::append(const ChatTranscript::Line& line)
 {
-    addLine(line);
+    if (!transcript_ || !document())
+        return;
+    addLine(line, transcript_->lines().size() - 1);
     trim();
     scrollToEnd();
 }
@@ -103,26 +130,111 @@ void TranscriptView::append(const ChatTranscript::Line& line)
 // "<handle>: <message>" (a notice's text alone) at the end of the box. Each piece between the
 // transcript's line breaks is coloured by its beginning, so a line reads as it would in the
 // transcript's text and the user's own lines have one colour in both boxes; a notice is coloured
-// as one. The plain box gives each line a block of its own, the first too.
-void TranscriptView::addLine(const ChatTranscript::Line& added)
+// as one. The detached box gives each line one block, the first too. A picture is
+// "<handle>, <time>:" with the thumbnail under it.
+void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
 {
     QTextDocument* shown = document();
     QTextCursor cursor(shown);
     cursor.movePosition(QTextCursor::End);
     // One edit: the box lays the line out once, when it is complete.
     cursor.beginEditBlock();
-    const auto done = qScopeGuard([&cursor] { cursor.endEditBlock(); });
-    const QString line = added.text();
-    const QString own = session_->handle() + QLatin1Char(':');
+    const auto done = qScopeGuard([&cursor, index] {
+        cursor.block().setUserData(new LineIndex(index));
+        cursor.endEditBlock();
+    });
+    const QString ownHandle = session_ ? session_->handle() : QString();
     QTextCharFormat format;
-    const QStringList pieces = richBox_ ? line.split(LineBreak) : QStringList{line};
-    for (qsizetype i = 0; i < pieces.size(); ++i) {
-        if (i > 0 || !shown->isEmpty() || !richBox_)
+    if (added.isPicture()) {
+        if (detached_ || !shown->isEmpty())
             cursor.insertBlock();
-        format.setForeground(added.notice ? NoticeColour : pieces[i].startsWith(own) ? OwnColour : OthersColour);
+        format.setForeground(added.handle == ownHandle ? OwnColour : OthersColour);
+        cursor.insertText(
+            QStringLiteral("%1, %2:").arg(added.handle, QLocale().toString(added.when.time(), QLocale::ShortFormat)),
+            format);
+        cursor.insertBlock();
+        const QImage thumbnail = added.picture.width() > ThumbnailWidth || added.picture.height() > ThumbnailHeight
+            ? added.picture.scaled(ThumbnailWidth, ThumbnailHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : added.picture;
+        shown->addResource(QTextDocument::ImageResource, pictureName(index), thumbnail);
+        QTextImageFormat image;
+        image.setName(pictureName(index).toString());
+        image.setWidth(thumbnail.width());
+        image.setHeight(thumbnail.height());
+        image.setToolTip(QStringLiteral("Click to see the picture at its own size"));
+        cursor.insertImage(image);
+        return;
+    }
+    const QString line = added.text();
+    const QString ownStart = ownHandle + QLatin1Char(':');
+    const QStringList pieces = detached_ ? QStringList {line} : line.split(LineBreak);
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (i > 0 || !shown->isEmpty() || detached_)
+            cursor.insertBlock();
+        format.setForeground(added.notice ? NoticeColour : pieces[i].startsWith(ownStart) ? OwnColour : OthersColour);
         format.setFontItalic(added.notice);
         cursor.insertText(pieces[i], format);
     }
+}
+
+const ChatTranscript::Line* TranscriptView::lineOf(const QTextBlock& block) const
+{
+    const auto* data = static_cast<const LineIndex*>(block.userData());
+    if (!data || !transcript_ || data->index < 0 || data->index >= transcript_->lines().size())
+        return nullptr;
+    return &transcript_->lines()[data->index];
+}
+
+const ChatTranscript::Line* TranscriptView::pictureAt(const QPoint& pos) const
+{
+    if (!box_ || !transcript_)
+        return nullptr;
+    const QPointF inDocument = pos + QPointF(box_->horizontalScrollBar()->value(), box_->verticalScrollBar()->value());
+    const QUrl name(document()->documentLayout()->imageAt(inDocument));
+    if (name.scheme() != PictureScheme)
+        return nullptr;
+    bool ok = false;
+    const qsizetype index = name.path().toLongLong(&ok);
+    if (!ok || index < 0 || index >= transcript_->lines().size() || !transcript_->lines()[index].isPicture())
+        return nullptr;
+    return &transcript_->lines()[index];
+}
+
+bool TranscriptView::pictureMenu(const QPoint& pos, const QPoint& global)
+{
+    const ChatTranscript::Line* line = pictureAt(pos);
+    if (!line)
+        return false;
+    QWidget* window = box_->window();
+    const ChatTranscript::Line picture = *line; // the transcript may change while the menu is open
+    auto* menu = new QMenu(box_);
+    menu->setObjectName(QStringLiteral("mnuPictureLine"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("&Open Picture"), this,
+        [=] { PictureViewer::open(picture.picture, picture.handle, picture.when, window); });
+    menu->addAction(QStringLiteral("Save Picture &As..."), this,
+        [=] { PictureViewer::saveAs(window, picture.picture, picture.handle, picture.when); });
+    menu->popup(global);
+    return true;
+}
+
+bool TranscriptView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!box_ || watched != box_->viewport())
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* menu = static_cast<QContextMenuEvent*>(event);
+        if (pictureMenu(menu->pos(), menu->globalPos()))
+            return true;
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() == Qt::LeftButton && !box_->textCursor().hasSelection())
+            if (const ChatTranscript::Line* line = pictureAt(click->position().toPoint())) {
+                PictureViewer::open(line->picture, line->handle, line->when, box_->window());
+                return true;
+            }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 // The oldest lines leave the box, all in one cut, until it is within its bounds; the newest line
@@ -149,13 +261,11 @@ void TranscriptView::trim()
 
 void TranscriptView::scrollToEnd()
 {
-    if (richBox_) {
-        richBox_->moveCursor(QTextCursor::End);
-        richBox_->ensureCursorVisible();
-    } else if (plainBox_) {
-        plainBox_->moveCursor(QTextCursor::End);
-        plainBox_->verticalScrollBar()->setValue(plainBox_->verticalScrollBar()->maximum());
-    }
+    if (!box_)
+        return;
+    box_->moveCursor(QTextCursor::End);
+    box_->ensureCursorVisible();
+    box_->verticalScrollBar()->setValue(box_->verticalScrollBar()->maximum());
 }
 
 } // namespace cfb::client

@@ -2,8 +2,37 @@
 
 #include "chat/frmBuddy.h"
 #include "messaging/Buddy.h"
+#include "session/ClientSession.h"
 
 namespace cfb::client {
+
+cBuddyInfo::cBuddyInfo(ClientSession* session)
+    : session_(session)
+{
+    if (!session)
+        return;
+    const auto ours = [this](const QString& handle) { return buddy_ && buddy_->handle() == handle; };
+    QObject::connect(
+        session, &ClientSession::lineDelivered, &transcript_, [this, ours](const QString& handle, uint64_t id) {
+            if (ours(handle))
+                transcript_.markDelivered(id, QDateTime::currentDateTime());
+        });
+    QObject::connect(
+        session, &ClientSession::lineNotDelivered, &transcript_, [this, ours](const QString& handle, uint64_t id) {
+            if (ours(handle))
+                transcript_.markNotDelivered(id);
+        });
+}
+
+void cBuddyInfo::sendLine(const QString& text)
+{
+    if (!session_ || !buddy_)
+        return;
+    const ClientSession::SentLine sent = session_->sendLine(*buddy_, text);
+    using Delivery = ChatTranscript::Delivery;
+    const Delivery delivery = !sent.sent ? Delivery::NotDelivered : sent.id ? Delivery::Pending : Delivery::Unmarked;
+    transcript_.appendOwn(session_->handle(), text, delivery, sent.id);
+}
 
 cBuddyInfo::~cBuddyInfo()
 {

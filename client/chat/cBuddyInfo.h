@@ -22,10 +22,8 @@ class ClientSession;
 class cBuddyInfo {
 public:
     // With a session, setting the buddy also creates the buddy's detached window.
-    explicit cBuddyInfo(ClientSession* session = nullptr)
-        : session_(session)
-    {
-    }
+    // The transcript follows the session's acknowledgements of the lines sent to the buddy.
+    explicit cBuddyInfo(ClientSession* session = nullptr);
     // Closes the detached window, if there is one.
     ~cBuddyInfo();
     cBuddyInfo(const cBuddyInfo&) = delete;
@@ -47,6 +45,10 @@ public:
     // before the first. The chat box colours it as it shows it.
     ChatTranscript& transcript() { return transcript_; }
     QString Chat() const { return transcript_.text(); }
+    // Sends text to the buddy and adds it to the transcript under the user's own handle, marked
+    // by what became of it: waiting for the buddy's acknowledgement, not delivered when it could
+    // not go, unmarked in the plain format (nobody acknowledges those). Needs a session.
+    void sendLine(const QString& text);
 
     // How the buddy's lines travel, as the tab shows it; the detached window shows it too.
     SecurityMark::State security() const { return security_; }

@@ -84,10 +84,13 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
     pictures_ = new PictureSender(session_, this);
-    connect(pictures_, &PictureSender::sending, this, &frmBuddy::showFrame);
+    connect(pictures_, &PictureSender::sending, this, [this](const QImage& picture) {
+        showFrame(picture);
+        record_.transcript().appendPicture(session_.handle(), picture, QDateTime::currentDateTime());
+    });
     layoutControls();
 
-    transcriptView_ = new TranscriptView(ui->txtChat, session_, this);
+    transcriptView_ = new TranscriptView(ui->txtChat, session_, TranscriptView::Detached {}, this);
     transcriptView_->follow(&record_.transcript());
 }
 
@@ -164,8 +167,7 @@ void frmBuddy::cmdSend_Click()
             record_.transcript().appendNotice(refused);
             return;
         }
-        session_.sendMessage(*buddy_, text);
-        record_.transcript().append(session_.handle(), text);
+        record_.sendLine(text);
         ui->txtMessage->clear();
         UserDialogs::current().beep();
     });

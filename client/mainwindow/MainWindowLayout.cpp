@@ -135,10 +135,12 @@ void MainWindowLayout::apply()
     ui_.imgPic->setGeometry(videoLarge ? large : small);
     ui_.picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
     ui_.imgBuddy->setGeometry(0, 0, ui_.picBuddy->width(), ui_.picBuddy->height());
-    ui_.picVideo->setVisible(!buddyLarge);
+    // The user's box is one place: the video, or the picture just sent in front of it. The
+    // buddy's enlarged picture covers it, so it is hidden then rather than drawn over that.
+    ui_.picVideo->setVisible(!buddyLarge && !ownPicture_);
     ui_.imgPic->setVisible(!buddyLarge);
     ui_.picBuddy->setVisible(!videoLarge);
-    ui_.picVideo->raise();
+    (ownPicture_ ? ui_.imgPic : ui_.picVideo)->raise();
 
     const int pictureBottom = pictureTop + (expanded ? ExpandedPicture.height() : small.height());
     const int buttonHeight = 28;

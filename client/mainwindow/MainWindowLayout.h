@@ -37,6 +37,10 @@ public:
 
     // Expanded view: the picture double-clicked (or the buddy's) enlarged, the window taller.
     bool isExpanded() const { return expanded_; }
+    // Whether the user's box shows a picture just sent (imgPic) in front of the video (picVideo);
+    // apply() stacks them so, in either view.
+    void showOwnPicture(bool on) { ownPicture_ = on; }
+    bool showsOwnPicture() const { return ownPicture_; }
     void toggleExpanded(QWidget* from);
     // Double-clicks on the picture boxes call toggle; a right click on the buddy's picture offers
     // the voices.
@@ -49,6 +53,7 @@ private:
     Ui::frmMain& ui_;
     int toolbarWidth_ = 0;
     bool expanded_ = false;
+    bool ownPicture_ = false;
     QWidget* expandedFrom_ = nullptr;
     QWidget* strip_ = nullptr;
 };

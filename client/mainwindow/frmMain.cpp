@@ -12,6 +12,7 @@
 
 #include "chat/FileDrops.h"
 #include "chat/PictureSender.h"
+#include "chat/ReceivedPictures.h"
 #include "chat/TransferStrip.h"
 #include "chat/StrangerInvitations.h"
 #include "chat/TranscriptView.h"
@@ -166,6 +167,12 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmMain::cmdPic_Click);
     pictureSender_ = new PictureSender(*session_, this);
     connect(pictureSender_, &PictureSender::sending, this, &frmMain::showSentPicture);
+    receivedPictures_ = new ReceivedPictures(this);
+    connect(receivedPictures_, &ReceivedPictures::pictureReceived, this,
+        [this](const QString& handle, const QImage& picture, const QDateTime& when) {
+            if (cBuddyInfo* record = buddyInfo(handle))
+                record->transcript().appendPicture(handle, picture, when);
+        });
     connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
     connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
 
@@ -436,8 +443,11 @@ void frmMain::toolVideo_Click(bool pressed)
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
         video()->setSending(pressed);
-        if (pressed)
-            ui->picVideo->show();
+        if (pressed && layout_.showsOwnPicture()) {
+            // The video takes the user's box back from the picture sent.
+            layout_.showOwnPicture(false);
+            applyView();
+        }
         pictures_->showBuddy(*selBuddy_, pressed);
         setPanel(PanelVideo, pressed ? QStringLiteral("Video: On") : QStringLiteral("Video: Off"));
     });
@@ -450,6 +460,7 @@ void frmMain::confabo_VideoFrame(QString& FromHandle, QImage& VideoFrame)
     withErrorReport("VideoFrame", [&] {
         if (VideoFrame.isNull())
             return;
+        receivedPictures_->frameArrived(FromHandle, VideoFrame);
         // The mouth belongs on the avatar, not on a picture of the buddy's camera.
         if (selBuddy_ && selBuddy_->handle() == FromHandle) {
             pictures_->show(ui->imgBuddy, VideoFrame);
@@ -475,18 +486,21 @@ void frmMain::cmdSend_Click()
             return;
         }
         const QString to = selBuddy_->handle();
+        cBuddyInfo* record = buddyInfo(to);
+        if (!record)
+            return;
         // The typed line stays in the box for when the buddy takes messages again.
-        if (cBuddyInfo* record = buddyInfo(to); record && !record->refusal().isEmpty()) {
+        if (!record->refusal().isEmpty()) {
             record->transcript().appendNotice(record->refusal());
             return;
         }
-        // A failed send is not reported: the line shows all the same. No frame goes out while the
-        // message does. Whether the buddy is available is what the last poll found.
+        // The line shows all the same, marked "not delivered" when it could not go. No frame goes
+        // out while the message does. Whether the buddy is available is what the last poll found.
         {
             const MainVideo::Pause pause(video());
-            session_->sendMessage(*selBuddy_, text);
+            record->sendLine(text);
         }
-        ShowBuddy(to, session_->handle(), text, session_->dataPort(), false);
+        ShowBuddy(to, session_->handle(), QString(), session_->dataPort(), false);
         ui->txtMessage->clear();
         UserDialogs::current().beep();
     });
@@ -509,8 +523,7 @@ void frmMain::cmdShout_Click()
                 record->transcript().appendNotice(refused);
                 continue;
             }
-            session_->sendMessage(*record->Buddy(), text);
-            record->transcript().append(session_->handle(), text);
+            record->sendLine(text);
         }
         ui->txtMessage->clear();
     });
@@ -525,16 +538,18 @@ void frmMain::cmdPic_Click()
     });
 }
 
-// The picture is ready to go: it takes the place of the video, and the button shows released.
-void frmMain::showSentPicture(const QImage& picture)
+// The picture is ready to go: it takes the place of the video until video is turned on again,
+// the button shows released, and the picture stays in the conversation with the buddy.
+void frmMain::showSentPicture(const QImage& picture, const QString& toHandle)
 {
     ui->toolVideo->setChecked(false);
     ui->mnuVideo->setChecked(false);
     video()->setSending(false);
-    ui->picVideo->hide();
     pictures_->show(ui->imgPic, picture);
-    ui->imgPic->show();
-    ui->imgPic->raise();
+    layout_.showOwnPicture(true);
+    applyView();
+    if (cBuddyInfo* record = buddyInfo(toHandle))
+        record->transcript().appendPicture(session_->handle(), picture, QDateTime::currentDateTime());
 }
 
 void frmMain::cmdNewWindow_Click()

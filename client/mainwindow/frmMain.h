@@ -57,6 +57,7 @@ class TranscriptView;
 class VideoStopCaption;
 class MouthWidget;
 class PictureSender;
+class ReceivedPictures;
 class SpeechEngine;
 class VoiceMenu;
 class cBuddyInfo;
@@ -193,7 +194,7 @@ private:
     void enableBuddyButtons(bool enable);
     void setPanel(int panel, const QString& text) { panels_->setText(panel, text); }
     // A picture the Picture button sends shows in imgPic, in place of the video.
-    void showSentPicture(const QImage& picture);
+    void showSentPicture(const QImage& picture, const QString& toHandle);
     void showOwnAvatar();
     void applyView();
     void askForAttention(const QString& handle, const QString& message);
@@ -219,6 +220,7 @@ private:
     VideoStopCaption* videoStop_ = nullptr; // says so on the buddy's picture when their video stops
     TranscriptView* transcriptView_ = nullptr; // the chat box, following the selected tab's transcript
     PictureSender* pictureSender_ = nullptr;
+    ReceivedPictures* receivedPictures_ = nullptr; // puts the pictures buddies send into their transcripts
 
     QString videoSourceOption_;
     CameraPanel* camera_ = nullptr;

@@ -78,6 +78,8 @@ cfb::Confabo* ClientSession::open()
     connect(confabo_.get(), &Confabo::FileProgress, this, &ClientSession::fileProgress, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::FileFinished, this, &ClientSession::fileFinished, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::FileFailed, this, &ClientSession::fileFailed, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::LineDelivered, this, &ClientSession::lineDelivered);
+    connect(confabo_.get(), &Confabo::LineNotDelivered, this, &ClientSession::lineNotDelivered);
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();
@@ -210,6 +212,15 @@ void ClientSession::wait(
 bool ClientSession::sendMessage(cfb::Buddy& to, const QString& text)
 {
     return confabo_ && to.SendMessage(confabo_->handle(), confabo_->Email(), text, dataPort_, dataPort_);
+}
+
+ClientSession::SentLine ClientSession::sendLine(cfb::Buddy& to, const QString& text)
+{
+    // The library keeps the id of its last encrypted send; a send that failed before it left
+    // keeps the one before, so the id counts only for a line that went.
+    if (!sendMessage(to, text))
+        return {};
+    return {true, confabo_->lastLineId()};
 }
 
 // A receiving socket that could not be bound leaves the client deaf to every buddy; the user is

@@ -82,6 +82,15 @@ public:
     // the video and the data port. False when the user is not available (as the last lookup
     // found) or nobody is signed in; a send that fails on the way is not seen.
     bool sendMessage(cfb::Buddy& to, const QString& text);
+    // What became of a line sendLine() sent: sent is false when it could not go at all; id names
+    // the acknowledgement (lineDelivered) or the giving up (lineNotDelivered) to come, 0 when none
+    // will come because the line went in the plain format, which nobody acknowledges.
+    struct SentLine {
+        bool sent = false;
+        uint64_t id = 0;
+    };
+    // sendMessage(), telling what became of the line.
+    SentLine sendLine(cfb::Buddy& to, const QString& text);
     // Requests asked and not answered yet.
     int pending() const { return pending_; }
     // How long close() waits for the service thread's sign-out (milliseconds).
@@ -128,6 +137,9 @@ signals:
     void fileProgress(const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total);
     void fileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
     void fileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
+    // The buddy acknowledged the line sendLine() gave that id, or the library gave up on it.
+    void lineDelivered(const QString& handle, uint64_t id);
+    void lineNotDelivered(const QString& handle, uint64_t id);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.

@@ -9,6 +9,7 @@
 #include "platform/Settings.h"
 #include "platform/UserNotice.h"
 #include "session/ClientSession.h"
+#include "session/StoredPassword.h"
 #include "session/frmLogin.h"
 #include "speech/SpeechEngine.h"
 
@@ -96,7 +97,7 @@ SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWi
         modMain::ExitApplication();
 
     fields.handle = Settings::Handle.read();
-    fields.password = Settings::Password.read();
+    fields.password = StoredPassword::read();
     fields.hostname = Settings::HostName.read();
 
     fields.speakIt = isOne(Settings::EnableSpeech.read());
@@ -159,7 +160,7 @@ SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWi
                 modMain::ExitApplication();
             // The host name keeps the value read at the start of the sequence.
             fields.handle = Settings::Handle.read();
-            fields.password = Settings::Password.read();
+            fields.password = StoredPassword::read();
         }
         busy.show();
     }

@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
+#include "session/StoredPassword.h"
 
 #include <QMouseEvent>
 #include <QTimer>
@@ -31,7 +32,7 @@ frmLogin::frmLogin(QWidget* parent)
     ui->lblHelp->setFont(helpFont);
 
     ui->txtHandle->setText(Settings::Handle.read());
-    ui->txtPassword->setText(rememberedPassword(Settings::Password.read()));
+    ui->txtPassword->setText(rememberedPassword(StoredPassword::read()));
     ui->chkAutoLogin->setChecked(false);
 
     ui->txtHandle->installEventFilter(this);
@@ -67,7 +68,7 @@ void frmLogin::setCredentials(const QString& handle, const QString& password)
 void frmLogin::cmdOK_Click()
 {
     Settings::Handle.write(ui->txtHandle->text());
-    Settings::Password.write(SkipJack::EncipherPassword(ui->txtPassword->text()));
+    StoredPassword::write(SkipJack::EncipherPassword(ui->txtPassword->text()));
     Settings::AutoLogin.write(ui->chkAutoLogin->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     accept();
 }

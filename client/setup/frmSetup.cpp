@@ -16,7 +16,9 @@
 #include "protocol/AccountRules.h"
 #include "protocol/SkipJack.h"
 #include "session/ClientSession.h"
+#include "session/StoredPassword.h"
 #include "session/frmLogin.h"
+#include "setup/AvatarFit.h"
 #include "setup/MouthMarker.h"
 #include "speech/SpeechEngine.h"
 #include "video/CaptureSource.h"
@@ -25,6 +27,7 @@
 #include "video/VideoFormatDialog.h"
 #include "video/VideoSourceDialog.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -373,9 +376,39 @@ void frmSetup::cmdBrowse_Click()
                 modMain::EventError, true);
             return;
         }
-        showAvatar(picture);
+        chosenAvatar_ = path;
+        fittedAvatar_.clear();
+        QImage shown = picture;
+        if (QFileInfo(path).size() > Confabo::MaxAvatarSize) {
+            // Made smaller now, so that the preview and the mouth marker show the avatar as sent.
+            const QByteArray fitted = AvatarFit::fit(picture, Confabo::MaxAvatarSize);
+            if (fitted.isEmpty()) {
+                stop(QStringLiteral("The avatar image must be less than %1 bytes.").arg(Confabo::MaxAvatarSize),
+                    QStringLiteral("Invalid Avatar File"));
+            } else {
+                if (!fittedFolder_)
+                    fittedFolder_ = std::make_unique<QTemporaryDir>();
+                QFile copy(fittedFolder_->filePath(QStringLiteral("avatar.jpg")));
+                if (!fittedFolder_->isValid() || !copy.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    || copy.write(fitted) != fitted.size() || !copy.flush()) {
+                    modMain::ReportError(QStringLiteral("Browse: the smaller copy of %1 cannot be written (%2)")
+                                             .arg(path, copy.errorString()),
+                        modMain::EventError, true);
+                } else {
+                    fittedAvatar_ = copy.fileName();
+                    shown = QImage::fromData(fitted);
+                }
+            }
+        }
+        showAvatar(shown);
         ui->txtAvatarFile->setText(path);
     });
+}
+
+QString frmSetup::avatarToSend() const
+{
+    const QString named = trimmed(ui->txtAvatarFile);
+    return !fittedAvatar_.isEmpty() && named == chosenAvatar_ ? fittedAvatar_ : named;
 }
 
 // The current camera picture saved under the chosen name, in the format its extension names
@@ -491,7 +524,7 @@ bool frmSetup::SaveSettings(bool closeAfter)
     withErrorReport("SaveSettings", [&] {
         BusyCursor busy;
         const QString password = trimmed(ui->txtPassword);
-        const QFileInfo avatarFile(trimmed(ui->txtAvatarFile));
+        const QFileInfo avatarFile(avatarToSend());
         const qint64 avatarSize = !avatarFile.filePath().isEmpty() && avatarFile.isFile() ? avatarFile.size() : 0;
 
         if (!registration_ ? !saveProfile(password, avatarSize) : !registerAccount(password, avatarSize))
@@ -540,7 +573,7 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
                 QStringLiteral("Confabo Change Password Error"));
             return false;
         }
-        Settings::Password.write(enciphered);
+        StoredPassword::write(enciphered);
     }
 
     const QString email = trimmed(ui->txtEmail);
@@ -558,7 +591,7 @@ bool frmSetup::saveProfile(const QString& password, qint64 avatarSize)
         }
     }
 
-    const QString avatar = trimmed(ui->txtAvatarFile);
+    const QString avatar = avatarToSend();
     if (!avatar.isEmpty()) {
         if (!checkAvatarFile(avatar, avatarSize))
             return false;
@@ -598,7 +631,7 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
         stop(QStringLiteral("The password and confirm password fields do not match."), illegal);
         return false;
     }
-    const QString avatar = trimmed(ui->txtAvatarFile);
+    const QString avatar = avatarToSend();
     if (!avatar.isEmpty() && !checkAvatarFile(avatar, avatarSize))
         return false;
     const QString email = trimmed(ui->txtEmail);
@@ -635,7 +668,7 @@ bool frmSetup::registerAccount(const QString& password, qint64 avatarSize)
     registered_ = true;
     Settings::IsRegistered.write(QStringLiteral("1"));
     Settings::Handle.write(handle);
-    Settings::Password.write(enciphered);
+    StoredPassword::write(enciphered);
     if (auto* login = qobject_cast<frmLogin*>(owner_))
         login->setCredentials(handle, password);
     if (confirmsRegistration_) {

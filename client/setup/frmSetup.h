@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <QTemporaryDir>
+
 #include <memory>
 
 class QComboBox;
@@ -82,6 +84,9 @@ private:
     void saveHostName();
     void saveAutoRun();
     bool checkAvatarFile(const QString& path, qint64 size);
+    // The file the account's avatar is sent from: the copy made to fit when the path field still
+    // names the picture chosen, else the file the field names.
+    QString avatarToSend() const;
     void stop(const QString& text, const QString& title);
 
     void showAvatar(const QImage& picture);
@@ -105,6 +110,11 @@ private:
     bool previewReturned_ = false;
     MouthMarker* picMouth = nullptr;
     double avatarScale_ = 1.0;
+    // A chosen picture larger than an avatar may be is sent as a smaller copy, kept in a folder
+    // of the dialog's own until it closes.
+    QString chosenAvatar_;
+    QString fittedAvatar_;
+    std::unique_ptr<QTemporaryDir> fittedFolder_;
     QSize savedFrameSize_;
     int savedFrameRate_ = 0;
 };

@@ -7,6 +7,7 @@
 #include "speech/VoicesDialog.h"
 #include "speech/WallClockPlayback.h"
 
+#include <QLocale>
 #include <QMediaDevices>
 
 #include <syslog.h>
@@ -215,6 +216,19 @@ void EspeakSpeechEngine::showShape(const QPointer<MouthWidget>& mouth, MouthShap
 QString EspeakSpeechEngine::voiceName(int index) const
 {
     return index >= 1 && index <= voiceCount() ? runtime_.voices().at(index - 1).name : QString();
+}
+
+// The language of the voice's selector ("en-us+f3" is English), in English; empty for a code the
+// locale data does not know.
+QString EspeakSpeechEngine::voiceLanguage(int index) const
+{
+    if (index < 1 || index > voiceCount())
+        return QString();
+    const QByteArray selector = runtime_.voices().at(index - 1).selector;
+    const QString code
+        = QString::fromLatin1(selector.left(selector.indexOf('+') < 0 ? selector.size() : selector.indexOf('+')));
+    const QLocale::Language language = QLocale(code.section(u'-', 0, 0)).language();
+    return language == QLocale::C || language == QLocale::AnyLanguage ? QString() : QLocale::languageToString(language);
 }
 
 int EspeakSpeechEngine::voiceCount() const

@@ -52,6 +52,7 @@ public:
     void stop();
 
     QString voiceName(int index) const override;
+    QString voiceLanguage(int index) const override;
     int voiceCount() const;
     int currentVoice() const override { return currentVoice_; }
     // An index with no voice is ignored.

@@ -24,6 +24,12 @@ public:
 
     // Voices are numbered from 1; the name is empty past the last voice.
     virtual QString voiceName(int index) const = 0;
+    // The language voice `index` speaks, as the user reads it ("English"); empty when unknown.
+    virtual QString voiceLanguage(int index) const
+    {
+        Q_UNUSED(index);
+        return QString();
+    }
     virtual int currentVoice() const = 0;
     // The voice of the texts queued from now on; texts already queued keep theirs.
     virtual void setCurrentVoice(int index) = 0;

@@ -111,6 +111,13 @@ public:
         return session_.exitStatus() == QProcess::NormalExit ? session_.exitCode() : -1;
     }
 
+    // Ends the session at once, as a crash or a pulled cable would: no sign-out, no goodbye.
+    void kill()
+    {
+        session_.kill();
+        session_.waitForFinished(5000);
+    }
+
     int port() const { return dataPort_; }
     QList<QJsonObject>& seen() { return seen_; }
 
@@ -129,4 +136,3 @@ inline int count(const QList<QJsonObject>& lines, const QString& event)
     return int(
         std::count_if(lines.begin(), lines.end(), [&](const QJsonObject& o) { return o.value("event") == event; }));
 }
-

@@ -19,9 +19,11 @@
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/HelpWindow.h"
+#include "common/UserDialogs.h"
 #include "common/frmPopup.h"
 #include "common/frmSplash.h"
 #include "common/modMain.h"
+#include "desktop/QtUserDialogs.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
 #include "messaging/Confabo.h"
@@ -40,14 +42,17 @@
 #include <QFile>
 #include <QImage>
 #include <QLineEdit>
+#include <QLinearGradient>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPlainTextEdit>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -172,6 +177,68 @@ bool saveSetupDialog(frmMain& window, const QString& dir)
 // so the window first takes a receiving port of its own, the one the buddy answers to: otherwise
 // the user's own lines, sent to the buddy's address on this machine, would come back to the
 // window as messages from a stranger.
+// Answers the picture dialog with one file; every other question goes to the Qt dialogs.
+class PictureFileAnswer : public UserDialogs {
+public:
+    explicit PictureFileAnswer(QString path)
+        : path_(std::move(path))
+    {
+    }
+    int messageBox(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title) override
+    {
+        return qtUserDialogs().messageBox(parent, text, buttons, icon, title);
+    }
+    int messageBoxWithHelp(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title,
+        int helpContext) override
+    {
+        return qtUserDialogs().messageBoxWithHelp(parent, text, buttons, icon, title, helpContext);
+    }
+    QString openFileName(QWidget*, const QString&, const QString&) override { return path_; }
+    QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override
+    {
+        return qtUserDialogs().saveFileName(parent, title, filter);
+    }
+    void beep() override { }
+    bool openUrl(const QUrl& url) override { return qtUserDialogs().openUrl(url); }
+
+private:
+    QString path_;
+};
+
+// A picture sent from the main window: it takes the user's box and stays in the conversation as
+// a line with its thumbnail.
+bool savePictureLine(frmMain& window, const QString& dir, const QString& buddy)
+{
+    QTemporaryDir files;
+    QImage picture(640, 480, QImage::Format_RGB32);
+    {
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient sky(0, 0, 0, 300);
+        sky.setColorAt(0, QColor(0x2b, 0x4a, 0x8c));
+        sky.setColorAt(1, QColor(0xf4, 0xa2, 0x5a));
+        p.fillRect(0, 0, 640, 300, sky);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(0xff, 0xd2, 0x6a));
+        p.drawEllipse(QPointF(420, 290), 60, 60);
+        p.fillRect(0, 300, 640, 180, QColor(0x1f, 0x5a, 0x7a));
+        p.setBrush(QColor(0x2e, 0x3b, 0x2a));
+        p.drawPolygon(QPolygonF({QPointF(0, 300), QPointF(140, 200), QPointF(300, 300)}));
+    }
+    const QString path = files.filePath(QStringLiteral("sunset.jpg"));
+    if (!picture.save(path, "JPG", 85))
+        return false;
+    PictureFileAnswer answer(path);
+    UserDialogs::install(&answer);
+    window.cmdPic_Click();
+    cBuddyInfo* record = window.buddyInfo(buddy);
+    const bool ok = record && save(&window, dir, QStringLiteral("picture-line.png"), [record] {
+        return !record->transcript().lines().isEmpty() && record->transcript().lines().last().isPicture();
+    });
+    UserDialogs::install(nullptr);
+    return ok;
+}
+
 bool saveChat(frmMain& window, const QString& dir, const QString& buddy, const QString& buddyInput, int receivePort)
 {
     auto* receiver = new ivUDP;
@@ -233,14 +300,14 @@ bool saveChat(frmMain& window, const QString& dir, const QString& buddy, const Q
     send(form, QStringLiteral("I'll bring dessert then."));
     ok = answer(QStringLiteral("Lovely, something with chocolate please!"));
     ok = ok && save(form, dir, QStringLiteral("buddy-window.png"), [form] {
-        return form->findChild<QPlainTextEdit*>(QStringLiteral("txtChat"))
+        return form->findChild<QTextEdit*>(QStringLiteral("txtChat"))
             ->toPlainText()
             .contains(QStringLiteral("chocolate"));
     });
     if (auto* speech = qobject_cast<EspeakSpeechEngine*>(window.speech()))
         speech->stop();
     form->close();
-    return ok;
+    return ok && savePictureLine(window, dir, buddy);
 }
 
 int drawAvatar(const QString& file, const QColor& colour)

@@ -13,6 +13,7 @@
 #include "channel/Identity.h"
 #include "chat/StrangerQueue.h"
 #include "chat/TranscriptView.h"
+#include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/frmPopup.h"
@@ -36,13 +37,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextEdit>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -74,6 +75,8 @@ public:
     {
         return index >= 1 && index <= voices_ ? QStringLiteral("Voice %1").arg(index) : QString();
     }
+    // The first twenty speak English, the rest a language nobody named.
+    QString voiceLanguage(int index) const override { return index <= 20 ? QStringLiteral("English") : QString(); }
     int currentVoice() const override { return voice_; }
     void setCurrentVoice(int index) override
     {
@@ -514,7 +517,7 @@ TEST_F(ChatTest, AFloodOfLongLinesKeepsTheWindowResponsiveAndTheChatBoxesBounded
     window->findChild<QPushButton*>("cmdNewWindow")->click();
     frmBuddy* form = window->buddyInfo("amelia")->BuddyForm();
     ASSERT_TRUE(form && form->isVisible());
-    auto* formChat = form->findChild<QPlainTextEdit*>("txtChat");
+    auto* formChat = form->findChild<QTextEdit*>("txtChat");
 
     QString words;
     while (words.size() < 64000)
@@ -624,7 +627,7 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     auto got = amy.receive();
     ASSERT_TRUE(got);
     EXPECT_EQ(got->message, "from the small window");
-    auto* chat = form->findChild<QPlainTextEdit*>("txtChat");
+    auto* chat = form->findChild<QTextEdit*>("txtChat");
     EXPECT_EQ(chat->toPlainText(), "\ncordelia: from the small window");
     // One transcript per buddy: the line typed here shows in the main window's tab too.
     EXPECT_EQ(chatOf("amelia"), "cordelia: from the small window");
@@ -660,10 +663,17 @@ TEST_F(ChatTest, TheDetachedWindowSendsAndShowsFrames)
     ASSERT_TRUE(got && got->videoData);
     EXPECT_EQ(PictureFromBytes(*got->videoData).size(), QSize(40, 30));
 
+    // The picture stays in the conversation, in both windows, after amelia's line.
+    ASSERT_TRUE(waitUntil([&] { return window->buddyInfo("amelia")->transcript().lines().last().isPicture(); }));
+    EXPECT_EQ(window->buddyInfo("amelia")->transcript().lines().last().handle, "cordelia");
+    EXPECT_EQ(chatOf("amelia"), "cordelia: from the small window\r\namelia: got your picture")
+        << "a picture has no text of its own";
+
     // Selected text is spoken through this window's mouth.
-    QTextCursor selection = chat->textCursor();
-    selection.movePosition(QTextCursor::End);
-    selection.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    QTextCursor selection = chat->document()->find("amelia: got your picture");
+    ASSERT_FALSE(selection.isNull());
+    selection.movePosition(QTextCursor::StartOfBlock);
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     chat->setTextCursor(selection);
     form->findChild<QAction*>("mnuSayIt")->trigger();
     ASSERT_FALSE(speech->said.isEmpty());
@@ -692,7 +702,21 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
         EXPECT_EQ(item->text(), QStringLiteral("Voice %1").arg(i));
     }
     EXPECT_EQ(offered, 30);
-    EXPECT_EQ(window->findChild<QMenu*>("mnuSelectVoice")->actions().size(), 30);
+    // Under a title, by language in submenus small enough for any screen: a language with many
+    // voices in parts, voices of no known language last.
+    auto* voiceMenu = window->findChild<QMenu*>("mnuSelectVoice");
+    ASSERT_FALSE(voiceMenu->actions().isEmpty());
+    EXPECT_EQ(voiceMenu->actions().first()->text(), "Voice for amelia");
+    QStringList groups;
+    int grouped = 0;
+    for (QAction* entry : voiceMenu->actions())
+        if (QMenu* group = entry->menu()) {
+            groups << group->title();
+            grouped += group->actions().size();
+            EXPECT_LE(group->actions().size(), VoiceMenu::ItemsPerGroup);
+        }
+    EXPECT_EQ(groups, (QStringList{"English (1)", "English (2)", "Other voices"}));
+    EXPECT_EQ(grouped, 30);
     EXPECT_TRUE(window->mnuVoice(3)->isChecked()) << "amelia's tab is selected";
 
     // Back to back, all waiting before the first is shown: spoken and written in arrival order.

@@ -14,6 +14,9 @@
 #include "buddies/VerifyDialog.h"
 #include "buddies/frmBuddyList.h"
 #include "channel/Identity.h"
+#include "channel/SecureChannel.h"
+#include "chat/ChatTranscript.h"
+#include "chat/DeliveryMarks.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "mainwindow/frmMain.h"
@@ -31,6 +34,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -82,6 +86,21 @@ QJsonObject heardBy(CliClient& client, const QString& event)
         },
         10000);
     return found;
+}
+
+// How many pixels of the widget as drawn have the colour of a delivery mark: green for a check
+// mark, red for "not delivered" (the user's own red lines are pure red).
+int markPixels(QWidget& widget, bool delivered)
+{
+    const QImage shown = widget.grab().toImage();
+    int count = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QColor c = shown.pixelColor(x, y);
+            count += delivered ? c.green() > 110 && c.red() < 90 && c.blue() < 110
+                               : c.red() > 140 && c.red() < 220 && c.green() < 70 && c.blue() < 70;
+        }
+    return count;
 }
 
 QString labelText(VerifyDialog& dialog, const char* name)
@@ -358,6 +377,62 @@ TEST_F(EncryptedChannelTest, AnOwnKeyFileOthersMayReadIsToldOnceAndEveryBuddyIsM
     EXPECT_EQ(tabs->tabToolTip(0).toStdString(),
         "amelia@example.org\nMessages to amelia are not encrypted: your Confabo has no usable security key.");
     EXPECT_EQ(amelia->quit(), 0);
+}
+
+// cordelia's own lines carry what became of them: amelia's client acknowledges hers (a check mark,
+// the time in its tooltip, in the tab and in amelia's own window), bertram's plain lines carry no
+// mark, and a line to amelia once her client is gone without signing out is "not delivered" when
+// the library gives up on it. The transcript's text stays as it was.
+TEST_F(EncryptedChannelTest, OwnLinesShowWhetherTheBuddyGotThem)
+{
+    ASSERT_TRUE(amelia->startSession());
+    ASSERT_TRUE(bertram->startSession());
+    amelia->say("add cordelia");
+    bertram->say("add cordelia");
+    ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
+    ASSERT_TRUE(bertram->waitFor("add").value("ok").toBool());
+    window = std::make_unique<frmMain>();
+    window->Load();
+    tabs = window->findChild<QTabBar*>("tabBuddies");
+    ASSERT_TRUE(pollUntil([&] { return tabs->count() == 2; }));
+    ASSERT_EQ(safetyAt(*amelia).size(), 71) << "amelia's client knows cordelia's key";
+
+    const auto lastLine = [&](const char* handle) { return window->buddyInfo(handle)->transcript().lines().last(); };
+    auto* chat = window->findChild<QTextEdit*>("txtChat");
+    for (const char* to : {"bertram", "amelia"}) {
+        selectTab(to);
+        window->findChild<QLineEdit*>("txtMessage")->setText(QStringLiteral("hello ") + to);
+        window->findChild<QPushButton*>("cmdSend")->click();
+    }
+    EXPECT_TRUE(heardBy(*amelia, "message").value("secure").toBool());
+    EXPECT_FALSE(heardBy(*bertram, "message").value("secure").toBool());
+    ASSERT_TRUE(waitUntil([&] { return lastLine("amelia").delivery == ChatTranscript::Delivery::Delivered; }, 10000));
+    EXPECT_TRUE(DeliveryMarks::toolTip(lastLine("amelia")).startsWith("Delivered at "))
+        << DeliveryMarks::toolTip(lastLine("amelia")).toStdString();
+    EXPECT_GT(markPixels(*chat, true), 10) << "the check mark shows beside the line";
+    EXPECT_EQ(window->buddyInfo("amelia")->Chat().toStdString(), "cordelia: hello amelia") << "no mark in the text";
+    window->buddyInfo("amelia")->showWindow();
+    frmBuddy* form = window->buddyInfo("amelia")->BuddyForm();
+    ASSERT_TRUE(form && form->isVisible());
+    EXPECT_GT(markPixels(*form->findChild<QTextEdit*>("txtChat"), true), 10) << "her window shows it too";
+    form->close();
+
+    EXPECT_EQ(lastLine("bertram").delivery, ChatTranscript::Delivery::Unmarked) << "plain lines are not acknowledged";
+    selectTab("bertram");
+    EXPECT_EQ(markPixels(*chat, true), 0);
+
+    // amelia's client is gone, the service still says she is there: the line is sent again and
+    // again, then given up.
+    amelia->kill();
+    selectTab("amelia");
+    window->findChild<QLineEdit*>("txtMessage")->setText(QStringLiteral("are you gone?"));
+    window->findChild<QPushButton*>("cmdSend")->click();
+    EXPECT_EQ(lastLine("amelia").delivery, ChatTranscript::Delivery::Pending);
+    ASSERT_TRUE(waitUntil([&] { return lastLine("amelia").delivery == ChatTranscript::Delivery::NotDelivered; },
+        SecureChannel::GiveUpMs + 10000));
+    EXPECT_GT(markPixels(*chat, false), 10) << "\"not delivered\" shows beside the line";
+    EXPECT_EQ(window->buddyInfo("amelia")->Chat().toStdString(), "cordelia: hello amelia\r\ncordelia: are you gone?");
+    EXPECT_EQ(bertram->quit(), 0);
 }
 
 } // namespace

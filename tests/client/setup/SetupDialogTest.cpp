@@ -30,15 +30,19 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace cfb;
 using namespace cfb::client;
@@ -362,6 +366,48 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
     EXPECT_EQ(again.Avatar().size(), QSize(120, 100));
     EXPECT_EQ(again.MouthLeft(), mouthLeft);
     EXPECT_EQ(again.MouthTop(), mouthTop);
+}
+
+// A photo straight from a camera is larger than an avatar may be: it is made smaller as it is
+// chosen, shown so, and taken at OK; the user is told nothing.
+TEST_F(SetupDialogTest, AnOrdinaryPhotoBecomesAnAvatarUnderTheLimit)
+{
+    signedInProfile("dorothea");
+    load();
+    // 800 x 600 with detail everywhere (a gradient under noise), as a photo has.
+    QImage photo(800, 600, QImage::Format_RGB32);
+    auto* noise = QRandomGenerator::global();
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            const int grain = int(noise->bounded(60)) - 30;
+            photo.setPixel(x, y,
+                qRgb(std::clamp(x * 255 / 800 + grain, 0, 255), std::clamp(y * 255 / 600 + grain, 0, 255),
+                    std::clamp(128 + grain, 0, 255)));
+        }
+    const QString path = files.filePath("holiday.jpg");
+    ASSERT_TRUE(photo.save(path, "JPG", 90));
+    ASSERT_GT(QFileInfo(path).size(), Confabo::MaxAvatarSize) << "the photo must be too large as it is";
+
+    const qsizetype boxes = dialogs.boxes.size();
+    whenModal<frmSetup>(window.get(), [&](frmSetup* setup) {
+        dialogs.filesToOpen << path;
+        child<QPushButton>(setup, "cmdBrowse")->click();
+        EXPECT_EQ(child<QLineEdit>(setup, "txtAvatarFile")->text(), path) << "the field names the photo chosen";
+        const QPixmap preview = child<QLabel>(setup, "imgAvatar")->pixmap();
+        ASSERT_FALSE(preview.isNull());
+        EXPECT_EQ(press(setup, "cmdOK"), QString());
+    });
+    EXPECT_TRUE(modMain::ShowSetupDialog(window.get()));
+    EXPECT_EQ(dialogs.boxes.size(), boxes) << qPrintable(lastBox());
+
+    Confabo again;
+    ASSERT_TRUE(again.Login("dorothea", ClientProfile::password("dorothea"), "127.0.0.1"));
+    const QImage avatar = again.Avatar();
+    ASSERT_FALSE(avatar.isNull()) << "the service took it";
+    EXPECT_LT(avatar.width(), 800);
+    EXPECT_GE(avatar.width(), 160) << "as large as fits, not a stamp";
+    EXPECT_NEAR(double(avatar.width()) / avatar.height(), 4.0 / 3.0, 0.02);
+    EXPECT_TRUE(QFileInfo(path).size() > Confabo::MaxAvatarSize) << "the photo itself is left as it was";
 }
 
 TEST_F(SetupDialogTest, TheVideoIsBorrowedAndCancelPutsTheFormatBack)
