@@ -2,9 +2,12 @@
 
 #include "chat/PictureFrame.h"
 #include "common/LocalErrorHandler.h"
+#include "channel/FileContent.h"
 #include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
 #include "session/ClientSession.h"
 
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QPromise>
@@ -100,6 +103,18 @@ void PictureSender::release(const std::shared_ptr<Job>& job)
         job_.reset();
 }
 
+// A buddy whose client has a key gets the picture file as it is, up to 16 MB; anyone else a
+// frame made from it.
+bool PictureSender::sendWhole(const Job& job)
+{
+    Confabo* library = session_.library();
+    if (!library || library->security(*job.buddy) != PeerSecurity::Encrypted
+        || QFileInfo(job.request->path).size() > FileContent::MaxPictureBytes)
+        return false;
+    QString error;
+    return library->SendFile(job.buddy->handle(), job.request->path, true, job.port, error) != 0;
+}
+
 void PictureSender::finished(const std::shared_ptr<Job>& job)
 {
     if (job != job_)
@@ -113,7 +128,7 @@ void PictureSender::finished(const std::shared_ptr<Job>& job)
             return;
         }
         emit sending(prepared.picture, job->buddy->handle());
-        if (!prepared.frame.isEmpty())
+        if (!sendWhole(*job) && !prepared.frame.isEmpty())
             job->buddy->SendFrame(prepared.frame, job->request->fromHandle, job->port);
     });
 }

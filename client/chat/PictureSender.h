@@ -15,7 +15,8 @@ namespace cfb::client {
 
 class ClientSession;
 
-// Sends picture files to a buddy as one video frame each, for one window: the file is chosen
+// Sends picture files to a buddy, for one window: as the file itself to a buddy whose client has a
+// key (up to 16 MB), else as one video frame: the file is chosen
 // here, read and encoded on a worker thread, and sent from this thread once it is ready, so the
 // window never waits on a large picture.
 //
@@ -42,6 +43,7 @@ signals:
 private:
     struct Job;
     void finished(const std::shared_ptr<Job>& job);
+    bool sendWhole(const Job& job);
     void release(const std::shared_ptr<Job>& job);
 
     ClientSession& session_;

@@ -35,6 +35,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFile>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -173,6 +175,25 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
             if (cBuddyInfo* record = buddyInfo(handle))
                 record->transcript().appendPicture(handle, picture, when);
         });
+    // A picture that came whole, as a file: shown as a frame would be, and a line of its own.
+    connect(files_, &FileExchange::pictureReceived, this, [this](const QString& handle, const QString& path) {
+        withErrorReport("PictureReceived", [&] {
+            // The conversation keeps the picture; nothing of it stays on disk.
+            const QImage picture(path);
+            QFile::remove(path);
+            if (picture.isNull())
+                return;
+            if (cBuddyInfo* record = buddyInfo(handle)) {
+                record->transcript().appendPicture(handle, picture, QDateTime::currentDateTime());
+                if (frmBuddy* form = record->BuddyForm(); form && form->isVisible())
+                    form->showFrame(picture);
+            }
+            if (selBuddy_ && selBuddy_->handle() == handle) {
+                pictures_->show(ui->imgBuddy, picture);
+                pictures_->hideMouth();
+            }
+        });
+    });
     connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
     connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
 
