@@ -27,7 +27,10 @@ public:
         = 0;
     // An empty result means the user cancelled.
     virtual QString openFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
-    virtual QString saveFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // suggested: the path the dialog starts with (a folder and a name), else the pictures folder.
+    virtual QString saveFileName(
+        QWidget* parent, const QString& title, const QString& filter, const QString& suggested = QString())
+        = 0;
     virtual void beep() = 0;
     // False when no program took the link.
     virtual bool openUrl(const QUrl& url) = 0;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -27,11 +28,13 @@ void placeOver(QWidget& box, QWidget* owner)
 }
 
 // Where file dialogs start: the user's pictures folder (what they open and save are pictures),
-// else their home folder, never the program's.
+// else their home folder, never the program's. A folder that is not there would be taken for a
+// file name.
 QString picturesFolder()
 {
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    return pictures.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::HomeLocation) : pictures;
+    return pictures.isEmpty() || !QFileInfo(pictures).isDir() ? QStandardPaths::writableLocation(QStandardPaths::HomeLocation)
+                                                               : pictures;
 }
 
 QMessageBox::StandardButtons standardButtons(UserDialogs::Buttons buttons)
@@ -131,9 +134,9 @@ QString QtUserDialogs::openFileName(QWidget* parent, const QString& title, const
     return QFileDialog::getOpenFileName(parent, title, picturesFolder(), filter);
 }
 
-QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const QString& filter)
+QString QtUserDialogs::saveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suggested)
 {
-    return QFileDialog::getSaveFileName(parent, title, picturesFolder(), filter);
+    return QFileDialog::getSaveFileName(parent, title, suggested.isEmpty() ? picturesFolder() : suggested, filter);
 }
 
 void QtUserDialogs::beep()

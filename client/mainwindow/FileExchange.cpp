@@ -108,6 +108,12 @@ QList<FileTransfer> FileExchange::transfersWith(const QString& handle) const
     return found;
 }
 
+QString FileExchange::downloadsFolder() const
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return QFileInfo(downloads).isDir() ? downloads : QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+}
+
 QString FileExchange::picturesFolder() const
 {
     return QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/pictures");
@@ -148,7 +154,8 @@ void FileExchange::offered(const QString& handle, uint32_t id, const QString& na
         if (!library || !transfers_.contains(id))
             return;
         const QString path = answer == UserDialogs::AnswerYes
-            ? UserDialogs::current().saveFileName(&window_, QStringLiteral("Save %1 As").arg(name), QStringLiteral("All files (*)"))
+            ? UserDialogs::current().saveFileName(&window_, QStringLiteral("Save %1 As").arg(name),
+                  QStringLiteral("All files (*)"), downloadsFolder() + QLatin1Char('/') + name)
             : QString();
         library = session_.library();
         if (!library || !transfers_.contains(id))

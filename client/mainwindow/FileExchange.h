@@ -51,6 +51,8 @@ private:
     void failed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
     void notice(const QString& handle, const QString& text);
     QString picturesFolder() const;
+    // Where a file offered is saved unless the user chooses elsewhere.
+    QString downloadsFolder() const;
 
     QWidget& window_;
     ClientSession& session_;

@@ -43,7 +43,7 @@ QString ScriptedDialogs::openFileName(QWidget*, const QString&, const QString& f
     return filesToOpen.isEmpty() ? QString() : filesToOpen.takeFirst();
 }
 
-QString ScriptedDialogs::saveFileName(QWidget*, const QString&, const QString& filter)
+QString ScriptedDialogs::saveFileName(QWidget*, const QString&, const QString& filter, const QString&)
 {
     fileFilters.append(filter);
     return filesToSave.isEmpty() ? QString() : filesToSave.takeFirst();

@@ -30,7 +30,7 @@ public:
     int messageBoxWithHelp(QWidget* parent, const QString& text, Buttons buttons, Icon icon, const QString& title,
         int helpContext) override;
     QString openFileName(QWidget* parent, const QString& title, const QString& filter) override;
-    QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override;
+    QString saveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suggested) override;
     void beep() override { ++beeps; }
     bool openUrl(const QUrl& url) override;
 

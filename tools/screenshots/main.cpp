@@ -194,9 +194,9 @@ public:
         return qtUserDialogs().messageBoxWithHelp(parent, text, buttons, icon, title, helpContext);
     }
     QString openFileName(QWidget*, const QString&, const QString&) override { return path_; }
-    QString saveFileName(QWidget* parent, const QString& title, const QString& filter) override
+    QString saveFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suggested) override
     {
-        return qtUserDialogs().saveFileName(parent, title, filter);
+        return qtUserDialogs().saveFileName(parent, title, filter, suggested);
     }
     void beep() override { }
     bool openUrl(const QUrl& url) override { return qtUserDialogs().openUrl(url); }
