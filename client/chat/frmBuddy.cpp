@@ -1,5 +1,6 @@
 #include "chat/frmBuddy.h"
 
+#include "chat/FileDrops.h"
 #include "chat/MouthPlacement.h"
 #include "chat/PictureSender.h"
 #include "chat/TranscriptView.h"
@@ -83,6 +84,11 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
+    connect(ui->cmdFile, &QPushButton::clicked, this, &frmBuddy::cmdFile_Click);
+    new FileDrops(*ui->txtChat, [this](const QStringList& paths) {
+        if (buddy_)
+            emit session_.filesToSend(this, buddy_->handle(), paths);
+    });
     pictures_ = new PictureSender(session_, this);
     connect(pictures_, &PictureSender::sending, this, [this](const QImage& picture) {
         showFrame(picture);
@@ -186,6 +192,14 @@ void frmBuddy::cmdPic_Click()
     });
 }
 
+void frmBuddy::cmdFile_Click()
+{
+    withErrorReport("cmdFile_Click", [this] {
+        if (buddy_)
+            emit session_.filesToSend(this, buddy_->handle(), {});
+    });
+}
+
 void frmBuddy::mnuSayIt_Click()
 {
     withErrorReport("mnuSayIt_Click", [this] {
@@ -239,10 +253,12 @@ void frmBuddy::layoutControls()
     const int width = this->width(), height = this->height();
     const int sendWidth = std::max(ui->cmdSend->sizeHint().width(), 70);
     const int picWidth = std::max(ui->cmdPic->sizeHint().width(), 70);
+    const int fileWidth = std::max(ui->cmdFile->sizeHint().width(), 60);
     const int rowTop = height - Margin - RowHeight;
     ui->cmdSend->setGeometry(width - Margin - sendWidth, rowTop, sendWidth, RowHeight);
-    ui->cmdPic->setGeometry(width - Margin - sendWidth - Gap - picWidth, rowTop, picWidth, RowHeight);
-    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdPic->x() - Gap - Margin), RowHeight);
+    ui->cmdPic->setGeometry(ui->cmdSend->x() - Gap - picWidth, rowTop, picWidth, RowHeight);
+    ui->cmdFile->setGeometry(ui->cmdPic->x() - Gap - fileWidth, rowTop, fileWidth, RowHeight);
+    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdFile->x() - Gap - Margin), RowHeight);
 
     const int topHeight = std::max(20, rowTop - Gap - Margin);
     // The mark takes its row from the picture's room, so that both stay whole in a small window.

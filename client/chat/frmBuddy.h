@@ -30,7 +30,8 @@ class cBuddyInfo;
 
 // The detached chat window of one buddy: the buddy's transcript (shared with the main window),
 // the buddy's avatar (or the last frame received) with a speaking mouth, under it the mark of a
-// buddy whose lines are not encrypted (or held back), picture sending, and the popup menus
+// buddy whose lines are not encrypted (or held back), picture and file sending (files also dropped
+// on the transcript), and the popup menus
 // "Speak" (on selected text) and "Voices" (on the avatar).
 class frmBuddy : public QWidget {
     Q_OBJECT
@@ -55,6 +56,7 @@ public:
     // The routines behind the window's buttons and menus.
     void cmdSend_Click();
     void cmdPic_Click();
+    void cmdFile_Click();
     void mnuSayIt_Click();
     void mnuVoice_Click(int index);
 

@@ -27,6 +27,15 @@ FileExchange::FileExchange(QWidget& window, ClientSession& session, std::functio
     connect(&session, &ClientSession::fileProgress, this, &FileExchange::progressed);
     connect(&session, &ClientSession::fileFinished, this, &FileExchange::finished);
     connect(&session, &ClientSession::fileFailed, this, &FileExchange::failed);
+    connect(&session, &ClientSession::filesToSend, this,
+        [this](QWidget* parent, const QString& handle, const QStringList& paths) {
+            withErrorReport("SendFile", [&] {
+                if (paths.isEmpty())
+                    chooseAndSend(handle, parent);
+                for (const QString& path : paths)
+                    send(handle, path, false, parent);
+            });
+        });
     connect(&session, &ClientSession::closed, this, [this] {
         const QMap<uint32_t, FileTransfer> ended = std::exchange(transfers_, {});
         QStringList handles;
@@ -53,15 +62,15 @@ bool FileExchange::canSendTo(const QString& handle) const
     return buddy && library->security(*buddy) == PeerSecurity::Encrypted;
 }
 
-void FileExchange::chooseAndSend(const QString& handle)
+void FileExchange::chooseAndSend(const QString& handle, QWidget* parent)
 {
-    const QString path = UserDialogs::current().openFileName(&window_, QStringLiteral("Send File to %1").arg(handle),
-        QStringLiteral("All files (*)"));
+    const QString path = UserDialogs::current().openFileName(parent ? parent : &window_,
+        QStringLiteral("Send File to %1").arg(handle), QStringLiteral("All files (*)"));
     if (!path.isEmpty())
-        send(handle, path);
+        send(handle, path, false, parent);
 }
 
-bool FileExchange::send(const QString& handle, const QString& path, bool picture)
+bool FileExchange::send(const QString& handle, const QString& path, bool picture, QWidget* parent)
 {
     Confabo* library = session_.library();
     QString error;
@@ -75,7 +84,7 @@ bool FileExchange::send(const QString& handle, const QString& path, bool picture
     }
     const QFileInfo info(path);
     if (id == 0) {
-        UserDialogs::current().messageBox(&window_, QStringLiteral("%1 was not sent. %2").arg(info.fileName(), error),
+        UserDialogs::current().messageBox(parent ? parent : &window_, QStringLiteral("%1 was not sent. %2").arg(info.fileName(), error),
             UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Send File"));
         return false;
     }

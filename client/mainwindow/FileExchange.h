@@ -28,10 +28,11 @@ public:
     // user who is no buddy).
     FileExchange(QWidget& window, ClientSession& session, std::function<ChatTranscript*(const QString&)> transcriptOf);
 
-    // Asks for a file and offers it to the buddy.
-    void chooseAndSend(const QString& handle);
-    // Offers the file at path; false after telling the user why not.
-    bool send(const QString& handle, const QString& path, bool picture = false);
+    // Asks for a file (over parent, else the main window) and offers it to the buddy.
+    void chooseAndSend(const QString& handle, QWidget* parent = nullptr);
+    // Offers the file at path; false after telling the user why not (over parent, else the
+    // main window).
+    bool send(const QString& handle, const QString& path, bool picture = false, QWidget* parent = nullptr);
     void cancel(uint32_t id);
     // Whether files can go to the buddy now (their client has a key, and they are online).
     bool canSendTo(const QString& handle) const;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -150,6 +151,9 @@ signals:
     void buddyRemoved(const QString& handle);
     // A buddy's sound or video switch changed outside the main window.
     void buddySwitchesChanged();
+    // A window other than the main one asks for files to go to the buddy: these paths, or the
+    // ones the user chooses (over window) when there are none.
+    void filesToSend(QWidget* window, const QString& handle, const QStringList& paths);
     // The video source changed: live video restarts on it.
     void videoSourceChanged();
     // The text describing the video format, for the status bar.

@@ -26,12 +26,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -433,6 +436,79 @@ TEST_F(EncryptedChannelTest, OwnLinesShowWhetherTheBuddyGotThem)
     EXPECT_GT(markPixels(*chat, false), 10) << "\"not delivered\" shows beside the line";
     EXPECT_EQ(window->buddyInfo("amelia")->Chat().toStdString(), "cordelia: hello amelia\r\ncordelia: are you gone?");
     EXPECT_EQ(bertram->quit(), 0);
+}
+
+// Files both ways between the window and a buddy's client: the question first, the file saved
+// where the user chose, the strip while one is on its way, and a word in the conversation at the
+// end of each; the detached window's File... button sends too.
+TEST_F(EncryptedChannelTest, FilesGoBothWaysAskedFirstAndTheConversationSaysHowTheyEnded)
+{
+    const QString downloads = files.filePath("amelia-downloads");
+    ASSERT_TRUE(QDir().mkpath(downloads));
+    amelia->addSessionOptions({"--downloads", downloads});
+    ASSERT_TRUE(amelia->startSession());
+    amelia->say("add cordelia");
+    ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
+    window = std::make_unique<frmMain>();
+    window->Load();
+    tabs = window->findChild<QTabBar*>("tabBuddies");
+    ASSERT_TRUE(pollUntil([&] { return tab("amelia") >= 0; }));
+    ASSERT_EQ(safetyAt(*amelia).size(), 71) << "amelia's client knows cordelia's key";
+
+    const auto writeFile = [&](const char* name, int size) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+        QFile file(files.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == size);
+        return bytes;
+    };
+    const auto notices = [&] {
+        QStringList found;
+        for (const ChatTranscript::Line& line : window->buddyInfo("amelia")->transcript().lines())
+            if (line.notice)
+                found << line.message;
+        return found.join('\n');
+    };
+
+    // amelia offers a file: cordelia is asked, says yes, and chooses where it goes.
+    const QByteArray report = writeFile("report.bin", 3000000);
+    const QString saved = files.filePath("saved-report.bin");
+    dialogs.answers = {UserDialogs::AnswerYes};
+    dialogs.filesToSave = {saved};
+    amelia->say("file cordelia " + files.filePath("report.bin").toUtf8());
+    ASSERT_TRUE(waitUntil([&] { return notices().contains("Saved report.bin from amelia"); }, 20000)) << notices().toStdString();
+    ASSERT_FALSE(dialogs.boxes.isEmpty());
+    EXPECT_EQ(dialogs.boxes.last().text.toStdString(), "amelia wants to send you report.bin (3.0 MB). Save it?");
+    QFile got(saved);
+    ASSERT_TRUE(got.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(got.readAll() == report) << "the file arrives whole";
+    EXPECT_TRUE(heardBy(*amelia, "file_sent").contains("event"));
+
+    // cordelia sends one from amelia's own window; the strip shows it until amelia has it.
+    selectTab("amelia");
+    const QByteArray photo = writeFile("photo.raw", 1 << 20);
+    dialogs.filesToOpen = {files.filePath("photo.raw")};
+    window->buddyInfo("amelia")->showWindow();
+    frmBuddy* form = window->buddyInfo("amelia")->BuddyForm();
+    ASSERT_TRUE(form && form->isVisible());
+    form->findChild<QPushButton*>("cmdFile")->click();
+    auto* strip = window->findChild<QWidget*>("transferStrip");
+    ASSERT_TRUE(strip);
+    const auto stripSays = [&](const QString& text) {
+        for (const QLabel* label : strip->findChildren<QLabel*>())
+            if (label->text().contains(text))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(stripSays("photo.raw")) << "the strip shows the file as soon as it is offered";
+    ASSERT_TRUE(waitUntil([&] { return notices().contains("amelia received photo.raw whole"); }, 20000)) << notices().toStdString();
+    const QJsonObject arrived = heardBy(*amelia, "file");
+    EXPECT_EQ(arrived.value("name").toString().toStdString(), "photo.raw");
+    EXPECT_EQ(arrived.value("sha256").toString().toLatin1(),
+        QCryptographicHash::hash(photo, QCryptographicHash::Sha256).toHex());
+    EXPECT_FALSE(stripSays("photo.raw")) << "a finished file leaves the strip";
+    form->close();
+    EXPECT_EQ(amelia->quit(), 0);
 }
 
 } // namespace
