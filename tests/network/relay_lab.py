@@ -51,7 +51,8 @@ def start_relay(lab, workdir, secret):
         f"listening-ip={address}", f"relay-ip={address}", f"listening-port={TURN_PORT}",
         "min-port=49152", "max-port=49352", "use-auth-secret", f"static-auth-secret={secret}",
         f"realm={REALM}", "fingerprint", "no-tcp", "no-tls", "no-dtls", "no-cli", "no-multicast-peers",
-        "user-quota=4", "total-quota=100", "simple-log", "log-file=stdout", ""]))
+        "user-quota=4", "total-quota=100", "verbose", "log-file=stdout", f"userdb={os.path.join(workdir, 'turndb')}",
+        ""]))
     relay = lab.start(ns, ["turnserver", "-c", config], "turnserver.log")
     # coturn says nothing reliable when ready: wait until it answers a STUN binding request.
     deadline = time.monotonic() + 15
