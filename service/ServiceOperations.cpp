@@ -9,10 +9,14 @@
 #include "PasswordHasher.h"
 #include "PresenceLookups.h"
 #include "PublicKeyField.h"
+#include "RelayAddresses.h"
 #include "Storage.h"
+#include "TurnCredentials.h"
 #include "WireText.h"
 #include "XmlReply.h"
 #include "protocol/AccountRules.h"
+
+#include <QDateTime>
 
 #include <chrono>
 #include <cstdio>
@@ -165,9 +169,9 @@ void ServiceOperations::lookUpThenRespond(
     const HttpRequest& request, int32_t userId, Outcome outcome, HttpServer::Respond respond)
 {
     lookups_->submit(
-        userId, [this, request, outcome, respond = std::move(respond)](const PresenceLookups::Result& result) mutable {
+        userId, [this, userId, request, outcome, respond = std::move(respond)](const PresenceLookups::Result& result) mutable {
             HttpResponse response;
-            if (const Reply reply = presenceReply(result.presence, QString::fromStdString(request.peerAddress))) {
+            if (const Reply reply = presenceReply(userId, result.presence, QString::fromStdString(request.peerAddress))) {
                 response.body = *reply;
             } else {
                 outcome.result = result.error.empty() ? "refused" : "error";
@@ -241,6 +245,8 @@ ServiceOperations::Reply ServiceOperations::dispatch(Call& call)
         {"USER_LIST", &ServiceOperations::userList},
         {"USER_INSERT", &ServiceOperations::userInsert},
         {"AVATAR_UPDATE", &ServiceOperations::avatarUpdate},
+        {"TURN_CREDENTIALS", &ServiceOperations::turnCredentials},
+        {"RELAY_ADDRESS", &ServiceOperations::relayAddress},
     };
     const QByteArray mode = call.fields.bytes("mode", 32);
     for (const auto& entry : operations) {
@@ -293,7 +299,42 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
         .element("mouth_left", user->mouthLeft)
         .element("mouth_top", user->mouthTop)
         .base64Element("avatar", storage_.avatar(user->id).value_or(QByteArray()));
+    // After everything older clients read by path: the relay and credentials for it.
+    relays_.set(user->id, QString(), QDateTime::currentSecsSinceEpoch());
+    if (turn_)
+        turn_->appendTo(reply, user->id);
     return reply.finish();
+}
+
+bool ServiceOperations::signedInFrom(Call& call, int32_t userId)
+{
+    const std::optional<UserPresence> presence = storage_.presence(userId);
+    return presence && presence->status != 0 && !presence->boundAddress.isEmpty()
+        && presence->boundAddress == QString::fromStdString(call.address);
+}
+
+// New relay credentials before the ones of the sign-in expire.
+ServiceOperations::Reply ServiceOperations::turnCredentials(Call& call)
+{
+    const int32_t userId = call.id("user_id");
+    if (!turn_ || !signedInFrom(call, userId))
+        return std::nullopt;
+    XmlReply reply;
+    turn_->appendTo(reply, userId);
+    return reply.finish();
+}
+
+// The relayed address the user now holds ("a.b.c.d:port"), or none (empty).
+ServiceOperations::Reply ServiceOperations::relayAddress(Call& call)
+{
+    const int32_t userId = call.id("user_id");
+    const QString relay = call.fields.text("relay", 32).trimmed();
+    if (!relay.isEmpty() && !RelayAddresses::wellFormed(relay))
+        throw BadRequest("relay is not IPV4:PORT");
+    if (!signedInFrom(call, userId))
+        return std::nullopt;
+    relays_.set(userId, relay, QDateTime::currentSecsSinceEpoch());
+    return done();
 }
 
 ServiceOperations::Reply ServiceOperations::logout(Call& call)
@@ -360,11 +401,11 @@ ServiceOperations::Reply ServiceOperations::userInfo(Call& call)
         call.deferred->lookup = userId;
         return QByteArray(); // the reply comes with the presence
     }
-    return presenceReply(storage_.presence(userId), QString::fromStdString(call.address));
+    return presenceReply(userId, storage_.presence(userId), QString::fromStdString(call.address));
 }
 
 ServiceOperations::Reply ServiceOperations::presenceReply(
-    const std::optional<UserPresence>& presence, const QString& requesterAddress)
+    int32_t userId, const std::optional<UserPresence>& presence, const QString& requesterAddress) const
 {
     if (!presence)
         return std::nullopt;
@@ -384,6 +425,10 @@ ServiceOperations::Reply ServiceOperations::presenceReply(
     // they know. A user whose client gave none gets no element.
     if (!presence->publicKey.isEmpty())
         reply.element("public_key", QString::fromLatin1(presence->publicKey.toBase64()));
+    // Where the user's relay takes datagrams for them, while they are online and hold one.
+    if (const QString relay = online ? relays_.of(userId, QDateTime::currentSecsSinceEpoch()) : QString();
+        !relay.isEmpty())
+        reply.element("relay", relay);
     return reply.finish();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "RelayAddresses.h"
 #include "Storage.h"
 
 #include <QByteArray>
@@ -17,6 +18,7 @@ class GroupCommit;
 class HashingPool;
 class PresenceLookups;
 class PasswordHasher;
+class TurnCredentials;
 
 // The service's operations: reads the form of each request, applies it to the storage and
 // builds the reply. A refusal (wrong password, unknown user, a change from an address that is not
@@ -37,6 +39,8 @@ public:
     // Answers through `respond`, now or later from the hashing pool, the group commit or the
     // presence lookups.
     void handle(const HttpRequest& request, const HttpServer::Respond& respond);
+    // With a relay: each sign-in (and TURN_CREDENTIALS) hands out credentials for it; may be null.
+    void setTurnCredentials(const TurnCredentials* turn) { turn_ = turn; }
 
 private:
     struct Call; // one request being answered
@@ -57,7 +61,7 @@ private:
     void lookUpThenRespond(const HttpRequest& request, int32_t userId, Outcome outcome, HttpServer::Respond respond);
     Reply makeOwnChange(Call& call, OwnChange change);
     // The presence as a USER_INFO reply to a request from requesterAddress.
-    static Reply presenceReply(const std::optional<UserPresence>& presence, const QString& requesterAddress);
+    Reply presenceReply(int32_t userId, const std::optional<UserPresence>& presence, const QString& requesterAddress) const;
     void log(const HttpRequest& request, const Outcome& outcome) const;
     Reply dispatch(Call& call);
     Reply login(Call& call);
@@ -75,6 +79,10 @@ private:
     Reply userList(Call& call);
     Reply userInsert(Call& call);
     Reply avatarUpdate(Call& call);
+    Reply turnCredentials(Call& call);
+    Reply relayAddress(Call& call);
+    // Whether the caller's address is the one the user is signed in from.
+    bool signedInFrom(Call& call, int32_t userId);
 
     Storage& storage_;
     const PasswordHasher& hasher_;
@@ -84,6 +92,8 @@ private:
     AddressRateLimiter& hashLimiter_;
     std::string path_;
     bool logRequests_;
+    const TurnCredentials* turn_ = nullptr;
+    RelayAddresses relays_;
 };
 
 } // namespace cfb::service

@@ -48,6 +48,7 @@ const char* ServiceOptions::usage()
     return "usage: confabo-service [--listen HOST:PORT] [--db FILE|URI] [--path /cfb_maint.asp] [--threads N] "
            "[--quiet]\n"
            "                       [--tls-cert FILE --tls-key FILE]\n"
+           "                       [--turn-url URL... --turn-secret-file FILE|--turn-secret SECRET] [--turn-lifetime S]\n"
            "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
            "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--trusted-proxy ADDR]...\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
@@ -67,7 +68,13 @@ const char* ServiceOptions::usage()
            "                      X-Forwarded-For (the right-most entry that is no trusted proxy); may be repeated\n"
            "  --tls-cert FILE     serve HTTPS with this PEM certificate chain (as fullchain.pem: the\n"
            "                      certificate, then its intermediates); needs --tls-key\n"
-           "  --tls-key FILE      the certificate's PEM private key; both files are read again on SIGHUP\n";
+           "  --tls-key FILE      the certificate's PEM private key; both files are read again on SIGHUP\n"
+           "  --turn-url URL      a TURN relay signed-in users may use: turn:HOST:3478, turn:HOST:443?transport=tcp,\n"
+           "                      turns:HOST:443; may be repeated; needs the relay's shared secret\n"
+           "  --turn-secret-file FILE  the secret shared with the relay (coturn's static-auth-secret), the\n"
+           "                      file's first line; refused when group or others may read the file\n"
+           "  --turn-secret SECRET the same on the command line (seen by every user of the machine: prefer the file)\n"
+           "  --turn-lifetime SECONDS  how long the relay credentials given at sign-in last (default 86400)\n";
 }
 
 std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::string>& arguments, std::string& error)
@@ -85,6 +92,7 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
         {"--hash-queue", {&ServiceOptions::hashQueue, 1, 100000}},
         {"--sign-in-burst", {&ServiceOptions::signInBurst, 1, 1000000}},
         {"--sign-in-rate", {&ServiceOptions::signInRate, 1, 1000000}},
+        {"--turn-lifetime", {&ServiceOptions::turnLifetimeSeconds, 60, 30 * 24 * 3600}},
     };
     ServiceOptions options;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -121,6 +129,21 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
                 return std::nullopt;
             }
             (name == "--tls-cert" ? options.tlsCertificate : options.tlsKey) = *v;
+        } else if (name == "--turn-url") {
+            const std::string* v = value();
+            if (!v || !(v->rfind("turn:", 0) == 0 || v->rfind("turns:", 0) == 0) || v->size() > 255
+                || v->find_first_of("<>&\"' ") != std::string::npos) {
+                error = "--turn-url wants turn:HOST[:PORT][?transport=tcp] or turns:HOST[:PORT]";
+                return std::nullopt;
+            }
+            options.turnUrls.push_back(*v);
+        } else if (name == "--turn-secret" || name == "--turn-secret-file") {
+            const std::string* v = value();
+            if (!v || v->empty()) {
+                error = name + (name == "--turn-secret" ? " wants the secret" : " wants a file");
+                return std::nullopt;
+            }
+            (name == "--turn-secret" ? options.turnSecret : options.turnSecretFile) = *v;
         } else if (name == "--trusted-proxy") {
             const std::string* v = value();
             const auto address = v ? TrustedProxies::canonical(*v) : std::nullopt;
@@ -147,6 +170,14 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
     }
     if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
         error = "--tls-cert and --tls-key go together: give both for HTTPS, or neither for HTTP";
+        return std::nullopt;
+    }
+    if (!options.turnSecret.empty() && !options.turnSecretFile.empty()) {
+        error = "--turn-secret and --turn-secret-file: give one of them";
+        return std::nullopt;
+    }
+    if (options.turnUrls.empty() != (options.turnSecret.empty() && options.turnSecretFile.empty())) {
+        error = "--turn-url and the relay's secret go together: give both, or neither";
         return std::nullopt;
     }
     if (options.database.empty())

@@ -23,6 +23,12 @@ struct ServiceOptions {
     std::vector<std::string> trustedProxies; // numeric addresses
     std::string tlsCertificate; // PEM files: HTTPS when both are given, HTTP when neither
     std::string tlsKey;
+    // The TURN relay signed-in users get time-limited credentials for: its URLs, and the secret it
+    // shares with this service (given, or the first line of a file only its owner may read).
+    std::vector<std::string> turnUrls;
+    std::string turnSecret;
+    std::string turnSecretFile;
+    unsigned turnLifetimeSeconds = 24 * 3600;
     bool quiet = false;
     bool help = false;
 

@@ -12,6 +12,7 @@
 #include "ServiceOptions.h"
 #include "SqliteStorage.h"
 #include "TlsCredentials.h"
+#include "TurnCredentials.h"
 
 #include <csignal>
 #include <cstdio>
@@ -73,6 +74,25 @@ int main(int argc, char** argv)
             }
             std::printf("serving HTTPS with the certificate %s\n", tls->current()->description.c_str());
         }
+        std::unique_ptr<TurnCredentials> turn;
+        if (!options->turnUrls.empty()) {
+            std::optional<QByteArray> secret;
+            if (!options->turnSecretFile.empty())
+                secret = TurnCredentials::readSecretFile(options->turnSecretFile, error);
+            else
+                secret = QByteArray::fromStdString(options->turnSecret);
+            if (!secret) {
+                std::fprintf(stderr, "confabo-service: %s\n", error.c_str());
+                return 1;
+            }
+            QStringList urls;
+            for (const std::string& url : options->turnUrls)
+                urls.append(QString::fromStdString(url));
+            turn = std::make_unique<TurnCredentials>(urls, *secret, options->turnLifetimeSeconds);
+            // Where the relay is and for how long its credentials last; never the secret.
+            std::printf("handing out relay credentials for %s, good for %u s\n", urls.join(QLatin1Char(' ')).toUtf8().constData(),
+                options->turnLifetimeSeconds);
+        }
         std::unique_ptr<Storage> storage;
         if (PostgresStorage::handles(options->database)) {
             storage = std::make_unique<PostgresStorage>(options->database);
@@ -100,6 +120,7 @@ int main(int argc, char** argv)
             lookups.emplace(*storage, PresenceLookups::Config{});
         ServiceOperations operations(*storage, hasher, hashing, commits, lookups ? &*lookups : nullptr, hashLimiter,
             options->path, !options->quiet);
+        operations.setTurnCredentials(turn.get());
 
         HttpServer::Config config;
         config.host = options->host;

@@ -29,6 +29,8 @@ const QByteArray Prologue = QByteArrayLiteral("Confabo peer channel 1");
 constexpr size_t MaxSessionsPerPeer = 3;
 // An unknown key's peer with nothing going on is forgotten after this long.
 constexpr int64_t IdlePeerMs = PeerSession::RejectAfterMs;
+// A peer sends at least every 20 s (its keep-alive): one heard within this is there.
+constexpr int64_t HeardLatelyMs = 45000;
 
 QByteArrayView keyView(const Key32& key)
 {
@@ -58,6 +60,7 @@ struct SecureChannel::Peer {
     bool trusted = false;
     Endpoint target; // where handshakes go: the address the owner gave
     Endpoint endpoint; // where its authenticated datagrams came from last
+    int64_t heardAt = -1; // when the last of them came
     std::optional<Pending> pending;
     std::vector<std::unique_ptr<PeerSession>> sessions; // newest first
     Mac cookie {};
@@ -199,6 +202,45 @@ bool SecureChannel::hasSession(const Key32& key, const QString& handle) const
     const int64_t t = now();
     return std::any_of((*found)->sessions.begin(), (*found)->sessions.end(),
         [t](const auto& session) { return session->maySend(t); });
+}
+
+std::optional<SecureChannel::Heard> SecureChannel::heard(const Key32& key, const QString& handle) const
+{
+    const auto found = peers_.constFind(peerId(key, handle));
+    if (found == peers_.constEnd() || (*found)->heardAt < 0)
+        return std::nullopt;
+    return Heard {(*found)->endpoint, now() - (*found)->heardAt};
+}
+
+void SecureChannel::retarget(const Key32& key, const QString& handle, const Endpoint& to)
+{
+    if (!identity_ || !to.isValid())
+        return;
+    Peer& peer = peerFor(key, handle);
+    if (peer.target == to)
+        return;
+    peer.target = to;
+    const int64_t t = now();
+    if (peer.heardAt >= 0 || sendingSession(peer, t))
+        return;
+    if (peer.pending) {
+        const int tries = peer.pending->tries;
+        sendInitiation(peer);
+        peer.pending->tries = tries;
+    } else {
+        startHandshake(peer, t);
+    }
+}
+
+bool SecureChannel::probe(const Key32& key, const QString& handle, const Endpoint& to)
+{
+    Peer* peer = identity_ && to.isValid() ? peerOf(key, handle) : nullptr;
+    if (!peer)
+        return false;
+    const int64_t t = now();
+    PeerSession* session = sendingSession(*peer, t);
+    static const char empty = char(ChannelContent::KeepAlive);
+    return session && session->seal(QByteArrayView(&empty, 1), sealed_, t) && send_(to, sealed_);
 }
 
 bool SecureChannel::sendContent(Peer& peer, const Endpoint& to, QByteArrayView content)
@@ -443,7 +485,10 @@ void SecureChannel::sendInitiation(Peer& peer)
     pending.sentAt = t;
     ++pending.tries;
     byIndex_.insert(index, peers_.value(peerId(peer.key, peer.handle)));
-    const Endpoint where = peer.target.isValid() ? peer.target : peer.endpoint;
+    // A peer heard from lately gets its new handshake where it is heard: the way through its
+    // router (or this client's relay) that works, which the address given may not be.
+    const bool heardLately = peer.heardAt >= 0 && t - peer.heardAt < HeardLatelyMs && peer.endpoint.isValid();
+    const Endpoint where = heardLately || !peer.target.isValid() ? peer.endpoint : peer.target;
     send_(where, datagram);
 }
 
@@ -584,6 +629,7 @@ void SecureChannel::onResponse(QByteArrayView datagram, const Endpoint& from, in
     auto [sending, receiving] = handshake->split();
     addSession(*peer, std::make_unique<PeerSession>(index, readIndex(datagram, 4), std::move(sending), std::move(receiving), true, t));
     peer->endpoint = from;
+    peer->heardAt = t;
     peer->lastActivity = t;
     // The first datagram confirms the keys to the responder: what waited, or an empty one.
     if (peer->queue.empty() && peer->unacked.empty()) {
@@ -635,6 +681,7 @@ void SecureChannel::onData(QByteArrayView datagram, const Endpoint& from, int64_
         return;
     }
     peer->endpoint = from;
+    peer->heardAt = t;
     peer->lastActivity = t;
     if (!wasConfirmed)
         flush(*peer, t);

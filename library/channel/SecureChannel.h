@@ -34,6 +34,8 @@ public:
     struct Endpoint {
         uint32_t address = 0; // IPv4, network byte order
         uint16_t port = 0;
+        // Reached through this client's relay (the address is the peer's as the relay sees it).
+        bool relayed = false;
         bool isValid() const { return address != 0 && port != 0; }
         bool operator==(const Endpoint&) const = default;
     };
@@ -89,6 +91,18 @@ public:
     void keepAlive(const Key32& key, const QString& handle, const Endpoint& to);
     // Whether a session with the key's holder, known as handle, can carry datagrams now.
     bool hasSession(const Key32& key, const QString& handle) const;
+    // Where the peer's last authenticated datagram came from (where the channel answers), and how
+    // long ago; nullopt before the first.
+    struct Heard {
+        Endpoint from;
+        int64_t agoMs = 0;
+    };
+    std::optional<Heard> heard(const Key32& key, const QString& handle) const;
+    // Handshakes to the peer go to `to` from now on: one at once when none has been answered yet.
+    void retarget(const Key32& key, const QString& handle, const Endpoint& to);
+    // An empty datagram through the current session to `to`, wherever the peer was heard last:
+    // the peer answers there only once it authenticated, so a way that opens is taken.
+    bool probe(const Key32& key, const QString& handle, const Endpoint& to);
 
     // One datagram from the data port whose first byte marks it as the channel's.
     void receive(QByteArrayView datagram, const Endpoint& from);

@@ -185,6 +185,14 @@ QString Buddy::knownAddress() const
     return element ? element.text() : ipAddress_;
 }
 
+QString Buddy::knownRelay() const
+{
+    if (infoReply_ == 0)
+        return {};
+    const XmlElement element = info_.selectSingle(QStringLiteral("/body/relay"));
+    return element ? element.text().left(32) : QString();
+}
+
 const QImage& Buddy::Avatar()
 {
     if (!looksUp_)

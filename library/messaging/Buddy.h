@@ -66,6 +66,9 @@ public:
     // and empty before the first lookup).
     Stati knownStatus() const;
     QString knownAddress() const;
+    // The relayed address ("a.b.c.d:port") the buddy holds at the TURN relay, as the last lookup
+    // said (services without relays never say one): empty when none.
+    QString knownRelay() const;
     // The public key the service publishes for the buddy (none for an older client), asked for
     // with the status; knownPublicKey() only tells what the last reply said.
     std::optional<Key32> PublicKey();

@@ -23,7 +23,9 @@
 #include "transport/LocalAddress.h"
 #include "transport/ivSocketUDPOptions.h"
 #include "transport/ivUDP.h"
+#include "transport/vWinsock.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QPointer>
 
@@ -91,6 +93,7 @@ Account Confabo::account() const
     account.mouthLeft = mouthLeft_;
     account.mouthTop = mouthTop_;
     account.blocked = blocked_;
+    account.relay = relayCredentials_;
     if (buddies_)
         for (const auto& buddy : *buddies_)
             account.buddies.append({buddy->BuddyID(), buddy->BuddyUserID(), buddy->handle(), buddy->Email()});
@@ -112,6 +115,7 @@ void Confabo::adopt(const Account& account)
     mouthLeft_ = account.mouthLeft;
     mouthTop_ = account.mouthTop;
     blocked_ = account.blocked;
+    takeRelayCredentials(account.relay);
     if (wsReceive_)
         DataPortSockets::set(handle_, wsReceive_);
     registerHere();
@@ -204,6 +208,13 @@ void Confabo::onDataArrival()
     if (!wsReceive_)
         return;
     wsReceive_->wsGetData(arrival_);
+    // The relay's answers and what it relays: its STUN messages begin with bytes the channel's
+    // types use too, so its address tells them apart.
+    if (peerPaths_ && peerPaths_->isRelayServer({wsReceive_->senderAddress(), wsReceive_->senderPort()})) {
+        if (!blockAllData_)
+            peerPaths_->receiveFromRelay(arrival_);
+        return;
+    }
     if (ChannelDatagram::isChannel(arrival_)) {
         if (channel_ && !blockAllData_)
             channel_->receive(arrival_, {wsReceive_->senderAddress(), wsReceive_->senderPort()});
@@ -384,6 +395,8 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
             avatar_ = std::move(picture);
     }
 
+    readRelayCredentials(reply);
+
     if (wsReceive_)
         DataPortSockets::set(handle_, wsReceive_);
     registerHere();
@@ -392,6 +405,81 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     if (wsReceive_)
         keepAlive_->start();
     return true;
+}
+
+void Confabo::readRelayCredentials(const XmlDocument& reply)
+{
+    // Elements older services do not send: without them there is no relay.
+    RelayCredentials credentials;
+    const auto text = [&reply](const char* name) {
+        const XmlElement element = reply.selectSingle(QStringLiteral("/body/") + QLatin1String(name));
+        return element ? element.text().left(512) : QString();
+    };
+    for (const XmlElement& url : reply.elementsByTagName(QStringLiteral("turn_url")))
+        if (credentials.urls.size() < 8)
+            credentials.urls.append(url.text().left(256));
+    credentials.username = text("turn_username");
+    credentials.password = text("turn_password");
+    credentials.ttlSeconds = text("turn_ttl").toLongLong();
+    credentials.receivedAtMs = QDeadlineTimer::current().deadline();
+    takeRelayCredentials(credentials.isValid() ? credentials : RelayCredentials {});
+}
+
+void Confabo::takeRelayCredentials(const RelayCredentials& credentials)
+{
+    relayCredentials_ = credentials;
+    if (peerPaths_) {
+        peerPaths_->setCredentials(credentials);
+        peerPaths_->start();
+    }
+}
+
+bool Confabo::relayCredentialsDue() const
+{
+    if (!relayCredentials_.isValid() || relayCredentials_.ttlSeconds <= 0)
+        return false;
+    const int64_t ageSeconds = (QDeadlineTimer::current().deadline() - relayCredentials_.receivedAtMs) / 1000;
+    return relayCredentials_.ttlSeconds - ageSeconds < std::min<int64_t>(3600, relayCredentials_.ttlSeconds / 2);
+}
+
+bool Confabo::RefreshRelayCredentials()
+{
+    const XmlDocument reply = FormRequest("TURN_CREDENTIALS").add("user_id", userID_).post();
+    if (!reply.hasContent())
+        return false;
+    readRelayCredentials(reply);
+    return relayCredentials_.isValid();
+}
+
+bool Confabo::PublishRelayAddress(const QString& address)
+{
+    return FormRequest("RELAY_ADDRESS").add("user_id", userID_).add("relay", address).post().hasContent();
+}
+
+QString Confabo::PathTo(const QString& handle)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    if (!peerPaths_ || !buddy)
+        return {};
+    switch (peerPaths_->path(*buddy)) {
+    case PeerPaths::Path::Direct:
+        return QStringLiteral("direct");
+    case PeerPaths::Path::Relay:
+        return QStringLiteral("through the relay");
+    case PeerPaths::Path::Unknown:
+        break;
+    }
+    return {};
+}
+
+std::optional<Key32> Confabo::encryptedKey(Buddy& buddy)
+{
+    if (!channel_ || !channel_->isActive())
+        return std::nullopt;
+    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
+    if (known.security != PeerSecurity::Encrypted)
+        return std::nullopt;
+    return known.key;
 }
 
 void Confabo::loadBuddyList()
@@ -422,6 +510,8 @@ void Confabo::loadBlockedUsers()
 bool Confabo::Logout()
 {
     keepAlive_->stop();
+    if (peerPaths_)
+        peerPaths_->stop();
     if (channel_)
         channel_->reset();
     FormRequest("LOGOUT").add("user_id", userID_).post();
@@ -440,6 +530,8 @@ bool Confabo::SetStatus(Stati Status)
 void Confabo::CleanUp()
 {
     keepAlive_->stop();
+    if (peerPaths_)
+        peerPaths_->stop();
     if (channel_)
         channel_->reset();
     if (signedInObjects().value(handle_) == this)
@@ -678,6 +770,8 @@ void Confabo::setIdentity(std::optional<Identity> identity)
 void Confabo::createChannel()
 {
     const auto send = [this](const SecureChannel::Endpoint& to, QByteArrayView datagram) {
+        if (to.relayed)
+            return peerPaths_ && peerPaths_->sendRelayed({to.address, to.port}, datagram);
         return wsReceive_ && wsReceive_->sendTo(to.address, to.port, datagram);
     };
     const auto judge = [this](const QString& handle, const Key32& key) {
@@ -695,8 +789,16 @@ void Confabo::createChannel()
     };
     channel_ = new SecureChannel(send, judge, this);
     channel_->setBatchSend([this](const SecureChannel::Endpoint& to, const QByteArrayView* datagrams, int count) {
+        if (to.relayed) {
+            int sent = 0;
+            while (sent < count && peerPaths_ && peerPaths_->sendRelayed({to.address, to.port}, datagrams[sent]))
+                ++sent;
+            return sent;
+        }
         return wsReceive_ ? wsReceive_->sendBatchTo(to.address, to.port, datagrams, count) : 0;
     });
+    peerPaths_ = new PeerPaths(*this, *channel_, *peerAddresses_);
+    connect(peerPaths_, &PeerPaths::relayAddressChanged, this, &Confabo::RelayAddressChanged);
     connect(channel_, &SecureChannel::messageArrived, this, &Confabo::onChannelMessage);
     connect(channel_, &SecureChannel::lineDelivered, this, &Confabo::LineDelivered);
     connect(channel_, &SecureChannel::lineNotDelivered, this, &Confabo::LineNotDelivered);

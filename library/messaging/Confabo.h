@@ -4,6 +4,7 @@
 #include "channel/SecureChannel.h"
 #include "messaging/Buddies.h"
 #include "messaging/FrameAssembler.h"
+#include "messaging/PeerPaths.h"
 #include "messaging/Stati.h"
 #include "messaging/XmlDocument.h"
 #include "protocol/AccountRules.h"
@@ -51,6 +52,7 @@ struct Account {
     int16_t mouthTop = 0;
     QList<BuddyRow> buddies;
     QSet<QString> blocked;
+    RelayCredentials relay;
 };
 
 // The messaging library's main object: the signed-in user's identity and presence, and the
@@ -176,6 +178,21 @@ public:
     // in the plain format.
     bool keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port);
     cfb::SecureChannel* secureChannel() const { return channel_; }
+    // The key an encrypted send to the buddy goes to now; nullopt when none may go.
+    std::optional<Key32> encryptedKey(Buddy& buddy);
+
+    // The relay (TURN) the service named at sign-in, if any, and how each buddy is reached:
+    // "direct", "through the relay", or "" before anything came back from the buddy.
+    const RelayCredentials& relayCredentials() const { return relayCredentials_; }
+    QString PathTo(const QString& handle);
+    cfb::PeerPaths* peerPaths() const { return peerPaths_; }
+    // Tells the service the relayed address this user holds (see RelayAddressChanged), "" for
+    // none; false when the service did not take it.
+    bool PublishRelayAddress(const QString& address);
+    // Whether the relay credentials expire soon (within an hour, or half their lifetime), and
+    // asking the service for new ones; false when it gave none.
+    bool relayCredentialsDue() const;
+    bool RefreshRelayCredentials();
 
     // The largest avatar file, in bytes, that the client accepts.
     static constexpr int32_t MaxAvatarSize = AccountRules::MaxAvatarSize;
@@ -266,6 +283,9 @@ signals:
     // Whole, its SHA-256 (hex) matched: saved at path, or (sent) the buddy saved it.
     void FileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
     void FileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
+    // This user's relayed address to publish with PublishRelayAddress (again every few minutes
+    // while held), or "" when it was lost.
+    void RelayAddressChanged(const QString& address);
 
 private:
     void loadChannelSettings();
@@ -292,6 +312,8 @@ private:
     std::optional<SecureRoute> secureRoute(Buddy& buddy, int16_t port);
     void loadBuddyList();
     void loadBlockedUsers();
+    void readRelayCredentials(const XmlDocument& reply);
+    void takeRelayCredentials(const RelayCredentials& credentials);
 
     int32_t userID_ = 0;
     QString handle_;
@@ -318,6 +340,8 @@ private:
     std::unique_ptr<Identity> identity_;
     QString identityProblem_;
     SecureChannel* channel_ = nullptr; // child; only with a data port
+    PeerPaths* peerPaths_ = nullptr; // child; only with a data port
+    RelayCredentials relayCredentials_;
     bool arrivalSecure_ = false;
     uint64_t lastLineId_ = 0;
     QSet<QString> keyNotices_; // "handle key" already announced by KeyChanged or PlainRefused

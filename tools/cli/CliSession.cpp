@@ -44,13 +44,16 @@ void reportError(const QString& command, const QString& message)
     writeJsonLine({{"event", "error"}, {"command", command}, {"message", message}});
 }
 
-QJsonObject buddyJson(Buddy& buddy, bool lookUp)
+QJsonObject buddyJson(Buddy& buddy, bool lookUp, Confabo* confabo = nullptr)
 {
     QJsonObject o{{"handle", buddy.handle()}, {"email", buddy.Email()}, {"user_id", buddy.BuddyUserID()},
         {"buddy_id", buddy.BuddyID()}};
     if (lookUp) {
         o.insert("status", statusName(buddy.Status()));
         o.insert("ip", buddy.IPAddress());
+        // How the conversation goes: "direct" or "through the relay" ("" before anything came back).
+        if (confabo)
+            o.insert("path", confabo->PathTo(buddy.handle()));
     }
     return o;
 }
@@ -115,6 +118,11 @@ CliSession::CliSession()
             writeJsonLine({{"event", "file_failed"}, {"id", qint64(id)}, {"with", handle}, {"incoming", incoming},
                 {"message", reason}});
         });
+    // The relayed address goes to the service, whose presence tells it to the buddies.
+    connect(confabo_.get(), &Confabo::RelayAddressChanged, this, [this](const QString& address) {
+        const bool ok = confabo_->PublishRelayAddress(address);
+        writeJsonLine({{"event", "relay"}, {"address", address}, {"published", ok}});
+    });
     connect(&buddyPoll_, &QTimer::timeout, this, &CliSession::pollBuddies);
     // The service's notices (a welcome on the first sign-in) are events like any other.
     UserNotice::setHandler([](const QString& text, const QString&) {
@@ -178,6 +186,8 @@ void CliSession::pollBuddies()
 {
     if (signedOut_)
         return;
+    if (confabo_->relayCredentialsDue() && !confabo_->RefreshRelayCredentials())
+        reportError(QStringLiteral("relay"), QStringLiteral("the service gave no new relay credentials"));
     for (const auto& buddy : *confabo_->Buddies()) {
         try {
             if (buddy->Status() != CFB_OFFLINE)
@@ -413,7 +423,7 @@ void CliSession::commandBuddies()
     for (const auto& buddy : *confabo_->Buddies()) {
         buddy->forgetLookups();
         channel.lastFailure.clear();
-        QJsonObject entry = buddyJson(*buddy, true);
+        QJsonObject entry = buddyJson(*buddy, true, confabo_.get());
         if (!channel.lastFailure.isEmpty()) {
             reportError(QStringLiteral("buddies"),
                 QStringLiteral("cannot reach the service at %1: %2").arg(channel.server, channel.lastFailure));

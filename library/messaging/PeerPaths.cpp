@@ -1,0 +1,205 @@
+#include "messaging/PeerPaths.h"
+
+#include "channel/ChannelDatagram.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "messaging/PeerAddresses.h"
+#include "path/TurnAllocation.h"
+#include "path/TurnServerUrl.h"
+#include "transport/ivUDP.h"
+#include "transport/vWinsock.h"
+
+#include <QDeadlineTimer>
+
+namespace cfb {
+namespace {
+
+int64_t nowMs()
+{
+    return QDeadlineTimer::current().deadline();
+}
+
+std::optional<Ipv4Endpoint> parseEndpoint(const QString& text)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    uint32_t address = 0;
+    bool ok = false;
+    const uint port = colon > 0 ? text.mid(colon + 1).toUInt(&ok) : 0;
+    if (!ok || port == 0 || port > 65535 || !vWinsock::ParseIPv4(text.left(colon), address) || address == 0)
+        return std::nullopt;
+    return Ipv4Endpoint {address, uint16_t(port)};
+}
+
+QString endpointText(const Ipv4Endpoint& endpoint)
+{
+    return vWinsock::DottedAddress(endpoint.address) + QLatin1Char(':') + QString::number(endpoint.port);
+}
+
+SecureChannel::Endpoint channelEndpoint(const Ipv4Endpoint& endpoint, bool relayed = false)
+{
+    return {endpoint.address, endpoint.port, relayed};
+}
+
+} // namespace
+
+PeerPaths::PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addresses)
+    : QObject(&owner)
+    , owner_(owner)
+    , channel_(channel)
+    , addresses_(addresses)
+{
+    const auto send = [this](const Ipv4Endpoint& to, QByteArrayView datagram) {
+        ivUDP* socket = owner_.wsReceive();
+        return socket && socket->sendTo(to.address, to.port, datagram);
+    };
+    const auto arrived = [this](const Ipv4Endpoint& peer, QByteArrayView bytes) {
+        // Only the channel's datagrams are relayed: what the relay hands on is opened by its keys.
+        if (ChannelDatagram::isChannel(bytes) && !owner_.blocksAllData())
+            channel_.receive(bytes, channelEndpoint(peer, true));
+    };
+    allocation_ = new TurnAllocation(send, arrived, this);
+    connect(allocation_, &TurnAllocation::allocated, this, [this](const Ipv4Endpoint& relayed) {
+        published_ = endpointText(relayed);
+        publishedAt_ = nowMs();
+        emit relayAddressChanged(published_);
+    });
+    connect(allocation_, &TurnAllocation::failed, this, [this](const QString&) {
+        if (!published_.isEmpty()) {
+            published_.clear();
+            emit relayAddressChanged(QString());
+        }
+    });
+    timer_.setInterval(TickMs);
+    connect(&timer_, &QTimer::timeout, this, &PeerPaths::tick);
+}
+
+PeerPaths::~PeerPaths() = default;
+
+void PeerPaths::start()
+{
+    timer_.start();
+}
+
+void PeerPaths::stop()
+{
+    timer_.stop();
+    allocation_->release();
+    tracking_.clear();
+    allocationTriedAt_ = -1;
+    published_.clear();
+}
+
+bool PeerPaths::isRelayServer(const Ipv4Endpoint& from) const
+{
+    return allocation_->isServer(from);
+}
+
+void PeerPaths::receiveFromRelay(QByteArrayView datagram)
+{
+    allocation_->receive(datagram);
+}
+
+bool PeerPaths::sendRelayed(const Ipv4Endpoint& peer, QByteArrayView datagram)
+{
+    return allocation_->send(peer, datagram);
+}
+
+QString PeerPaths::relayedAddress() const
+{
+    return allocation_->state() == TurnAllocation::State::Allocated ? endpointText(allocation_->relayed()) : QString();
+}
+
+PeerPaths::Path PeerPaths::path(Buddy& buddy) const
+{
+    const std::optional<Key32> key = owner_.encryptedKey(buddy);
+    if (!key)
+        return Path::Unknown;
+    const auto heard = channel_.heard(*key, buddy.handle());
+    if (!heard || heard->agoMs >= HeardLatelyMs)
+        return Path::Unknown;
+    // Through this client's relay, or sent to the buddy's relayed address and answered from it.
+    const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy.knownRelay());
+    const bool viaBuddyRelay = buddyRelay && heard->from.address == buddyRelay->address && heard->from.port == buddyRelay->port;
+    return heard->from.relayed || viaBuddyRelay ? Path::Relay : Path::Direct;
+}
+
+void PeerPaths::allocate(int64_t now)
+{
+    if (!credentials_.isValid())
+        return;
+    const TurnAllocation::State state = allocation_->state();
+    if (state == TurnAllocation::State::Allocating || state == TurnAllocation::State::Allocated)
+        return;
+    if (allocationTriedAt_ >= 0 && now - allocationTriedAt_ < RetryAllocationMs)
+        return;
+    // UDP relays only for now: the first whose host is known.
+    for (const QString& url : credentials_.urls) {
+        const auto server = TurnServerUrl::parse(url);
+        if (!server || server->transport != TurnServerUrl::Transport::Udp)
+            continue;
+        const auto addresses = addresses_.resolve(server->host);
+        if (!addresses)
+            return; // a name being looked up: a later tick
+        if (addresses->isEmpty())
+            continue;
+        allocationTriedAt_ = now;
+        allocation_->start({addresses->first(), server->port}, credentials_.username, credentials_.password);
+        return;
+    }
+}
+
+void PeerPaths::tick()
+{
+    ivUDP* socket = owner_.wsReceive();
+    if (owner_.blocksAllData() || !socket || socket->State() != sckUDPListening || owner_.Status() == CFB_OFFLINE)
+        return;
+    const uint16_t port = uint16_t(socket->LocalPort().toInt());
+    const int64_t now = nowMs();
+    bool needsRelay = false;
+    QList<uint32_t> toPermit;
+    for (const auto& buddy : *owner_.Buddies()) {
+        if (buddy->knownStatus() == CFB_OFFLINE || owner_.IsBlocked(buddy->handle()))
+            continue;
+        const std::optional<Key32> key = owner_.encryptedKey(*buddy);
+        if (!key)
+            continue;
+        const auto addresses = addresses_.resolve(buddy->knownAddress());
+        if (!addresses || addresses->isEmpty() || port == 0)
+            continue;
+        const Ipv4Endpoint direct {addresses->first(), port};
+        const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy->knownRelay());
+        Tracking& tracking = tracking_[buddy->handle().toLower()];
+        const auto heard = channel_.heard(*key, buddy->handle());
+        if (heard && heard->agoMs < HeardLatelyMs) {
+            tracking.triedSince = -1;
+            const bool viaBuddyRelay
+                = buddyRelay && heard->from.address == buddyRelay->address && heard->from.port == buddyRelay->port;
+            if (heard->from.relayed)
+                toPermit.append(heard->from.address); // keeps the permission in use
+            if ((heard->from.relayed || viaBuddyRelay) && now - tracking.probedAt >= ProbeMs) {
+                tracking.probedAt = now;
+                channel_.probe(*key, buddy->handle(), channelEndpoint(direct));
+            }
+            continue;
+        }
+        if (tracking.triedSince < 0) {
+            tracking.triedSince = now; // the keep-alive tries the direct way first
+            continue;
+        }
+        if (now - tracking.triedSince < DirectGraceMs)
+            continue;
+        needsRelay = true;
+        toPermit.append(direct.address);
+        channel_.retarget(*key, buddy->handle(), channelEndpoint(buddyRelay ? *buddyRelay : direct));
+    }
+    if (needsRelay)
+        allocate(now);
+    for (const uint32_t address : toPermit)
+        allocation_->permit(address);
+    if (!published_.isEmpty() && now - publishedAt_ >= RepublishMs) {
+        publishedAt_ = now;
+        emit relayAddressChanged(published_);
+    }
+}
+
+} // namespace cfb

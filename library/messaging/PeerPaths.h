@@ -1,0 +1,96 @@
+#pragma once
+
+#include "channel/SecureChannel.h"
+#include "path/Ipv4Endpoint.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <cstdint>
+
+namespace cfb {
+
+class Buddy;
+class Confabo;
+class PeerAddresses;
+class TurnAllocation;
+
+// The relay credentials the service hands a signed-in user (see docs/peer-protocol.md).
+struct RelayCredentials {
+    QStringList urls;
+    QString username;
+    QString password;
+    int64_t ttlSeconds = 0;
+    int64_t receivedAtMs = -1; // monotonic
+    bool isValid() const { return !urls.isEmpty() && !username.isEmpty() && !password.isEmpty(); }
+};
+
+// How the encrypted channel reaches each buddy: the looked-up address first (the channel answers
+// wherever authenticated datagrams come from, so a router that changed the port is reached
+// without help). A buddy not heard from within DirectGraceMs of trying gets a relayed address of
+// this client's own at the TURN relay, with a permission for the buddy's address, which the owner
+// publishes through the service; handshakes go to the buddy's relayed address once the buddy has
+// one. While a conversation goes through a relay, an empty datagram tries the direct way every
+// ProbeMs: the first that authenticates on the other side moves both off the relay.
+class PeerPaths : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int DirectGraceMs = 2000;
+    static constexpr int TickMs = 500;
+    static constexpr int ProbeMs = 10000;
+    static constexpr int64_t HeardLatelyMs = 45000;
+    static constexpr int64_t RetryAllocationMs = 30000;
+    // The service forgets a relayed address not said again within 15 minutes.
+    static constexpr int64_t RepublishMs = 300000;
+
+    enum class Path { Unknown, Direct, Relay };
+
+    PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addresses);
+    ~PeerPaths() override;
+
+    void setCredentials(const RelayCredentials& credentials) { credentials_ = credentials; }
+    const RelayCredentials& credentials() const { return credentials_; }
+    void start();
+    // Gives the relayed address back and forgets every buddy's state.
+    void stop();
+
+    // Whether a datagram from `from` is the relay server's, and handling it.
+    bool isRelayServer(const Ipv4Endpoint& from) const;
+    void receiveFromRelay(QByteArrayView datagram);
+    // Sends a channel datagram through this client's relayed address.
+    bool sendRelayed(const Ipv4Endpoint& peer, QByteArrayView datagram);
+
+    Path path(Buddy& buddy) const;
+    // "a.b.c.d:port" while this client holds a relayed address, else empty.
+    QString relayedAddress() const;
+    TurnAllocation& allocation() const { return *allocation_; }
+
+signals:
+    // The relayed address to publish (again), or "" when there is none any more.
+    void relayAddressChanged(const QString& address);
+
+private:
+    struct Tracking {
+        int64_t triedSince = -1;
+        int64_t probedAt = -1;
+    };
+    void tick();
+    void allocate(int64_t now);
+
+    Confabo& owner_;
+    SecureChannel& channel_;
+    PeerAddresses& addresses_;
+    TurnAllocation* allocation_; // child
+    RelayCredentials credentials_;
+    QTimer timer_;
+    QHash<QString, Tracking> tracking_; // by lower-case handle
+    int64_t allocationTriedAt_ = -1;
+    int64_t publishedAt_ = -1;
+    QString published_;
+};
+
+} // namespace cfb

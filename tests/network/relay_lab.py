@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""Buddies through the TURN relay: the real service handing out relay credentials, coturn on the
+lab's internet, and two `confabo-cli` sessions (amelia as A, bertram as B) behind routers that
+pick a new port for each destination (`masquerade fully-random`). For each case: whether a message
+and a frame arrive each way, and which path the conversation took ("direct" or "through the
+relay"). Then coturn itself: a forged and an expired credential are refused, a good one is not.
+Prints one table row per case; exits 1 on any fault, 77 (skipped) without root, the network tools
+or coturn.
+
+usage: relay_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,3] [--wait SECONDS]
+"""
+
+import argparse
+import base64
+import hashlib
+import hmac
+import os
+import secrets
+import shutil
+import signal
+import socket
+import struct
+import sys
+import tempfile
+import time
+
+import netlab
+from cli_session import CliSession
+from reach_lab import exchange, cell
+
+SKIP = 77
+SERVICE_PORT = 8080
+TURN_PORT = 3478
+REALM = "confabo.lab"
+RELAY = "through the relay"
+DIRECT = "direct"
+RANDOM_PORTS = "masquerade fully-random"
+
+
+def write_private(path, text):
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    with os.fdopen(fd, "w") as f:
+        f.write(text)
+
+
+def start_relay(lab, workdir, secret):
+    """coturn on the internet, with the shared secret in its own configuration (mode 0600)."""
+    ns, address = lab.public_host("turn")
+    config = os.path.join(workdir, "turnserver.conf")
+    write_private(config, "\n".join([
+        f"listening-ip={address}", f"relay-ip={address}", f"listening-port={TURN_PORT}",
+        "min-port=49152", "max-port=49352", "use-auth-secret", f"static-auth-secret={secret}",
+        f"realm={REALM}", "fingerprint", "no-tcp", "no-tls", "no-dtls", "no-cli", "no-multicast-peers",
+        "user-quota=4", "total-quota=100", "verbose", "log-file=stdout", f"userdb={os.path.join(workdir, 'turndb')}",
+        ""]))
+    relay = lab.start(ns, ["turnserver", "-c", config], "turnserver.log")
+    # coturn says nothing reliable when ready: wait until it answers a STUN binding request.
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline:
+        if lab.exec(ns, sys.executable, os.path.abspath(__file__), "--probe", address, check=False).returncode == 0:
+            return ns, address, relay
+        time.sleep(0.2)
+    raise RuntimeError(f"coturn did not start (see {relay.log_path})")
+
+
+# A few STUN messages, enough to ask coturn for an allocation with given credentials.
+COOKIE = 0x2112A442
+
+
+def stun(kind, attributes, key=None):
+    body = b"".join(struct.pack("!HH", t, len(v)) + v + b"\0" * (-len(v) % 4) for t, v in attributes)
+    transaction = secrets.token_bytes(12)
+    if key is not None:
+        header = struct.pack("!HHI", kind, len(body) + 24, COOKIE) + transaction
+        mac = hmac.new(key, header + body, hashlib.sha1).digest()
+        body += struct.pack("!HH", 0x0008, 20) + mac
+    return struct.pack("!HHI", kind, len(body), COOKIE) + transaction + body
+
+
+def attributes_of(message):
+    found, at = {}, 20
+    while at + 4 <= len(message):
+        t, n = struct.unpack("!HH", message[at:at + 4])
+        found.setdefault(t, message[at + 4:at + 4 + n])
+        at += 4 + n + (-n % 4)
+    return found
+
+
+def allocate(server, username, password):
+    """'ok' when coturn allocates with these credentials, else its error code."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.settimeout(2)
+        transport = [(0x0019, bytes([17, 0, 0, 0]))]
+        s.sendto(stun(0x0003, transport), (server, TURN_PORT))
+        first = attributes_of(s.recv(2048))
+        realm, nonce = first[0x0014], first[0x0015]
+        key = hashlib.md5(f"{username}:{realm.decode()}:{password}".encode()).digest()
+        s.sendto(stun(0x0003, transport + [(0x0006, username.encode()), (0x0014, realm), (0x0015, nonce)], key),
+            (server, TURN_PORT))
+        answer = s.recv(2048)
+        if struct.unpack("!H", answer[:2])[0] == 0x0103:
+            # Given back at once, so the quota stays free.
+            return "ok"
+        error = attributes_of(answer).get(0x0009, b"\0\0\0\0")
+        return str((error[2] & 7) * 100 + error[3])
+
+
+def rest_credentials(secret, expiry, user="9"):
+    username = f"{expiry}:{user}"
+    return username, base64.b64encode(hmac.new(secret.encode(), username.encode(), hashlib.sha1).digest()).decode()
+
+
+def probe(address):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.settimeout(0.3)
+        s.sendto(stun(0x0001, []), (address, TURN_PORT))
+        try:
+            return 0 if s.recv(2048) else 1
+        except OSError:
+            return 1
+
+
+class Case:
+    def __init__(self, number, title, routers, expected_path):
+        self.number, self.title, self.routers, self.expected_path = number, title, routers, expected_path
+
+
+CASES = [
+    Case(1, "both behind routers with random ports", (RANDOM_PORTS, RANDOM_PORTS), RELAY),
+    Case(2, "B behind a router with random ports, A public", (None, RANDOM_PORTS), DIRECT),
+]
+
+
+def place(lab, masquerade, name, lan, number):
+    if masquerade is None:
+        return lab.public_host(name)[0]
+    router, _ = lab.router("r" + name, lan, masquerade)
+    return lab.home_host(name, router, lan, number)[0]
+
+
+def frames_per_second(sender, receiver, jpeg, count=200, wait=15):
+    """Sends `count` frames as fast as the session takes the commands; frames that arrived a second."""
+    size = os.path.getsize(jpeg)
+    for _ in range(count):
+        sender.say(f"frame {receiver.handle} {jpeg}")
+    arrived, first, last = 0, None, None
+    deadline = time.monotonic() + wait
+    while arrived < count and time.monotonic() < deadline:
+        event = receiver.wait(lambda e: e.get("event") == "frame" and e.get("bytes") == size, deadline - time.monotonic())
+        if event is None:
+            break
+        now = time.monotonic()
+        first = first or now
+        last = now
+        arrived += 1
+    return arrived, (arrived - 1) / (last - first) if arrived > 1 and last > first else None
+
+
+def run_case(case, options, workdir):
+    lab = netlab.Lab(workdir)
+    sessions = []
+    try:
+        secret = secrets.token_hex(24)
+        _, relay_address, relay = start_relay(lab, workdir, secret)
+        svc = lab.public_host("svc")
+        server = f"{svc[1]}:{SERVICE_PORT}"
+        secret_file = os.path.join(workdir, "turn-secret")
+        write_private(secret_file, secret + "\n")
+        service = lab.start(svc[0], [options.service, "--listen", server, "--db", os.path.join(workdir, "cfb.db"),
+            "--turn-url", f"turn:{relay_address}:{TURN_PORT}", "--turn-secret-file", secret_file], "service.log")
+        if not netlab.wait_for_log(service, r"listening on", 20):
+            raise RuntimeError(f"the service did not start (see {service.log_path})")
+        ns_a = place(lab, case.routers[0], "a", "192.168.1", 10)
+        ns_b = place(lab, case.routers[1], "b", "192.168.2", 20)
+        a = CliSession(lab, ns_a, options.cli, "amelia", server)
+        b = CliSession(lab, ns_b, options.cli, "bertram", server)
+        sessions = [a, b]
+        for session in sessions:
+            session.register()
+            # Buddies' presence (and relayed addresses) every 5 s, as the desktop client polls.
+            os.makedirs(os.path.join(session.config_dir, "Confabo"), exist_ok=True)
+            with open(os.path.join(session.config_dir, "Confabo", "Confabo.ini"), "a") as ini:
+                ini.write("[Data]\nPolling%20Interval=5\n")
+        a.start()
+        online = b.start()
+        for me, other in ((a, b), (b, a)):
+            if not me.ask(f"add {other.handle}", "add").get("ok"):
+                raise RuntimeError(f"{me.handle} cannot add {other.handle}")
+        a.ask("buddies", "buddies")
+        b.ask("buddies", "buddies")
+        exchange_start = time.monotonic()
+        a_to_b = exchange(a, b, options.jpeg, options.wait)
+        b_to_a = exchange(b, a, options.jpeg, options.wait)
+        paths = []
+        for me, other in ((a, b), (b, a)):
+            listed = me.ask("buddies", "buddies")["buddies"]
+            paths.append(next((x.get("path") for x in listed if x["handle"] == other.handle), None))
+        fps = frames_per_second(a, b, options.jpeg) if a_to_b["frame"] is not None else (0, None)
+        with open(relay.log_path) as log:
+            allocations = log.read().count("ALLOCATE processed, success")
+        first_message = None
+        if a_to_b["message"] is not None:
+            first_message = exchange_start + a_to_b["message"] - online
+        return {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "fps": fps, "allocations": allocations,
+            "online_to_message": first_message}
+    finally:
+        for session in sessions:
+            session.quit()
+        lab.close()
+
+
+def credentials_case(options, workdir):
+    """coturn refuses what the service did not sign, and what has expired."""
+    lab = netlab.Lab(workdir)
+    try:
+        secret = secrets.token_hex(24)
+        ns, relay_address, _ = start_relay(lab, workdir, secret)
+        now = int(time.time())
+        good = rest_credentials(secret, now + 3600)
+        forged = (good[0], rest_credentials("not-the-secret", now + 3600)[1])
+        expired = rest_credentials(secret, now - 60)
+        results = {}
+        for name, (username, password) in (("good", good), ("forged", forged), ("expired", expired)):
+            run = lab.exec(ns, sys.executable, os.path.abspath(__file__), "--allocate", relay_address, username, password,
+                check=False)
+            results[name] = run.stdout.strip() or run.stderr.strip()
+        return results
+    finally:
+        lab.close()
+
+
+def main():
+    if len(sys.argv) > 2 and sys.argv[1] == "--probe":
+        return probe(sys.argv[2])
+    if len(sys.argv) > 4 and sys.argv[1] == "--allocate":
+        print(allocate(sys.argv[2], sys.argv[3], sys.argv[4]))
+        return 0
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--service", required=True)
+    parser.add_argument("--jpeg", required=True)
+    parser.add_argument("--cases", default="1,2,3")
+    parser.add_argument("--wait", type=float, default=20)
+    options = parser.parse_args()
+
+    if os.geteuid() != 0:
+        print("SKIP: the relay lab needs root (network namespaces, nftables)")
+        return SKIP
+    missing = [tool for tool in ("ip", "nft", "turnserver") if not shutil.which(tool)]
+    if missing:
+        print(f"SKIP: the relay lab needs {', '.join(missing)} (scripts/install-deps installs them)")
+        return SKIP
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    netlab.remove_stale_namespaces()
+    try:
+        netlab.Lab(tempfile.gettempdir()).close()
+    except RuntimeError as e:
+        print(f"SKIP: cannot make network namespaces here: {e}")
+        return SKIP
+
+    wanted = {int(n) for n in options.cases.split(",")}
+    rows, failed = [], False
+    for case in (c for c in CASES if c.number in wanted):
+        with tempfile.TemporaryDirectory(prefix=f"cfbrelay-{case.number}-") as workdir:
+            started = time.monotonic()
+            try:
+                result = run_case(case, options, workdir)
+            except RuntimeError as e:
+                print(f"case {case.number} ({case.title}): could not run: {e}", flush=True)
+                failed = True
+                continue
+            faults = []
+            for key, name in (("a_to_b", "A to B"), ("b_to_a", "B to A")):
+                for kind in ("message", "frame"):
+                    if result[key][kind] is None:
+                        faults.append(f"{name} {kind} did not arrive")
+            for who, path in zip("AB", result["paths"]):
+                if path != case.expected_path:
+                    faults.append(f"{who}'s path is {path!r}, expected {case.expected_path!r}")
+            if case.expected_path == DIRECT and result["allocations"]:
+                faults.append(f"the relay made {result['allocations']} allocations where none was needed")
+            failed = failed or bool(faults)
+            arrived, fps = result["fps"]
+            rows.append([case.title, cell(result["a_to_b"]["message"]), cell(result["b_to_a"]["message"]),
+                cell(result["a_to_b"]["frame"]), cell(result["b_to_a"]["frame"]), " / ".join(map(str, result["paths"])),
+                "-" if fps is None else f"{fps:.0f} ({arrived} of 200)"])
+            if case.expected_path == RELAY and not result["allocations"]:
+                faults.append("the relay made no allocation")
+            print(f"case {case.number} ({case.title}), {time.monotonic() - started:.0f} s: "
+                  + ("ok" if not faults else "; ".join(faults)), flush=True)
+            if result["online_to_message"] is not None:
+                print(f"case {case.number}: A's first message reached B {result['online_to_message']:.1f} s after B "
+                      f"signed in; {result['allocations']} relay allocations", flush=True)
+    if 3 in wanted:
+        with tempfile.TemporaryDirectory(prefix="cfbrelay-3-") as workdir:
+            try:
+                results = credentials_case(options, workdir)
+            except RuntimeError as e:
+                print(f"case 3 (relay credentials): could not run: {e}", flush=True)
+                failed = True
+                results = None
+            if results is not None:
+                faults = [f"a {name} credential got {got!r}, expected {want!r}" for name, want in
+                    (("good", "ok"), ("forged", "401"), ("expired", "401")) if results[name] != want]
+                failed = failed or bool(faults)
+                print("case 3 (relay credentials): " + ("ok" if not faults else "; ".join(faults))
+                      + f" (good {results['good']}, forged {results['forged']}, expired {results['expired']})",
+                      flush=True)
+
+    print()
+    print("| where the two users are | A to B messages | B to A messages | video A to B | video B to A "
+          "| path A / B | frames a second A to B |")
+    print("|---|---|---|---|---|---|---|")
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
