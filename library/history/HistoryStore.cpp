@@ -237,16 +237,17 @@ bool HistoryStore::insert(const HistoryLine& line, int64_t& id)
     return true;
 }
 
-// Past the cap, the buddy's oldest lines go. The count is taken afresh before anything is deleted,
-// as another process of the profile may have added or cleared lines meanwhile.
+// Past the cap, the buddy's oldest lines go, a few at a time (the slack): counting a conversation
+// at the cap costs milliseconds, too much for every line. The count is taken afresh before
+// anything is deleted, as another process of the profile may have added or cleared lines.
 bool HistoryStore::keepCap(const QString& buddy)
 {
     auto counted = counts_.find(key(buddy));
     if (counted == counts_.end())
         counted = counts_.insert(key(buddy), count(buddy));
-    else if (*counted > cap_)
+    else if (*counted > cap_ + slack())
         *counted = count(buddy);
-    if (*counted <= cap_)
+    if (*counted <= cap_ + slack())
         return true;
     Statement oldest(db_,
         "DELETE FROM lines WHERE id IN (SELECT id FROM lines WHERE buddy = ?1 ORDER BY time, id LIMIT ?2)");

@@ -16,8 +16,8 @@ namespace cfb {
 // The conversations of one profile, kept in a SQLite file of their own beside the settings: every
 // line with its time, its buddy, who said it, whether it was encrypted and what became of it.
 // The file is the owner's alone (0600, mended when found wider) and written ahead (WAL), so a
-// crash loses no line that append() returned an id for. Each buddy keeps at most capPerBuddy
-// lines; the oldest go first. Lines are found by buddy and time, and by the words they hold
+// crash loses no line that append() returned an id for. Each buddy keeps capPerBuddy lines, the
+// oldest going first (a thousandth more may wait a moment before they go: slack()). Lines are found by buddy and time, and by the words they hold
 // (a full-text index).
 //
 // Nothing here throws: a file that cannot be opened (not a database, unwritable, from a newer
@@ -57,6 +57,8 @@ public:
     // may send again.
     QList<HistoryLine> pendingOutgoing() const;
     int64_t count(const QString& buddy) const;
+    // How far past the cap a conversation may grow before its oldest lines go.
+    int slack() const { return cap_ / 1000; }
 
     // Deletes every line with buddy from the file.
     bool clear(const QString& buddy);

@@ -7,6 +7,8 @@
 //   SearchRare/Common Search History for a word in 100 lines / in a tenth of all lines (the newest
 //                     200 of them are shown)
 //   SearchScanSql     reference: the plain way without the index, a LIKE over every line
+//   AppendAtCap       one more line with a buddy at the cap (stored, the oldest deleted)
+//   InsertSql         reference: a plain INSERT into a table without indexes
 //
 // Run as bench/bench_history [--benchmark_...]; the file is made once in a temporary folder
 // (about a minute).
@@ -21,6 +23,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTextEdit>
 #include <QAbstractTextDocumentLayout>
@@ -166,11 +169,43 @@ void SearchScanSql(benchmark::State& state)
     state.counters["found"] = double(rows);
 }
 
+// A buddy at the cap says one more line: it is stored and the oldest goes (what every line of a
+// long conversation costs), against a plain INSERT into the same file.
+void AppendAtCap(benchmark::State& state)
+{
+    HistoryStore store(HistoryStore::defaultPath());
+    HistoryLine line;
+    line.buddy = buddyName(7);
+    line.sender = line.buddy;
+    line.text = QStringLiteral("one more line for the meeting");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.append(line));
+    state.counters["kept"] = double(store.count(buddyName(7)));
+}
+
+void InsertSql(benchmark::State& state)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(qPrintable(HistoryStore::defaultPath() + QStringLiteral(".plain")), &db,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; CREATE TABLE t (time INTEGER, buddy TEXT, text TEXT)",
+        nullptr, nullptr, nullptr);
+    for (auto _ : state) {
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_prepare_v2(db, "INSERT INTO t VALUES (1, 'buddy7', 'one more line for the meeting')", -1, &insert, nullptr);
+        sqlite3_step(insert);
+        sqlite3_finalize(insert);
+    }
+    sqlite3_close(db);
+}
+
 BENCHMARK(OpenTab)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(NewestLinesSql)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(SearchRare)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(SearchCommon)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(SearchScanSql)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(AppendAtCap)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(InsertSql)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 } // namespace
 
@@ -189,15 +224,16 @@ int main(int argc, char** argv)
             return 1;
         }
         fill(store);
-        std::printf("history file of %d lines (%d buddies) made in %.1f s\n", Buddies * LinesPerBuddy, Buddies,
-            made.elapsed() / 1000.0);
+        std::printf("history file of %d lines (%d buddies, %.0f MB) made in %.1f s\n", Buddies * LinesPerBuddy,
+            Buddies, QFileInfo(store.path()).size() / 1e6, made.elapsed() / 1000.0);
     }
     ClientSession session(nullptr);
     session.setHandle(QStringLiteral("amelia"));
     g_session = &session;
     RatioReporter reporter({{"OpenTab/min_time:2.000", "NewestLinesSql/min_time:1.000"},
         {"SearchRare/min_time:1.000", "SearchScanSql/min_time:2.000"},
-        {"SearchCommon/min_time:1.000", "SearchScanSql/min_time:2.000"}});
+        {"SearchCommon/min_time:1.000", "SearchScanSql/min_time:2.000"},
+        {"AppendAtCap/min_time:1.000", "InsertSql/min_time:1.000"}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios("Against plain SQLite on the same file (above 1: faster than the reference):");
     benchmark::Shutdown();
