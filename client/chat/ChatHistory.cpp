@@ -67,7 +67,8 @@ void ChatHistory::attach(const QString& handle, ChatTranscript& transcript, bool
 {
     HistoryStore* history = store();
     if (!history->isOpen()) {
-        transcript.appendNotice(QStringLiteral("This conversation is not kept: %1").arg(history->problem()));
+        if (load) // said once, in the conversation's first transcript this session
+            transcript.appendNotice(QStringLiteral("This conversation is not kept: %1").arg(history->problem()));
         return;
     }
     if (load) {

@@ -86,9 +86,12 @@ QString LineTimes::dayName(const QDate& day, const QDate& today)
     return QLocale().toString(day, QLocale::LongFormat);
 }
 
+// Hours and minutes in the locale's way; some locales' short format carries seconds too.
 QString LineTimes::timeText(const QDateTime& when)
 {
-    return QLocale().toString(when.time(), QLocale::ShortFormat);
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(QStringLiteral(":ss")).remove(QStringLiteral(".ss"));
+    return QLocale().toString(when.time(), format);
 }
 
 void LineTimes::paint(QWidget& overlay) const

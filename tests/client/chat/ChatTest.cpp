@@ -38,6 +38,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -822,6 +824,19 @@ TEST_F(ChatTest, ATabBeginsWithTheKeptConversationAndClearHistoryDeletesIt)
     window->findChild<QPushButton*>("cmdNewWindow")->click();
     auto* detached = window->buddyInfo("amelia")->BuddyForm()->findChild<QTextEdit*>("txtChat");
     EXPECT_EQ(detached->toPlainText(), "\n" + QString(kept).replace("\r\n", "\n"));
+
+    // Search History finds the line in every conversation, with its day and time.
+    window->findChild<QAction*>("mnuSearchHistory")->trigger();
+    auto* search = window->findChild<QDialog*>("dlgSearchHistory");
+    ASSERT_TRUE(search && search->isVisible());
+    auto* words = search->findChild<QLineEdit*>("txtSearch");
+    words->setText("COMING tomor");
+    emit words->returnPressed();
+    auto* results = search->findChild<QListWidget*>("lstResults");
+    ASSERT_EQ(results->count(), 1);
+    EXPECT_EQ(results->item(0)->text(),
+        "Yesterday " + LineTimes::timeText(lines[0].when) + "  cordelia: are you coming tomorrow? (to amelia)");
+    search->close();
 
     // No keeps it; Yes deletes it from the file, and the tab is empty.
     auto* clearHistory = window->findChild<QAction*>("mnuClearHistory");
