@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace cfb::HistorySearch {
 
 QString matchExpression(const QString& typed)
