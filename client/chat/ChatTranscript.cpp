@@ -17,9 +17,11 @@ void ChatTranscript::add(Line line)
     emit lineAdded(lines_.constLast());
 }
 
-void ChatTranscript::append(const QString& handle, const QString& message)
+void ChatTranscript::append(const QString& handle, const QString& message, bool secure)
 {
-    add(Line{handle, message});
+    Line line{handle, message};
+    line.secure = secure;
+    add(std::move(line));
 }
 
 void ChatTranscript::appendOwn(const QString& handle, const QString& message, Delivery delivery, uint64_t lineId)
@@ -27,6 +29,7 @@ void ChatTranscript::appendOwn(const QString& handle, const QString& message, De
     Line line{handle, message};
     line.delivery = delivery == Delivery::Pending && lineId == 0 ? Delivery::Unmarked : delivery;
     line.lineId = line.delivery == Delivery::Pending ? lineId : 0;
+    line.secure = line.lineId != 0;
     add(std::move(line));
 }
 

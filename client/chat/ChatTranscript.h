@@ -31,17 +31,18 @@ public:
         QDateTime when;
         Delivery delivery = Delivery::Unmarked;
         uint64_t lineId = 0; // the id its acknowledgement names
-        QDateTime deliveredAt;
+        QDateTime deliveredAt; // invalid for a line restored from the history
+        bool secure = false; // came or went over the encrypted channel
         bool isPicture() const { return !picture.isNull(); }
         // "<handle>: <message>", or a notice's text alone; empty for a picture.
         QString text() const;
     };
 
-    // Adds "<handle>: <message>" and tells the views.
-    void append(const QString& handle, const QString& message);
+    // Adds "<handle>: <message>" and tells the views. secure: it came over the encrypted channel.
+    void append(const QString& handle, const QString& message, bool secure = false);
     // Adds one of the user's own lines as it was sent: Pending with the id whose acknowledgement
     // marks it Delivered, NotDelivered when it could not go at all, Unmarked when nobody will
-    // acknowledge it.
+    // acknowledge it. A line with an id went over the encrypted channel.
     void appendOwn(const QString& handle, const QString& message, Delivery delivery, uint64_t lineId = 0);
     // Adds a notice of the client's own.
     void appendNotice(const QString& text);

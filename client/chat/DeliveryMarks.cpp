@@ -69,6 +69,9 @@ QString DeliveryMarks::toolTip(const ChatTranscript::Line& line)
 {
     switch (line.delivery) {
     case ChatTranscript::Delivery::Delivered:
+        // A line from the history says only that it arrived.
+        if (!line.deliveredAt.isValid())
+            return QStringLiteral("Delivered");
         return QStringLiteral("Delivered at %1").arg(line.deliveredAt.toString(QStringLiteral("HH:mm:ss")));
     case ChatTranscript::Delivery::NotDelivered:
         return QStringLiteral("Not delivered: the buddy's Confabo did not confirm this line.");

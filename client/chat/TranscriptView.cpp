@@ -1,6 +1,7 @@
 #include "chat/TranscriptView.h"
 
 #include "chat/DeliveryMarks.h"
+#include "chat/LineTimes.h"
 #include "chat/PictureViewer.h"
 #include "session/ClientSession.h"
 
@@ -26,14 +27,18 @@ const QColor OthersColour(0, 0, 255);
 const QColor NoticeColour(96, 96, 96);
 const QString PictureScheme = QStringLiteral("confabo-picture");
 
-// Which transcript line a block of the box ends.
+// Which transcript line a block of the box belongs to, and whether it begins or ends it.
 class LineIndex : public QTextBlockUserData {
 public:
-    explicit LineIndex(qsizetype index)
+    LineIndex(qsizetype index, bool first, bool last)
         : index(index)
+        , first(first)
+        , last(last)
     {
     }
     const qsizetype index;
+    const bool first;
+    const bool last;
 };
 
 QUrl pictureName(qsizetype index)
@@ -65,6 +70,13 @@ TranscriptView::TranscriptView(QTextEdit* box, const ClientSession* session, boo
     box->document()->setUndoRedoEnabled(false);
     marks_ = new DeliveryMarks(
         *box, [this](const QTextBlock& block) { return lineOf(block); }, this);
+    times_ = new LineTimes(
+        *box,
+        [this](const QTextBlock& block) {
+            const auto* data = static_cast<const LineIndex*>(block.userData());
+            return LineTimes::Place{lineAt(data ? data->index : -1), data && data->first};
+        },
+        this);
     box->viewport()->installEventFilter(this);
 }
 
@@ -96,6 +108,7 @@ void TranscriptView::show()
     if (!shown)
         return;
     shown->clear();
+    lastDay_ = QDate();
     if (!transcript_)
         return;
     const QList<ChatTranscript::Line>& lines = transcript_->lines();
@@ -131,7 +144,8 @@ void TranscriptView::append(const ChatTranscript::Line& line)
 // transcript's line breaks is coloured by its beginning, so a line reads as it would in the
 // transcript's text and the user's own lines have one colour in both boxes; a notice is coloured
 // as one. The detached box gives each line one block, the first too. A picture is
-// "<handle>, <time>:" with the thumbnail under it.
+// "<handle>, <time>:" with the thumbnail under it. Every block keeps room on its left for the
+// line's time, and the first line of a day room above it for the day's band (LineTimes).
 void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
 {
     QTextDocument* shown = document();
@@ -139,8 +153,25 @@ void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
     cursor.movePosition(QTextCursor::End);
     // One edit: the box lays the line out once, when it is complete.
     cursor.beginEditBlock();
-    const auto done = qScopeGuard([&cursor, index] {
-        cursor.block().setUserData(new LineIndex(index));
+    const QDate day = added.when.date();
+    const bool newDay = shown->isEmpty() || day != lastDay_;
+    lastDay_ = day;
+    bool first = true;
+    // Each block of the line: its place in the line and its margins.
+    const auto placeBlock = [&](bool last) {
+        QTextBlockFormat block;
+        block.setLeftMargin(LineTimes::timeColumn(box_->font()));
+        block.setTopMargin(first && newDay ? LineTimes::dayBand(box_->font()) : 0);
+        cursor.setBlockFormat(block);
+        cursor.block().setUserData(new LineIndex(index, first, last));
+        first = false;
+    };
+    const auto newBlock = [&] {
+        placeBlock(false);
+        cursor.insertBlock();
+    };
+    const auto done = qScopeGuard([&] {
+        placeBlock(true);
         cursor.endEditBlock();
     });
     const QString ownHandle = session_ ? session_->handle() : QString();
@@ -152,7 +183,7 @@ void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
         cursor.insertText(
             QStringLiteral("%1, %2:").arg(added.handle, QLocale().toString(added.when.time(), QLocale::ShortFormat)),
             format);
-        cursor.insertBlock();
+        newBlock();
         const QImage thumbnail = added.picture.width() > ThumbnailWidth || added.picture.height() > ThumbnailHeight
             ? added.picture.scaled(ThumbnailWidth, ThumbnailHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation)
             : added.picture;
@@ -169,7 +200,9 @@ void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
     const QString ownStart = ownHandle + QLatin1Char(':');
     const QStringList pieces = detached_ ? QStringList {line} : line.split(LineBreak);
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        if (i > 0 || !shown->isEmpty() || detached_)
+        if (i > 0)
+            newBlock();
+        else if (!shown->isEmpty() || detached_)
             cursor.insertBlock();
         format.setForeground(added.notice ? NoticeColour : pieces[i].startsWith(ownStart) ? OwnColour : OthersColour);
         format.setFontItalic(added.notice);
@@ -177,12 +210,17 @@ void TranscriptView::addLine(const ChatTranscript::Line& added, qsizetype index)
     }
 }
 
+const ChatTranscript::Line* TranscriptView::lineAt(qsizetype index) const
+{
+    if (!transcript_ || index < 0 || index >= transcript_->lines().size())
+        return nullptr;
+    return &transcript_->lines()[index];
+}
+
 const ChatTranscript::Line* TranscriptView::lineOf(const QTextBlock& block) const
 {
     const auto* data = static_cast<const LineIndex*>(block.userData());
-    if (!data || !transcript_ || data->index < 0 || data->index >= transcript_->lines().size())
-        return nullptr;
-    return &transcript_->lines()[data->index];
+    return data && data->last ? lineAt(data->index) : nullptr;
 }
 
 const ChatTranscript::Line* TranscriptView::pictureAt(const QPoint& pos) const
@@ -256,6 +294,10 @@ void TranscriptView::trim()
     oldest.beginEditBlock();
     oldest.setPosition(kept.position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    // The line now at the top begins the box: its day is named above it.
+    QTextBlockFormat top = shown->firstBlock().blockFormat();
+    top.setTopMargin(LineTimes::dayBand(box_->font()));
+    oldest.setBlockFormat(top);
     oldest.endEditBlock();
 }
 

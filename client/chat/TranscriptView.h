@@ -2,6 +2,7 @@
 
 #include "chat/ChatTranscript.h"
 
+#include <QDate>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -14,6 +15,7 @@ namespace cfb::client {
 
 class ClientSession;
 class DeliveryMarks;
+class LineTimes;
 
 // Shows the newest lines of one ChatTranscript in a text box and follows it: each line the
 // transcript gains is added to the end of the box, never by drawing the whole transcript again,
@@ -23,7 +25,7 @@ class DeliveryMarks;
 //
 // A picture line shows who sent it and when above a thumbnail; a click on the thumbnail opens the
 // picture at its own size, and its context menu offers "Save Picture As...". The user's own lines
-// carry their delivery marks (DeliveryMarks).
+// carry their delivery marks (DeliveryMarks); every line its time and each day its band (LineTimes).
 class TranscriptView : public QObject {
     Q_OBJECT
 
@@ -63,7 +65,9 @@ private:
     void addLine(const ChatTranscript::Line& line, qsizetype index);
     void trim();
     void scrollToEnd();
+    // The line a block ends (where its delivery mark goes), and the line at an index.
     const ChatTranscript::Line* lineOf(const QTextBlock& block) const;
+    const ChatTranscript::Line* lineAt(qsizetype index) const;
     bool pictureMenu(const QPoint& pos, const QPoint& global);
 
     QPointer<QTextEdit> box_;
@@ -72,6 +76,8 @@ private:
     QPointer<ChatTranscript> transcript_;
     QList<QMetaObject::Connection> connections_;
     DeliveryMarks* marks_ = nullptr;
+    LineTimes* times_ = nullptr;
+    QDate lastDay_; // of the newest line shown
 };
 
 } // namespace cfb::client

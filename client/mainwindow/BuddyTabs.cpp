@@ -1,5 +1,6 @@
 #include "mainwindow/BuddyTabs.h"
 
+#include "chat/ChatHistory.h"
 #include "chat/cBuddyInfo.h"
 #include "mainwindow/MainWindowLayout.h"
 #include "messaging/Buddies.h"
@@ -92,6 +93,7 @@ BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
     : QObject(parent)
     , bar_(bar)
     , session_(session)
+    , history_(new ChatHistory(this))
 {
 }
 
@@ -107,11 +109,24 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
 {
     auto& record = records_[handle];
     record = std::make_unique<cBuddyInfo>(&session_);
-    if (const auto kept = kept_.constFind(handle); kept != kept_.constEnd()) {
+    const auto kept = kept_.constFind(handle);
+    const bool earlier = kept != kept_.constEnd();
+    if (earlier) {
         record->transcript().restore(*kept);
         kept_.erase(kept);
     }
+    history_->attach(handle, record->transcript(), !earlier);
     return record.get();
+}
+
+bool BuddyTabs::clearHistory(const QString& handle)
+{
+    if (!history_->clear(handle))
+        return false;
+    kept_.remove(handle);
+    if (cBuddyInfo* found = record(handle))
+        found->transcript().clear();
+    return true;
 }
 
 ChatTranscript* BuddyTabs::transcriptOf(const QString& handle)

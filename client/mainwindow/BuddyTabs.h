@@ -22,6 +22,7 @@ class Buddies;
 
 namespace cfb::client {
 
+class ChatHistory;
 class ClientSession;
 class ChatTranscript;
 class cBuddyInfo;
@@ -33,7 +34,9 @@ class cBuddyInfo;
 // padlock in its icon's corner and says why in its tooltip, below the e-mail address; so does the
 // user's own window. A busy buddy's tab is greyed with a busy sign; while the service cannot be
 // reached every tab is greyed, its presence unknown; a tab with lines the user has not seen has
-// its text coloured. A transcript outlives its tab: the user's next tab this session shows it.
+// its text coloured. A transcript outlives its tab: the user's next tab this session shows it. A
+// record's transcript begins with the newest lines kept of its user, and what is said in it is
+// kept (ChatHistory).
 class BuddyTabs : public QObject {
     Q_OBJECT
 
@@ -51,6 +54,11 @@ public:
     ChatTranscript* transcriptOf(const QString& handle);
     // Every tab and record goes.
     void clear();
+    // The kept conversations.
+    ChatHistory& history() const { return *history_; }
+    // Deletes the user's kept conversation from the disk, and empties the transcript; false (the
+    // transcript as it was) when the file could not be changed.
+    bool clearHistory(const QString& handle);
     // A record for a user who is no buddy, looked up on the service thread first; then follows.
     void addStranger(const QString& handle, std::function<void()> then);
     // The records of users who are not on the buddy list.
@@ -92,6 +100,7 @@ private:
     QHash<QString, QList<ChatTranscript::Line>> kept_;
     QSet<QString> unread_;
     bool presenceKnown_ = true;
+    ChatHistory* history_; // child
 };
 
 } // namespace cfb::client

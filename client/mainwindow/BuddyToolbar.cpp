@@ -3,6 +3,7 @@
 #include "ui_frmMain.h"
 
 #include "buddies/VerifyDialog.h"
+#include "chat/ChatHistory.h"
 #include "chat/cBuddyInfo.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
@@ -29,6 +30,7 @@ BuddyToolbar::BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& sess
     connect(ui.toolBuddies, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
     connect(ui.mnuEditBuddyList, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
     connect(ui.mnuVerify, &QAction::triggered, this, &BuddyToolbar::mnuVerify_Click);
+    connect(ui.mnuClearHistory, &QAction::triggered, this, &BuddyToolbar::mnuClearHistory_Click);
     connect(ui.mnuMute, &QAction::triggered, ui.toolMute, &QAction::trigger);
     connect(ui.mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
     connect(ui.mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
@@ -42,6 +44,7 @@ void BuddyToolbar::enable(bool enable, bool camera)
         button->setEnabled(enable);
     ui_.mnuMute->setEnabled(enable);
     ui_.mnuVerify->setEnabled(enable);
+    ui_.mnuClearHistory->setEnabled(enable);
     ui_.toolVideo->setEnabled(enable && camera);
     ui_.mnuVideo->setEnabled(enable && camera);
 }
@@ -165,6 +168,26 @@ void BuddyToolbar::mnuVerify_Click()
         VerifyDialog verify(session_, selected, &window_);
         verify.exec();
         hooks_.reloadTabs();
+    });
+}
+
+void BuddyToolbar::mnuClearHistory_Click()
+{
+    withErrorReport("ClearHistory", [this] {
+        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+        if (!selected)
+            return;
+        const QString handle = selected->handle();
+        const int answer = UserDialogs::current().messageBox(&window_,
+            QStringLiteral("Delete the whole conversation with %1 from this computer? This cannot be undone.").arg(handle),
+            UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question, QStringLiteral("Confabo - Clear History"));
+        if (answer != UserDialogs::AnswerYes)
+            return;
+        if (!tabs_.clearHistory(handle))
+            UserDialogs::current().messageBox(&window_,
+                QStringLiteral("The conversation with %1 could not be deleted: %2")
+                    .arg(handle, tabs_.history().lastError()),
+                UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, QStringLiteral("Confabo - Clear History"));
     });
 }
 

@@ -23,7 +23,8 @@ class ClientSession;
 
 // The main window's toolbar buttons for the selected user, with their menu items: "Mute", "Add"
 // (for a user who is no buddy), "Block"/"Unblock" (and removing a blocked buddy), "Buddies"
-// (the buddy-list editor), the Buddy menu's "Verify..." (the safety number); and the presence
+// (the buddy-list editor), the Buddy menu's "Verify..." (the safety number) and "Clear History...";
+// and the presence
 // menus ("Available", "Busy"), which show what the service took. Requests go through the
 // session's service thread.
 class BuddyToolbar : public QObject {
@@ -54,6 +55,8 @@ public:
     void toolBlock_Click(bool pressed);
     void toolBuddies_Click();
     void mnuVerify_Click();
+    // After the user confirmed it, the selected user's kept conversation goes from the disk.
+    void mnuClearHistory_Click();
 
 private:
     Ui::frmMain& ui_;

@@ -10,7 +10,9 @@
 #include "mainwindow/StatusPanels.h"
 #include "mainwindow/VideoStopCaption.h"
 
+#include "chat/ChatHistory.h"
 #include "chat/FileDrops.h"
+#include "chat/HistorySearchDialog.h"
 #include "chat/PictureSender.h"
 #include "chat/ReceivedPictures.h"
 #include "chat/TransferStrip.h"
@@ -196,6 +198,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     });
     connect(ui->cmdNewWindow, &QPushButton::clicked, this, &frmMain::cmdNewWindow_Click);
     connect(ui->mnuShowBuddyWindow, &QAction::triggered, this, &frmMain::cmdNewWindow_Click);
+    connect(ui->mnuSearchHistory, &QAction::triggered, this, [this] { HistorySearchDialog::open(tabs_->history(), this); });
 
     enableBuddyButtons(false);
     // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
@@ -613,7 +616,7 @@ void frmMain::ShowBuddy(
         // is, so that what is typed goes where the user meant it to; the sender's tab is marked.
         if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {
             if (!Message.isEmpty())
-                record->transcript().append(MessageHandle, Message);
+                record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle));
             tabs_->setUnread(handle, true);
             if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
@@ -638,7 +641,8 @@ void frmMain::ShowBuddy(
 
         transcriptView_->follow(&record->transcript());
         if (!Message.isEmpty())
-            record->transcript().append(MessageHandle, Message); // shown as it is added
+            record->transcript().append(
+                MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle)); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())

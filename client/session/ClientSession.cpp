@@ -67,7 +67,11 @@ cfb::Confabo* ClientSession::open()
         [this](QString& fromHandle, QString& fromEmail, int16_t& videoPort, QString& text) {
             QMetaObject::invokeMethod(
                 this,
-                [this, fromHandle, fromEmail, videoPort, text] {
+                [this, fromHandle, fromEmail, videoPort, text, secure = confabo_->arrivalIsSecure()] {
+                    if (secure)
+                        secureSenders_.insert(fromHandle.toCaseFolded());
+                    else
+                        secureSenders_.remove(fromHandle.toCaseFolded());
                     emit messageReceived(fromHandle, fromEmail, videoPort, text);
                 },
                 Qt::QueuedConnection);

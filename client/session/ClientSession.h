@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -102,6 +103,10 @@ public:
     QString handle() const { return handle_; }
     void setHandle(const QString& handle) { handle_ = handle; }
 
+    // Whether the last message from handle (as messageReceived handed it on) came over the
+    // encrypted channel from the key known for its sender.
+    bool lastArrivalSecure(const QString& handle) const { return secureSenders_.contains(handle.toCaseFolded()); }
+
     // Whether incoming messages are read aloud.
     bool speakIt() const { return speakIt_; }
     void setSpeakIt(bool on) { speakIt_ = on; }
@@ -179,6 +184,7 @@ private:
     std::exception_ptr raised_; // handed from answered() to the wait() it answers
     std::unique_ptr<cfb::Confabo> confabo_;
     QString handle_;
+    QSet<QString> secureSenders_; // case-folded; only users with a key get in
     bool speakIt_ = true;
     MainVideo* video_ = nullptr;
     int16_t dataPort_ = 0;

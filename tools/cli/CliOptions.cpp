@@ -9,7 +9,7 @@ QStringList optionsOf(const QString& command)
     if (command == QLatin1String("register"))
         return CommonOptions + QStringList{"handle", "password", "email", "avatar", "mouth-left", "mouth-top"};
     if (command == QLatin1String("session"))
-        return CommonOptions + QStringList{"handle", "password", "hostname", "status", "downloads"};
+        return CommonOptions + QStringList{"handle", "password", "hostname", "status", "downloads", "history"};
     if (command == QLatin1String("bot"))
         return CommonOptions + QStringList{"handle", "password", "email"};
     return {};

@@ -1,5 +1,6 @@
 #include "CliSession.h"
 
+#include "CliHistory.h"
 #include "CliOptions.h"
 #include "JsonLines.h"
 
@@ -67,6 +68,8 @@ CliSession::CliSession()
         [this](QString& from, QString& email, int16_t& videoPort, QString& text) {
             writeJsonLine({{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort},
                 {"text", text}, {"secure", confabo_->arrivalIsSecure()}});
+            if (history_)
+                history_->received(from, text, confabo_->arrivalIsSecure(), confabo_->Buddies()->Item(from) != nullptr);
         });
     connect(confabo_.get(), &Confabo::VideoFrameBytes, this,
         [this](QString&, QByteArray& frame) { lastFrameBytes_ = frame.size(); });
@@ -77,11 +80,15 @@ CliSession::CliSession()
     connect(confabo_.get(), &Confabo::KeyChanged, this, [](const QString& handle, bool verified) {
         writeJsonLine({{"event", "key_changed"}, {"handle", handle}, {"verified", verified}});
     });
-    connect(confabo_.get(), &Confabo::LineDelivered, this, [](const QString& handle, uint64_t id) {
+    connect(confabo_.get(), &Confabo::LineDelivered, this, [this](const QString& handle, uint64_t id) {
         writeJsonLine({{"event", "delivered"}, {"id", qint64(id)}, {"to", handle}});
+        if (history_)
+            history_->delivered(id, true);
     });
-    connect(confabo_.get(), &Confabo::LineNotDelivered, this, [](const QString& handle, uint64_t id) {
+    connect(confabo_.get(), &Confabo::LineNotDelivered, this, [this](const QString& handle, uint64_t id) {
         writeJsonLine({{"event", "not_delivered"}, {"id", qint64(id)}, {"to", handle}});
+        if (history_)
+            history_->delivered(id, false);
     });
     connect(confabo_.get(), &Confabo::PlainRefused, this, [](const QString& handle) {
         writeJsonLine({{"event", "plain_refused"}, {"handle", handle},
@@ -151,6 +158,10 @@ bool CliSession::signIn(const CliOptions& options)
     }
     if (options.value("status") == QLatin1String("busy"))
         confabo_->SetStatus(CFB_BUSY);
+    // Without a usable history file the session goes on, keeping nothing: say why, once.
+    history_ = std::make_unique<CliHistory>(options.value("history", HistoryStore::defaultPath()));
+    if (!history_->isOpen())
+        writeJsonLine({{"event", "error"}, {"command", "history"}, {"message", history_->problem()}});
 
     QJsonArray buddies;
     for (const auto& buddy : *confabo_->Buddies())
@@ -255,6 +266,8 @@ bool CliSession::handle(const QString& line)
             commandSafety(words);
         } else if (command == QLatin1String("verify") || command == QLatin1String("forget-key")) {
             commandKey(words);
+        } else if (command == QLatin1String("history") && history_) {
+            history_->command(words);
         } else {
             reportError(command, QStringLiteral("unknown command"));
         }
@@ -337,6 +350,8 @@ void CliSession::commandSend(const QString& line)
     // Over the encrypted channel a line has an id, and a receipt (or its absence) follows.
     writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle}, {"id", qint64(confabo_->lastLineId())},
         {"secure", confabo_->security(handle) == PeerSecurity::Encrypted}});
+    if (history_)
+        history_->sent(confabo_->handle(), handle, text, ok, confabo_->lastLineId(), confabo_->lastLineId() != 0);
 }
 
 void CliSession::commandFrame(const QString& line)

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class CliHistory;
 struct CliOptions;
 
 namespace cfb {
@@ -60,6 +61,7 @@ private:
 
     std::unique_ptr<cfb::Confabo> confabo_;
     std::unique_ptr<cfb::PortMapper> mapper_;
+    std::unique_ptr<CliHistory> history_; // from sign-in on
     QTimer buddyPoll_;
     bool signedOut_ = false;
     qsizetype lastFrameBytes_ = 0;

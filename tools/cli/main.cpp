@@ -41,7 +41,7 @@ namespace {
 const char* const Usage = R"(usage:
   confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
   confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
-                       [--downloads DIR]
+                       [--downloads DIR] [--history FILE]
   confabo-cli bot      --handle H --password P [--email E]
 
 Every command also takes, written into its settings store before the library starts:
@@ -55,7 +55,9 @@ A session reads commands, one a line: online, buddies, send [--port N] HANDLE TE
 frame [--port N] HANDLE FILE, file [--port N] HANDLE PATH (a file of up to 2 GB, to a buddy
 whose client has a key), cancel ID (a file's transfer), status available|busy, add HANDLE, remove HANDLE,
 block HANDLE, unblock HANDLE, safety HANDLE (the safety number to compare with the buddy's),
-verify HANDLE, forget-key HANDLE, quit. It writes one JSON object a line for each result and event
+verify HANDLE, forget-key HANDLE, history HANDLE [N] (the newest N lines with HANDLE, 50 unless
+given, from the history file: history.sqlite in the settings folder unless --history names
+another), quit. It writes one JSON object a line for each result and event
 (messages and frames say "secure": true when they came encrypted from the buddy's known key; an
 encrypted line's "id" comes back in a "delivered" or "not_delivered" event; files that buddies
 offer are saved without asking into --downloads, by default the user's download folder, and each

@@ -11,12 +11,14 @@
 #include "TempConfig.h"
 
 #include "channel/Identity.h"
+#include "chat/LineTimes.h"
 #include "chat/StrangerQueue.h"
 #include "chat/TranscriptView.h"
 #include "chat/VoiceMenu.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/frmPopup.h"
+#include "history/HistoryStore.h"
 #include "imaging/modPic.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
@@ -36,6 +38,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QDialog>
 #include <QMenu>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -394,6 +398,10 @@ TEST_F(ChatTest, StrangersAreAskedFirstAndABuddyWithoutATabGetsOne)
     say("florence", "thanks");
     ASSERT_TRUE(waitUntil([&] { return chatOf("florence").endsWith("thanks"); }));
     EXPECT_EQ(asked.size(), 2);
+    // Only what the user saw is kept: the stranger answered No left nothing in the history.
+    const HistoryStore kept(HistoryStore::defaultPath());
+    EXPECT_TRUE(kept.last("eleanor", 10).isEmpty());
+    EXPECT_EQ(kept.last("florence", 10).size(), 2);
 }
 
 // A line that arrives takes no keyboard: not from another window the user types in, and not from
@@ -760,3 +768,95 @@ TEST_F(ChatTest, EachBuddySpeaksWithTheVoiceChosenForThem)
 }
 
 } // namespace
+
+// The conversation stays across a restart: the buddy's tab, and the detached window, begin with
+// the kept lines, their delivery marks and their times, each day under its own band; "Clear
+// History..." deletes them from the disk once the user said Yes.
+TEST_F(ChatTest, ATabBeginsWithTheKeptConversationAndClearHistoryDeletesIt)
+{
+    const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+    {
+        HistoryStore earlier(HistoryStore::defaultPath());
+        ASSERT_TRUE(earlier.isOpen()) << earlier.problem().toStdString();
+        HistoryLine line;
+        line.buddy = "amelia";
+        line.sender = "cordelia";
+        line.outgoing = true;
+        line.text = "are you coming tomorrow?";
+        line.timeMs = yesterday.toMSecsSinceEpoch();
+        line.secure = true;
+        line.delivery = HistoryDelivery::Delivered;
+        ASSERT_GT(earlier.append(line), 0);
+    }
+    Peer& amy = signIn("amelia", "127.0.0.1");
+    load();
+    poll({"amelia"});
+    EXPECT_EQ(chatOf("amelia"), "cordelia: are you coming tomorrow?");
+    type(txtMessage, "see you at 8");
+    pressEnter(txtMessage);
+    ASSERT_TRUE(amy.receive());
+    say("amelia", "yes, at 8!");
+    ASSERT_TRUE(waitUntil([&] { return chatOf("amelia").endsWith("amelia: yes, at 8!"); }));
+
+    window.reset();
+    amy.socket.close();
+    load();
+    poll({"amelia"});
+    const QString kept = "cordelia: are you coming tomorrow?\r\ncordelia: see you at 8\r\namelia: yes, at 8!";
+    EXPECT_EQ(chatOf("amelia"), kept);
+    EXPECT_EQ(txtChat->toPlainText(), QString(kept).replace("\r\n", "\n")) << "the box reads as the transcript";
+    const QList<ChatTranscript::Line>& lines = window->buddyInfo("amelia")->transcript().lines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0].when.toMSecsSinceEpoch(), yesterday.toMSecsSinceEpoch());
+    EXPECT_EQ(lines[0].delivery, ChatTranscript::Delivery::Delivered);
+    EXPECT_LE(std::abs(lines[2].when.secsTo(QDateTime::currentDateTime())), 60);
+    EXPECT_EQ(lines[1].delivery, ChatTranscript::Delivery::Unmarked) << "amelia's client has no key";
+    // Yesterday's line and today's first each sit under their day's band; every line has room for its time.
+    QTextBlock block = txtChat->document()->firstBlock();
+    QList<int> bands;
+    for (; block.isValid(); block = block.next()) {
+        bands << int(block.blockFormat().topMargin());
+        EXPECT_EQ(int(block.blockFormat().leftMargin()), LineTimes::timeColumn(txtChat->font()));
+    }
+    const int band = LineTimes::dayBand(txtChat->font());
+    EXPECT_EQ(bands, (QList<int>{band, band, 0}));
+    EXPECT_EQ(LineTimes::dayName(lines[0].when.date()), "Yesterday");
+    window->findChild<QPushButton*>("cmdNewWindow")->click();
+    auto* detached = window->buddyInfo("amelia")->BuddyForm()->findChild<QTextEdit*>("txtChat");
+    EXPECT_EQ(detached->toPlainText(), "\n" + QString(kept).replace("\r\n", "\n"));
+
+    // Search History finds the line in every conversation, with its day and time.
+    window->findChild<QAction*>("mnuSearchHistory")->trigger();
+    auto* search = window->findChild<QDialog*>("dlgSearchHistory");
+    ASSERT_TRUE(search && search->isVisible());
+    auto* words = search->findChild<QLineEdit*>("txtSearch");
+    words->setText("COMING tomor");
+    emit words->returnPressed();
+    auto* results = search->findChild<QListWidget*>("lstResults");
+    ASSERT_EQ(results->count(), 1);
+    EXPECT_EQ(results->item(0)->text(),
+        "Yesterday " + LineTimes::timeText(lines[0].when) + "  cordelia: are you coming tomorrow? (to amelia)");
+    search->close();
+
+    // No keeps it; Yes deletes it from the file, and the tab is empty.
+    auto* clearHistory = window->findChild<QAction*>("mnuClearHistory");
+    ASSERT_TRUE(clearHistory->isEnabled());
+    dialogs.answers = {UserDialogs::AnswerNo};
+    clearHistory->trigger();
+    ASSERT_EQ(dialogs.boxes.size(), 1);
+    EXPECT_EQ(dialogs.boxes[0].title, "Confabo - Clear History");
+    EXPECT_TRUE(dialogs.boxes[0].text.contains("amelia"));
+    EXPECT_EQ(chatOf("amelia"), kept);
+    dialogs.answers = {UserDialogs::AnswerYes};
+    clearHistory->trigger();
+    EXPECT_EQ(chatOf("amelia"), "");
+    EXPECT_TRUE(txtChat->toPlainText().isEmpty());
+    EXPECT_TRUE(detached->toPlainText().isEmpty());
+    EXPECT_TRUE(HistoryStore(HistoryStore::defaultPath()).last("amelia", 10).isEmpty());
+
+    window.reset();
+    amy.socket.close();
+    load();
+    poll({"amelia"});
+    EXPECT_EQ(chatOf("amelia"), "");
+}
