@@ -474,12 +474,17 @@ QString Confabo::PathTo(const QString& handle)
 
 std::optional<Key32> Confabo::encryptedKey(Buddy& buddy)
 {
-    if (!channel_ || !channel_->isActive())
+    // Looked at in the background, so nothing is pinned or told here: a buddy whose key changed
+    // or went is left to the next send, which asks about it.
+    if (!channel_ || !channel_->isActive() || !identity_)
         return std::nullopt;
-    const Resolved known = resolve(buddy.handle(), buddy.knownPublicKey());
-    if (known.security != PeerSecurity::Encrypted)
+    const KeyLookup looked = buddy.knownPublicKey();
+    const std::optional<Key32> pinned = KeyPins::pinned(buddy.handle());
+    if (!looked.lookedUp)
+        return pinned;
+    if (!looked.key || (pinned && *pinned != *looked.key))
         return std::nullopt;
-    return known.key;
+    return looked.key;
 }
 
 void Confabo::loadBuddyList()

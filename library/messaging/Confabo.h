@@ -178,7 +178,8 @@ public:
     // in the plain format.
     bool keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port);
     cfb::SecureChannel* secureChannel() const { return channel_; }
-    // The key an encrypted send to the buddy goes to now; nullopt when none may go.
+    // The key an encrypted send to the buddy would go to now, found without pinning or telling
+    // anything (a changed or missing key gives nullopt: the next send asks about it).
     std::optional<Key32> encryptedKey(Buddy& buddy);
 
     // The relay (TURN) the service named at sign-in, if any, and how each buddy is reached:
