@@ -429,9 +429,14 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     loadBlockedUsers();
     if (wsReceive_)
         keepAlive_->start();
-    if (mailbox_)
-        mailbox_->start(identity_.get(), userID_, handle_, std::max(1, Settings::PollingInterval.read().toInt()) * 1000);
+    StartMail();
     return true;
+}
+
+void Confabo::StartMail()
+{
+    if (mailbox_ && userID_ > 0)
+        mailbox_->start(identity_.get(), userID_, handle_, std::max(1, Settings::PollingInterval.read().toInt()) * 1000);
 }
 
 void Confabo::loadBuddyList()

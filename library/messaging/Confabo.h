@@ -175,6 +175,10 @@ public:
     // new id is made). Returns the line's id, 0 before sign-in or without an identity. The
     // signals follow as for SendMessage.
     uint64_t QueueMail(const QString& handle, const QString& text, uint64_t id = 0, const QDateTime& written = {});
+    // Starts taking mail for the signed-in user: Login does it; an object that took its
+    // account over with adopt() calls it. Mail requests block this thread, as every service
+    // request does.
+    void StartMail();
     // Takes the mail waiting now (the polling interval does it too).
     void TakeMail();
     // While NewMessage is raised: whether the line came from the mailbox, and when its sender
