@@ -60,12 +60,33 @@ const char* const Migrations[] = {
     "ALTER TABLE users ADD COLUMN local_ip text NOT NULL DEFAULT ''",
     // The X25519 key buddies encrypt to, as the last sign-in gave it; empty when it gave none.
     "ALTER TABLE users ADD COLUMN public_key bytea NOT NULL DEFAULT '' CHECK (octet_length(public_key) IN (0, 32))",
+    // Lines waiting for a recipient, sealed by the sender's client: the service cannot read them.
+    R"sql(
+    CREATE TABLE mail (
+        id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,  -- what the recipient acknowledges
+        recipient_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        sender_id integer NOT NULL REFERENCES users (id) ON DELETE CASCADE,
+        mail_id bytea NOT NULL,                              -- the sender's id for the line
+        sealed bytea NOT NULL,
+        size integer NOT NULL,
+        stored_at bigint NOT NULL,                           -- seconds since 1970
+        UNIQUE (recipient_id, sender_id, mail_id)
+    );
+    CREATE INDEX mail_stored_at ON mail (stored_at);
+    CREATE INDEX mail_sender_id ON mail (sender_id);
+    )sql",
 };
 static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
 
 // Any number from this program's own range; service processes starting together migrate one
 // after the other under this advisory lock.
 const char* const MigrationLock = "SELECT pg_advisory_xact_lock(4372016581)";
+
+// Lines for one recipient are stored one after the other (in every service process), so two
+// senders at once cannot both squeeze under the recipient's limits. A lock of its own rather
+// than the recipient's row: two users writing to each other would otherwise each hold their own
+// row (locked as the caller's) and wait for the other's.
+const char* const MailboxLock = "SELECT pg_advisory_xact_lock(437201, $1)";
 
 // The rule every change made on a user's behalf follows: the account is signed in from the
 // address the request comes from, and an account never signed in (empty address) matches no one.
@@ -596,6 +617,123 @@ bool PostgresStorage::unblock(const Caller& caller, const QString& handle)
     }
     transaction.commit();
     return true;
+}
+
+MailPut PostgresStorage::putMail(const NewMail& mail, const MailLimits& limits, const std::function<bool()>& admit)
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, mail.sender))
+        return {MailPut::NotBound, {}};
+    MailPut put;
+    int32_t recipientId = 0;
+    {
+        PostgresQuery query(db,
+            "SELECT id, handle, EXISTS (SELECT 1 FROM buddies WHERE owner_id = u.id AND buddy_user_id = $2) "
+            "AND NOT EXISTS (SELECT 1 FROM blocks WHERE owner_id = u.id AND blocked_user_id = $2) "
+            "FROM users u WHERE handle_key = $1");
+        query.bind(1, keyOf(mail.recipientHandle)).bind(2, mail.sender.userId);
+        if (!query.next())
+            return {MailPut::NoSuchUser, {}};
+        recipientId = int32_t(query.integer(0));
+        put.recipientHandle = query.text(1);
+        if (recipientId == mail.sender.userId || query.text(2) != u"t") {
+            put.result = MailPut::NotAccepted;
+            return put;
+        }
+    }
+    PostgresQuery(db, MailboxLock).bind(1, recipientId).run();
+    PostgresQuery(db, "DELETE FROM mail WHERE stored_at < $1").bind(1, mail.now - limits.maxAgeSeconds).run();
+    {
+        PostgresQuery query(db,
+            "SELECT EXISTS (SELECT 1 FROM mail WHERE recipient_id = $1 AND sender_id = $2 AND mail_id = $3::bytea), "
+            "count(*), coalesce(sum(size), 0) FROM mail WHERE recipient_id = $1");
+        query.bind(1, recipientId).bind(2, mail.sender.userId).bindBytes(3, mail.mailId);
+        query.next();
+        if (query.text(0) == u"t") {
+            transaction.commit();
+            put.result = MailPut::Stored; // the same line again: it is there once
+            return put;
+        }
+        if (query.integer(1) >= limits.maxLines)
+            put.result = MailPut::TooManyLines;
+        else if (query.integer(2) + mail.sealed.size() > limits.maxBytes)
+            put.result = MailPut::TooManyBytes;
+        else if (!admit())
+            put.result = MailPut::TooFast;
+        else
+            put.result = MailPut::Stored;
+    }
+    if (put.result == MailPut::Stored) {
+        PostgresQuery(db,
+            "INSERT INTO mail (recipient_id, sender_id, mail_id, sealed, size, stored_at) "
+            "VALUES ($1, $2, $3::bytea, $4::bytea, $5, $6)")
+            .bind(1, recipientId)
+            .bind(2, mail.sender.userId)
+            .bindBytes(3, mail.mailId)
+            .bindBytes(4, mail.sealed)
+            .bind(5, mail.sealed.size())
+            .bind(6, mail.now)
+            .run();
+    }
+    transaction.commit(); // the old mail dropped stays dropped
+    return put;
+}
+
+std::optional<MailBatch> PostgresStorage::takeMail(
+    const Caller& recipient, int64_t oldest, int maxLines, int64_t maxBytes)
+{
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, recipient))
+        return std::nullopt;
+    PostgresQuery(db, "DELETE FROM mail WHERE recipient_id = $1 AND stored_at < $2")
+        .bind(1, recipient.userId)
+        .bind(2, oldest)
+        .run();
+    // One more line than a batch holds says whether more is waiting. The running sum stops the
+    // read at the byte budget (past the second line), so the server never sends a whole mailbox
+    // for one batch.
+    PostgresQuery query(db,
+        "SELECT id, sender_id, handle, mail_id, sealed, stored_at FROM (SELECT m.id, m.sender_id, u.handle, "
+        "m.mail_id, m.sealed, m.stored_at, sum(m.size) OVER (ORDER BY m.id) - m.size AS before, row_number() OVER (ORDER BY m.id) AS n FROM mail m "
+        "JOIN users u ON u.id = m.sender_id WHERE m.recipient_id = $1 AND NOT EXISTS (SELECT 1 FROM blocks b "
+        "WHERE b.owner_id = $1 AND b.blocked_user_id = m.sender_id) ORDER BY m.id LIMIT $2) l "
+        "WHERE before <= $3 OR n <= 2 ORDER BY id");
+    query.bind(1, recipient.userId).bind(2, maxLines + 1).bind(3, maxBytes);
+    MailBatch batch;
+    int64_t bytes = 0;
+    while (query.next()) {
+        MailLine line{query.integer(0), int32_t(query.integer(1)), query.text(2), query.bytes(3), query.bytes(4),
+            query.integer(5)};
+        bytes += line.sealed.size();
+        if (int(batch.lines.size()) >= maxLines || (!batch.lines.empty() && bytes > maxBytes)) {
+            batch.more = true;
+            break;
+        }
+        batch.lines.push_back(std::move(line));
+    }
+    transaction.commit();
+    return batch;
+}
+
+std::optional<int64_t> PostgresStorage::ackMail(const Caller& recipient, std::span<const int64_t> ids)
+{
+    ArrayLiteral list;
+    for (const int64_t id : ids)
+        list.add(id);
+    static const std::string sql = "DELETE FROM mail WHERE recipient_id = $1 AND id = ANY ($3::bigint[]) AND "
+                                   "EXISTS (SELECT 1 FROM users WHERE "
+        + BoundCaller + ")";
+    PostgresConnection& db = connection();
+    Transaction transaction(db);
+    if (!lockBoundCaller(db, recipient))
+        return std::nullopt;
+    PostgresQuery query(db, sql.c_str());
+    query.bind(1, recipient.userId).bind(2, recipient.address).bindUtf8(3, list.finish());
+    const int64_t deleted = query.run();
+    transaction.commit();
+    return deleted;
 }
 
 } // namespace cfb::service

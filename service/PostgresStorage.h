@@ -25,7 +25,7 @@ public:
     explicit PostgresStorage(const std::string& uri);
     ~PostgresStorage() override;
 
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     static bool handles(const std::string& database); // true for postgresql:// and postgres:// URIs
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
@@ -46,6 +46,9 @@ public:
     bool removeBuddy(int32_t buddyId, const QString& address) override;
     bool block(const Caller& caller, const QString& handle) override;
     bool unblock(const Caller& caller, const QString& handle) override;
+    MailPut putMail(const NewMail& mail, const MailLimits& limits, const std::function<bool()>& admit) override;
+    std::optional<MailBatch> takeMail(const Caller& recipient, int64_t oldest, int maxLines, int64_t maxBytes) override;
+    std::optional<int64_t> ackMail(const Caller& recipient, std::span<const int64_t> ids) override;
 
 private:
     class Transaction;

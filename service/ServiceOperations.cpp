@@ -5,6 +5,7 @@
 #include "FormFields.h"
 #include "GroupCommit.h"
 #include "HashingPool.h"
+#include "MailFields.h"
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
 #include "PresenceLookups.h"
@@ -23,6 +24,9 @@
 #include <limits>
 
 namespace cfb::service {
+
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr int64_t MaxId = std::numeric_limits<int32_t>::max();
@@ -49,6 +53,18 @@ bool looksLikePicture(const QByteArray& bytes)
 {
     return bytes.startsWith("GIF87a") || bytes.startsWith("GIF89a") || bytes.startsWith("\xFF\xD8\xFF")
         || bytes.startsWith("BM") || bytes.startsWith("\x89PNG\r\n\x1A\n");
+}
+
+int64_t secondsSince1970()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A line the mailbox did not take, with the reason its sender is shown.
+QByteArray mailRefused(const QString& reason)
+{
+    return XmlReply().element("stored", 0).element("message", reason).finish();
 }
 
 bool samePath(const std::string& a, const std::string& b)
@@ -92,13 +108,16 @@ struct ServiceOperations::Outcome {
 };
 
 ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing,
-    GroupCommit& commits, PresenceLookups* lookups, AddressRateLimiter& hashLimiter, std::string path, bool logRequests)
+    GroupCommit& commits, PresenceLookups* lookups, AddressRateLimiter& hashLimiter, AddressRateLimiter& mailLimiter,
+    std::string path, bool logRequests, MailLimits mailLimits)
     : storage_(storage)
     , hasher_(hasher)
     , hashing_(hashing)
     , commits_(commits)
     , lookups_(lookups)
     , hashLimiter_(hashLimiter)
+    , mailLimiter_(mailLimiter)
+    , mailLimits_(mailLimits)
     , path_(std::move(path))
     , logRequests_(logRequests)
 {
@@ -247,6 +266,9 @@ ServiceOperations::Reply ServiceOperations::dispatch(Call& call)
         {"AVATAR_UPDATE", &ServiceOperations::avatarUpdate},
         {"TURN_CREDENTIALS", &ServiceOperations::turnCredentials},
         {"RELAY_ADDRESS", &ServiceOperations::relayAddress},
+        {"MAIL_PUT", &ServiceOperations::mailPut},
+        {"MAIL_TAKE", &ServiceOperations::mailTake},
+        {"MAIL_ACK", &ServiceOperations::mailAck},
     };
     const QByteArray mode = call.fields.bytes("mode", 32);
     for (const auto& entry : operations) {
@@ -567,6 +589,69 @@ ServiceOperations::Reply ServiceOperations::avatarUpdate(Call& call)
     if (!storage_.setAvatar(caller, *picture))
         return std::nullopt;
     return done();
+}
+
+ServiceOperations::Reply ServiceOperations::mailPut(Call& call)
+{
+    NewMail mail;
+    mail.sender = call.caller();
+    mail.recipientHandle = call.fields.text("handle", MaxLookup).trimmed();
+    mail.mailId = MailFields::mailId(call.fields);
+    mail.sealed = MailFields::sealed(call.fields);
+    mail.now = secondsSince1970();
+    if (mail.sealed.size() > MailFields::MaxSealedBytes)
+        return mailRefused(u"A line of more than 64 KB cannot wait in a mailbox."_s);
+    const MailPut put = storage_.putMail(mail, mailLimits_, [&] {
+        return mailLimiter_.take(std::to_string(mail.sender.userId));
+    });
+    switch (put.result) {
+    case MailPut::NotBound:
+        return std::nullopt;
+    case MailPut::NoSuchUser:
+        return mailRefused(u"There is nobody called %1."_s.arg(mail.recipientHandle));
+    case MailPut::NotAccepted:
+        // The same words for a blocked sender as for a stranger: a block is nobody else's business.
+        return mailRefused(u"%1 takes mail only from buddies."_s.arg(put.recipientHandle));
+    case MailPut::TooManyLines:
+    case MailPut::TooManyBytes:
+        return mailRefused(u"%1's mailbox is full."_s.arg(put.recipientHandle));
+    case MailPut::TooFast:
+        return mailRefused(u"Too many lines at once: wait a minute before leaving more."_s);
+    case MailPut::Stored:
+        break;
+    }
+    return XmlReply().element("stored", 1).finish();
+}
+
+ServiceOperations::Reply ServiceOperations::mailTake(Call& call)
+{
+    const Caller recipient = call.caller();
+    const std::optional<MailBatch> batch
+        = storage_.takeMail(recipient, secondsSince1970() - mailLimits_.maxAgeSeconds, MaxTakenLines, MaxTakenBytes);
+    if (!batch)
+        return std::nullopt;
+    XmlReply reply;
+    for (const MailLine& line : batch->lines) {
+        reply.open("mail")
+            .element("id", line.id)
+            .element("from", line.senderHandle)
+            .element("from_user_id", line.senderId)
+            .element("mail_id", QString::fromLatin1(line.mailId))
+            .element("time", line.storedAt)
+            .base64Element("sealed", line.sealed)
+            .close("mail");
+    }
+    return reply.element("more", batch->more ? 1 : 0).finish();
+}
+
+ServiceOperations::Reply ServiceOperations::mailAck(Call& call)
+{
+    const Caller recipient = call.caller();
+    const std::vector<int64_t> ids = MailFields::ids(call.fields);
+    const std::optional<int64_t> deleted = storage_.ackMail(recipient, ids);
+    if (!deleted)
+        return std::nullopt;
+    return XmlReply().element("deleted", *deleted).finish();
 }
 
 } // namespace cfb::service

@@ -32,9 +32,15 @@ class ServiceOperations {
 public:
     static constexpr int MaxListedUsers = 1000;
 
+    // Lines a MAIL_TAKE hands out at most, and their sealed bytes (past the first line).
+    static constexpr int MaxTakenLines = 100;
+    static constexpr int64_t MaxTakenBytes = 1024 * 1024;
+
     // `lookups` may be null: every lookup is then made on the thread that reads its request.
+    // `mailLimiter` is spent per sender (by user id) for every line stored in a mailbox.
     ServiceOperations(Storage& storage, const PasswordHasher& hasher, HashingPool& hashing, GroupCommit& commits,
-        PresenceLookups* lookups, AddressRateLimiter& hashLimiter, std::string path, bool logRequests);
+        PresenceLookups* lookups, AddressRateLimiter& hashLimiter, AddressRateLimiter& mailLimiter, std::string path,
+        bool logRequests, MailLimits mailLimits = {});
 
     // Answers through `respond`, now or later from the hashing pool, the group commit or the
     // presence lookups.
@@ -83,6 +89,9 @@ private:
     Reply relayAddress(Call& call);
     // Whether the caller's address is the one the user is signed in from.
     bool signedInFrom(Call& call, int32_t userId);
+    Reply mailPut(Call& call);
+    Reply mailTake(Call& call);
+    Reply mailAck(Call& call);
 
     Storage& storage_;
     const PasswordHasher& hasher_;
@@ -90,6 +99,8 @@ private:
     GroupCommit& commits_;
     PresenceLookups* lookups_;
     AddressRateLimiter& hashLimiter_;
+    AddressRateLimiter& mailLimiter_;
+    MailLimits mailLimits_;
     std::string path_;
     bool logRequests_;
     const TurnCredentials* turn_ = nullptr;

@@ -50,7 +50,8 @@ const char* ServiceOptions::usage()
            "                       [--tls-cert FILE --tls-key FILE]\n"
            "                       [--turn-url URL... --turn-secret-file FILE|--turn-secret SECRET] [--turn-lifetime S]\n"
            "                       [--connections-per-address N] [--request-timeout SECONDS] [--hash-threads N]\n"
-           "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--trusted-proxy ADDR]...\n"
+           "                       [--hash-queue N] [--sign-in-burst N] [--sign-in-rate N] [--mail-rate N]\n"
+           "                       [--trusted-proxy ADDR]...\n"
            "  --listen HOST:PORT  address to accept requests on (default 127.0.0.1:8080; port 0 picks a free one)\n"
            "  --db FILE|URI       SQLite database file (default $XDG_DATA_HOME/confabo/confabo.db), or a\n"
            "                      PostgreSQL connection URI: postgresql://USER@HOST/DATABASE\n"
@@ -64,6 +65,7 @@ const char* ServiceOptions::usage()
            "  --sign-in-burst N   sign-ins, registrations and password changes one address may make at once "
            "(default 30)\n"
            "  --sign-in-rate N    of those, how many per minute an address gets back (default 30)\n"
+           "  --mail-rate N       lines one user may leave in mailboxes per minute, and at once (default 60)\n"
            "  --trusted-proxy ADDR  a reverse proxy's IP address: requests from it name the client in\n"
            "                      X-Forwarded-For (the right-most entry that is no trusted proxy); may be repeated\n"
            "  --tls-cert FILE     serve HTTPS with this PEM certificate chain (as fullchain.pem: the\n"
@@ -93,6 +95,7 @@ std::optional<ServiceOptions> ServiceOptions::parse(const std::vector<std::strin
         {"--sign-in-burst", {&ServiceOptions::signInBurst, 1, 1000000}},
         {"--sign-in-rate", {&ServiceOptions::signInRate, 1, 1000000}},
         {"--turn-lifetime", {&ServiceOptions::turnLifetimeSeconds, 60, 30 * 24 * 3600}},
+        {"--mail-rate", {&ServiceOptions::mailRate, 1, 1000000}},
     };
     ServiceOptions options;
     for (size_t i = 0; i < arguments.size(); ++i) {

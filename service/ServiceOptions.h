@@ -20,6 +20,7 @@ struct ServiceOptions {
     unsigned hashQueue = 32;
     unsigned signInBurst = 30;
     unsigned signInRate = 30; // per minute
+    unsigned mailRate = 60; // lines one sender may leave per minute (and at once)
     std::vector<std::string> trustedProxies; // numeric addresses
     std::string tlsCertificate; // PEM files: HTTPS when both are given, HTTP when neither
     std::string tlsKey;

@@ -56,6 +56,21 @@ const char* const Migrations[] = {
     "ALTER TABLE users ADD COLUMN local_ip TEXT NOT NULL DEFAULT ''",
     // The X25519 key buddies encrypt to, as the last sign-in gave it; empty when it gave none.
     "ALTER TABLE users ADD COLUMN public_key BLOB NOT NULL DEFAULT x'' CHECK (length(public_key) IN (0, 32))",
+    // Lines waiting for a recipient, sealed by the sender's client: the service cannot read them.
+    R"sql(
+    CREATE TABLE mail (
+        id INTEGER PRIMARY KEY AUTOINCREMENT,  -- what the recipient acknowledges; never reused
+        recipient_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        sender_id INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+        mail_id BLOB NOT NULL,                 -- the sender's id for the line
+        sealed BLOB NOT NULL,
+        size INTEGER NOT NULL,
+        stored_at INTEGER NOT NULL,            -- seconds since 1970
+        UNIQUE (recipient_id, sender_id, mail_id)
+    );
+    CREATE INDEX mail_stored_at ON mail(stored_at);
+    CREATE INDEX mail_sender_id ON mail(sender_id);
+    )sql",
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
@@ -437,6 +452,119 @@ bool SqliteStorage::unblock(const Caller& caller, const QString& handle)
     }
     transaction.commit();
     return true;
+}
+
+MailPut SqliteStorage::putMail(const NewMail& mail, const MailLimits& limits, const std::function<bool()>& admit)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(mail.sender))
+        return {MailPut::NotBound, {}};
+    MailPut put;
+    int32_t recipientId = 0;
+    {
+        SqliteQuery query(*writer_, "SELECT id, handle FROM users WHERE handle_key = ?1");
+        query.bind(1, keyOf(mail.recipientHandle));
+        if (!query.next())
+            return {MailPut::NoSuchUser, {}};
+        recipientId = int32_t(query.integer(0));
+        put.recipientHandle = query.text(1);
+    }
+    {
+        SqliteQuery query(*writer_,
+            "SELECT EXISTS (SELECT 1 FROM buddies WHERE owner_id = ?1 AND buddy_user_id = ?2) "
+            "AND NOT EXISTS (SELECT 1 FROM blocks WHERE owner_id = ?1 AND blocked_user_id = ?2)");
+        query.bind(1, recipientId).bind(2, mail.sender.userId);
+        if (recipientId == mail.sender.userId || !query.next() || query.integer(0) == 0) {
+            put.result = MailPut::NotAccepted;
+            return put;
+        }
+    }
+    SqliteQuery(*writer_, "DELETE FROM mail WHERE stored_at < ?1").bind(1, mail.now - limits.maxAgeSeconds).run();
+    {
+        SqliteQuery query(*writer_, "SELECT 1 FROM mail WHERE recipient_id = ?1 AND sender_id = ?2 AND mail_id = ?3");
+        query.bind(1, recipientId).bind(2, mail.sender.userId).bindBlob(3, mail.mailId);
+        if (query.next()) {
+            put.result = MailPut::Stored; // the same line again: it is there once
+            return put;
+        }
+    }
+    {
+        SqliteQuery query(*writer_, "SELECT count(*), coalesce(sum(size), 0) FROM mail WHERE recipient_id = ?1");
+        query.bind(1, recipientId);
+        query.next();
+        if (query.integer(0) >= limits.maxLines)
+            put.result = MailPut::TooManyLines;
+        else if (query.integer(1) + mail.sealed.size() > limits.maxBytes)
+            put.result = MailPut::TooManyBytes;
+        else if (!admit())
+            put.result = MailPut::TooFast;
+        else
+            put.result = MailPut::Stored;
+    }
+    if (put.result != MailPut::Stored)
+        return put;
+    SqliteQuery(*writer_,
+        "INSERT INTO mail (recipient_id, sender_id, mail_id, sealed, size, stored_at) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+        .bind(1, recipientId)
+        .bind(2, mail.sender.userId)
+        .bindBlob(3, mail.mailId)
+        .bindBlob(4, mail.sealed)
+        .bind(5, mail.sealed.size())
+        .bind(6, mail.now)
+        .run();
+    transaction.commit();
+    return put;
+}
+
+std::optional<MailBatch> SqliteStorage::takeMail(const Caller& recipient, int64_t oldest, int maxLines, int64_t maxBytes)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(recipient))
+        return std::nullopt;
+    SqliteQuery(*writer_, "DELETE FROM mail WHERE recipient_id = ?1 AND stored_at < ?2")
+        .bind(1, recipient.userId)
+        .bind(2, oldest)
+        .run();
+    MailBatch batch;
+    {
+        SqliteQuery query(*writer_,
+            "SELECT m.id, m.sender_id, u.handle, m.mail_id, m.sealed, m.stored_at FROM mail m "
+            "JOIN users u ON u.id = m.sender_id WHERE m.recipient_id = ?1 AND NOT EXISTS "
+            "(SELECT 1 FROM blocks b WHERE b.owner_id = ?1 AND b.blocked_user_id = m.sender_id) "
+            "ORDER BY m.id");
+        query.bind(1, recipient.userId);
+        int64_t bytes = 0;
+        while (query.next()) {
+            MailLine line{query.integer(0), int32_t(query.integer(1)), query.text(2), query.blob(3), query.blob(4),
+                query.integer(5)};
+            bytes += line.sealed.size();
+            if (int(batch.lines.size()) >= maxLines || (!batch.lines.empty() && bytes > maxBytes)) {
+                batch.more = true;
+                break;
+            }
+            batch.lines.push_back(std::move(line));
+        }
+    }
+    transaction.commit();
+    return batch;
+}
+
+std::optional<int64_t> SqliteStorage::ackMail(const Caller& recipient, std::span<const int64_t> ids)
+{
+    std::lock_guard lock(writeMutex_);
+    WriteTransaction transaction(*writer_);
+    if (!callerIsBound(recipient))
+        return std::nullopt;
+    int64_t deleted = 0;
+    for (const int64_t id : ids) {
+        SqliteQuery(*writer_, "DELETE FROM mail WHERE recipient_id = ?1 AND id = ?2").bind(1, recipient.userId).bind(2, id).run();
+        deleted += writer_->changes();
+    }
+    transaction.commit();
+    return deleted;
 }
 
 } // namespace cfb::service

@@ -22,7 +22,7 @@ public:
     explicit SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints = {});
     ~SqliteStorage() override;
 
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
     std::optional<UserPresence> presence(int32_t userId) override;
@@ -40,6 +40,9 @@ public:
     bool removeBuddy(int32_t buddyId, const QString& address) override;
     bool block(const Caller& caller, const QString& handle) override;
     bool unblock(const Caller& caller, const QString& handle) override;
+    MailPut putMail(const NewMail& mail, const MailLimits& limits, const std::function<bool()>& admit) override;
+    std::optional<MailBatch> takeMail(const Caller& recipient, int64_t oldest, int maxLines, int64_t maxBytes) override;
+    std::optional<int64_t> ackMail(const Caller& recipient, std::span<const int64_t> ids) override;
 
     const SqliteCheckpointer& checkpointer() const { return *checkpointer_; }
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -86,6 +87,44 @@ struct BuddyAddition {
     BuddyRecord buddy;
 };
 
+// Mail a user leaves for another who is offline. The sender's client seals it to the recipient's
+// key, so the service keeps bytes it cannot read: the sealed line, the two users, its size and
+// when it came. Only a user who has the sender as a buddy, and has not blocked them, takes mail
+// from them.
+struct MailLimits {
+    int64_t maxLines = 500; // waiting for one recipient
+    int64_t maxBytes = 2 * 1024 * 1024; // sealed bytes waiting for one recipient
+    int64_t maxAgeSeconds = 30 * 24 * 3600; // older mail is dropped
+};
+
+struct NewMail {
+    Caller sender;
+    QString recipientHandle;
+    QByteArray mailId; // the sender's id for the line: a second line with it from them stores nothing
+    QByteArray sealed;
+    int64_t now = 0; // seconds since 1970
+};
+
+struct MailPut {
+    enum Result { Stored, NotBound, NoSuchUser, NotAccepted, TooManyLines, TooManyBytes, TooFast };
+    Result result = NotBound;
+    QString recipientHandle; // as the recipient spells it; empty for NoSuchUser and NotBound
+};
+
+struct MailLine {
+    int64_t id = 0; // the service's, which MAIL_ACK names
+    int32_t senderId = 0;
+    QString senderHandle;
+    QByteArray mailId;
+    QByteArray sealed;
+    int64_t storedAt = 0; // seconds since 1970
+};
+
+struct MailBatch {
+    std::vector<MailLine> lines;
+    bool more = false; // more is waiting than this batch holds
+};
+
 // Everything the service keeps. Handles compare without regard to letter case. Every change made
 // on behalf of a Caller applies only when the caller's address is the one that last signed in as
 // that user (or registered it, before its first sign-in); otherwise nothing changes and the call
@@ -136,6 +175,20 @@ public:
     virtual bool block(const Caller& caller, const QString& handle) = 0;
     // True when the handle is not blocked afterwards (also when it never was).
     virtual bool unblock(const Caller& caller, const QString& handle) = 0;
+
+    // Stores the sender's line for the recipient, or says why not. Mail older than the limits'
+    // age is dropped first; the recipient's waiting lines and bytes are counted then. `admit` is
+    // asked once the sender is signed in from their address and the recipient takes their mail
+    // (and the line is new): false refuses it as TooFast.
+    virtual MailPut putMail(const NewMail& mail, const MailLimits& limits, const std::function<bool()>& admit) = 0;
+    // The recipient's waiting lines in the order they came, stored at `oldest` or later and from
+    // senders the recipient has not blocked since: at most maxLines of them, and no more bytes
+    // than maxBytes unless the first line alone holds more. Older lines are dropped. Nothing is
+    // deleted until ackMail. nullopt when the caller is not signed in from their address.
+    virtual std::optional<MailBatch> takeMail(const Caller& recipient, int64_t oldest, int maxLines, int64_t maxBytes)
+        = 0;
+    // Deletes those of the recipient's lines; how many there were. nullopt as for takeMail.
+    virtual std::optional<int64_t> ackMail(const Caller& recipient, std::span<const int64_t> ids) = 0;
 };
 
 } // namespace cfb::service

@@ -114,12 +114,13 @@ int main(int argc, char** argv)
         const PasswordHasher hasher;
         HashingPool hashing({options->hashThreads, options->hashQueue});
         AddressRateLimiter hashLimiter({options->signInBurst, options->signInRate});
+        AddressRateLimiter mailLimiter({options->mailRate, options->mailRate});
         GroupCommit commits(*storage, GroupCommit::Config{});
         std::optional<PresenceLookups> lookups;
         if (storage->gathersLookups())
             lookups.emplace(*storage, PresenceLookups::Config{});
         ServiceOperations operations(*storage, hasher, hashing, commits, lookups ? &*lookups : nullptr, hashLimiter,
-            options->path, !options->quiet);
+            mailLimiter, options->path, !options->quiet);
         operations.setTurnCredentials(turn.get());
 
         HttpServer::Config config;

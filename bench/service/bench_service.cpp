@@ -5,6 +5,9 @@
 // each taking half the connections; and over HTTPS (the service's own TLS against nginx's, the same
 // certificate, presence lookups only). Prints requests per second, the ratio to nginx and the 99th
 // percentile latency of the median of a few rounds, and the sign-in (argon2id) rate on its own.
+// Then the mailboxes: threads that each leave a sealed-sized line for a buddy, take it as the
+// buddy and acknowledge it, one request per connection as the library makes them, beside
+// USER_INFO made the same way, on SQLite and PostgreSQL.
 
 #include "PostgresServer.h"
 #include "TestAuthority.h"
@@ -17,9 +20,12 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -238,7 +244,8 @@ quint16 startService(QProcess& service, const QString& database, const TestAutho
         QStringLiteral("--quiet"),
         // wrk plays many clients from one address: lift the per-address limits.
         QStringLiteral("--connections-per-address"), QStringLiteral("10000"), QStringLiteral("--sign-in-burst"),
-        QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000")};
+        QStringLiteral("1000000"), QStringLiteral("--sign-in-rate"), QStringLiteral("1000000"),
+        QStringLiteral("--mail-rate"), QStringLiteral("1000000")};
     if (!tls.certificateFile.isEmpty())
         arguments += {QStringLiteral("--tls-cert"), tls.certificateFile, QStringLiteral("--tls-key"), tls.keyFile};
     service.start(QStringLiteral(CONFABO_SERVICE_BINARY), arguments);
@@ -275,6 +282,63 @@ QList<QByteArray> signInBenchUsers(quint16 port, bool tls = false)
         ids.append(id.captured(1).toLatin1());
     }
     return ids;
+}
+
+// Requests per second of `threads` threads for Seconds, each request on a connection of its own
+// (as the library makes them): USER_INFO of the thread's user, or mail cycles in which the
+// thread's user leaves a line for its buddy, who takes it and acknowledges it (three requests).
+struct MailRates {
+    double info = 0;
+    double mail = 0; // requests of the cycles
+    long failures = 0;
+};
+
+MailRates mailRates(quint16 port, const QList<QByteArray>& ids)
+{
+    const int pairs = int(ids.size()) / 2;
+    for (int p = 0; p < pairs; ++p) // the recipient takes mail from the sender
+        post(port, "mode=BUDDY_ADD&handle=benchuser" + QByteArray::number(2 * p) + "&user_id=" + ids[2 * p + 1]);
+    const QByteArray sealed = QByteArray(200, 'S').toBase64(); // about what a short line seals to
+    const auto run = [&](bool mail) {
+        std::atomic<long> requests {0}, failures {0};
+        std::vector<std::thread> threads;
+        QElapsedTimer clock;
+        clock.start();
+        for (int p = 0; p < pairs; ++p) {
+            threads.emplace_back([&, p] {
+                const QByteArray& sender = ids[2 * p];
+                const QByteArray& recipient = ids[2 * p + 1];
+                for (long n = 0; clock.elapsed() < Seconds * 1000; ++n) {
+                    if (!mail) {
+                        failures += post(port, "mode=USER_INFO&user_id=" + sender).isEmpty();
+                        ++requests;
+                        continue;
+                    }
+                    const QByteArray put = post(port,
+                        "mode=MAIL_PUT&user_id=" + sender + "&handle=benchuser" + QByteArray::number(2 * p + 1)
+                            + "&mail_id=b" + QByteArray::number(n) + "&sealed=" + sealed.toPercentEncoding());
+                    const QByteArray taken = post(port, "mode=MAIL_TAKE&user_id=" + recipient);
+                    const QRegularExpressionMatch id
+                        = QRegularExpression(QStringLiteral("<id>(\\d+)</id>")).match(QString::fromLatin1(taken));
+                    const QByteArray acked = id.hasMatch()
+                        ? post(port, "mode=MAIL_ACK&user_id=" + recipient + "&ids=" + id.captured(1).toLatin1())
+                        : QByteArray();
+                    failures += !put.contains("<stored>1</stored>") + !id.hasMatch() + !acked.contains("<deleted>1");
+                    requests += 3;
+                }
+            });
+        }
+        for (std::thread& t : threads)
+            t.join();
+        return std::pair {double(requests) * 1000.0 / double(clock.elapsed()), long(failures)};
+    };
+    MailRates rates;
+    const auto [info, infoFailures] = run(false);
+    const auto [mail, mailFailures] = run(true);
+    rates.info = info;
+    rates.mail = mail;
+    rates.failures = infoFailures + mailFailures;
+    return rates;
 }
 
 // The service as measured in one row: its name, the ports of its instances, and whether it (and
@@ -472,6 +536,20 @@ http {
     if (l) {
         std::printf("LOGIN (argon2id), 1 req/conn: %.0f sign-ins/s, p99 %.1f ms, failed %ld\n", l->requestsPerSecond,
             l->p99Ms, l->failures);
+    }
+
+    // Mailboxes beside presence lookups, the same client for both.
+    if (Only.isEmpty() || QByteArray("MAIL").contains(Only)) {
+        for (const Setup& setup : setups) {
+            if (setup.tls || setup.ports.size() != 1)
+                continue;
+            const MailRates rates = mailRates(setup.ports.front(), userIds);
+            std::printf("%s, %d threads, 1 req/conn: USER_INFO %.0f req/s; MAIL_PUT+MAIL_TAKE+MAIL_ACK %.0f req/s "
+                        "(%.0f lines/s through a mailbox); failed %ld\n",
+                setup.name, int(userIds.size()) / 2, rates.info, rates.mail, rates.mail / 3, rates.failures);
+            if (rates.failures)
+                ++failed;
+        }
     }
 
     stop(nginx);

@@ -8,6 +8,7 @@
 // The input is the Content-Type value up to the first line feed, then the body.
 #include "BadRequest.h"
 #include "FormFields.h"
+#include "MailFields.h"
 #include "MultipartForm.h"
 #include "PublicKeyField.h"
 #include "messaging/FormRequest.h"
@@ -48,7 +49,7 @@ std::optional<FormFields> read(QByteArrayView contentType, QByteArrayView body)
 void readEveryField(const FormFields& form)
 {
     for (const char* name : {"mode", "user_id", "handle", "password", "email", "ip", "status", "mouth_top",
-             "mouth_left", "buddy_id", "avatar"}) {
+             "mouth_left", "buddy_id", "avatar", "mail_id", "sealed", "ids"}) {
         try {
             (void)form.text(name, 254);
         } catch (const BadRequest&) {
@@ -60,6 +61,26 @@ void readEveryField(const FormFields& form)
     }
     try {
         (void)PublicKeyField::read(form);
+    } catch (const BadRequest&) {
+    }
+    namespace MailFields = cfb::service::MailFields;
+    try {
+        const QByteArray id = MailFields::mailId(form);
+        if (id.isEmpty() || id.size() > MailFields::MaxMailId)
+            fail("a mail id out of its bounds was taken:", id);
+    } catch (const BadRequest&) {
+    }
+    try {
+        (void)MailFields::sealed(form);
+    } catch (const BadRequest&) {
+    }
+    try {
+        const std::vector<int64_t> ids = MailFields::ids(form);
+        if (ids.empty() || ids.size() > size_t(MailFields::MaxAckedIds))
+            fail("a list of mail ids out of its bounds was taken");
+        for (const int64_t id : ids)
+            if (id < 1)
+                fail("a mail id below 1 was taken");
     } catch (const BadRequest&) {
     }
 }

@@ -20,7 +20,7 @@ namespace cfb {
 //   frame nack  4 | frame number (4) | count (2) | packet indexes (2 each): send these again
 // A frame goes in packets whose datagrams carry at most 1,200 bytes, so nothing is cut into IP
 // fragments on any path; every packet but the last of a frame is full.
-// A line id is the sender's epoch (4, chosen at random when its channel starts) and the line's
+// A line id is the sender's epoch (4, chosen at random below 2^21 when its channel starts) and the line's
 // number (4) from 1 on, per buddy; "first unacknowledged" is the lowest number the sender still
 // sends again, so a receiver that just started knows where the lines it has to wait for begin.
 namespace ChannelContent {

@@ -21,6 +21,17 @@
 
 namespace cfb {
 
+namespace {
+
+// A line id is the epoch above the line's number: an epoch below 2^21 keeps every id below 2^53,
+// exact wherever ids travel as floating-point numbers (JSON).
+uint32_t newEpoch()
+{
+    return 1 + randombytes_uniform((1u << 21) - 1);
+}
+
+} // namespace
+
 using namespace ChannelDatagram;
 
 namespace {
@@ -117,7 +128,7 @@ SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
     frameTimer_.setSingleShot(true);
     frameTimer_.setInterval(FrameInbox::NackAfterMs);
     connect(&frameTimer_, &QTimer::timeout, this, &SecureChannel::onFrameTimer);
-    epoch_ = randombytes_random();
+    epoch_ = newEpoch();
     nextFrame_ = randombytes_random();
 }
 
@@ -139,7 +150,7 @@ void SecureChannel::reset()
     byIndex_.clear();
     timer_.stop();
     frameTimer_.stop();
-    epoch_ = randombytes_random();
+    epoch_ = newEpoch();
     files_.reset();
 }
 
@@ -266,8 +277,8 @@ bool SecureChannel::sendContent(Peer& peer, const Endpoint& to, QByteArrayView c
     return true;
 }
 
-uint64_t SecureChannel::sendMessage(
-    const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields)
+uint64_t SecureChannel::sendMessage(const Key32& key, const QString& handle, const Endpoint& to,
+    const ChannelContent::MessageFields& fields, uint64_t* wireId)
 {
     if (!identity_ || !ChannelContent::message(fields))
         return 0;
@@ -283,6 +294,8 @@ uint64_t SecureChannel::sendMessage(
     line.fields = fields;
     line.fields.id = uint64_t(epoch_) << 32 | number;
     line.firstAt = t;
+    if (wireId)
+        *wireId = line.fields.id;
     transmitLine(peer, number, t);
     timer_.setInterval(100);
     return line.id;
@@ -809,7 +822,7 @@ void SecureChannel::emitLines(const std::shared_ptr<Peer>& peer, const QList<Cha
     for (const ChannelContent::MessageFields& line : lines) {
         if (line.text.isEmpty())
             continue;
-        emit messageArrived(line.handle, peer->trusted, line.email, line.videoPort, line.text);
+        emit messageArrived(line.handle, peer->trusted, line.email, line.videoPort, line.text, line.id);
         if (!self)
             return;
     }

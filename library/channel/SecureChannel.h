@@ -79,7 +79,9 @@ public:
     // Sends to the holder of key, known to the caller as handle, through the newest session, or
     // after a handshake to the given endpoint (the address the service gave). A line returns its
     // id (lineDelivered or lineNotDelivered follows), 0 when it cannot be sent; a frame false.
-    uint64_t sendMessage(const Key32& key, const QString& handle, const Endpoint& to, const ChannelContent::MessageFields& fields);
+    // wireId, when given, gets the id the line carries to the buddy (see messageArrived).
+    uint64_t sendMessage(const Key32& key, const QString& handle, const Endpoint& to,
+        const ChannelContent::MessageFields& fields, uint64_t* wireId = nullptr);
     bool sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame);
     // Offers the file at path to the holder of key (a picture: shown when it arrives, at most
     // 16 MB); its transfer goes on in files(). The transfer's id, or 0 with error.
@@ -119,8 +121,10 @@ public:
     int64_t cookieRepliesSent() const { return cookieRepliesSent_; }
 
 signals:
-    // trusted: the sender's key is the one known for handle (see Judge).
-    void messageArrived(const QString& handle, bool trusted, const QString& email, int16_t videoPort, const QString& text);
+    // trusted: the sender's key is the one known for handle (see Judge). wireId: the id the
+    // sender's channel gave the line, which stays the line's when it also goes another way.
+    void messageArrived(const QString& handle, bool trusted, const QString& email, int16_t videoPort,
+        const QString& text, uint64_t wireId);
     void frameArrived(const QString& handle, bool trusted, QByteArray& frame);
     // The buddy's receipt for a line came; or it did not within GiveUpMs.
     void lineDelivered(const QString& handle, uint64_t id);

@@ -10,6 +10,7 @@
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
 #include "messaging/KeepAlive.h"
+#include "messaging/Mailbox.h"
 #include "messaging/PeerAddresses.h"
 #include "messaging/PeerDatagram.h"
 #include "messaging/RequiredText.h"
@@ -63,6 +64,7 @@ Confabo::Confabo(QObject* parent)
     attachReceiver(new ivUDP(this));
     loadIdentity();
     createChannel();
+    createMailbox();
     loadChannelSettings();
     blockAllData_ = toBoolean(Settings::BlockAllData.read());
     if (!blockAllData_)
@@ -267,23 +269,59 @@ void Confabo::receive(QByteArrayView datagram, const uint32_t* senderAddress)
 bool Confabo::SendMessage(const QString& ToHandle, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
     lastLineId_ = 0;
+    lastLineQueued_ = false;
     std::shared_ptr<Buddy> buddy = Buddies()->Item(ToHandle);
     if (!buddy) {
         buddy = std::make_shared<Buddy>();
         buddy->LoadByHandle(ToHandle);
     }
+    if (buddy->Status() == CFB_OFFLINE)
+        return queueForOffline(*buddy, Message);
     return buddy->SendMessage(handle_, email_, Message, VideoPort, DataPort);
 }
 
 bool Confabo::SendMessage(int ToIndex, const QString& Message, int16_t VideoPort, int16_t DataPort)
 {
     lastLineId_ = 0;
+    lastLineQueued_ = false;
     std::shared_ptr<Buddy> buddy = Buddies()->Item(ToIndex);
     if (!buddy) {
         buddy = std::make_shared<Buddy>();
         buddy->LoadByHandle(QString::number(ToIndex));
     }
+    if (buddy->Status() == CFB_OFFLINE)
+        return queueForOffline(*buddy, Message);
     return buddy->SendMessage(handle_, email_, Message, VideoPort, DataPort);
+}
+
+// A buddy who is offline gets the line in their mailbox, when both sides have keys.
+bool Confabo::queueForOffline(Buddy& buddy, const QString& Message)
+{
+    if (!mailbox_ || !mailbox_->isActive() || Message.isEmpty())
+        return false;
+    if (resolve(buddy.handle(), buddy.knownPublicKey()).security != PeerSecurity::Encrypted)
+        return false;
+    lastLineId_ = Mailbox::newLineId();
+    lastLineQueued_ = true;
+    mailbox_->queue(buddy.handle(), lastLineId_, Message, QDateTime::currentMSecsSinceEpoch());
+    return true;
+}
+
+uint64_t Confabo::QueueMail(const QString& handle, const QString& text, uint64_t id, const QDateTime& written)
+{
+    if (!mailbox_ || !mailbox_->isActive() || handle.isEmpty() || text.isEmpty())
+        return 0;
+    if (id == 0)
+        id = Mailbox::newLineId();
+    mailbox_->queue(
+        handle, id, text, written.isValid() ? written.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch());
+    return id;
+}
+
+void Confabo::TakeMail()
+{
+    if (mailbox_)
+        mailbox_->takeNow();
 }
 
 uint32_t Confabo::SendFile(const QString& ToHandle, const QString& Path, bool Picture, int16_t DataPort, QString& Error)
@@ -404,6 +442,7 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     loadBlockedUsers();
     if (wsReceive_)
         keepAlive_->start();
+    StartMail();
     return true;
 }
 
@@ -487,6 +526,12 @@ std::optional<Key32> Confabo::encryptedKey(Buddy& buddy)
     return looked.key;
 }
 
+void Confabo::StartMail()
+{
+    if (mailbox_ && userID_ > 0)
+        mailbox_->start(identity_.get(), userID_, handle_, std::max(1, Settings::PollingInterval.read().toInt()) * 1000);
+}
+
 void Confabo::loadBuddyList()
 {
     const XmlDocument reply = FormRequest("BUDDY_LIST").add("user_id", userID_).post();
@@ -517,6 +562,10 @@ bool Confabo::Logout()
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();
+    if (mailbox_) {
+        mailbox_->queueUnacknowledged(); // while this user may still leave mail
+        mailbox_->stop();
+    }
     if (channel_)
         channel_->reset();
     FormRequest("LOGOUT").add("user_id", userID_).post();
@@ -537,6 +586,8 @@ void Confabo::CleanUp()
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();
+    if (mailbox_)
+        mailbox_->stop();
     if (channel_)
         channel_->reset();
     if (signedInObjects().value(handle_) == this)
@@ -805,8 +856,18 @@ void Confabo::createChannel()
     peerPaths_ = new PeerPaths(*this, *channel_, *peerAddresses_);
     connect(peerPaths_, &PeerPaths::relayAddressChanged, this, &Confabo::RelayAddressChanged);
     connect(channel_, &SecureChannel::messageArrived, this, &Confabo::onChannelMessage);
-    connect(channel_, &SecureChannel::lineDelivered, this, &Confabo::LineDelivered);
-    connect(channel_, &SecureChannel::lineNotDelivered, this, &Confabo::LineNotDelivered);
+    // The lines' ids as the caller knows them are the ones they carry (see Mailbox).
+    connect(channel_, &SecureChannel::lineDelivered, this, [this](const QString& handle, uint64_t id) {
+        const std::optional<Mailbox::Direct> line = mailbox_ ? mailbox_->takeDirect(id) : std::nullopt;
+        emit LineDelivered(handle, line ? line->wireId : id);
+    });
+    connect(channel_, &SecureChannel::lineNotDelivered, this, [this](const QString& handle, uint64_t id) {
+        const std::optional<Mailbox::Direct> line = mailbox_ ? mailbox_->takeDirect(id) : std::nullopt;
+        if (line && mailbox_->isActive())
+            mailbox_->queue(line->handle, line->wireId, line->text, line->sentMs); // not acknowledged in 30 s
+        else
+            emit LineNotDelivered(handle, line ? line->wireId : id);
+    });
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
     FileTransfers& files = channel_->files();
@@ -951,9 +1012,57 @@ bool Confabo::plainRefusedFrom(const QString& handle)
     return true;
 }
 
-void Confabo::onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text)
+void Confabo::createMailbox()
+{
+    mailbox_ = new Mailbox([this](const QString& handle) { return mailKeyOf(handle); }, this);
+    connect(mailbox_, &Mailbox::lineQueued, this, &Confabo::LineQueued);
+    connect(mailbox_, &Mailbox::lineRefused, this, &Confabo::LineRefused);
+    connect(mailbox_, &Mailbox::lineNotDelivered, this, &Confabo::LineNotDelivered);
+    connect(mailbox_, &Mailbox::lineDelivered, this, &Confabo::LineDelivered);
+    connect(mailbox_, &Mailbox::lineArrived, this, &Confabo::onMailArrived);
+}
+
+// The key a buddy's mail is sealed to and opened with, as the encrypted channel trusts it.
+std::optional<Key32> Confabo::mailKeyOf(const QString& handle)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    KeyLookup looked = buddy ? buddy->knownPublicKey() : KeyLookup {};
+    if (buddy && !looked.lookedUp) {
+        buddy->PublicKey(); // asks the service
+        looked = buddy->knownPublicKey();
+    }
+    const Resolved known = resolve(handle, looked);
+    if (known.security != PeerSecurity::Encrypted)
+        return std::nullopt;
+    return known.key;
+}
+
+void Confabo::onMailArrived(const QString& handle, uint64_t, const QString& text, int64_t writtenMs)
 {
     if (IsBlocked(handle))
+        return;
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+    QString from = buddy ? buddy->handle() : handle;
+    QString fromEmail = buddy ? buddy->Email() : QString();
+    int16_t videoPort = 0; // not known: the sender may not even be online
+    QString message = text;
+    arrivalSecure_ = true; // opened with the key known for the sender
+    arrivalWritten_ = QDateTime::fromMSecsSinceEpoch(writtenMs);
+    QPointer<Confabo> self(this);
+    emit NewMessage(from, fromEmail, videoPort, message);
+    if (self) {
+        arrivalSecure_ = false;
+        arrivalWritten_ = {};
+    }
+}
+
+void Confabo::onChannelMessage(
+    const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text, uint64_t wireId)
+{
+    if (IsBlocked(handle))
+        return;
+    // A line its sender also left in the mailbox (its receipt was lost) is shown once.
+    if (trusted && mailbox_ && mailbox_->seen(handle, wireId))
         return;
     QString from = handle;
     QString fromEmail = email;
@@ -1015,8 +1124,14 @@ std::optional<bool> Confabo::sendSecureMessage(Buddy& buddy, const QString& Mess
     fields.email = email_;
     fields.videoPort = VideoPort;
     fields.text = Message;
-    lastLineId_ = channel_->sendMessage(route->known.key, buddy.handle(), route->to, fields);
-    return lastLineId_ != 0;
+    uint64_t wireId = 0;
+    const uint64_t channelId = channel_->sendMessage(route->known.key, buddy.handle(), route->to, fields, &wireId);
+    if (channelId == 0)
+        return false;
+    lastLineId_ = wireId;
+    if (mailbox_)
+        mailbox_->sentDirect(channelId, {buddy.handle(), wireId, Message, QDateTime::currentMSecsSinceEpoch()});
+    return true;
 }
 
 std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort)

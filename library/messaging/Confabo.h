@@ -9,6 +9,7 @@
 #include "messaging/XmlDocument.h"
 #include "protocol/AccountRules.h"
 
+#include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <QSet>
@@ -24,6 +25,7 @@ namespace cfb {
 class Identity;
 class ivUDP;
 class KeepAlive;
+class Mailbox;
 class PeerAddresses;
 class SecureChannel;
 class SenderCheck;
@@ -111,7 +113,8 @@ public:
     static constexpr int32_t DataPortReceiveBuffer = 4 * 1024 * 1024;
 
     // Sends a message to a buddy (by handle or position); a handle that is not a buddy is looked
-    // up at the service first. False, sending nothing, unless the user is available.
+    // up at the service first. False, sending nothing, unless the user is available, or offline
+    // with a key: then the line goes to their mailbox at the service (lastLineQueued()).
     bool SendMessage(const QString& ToHandle, const QString& Message, int16_t VideoPort = 0, int16_t DataPort = 80);
     bool SendMessage(int ToIndex, const QString& Message, int16_t VideoPort = 0, int16_t DataPort = 80);
 
@@ -157,6 +160,33 @@ public:
     // the plain format, which nobody acknowledges, or was not sent); LineDelivered or
     // LineNotDelivered follows with that id.
     uint64_t lastLineId() const { return lastLineId_; }
+    // Whether the last SendMessage left the line for an offline buddy in their mailbox at the
+    // service, sealed to their key: LineQueued or LineRefused (or LineNotDelivered) follows, and
+    // LineDelivered once the buddy took it.
+    bool lastLineQueued() const { return lastLineQueued_; }
+
+    // Offline lines (the service's mailboxes, which hold them sealed: the service sees who wrote
+    // to whom, when, and how many bytes, never the text). A line the encrypted channel could not
+    // deliver in 30 s goes there on its own, keeping its id; a line to an offline buddy goes
+    // there at once. Mail waiting for this user is taken at sign-in and every polling interval
+    // ("Data"/"Polling Interval"), shown through NewMessage (arrivalIsQueued) once, however
+    // often and whichever way it came, and answered with a receipt.
+    //
+    // QueueMail leaves a line for handle in their mailbox: a line written earlier that never
+    // went (kept by the caller across a restart, with its id and time), or a new one (id 0: a
+    // new id is made). Returns the line's id, 0 before sign-in or without an identity. The
+    // signals follow as for SendMessage.
+    uint64_t QueueMail(const QString& handle, const QString& text, uint64_t id = 0, const QDateTime& written = {});
+    // Starts taking mail for the signed-in user: Login does it; an object that took its
+    // account over with adopt() calls it. Mail requests block this thread, as every service
+    // request does.
+    void StartMail();
+    // Takes the mail waiting now (the polling interval does it too).
+    void TakeMail();
+    // While NewMessage is raised: whether the line came from the mailbox, and when its sender
+    // wrote it (invalid for a line that came directly, which is being written now).
+    bool arrivalIsQueued() const { return arrivalWritten_.isValid(); }
+    QDateTime arrivalWritten() const { return arrivalWritten_; }
 
     // Files, between Confabo clients only (over the encrypted channel). SendFile offers the file
     // at Path to the buddy (Picture: shown in the conversation when it arrives, at most 16 MB)
@@ -278,6 +308,10 @@ signals:
     // The buddy acknowledged the line; or did not within 30 s of sending again.
     void LineDelivered(const QString& handle, uint64_t id);
     void LineNotDelivered(const QString& handle, uint64_t id);
+    // The line waits in the buddy's mailbox at the service; or the service would not keep it,
+    // with its words for the user ("bertram's mailbox is full.").
+    void LineQueued(const QString& handle, uint64_t id);
+    void LineRefused(const QString& handle, uint64_t id, const QString& reason);
     void FileOffered(const QString& handle, uint32_t id, const QString& name, qint64 size, bool picture);
     // incoming: a file from the buddy; else one to them. done of total bytes are there.
     void FileProgress(const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total);
@@ -304,7 +338,12 @@ private:
     void loadIdentity();
     void createChannel();
     void registerHere();
-    void onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text);
+    void onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text,
+        uint64_t wireId);
+    void createMailbox();
+    void onMailArrived(const QString& handle, uint64_t id, const QString& text, int64_t writtenMs);
+    std::optional<Key32> mailKeyOf(const QString& handle);
+    bool queueForOffline(Buddy& buddy, const QString& Message);
     void onChannelFrame(const QString& handle, bool trusted, QByteArray& frame);
     struct SecureRoute {
         Resolved known;
@@ -345,6 +384,9 @@ private:
     RelayCredentials relayCredentials_;
     bool arrivalSecure_ = false;
     uint64_t lastLineId_ = 0;
+    bool lastLineQueued_ = false;
+    Mailbox* mailbox_ = nullptr; // child; only with a channel
+    QDateTime arrivalWritten_;
     QSet<QString> keyNotices_; // "handle key" already announced by KeyChanged or PlainRefused
 };
 

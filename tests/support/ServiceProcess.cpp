@@ -140,3 +140,13 @@ bool ServiceProcess::restart()
     stop();
     return start();
 }
+
+bool ServiceProcess::killAndRestart()
+{
+    if (process_) {
+        process_->kill();
+        process_->waitForFinished(StopTimeoutMs);
+        process_.reset();
+    }
+    return start();
+}

@@ -34,6 +34,8 @@ public:
     // Stops the service and starts it again on the same database (on a new port); false when it
     // does not come back.
     bool restart();
+    // The same after SIGKILL: what it had answered must still be there.
+    bool killAndRestart();
     // Stops it with SIGTERM; true when it ended by itself with exit code 0.
     bool stop();
     // Sends SIGHUP and returns the service's answer (bounded wait): the line saying it took the

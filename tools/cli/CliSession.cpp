@@ -66,8 +66,14 @@ CliSession::CliSession()
 {
     connect(confabo_.get(), &Confabo::NewMessage, this,
         [this](QString& from, QString& email, int16_t& videoPort, QString& text) {
-            writeJsonLine({{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort},
-                {"text", text}, {"secure", confabo_->arrivalIsSecure()}});
+            QJsonObject event{{"event", "message"}, {"from", from}, {"email", email}, {"video_port", videoPort},
+                {"text", text}, {"secure", confabo_->arrivalIsSecure()}};
+            // A line that waited in the mailbox says so, and when it was written.
+            if (confabo_->arrivalIsQueued()) {
+                event.insert("queued", true);
+                event.insert("time", confabo_->arrivalWritten().toUTC().toString(Qt::ISODateWithMs));
+            }
+            writeJsonLine(event);
             if (history_)
                 history_->received(from, text, confabo_->arrivalIsSecure(), confabo_->Buddies()->Item(from) != nullptr);
         });
@@ -89,6 +95,12 @@ CliSession::CliSession()
         writeJsonLine({{"event", "not_delivered"}, {"id", qint64(id)}, {"to", handle}});
         if (history_)
             history_->delivered(id, false);
+    });
+    connect(confabo_.get(), &Confabo::LineQueued, this, [](const QString& handle, uint64_t id) {
+        writeJsonLine({{"event", "queued"}, {"id", qint64(id)}, {"to", handle}});
+    });
+    connect(confabo_.get(), &Confabo::LineRefused, this, [](const QString& handle, uint64_t id, const QString& reason) {
+        writeJsonLine({{"event", "not_delivered"}, {"id", qint64(id)}, {"to", handle}, {"reason", reason}});
     });
     connect(confabo_.get(), &Confabo::PlainRefused, this, [](const QString& handle) {
         writeJsonLine({{"event", "plain_refused"}, {"handle", handle},
@@ -348,8 +360,12 @@ void CliSession::commandSend(const QString& line)
     // Like the desktop client, this client's one data port is also its video port.
     const bool ok = confabo_->SendMessage(handle, text, ownDataPort(), port);
     // Over the encrypted channel a line has an id, and a receipt (or its absence) follows.
-    writeJsonLine({{"result", "send"}, {"ok", ok}, {"to", handle}, {"id", qint64(confabo_->lastLineId())},
-        {"secure", confabo_->security(handle) == PeerSecurity::Encrypted}});
+    // To an offline buddy it waits in their mailbox: "queued", then "delivered" once they took it.
+    QJsonObject result{{"result", "send"}, {"ok", ok}, {"to", handle}, {"id", qint64(confabo_->lastLineId())},
+        {"secure", confabo_->security(handle) == PeerSecurity::Encrypted}};
+    if (confabo_->lastLineQueued())
+        result.insert("queued", true);
+    writeJsonLine(result);
     if (history_)
         history_->sent(confabo_->handle(), handle, text, ok, confabo_->lastLineId(), confabo_->lastLineId() != 0);
 }
