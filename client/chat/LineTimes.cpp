@@ -1,5 +1,6 @@
 #include "chat/LineTimes.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QLocale>
 #include <QPainter>
@@ -53,6 +54,9 @@ LineTimes::LineTimes(QTextEdit& box, std::function<Place(const QTextBlock&)> pla
     connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
     connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
     connect(box.document(), &QTextDocument::contentsChanged, overlay_, qOverload<>(&QWidget::update));
+    // The text is laid out after it changed (a picture's line later still): the times follow.
+    connect(box.document()->documentLayout(), &QAbstractTextDocumentLayout::update, overlay_,
+        qOverload<>(&QWidget::update));
 }
 
 void LineTimes::update()

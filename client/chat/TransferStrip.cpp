@@ -32,18 +32,19 @@ void TransferStrip::setTransfers(const QList<FileTransfer>& transfers)
         layout->setContentsMargins(0, 0, 0, 0);
         const QString direction = transfer.incoming ? QStringLiteral("From %1:").arg(transfer.handle)
                                                     : QStringLiteral("To %1:").arg(transfer.handle);
-        auto* label = new QLabel(QStringLiteral("%1 %2 (%3 of %4)")
-                                     .arg(direction, transfer.name, byteSize(transfer.done), byteSize(transfer.size)),
-            row);
+        // The sizes go in the bar, so that a narrow window cuts only the end of a long name.
+        auto* label = new QLabel(QStringLiteral("%1 %2").arg(direction, transfer.name), row);
         label->setTextFormat(Qt::PlainText);
         label->setMinimumWidth(0);
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        label->setToolTip(transfer.path.isEmpty() ? transfer.name : transfer.path);
+        const QString sizes = QStringLiteral("%1 of %2").arg(byteSize(transfer.done), byteSize(transfer.size));
+        label->setToolTip(QStringLiteral("%1 (%2)").arg(transfer.path.isEmpty() ? transfer.name : transfer.path, sizes));
         auto* bar = new QProgressBar(row);
         bar->setRange(0, 1000);
         bar->setValue(transfer.size > 0 ? int(transfer.done * 1000 / transfer.size) : 0);
-        bar->setMaximumWidth(120);
-        bar->setFormat(QStringLiteral("%p%"));
+        bar->setMaximumWidth(140);
+        bar->setFormat(QStringLiteral("%p% of %1").arg(byteSize(transfer.size)));
+        bar->setToolTip(sizes);
         auto* cancel = new QPushButton(QStringLiteral("Cancel"), row);
         cancel->setObjectName(QStringLiteral("cancelTransfer%1").arg(transfer.id));
         const uint32_t id = transfer.id;
