@@ -9,9 +9,31 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace cfb {
 
 using namespace FileContent;
+
+namespace {
+
+// The process's file-creation mask, read without changing it (umask() would, for a moment, for
+// every thread); 022 where the kernel does not tell.
+mode_t processUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask & 0777);
+            }
+    return 022;
+}
+
+} // namespace
 
 FileReceiver::FileReceiver(const OfferFields& offer, int64_t nowUs)
     : offer_(offer)
@@ -203,6 +225,9 @@ void FileReceiver::finish(const Out& out)
             Answer::Failed, out);
         return;
     }
+    // The part file was the user's alone while it filled; the file kept gets the mode any new
+    // file of theirs gets.
+    ::fchmod(temp_->handle(), 0666 & ~processUmask());
     temp_->close();
     if (QFileInfo::exists(path_))
         QFile::remove(path_);

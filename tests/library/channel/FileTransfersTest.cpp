@@ -15,6 +15,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace cfb;
 
 namespace {
@@ -101,6 +103,11 @@ TEST_F(FileTransfersTest, AFileThroughLossAndReorderingArrivesWholeAndNamedOnlyO
     ASSERT_TRUE(sentFile.open(QIODevice::ReadOnly) && savedFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(sentFile.readAll() == savedFile.readAll());
     EXPECT_EQ(downloaded(), QStringList {"report.pdf"}) << "no temporary file is left";
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct stat saved {};
+    ASSERT_EQ(::stat(QFile::encodeName(bo_.finished[0]).constData(), &saved), 0);
+    EXPECT_EQ(saved.st_mode & 0777, 0666 & ~mask) << "the file kept has the mode of any new file, not the part file's";
     for (const QByteArray& content : sent_)
         EXPECT_LE(content.size(), FileContent::DataHeader + FileContent::DataBytes);
 
