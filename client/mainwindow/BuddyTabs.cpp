@@ -267,7 +267,11 @@ void BuddyTabs::decorate(int index)
         icon = withBusySign(greyed(icon));
     }
     bar_.setTabIcon(index, QIcon(markedIcon(icon, state)));
-    bar_.setTabToolTip(index, toolTip({user.Email(), presence, SecurityMark::explanation(state, handle)}));
+    // Direct is the usual way and goes unsaid.
+    const QString path = session_.library() && session_.library()->PathTo(handle) == QLatin1String("through the relay")
+        ? QStringLiteral("Reached through the relay, which passes on what is already encrypted.")
+        : QString();
+    bar_.setTabToolTip(index, toolTip({user.Email(), presence, SecurityMark::explanation(state, handle), path}));
     bar_.setTabTextColor(index,
         unread_.contains(handle)      ? ReceivedColour
             : !presenceKnown_ || busy ? AwayColour

@@ -66,6 +66,9 @@ void PresencePoll::poll(Mode mode)
             self.LoadByHandle(service.handle());
         }
         result.reached = channel.lastFailure.isEmpty();
+        // The relay's credentials are renewed before they run out (the answer carries them over).
+        if (result.reached && service.relayCredentialsDue())
+            service.RefreshRelayCredentials();
         return result;
     };
     const auto apply = [this, others](const Polled& result) {

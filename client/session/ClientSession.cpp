@@ -84,6 +84,11 @@ cfb::Confabo* ClientSession::open()
     connect(confabo_.get(), &Confabo::FileFailed, this, &ClientSession::fileFailed, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::LineDelivered, this, &ClientSession::lineDelivered);
     connect(confabo_.get(), &Confabo::LineNotDelivered, this, &ClientSession::lineNotDelivered);
+    // The address this user holds at the relay goes to the service, whose presence tells buddies.
+    connect(confabo_.get(), &Confabo::RelayAddressChanged, this, [this](const QString& address) {
+        ask<bool>("PublishRelayAddress", this,
+            [address](cfb::Confabo& service) { return service.PublishRelayAddress(address); }, [](bool) {});
+    });
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();

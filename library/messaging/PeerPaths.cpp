@@ -77,7 +77,9 @@ PeerPaths::~PeerPaths() = default;
 
 void PeerPaths::start()
 {
-    timer_.start();
+    // Called again whenever the account is taken over: the timer keeps its pace.
+    if (!timer_.isActive())
+        timer_.start();
 }
 
 void PeerPaths::stop()
