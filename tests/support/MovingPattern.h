@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-// Camera-like pictures for the codec tests: smooth shading that drifts, a bright disc that moves
+// Camera-like pictures for the codec tests and benchmarks: smooth shading that drifts, a bright disc that moves
 // across it and a little fixed sensor noise, tightly packed I420.
 class MovingPattern {
 public:
