@@ -162,3 +162,26 @@ def wait_for_log(process, pattern, timeout):
             return None
         time.sleep(0.05)
     return None
+
+
+def unusable_here(lab_name, tools):
+    """Why a lab cannot run on this machine (not root, a tool missing, no namespaces), or None.
+
+    Also removes namespaces a stopped earlier run left behind, and makes a stopped run remove its
+    own (its cases clean up in `finally`)."""
+    import shutil
+    import sys
+    import tempfile
+
+    if os.geteuid() != 0:
+        return f"the {lab_name} needs root (network namespaces, nftables)"
+    missing = [tool for tool in ("ip", "nft", *tools) if not shutil.which(tool)]
+    if missing:
+        return f"the {lab_name} needs {', '.join(missing)} (scripts/install-deps installs them)"
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    remove_stale_namespaces()
+    try:
+        Lab(tempfile.gettempdir()).close()
+    except RuntimeError as e:
+        return f"cannot make network namespaces here: {e}"
+    return None

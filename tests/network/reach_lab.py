@@ -9,8 +9,6 @@ usage: reach_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,...] [--w
 
 import argparse
 import os
-import shutil
-import signal
 import sys
 import tempfile
 import time
@@ -195,20 +193,9 @@ def main():
     parser.add_argument("--wait", type=float, default=12, help="seconds each direction may take")
     options = parser.parse_args()
 
-    if os.geteuid() != 0:
-        print("SKIP: the network lab needs root (network namespaces, nftables)")
-        return SKIP
-    missing = [tool for tool in ("ip", "nft", "miniupnpd") if not shutil.which(tool)]
-    if missing:
-        print(f"SKIP: the network lab needs {', '.join(missing)} (scripts/install-deps installs them)")
-        return SKIP
-    # A stopped run still removes its namespaces (its cases clean up in `finally`).
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    netlab.remove_stale_namespaces()
-    try:
-        netlab.Lab(tempfile.gettempdir()).close()
-    except RuntimeError as e:
-        print(f"SKIP: cannot make network namespaces here: {e}")
+    why_not = netlab.unusable_here("network lab", ["miniupnpd"])
+    if why_not:
+        print(f"SKIP: {why_not}")
         return SKIP
 
     wanted = {int(n) for n in options.cases.split(",")}

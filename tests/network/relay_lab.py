@@ -16,8 +16,6 @@ import hashlib
 import hmac
 import os
 import secrets
-import shutil
-import signal
 import socket
 import struct
 import sys
@@ -243,19 +241,9 @@ def main():
     parser.add_argument("--wait", type=float, default=20)
     options = parser.parse_args()
 
-    if os.geteuid() != 0:
-        print("SKIP: the relay lab needs root (network namespaces, nftables)")
-        return SKIP
-    missing = [tool for tool in ("ip", "nft", "turnserver") if not shutil.which(tool)]
-    if missing:
-        print(f"SKIP: the relay lab needs {', '.join(missing)} (scripts/install-deps installs them)")
-        return SKIP
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    netlab.remove_stale_namespaces()
-    try:
-        netlab.Lab(tempfile.gettempdir()).close()
-    except RuntimeError as e:
-        print(f"SKIP: cannot make network namespaces here: {e}")
+    why_not = netlab.unusable_here("relay lab", ["turnserver"])
+    if why_not:
+        print(f"SKIP: {why_not}")
         return SKIP
 
     wanted = {int(n) for n in options.cases.split(",")}
