@@ -616,7 +616,8 @@ void frmMain::ShowBuddy(
         // is, so that what is typed goes where the user meant it to; the sender's tab is marked.
         if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {
             if (!Message.isEmpty())
-                record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle));
+                record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle),
+                    session_->lastArrivalWritten(MessageHandle));
             tabs_->setUnread(handle, true);
             if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
@@ -641,8 +642,8 @@ void frmMain::ShowBuddy(
 
         transcriptView_->follow(&record->transcript());
         if (!Message.isEmpty())
-            record->transcript().append(
-                MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle)); // shown as it is added
+            record->transcript().append(MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle),
+                incoming ? session_->lastArrivalWritten(MessageHandle) : QDateTime()); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())

@@ -50,6 +50,7 @@ public:
     // At sign-out: stops, and forgets what had not gone yet.
     void stop();
     bool isActive() const { return identity_ != nullptr; }
+    int32_t userId() const { return userId_; }
 
     // A new id for a line that goes to the mailbox at once.
     static uint64_t newLineId();
