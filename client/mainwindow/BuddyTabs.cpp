@@ -116,6 +116,7 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
         kept_.erase(kept);
     }
     history_->attach(handle, record->transcript(), !earlier);
+    connect(&record->transcript(), &ChatTranscript::lineAdded, this, [this, handle] { open_.insert(handle); });
     return record.get();
 }
 
@@ -186,6 +187,7 @@ void BuddyTabs::clear()
             bar_.removeTab(0);
     }
     icons_.clear();
+    open_.clear();
     records_.clear();
     kept_.clear();
     unread_.clear();
@@ -257,6 +259,7 @@ void BuddyTabs::decorate(int index)
         = session_.library() ? SecurityMark::of(*session_.library(), user) : SecurityMark::State::Encrypted;
     shown->setSecurity(state);
     const bool busy = user.Status() == CFB_BUSY;
+    const bool offline = user.Status() == CFB_OFFLINE;
     QString presence;
     QPixmap icon = icons_.value(handle);
     if (!presenceKnown_) {
@@ -265,12 +268,15 @@ void BuddyTabs::decorate(int index)
     } else if (busy) {
         presence = QStringLiteral("Busy: %1 gets no messages until available again.").arg(handle);
         icon = withBusySign(greyed(icon));
+    } else if (offline) {
+        presence = QStringLiteral("Offline: lines to %1 are delivered when they sign in.").arg(handle);
+        icon = greyed(icon);
     }
     bar_.setTabIcon(index, QIcon(markedIcon(icon, state)));
     bar_.setTabToolTip(index, toolTip({user.Email(), presence, SecurityMark::explanation(state, handle)}));
     bar_.setTabTextColor(index,
         unread_.contains(handle)      ? ReceivedColour
-            : !presenceKnown_ || busy ? AwayColour
+            : !presenceKnown_ || busy || offline ? AwayColour
                                       : QColor());
     bar_.setAccessibleTabName(index, presence.isEmpty() ? handle : handle + QStringLiteral(", ") + presence);
 }
@@ -282,6 +288,7 @@ void BuddyTabs::remove(const QString& handle)
         bar_.removeTab(index);
     icons_.remove(handle);
     unread_.remove(handle);
+    open_.remove(handle);
     forgetRecord(handle);
 }
 
@@ -290,7 +297,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     const QSignalBlocker block(bar_);
     for (const auto& buddy : buddies) {
         const QString key = buddy->handle();
-        if (hasTab(buddy->Status())) {
+        if (hasTab(buddy->Status()) || (open_.contains(key) && indexOf(key) >= 0)) {
             if (indexOf(key) < 0) {
                 if (cBuddyInfo* known = record(key))
                     known->setBuddy(buddy);
@@ -303,7 +310,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     for (int i = bar_.count() - 1; i >= 0; --i) {
         const QString key = handleAt(i);
         const cBuddyInfo* shown = record(key);
-        if (!shown || !shown->Buddy() || !hasTab(shown->Buddy()->Status()))
+        if (!shown || !shown->Buddy() || !(hasTab(shown->Buddy()->Status()) || open_.contains(key)))
             remove(key);
     }
     // Icons go by key, never by position, so a tab cannot show another buddy's avatar.

@@ -77,6 +77,12 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
     connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
     connect(session_.get(), &ClientSession::messageReceived, this, &frmMain::receiveMessage);
+    connect(session_.get(), &ClientSession::conversationWanted, this, [this](const QString& handle) {
+        if (!session_->library() || !session_->library()->Buddies()->Item(handle))
+            return;
+        tabs_->keepOpen(handle);
+        ShowBuddy(handle, session_->handle(), QString(), session_->dataPort(), false);
+    });
     connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) { panels_->showServiceSlow(slow); });
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);

@@ -167,6 +167,9 @@ signals:
     void buddyListsChanged();
     // A buddy left the buddy list: its record and views go.
     void buddyRemoved(const QString& handle);
+    // A window other than the main one asks for a conversation with the buddy (online or not):
+    // the buddy's tab opens and is selected.
+    void conversationWanted(const QString& handle);
     // A buddy's sound or video switch changed outside the main window.
     void buddySwitchesChanged();
     // A window other than the main one asks for files to go to the buddy: these paths, or the
