@@ -384,8 +384,8 @@ TEST_F(EncryptedChannelTest, AnOwnKeyFileOthersMayReadIsToldOnceAndEveryBuddyIsM
 
 // cordelia's own lines carry what became of them: amelia's client acknowledges hers (a check mark,
 // the time in its tooltip, in the tab and in amelia's own window), bertram's plain lines carry no
-// mark, and a line to amelia once her client is gone without signing out is "not delivered" when
-// the library gives up on it. The transcript's text stays as it was.
+// mark, and a line to amelia once her client is gone without signing out goes to her mailbox when
+// the library gives up on it, and says so. The transcript's text stays as it was.
 TEST_F(EncryptedChannelTest, OwnLinesShowWhetherTheBuddyGotThem)
 {
     ASSERT_TRUE(amelia->startSession());
