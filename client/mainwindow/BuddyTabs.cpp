@@ -116,7 +116,11 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
         kept_.erase(kept);
     }
     history_->attach(handle, record->transcript(), !earlier);
-    connect(&record->transcript(), &ChatTranscript::lineAdded, this, [this, handle] { open_.insert(handle); });
+    // The user wrote to them: the conversation stays open.
+    connect(&record->transcript(), &ChatTranscript::lineAdded, this, [this, handle](const ChatTranscript::Line& line) {
+        if (!line.notice && line.handle == session_.handle())
+            open_.insert(handle);
+    });
     return record.get();
 }
 

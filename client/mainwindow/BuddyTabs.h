@@ -33,8 +33,8 @@ class cBuddyInfo;
 // never by position. A tab whose user's lines are not encrypted (or are held back) carries a
 // padlock in its icon's corner and says why in its tooltip, below the e-mail address; so does the
 // user's own window. A busy buddy's tab is greyed with a busy sign; a buddy who signed out keeps
-// a greyed tab while a conversation with them is open (a line was said in it this session, or the
-// user opened it), for lines that wait in their mailbox; while the service cannot be
+// a greyed tab while a conversation with them is open (the user wrote to them this session, opened
+// it, or it holds lines they left in the mailbox), for lines that wait in their mailbox; while the service cannot be
 // reached every tab is greyed, its presence unknown; a tab with lines the user has not seen has
 // its text coloured. A transcript outlives its tab: the user's next tab this session shows it. A
 // record's transcript begins with the newest lines kept of its user, and what is said in it is

@@ -618,6 +618,8 @@ void frmMain::ShowBuddy(
             ui->txtChat->setPlaceholderText(QString());
         }
         const bool incoming = MessageHandle != session_->handle();
+        if (incoming && session_->lastArrivalWritten(MessageHandle).isValid())
+            tabs_->keepOpen(handle); // left in the mailbox: its writer may well be offline
         // A line that arrives while the user types to someone else leaves the selected tab as it
         // is, so that what is typed goes where the user meant it to; the sender's tab is marked.
         if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {

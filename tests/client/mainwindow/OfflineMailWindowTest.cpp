@@ -1,7 +1,8 @@
 // The main window and amelia's headless client, both with keys, on the real service: a line the
 // window writes to amelia while she is signed out waits in her mailbox (the conversation says so),
 // reaches her client when she signs in and then gets its delivered mark; a line she leaves while
-// the window's user is signed out opens her tab at the next sign-in, with the time she wrote it.
+// the window's user is signed out opens her tab at the next sign-in, with the time she wrote it, and
+// the tab stays while she is offline.
 #include "../../tools/CliClient.h"
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
@@ -147,6 +148,7 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     const QJsonObject sent = amelia->waitFor("send");
     EXPECT_TRUE(sent.value("queued").toBool()) << QJsonDocument(sent).toJson().toStdString();
     ASSERT_FALSE(amelia->waitFor("queued").isEmpty());
+    EXPECT_EQ(amelia->quit(), 0);
     waitUntil([] { return false; }, 1200); // the line is older than the sign-in
 
     openWindow();
@@ -162,5 +164,7 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     EXPECT_EQ(left.handle.toStdString(), "amelia");
     EXPECT_TRUE(left.secure);
     EXPECT_LT(std::abs(left.when.msecsTo(written)), 1000) << "shown with the time she wrote it";
-    EXPECT_EQ(amelia->quit(), 0);
+    // She is offline: the polls keep her tab, greyed, for the answer.
+    EXPECT_TRUE(pollUntil([&] { return tabs->count() == 1 && tabs->tabToolTip(0).contains("Offline"); }))
+        << tabs->count();
 }
