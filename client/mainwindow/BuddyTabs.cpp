@@ -95,6 +95,20 @@ BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
     , session_(session)
     , history_(new ChatHistory(this))
 {
+    // Nothing the user wrote is lost to a crash: what never got its mark goes to the mailbox.
+    connect(&session, &ClientSession::mailStarted, this, [this] {
+        history_->sendPendingAgain([this](const cfb::HistoryLine& line) -> uint64_t {
+            cfb::Confabo* library = session_.library();
+            return library ? library->QueueMail(line.buddy, line.text, 0, QDateTime::fromMSecsSinceEpoch(line.timeMs))
+                           : 0;
+        });
+    });
+    connect(&session, &ClientSession::lineDelivered, this,
+        [this](const QString&, uint64_t id) { history_->resent(id, true); });
+    connect(&session, &ClientSession::lineNotDelivered, this,
+        [this](const QString&, uint64_t id) { history_->resent(id, false); });
+    connect(&session, &ClientSession::lineRefused, this,
+        [this](const QString&, uint64_t id, const QString&) { history_->resent(id, false); });
 }
 
 BuddyTabs::~BuddyTabs() = default;

@@ -63,6 +63,7 @@ cfb::Confabo* ClientSession::open()
     close();
     confabo_ = std::make_unique<cfb::Confabo>();
     confabo_->setBuddiesLookUp(false);
+    mailStarted_ = false;
     connect(confabo_.get(), &Confabo::NewMessage, this,
         [this](QString& fromHandle, QString& fromEmail, int16_t& videoPort, QString& text) {
             QMetaObject::invokeMethod(
@@ -173,6 +174,10 @@ void ClientSession::answered(const cfb::Account& account, const std::exception_p
     if (confabo_) {
         confabo_->adopt(account);
         confabo_->StartMail(); // the mail waiting is taken off this thread
+        if (!mailStarted_ && confabo_->userID() > 0 && confabo_->hasIdentity()) {
+            mailStarted_ = true;
+            emit mailStarted();
+        }
     }
     if (error) {
         if (context && context->property(RaisesErrors).toBool()) {

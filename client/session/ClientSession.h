@@ -167,6 +167,9 @@ signals:
     void buddyListsChanged();
     // A buddy left the buddy list: its record and views go.
     void buddyRemoved(const QString& handle);
+    // The library object began taking this user's mail (once per sign-in): lines may be left in
+    // mailboxes now.
+    void mailStarted();
     // A window other than the main one asks for a conversation with the buddy (online or not):
     // the buddy's tab opens and is selected.
     void conversationWanted(const QString& handle);
@@ -202,6 +205,7 @@ private:
     QString handle_;
     QSet<QString> secureSenders_; // case-folded; only users with a key get in
     QHash<QString, QDateTime> writtenAt_; // case-folded
+    bool mailStarted_ = false;
     bool speakIt_ = true;
     MainVideo* video_ = nullptr;
     int16_t dataPort_ = 0;
