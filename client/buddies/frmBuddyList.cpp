@@ -48,6 +48,7 @@ frmBuddyList::frmBuddyList(ClientSession& session, QWidget* owner)
     connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBuddyList::cmdRemove_Click);
     connect(ui->cmdBlockList, &QPushButton::clicked, this, &frmBuddyList::cmdBlockList_Click);
     connect(ui->cmdVerify, &QPushButton::clicked, this, &frmBuddyList::cmdVerify_Click);
+    connect(ui->cmdMessage, &QPushButton::clicked, this, &frmBuddyList::cmdMessage_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     session_.setCurrentWindow(this);
     withErrorReport("Edit Buddy List", [this] { load(); });
@@ -89,6 +90,7 @@ void frmBuddyList::load()
 void frmBuddyList::selectEntry(QListWidgetItem* entry)
 {
     ui->cmdVerify->setEnabled(entry != nullptr);
+    ui->cmdMessage->setEnabled(entry != nullptr);
     if (!entry) {
         ui->lblHandle->clear();
         ui->lblEmail->clear();
@@ -228,6 +230,17 @@ void frmBuddyList::cmdVerify_Click()
         VerifyDialog verify(session_, buddy, this);
         verify.exec();
     });
+}
+
+// The editor closes, so that the main window's tab for the buddy takes what the user writes.
+void frmBuddyList::cmdMessage_Click()
+{
+    const QListWidgetItem* entry = ui->lstBuddies->currentItem();
+    if (!entry)
+        return;
+    const QString handle = entry->text();
+    accept();
+    emit session_.conversationWanted(handle);
 }
 
 // Greyed while nobody is blocked, and its tooltip says so.

@@ -19,7 +19,8 @@ namespace cfb::client {
 class ClientSession;
 
 // The buddy-list editor, shown modally from the main window: adds a buddy by e-mail address or
-// handle, shows a buddy's details (with "Verify..." for the safety number), removes the checked
+// handle, shows a buddy's details (with "Verify..." for the safety number and "Send a message",
+// which opens the conversation with them in the main window, online or not), removes the checked
 // buddies and opens the block-list editor.
 // While it is open it is the main window's current window.
 class frmBuddyList : public QDialog {
@@ -43,6 +44,7 @@ private:
     void cmdRemove_Click();
     void cmdBlockList_Click();
     void cmdVerify_Click();
+    void cmdMessage_Click();
     void enableBlockList();
     void informAlreadyListed(const QString& text);
 

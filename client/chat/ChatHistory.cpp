@@ -126,6 +126,25 @@ void ChatHistory::noteDelivery(const ChatTranscript::Line& line)
     waiting_.erase(found);
 }
 
+void ChatHistory::sendPendingAgain(const std::function<uint64_t(const cfb::HistoryLine&)>& queue)
+{
+    HistoryStore* history = store();
+    if (!history->isOpen())
+        return;
+    for (const HistoryLine& line : history->pendingOutgoing())
+        if (const uint64_t id = queue(line))
+            resent_.insert(id, line.id);
+}
+
+void ChatHistory::resent(uint64_t lineId, bool delivered)
+{
+    const auto found = resent_.constFind(lineId);
+    if (found == resent_.constEnd() || !store_)
+        return;
+    store_->setDelivery(*found, delivered ? HistoryDelivery::Delivered : HistoryDelivery::NotDelivered);
+    resent_.erase(found);
+}
+
 bool ChatHistory::clear(const QString& handle)
 {
     HistoryStore* history = store();

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace cfb {
@@ -49,6 +50,12 @@ public:
 
     static ChatTranscript::Line transcriptLine(const cfb::HistoryLine& line);
 
+    // The user's own lines kept as still waiting for their mark (the program ended before it
+    // came) go again: queue hands each to the buddy's mailbox and returns the id its mark will
+    // name (0: it could not go). resent() then writes what became of it.
+    void sendPendingAgain(const std::function<uint64_t(const cfb::HistoryLine&)>& queue);
+    void resent(uint64_t lineId, bool delivered);
+
 private:
     cfb::HistoryStore* store();
     void keep(const QString& handle, const ChatTranscript::Line& line);
@@ -57,6 +64,7 @@ private:
     std::unique_ptr<cfb::HistoryStore> store_;
     bool problemLogged_ = false;
     QHash<uint64_t, int64_t> waiting_; // the library's line id -> the file's
+    QHash<uint64_t, int64_t> resent_; // the same for lines sent again
 };
 
 } // namespace cfb::client

@@ -17,10 +17,11 @@ void ChatTranscript::add(Line line)
     emit lineAdded(lines_.constLast());
 }
 
-void ChatTranscript::append(const QString& handle, const QString& message, bool secure)
+void ChatTranscript::append(const QString& handle, const QString& message, bool secure, const QDateTime& written)
 {
     Line line{handle, message};
     line.secure = secure;
+    line.when = written.toLocalTime();
     add(std::move(line));
 }
 

@@ -39,7 +39,8 @@ public:
     };
 
     // Adds "<handle>: <message>" and tells the views. secure: it came over the encrypted channel.
-    void append(const QString& handle, const QString& message, bool secure = false);
+    // written: when its sender wrote it (a line that waited in the mailbox), else now.
+    void append(const QString& handle, const QString& message, bool secure = false, const QDateTime& written = {});
     // Adds one of the user's own lines as it was sent: Pending with the id whose acknowledgement
     // marks it Delivered, NotDelivered when it could not go at all, Unmarked when nobody will
     // acknowledge it. A line with an id went over the encrypted channel.

@@ -22,6 +22,18 @@ cBuddyInfo::cBuddyInfo(ClientSession* session)
             if (ours(handle))
                 transcript_.markNotDelivered(id);
         });
+    QObject::connect(session, &ClientSession::lineQueued, &transcript_, [this, ours](const QString& handle, uint64_t) {
+        if (ours(handle))
+            transcript_.appendNotice(QStringLiteral("(will be delivered when %1 signs in)").arg(buddy_->handle()));
+    });
+    QObject::connect(session, &ClientSession::lineRefused, &transcript_,
+        [this, ours](const QString& handle, uint64_t id, const QString& reason) {
+            if (!ours(handle))
+                return;
+            transcript_.markNotDelivered(id);
+            transcript_.appendNotice(
+                reason.isEmpty() ? QStringLiteral("The service did not keep the line for %1.").arg(handle) : reason);
+        });
 }
 
 void cBuddyInfo::sendLine(const QString& text)
@@ -46,6 +58,10 @@ QString cBuddyInfo::refusal() const
 {
     if (buddy_ && buddy_->Status() == CFB_BUSY)
         return QStringLiteral("%1 is busy and gets no messages until available again; this line was not sent.")
+            .arg(buddy_->handle());
+    if (buddy_ && session_ && buddy_->Status() == CFB_OFFLINE && !session_->canLeaveMail(*buddy_))
+        return QStringLiteral("%1 is offline, and lines wait for an offline buddy only when both of you have a key; "
+                              "this line was not sent.")
             .arg(buddy_->handle());
     return {};
 }

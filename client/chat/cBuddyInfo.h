@@ -55,7 +55,9 @@ public:
     void setSecurity(SecurityMark::State state);
 
     // Why a line to the buddy is not sent now, as the transcript says it (a busy buddy gets no
-    // messages); empty when it may go.
+    // messages, an offline one only when their mailbox can hold it sealed); empty when it may go.
+    // A line to an offline buddy waits in their mailbox: the transcript says so once the service
+    // took it, and marks it delivered when the buddy took it.
     QString refusal() const;
 
     // The detached chat window; none for a record made without a session.

@@ -95,6 +95,20 @@ BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
     , session_(session)
     , history_(new ChatHistory(this))
 {
+    // Nothing the user wrote is lost to a crash: what never got its mark goes to the mailbox.
+    connect(&session, &ClientSession::mailStarted, this, [this] {
+        history_->sendPendingAgain([this](const cfb::HistoryLine& line) -> uint64_t {
+            cfb::Confabo* library = session_.library();
+            return library ? library->QueueMail(line.buddy, line.text, 0, QDateTime::fromMSecsSinceEpoch(line.timeMs))
+                           : 0;
+        });
+    });
+    connect(&session, &ClientSession::lineDelivered, this,
+        [this](const QString&, uint64_t id) { history_->resent(id, true); });
+    connect(&session, &ClientSession::lineNotDelivered, this,
+        [this](const QString&, uint64_t id) { history_->resent(id, false); });
+    connect(&session, &ClientSession::lineRefused, this,
+        [this](const QString&, uint64_t id, const QString&) { history_->resent(id, false); });
 }
 
 BuddyTabs::~BuddyTabs() = default;
@@ -116,6 +130,11 @@ cBuddyInfo* BuddyTabs::addRecord(const QString& handle)
         kept_.erase(kept);
     }
     history_->attach(handle, record->transcript(), !earlier);
+    // The user wrote to them: the conversation stays open.
+    connect(&record->transcript(), &ChatTranscript::lineAdded, this, [this, handle](const ChatTranscript::Line& line) {
+        if (!line.notice && line.handle == session_.handle())
+            open_.insert(handle);
+    });
     return record.get();
 }
 
@@ -186,6 +205,7 @@ void BuddyTabs::clear()
             bar_.removeTab(0);
     }
     icons_.clear();
+    open_.clear();
     records_.clear();
     kept_.clear();
     unread_.clear();
@@ -257,6 +277,7 @@ void BuddyTabs::decorate(int index)
         = session_.library() ? SecurityMark::of(*session_.library(), user) : SecurityMark::State::Encrypted;
     shown->setSecurity(state);
     const bool busy = user.Status() == CFB_BUSY;
+    const bool offline = user.Status() == CFB_OFFLINE;
     QString presence;
     QPixmap icon = icons_.value(handle);
     if (!presenceKnown_) {
@@ -265,6 +286,9 @@ void BuddyTabs::decorate(int index)
     } else if (busy) {
         presence = QStringLiteral("Busy: %1 gets no messages until available again.").arg(handle);
         icon = withBusySign(greyed(icon));
+    } else if (offline) {
+        presence = QStringLiteral("Offline: lines to %1 are delivered when they sign in.").arg(handle);
+        icon = greyed(icon);
     }
     bar_.setTabIcon(index, QIcon(markedIcon(icon, state)));
     // Direct is the usual way and goes unsaid.
@@ -274,7 +298,7 @@ void BuddyTabs::decorate(int index)
     bar_.setTabToolTip(index, toolTip({user.Email(), presence, SecurityMark::explanation(state, handle), path}));
     bar_.setTabTextColor(index,
         unread_.contains(handle)      ? ReceivedColour
-            : !presenceKnown_ || busy ? AwayColour
+            : !presenceKnown_ || busy || offline ? AwayColour
                                       : QColor());
     bar_.setAccessibleTabName(index, presence.isEmpty() ? handle : handle + QStringLiteral(", ") + presence);
 }
@@ -286,6 +310,7 @@ void BuddyTabs::remove(const QString& handle)
         bar_.removeTab(index);
     icons_.remove(handle);
     unread_.remove(handle);
+    open_.remove(handle);
     forgetRecord(handle);
 }
 
@@ -294,7 +319,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     const QSignalBlocker block(bar_);
     for (const auto& buddy : buddies) {
         const QString key = buddy->handle();
-        if (hasTab(buddy->Status())) {
+        if (hasTab(buddy->Status()) || (open_.contains(key) && indexOf(key) >= 0)) {
             if (indexOf(key) < 0) {
                 if (cBuddyInfo* known = record(key))
                     known->setBuddy(buddy);
@@ -307,7 +332,7 @@ void BuddyTabs::follow(const cfb::Buddies& buddies)
     for (int i = bar_.count() - 1; i >= 0; --i) {
         const QString key = handleAt(i);
         const cBuddyInfo* shown = record(key);
-        if (!shown || !shown->Buddy() || !hasTab(shown->Buddy()->Status()))
+        if (!shown || !shown->Buddy() || !(hasTab(shown->Buddy()->Status()) || open_.contains(key)))
             remove(key);
     }
     // Icons go by key, never by position, so a tab cannot show another buddy's avatar.

@@ -32,7 +32,9 @@ class cBuddyInfo;
 // a record (cBuddyInfo: the buddy, its transcript, its switches, its own window). Tabs go by key,
 // never by position. A tab whose user's lines are not encrypted (or are held back) carries a
 // padlock in its icon's corner and says why in its tooltip, below the e-mail address; so does the
-// user's own window. A busy buddy's tab is greyed with a busy sign; while the service cannot be
+// user's own window. A busy buddy's tab is greyed with a busy sign; a buddy who signed out keeps
+// a greyed tab while a conversation with them is open (the user wrote to them this session, opened
+// it, or it holds lines they left in the mailbox), for lines that wait in their mailbox; while the service cannot be
 // reached every tab is greyed, its presence unknown; a tab with lines the user has not seen has
 // its text coloured. A transcript outlives its tab: the user's next tab this session shows it. A
 // record's transcript begins with the newest lines kept of its user, and what is said in it is
@@ -87,6 +89,8 @@ public:
 
     // Whether a buddy with this presence has a tab: whoever is signed in.
     static bool hasTab(int status);
+    // Keeps the user's tab while they are offline, as for a conversation with lines in it.
+    void keepOpen(const QString& handle) { open_.insert(handle); }
 
 private:
     // The tab's icon and tooltip, and its record's mark, as the library sees the user now.
@@ -99,6 +103,7 @@ private:
     // The transcripts of users whose record went, for their next record this session.
     QHash<QString, QList<ChatTranscript::Line>> kept_;
     QSet<QString> unread_;
+    QSet<QString> open_; // conversations with tabs kept while their buddy is offline
     bool presenceKnown_ = true;
     ChatHistory* history_; // child
 };

@@ -77,6 +77,12 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(session_.get(), &ClientSession::videoSourceChanged, this, &frmMain::restartVideo);
     connect(session_.get(), &ClientSession::videoFormatShown, this, &frmMain::showVideoFormat);
     connect(session_.get(), &ClientSession::messageReceived, this, &frmMain::receiveMessage);
+    connect(session_.get(), &ClientSession::conversationWanted, this, [this](const QString& handle) {
+        if (!session_->library() || !session_->library()->Buddies()->Item(handle))
+            return;
+        tabs_->keepOpen(handle);
+        ShowBuddy(handle, session_->handle(), QString(), session_->dataPort(), false);
+    });
     connect(session_.get(), &ClientSession::serviceSlow, this, [this](bool slow) { panels_->showServiceSlow(slow); });
 
     voiceMenu_ = new VoiceMenu(ui->mnuSelectVoice, this);
@@ -612,11 +618,14 @@ void frmMain::ShowBuddy(
             ui->txtChat->setPlaceholderText(QString());
         }
         const bool incoming = MessageHandle != session_->handle();
+        if (incoming && session_->lastArrivalWritten(MessageHandle).isValid())
+            tabs_->keepOpen(handle); // left in the mailbox: its writer may well be offline
         // A line that arrives while the user types to someone else leaves the selected tab as it
         // is, so that what is typed goes where the user meant it to; the sender's tab is marked.
         if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {
             if (!Message.isEmpty())
-                record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle));
+                record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle),
+                    session_->lastArrivalWritten(MessageHandle));
             tabs_->setUnread(handle, true);
             if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
@@ -641,8 +650,8 @@ void frmMain::ShowBuddy(
 
         transcriptView_->follow(&record->transcript());
         if (!Message.isEmpty())
-            record->transcript().append(
-                MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle)); // shown as it is added
+            record->transcript().append(MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle),
+                incoming ? session_->lastArrivalWritten(MessageHandle) : QDateTime()); // shown as it is added
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())

@@ -63,15 +63,21 @@ cfb::Confabo* ClientSession::open()
     close();
     confabo_ = std::make_unique<cfb::Confabo>();
     confabo_->setBuddiesLookUp(false);
+    mailStarted_ = false;
     connect(confabo_.get(), &Confabo::NewMessage, this,
         [this](QString& fromHandle, QString& fromEmail, int16_t& videoPort, QString& text) {
             QMetaObject::invokeMethod(
                 this,
-                [this, fromHandle, fromEmail, videoPort, text, secure = confabo_->arrivalIsSecure()] {
+                [this, fromHandle, fromEmail, videoPort, text, secure = confabo_->arrivalIsSecure(),
+                    written = confabo_->arrivalWritten()] {
                     if (secure)
                         secureSenders_.insert(fromHandle.toCaseFolded());
                     else
                         secureSenders_.remove(fromHandle.toCaseFolded());
+                    if (written.isValid())
+                        writtenAt_.insert(fromHandle.toCaseFolded(), written);
+                    else
+                        writtenAt_.remove(fromHandle.toCaseFolded());
                     emit messageReceived(fromHandle, fromEmail, videoPort, text);
                 },
                 Qt::QueuedConnection);
@@ -84,6 +90,8 @@ cfb::Confabo* ClientSession::open()
     connect(confabo_.get(), &Confabo::FileFailed, this, &ClientSession::fileFailed, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::LineDelivered, this, &ClientSession::lineDelivered);
     connect(confabo_.get(), &Confabo::LineNotDelivered, this, &ClientSession::lineNotDelivered);
+    connect(confabo_.get(), &Confabo::LineQueued, this, &ClientSession::lineQueued, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::LineRefused, this, &ClientSession::lineRefused, Qt::QueuedConnection);
     // The address this user holds at the relay goes to the service, whose presence tells buddies.
     connect(confabo_.get(), &Confabo::RelayAddressChanged, this, [this](const QString& address) {
         ask<bool>("PublishRelayAddress", this,
@@ -168,8 +176,14 @@ void ClientSession::answered(const cfb::Account& account, const std::exception_p
             emit serviceSlow(false);
         }
     }
-    if (confabo_)
+    if (confabo_) {
         confabo_->adopt(account);
+        confabo_->StartMail(); // the mail waiting is taken off this thread
+        if (!mailStarted_ && confabo_->userID() > 0 && confabo_->hasIdentity()) {
+            mailStarted_ = true;
+            emit mailStarted();
+        }
+    }
     if (error) {
         if (context && context->property(RaisesErrors).toBool()) {
             raised_ = error;
@@ -225,11 +239,22 @@ bool ClientSession::sendMessage(cfb::Buddy& to, const QString& text)
 
 ClientSession::SentLine ClientSession::sendLine(cfb::Buddy& to, const QString& text)
 {
+    if (confabo_ && to.Status() == CFB_OFFLINE) {
+        if (!canLeaveMail(to))
+            return {};
+        const uint64_t id = confabo_->QueueMail(to.handle(), text);
+        return {id != 0, id, id != 0};
+    }
     // The library keeps the id of its last encrypted send; a send that failed before it left
     // keeps the one before, so the id counts only for a line that went.
     if (!sendMessage(to, text))
         return {};
     return {true, confabo_->lastLineId()};
+}
+
+bool ClientSession::canLeaveMail(cfb::Buddy& buddy)
+{
+    return confabo_ && confabo_->hasIdentity() && confabo_->security(buddy) == cfb::PeerSecurity::Encrypted;
 }
 
 // A receiving socket that could not be bound leaves the client deaf to every buddy; the user is

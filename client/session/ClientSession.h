@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -90,9 +92,16 @@ public:
     struct SentLine {
         bool sent = false;
         uint64_t id = 0;
+        bool queued = false; // left in the offline buddy's mailbox: lineQueued or lineRefused follows
     };
-    // sendMessage(), telling what became of the line.
+    // sendMessage(), telling what became of the line; a line to an offline buddy goes to their
+    // mailbox when canLeaveMail().
     SentLine sendLine(cfb::Buddy& to, const QString& text);
+    // Whether lines to the buddy, offline, can wait in their mailbox (both sides have keys).
+    bool canLeaveMail(cfb::Buddy& buddy);
+    // When the last message from handle was written, for one that waited in the mailbox;
+    // invalid for one that came directly.
+    QDateTime lastArrivalWritten(const QString& handle) const { return writtenAt_.value(handle.toCaseFolded()); }
     // Requests asked and not answered yet.
     int pending() const { return pending_; }
     // How long close() waits for the service thread's sign-out (milliseconds).
@@ -146,6 +155,10 @@ signals:
     // The buddy acknowledged the line sendLine() gave that id, or the library gave up on it.
     void lineDelivered(const QString& handle, uint64_t id);
     void lineNotDelivered(const QString& handle, uint64_t id);
+    // A line to an offline buddy waits in their mailbox; or the service would not keep it, and
+    // why ("bertram's mailbox is full.").
+    void lineQueued(const QString& handle, uint64_t id);
+    void lineRefused(const QString& handle, uint64_t id, const QString& reason);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
     // close() ended the session: waiting calls give up.
@@ -154,6 +167,12 @@ signals:
     void buddyListsChanged();
     // A buddy left the buddy list: its record and views go.
     void buddyRemoved(const QString& handle);
+    // The library object began taking this user's mail (once per sign-in): lines may be left in
+    // mailboxes now.
+    void mailStarted();
+    // A window other than the main one asks for a conversation with the buddy (online or not):
+    // the buddy's tab opens and is selected.
+    void conversationWanted(const QString& handle);
     // A buddy's sound or video switch changed outside the main window.
     void buddySwitchesChanged();
     // A window other than the main one asks for files to go to the buddy: these paths, or the
@@ -185,6 +204,8 @@ private:
     std::unique_ptr<cfb::Confabo> confabo_;
     QString handle_;
     QSet<QString> secureSenders_; // case-folded; only users with a key get in
+    QHash<QString, QDateTime> writtenAt_; // case-folded
+    bool mailStarted_ = false;
     bool speakIt_ = true;
     MainVideo* video_ = nullptr;
     int16_t dataPort_ = 0;

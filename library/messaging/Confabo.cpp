@@ -528,7 +528,7 @@ std::optional<Key32> Confabo::encryptedKey(Buddy& buddy)
 
 void Confabo::StartMail()
 {
-    if (mailbox_ && userID_ > 0)
+    if (mailbox_ && userID_ > 0 && !(mailbox_->isActive() && mailbox_->userId() == userID_))
         mailbox_->start(identity_.get(), userID_, handle_, std::max(1, Settings::PollingInterval.read().toInt()) * 1000);
 }
 

@@ -178,8 +178,8 @@ public:
     // signals follow as for SendMessage.
     uint64_t QueueMail(const QString& handle, const QString& text, uint64_t id = 0, const QDateTime& written = {});
     // Starts taking mail for the signed-in user: Login does it; an object that took its
-    // account over with adopt() calls it. Mail requests block this thread, as every service
-    // request does.
+    // account over with adopt() calls it (again after each adopt: taking goes on for the user it
+    // already takes mail for). The mail requests never block this thread.
     void StartMail();
     // Takes the mail waiting now (the polling interval does it too).
     void TakeMail();

@@ -3,6 +3,7 @@
 #include "channel/Identity.h"
 #include "channel/SodiumReady.h"
 #include "messaging/MailboxRequests.h"
+#include "messaging/OffThreadRequests.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -26,6 +27,7 @@ QByteArray mailIdOf(const SealedMail::Content& content)
 Mailbox::Mailbox(KeyOf keyOf, QObject* parent)
     : QObject(parent)
     , keyOf_(std::move(keyOf))
+    , requests_(new OffThreadRequests(this))
 {
     connect(&interval_, &QTimer::timeout, this, &Mailbox::tick);
 }
@@ -61,7 +63,11 @@ void Mailbox::stop()
 {
     interval_.stop();
     identity_ = nullptr;
+    requests_->cancel(); // answers still to come are for the session that ended
+    busy_ = false;
+    takeWanted_ = false;
     outbox_.clear();
+    retry_.clear();
     direct_.clear();
 }
 
@@ -88,7 +94,10 @@ void Mailbox::queueUnacknowledged()
     for (const Direct& line : std::as_const(direct_))
         queue(line.handle, line.wireId, line.text, line.sentMs);
     direct_.clear();
-    flush();
+    for (Outgoing& out : retry_)
+        outbox_.push_back(std::move(out));
+    retry_.clear();
+    flushNow();
 }
 
 void Mailbox::queue(const QString& handle, uint64_t id, const QString& text, int64_t sentMs)
@@ -126,70 +135,121 @@ void Mailbox::scheduleFlush()
     flushScheduled_ = true;
     QTimer::singleShot(0, this, [this] {
         flushScheduled_ = false;
-        flush();
+        pump();
     });
 }
 
 void Mailbox::tick()
 {
-    flush();
-    takeNow();
-}
-
-void Mailbox::flush()
-{
-    QPointer<Mailbox> self(this);
-    std::deque<Outgoing> retry;
-    while (identity_ && !outbox_.empty()) {
-        Outgoing out = std::move(outbox_.front());
-        outbox_.pop_front();
-        const bool line = out.content.kind == SealedMail::Kind::Line;
-        const std::optional<Key32> key = keyOf_(out.handle);
-        const std::optional<QByteArray> sealed
-            = key ? SealedMail::seal(out.content, *identity_, *key) : std::optional<QByteArray>();
-        if (!sealed) {
-            if (line)
-                emit lineNotDelivered(out.handle, out.content.id);
-            if (!self)
-                return;
-            continue;
-        }
-        const MailboxRequests::PutResult put
-            = MailboxRequests::put(userId_, out.handle, mailIdOf(out.content), *sealed);
-        switch (put.outcome) {
-        case MailboxRequests::PutResult::Stored:
-            if (line)
-                emit lineQueued(out.handle, out.content.id);
-            break;
-        case MailboxRequests::PutResult::Refused:
-            if (line)
-                emit lineRefused(out.handle, out.content.id, put.reason);
-            break;
-        case MailboxRequests::PutResult::Unanswered:
-            retry.push_back(std::move(out));
-            break;
-        }
-        if (!self)
-            return;
-    }
-    for (Outgoing& out : retry)
+    // Lines the service could not be reached for go again now, before taking.
+    for (Outgoing& out : retry_)
         outbox_.push_back(std::move(out));
+    retry_.clear();
+    takeNow();
 }
 
 void Mailbox::takeNow()
 {
-    bool more = true;
-    for (int batch = 0; batch < MaxBatches && more && identity_; ++batch)
-        if (!takeBatch(more))
-            return;
+    if (!identity_)
+        return;
+    takeWanted_ = true;
+    batches_ = 0;
+    pump();
 }
 
-bool Mailbox::takeBatch(bool& more)
+std::optional<QByteArray> Mailbox::sealOrDrop(const Outgoing& out, bool& gone)
 {
-    const std::optional<MailboxRequests::Taken> taken = MailboxRequests::take(userId_);
-    if (!taken)
-        return false;
-    more = taken->more;
+    QPointer<Mailbox> self(this);
+    const std::optional<Key32> key = keyOf_(out.handle);
+    const std::optional<QByteArray> sealed
+        = key ? SealedMail::seal(out.content, *identity_, *key) : std::optional<QByteArray>();
+    if (!sealed && out.content.kind == SealedMail::Kind::Line)
+        emit lineNotDelivered(out.handle, out.content.id);
+    gone = !self;
+    return sealed;
+}
+
+void Mailbox::pump()
+{
+    while (!busy_ && identity_ && !outbox_.empty()) {
+        Outgoing out = std::move(outbox_.front());
+        outbox_.pop_front();
+        bool gone = false;
+        const std::optional<QByteArray> sealed = sealOrDrop(out, gone);
+        if (gone)
+            return;
+        if (!sealed)
+            continue;
+        busy_ = true;
+        auto result = std::make_shared<MailboxRequests::PutResult>();
+        auto request = [result, userId = userId_, handle = out.handle, mailId = mailIdOf(out.content),
+                           sealed = *sealed] { *result = MailboxRequests::put(userId, handle, mailId, sealed); };
+        requests_->post(
+            std::move(request),
+            [this, result, out = std::move(out)]() mutable {
+                busy_ = false;
+                if (!onPut(std::move(out), *result))
+                    return;
+                pump();
+            });
+        return;
+    }
+    if (busy_ || !identity_ || !takeWanted_)
+        return;
+    busy_ = true;
+    auto taken = std::make_shared<std::optional<MailboxRequests::Taken>>();
+    requests_->post([taken, userId = userId_] { *taken = MailboxRequests::take(userId); },
+        [this, taken] {
+            busy_ = false;
+            onTaken(std::move(*taken));
+        });
+}
+
+bool Mailbox::onPut(Outgoing out, const MailboxRequests::PutResult& put)
+{
+    QPointer<Mailbox> self(this);
+    const bool line = out.content.kind == SealedMail::Kind::Line;
+    switch (put.outcome) {
+    case MailboxRequests::PutResult::Stored:
+        if (line)
+            emit lineQueued(out.handle, out.content.id);
+        break;
+    case MailboxRequests::PutResult::Refused:
+        if (line)
+            emit lineRefused(out.handle, out.content.id, put.reason);
+        break;
+    case MailboxRequests::PutResult::Unanswered:
+        retry_.push_back(std::move(out));
+        break;
+    }
+    return self;
+}
+
+void Mailbox::flushNow()
+{
+    while (identity_ && !outbox_.empty()) {
+        Outgoing out = std::move(outbox_.front());
+        outbox_.pop_front();
+        bool gone = false;
+        const std::optional<QByteArray> sealed = sealOrDrop(out, gone);
+        if (gone)
+            return;
+        if (!sealed)
+            continue;
+        const MailboxRequests::PutResult put
+            = MailboxRequests::put(userId_, out.handle, mailIdOf(out.content), *sealed);
+        if (!onPut(std::move(out), put))
+            return;
+    }
+}
+
+void Mailbox::onTaken(std::optional<MailboxRequests::Taken> taken)
+{
+    if (!taken || !identity_) {
+        takeWanted_ = false; // the next interval tries again
+        pump();
+        return;
+    }
     QPointer<Mailbox> self(this);
     QList<int64_t> handled;
     QHash<QString, QList<uint64_t>> receipts; // by the sender's handle as the service spells it
@@ -198,6 +258,8 @@ bool Mailbox::takeBatch(bool& more)
         // in the way of the others.
         handled.append(waiting.id);
         const std::optional<Key32> key = keyOf_(waiting.from);
+        if (!self || !identity_)
+            return;
         const std::optional<SealedMail::Content> content
             = key ? SealedMail::open(waiting.sealed, *identity_, *key) : std::nullopt;
         if (!content || content->handle.compare(waiting.from, Qt::CaseInsensitive) != 0
@@ -206,8 +268,8 @@ bool Mailbox::takeBatch(bool& more)
         if (content->kind == SealedMail::Kind::Receipt) {
             for (const uint64_t id : content->receiptIds) {
                 emit lineDelivered(waiting.from, id);
-                if (!self)
-                    return false;
+                if (!self || !identity_)
+                    return;
             }
             continue;
         }
@@ -219,22 +281,40 @@ bool Mailbox::takeBatch(bool& more)
             continue;
         emit lineArrived(waiting.from, content->id, content->text, content->sentMs);
         if (!self || !identity_)
-            return false;
+            return;
     }
-    if (!handled.isEmpty() && !MailboxRequests::ack(userId_, handled))
-        return false; // taken again at the next interval, and then known by their ids
-    for (auto it = receipts.cbegin(); it != receipts.cend(); ++it) {
-        SealedMail::Content receipt;
-        receipt.kind = SealedMail::Kind::Receipt;
-        receipt.id = newLineId();
-        receipt.sentMs = QDateTime::currentMSecsSinceEpoch();
-        receipt.handle = ownHandle_;
-        receipt.receiptIds = it.value();
-        outbox_.push_back({it.key(), std::move(receipt)});
+    const bool more = taken->more;
+    // Receipts go once the service deleted what was shown; a failed acknowledgement has the
+    // lines taken again at the next interval, and then known by their ids.
+    const auto acknowledged = [this, more, receipts](bool ok) {
+        if (!ok) {
+            takeWanted_ = false;
+            pump();
+            return;
+        }
+        for (auto it = receipts.cbegin(); it != receipts.cend(); ++it) {
+            SealedMail::Content receipt;
+            receipt.kind = SealedMail::Kind::Receipt;
+            receipt.id = newLineId();
+            receipt.sentMs = QDateTime::currentMSecsSinceEpoch();
+            receipt.handle = ownHandle_;
+            receipt.receiptIds = it.value();
+            outbox_.push_back({it.key(), std::move(receipt)});
+        }
+        takeWanted_ = more && ++batches_ < MaxBatches;
+        pump();
+    };
+    if (handled.isEmpty()) {
+        acknowledged(true);
+        return;
     }
-    if (!receipts.isEmpty())
-        flush();
-    return true;
+    busy_ = true;
+    auto ok = std::make_shared<bool>(false);
+    requests_->post([ok, userId = userId_, handled] { *ok = MailboxRequests::ack(userId, handled); },
+        [this, ok, acknowledged] {
+            busy_ = false;
+            acknowledged(*ok);
+        });
 }
 
 } // namespace cfb

@@ -2,6 +2,7 @@
 
 #include "channel/NoiseTypes.h"
 #include "channel/SealedMail.h"
+#include "messaging/MailboxRequests.h"
 
 #include <QHash>
 #include <QList>
@@ -18,6 +19,7 @@
 namespace cfb {
 
 class Identity;
+class OffThreadRequests;
 
 // The signed-in user's side of the mailboxes at the service. Lines that could not go to a buddy
 // directly are sealed to the buddy's key and left in the buddy's mailbox; lines waiting in this
@@ -48,6 +50,7 @@ public:
     // At sign-out: stops, and forgets what had not gone yet.
     void stop();
     bool isActive() const { return identity_ != nullptr; }
+    int32_t userId() const { return userId_; }
 
     // A new id for a line that goes to the mailbox at once.
     static uint64_t newLineId();
@@ -63,8 +66,9 @@ public:
     void sentDirect(uint64_t channelId, Direct line);
     // The line the channel tells of, forgotten here; nothing for a line this mailbox never knew.
     std::optional<Direct> takeDirect(uint64_t channelId);
-    // Every line the channel has not acknowledged yet goes to the mailbox now (at sign-out, so
-    // nothing written in the last seconds is lost).
+    // Every line the channel has not acknowledged yet, and every line still waiting to go, goes
+    // to the mailbox now, waiting for the service on this thread (at sign-out, which waits for
+    // the service anyway, so nothing written in the last seconds is lost).
     void queueUnacknowledged();
 
     // Leaves the line in handle's mailbox, from the event loop; lineQueued, lineRefused or
@@ -95,18 +99,31 @@ private:
     };
 
     void tick();
-    void flush();
     void scheduleFlush();
-    // Opens and shows one batch taken; false when the service could not be asked.
-    bool takeBatch(bool& more);
+    // Starts the next request when none runs: lines and receipts first, then taking.
+    void pump();
+    // The sealed bytes, or nothing (lineNotDelivered for a line); gone: this object was
+    // destroyed by a slot.
+    std::optional<QByteArray> sealOrDrop(const Outgoing& out, bool& gone);
+    // Tells how the line fared; false when this object was destroyed by a slot.
+    bool onPut(Outgoing out, const MailboxRequests::PutResult& put);
+    // Leaves what waits to go, waiting for the service on this thread.
+    void flushNow();
+    // Shows one batch taken, then acknowledges it and answers with receipts.
+    void onTaken(std::optional<MailboxRequests::Taken> taken);
 
     KeyOf keyOf_;
     const Identity* identity_ = nullptr;
     int32_t userId_ = 0;
     QString ownHandle_;
     QTimer interval_;
+    OffThreadRequests* requests_; // child
     bool flushScheduled_ = false;
+    bool busy_ = false; // a request runs
+    bool takeWanted_ = false;
+    int batches_ = 0; // taken since takeNow
     std::deque<Outgoing> outbox_; // lines and receipts not yet taken by the service
+    std::deque<Outgoing> retry_; // the service could not be reached: again at the next interval
     QHash<uint64_t, Direct> direct_; // by the channel's id
     QHash<QString, QSet<uint64_t>> seen_; // by lower-case handle
     QHash<QString, std::deque<uint64_t>> seenOrder_;

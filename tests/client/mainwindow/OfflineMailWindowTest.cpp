@@ -1,0 +1,170 @@
+// The main window and amelia's headless client, both with keys, on the real service: a line the
+// window writes to amelia while she is signed out waits in her mailbox (the conversation says so),
+// reaches her client when she signs in and then gets its delivered mark; a line she leaves while
+// the window's user is signed out opens her tab at the next sign-in, with the time she wrote it, and
+// the tab stays while she is offline.
+#include "../../tools/CliClient.h"
+#include "ClientProfile.h"
+#include "EventLoopWait.h"
+#include "FreeDataPort.h"
+#include "ScriptedDialogs.h"
+#include "ServiceProcess.h"
+#include "TempConfig.h"
+
+#include "chat/ChatTranscript.h"
+#include "chat/cBuddyInfo.h"
+#include "mainwindow/frmMain.h"
+#include "messaging/Buddy.h"
+#include "messaging/Confabo.h"
+#include "platform/Settings.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+using namespace cfb;
+using namespace cfb::client;
+
+namespace {
+
+class OfflineMailWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
+        ClientProfile::write(service, QStringLiteral("cordelia"));
+        Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
+        port = freeDataPort().toInt();
+        amelia = std::make_unique<CliClient>(
+            QStringLiteral("amelia"), files.filePath("amelia"), service.serverSetting(), port, QStringLiteral("127.0.0.2"));
+        ASSERT_EQ(amelia->run({"register", "--handle", "amelia", "--password", "pw-amelia", "--email",
+                      "amelia@example.org"}),
+            0);
+        auto cordelia = ClientProfile::registerUser(files.path(), QStringLiteral("cordelia"), 0xff808080);
+        ASSERT_TRUE(cordelia && cordelia->Login("cordelia", ClientProfile::password("cordelia"), "127.0.0.1"));
+        ASSERT_EQ(cordelia->AddBuddy("amelia"), "amelia");
+        cordelia->Logout();
+        Settings::BlockAllData.erase();
+        Settings::DataPort.write(QString::number(port));
+    }
+
+    void TearDown() override { window.reset(); }
+
+    void openWindow()
+    {
+        window = std::make_unique<frmMain>();
+        window->Load();
+        tabs = window->findChild<QTabBar*>("tabBuddies");
+    }
+
+    bool pollUntil(const std::function<bool()>& done, int ms = 10000)
+    {
+        return waitUntil(
+            [&] {
+                window->tmr_Timer();
+                return done();
+            },
+            ms);
+    }
+
+    ChatTranscript& transcript() { return window->buddyInfo("amelia")->transcript(); }
+
+    void send(const QString& text)
+    {
+        window->findChild<QLineEdit*>("txtMessage")->setText(text);
+        window->findChild<QPushButton*>("cmdSend")->click();
+    }
+
+    TempConfig config;
+    ServiceProcess service;
+    ScriptedDialogs dialogs;
+    QTemporaryDir files;
+    int port = 0;
+    std::unique_ptr<CliClient> amelia;
+    std::unique_ptr<frmMain> window;
+    QTabBar* tabs = nullptr;
+};
+
+} // namespace
+
+TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
+{
+    ASSERT_TRUE(amelia->startSession());
+    amelia->say("add cordelia");
+    ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
+    openWindow();
+    ASSERT_TRUE(pollUntil([&] { return tabs->count() == 1; }));
+    amelia->say("buddies"); // looks cordelia's key up
+    amelia->waitFor("buddies");
+    send("hello amelia");
+    ASSERT_TRUE(waitUntil([&] { return transcript().lines().last().delivery == ChatTranscript::Delivery::Delivered; }));
+
+    // She signs out: her tab stays, greyed, for the open conversation.
+    EXPECT_EQ(amelia->quit(), 0);
+    ASSERT_TRUE(pollUntil([&] { return window->buddyInfo("amelia")->Buddy()->Status() == CFB_OFFLINE; }));
+    ASSERT_EQ(tabs->count(), 1);
+    EXPECT_TRUE(tabs->tabToolTip(0).contains("Offline")) << tabs->tabToolTip(0).toStdString();
+    send("while you were out");
+    ASSERT_TRUE(waitUntil([&] { return transcript().lines().last().notice; }));
+    EXPECT_EQ(transcript().lines().last().message.toStdString(), "(will be delivered when amelia signs in)");
+    const auto& lines = transcript().lines();
+    EXPECT_EQ(lines.at(lines.size() - 2).message.toStdString(), "while you were out");
+    EXPECT_EQ(lines.at(lines.size() - 2).delivery, ChatTranscript::Delivery::Pending);
+
+    ASSERT_TRUE(amelia->startSession());
+    QJsonObject line;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const QJsonObject& event : amelia->drain(0))
+                if (event.value("event") == "message")
+                    line = event;
+            return !line.isEmpty();
+        },
+        15000));
+    EXPECT_EQ(line.value("text").toString().toStdString(), "while you were out");
+    EXPECT_TRUE(line.value("queued").toBool());
+    EXPECT_TRUE(pollUntil(
+        [&] {
+            const auto& now = transcript().lines();
+            return now.at(now.size() - 2).delivery == ChatTranscript::Delivery::Delivered;
+        },
+        15000))
+        << "the receipt comes back through the mailbox";
+
+    // Now cordelia is signed out, and amelia writes.
+    window.reset();
+    amelia->say("buddies");
+    amelia->waitFor("buddies");
+    const QDateTime written = QDateTime::currentDateTime();
+    amelia->say("send cordelia left for you");
+    const QJsonObject sent = amelia->waitFor("send");
+    EXPECT_TRUE(sent.value("queued").toBool()) << QJsonDocument(sent).toJson().toStdString();
+    ASSERT_FALSE(amelia->waitFor("queued").isEmpty());
+    EXPECT_EQ(amelia->quit(), 0);
+    waitUntil([] { return false; }, 1200); // the line is older than the sign-in
+
+    openWindow();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            cBuddyInfo* record = window->buddyInfo("amelia");
+            return record && !record->transcript().lines().isEmpty()
+                && record->transcript().lines().last().message == "left for you";
+        },
+        15000));
+    EXPECT_GE(tabs->count(), 1);
+    const ChatTranscript::Line& left = transcript().lines().last();
+    EXPECT_EQ(left.handle.toStdString(), "amelia");
+    EXPECT_TRUE(left.secure);
+    EXPECT_LT(std::abs(left.when.msecsTo(written)), 1000) << "shown with the time she wrote it";
+    // She is offline: the polls keep her tab, greyed, for the answer.
+    EXPECT_TRUE(pollUntil([&] { return tabs->count() == 1 && tabs->tabToolTip(0).contains("Offline"); }))
+        << tabs->count();
+}
