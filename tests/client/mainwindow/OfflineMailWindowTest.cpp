@@ -2,7 +2,8 @@
 // window writes to amelia while she is signed out waits in her mailbox (the conversation says so),
 // reaches her client when she signs in and then gets its delivered mark; a line she leaves while
 // the window's user is signed out opens her tab at the next sign-in, with the time she wrote it, and
-// the tab stays while she is offline.
+// the tab stays while she is offline. A line the history still held as waiting for its mark (the
+// window ended first) goes to her mailbox at the next sign-in.
 #include "../../tools/CliClient.h"
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
@@ -12,6 +13,8 @@
 #include "TempConfig.h"
 
 #include "chat/ChatTranscript.h"
+#include "history/HistoryLine.h"
+#include "history/HistoryStore.h"
 #include "chat/cBuddyInfo.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
@@ -42,6 +45,7 @@ protected:
         ASSERT_TRUE(service.isRunning()) << service.errorText().toStdString();
         ClientProfile::write(service, QStringLiteral("cordelia"));
         Settings::VideoSource.write(QStringLiteral("camera:no-such-device"));
+        Settings::OfferInvitation.write(QStringLiteral("0")); // nobody may be online at a sign-in
         port = freeDataPort().toInt();
         amelia = std::make_unique<CliClient>(
             QStringLiteral("amelia"), files.filePath("amelia"), service.serverSetting(), port, QStringLiteral("127.0.0.2"));
@@ -150,6 +154,18 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     ASSERT_FALSE(amelia->waitFor("queued").isEmpty());
     EXPECT_EQ(amelia->quit(), 0);
     waitUntil([] { return false; }, 1200); // the line is older than the sign-in
+    {
+        // The window ended (as in a crash) before a line of cordelia's got its mark.
+        HistoryStore history(HistoryStore::defaultPath());
+        HistoryLine line;
+        line.buddy = "amelia";
+        line.outgoing = true;
+        line.sender = "cordelia";
+        line.text = "said before the crash";
+        line.secure = true;
+        line.delivery = HistoryDelivery::Pending;
+        ASSERT_NE(history.append(line), 0) << history.problem().toStdString();
+    }
 
     openWindow();
     ASSERT_TRUE(waitUntil(
@@ -167,4 +183,18 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     // She is offline: the polls keep her tab, greyed, for the answer.
     EXPECT_TRUE(pollUntil([&] { return tabs->count() == 1 && tabs->tabToolTip(0).contains("Offline"); }))
         << tabs->count();
+
+    // The line the history kept as waiting went to her mailbox at sign-in.
+    ASSERT_TRUE(amelia->startSession());
+    QJsonObject again;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const QJsonObject& event : amelia->drain(0))
+                if (event.value("event") == "message" && event.value("text") == "said before the crash")
+                    again = event;
+            return !again.isEmpty();
+        },
+        15000));
+    EXPECT_TRUE(again.value("queued").toBool());
+    EXPECT_EQ(amelia->quit(), 0);
 }
