@@ -596,7 +596,8 @@ void frmMain::ShowBuddy(
     Q_UNUSED(VideoPort);
     withErrorReport("ShowBuddy", [&] {
         const BusyCursor busy;
-        QCoreApplication::processEvents();
+        // No pending events run here: the next message would be shown before this one, and the
+        // time and encryption of the newest given to this one.
         if (!session_->library())
             return;
 

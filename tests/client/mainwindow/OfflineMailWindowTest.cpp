@@ -147,6 +147,11 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     window.reset();
     amelia->say("buddies");
     amelia->waitFor("buddies");
+    // Several lines, all waiting at once at sign-in: they show in the order written.
+    for (int i = 1; i <= 8; ++i) {
+        amelia->say("send cordelia left " + QByteArray::number(i));
+        ASSERT_TRUE(amelia->waitFor("send").value("queued").toBool());
+    }
     const QDateTime written = QDateTime::currentDateTime();
     amelia->say("send cordelia left for you");
     const QJsonObject sent = amelia->waitFor("send");
@@ -180,6 +185,11 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     EXPECT_EQ(left.handle.toStdString(), "amelia");
     EXPECT_TRUE(left.secure);
     EXPECT_LT(std::abs(left.when.msecsTo(written)), 1000) << "shown with the time she wrote it";
+    QStringList order;
+    for (const ChatTranscript::Line& line : transcript().lines())
+        if (line.handle == "amelia")
+            order << line.message;
+    EXPECT_EQ(order.join(", ").toStdString(), "left 1, left 2, left 3, left 4, left 5, left 6, left 7, left 8, left for you");
     // She is offline: the polls keep her tab, greyed, for the answer.
     EXPECT_TRUE(pollUntil([&] { return tabs->count() == 1 && tabs->tabToolTip(0).contains("Offline"); }))
         << tabs->count();
