@@ -145,6 +145,16 @@ void ChatHistory::resent(uint64_t lineId, bool delivered)
     resent_.erase(found);
 }
 
+void ChatHistory::queued(uint64_t lineId)
+{
+    if (!store_)
+        return;
+    if (const auto found = waiting_.constFind(lineId); found != waiting_.constEnd())
+        store_->setDelivery(*found, HistoryDelivery::Queued);
+    else if (const auto again = resent_.constFind(lineId); again != resent_.constEnd())
+        store_->setDelivery(*again, HistoryDelivery::Queued);
+}
+
 bool ChatHistory::clear(const QString& handle)
 {
     HistoryStore* history = store();

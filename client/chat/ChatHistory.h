@@ -55,6 +55,9 @@ public:
     // name (0: it could not go). resent() then writes what became of it.
     void sendPendingAgain(const std::function<uint64_t(const cfb::HistoryLine&)>& queue);
     void resent(uint64_t lineId, bool delivered);
+    // The buddy's mailbox took the line: it is not to go again after a restart (which would show
+    // it twice), and its mark may still come.
+    void queued(uint64_t lineId);
 
 private:
     cfb::HistoryStore* store();

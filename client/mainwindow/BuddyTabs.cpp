@@ -95,6 +95,7 @@ BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
     , session_(session)
     , history_(new ChatHistory(this))
 {
+    connect(&session, &ClientSession::lineQueued, history_, [this](const QString&, uint64_t id) { history_->queued(id); });
     // Nothing the user wrote is lost to a crash: what never got its mark goes to the mailbox.
     connect(&session, &ClientSession::mailStarted, this, [this] {
         history_->sendPendingAgain([this](const cfb::HistoryLine& line) -> uint64_t {

@@ -51,6 +51,12 @@ void CliHistory::delivered(uint64_t lineId, bool yes)
     waiting_.erase(found);
 }
 
+void CliHistory::queued(uint64_t lineId)
+{
+    if (const auto found = waiting_.constFind(lineId); found != waiting_.constEnd())
+        store_.setDelivery(*found, HistoryDelivery::Queued);
+}
+
 void CliHistory::command(const QStringList& words)
 {
     const auto count = words.size() == 3 ? parseNumber(words[2], 1, MostShown)

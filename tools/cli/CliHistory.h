@@ -25,6 +25,8 @@ public:
     void sent(const QString& ownHandle, const QString& to, const QString& text, bool went, uint64_t lineId, bool secure);
     void received(const QString& from, const QString& text, bool secure, bool fromBuddy);
     void delivered(uint64_t lineId, bool yes);
+    // The buddy's mailbox took the line: it is not to go again, and its mark may still come.
+    void queued(uint64_t lineId);
 
     // "history HANDLE [N]": the newest N lines (50 unless given) with HANDLE, oldest first.
     void command(const QStringList& words);

@@ -96,7 +96,9 @@ CliSession::CliSession()
         if (history_)
             history_->delivered(id, false);
     });
-    connect(confabo_.get(), &Confabo::LineQueued, this, [](const QString& handle, uint64_t id) {
+    connect(confabo_.get(), &Confabo::LineQueued, this, [this](const QString& handle, uint64_t id) {
+        if (history_)
+            history_->queued(id);
         writeJsonLine({{"event", "queued"}, {"id", qint64(id)}, {"to", handle}});
     });
     connect(confabo_.get(), &Confabo::LineRefused, this, [](const QString& handle, uint64_t id, const QString& reason) {

@@ -207,4 +207,24 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
         15000));
     EXPECT_TRUE(again.value("queued").toBool());
     EXPECT_EQ(amelia->quit(), 0);
+
+    // A line her mailbox took before the window closed is not sent again by the next window.
+    ASSERT_TRUE(pollUntil([&] { return window->buddyInfo("amelia")->Buddy()->Status() == CFB_OFFLINE; }));
+    send("only once");
+    ASSERT_TRUE(waitUntil([&] {
+        return transcript().lines().last().message == "(will be delivered when amelia signs in)";
+    }));
+    window.reset();
+    openWindow();
+    runFor(2000); // the new window's mail starts, with what its history holds as waiting
+    ASSERT_TRUE(amelia->startSession());
+    runFor(4000);
+    int shown = 0, crash = 0;
+    for (const QJsonObject& event : amelia->drain(0)) {
+        shown += event.value("event") == "message" && event.value("text") == "only once";
+        crash += event.value("event") == "message" && event.value("text") == "said before the crash";
+    }
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(crash, 1) << "nor is the line sent again after the crash";
+    EXPECT_EQ(amelia->quit(), 0);
 }
