@@ -55,8 +55,14 @@ DeliveryMarks::DeliveryMarks(
 {
     overlay_ = new Overlay(*this, box.viewport());
     box.viewport()->installEventFilter(this);
-    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
-    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
+    // Scrolling the box moves the viewport's children with its text: the overlay goes back over
+    // the whole viewport, or it would leave the view after the first scroll.
+    const auto followScroll = [this] {
+        overlay_->move(0, 0);
+        overlay_->update();
+    };
+    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
+    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
     connect(box.document(), &QTextDocument::contentsChanged, overlay_, qOverload<>(&QWidget::update));
 }
 

@@ -51,8 +51,14 @@ LineTimes::LineTimes(QTextEdit& box, std::function<Place(const QTextBlock&)> pla
 {
     overlay_ = new Overlay(*this, box.viewport());
     box.viewport()->installEventFilter(this);
-    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
-    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, qOverload<>(&QWidget::update));
+    // Scrolling the box moves the viewport's children with its text: the overlay goes back over
+    // the whole viewport, or it would leave the view after the first scroll.
+    const auto followScroll = [this] {
+        overlay_->move(0, 0);
+        overlay_->update();
+    };
+    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
+    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
     connect(box.document(), &QTextDocument::contentsChanged, overlay_, qOverload<>(&QWidget::update));
     // The text is laid out after it changed (a picture's line later still): the times follow.
     connect(box.document()->documentLayout(), &QAbstractTextDocumentLayout::update, overlay_,

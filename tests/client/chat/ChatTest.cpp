@@ -47,6 +47,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
@@ -558,6 +559,12 @@ TEST_F(ChatTest, AFloodOfLongLinesKeepsTheWindowResponsiveAndTheChatBoxesBounded
         EXPECT_LE(shown->characterCount(), TranscriptView::MaxCharacters);
         EXPECT_TRUE(shown->lastBlock().text().startsWith(QStringLiteral("amelia: %1 ").arg(lines)));
         EXPECT_FALSE(shown->toPlainText().contains(QStringLiteral("amelia: 1 lorem"))) << "the oldest left";
+    }
+    // The box scrolled all the way: the line times and delivery marks are still drawn over it.
+    for (QTextEdit* box : {static_cast<QTextEdit*>(txtChat), formChat}) {
+        ASSERT_GT(box->verticalScrollBar()->value(), 0);
+        for (const QWidget* overlay : box->viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_EQ(overlay->geometry(), box->viewport()->rect());
     }
 
     // A line typed after the flood shows at the end of both boxes, in the user's colour.
