@@ -1,5 +1,7 @@
 #include "chat/DeliveryMarks.h"
 
+#include "chat/BoxOverlay.h"
+
 #include <QEvent>
 #include <QHelpEvent>
 #include <QPainter>
@@ -27,43 +29,14 @@ QFont markFont(const QFont& text)
 
 } // namespace
 
-// Draws on top of the box's viewport; the mouse goes through it to the text.
-class DeliveryMarks::Overlay : public QWidget {
-public:
-    Overlay(DeliveryMarks& marks, QWidget* viewport)
-        : QWidget(viewport)
-        , marks_(marks)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        setGeometry(viewport->rect());
-        show();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { marks_.paint(*this); }
-
-private:
-    DeliveryMarks& marks_;
-};
-
 DeliveryMarks::DeliveryMarks(
     QTextEdit& box, std::function<const ChatTranscript::Line*(const QTextBlock&)> lineOf, QObject* parent)
     : QObject(parent)
     , box_(&box)
     , lineOf_(std::move(lineOf))
 {
-    overlay_ = new Overlay(*this, box.viewport());
-    box.viewport()->installEventFilter(this);
-    // Scrolling the box moves the viewport's children with its text: the overlay goes back over
-    // the whole viewport, or it would leave the view after the first scroll.
-    const auto followScroll = [this] {
-        overlay_->move(0, 0);
-        overlay_->update();
-    };
-    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
-    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
-    connect(box.document(), &QTextDocument::contentsChanged, overlay_, qOverload<>(&QWidget::update));
+    overlay_ = new BoxOverlay(box, [this](QWidget& overlay) { paint(overlay); });
+    box.viewport()->installEventFilter(this); // for the marks' tooltips
 }
 
 void DeliveryMarks::update()
@@ -145,9 +118,7 @@ bool DeliveryMarks::eventFilter(QObject* watched, QEvent* event)
 {
     if (!box_ || watched != box_->viewport())
         return QObject::eventFilter(watched, event);
-    if (event->type() == QEvent::Resize) {
-        overlay_->setGeometry(box_->viewport()->rect());
-    } else if (event->type() == QEvent::ToolTip) {
+    if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
         QString tip;
         forEachVisible([&](const ChatTranscript::Line& line, const QRect& at) {

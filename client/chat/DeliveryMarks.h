@@ -33,7 +33,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class Overlay;
     // Calls each(line, where its mark goes) for every marked line in sight.
     void forEachVisible(const std::function<void(const ChatTranscript::Line&, const QRect&)>& each) const;
     void paint(QWidget& overlay) const;

@@ -1,5 +1,7 @@
 #include "chat/LineTimes.h"
 
+#include "chat/BoxOverlay.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
 #include <QLocale>
@@ -24,45 +26,12 @@ QFont smallFont(const QFont& text)
 
 } // namespace
 
-// Draws on top of the box's viewport; the mouse goes through it to the text.
-class LineTimes::Overlay : public QWidget {
-public:
-    Overlay(LineTimes& times, QWidget* viewport)
-        : QWidget(viewport)
-        , times_(times)
-    {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-        setGeometry(viewport->rect());
-        show();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override { times_.paint(*this); }
-
-private:
-    LineTimes& times_;
-};
-
 LineTimes::LineTimes(QTextEdit& box, std::function<Place(const QTextBlock&)> placeOf, QObject* parent)
     : QObject(parent)
     , box_(&box)
     , placeOf_(std::move(placeOf))
 {
-    overlay_ = new Overlay(*this, box.viewport());
-    box.viewport()->installEventFilter(this);
-    // Scrolling the box moves the viewport's children with its text: the overlay goes back over
-    // the whole viewport, or it would leave the view after the first scroll.
-    const auto followScroll = [this] {
-        overlay_->move(0, 0);
-        overlay_->update();
-    };
-    connect(box.verticalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
-    connect(box.horizontalScrollBar(), &QScrollBar::valueChanged, overlay_, followScroll);
-    connect(box.document(), &QTextDocument::contentsChanged, overlay_, qOverload<>(&QWidget::update));
-    // The text is laid out after it changed (a picture's line later still): the times follow.
-    connect(box.document()->documentLayout(), &QAbstractTextDocumentLayout::update, overlay_,
-        qOverload<>(&QWidget::update));
+    overlay_ = new BoxOverlay(box, [this](QWidget& overlay) { paint(overlay); });
 }
 
 void LineTimes::update()
@@ -145,13 +114,6 @@ void LineTimes::paint(QWidget& overlay) const
         if (block == last)
             break;
     }
-}
-
-bool LineTimes::eventFilter(QObject* watched, QEvent* event)
-{
-    if (box_ && watched == box_->viewport() && event->type() == QEvent::Resize)
-        overlay_->setGeometry(box_->viewport()->rect());
-    return QObject::eventFilter(watched, event);
 }
 
 } // namespace cfb::client

@@ -38,11 +38,7 @@ public:
 
     void update();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    class Overlay;
     void paint(QWidget& overlay) const;
 
     QPointer<QTextEdit> box_;
