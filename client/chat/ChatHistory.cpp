@@ -45,6 +45,7 @@ ChatTranscript::Line ChatHistory::transcriptLine(const HistoryLine& kept)
     line.message = kept.text;
     line.when = QDateTime::fromMSecsSinceEpoch(kept.timeMs);
     line.secure = kept.secure;
+    line.lineId = kept.wireId; // a waiting line's mark comes when it is taken after all
     switch (kept.delivery) {
     case HistoryDelivery::Delivered:
         line.delivery = Delivery::Delivered;
@@ -95,6 +96,7 @@ void ChatHistory::keep(const QString& handle, const ChatTranscript::Line& line)
     kept.outgoing = line.handle.compare(handle, Qt::CaseInsensitive) != 0;
     kept.text = line.message;
     kept.secure = line.secure;
+    kept.wireId = line.lineId;
     switch (line.delivery) {
     case Delivery::Unmarked:
         kept.delivery = kept.outgoing ? HistoryDelivery::Sent : HistoryDelivery::Received;
@@ -112,7 +114,7 @@ void ChatHistory::keep(const QString& handle, const ChatTranscript::Line& line)
     const int64_t id = store_->append(kept);
     if (id == 0)
         EventLog::write(QStringLiteral("Confabo: a line was not kept. ") + store_->problem(), EventLog::Warning);
-    else if (line.lineId != 0)
+    else if (kept.delivery == HistoryDelivery::Pending)
         waiting_.insert(line.lineId, id);
 }
 
@@ -153,6 +155,12 @@ void ChatHistory::queued(uint64_t lineId)
         store_->setDelivery(*found, HistoryDelivery::Queued);
     else if (const auto again = resent_.constFind(lineId); again != resent_.constEnd())
         store_->setDelivery(*again, HistoryDelivery::Queued);
+}
+
+bool ChatHistory::hasReceived(const QString& handle, uint64_t wireId)
+{
+    HistoryStore* history = store();
+    return history->isOpen() && history->hasReceived(handle, wireId);
 }
 
 bool ChatHistory::clear(const QString& handle)

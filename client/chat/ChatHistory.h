@@ -39,6 +39,8 @@ public:
     // Begins transcript, which holds nothing yet, with the newest lines kept of handle (unless
     // load is false: it holds this session's lines already), and keeps every line added to it.
     void attach(const QString& handle, ChatTranscript& transcript, bool load);
+    // Whether the line from handle that carried wireId is kept (shown before, perhaps before a restart).
+    bool hasReceived(const QString& handle, uint64_t wireId);
     // Deletes every line kept of handle from the file; false when the file could not be changed.
     bool clear(const QString& handle);
     // The lines of every conversation that hold the words typed, newest first.

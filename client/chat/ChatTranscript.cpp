@@ -17,10 +17,12 @@ void ChatTranscript::add(Line line)
     emit lineAdded(lines_.constLast());
 }
 
-void ChatTranscript::append(const QString& handle, const QString& message, bool secure, const QDateTime& written)
+void ChatTranscript::append(
+    const QString& handle, const QString& message, bool secure, const QDateTime& written, uint64_t lineId)
 {
     Line line{handle, message};
     line.secure = secure;
+    line.lineId = secure ? lineId : 0;
     line.when = written.toLocalTime();
     add(std::move(line));
 }

@@ -30,7 +30,9 @@ public:
         QImage picture;
         QDateTime when;
         Delivery delivery = Delivery::Unmarked;
-        uint64_t lineId = 0; // the id its acknowledgement names
+        // The id the line carries between the two clients: its acknowledgement names it; 0 for
+        // the plain format.
+        uint64_t lineId = 0;
         QDateTime deliveredAt; // invalid for a line restored from the history
         bool secure = false; // came or went over the encrypted channel
         bool isPicture() const { return !picture.isNull(); }
@@ -39,8 +41,10 @@ public:
     };
 
     // Adds "<handle>: <message>" and tells the views. secure: it came over the encrypted channel.
-    // written: when its sender wrote it (a line that waited in the mailbox), else now.
-    void append(const QString& handle, const QString& message, bool secure = false, const QDateTime& written = {});
+    // written: when its sender wrote it (a line that waited in the mailbox), else now. lineId: the
+    // id it came with (kept in the history, so that it is recognised when it comes again).
+    void append(const QString& handle, const QString& message, bool secure = false, const QDateTime& written = {},
+        uint64_t lineId = 0);
     // Adds one of the user's own lines as it was sent: Pending with the id whose acknowledgement
     // marks it Delivered, NotDelivered when it could not go at all, Unmarked when nobody will
     // acknowledge it. A line with an id went over the encrypted channel.

@@ -95,13 +95,19 @@ BuddyTabs::BuddyTabs(QTabBar& bar, ClientSession& session, QObject* parent)
     , session_(session)
     , history_(new ChatHistory(this))
 {
+    // A line the history holds is not shown again, whenever it comes again.
+    session.setShownBefore([history = QPointer<ChatHistory>(history_)](const QString& handle, uint64_t id) {
+        return history && history->hasReceived(handle, id);
+    });
     connect(&session, &ClientSession::lineQueued, history_, [this](const QString&, uint64_t id) { history_->queued(id); });
     // Nothing the user wrote is lost to a crash: what never got its mark goes to the mailbox.
     connect(&session, &ClientSession::mailStarted, this, [this] {
         history_->sendPendingAgain([this](const cfb::HistoryLine& line) -> uint64_t {
             cfb::Confabo* library = session_.library();
-            return library ? library->QueueMail(line.buddy, line.text, 0, QDateTime::fromMSecsSinceEpoch(line.timeMs))
-                           : 0;
+            // With the id it went with before, so that the buddy knows it if it came already.
+            return library
+                ? library->QueueMail(line.buddy, line.text, line.wireId, QDateTime::fromMSecsSinceEpoch(line.timeMs))
+                : 0;
         });
     });
     connect(&session, &ClientSession::lineDelivered, this,

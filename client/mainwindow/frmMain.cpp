@@ -626,7 +626,7 @@ void frmMain::ShowBuddy(
         if (incoming && selBuddy_ && selBuddy_->handle() != handle && !ui->txtMessage->text().isEmpty()) {
             if (!Message.isEmpty())
                 record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle),
-                    session_->lastArrivalWritten(MessageHandle));
+                    session_->lastArrivalWritten(MessageHandle), session_->lastArrivalId(MessageHandle));
             tabs_->setUnread(handle, true);
             if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
@@ -652,7 +652,8 @@ void frmMain::ShowBuddy(
         transcriptView_->follow(&record->transcript());
         if (!Message.isEmpty())
             record->transcript().append(MessageHandle, Message, incoming && session_->lastArrivalSecure(MessageHandle),
-                incoming ? session_->lastArrivalWritten(MessageHandle) : QDateTime()); // shown as it is added
+                incoming ? session_->lastArrivalWritten(MessageHandle) : QDateTime(), // shown as it is added
+                incoming ? session_->lastArrivalId(MessageHandle) : 0);
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
         if (SayIt && !ui->toolMute->isChecked() && session_->speech())

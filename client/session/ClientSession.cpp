@@ -63,13 +63,14 @@ cfb::Confabo* ClientSession::open()
     close();
     confabo_ = std::make_unique<cfb::Confabo>();
     confabo_->setBuddiesLookUp(false);
+    confabo_->setShownBefore(shownBefore_);
     mailStarted_ = false;
     connect(confabo_.get(), &Confabo::NewMessage, this,
         [this](QString& fromHandle, QString& fromEmail, int16_t& videoPort, QString& text) {
             QMetaObject::invokeMethod(
                 this,
                 [this, fromHandle, fromEmail, videoPort, text, secure = confabo_->arrivalIsSecure(),
-                    written = confabo_->arrivalWritten()] {
+                    written = confabo_->arrivalWritten(), id = confabo_->arrivalId()] {
                     if (secure)
                         secureSenders_.insert(fromHandle.toCaseFolded());
                     else
@@ -78,6 +79,7 @@ cfb::Confabo* ClientSession::open()
                         writtenAt_.insert(fromHandle.toCaseFolded(), written);
                     else
                         writtenAt_.remove(fromHandle.toCaseFolded());
+                    arrivalIds_.insert(fromHandle.toCaseFolded(), id);
                     emit messageReceived(fromHandle, fromEmail, videoPort, text);
                 },
                 Qt::QueuedConnection);

@@ -102,6 +102,11 @@ public:
     // When the last message from handle was written, for one that waited in the mailbox;
     // invalid for one that came directly.
     QDateTime lastArrivalWritten(const QString& handle) const { return writtenAt_.value(handle.toCaseFolded()); }
+    // The id the last encrypted line from handle carried (0 for the plain format): kept with the
+    // line, so that the same line coming again after a restart is recognised (setShownBefore).
+    uint64_t lastArrivalId(const QString& handle) const { return arrivalIds_.value(handle.toCaseFolded()); }
+    // Asked by each library object before it shows an encrypted line (see Confabo::setShownBefore).
+    void setShownBefore(std::function<bool(const QString& handle, uint64_t id)> shownBefore) { shownBefore_ = std::move(shownBefore); }
     // Requests asked and not answered yet.
     int pending() const { return pending_; }
     // How long close() waits for the service thread's sign-out (milliseconds).
@@ -205,6 +210,8 @@ private:
     QString handle_;
     QSet<QString> secureSenders_; // case-folded; only users with a key get in
     QHash<QString, QDateTime> writtenAt_; // case-folded
+    QHash<QString, uint64_t> arrivalIds_; // case-folded
+    std::function<bool(const QString&, uint64_t)> shownBefore_;
     bool mailStarted_ = false;
     bool speakIt_ = true;
     MainVideo* video_ = nullptr;

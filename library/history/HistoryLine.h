@@ -26,6 +26,9 @@ struct HistoryLine {
     QString text;
     bool secure = false; // came or went over the encrypted channel
     HistoryDelivery delivery = HistoryDelivery::Received;
+    // The id the line carried between the two clients (the same whichever way it went), 0 for a
+    // line of the plain format.
+    uint64_t wireId = 0;
 
     // "pending", "delivered", ... as the headless client names the state.
     static QString deliveryName(HistoryDelivery delivery);

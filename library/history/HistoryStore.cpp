@@ -31,9 +31,11 @@ CREATE TABLE IF NOT EXISTS lines (
     sender TEXT NOT NULL,
     text TEXT NOT NULL,
     secure INTEGER NOT NULL,
-    delivery INTEGER NOT NULL
+    delivery INTEGER NOT NULL,
+    wire_id INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS lines_by_buddy ON lines (buddy, time);
+CREATE INDEX IF NOT EXISTS lines_by_wire_id ON lines (buddy, wire_id) WHERE wire_id != 0;
 CREATE INDEX IF NOT EXISTS lines_waiting ON lines (delivery) WHERE delivery = 2;
 CREATE VIRTUAL TABLE IF NOT EXISTS lines_text USING fts5 (
     text, content = 'lines', content_rowid = 'id', tokenize = 'unicode61 remove_diacritics 2');
@@ -49,7 +51,7 @@ CREATE TRIGGER IF NOT EXISTS lines_text_update AFTER UPDATE OF text ON lines BEG
 END;
 )sql";
 
-const char* const Columns = "id, time, buddy, outgoing, sender, text, secure, delivery";
+const char* const Columns = "id, time, buddy, outgoing, sender, text, secure, delivery, wire_id";
 
 // One prepared statement for the length of a call.
 class Statement {
@@ -95,6 +97,7 @@ public:
         line.text = text(5);
         line.secure = integer(6) != 0;
         line.delivery = HistoryLine::deliveryFromNumber(int(integer(7)));
+        line.wireId = uint64_t(integer(8));
         return line;
     }
 
@@ -210,7 +213,14 @@ bool HistoryStore::open()
     }
     if (!exec("BEGIN IMMEDIATE"))
         return false;
-    if (!exec(Schema) || !exec("PRAGMA user_version = 1") || !exec("COMMIT")) {
+    // A file of the first version gains the lines' wire ids (0: not known) before the schema's
+    // index on them is made.
+    if (version.integer(0) == 1 && !exec("ALTER TABLE lines ADD COLUMN wire_id INTEGER NOT NULL DEFAULT 0")) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    const QByteArray stamp = "PRAGMA user_version = " + QByteArray::number(SchemaVersion);
+    if (!exec(Schema) || !exec(stamp.constData()) || !exec("COMMIT")) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     }
@@ -220,7 +230,8 @@ bool HistoryStore::open()
 bool HistoryStore::insert(const HistoryLine& line, int64_t& id)
 {
     Statement statement(db_,
-        "INSERT INTO lines (time, buddy, outgoing, sender, text, secure, delivery) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        "INSERT INTO lines (time, buddy, outgoing, sender, text, secure, delivery, wire_id) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     statement.bind(1, line.timeMs ? line.timeMs : QDateTime::currentMSecsSinceEpoch());
     statement.bind(2, line.buddy);
     statement.bind(3, int64_t(line.outgoing));
@@ -228,6 +239,7 @@ bool HistoryStore::insert(const HistoryLine& line, int64_t& id)
     statement.bind(5, line.text);
     statement.bind(6, int64_t(line.secure));
     statement.bind(7, int64_t(line.delivery));
+    statement.bind(8, int64_t(line.wireId));
     if (statement.step() != SQLITE_DONE)
         return fail(QStringLiteral("A line cannot be added to the history"));
     id = sqlite3_last_insert_rowid(db_);
@@ -342,6 +354,16 @@ QList<HistoryLine> HistoryStore::pendingOutgoing() const
     while (statement.step() == SQLITE_ROW)
         lines.append(statement.line());
     return lines;
+}
+
+bool HistoryStore::hasReceived(const QString& buddy, uint64_t wireId) const
+{
+    if (wireId == 0)
+        return false;
+    Statement statement(db_, "SELECT 1 FROM lines WHERE buddy = ?1 AND wire_id = ?2 AND outgoing = 0 LIMIT 1");
+    statement.bind(1, buddy);
+    statement.bind(2, int64_t(wireId));
+    return statement.step() == SQLITE_ROW;
 }
 
 int64_t HistoryStore::count(const QString& buddy) const

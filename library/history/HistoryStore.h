@@ -27,7 +27,7 @@ namespace cfb {
 class HistoryStore {
 public:
     static constexpr int DefaultCapPerBuddy = 100000;
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     // "history.sqlite" in the folder of the settings file (follows $XDG_CONFIG_HOME).
     static QString defaultPath();
@@ -56,6 +56,9 @@ public:
     // The user's own lines still waiting for their acknowledgement, oldest first: what a restart
     // may send again.
     QList<HistoryLine> pendingOutgoing() const;
+    // Whether a line from buddy that carried wireId is kept: a line shown before a restart that
+    // comes again (its sender never got the receipt) is not shown twice.
+    bool hasReceived(const QString& buddy, uint64_t wireId) const;
     int64_t count(const QString& buddy) const;
     // How far past the cap a conversation may grow before its oldest lines go.
     int slack() const { return cap_ / 1000; }

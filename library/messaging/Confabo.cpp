@@ -1037,9 +1037,9 @@ std::optional<Key32> Confabo::mailKeyOf(const QString& handle)
     return known.key;
 }
 
-void Confabo::onMailArrived(const QString& handle, uint64_t, const QString& text, int64_t writtenMs)
+void Confabo::onMailArrived(const QString& handle, uint64_t id, const QString& text, int64_t writtenMs)
 {
-    if (IsBlocked(handle))
+    if (IsBlocked(handle) || (shownBefore_ && shownBefore_(handle, id)))
         return;
     const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
     QString from = buddy ? buddy->handle() : handle;
@@ -1048,11 +1048,13 @@ void Confabo::onMailArrived(const QString& handle, uint64_t, const QString& text
     QString message = text;
     arrivalSecure_ = true; // opened with the key known for the sender
     arrivalWritten_ = QDateTime::fromMSecsSinceEpoch(writtenMs);
+    arrivalId_ = id;
     QPointer<Confabo> self(this);
     emit NewMessage(from, fromEmail, videoPort, message);
     if (self) {
         arrivalSecure_ = false;
         arrivalWritten_ = {};
+        arrivalId_ = 0;
     }
 }
 
@@ -1064,15 +1066,20 @@ void Confabo::onChannelMessage(
     // A line its sender also left in the mailbox (its receipt was lost) is shown once.
     if (trusted && mailbox_ && mailbox_->seen(handle, wireId))
         return;
+    if (trusted && shownBefore_ && shownBefore_(handle, wireId))
+        return;
     QString from = handle;
     QString fromEmail = email;
     int16_t videoPort = port;
     QString message = text;
     arrivalSecure_ = trusted;
+    arrivalId_ = trusted ? wireId : 0;
     QPointer<Confabo> self(this);
     emit NewMessage(from, fromEmail, videoPort, message);
-    if (self)
+    if (self) {
         arrivalSecure_ = false;
+        arrivalId_ = 0;
+    }
 }
 
 void Confabo::onChannelFrame(const QString& handle, bool trusted, QByteArray& frame)

@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -187,6 +188,14 @@ public:
     // wrote it (invalid for a line that came directly, which is being written now).
     bool arrivalIsQueued() const { return arrivalWritten_.isValid(); }
     QDateTime arrivalWritten() const { return arrivalWritten_; }
+    // While NewMessage is raised: the id the line carries from its sender's client, the same
+    // whichever way it came (0 for the plain format). Keep it with the line to recognise it later.
+    uint64_t arrivalId() const { return arrivalId_; }
+    // Asked before an encrypted line is shown: whether the line from handle with that id was
+    // shown before (kept by the caller, so it holds across restarts). A line its sender sends
+    // again, having never had the receipt, is then acknowledged but not shown twice.
+    using ShownBefore = std::function<bool(const QString& handle, uint64_t id)>;
+    void setShownBefore(ShownBefore shownBefore) { shownBefore_ = std::move(shownBefore); }
 
     // Files, between Confabo clients only (over the encrypted channel). SendFile offers the file
     // at Path to the buddy (Picture: shown in the conversation when it arrives, at most 16 MB)
@@ -387,6 +396,8 @@ private:
     bool lastLineQueued_ = false;
     Mailbox* mailbox_ = nullptr; // child; only with a channel
     QDateTime arrivalWritten_;
+    uint64_t arrivalId_ = 0;
+    ShownBefore shownBefore_;
     QSet<QString> keyNotices_; // "handle key" already announced by KeyChanged or PlainRefused
 };
 

@@ -25,12 +25,13 @@ void CliHistory::sent(
     line.text = text;
     line.secure = went && secure;
     line.delivery = !went ? HistoryDelivery::NotDelivered : lineId ? HistoryDelivery::Pending : HistoryDelivery::Sent;
+    line.wireId = went ? lineId : 0;
     const int64_t id = store_.append(line);
     if (id && lineId)
         waiting_.insert(lineId, id);
 }
 
-void CliHistory::received(const QString& from, const QString& text, bool secure, bool fromBuddy)
+void CliHistory::received(const QString& from, const QString& text, bool secure, bool fromBuddy, uint64_t wireId)
 {
     if (!fromBuddy && !writtenTo_.contains(from.toCaseFolded()))
         return;
@@ -39,6 +40,7 @@ void CliHistory::received(const QString& from, const QString& text, bool secure,
     line.sender = from;
     line.text = text;
     line.secure = secure;
+    line.wireId = secure ? wireId : 0;
     store_.append(line);
 }
 

@@ -23,7 +23,9 @@ public:
 
     // A send: went (id, when encrypted, names the acknowledgement to come) or could not go.
     void sent(const QString& ownHandle, const QString& to, const QString& text, bool went, uint64_t lineId, bool secure);
-    void received(const QString& from, const QString& text, bool secure, bool fromBuddy);
+    // wireId: the id the line came with, by which it is known when it comes again (seen()).
+    void received(const QString& from, const QString& text, bool secure, bool fromBuddy, uint64_t wireId);
+    bool seen(const QString& from, uint64_t wireId) const { return store_.hasReceived(from, wireId); }
     void delivered(uint64_t lineId, bool yes);
     // The buddy's mailbox took the line: it is not to go again, and its mark may still come.
     void queued(uint64_t lineId);

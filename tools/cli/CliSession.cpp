@@ -75,7 +75,8 @@ CliSession::CliSession()
             }
             writeJsonLine(event);
             if (history_)
-                history_->received(from, text, confabo_->arrivalIsSecure(), confabo_->Buddies()->Item(from) != nullptr);
+                history_->received(from, text, confabo_->arrivalIsSecure(), confabo_->Buddies()->Item(from) != nullptr,
+                    confabo_->arrivalId());
         });
     connect(confabo_.get(), &Confabo::VideoFrameBytes, this,
         [this](QString&, QByteArray& frame) { lastFrameBytes_ = frame.size(); });
@@ -176,6 +177,9 @@ bool CliSession::signIn(const CliOptions& options)
     history_ = std::make_unique<CliHistory>(options.value("history", HistoryStore::defaultPath()));
     if (!history_->isOpen())
         writeJsonLine({{"event", "error"}, {"command", "history"}, {"message", history_->problem()}});
+    // A line kept already (shown before a restart, its receipt lost) is not shown again.
+    confabo_->setShownBefore(
+        [this](const QString& from, uint64_t id) { return history_ && history_->seen(from, id); });
 
     QJsonArray buddies;
     for (const auto& buddy : *confabo_->Buddies())

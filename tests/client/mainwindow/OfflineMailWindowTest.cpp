@@ -3,7 +3,8 @@
 // reaches her client when she signs in and then gets its delivered mark; a line she leaves while
 // the window's user is signed out opens her tab at the next sign-in, with the time she wrote it, and
 // the tab stays while she is offline. A line the history still held as waiting for its mark (the
-// window ended first) goes to her mailbox at the next sign-in.
+// window ended first) goes to her mailbox at the next sign-in, with the id it went with before: a
+// line she had seen already is not shown twice.
 #include "../../tools/CliClient.h"
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
@@ -160,7 +161,8 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     EXPECT_EQ(amelia->quit(), 0);
     waitUntil([] { return false; }, 1200); // the line is older than the sign-in
     {
-        // The window ended (as in a crash) before a line of cordelia's got its mark.
+        // The window ended (as in a crash) before two lines of cordelia's got their marks. One
+        // reached amelia directly before (her history has it with its id), its receipt lost.
         HistoryStore history(HistoryStore::defaultPath());
         HistoryLine line;
         line.buddy = "amelia";
@@ -169,7 +171,17 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
         line.text = "said before the crash";
         line.secure = true;
         line.delivery = HistoryDelivery::Pending;
+        line.wireId = 0x51ab0000001;
         ASSERT_NE(history.append(line), 0) << history.problem().toStdString();
+        line.text = "seen before the crash";
+        line.wireId = 0x51ab0000002;
+        ASSERT_NE(history.append(line), 0);
+        HistoryStore hers(files.filePath("amelia") + "/Confabo/history.sqlite");
+        HistoryLine seen = line;
+        seen.buddy = "cordelia";
+        seen.outgoing = false;
+        seen.delivery = HistoryDelivery::Received;
+        ASSERT_NE(hers.append(seen), 0) << hers.problem().toStdString();
     }
 
     openWindow();
@@ -206,6 +218,22 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
         },
         15000));
     EXPECT_TRUE(again.value("queued").toBool());
+    // Both waiting lines get their marks in the conversation restored from the history: the one
+    // she had seen is acknowledged again, and not shown a second time.
+    const auto markOf = [&](const QString& text) {
+        for (const ChatTranscript::Line& line : transcript().lines())
+            if (line.message == text)
+                return line.delivery;
+        return ChatTranscript::Delivery::Unmarked;
+    };
+    EXPECT_TRUE(pollUntil(
+        [&] {
+            return markOf("said before the crash") == ChatTranscript::Delivery::Delivered
+                && markOf("seen before the crash") == ChatTranscript::Delivery::Delivered;
+        },
+        15000));
+    for (const QJsonObject& event : amelia->drain(0))
+        EXPECT_NE(event.value("text").toString().toStdString(), "seen before the crash");
     EXPECT_EQ(amelia->quit(), 0);
 
     // A line her mailbox took before the window closed is not sent again by the next window.
@@ -222,7 +250,8 @@ TEST_F(OfflineMailWindowTest, LinesWaitForWhoeverIsSignedOutAndArriveAtSignIn)
     int shown = 0, crash = 0;
     for (const QJsonObject& event : amelia->drain(0)) {
         shown += event.value("event") == "message" && event.value("text") == "only once";
-        crash += event.value("event") == "message" && event.value("text") == "said before the crash";
+        crash += event.value("event") == "message"
+            && (event.value("text") == "said before the crash" || event.value("text") == "seen before the crash");
     }
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(crash, 1) << "nor is the line sent again after the crash";

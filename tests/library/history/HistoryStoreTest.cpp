@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -198,9 +199,52 @@ TEST(HistoryStore, AFileThatCannotBeUsedFailsCleanly)
     }
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(newer).constData(), &raw), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(raw, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+    const QByteArray later = "PRAGMA user_version = " + QByteArray::number(HistoryStore::SchemaVersion + 1);
+    EXPECT_EQ(sqlite3_exec(raw, later.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(raw);
     HistoryStore future(newer);
     EXPECT_FALSE(future.isOpen());
     EXPECT_TRUE(future.problem().contains("newer")) << future.problem().toStdString();
+}
+
+// A line is known again by the id it came with, after a restart too, in a file of the first
+// version as well (its lines, which had no ids, stay as they were).
+TEST(HistoryStore, ReceivedLinesAreKnownByTheirIds)
+{
+    TempConfig config;
+    const QString path = HistoryStore::defaultPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                  "CREATE TABLE lines (id INTEGER PRIMARY KEY AUTOINCREMENT, time INTEGER NOT NULL, buddy TEXT NOT "
+                  "NULL COLLATE NOCASE, outgoing INTEGER NOT NULL, sender TEXT NOT NULL, text TEXT NOT NULL, secure "
+                  "INTEGER NOT NULL, delivery INTEGER NOT NULL);"
+                  "INSERT INTO lines (time, buddy, outgoing, sender, text, secure, delivery) "
+                  "VALUES (1000, 'bertram', 0, 'bertram', 'from before', 1, 0);"
+                  "PRAGMA user_version = 1;",
+                  nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    sqlite3_close(raw);
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+
+    const uint64_t id = (uint64_t(1) << 52) + 7;
+    {
+        HistoryStore store(path);
+        ASSERT_TRUE(store.isOpen()) << store.problem().toStdString();
+        EXPECT_EQ(textsOf(store.last("bertram", 5)), QStringList{"from before"});
+        EXPECT_EQ(store.last("bertram", 5).value(0).wireId, 0u);
+        HistoryLine line = said("bertram", "bertram", "with an id");
+        line.wireId = id;
+        ASSERT_GT(store.append(line), 0);
+        HistoryLine own = said("bertram", "amelia", "mine", 0, HistoryDelivery::Pending);
+        own.wireId = id + 1;
+        ASSERT_GT(store.append(own), 0);
+    }
+    HistoryStore store(path);
+    EXPECT_TRUE(store.hasReceived("Bertram", id));
+    EXPECT_EQ(store.last("bertram", 1).value(0).wireId, id + 1);
+    EXPECT_FALSE(store.hasReceived("bertram", id + 1)) << "the user's own line is not one received";
+    EXPECT_FALSE(store.hasReceived("cordelia", id)) << "ids are the sender's own";
+    EXPECT_FALSE(store.hasReceived("bertram", 0)) << "a plain line has none";
 }
