@@ -230,13 +230,13 @@ void PeerPaths::tick()
         const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy->knownRelay());
         Tracking& tracking = tracking_[buddy->handle().toLower()];
         const auto heard = channel_.heard(*key, buddy->handle());
-        if (buddy->knownRelay() != tracking.relay) {
-            // The buddy's relay went away and it has another (or none): talked to through the old
-            // one, the buddy is sent handshakes at once where it is now.
+        if (buddyRelay && buddy->knownRelay() != tracking.relay) {
+            // The buddy's relay went away and it has another (it says none in between, which
+            // changes nothing): talked to through the old one, the buddy is tried at once where it is now.
             const std::optional<Ipv4Endpoint> old = parseEndpoint(tracking.relay);
             tracking.relay = buddy->knownRelay();
             if (heard && old && !heard->from.relayed && heard->from.address == old->address && heard->from.port == old->port) {
-                const SecureChannel::Endpoint where = channelEndpoint(buddyRelay ? *buddyRelay : direct);
+                const SecureChannel::Endpoint where = channelEndpoint(*buddyRelay);
                 channel_.retarget(*key, buddy->handle(), where);
                 channel_.probe(*key, buddy->handle(), where);
             }

@@ -88,7 +88,7 @@ private:
     struct Tracking {
         int64_t triedSince = -1;
         int64_t probedAt = -1;
-        QString relay; // the buddy's relayed address last seen
+        QString relay; // the buddy's last relayed address (a none in between is not kept)
     };
     void tick();
     void allocate(int64_t now);
