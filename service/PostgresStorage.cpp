@@ -75,6 +75,17 @@ const char* const Migrations[] = {
     CREATE INDEX mail_stored_at ON mail (stored_at);
     CREATE INDEX mail_sender_id ON mail (sender_id);
     )sql",
+    // ---- Relayed addresses (a separate step: renumber freely when steps are merged) ----
+    // Where a signed-in user's TURN relay takes datagrams for them, and when they last said so.
+    R"sql(
+    CREATE TABLE relays (
+        user_id integer PRIMARY KEY REFERENCES users (id) ON DELETE CASCADE,
+        address text NOT NULL,
+        said_at bigint NOT NULL                -- seconds since 1970
+    );
+    CREATE INDEX relays_said_at ON relays (said_at);
+    )sql",
+    // ---- end of relayed addresses ----
 };
 static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
 
@@ -529,6 +540,29 @@ bool PostgresStorage::setAvatar(const Caller& caller, const QByteArray& picture)
     static const std::string sql = "INSERT INTO avatars (user_id, picture) SELECT id, $3::bytea FROM users WHERE "
         + BoundCaller + " FOR SHARE ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture";
     return changeAsCaller(connection(), sql, caller, [&](PostgresQuery& query) { query.bindBytes(3, picture); });
+}
+
+void PostgresStorage::setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest)
+{
+    if (address.isEmpty()) {
+        // Forgetting one is the time to forget those nobody renewed.
+        PostgresQuery query(connection(), "DELETE FROM relays WHERE user_id = $1 OR said_at < $2::bigint");
+        query.bind(1, userId).bind(2, oldest);
+        query.run();
+        return;
+    }
+    PostgresQuery query(connection(),
+        "INSERT INTO relays (user_id, address, said_at) SELECT id, $2::text, $3::bigint FROM users WHERE id = $1 "
+        "ON CONFLICT (user_id) DO UPDATE SET address = excluded.address, said_at = excluded.said_at");
+    query.bind(1, userId).bind(2, address).bind(3, now);
+    query.run();
+}
+
+QString PostgresStorage::relay(int32_t userId, int64_t oldest)
+{
+    PostgresQuery query(connection(), "SELECT address FROM relays WHERE user_id = $1 AND said_at >= $2::bigint");
+    query.bind(1, userId).bind(2, oldest);
+    return query.next() ? query.text(0) : QString();
 }
 
 bool PostgresStorage::lockBoundCaller(PostgresConnection& connection, const Caller& caller)

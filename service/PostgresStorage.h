@@ -25,7 +25,7 @@ public:
     explicit PostgresStorage(const std::string& uri);
     ~PostgresStorage() override;
 
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
     static bool handles(const std::string& database); // true for postgresql:// and postgres:// URIs
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
@@ -42,6 +42,8 @@ public:
         const QString& localIp = QString(), const QByteArray& publicKey = QByteArray()) override;
     std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
+    void setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest) override;
+    QString relay(int32_t userId, int64_t oldest) override;
     BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
     bool removeBuddy(int32_t buddyId, const QString& address) override;
     bool block(const Caller& caller, const QString& handle) override;

@@ -1,19 +1,25 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 
 #include <cstdint>
-#include <mutex>
 
 namespace cfb::service {
 
+class Storage;
+
 // The relayed addresses that signed-in users hold at the TURN relay, which their buddies are told
-// with the presence. Kept in memory only: an address lives as long as its allocation, minutes,
-// and is forgotten when not renewed within MaxAgeSeconds or at the user's next sign-in.
+// with the presence. Kept in the service's database, so every service process in front of it
+// answers the same and a restart forgets none; an address lives as long as its allocation,
+// minutes, and is forgotten when not renewed within MaxAgeSeconds or at the user's next sign-in.
 class RelayAddresses {
 public:
     static constexpr int64_t MaxAgeSeconds = 900;
+
+    explicit RelayAddresses(Storage& storage)
+        : storage_(storage)
+    {
+    }
 
     // An empty address forgets the user's.
     void set(int32_t userId, const QString& address, int64_t nowSeconds);
@@ -22,12 +28,7 @@ public:
     static bool wellFormed(const QString& address);
 
 private:
-    struct Entry {
-        QString address;
-        int64_t at = 0;
-    };
-    mutable std::mutex mutex_;
-    QHash<int32_t, Entry> entries_;
+    Storage& storage_;
 };
 
 } // namespace cfb::service

@@ -120,6 +120,7 @@ ServiceOperations::ServiceOperations(Storage& storage, const PasswordHasher& has
     , mailLimits_(mailLimits)
     , path_(std::move(path))
     , logRequests_(logRequests)
+    , relays_(storage)
 {
 }
 
@@ -365,6 +366,9 @@ ServiceOperations::Reply ServiceOperations::logout(Call& call)
     change.caller = call.caller();
     change.field = OwnChange::Field::Status;
     change.status = 0;
+    // A relayed address is of no use to anybody once its holder is gone.
+    if (signedInFrom(call, change.caller.userId))
+        relays_.set(change.caller.userId, QString(), QDateTime::currentSecsSinceEpoch());
     return makeOwnChange(call, std::move(change));
 }
 

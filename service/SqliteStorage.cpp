@@ -71,6 +71,17 @@ const char* const Migrations[] = {
     CREATE INDEX mail_stored_at ON mail(stored_at);
     CREATE INDEX mail_sender_id ON mail(sender_id);
     )sql",
+    // ---- Relayed addresses (a separate step: renumber freely when steps are merged) ----
+    // Where a signed-in user's TURN relay takes datagrams for them, and when they last said so.
+    R"sql(
+    CREATE TABLE relays (
+        user_id INTEGER PRIMARY KEY REFERENCES users(id) ON DELETE CASCADE,
+        address TEXT NOT NULL,
+        said_at INTEGER NOT NULL               -- seconds since 1970
+    );
+    CREATE INDEX relays_said_at ON relays(said_at);
+    )sql",
+    // ---- end of relayed addresses ----
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
@@ -350,6 +361,30 @@ bool SqliteStorage::setAvatar(const Caller& caller, const QByteArray& picture)
         + BoundCaller + " ON CONFLICT (user_id) DO UPDATE SET picture = excluded.picture";
     std::lock_guard lock(writeMutex_);
     return changeAsCaller(caller, sql, [&](SqliteQuery& query) { query.bindBlob(3, picture); });
+}
+
+void SqliteStorage::setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest)
+{
+    std::lock_guard lock(writeMutex_);
+    if (address.isEmpty()) {
+        // Forgetting one is the time to forget those nobody renewed.
+        SqliteQuery query(*writer_, "DELETE FROM relays WHERE user_id = ?1 OR said_at < ?2");
+        query.bind(1, userId).bind(2, oldest);
+        query.run();
+        return;
+    }
+    SqliteQuery query(*writer_, "INSERT INTO relays (user_id, address, said_at) SELECT id, ?2, ?3 FROM users WHERE id = ?1 "
+                                "ON CONFLICT (user_id) DO UPDATE SET address = excluded.address, said_at = excluded.said_at");
+    query.bind(1, userId).bind(2, address).bind(3, now);
+    query.run();
+}
+
+QString SqliteStorage::relay(int32_t userId, int64_t oldest)
+{
+    ReadLease connection(*this);
+    SqliteQuery query(*connection, "SELECT address FROM relays WHERE user_id = ?1 AND said_at >= ?2");
+    query.bind(1, userId).bind(2, oldest);
+    return query.next() ? query.text(0) : QString();
 }
 
 bool SqliteStorage::callerIsBound(const Caller& caller)

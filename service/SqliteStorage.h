@@ -22,7 +22,7 @@ public:
     explicit SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints = {});
     ~SqliteStorage() override;
 
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
     std::optional<UserPresence> presence(int32_t userId) override;
@@ -36,6 +36,8 @@ public:
         const QString& localIp = QString(), const QByteArray& publicKey = QByteArray()) override;
     std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
+    void setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest) override;
+    QString relay(int32_t userId, int64_t oldest) override;
     BuddyAddition addBuddy(const Caller& caller, const QString& handleOrEmail) override;
     bool removeBuddy(int32_t buddyId, const QString& address) override;
     bool block(const Caller& caller, const QString& handle) override;

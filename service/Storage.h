@@ -189,6 +189,12 @@ public:
         = 0;
     // Deletes those of the recipient's lines; how many there were. nullopt as for takeMail.
     virtual std::optional<int64_t> ackMail(const Caller& recipient, std::span<const int64_t> ids) = 0;
+
+    // The relayed address the user holds at the TURN relay, said (again) at `now`; an empty one
+    // forgets it, and so does every setting the addresses said before `oldest`.
+    virtual void setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest) = 0;
+    // The user's relayed address if said at `oldest` or later, else empty.
+    virtual QString relay(int32_t userId, int64_t oldest) = 0;
 };
 
 } // namespace cfb::service

@@ -693,11 +693,20 @@ void SecureChannel::onData(QByteArrayView datagram, const Endpoint& from, int64_
         emit forgedDropped();
         return;
     }
+    const bool moved = peer->endpoint.isValid() && !(peer->endpoint == from);
     peer->endpoint = from;
     peer->heardAt = t;
     peer->lastActivity = t;
     if (!wasConfirmed)
         flush(*peer, t);
+    // A probe that came another way (a new relay, or direct again) is answered there at once, so
+    // the prober moves too instead of sending on into a way that has gone.
+    if (moved && opened_.size() == 1 && uint8_t(opened_[0]) == ChannelContent::KeepAlive) {
+        static const char empty = char(ChannelContent::KeepAlive);
+        if (PeerSession* answer = sendingSession(*peer, t); answer && answer->seal(QByteArrayView(&empty, 1), sealed_, t))
+            send_(from, sealed_);
+        return;
+    }
     deliver(peer, opened_);
 }
 

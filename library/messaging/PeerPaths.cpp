@@ -4,8 +4,10 @@
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/PeerAddresses.h"
+#include "messaging/modINET.h"
 #include "path/TurnAllocation.h"
 #include "path/TurnServerUrl.h"
+#include "path/TurnStream.h"
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
@@ -49,6 +51,8 @@ PeerPaths::PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addr
     , addresses_(addresses)
 {
     const auto send = [this](const Ipv4Endpoint& to, QByteArrayView datagram) {
+        if (stream_->isOpen())
+            return stream_->write(datagram);
         ivUDP* socket = owner_.wsReceive();
         return socket && socket->sendTo(to.address, to.port, datagram);
     };
@@ -58,16 +62,24 @@ PeerPaths::PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addr
             channel_.receive(bytes, channelEndpoint(peer, true));
     };
     allocation_ = new TurnAllocation(send, arrived, this);
+    stream_ = new TurnStream(
+        [this](QByteArrayView message) {
+            if (!owner_.blocksAllData())
+                allocation_->receive(message);
+        },
+        this);
+    connect(stream_, &TurnStream::closed, this, [this](const QString&) {
+        allocation_->release();
+        lost();
+    });
     connect(allocation_, &TurnAllocation::allocated, this, [this](const Ipv4Endpoint& relayed) {
         published_ = endpointText(relayed);
         publishedAt_ = nowMs();
         emit relayAddressChanged(published_);
     });
     connect(allocation_, &TurnAllocation::failed, this, [this](const QString&) {
-        if (!published_.isEmpty()) {
-            published_.clear();
-            emit relayAddressChanged(QString());
-        }
+        stream_->close();
+        lost();
     });
     timer_.setInterval(TickMs);
     connect(&timer_, &QTimer::timeout, this, &PeerPaths::tick);
@@ -86,14 +98,43 @@ void PeerPaths::stop()
 {
     timer_.stop();
     allocation_->release();
+    stream_->close();
     tracking_.clear();
     allocationTriedAt_ = -1;
+    candidate_ = 0;
+    server_.clear();
     published_.clear();
+}
+
+void PeerPaths::lost()
+{
+    server_.clear();
+    if (!published_.isEmpty()) {
+        published_.clear();
+        emit relayAddressChanged(QString());
+    }
+}
+
+QString PeerPaths::relayServer() const
+{
+    return server_;
+}
+
+QList<TurnServerUrl> PeerPaths::servers() const
+{
+    // UDP first: a stream is for networks that let out nothing else.
+    QList<TurnServerUrl> found;
+    for (const TurnServerUrl::Transport transport :
+        {TurnServerUrl::Transport::Udp, TurnServerUrl::Transport::Tcp, TurnServerUrl::Transport::Tls})
+        for (const QString& url : credentials_.urls)
+            if (const auto server = TurnServerUrl::parse(url); server && server->transport == transport)
+                found.append(*server);
+    return found;
 }
 
 bool PeerPaths::isRelayServer(const Ipv4Endpoint& from) const
 {
-    return allocation_->isServer(from);
+    return !stream_->isOpen() && allocation_->isServer(from);
 }
 
 void PeerPaths::receiveFromRelay(QByteArrayView datagram)
@@ -132,20 +173,37 @@ void PeerPaths::allocate(int64_t now)
     const TurnAllocation::State state = allocation_->state();
     if (state == TurnAllocation::State::Allocating || state == TurnAllocation::State::Allocated)
         return;
-    if (allocationTriedAt_ >= 0 && now - allocationTriedAt_ < RetryAllocationMs)
-        return;
-    // UDP relays only for now: the first whose host is known.
-    for (const QString& url : credentials_.urls) {
-        const auto server = TurnServerUrl::parse(url);
-        if (!server || server->transport != TurnServerUrl::Transport::Udp)
-            continue;
-        const auto addresses = addresses_.resolve(server->host);
+    const QList<TurnServerUrl> candidates = servers();
+    if (candidate_ >= candidates.size()) {
+        // Every server tried: from the first again after a pause.
+        if (allocationTriedAt_ >= 0 && now - allocationTriedAt_ < RetryAllocationMs)
+            return;
+        candidate_ = 0;
+    }
+    for (; candidate_ < candidates.size(); ++candidate_) {
+        const TurnServerUrl& server = candidates[candidate_];
+        const auto addresses = addresses_.resolve(server.host);
         if (!addresses)
             return; // a name being looked up: a later tick
         if (addresses->isEmpty())
             continue;
         allocationTriedAt_ = now;
-        allocation_->start({addresses->first(), server->port}, credentials_.username, credentials_.password);
+        ++candidate_;
+        server_ = credentials_.urls.value(0);
+        for (const QString& url : credentials_.urls) {
+            const auto parsed = TurnServerUrl::parse(url);
+            if (parsed && parsed->host == server.host && parsed->port == server.port && parsed->transport == server.transport)
+                server_ = url;
+        }
+        if (server.transport == TurnServerUrl::Transport::Udp) {
+            stream_->close();
+            allocation_->start({addresses->first(), server.port}, credentials_.username, credentials_.password);
+            return;
+        }
+        const bool tls = server.transport == TurnServerUrl::Transport::Tls;
+        stream_->open(vWinsock::DottedAddress(addresses->first()), server.port, tls, server.host,
+            ServiceChannel::current().caFile);
+        allocation_->start({}, credentials_.username, credentials_.password, true);
         return;
     }
 }
@@ -172,12 +230,26 @@ void PeerPaths::tick()
         const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy->knownRelay());
         Tracking& tracking = tracking_[buddy->handle().toLower()];
         const auto heard = channel_.heard(*key, buddy->handle());
+        if (buddyRelay && buddy->knownRelay() != tracking.relay) {
+            // The buddy's relay went away and it has another (it says none in between, which
+            // changes nothing): talked to through the old one, the buddy is tried at once where it is now.
+            const std::optional<Ipv4Endpoint> old = parseEndpoint(tracking.relay);
+            tracking.relay = buddy->knownRelay();
+            if (heard && old && !heard->from.relayed && heard->from.address == old->address && heard->from.port == old->port) {
+                const SecureChannel::Endpoint where = channelEndpoint(*buddyRelay);
+                channel_.retarget(*key, buddy->handle(), where);
+                channel_.probe(*key, buddy->handle(), where);
+            }
+        }
         if (heard && heard->agoMs < HeardLatelyMs) {
             tracking.triedSince = -1;
             const bool viaBuddyRelay
                 = buddyRelay && heard->from.address == buddyRelay->address && heard->from.port == buddyRelay->port;
-            if (heard->from.relayed)
+            if (heard->from.relayed) {
                 toPermit.append(heard->from.address); // keeps the permission in use
+                // Heard through this client's relay, which has gone: another one.
+                needsRelay = needsRelay || allocation_->state() != TurnAllocation::State::Allocated;
+            }
             if ((heard->from.relayed || viaBuddyRelay) && now - tracking.probedAt >= ProbeMs) {
                 tracking.probedAt = now;
                 channel_.probe(*key, buddy->handle(), channelEndpoint(direct));
@@ -193,6 +265,13 @@ void PeerPaths::tick()
         needsRelay = true;
         toPermit.append(direct.address);
         channel_.retarget(*key, buddy->handle(), channelEndpoint(buddyRelay ? *buddyRelay : direct));
+    }
+    if (allocation_->state() == TurnAllocation::State::Allocating && !allocation_->serverAnswered()
+        && now - allocationTriedAt_ >= ServerSilentMs) {
+        // Nothing came back (UDP that does not get out, a port that is closed): the next server.
+        allocation_->release();
+        stream_->close();
+        lost();
     }
     if (needsRelay)
         allocate(now);

@@ -17,6 +17,8 @@ class Buddy;
 class Confabo;
 class PeerAddresses;
 class TurnAllocation;
+class TurnStream;
+struct TurnServerUrl;
 
 // The relay credentials the service hands a signed-in user (see docs/peer-protocol.md).
 struct RelayCredentials {
@@ -35,6 +37,12 @@ struct RelayCredentials {
 // publishes through the service; handshakes go to the buddy's relayed address once the buddy has
 // one. While a conversation goes through a relay, an empty datagram tries the direct way every
 // ProbeMs: the first that authenticates on the other side moves both off the relay.
+//
+// The relay servers are tried in turn, UDP ones first, then TCP and TLS ones (for networks that
+// let out nothing else): the next when one fails, does not answer within ServerSilentMs, or goes
+// away later (its connection ends, or it stops answering the allocation's quiet-time Refresh).
+// A buddy that publishes a new relayed address while the conversation went through its old one
+// is sent handshakes at the new one at once.
 class PeerPaths : public QObject {
     Q_OBJECT
 
@@ -44,6 +52,7 @@ public:
     static constexpr int ProbeMs = 10000;
     static constexpr int64_t HeardLatelyMs = 45000;
     static constexpr int64_t RetryAllocationMs = 30000;
+    static constexpr int64_t ServerSilentMs = 3000;
     // The service forgets a relayed address not said again within 15 minutes.
     static constexpr int64_t RepublishMs = 300000;
 
@@ -58,7 +67,7 @@ public:
     // Gives the relayed address back and forgets every buddy's state.
     void stop();
 
-    // Whether a datagram from `from` is the relay server's, and handling it.
+    // Whether a datagram from `from` is the relay server's (over UDP), and handling it.
     bool isRelayServer(const Ipv4Endpoint& from) const;
     void receiveFromRelay(QByteArrayView datagram);
     // Sends a channel datagram through this client's relayed address.
@@ -68,6 +77,8 @@ public:
     // "a.b.c.d:port" while this client holds a relayed address, else empty.
     QString relayedAddress() const;
     TurnAllocation& allocation() const { return *allocation_; }
+    // The relay server in use or being tried ("turn:...", as the service named it), else empty.
+    QString relayServer() const;
 
 signals:
     // The relayed address to publish (again), or "" when there is none any more.
@@ -77,18 +88,25 @@ private:
     struct Tracking {
         int64_t triedSince = -1;
         int64_t probedAt = -1;
+        QString relay; // the buddy's last relayed address (a none in between is not kept)
     };
     void tick();
     void allocate(int64_t now);
+    // The allocation or its connection went away: the next server at the next need.
+    void lost();
+    QList<TurnServerUrl> servers() const;
 
     Confabo& owner_;
     SecureChannel& channel_;
     PeerAddresses& addresses_;
     TurnAllocation* allocation_; // child
+    TurnStream* stream_; // child: the connection to a TCP or TLS relay
     RelayCredentials credentials_;
     QTimer timer_;
     QHash<QString, Tracking> tracking_; // by lower-case handle
     int64_t allocationTriedAt_ = -1;
+    int candidate_ = 0; // the next of servers() to try
+    QString server_; // the URL of the one in use
     int64_t publishedAt_ = -1;
     QString published_;
 };

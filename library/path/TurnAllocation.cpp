@@ -4,6 +4,8 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
+
 namespace cfb {
 namespace {
 
@@ -31,10 +33,11 @@ TurnAllocation::TurnAllocation(Send send, Arrived arrived, QObject* parent)
 
 TurnAllocation::~TurnAllocation() = default;
 
-void TurnAllocation::start(const Ipv4Endpoint& server, const QString& username, const QString& password)
+void TurnAllocation::start(const Ipv4Endpoint& server, const QString& username, const QString& password, bool overStream)
 {
     forget();
     server_ = server;
+    overStream_ = overStream;
     username_ = username;
     password_ = password;
     state_ = State::Allocating;
@@ -69,6 +72,7 @@ void TurnAllocation::forget()
     byChannel_.clear();
     nextChannel_ = TurnChannelData::FirstChannel;
     relayed_ = {};
+    lastHeardAt_ = -1;
     realm_.clear();
     nonce_.clear();
     key_.clear();
@@ -82,12 +86,13 @@ void TurnAllocation::fail(const QString& reason)
     emit failed(reason);
 }
 
-void TurnAllocation::request(StunMessage message, bool retriedNonce)
+void TurnAllocation::request(StunMessage message, bool retriedNonce, int maxSends)
 {
     const StunMessage::TransactionId id = message.transaction();
     Transaction& transaction = transactions_[id];
     transaction.request = std::move(message);
     transaction.retriedNonce = retriedNonce;
+    transaction.maxSends = maxSends;
     StunMessage sent = transaction.request;
     if (!key_.isEmpty()) {
         sent.addText(StunMessage::Username, username_)
@@ -186,12 +191,14 @@ void TurnAllocation::receive(QByteArrayView datagram)
         if (peer == byChannel_.constEnd())
             return;
         ++relayedIn_;
+        lastHeardAt_ = now();
         arrived_(*peer, frame->bytes);
         return;
     }
     const std::optional<StunMessage> message = StunMessage::parse(datagram);
     if (!message)
         return;
+    lastHeardAt_ = now();
     if (message->messageClass() == StunMessage::Indication) {
         if (message->method() != StunMessage::Data || state_ != State::Allocated)
             return;
@@ -315,6 +322,13 @@ void TurnAllocation::onAllocateAnswer(const StunMessage& answer, const Transacti
         fail(QStringLiteral("the relay refused the allocation (%1)").arg(reasonOf(answer)));
 }
 
+void TurnAllocation::refresh(int maxSends)
+{
+    StunMessage message = StunMessage::make(StunMessage::Refresh, StunMessage::Request);
+    message.addUint32(StunMessage::Lifetime, RequestedLifetimeSeconds);
+    request(std::move(message), false, maxSends);
+}
+
 void TurnAllocation::onTimer()
 {
     const int64_t t = now();
@@ -322,12 +336,18 @@ void TurnAllocation::onTimer()
     for (auto& [id, transaction] : transactions_) {
         if (t - transaction.sentAt < transaction.backoff)
             continue;
-        if (transaction.sends >= MaxSends) {
+        if (transaction.sends >= transaction.maxSends) {
             given.append(id);
             continue;
         }
         transaction.backoff *= 2;
-        transmit(transaction);
+        if (overStream_) {
+            // Nothing is lost on a stream: only the time it may take runs on.
+            transaction.sentAt = t;
+            ++transaction.sends;
+        } else {
+            transmit(transaction);
+        }
     }
     for (const auto& id : given) {
         const auto found = transactions_.find(id);
@@ -340,11 +360,13 @@ void TurnAllocation::onTimer()
     }
     if (state_ != State::Allocated)
         return;
+    const bool refreshing = std::any_of(transactions_.begin(), transactions_.end(),
+        [](const auto& entry) { return entry.second.request.method() == StunMessage::Refresh; });
     if (t >= refreshAt_) {
         refreshAt_ = t + 30000; // the answer sets the next time; without one, again in 30 s
-        StunMessage refresh = StunMessage::make(StunMessage::Refresh, StunMessage::Request);
-        refresh.addUint32(StunMessage::Lifetime, RequestedLifetimeSeconds);
-        request(std::move(refresh));
+        refresh(MaxSends);
+    } else if (!refreshing && t - lastHeardAt_ >= QuietMs) {
+        refresh(QuietProbeSends);
     }
     for (auto it = channels_.begin(); it != channels_.end();) {
         if (t - it->usedAt > IdleMs) {

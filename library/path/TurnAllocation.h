@@ -20,7 +20,10 @@ namespace cfb {
 // channels bound to the peers' endpoints, both kept fresh while in use. Datagrams go out as
 // channel data once a channel is bound, as Send indications before; what the server relays in
 // is handed to the arrival function with the peer it came from. Requests are sent again on a
-// time-out (500 ms, doubling) and given up after a few tries.
+// time-out (500 ms, doubling) and given up after a few tries; over a stream (TURN over TCP or TLS)
+// they are sent once and given up after as long. A server quiet for QuietMs is asked for a
+// Refresh, given up sooner: a relay that went away is so noticed within seconds, and the
+// router's mapping towards the relay is kept while nothing else passes.
 class TurnAllocation : public QObject {
     Q_OBJECT
 
@@ -37,6 +40,8 @@ public:
     static constexpr int64_t ChannelRefreshMs = 480000;
     // An unused channel or permission is let go after this long.
     static constexpr int64_t IdleMs = 600000;
+    static constexpr int64_t QuietMs = 15000;
+    static constexpr int QuietProbeSends = 3; // 3.5 s
     static constexpr int MaxPermissions = 256;
     static constexpr int MaxChannels = 512;
 
@@ -44,8 +49,9 @@ public:
     ~TurnAllocation() override;
 
     // Asks server for a relayed address with these credentials (TURN REST ones: they name their
-    // own expiry); allocated or failed follows.
-    void start(const Ipv4Endpoint& server, const QString& username, const QString& password);
+    // own expiry); allocated or failed follows. overStream: the send function writes to a TCP or
+    // TLS connection, which loses nothing, so requests are not sent again.
+    void start(const Ipv4Endpoint& server, const QString& username, const QString& password, bool overStream = false);
     // Gives the allocation back (a Refresh with lifetime 0) and forgets everything.
     void release();
 
@@ -54,6 +60,8 @@ public:
     const Ipv4Endpoint& relayed() const { return relayed_; }
     QString failure() const { return failure_; }
     bool isServer(const Ipv4Endpoint& from) const { return state_ != State::Idle && from == server_; }
+    // Whether the server answered anything since start.
+    bool serverAnswered() const { return lastHeardAt_ >= 0; }
 
     // Lets datagrams from peerAddress (any port) through the relay; kept while in use.
     void permit(uint32_t peerAddress);
@@ -79,6 +87,7 @@ private:
         int64_t sentAt = 0;
         int64_t backoff = FirstRetransmitMs;
         int sends = 0;
+        int maxSends = MaxSends;
         bool authenticated = false;
         bool retriedNonce = false;
     };
@@ -93,7 +102,8 @@ private:
         int64_t usedAt = 0;
     };
 
-    void request(StunMessage message, bool retriedNonce = false);
+    void request(StunMessage message, bool retriedNonce = false, int maxSends = MaxSends);
+    void refresh(int maxSends);
     void transmit(Transaction& transaction);
     void onAnswer(const StunMessage& answer);
     void onAllocateAnswer(const StunMessage& answer, const Transaction& transaction);
@@ -118,6 +128,8 @@ private:
     QString nonce_;
     QByteArray key_; // the long-term credential key once the realm is known
     int64_t refreshAt_ = 0;
+    int64_t lastHeardAt_ = -1;
+    bool overStream_ = false;
     std::map<StunMessage::TransactionId, Transaction> transactions_;
     QHash<uint32_t, Permission> permissions_;
     QHash<quint64, Channel> channels_; // by peer endpoint

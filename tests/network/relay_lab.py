@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Buddies through the TURN relay: the real service handing out relay credentials, coturn on the
 lab's internet, and two `confabo-cli` sessions (amelia as A, bertram as B) behind routers that
-pick a new port for each destination (`masquerade fully-random`). For each case: whether a message
-and a frame arrive each way, and which path the conversation took ("direct" or "through the
-relay"). Then coturn itself: a forged and an expired credential are refused, a good one is not.
+pick a new port for each destination (`masquerade fully-random`), or in a home that lets out only
+TCP to port 443 (the relay then reached over TCP, or TLS with a certificate the test makes). For
+each case: whether a message and a frame arrive each way, and which path the conversation took
+("direct" or "through the relay"); in one, the relay in use is killed mid-conversation and both
+must go on through the other. Then coturn itself: a forged and an expired credential are refused,
+a good one is not.
 Prints one table row per case; exits 1 on any fault, 77 (skipped) without root, the network tools
 or coturn.
 
-usage: relay_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,3] [--wait SECONDS]
+usage: relay_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,3,4,5,6] [--wait SECONDS]
 """
 
 import argparse
@@ -16,6 +19,7 @@ import hashlib
 import hmac
 import os
 import secrets
+import signal
 import socket
 import struct
 import sys
@@ -29,10 +33,12 @@ from reach_lab import exchange, cell
 SKIP = 77
 SERVICE_PORT = 8080
 TURN_PORT = 3478
+STREAM_PORT = 443
 REALM = "confabo.lab"
 RELAY = "through the relay"
 DIRECT = "direct"
 RANDOM_PORTS = "masquerade fully-random"
+ONLY_443 = "only tcp 443"
 
 
 def write_private(path, text):
@@ -41,17 +47,27 @@ def write_private(path, text):
         f.write(text)
 
 
-def start_relay(lab, workdir, secret):
-    """coturn on the internet, with the shared secret in its own configuration (mode 0600)."""
-    ns, address = lab.public_host("turn")
-    config = os.path.join(workdir, "turnserver.conf")
-    write_private(config, "\n".join([
-        f"listening-ip={address}", f"relay-ip={address}", f"listening-port={TURN_PORT}",
+def start_relay(lab, workdir, secret, name="turn", streams=False):
+    """coturn on the internet, with the shared secret in its own configuration (mode 0600). With
+    streams it also takes TCP on 3478 and TCP and TLS on 443, with a throw-away certificate for its
+    address (its CA file is workdir/<name>-cert.pem)."""
+    ns, address = lab.public_host(name)
+    config = os.path.join(workdir, f"{name}server.conf")
+    lines = [f"listening-ip={address}", f"relay-ip={address}", f"listening-port={TURN_PORT}",
         "min-port=49152", "max-port=49352", "use-auth-secret", f"static-auth-secret={secret}",
-        f"realm={REALM}", "fingerprint", "no-tcp", "no-tls", "no-dtls", "no-cli", "no-multicast-peers",
-        "user-quota=4", "total-quota=100", "verbose", "log-file=stdout", f"userdb={os.path.join(workdir, 'turndb')}",
-        ""]))
-    relay = lab.start(ns, ["turnserver", "-c", config], "turnserver.log")
+        f"realm={REALM}", "fingerprint", "no-dtls", "no-cli", "no-multicast-peers",
+        "user-quota=4", "total-quota=100", "verbose", "log-file=stdout", f"userdb={os.path.join(workdir, name + 'db')}"]
+    if streams:
+        cert, key = os.path.join(workdir, f"{name}-cert.pem"), os.path.join(workdir, f"{name}-key.pem")
+        netlab.run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+            "-days", "1", "-subj", f"/CN={address}", "-addext", f"subjectAltName=IP:{address}",
+            "-keyout", key, "-out", cert)
+        # coturn tells TLS from plain TCP on either port.
+        lines += [f"tls-listening-port={STREAM_PORT}", f"cert={cert}", f"pkey={key}"]
+    else:
+        lines += ["no-tcp", "no-tls"]
+    write_private(config, "\n".join(lines + [""]))
+    relay = lab.start(ns, ["turnserver", "-c", config], f"{name}server.log")
     # coturn says nothing reliable when ready: wait until it answers a STUN binding request.
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
@@ -119,21 +135,41 @@ def probe(address):
 
 
 class Case:
-    def __init__(self, number, title, routers, expected_path):
+    def __init__(self, number, title, routers, expected_path, turn="udp", failover=False):
         self.number, self.title, self.routers, self.expected_path = number, title, routers, expected_path
+        # The relay URLs the service hands out besides the UDP one: "tcp" or "tls"; failover: a
+        # second UDP relay, and the first killed once the conversation goes through it.
+        self.turn, self.failover = turn, failover
 
 
 CASES = [
     Case(1, "both behind routers with random ports", (RANDOM_PORTS, RANDOM_PORTS), RELAY),
     Case(2, "B behind a router with random ports, A public", (None, RANDOM_PORTS), DIRECT),
+    Case(4, "A in a home that lets out only TCP 443 (relay over TCP), B public", (ONLY_443, None), RELAY, turn="tcp"),
+    Case(5, "A in a home that lets out only TCP 443 (relay over TLS), B public", (ONLY_443, None), RELAY, turn="tls"),
+    Case(6, "both behind routers with random ports, the relay killed mid-conversation", (RANDOM_PORTS, RANDOM_PORTS),
+        RELAY, failover=True),
 ]
 
 
 def place(lab, masquerade, name, lan, number):
     if masquerade is None:
         return lab.public_host(name)[0]
-    router, _ = lab.router("r" + name, lan, masquerade)
+    router, _ = lab.router("r" + name, lan, "masquerade" if masquerade == ONLY_443 else masquerade)
+    if masquerade == ONLY_443:
+        # Hotel and office networks: nothing leaves but TCP to port 443.
+        lab.exec(router, "nft", "insert", "rule", "inet", "labfw", "forward", "iifname", "lan", "oifname", "wan",
+            "tcp", "dport", "!=", str(STREAM_PORT), "drop")
+        lab.exec(router, "nft", "insert", "rule", "inet", "labfw", "forward", "iifname", "lan", "oifname", "wan",
+            "meta", "l4proto", "!=", "tcp", "drop")
     return lab.home_host(name, router, lan, number)[0]
+
+
+def cpu_seconds(pid):
+    """User and system time of a process so far, from /proc/<pid>/stat."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def frames_per_second(sender, receiver, jpeg, count=200, wait=15):
@@ -159,13 +195,23 @@ def run_case(case, options, workdir):
     sessions = []
     try:
         secret = secrets.token_hex(24)
-        _, relay_address, relay = start_relay(lab, workdir, secret)
+        _, relay_address, relay = start_relay(lab, workdir, secret, streams=case.turn != "udp")
+        urls = [f"turn:{relay_address}:{TURN_PORT}"]
+        if case.turn == "tcp":
+            urls.append(f"turn:{relay_address}:{STREAM_PORT}?transport=tcp")
+        elif case.turn == "tls":
+            urls.append(f"turns:{relay_address}:{STREAM_PORT}")
+        second = None
+        if case.failover:
+            _, second_address, second = start_relay(lab, workdir, secret, name="turn2")
+            urls.append(f"turn:{second_address}:{TURN_PORT}")
         svc = lab.public_host("svc")
-        server = f"{svc[1]}:{SERVICE_PORT}"
+        # A home that lets out only TCP 443 reaches the service there too.
+        server = f"{svc[1]}:{STREAM_PORT if ONLY_443 in case.routers else SERVICE_PORT}"
         secret_file = os.path.join(workdir, "turn-secret")
         write_private(secret_file, secret + "\n")
         service = lab.start(svc[0], [options.service, "--listen", server, "--db", os.path.join(workdir, "cfb.db"),
-            "--turn-url", f"turn:{relay_address}:{TURN_PORT}", "--turn-secret-file", secret_file], "service.log")
+            *[x for url in urls for x in ("--turn-url", url)], "--turn-secret-file", secret_file], "service.log")
         if not netlab.wait_for_log(service, r"listening on", 20):
             raise RuntimeError(f"the service did not start (see {service.log_path})")
         ns_a = place(lab, case.routers[0], "a", "192.168.1", 10)
@@ -179,6 +225,8 @@ def run_case(case, options, workdir):
             os.makedirs(os.path.join(session.config_dir, "Confabo"), exist_ok=True)
             with open(os.path.join(session.config_dir, "Confabo", "Confabo.ini"), "a") as ini:
                 ini.write("[Data]\nPolling%20Interval=5\n")
+                if case.turn == "tls":
+                    ini.write(f"CA%20File={os.path.join(workdir, 'turn-cert.pem')}\n")
         a.start()
         online = b.start()
         for me, other in ((a, b), (b, a)):
@@ -193,14 +241,31 @@ def run_case(case, options, workdir):
         for me, other in ((a, b), (b, a)):
             listed = me.ask("buddies", "buddies")["buddies"]
             paths.append(next((x.get("path") for x in listed if x["handle"] == other.handle), None))
+        cpu_before, fps_start = cpu_seconds(relay.pid), time.monotonic()
         fps = frames_per_second(a, b, options.jpeg) if a_to_b["frame"] is not None else (0, None)
+        relay_cpu = (cpu_seconds(relay.pid) - cpu_before, time.monotonic() - fps_start,
+            fps[0] * os.path.getsize(options.jpeg) * 8 / 1e6)
         with open(relay.log_path) as log:
             allocations = log.read().count("ALLOCATE processed, success")
         first_message = None
         if a_to_b["message"] is not None:
             first_message = exchange_start + a_to_b["message"] - online
-        return {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "fps": fps, "allocations": allocations,
-            "online_to_message": first_message}
+        result = {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "fps": fps, "allocations": allocations,
+            "online_to_message": first_message, "relay_cpu": relay_cpu}
+        if case.failover:
+            # The relay both went through is gone for good: the conversation goes on through the other.
+            os.killpg(relay.pid, signal.SIGKILL)
+            relay.wait()
+            killed = time.monotonic()
+            result["after_kill"] = (exchange(a, b, options.jpeg, 60), exchange(b, a, options.jpeg, 60))
+            result["kill_to_message"] = time.monotonic() - killed
+            result["paths_after_kill"] = []
+            for me, other in ((a, b), (b, a)):
+                listed = me.ask("buddies", "buddies")["buddies"]
+                result["paths_after_kill"].append(next((x.get("path") for x in listed if x["handle"] == other.handle), None))
+            with open(second.log_path) as log:
+                result["second_allocations"] = log.read().count("ALLOCATE processed, success")
+        return result
     finally:
         for session in sessions:
             session.quit()
@@ -237,11 +302,11 @@ def main():
     parser.add_argument("--cli", required=True)
     parser.add_argument("--service", required=True)
     parser.add_argument("--jpeg", required=True)
-    parser.add_argument("--cases", default="1,2,3")
+    parser.add_argument("--cases", default="1,2,3,4,5,6")
     parser.add_argument("--wait", type=float, default=20)
     options = parser.parse_args()
 
-    why_not = netlab.unusable_here("relay lab", ["turnserver"])
+    why_not = netlab.unusable_here("relay lab", ["turnserver", "openssl"])
     if why_not:
         print(f"SKIP: {why_not}")
         return SKIP
@@ -274,6 +339,22 @@ def main():
                 "-" if fps is None else f"{fps:.0f} ({arrived} of 200)"])
             if case.expected_path == RELAY and not result["allocations"]:
                 faults.append("the relay made no allocation")
+            if case.failover:
+                for (direction, name) in zip(result["after_kill"], ("A to B", "B to A")):
+                    for kind in ("message", "frame"):
+                        if direction[kind] is None:
+                            faults.append(f"after the relay was killed, {name} {kind} did not arrive")
+                if not result["second_allocations"]:
+                    faults.append("the second relay made no allocation")
+                print(f"case {case.number}: after the relay was killed: A to B message "
+                      f"{cell(result['after_kill'][0]['message'])}, frame {cell(result['after_kill'][0]['frame'])}; "
+                      f"B to A message {cell(result['after_kill'][1]['message'])}, frame "
+                      f"{cell(result['after_kill'][1]['frame'])}; paths {' / '.join(map(str, result['paths_after_kill']))}; "
+                      f"{result['second_allocations']} allocations at the second relay", flush=True)
+            cpu, seconds, mbits = result["relay_cpu"]
+            if case.expected_path == RELAY and mbits > 0:
+                print(f"case {case.number}: coturn used {cpu:.2f} s of CPU relaying {mbits:.1f} Mbit in {seconds:.1f} s "
+                      f"({100 * cpu / mbits:.2f} % of a core per Mbit/s)", flush=True)
             print(f"case {case.number} ({case.title}), {time.monotonic() - started:.0f} s: "
                   + ("ok" if not faults else "; ".join(faults)), flush=True)
             if result["online_to_message"] is not None:

@@ -4,6 +4,12 @@
 #include "path/StunMessage.h"
 #include "path/TurnChannelData.h"
 #include "path/TurnServerUrl.h"
+#include "path/TurnStream.h"
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -128,3 +134,80 @@ TEST(TurnServerUrl, TheServiceFormsAreReadAndOthersRefused)
 }
 
 } // namespace
+
+// TURN over a stream: what a TCP relay sends arrives cut into whole messages however the bytes
+// are split, channel data leaves padded to four bytes, and bytes that are no TURN end it.
+TEST(TurnStream, CutsMessagesAndPadsChannelDataOverRealTcp)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    std::vector<QByteArray> arrived;
+    TurnStream stream([&](QByteArrayView message) { arrived.emplace_back(message.toByteArray()); });
+    QString closedWhy;
+    QObject::connect(&stream, &TurnStream::closed, [&](const QString& why) { closedWhy = why; });
+    stream.open(QStringLiteral("127.0.0.1"), server.serverPort(), false, QString(), QString());
+
+    QByteArray framed;
+    TurnChannelData::frame(0x4001, "hello", framed); // 9 bytes: 3 of padding on a stream
+    ASSERT_TRUE(stream.write(framed)); // before the connection is up: waits
+    ASSERT_TRUE(server.waitForNewConnection(5000));
+    QTcpSocket* relay = server.nextPendingConnection();
+    QByteArray got;
+    for (int i = 0; i < 100 && got.size() < 12; ++i) {
+        QCoreApplication::processEvents();
+        relay->waitForReadyRead(20);
+        got += relay->readAll();
+    }
+    ASSERT_EQ(got.size(), 12);
+    EXPECT_EQ(got.left(9), framed);
+    EXPECT_EQ(got.mid(9), QByteArray(3, '\0'));
+
+    // A STUN answer and padded channel data, sent a byte at a time.
+    const QByteArray stun = StunMessage::make(StunMessage::Binding, StunMessage::Success).encode();
+    const QByteArray wire = stun + got;
+    for (const char byte : wire) {
+        relay->write(&byte, 1);
+        relay->flush();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+    for (int i = 0; i < 200 && arrived.size() < 2; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    ASSERT_EQ(arrived.size(), 2u);
+    EXPECT_EQ(arrived[0], stun);
+    const auto frame = TurnChannelData::parse(arrived[1]);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->bytes, QByteArrayView("hello"));
+
+    // Anything that cannot begin a STUN message or channel data ends the connection: here a TLS
+    // record, what a server that speaks TLS on the port answers.
+    relay->write(QByteArray::fromHex("160301010002000100030300"));
+    relay->flush();
+    for (int i = 0; i < 200 && stream.isOpen(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    EXPECT_FALSE(stream.isOpen());
+    EXPECT_FALSE(closedWhy.isEmpty());
+    EXPECT_FALSE(stream.write(framed));
+}
+
+TEST(TurnStream, MessageSizesAreBoundedByTheirHeaders)
+{
+    // A STUN header whose length is no multiple of four, or a wrong cookie, is no TURN.
+    QByteArray header = StunMessage::make(StunMessage::Binding, StunMessage::Success).encode();
+    EXPECT_EQ(TurnStream::nextMessageSize(header), header.size());
+    EXPECT_EQ(TurnStream::nextMessageSize(header.left(7)), 0);
+    header[3] = char(2);
+    EXPECT_EQ(TurnStream::nextMessageSize(header), -1);
+    header[3] = char(0);
+    header[4] = char(0x22);
+    EXPECT_EQ(TurnStream::nextMessageSize(header), -1);
+    // Channel data says its length, and takes its padding; the first byte's top bits 0b10 are no TURN.
+    const QByteArray data = QByteArray::fromHex("4000ffff");
+    EXPECT_EQ(TurnStream::nextMessageSize(data), 0); // 65,540 bytes needed
+    EXPECT_EQ(TurnStream::nextMessageSize(QByteArray::fromHex("40000001aa000000")), 8);
+    EXPECT_EQ(TurnStream::nextMessageSize(QByteArray::fromHex("80000000")), -1);
+}
