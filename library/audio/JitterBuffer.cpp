@@ -79,8 +79,6 @@ bool JitterBuffer::push(uint16_t sequence, uint32_t timestamp, int64_t arrivalMs
         started_ = true;
         next_ = newest_ = s;
         waitingSinceMs_ = arrivalMs;
-        lastSequence_ = s;
-        lastTimestamp_ = timestamp;
     } else {
         s = extend(sequence);
         if (!playing_ && s < next_ && newest_ - s < Capacity)
@@ -119,18 +117,17 @@ bool JitterBuffer::push(uint16_t sequence, uint32_t timestamp, int64_t arrivalMs
 void JitterBuffer::measure(int64_t sequence, uint32_t timestamp, int64_t arrivalMs)
 {
     int64_t stamp = lastTimestamp_ + int32_t(timestamp - uint32_t(lastTimestamp_));
-    const int64_t expected = (sequence - lastSequence_) * VoiceFormat::FrameSamples;
-    if (transitCount_ == 0 || std::llabs(stamp - lastTimestamp_ - expected) > MaxSlipSamples) {
-        // A new timeline (the first packet, or a timestamp out of step): measure from here.
+    const int64_t expected = timelineStamp_ + (sequence - timelineSequence_) * VoiceFormat::FrameSamples;
+    if (transitCount_ == 0 || std::llabs(stamp - expected) > MaxSlipSamples) {
+        // A new timeline (the first packet, or a timestamp out of step with its sequence
+        // number since the timeline began): measure from here.
         transitCount_ = 0;
         transitAt_ = 0;
         stamp = timestamp;
-        lastSequence_ = sequence;
-        lastTimestamp_ = stamp;
-    } else if (sequence > lastSequence_) {
-        lastSequence_ = sequence;
-        lastTimestamp_ = stamp;
+        timelineSequence_ = sequence;
+        timelineStamp_ = stamp;
     }
+    lastTimestamp_ = stamp;
     transit_[std::size_t(transitAt_)] = arrivalMs * SamplesPerMs - stamp;
     transitAt_ = (transitAt_ + 1) % History;
     transitCount_ = std::min(transitCount_ + 1, History);

@@ -103,8 +103,9 @@ private:
     std::array<int64_t, History> scratch_{};
     int transitCount_ = 0;
     int transitAt_ = 0;
-    int64_t lastSequence_ = 0;
-    int64_t lastTimestamp_ = 0; // extended
+    int64_t timelineSequence_ = 0; // where the timeline being measured began
+    int64_t timelineStamp_ = 0;
+    int64_t lastTimestamp_ = 0; // extended from the 32 bits
     double targetMs_ = 2 * VoiceFormat::FrameMs;
     double neededMs_ = 2 * VoiceFormat::FrameMs;
     int sinceSkip_ = 0;

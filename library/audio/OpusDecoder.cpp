@@ -8,6 +8,15 @@
 
 namespace cfb {
 
+namespace {
+
+::OpusDecoder* opus(std::vector<unsigned char>& state, bool open)
+{
+    return open ? reinterpret_cast<::OpusDecoder*>(state.data()) : nullptr;
+}
+
+} // namespace
+
 OpusDecoder::~OpusDecoder()
 {
     close();
@@ -18,21 +27,19 @@ bool OpusDecoder::open()
     close();
     error_.clear();
     refused_ = 0;
-    int status = OPUS_OK;
-    codec_ = opus_decoder_create(VoiceFormat::SampleRate, 1, &status);
-    if (status != OPUS_OK || !codec_) {
-        codec_ = nullptr;
+    state_.assign(std::size_t(opus_decoder_get_size(1)), 0);
+    const int status = opus_decoder_init(opus(state_, true), VoiceFormat::SampleRate, 1);
+    if (status != OPUS_OK) {
         error_ = QStringLiteral("Opus decoder: %1").arg(QString::fromUtf8(opus_strerror(status)));
         return false;
     }
+    open_ = true;
     return true;
 }
 
 void OpusDecoder::close()
 {
-    if (codec_)
-        opus_decoder_destroy(codec_);
-    codec_ = nullptr;
+    open_ = false;
 }
 
 bool OpusDecoder::isCallPacket(QByteArrayView packet)
@@ -52,7 +59,7 @@ OpusDecoder::Result OpusDecoder::decode(QByteArrayView packet, int16_t* frame)
         return Result::Concealed;
     }
     const auto* data = reinterpret_cast<const unsigned char*>(packet.data());
-    if (codec_ && opus_decode(codec_, data, opus_int32(packet.size()), frame, VoiceFormat::FrameSamples, 0)
+    if (open_ && opus_decode(opus(state_, open_), data, opus_int32(packet.size()), frame, VoiceFormat::FrameSamples, 0)
             == VoiceFormat::FrameSamples)
         return Result::Decoded;
     ++refused_;
@@ -67,7 +74,7 @@ OpusDecoder::Result OpusDecoder::recover(QByteArrayView nextPacket, int16_t* fra
         return Result::Concealed;
     }
     const auto* data = reinterpret_cast<const unsigned char*>(nextPacket.data());
-    if (codec_ && opus_decode(codec_, data, opus_int32(nextPacket.size()), frame, VoiceFormat::FrameSamples, 1)
+    if (open_ && opus_decode(opus(state_, open_), data, opus_int32(nextPacket.size()), frame, VoiceFormat::FrameSamples, 1)
             == VoiceFormat::FrameSamples)
         return Result::Recovered;
     conceal(frame);
@@ -76,7 +83,7 @@ OpusDecoder::Result OpusDecoder::recover(QByteArrayView nextPacket, int16_t* fra
 
 void OpusDecoder::conceal(int16_t* frame)
 {
-    if (codec_ && opus_decode(codec_, nullptr, 0, frame, VoiceFormat::FrameSamples, 0) == VoiceFormat::FrameSamples)
+    if (open_ && opus_decode(opus(state_, open_), nullptr, 0, frame, VoiceFormat::FrameSamples, 0) == VoiceFormat::FrameSamples)
         return;
     std::fill(frame, frame + VoiceFormat::FrameSamples, int16_t(0));
 }

@@ -6,8 +6,7 @@
 #include <QString>
 
 #include <cstdint>
-
-struct OpusDecoder; // libopus's
+#include <vector>
 
 namespace cfb {
 
@@ -31,7 +30,7 @@ public:
 
     bool open();
     void close();
-    bool isOpen() const { return codec_ != nullptr; }
+    bool isOpen() const { return open_; }
     QString errorString() const { return error_; }
 
     Result decode(QByteArrayView packet, int16_t* frame);
@@ -46,7 +45,9 @@ public:
     static bool isCallPacket(QByteArrayView packet);
 
 private:
-    ::OpusDecoder* codec_ = nullptr;
+    // libopus's state, in memory of our own (so that its global type name stays out of here).
+    std::vector<unsigned char> state_;
+    bool open_ = false;
     int refused_ = 0;
     QString error_;
 };

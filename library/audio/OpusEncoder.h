@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <vector>
 
-struct OpusEncoder; // libopus's
-
 namespace cfb {
 
 // Opus for calls: 48 kHz mono speech in 20 ms frames, variable rate around a target of 16 to
@@ -27,7 +25,7 @@ public:
     // Sets the encoder up (again); false with errorString() when libopus refuses.
     bool open(int targetKbps = DefaultKbps, int expectedLossPercent = 0);
     void close();
-    bool isOpen() const { return codec_ != nullptr; }
+    bool isOpen() const { return open_; }
     QString errorString() const { return error_; }
 
     // From the next frame on. The target is kept within MinKbps..MaxKbps and the loss within
@@ -50,7 +48,9 @@ public:
 private:
     bool fail(const QString& text);
 
-    ::OpusEncoder* codec_ = nullptr;
+    // libopus's state, in memory of our own (so that its global type name stays out of here).
+    std::vector<unsigned char> state_;
+    bool open_ = false;
     std::vector<uint8_t> out_ = std::vector<uint8_t>(MaxPacketBytes);
     int kbps_ = DefaultKbps;
     int lossPercent_ = 0;
