@@ -46,7 +46,8 @@ int JitterBuffer::bufferedMs() const
 
 bool JitterBuffer::followJump(int64_t sequence)
 {
-    if (jumpRun_ > 0 && std::llabs(sequence - jumpTo_) < Capacity)
+    // Counted only while the run goes forwards: a late burst of old packets is no restart.
+    if (jumpRun_ > 0 && sequence > jumpTo_ && sequence - jumpTo_ < Capacity)
         ++jumpRun_;
     else
         jumpRun_ = 1;

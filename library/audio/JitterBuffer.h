@@ -22,8 +22,8 @@ namespace cfb {
 //
 // Memory is fixed: Capacity packets of at most OpusEncoder::MaxPacketBytes. Packets too late,
 // already held, malformed or far outside the window are dropped; a sender that restarted its
-// numbering (several packets in a row far from the window, close to each other) is followed
-// after a few packets. Timestamps that do not move with the sequence numbers restart the jitter
+// numbering (several packets in a row far from the window, each a little after the one before)
+// is followed after a few packets. Timestamps that do not move with the sequence numbers restart the jitter
 // measurement instead of feeding it. Nothing allocates after construction.
 class JitterBuffer {
 public:

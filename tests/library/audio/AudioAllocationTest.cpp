@@ -1,50 +1,15 @@
 // Once warmed up, a call's frames allocate no memory: encoding, the jitter buffer with its
 // decoding, rebuilding and concealment, and the echo canceller. Allocations are counted by
-// wrapping the C allocator, on this thread only.
+// wrapping the C allocator, on this thread only (the benchmarks' MallocCount).
 #include "audio/AudioProcessor.h"
 #include "audio/JitterBuffer.h"
 #include "audio/OpusEncoder.h"
 
+#include "MallocCount.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-}
-
-namespace {
-thread_local bool counting = false;
-thread_local long counted = 0;
-inline void note()
-{
-    if (counting)
-        ++counted;
-}
-} // namespace
-
-extern "C" void* malloc(size_t n)
-{
-    note();
-    return __libc_malloc(n);
-}
-extern "C" void* calloc(size_t n, size_t m)
-{
-    note();
-    return __libc_calloc(n, m);
-}
-extern "C" void* realloc(void* p, size_t n)
-{
-    note();
-    return __libc_realloc(p, n);
-}
-extern "C" void free(void* p)
-{
-    __libc_free(p);
-}
 
 using namespace cfb;
 
@@ -71,9 +36,10 @@ TEST(AudioAllocation, CallFramesAllocateNothing)
         }
     };
     run(0, 100);
-    counting = true;
+    MallocCount::traceFirst(3);
+    MallocCount::start();
     run(100, 500);
-    counting = false;
+    const long counted = MallocCount::stop();
     EXPECT_GT(buffer.counters().recovered, 0);
     EXPECT_EQ(counted, 0);
 }
