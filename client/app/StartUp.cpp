@@ -33,7 +33,24 @@ void bringToFront(QWidget* window)
     window->activateWindow();
 }
 
-void RunStartUp(SingleInstance& instance, const std::function<void()>& loadMainWindow)
+namespace {
+
+[[noreturn]] void failToLoad(frmSplash* splash)
+{
+    if (splash)
+        splash->close();
+    while (QGuiApplication::overrideCursor())
+        QGuiApplication::restoreOverrideCursor();
+    const QString title = QLatin1String(modMain::AppTitle);
+    modMain::ReportError(
+        title + QStringLiteral(" failed to load. You may need to re-install ") + title + QStringLiteral("."),
+        modMain::EventError, true);
+    modMain::ExitApplication();
+}
+
+} // namespace
+
+void RunStartUp(SingleInstance& instance, const std::function<void(const LoadEnded& ended)>& loadMainWindow)
 {
     if (instance.activateRunning())
         modMain::ExitApplication();
@@ -49,24 +66,23 @@ void RunStartUp(SingleInstance& instance, const std::function<void()>& loadMainW
             splash->showAtStart();
         }
         QCoreApplication::processEvents();
-        loadMainWindow();
-        // Read again for its error, but a splash that is up goes whatever the value became
-        // meanwhile (the setup dialog of the first run may have switched "AutoRun" on).
-        readAutoRun();
-        if (splash)
-            splash->close();
-        if (QWidget* window = modMain::mainWindow(); window && window->isVisible())
-            window->activateWindow();
+        loadMainWindow([splash](bool ok) {
+            if (!ok)
+                failToLoad(splash);
+            try {
+                // Read again for its error, but a splash that is up goes whatever the value became
+                // meanwhile (the setup dialog of the first run may have switched "AutoRun" on).
+                readAutoRun();
+            } catch (const std::exception&) {
+                failToLoad(splash);
+            }
+            if (splash)
+                splash->close();
+            if (QWidget* window = modMain::mainWindow(); window && window->isVisible())
+                window->activateWindow();
+        });
     } catch (const std::exception&) {
-        if (splash)
-            splash->close();
-        while (QGuiApplication::overrideCursor())
-            QGuiApplication::restoreOverrideCursor();
-        const QString title = QLatin1String(modMain::AppTitle);
-        modMain::ReportError(
-            title + QStringLiteral(" failed to load. You may need to re-install ") + title + QStringLiteral("."),
-            modMain::EventError, true);
-        modMain::ExitApplication();
+        failToLoad(splash);
     }
 }
 

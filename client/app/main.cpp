@@ -37,10 +37,11 @@ int main(int argc, char** argv)
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;
     SingleInstance instance;
-    RunStartUp(instance, [&] {
+    RunStartUp(instance, [&](const LoadEnded& ended) {
         speech = createSpeechEngine();
         window = std::make_unique<frmMain>(speech.get());
         window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
+        QObject::connect(window.get(), &frmMain::loadEnded, window.get(), ended);
         window->Load();
     });
     return app.exec();

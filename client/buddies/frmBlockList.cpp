@@ -3,8 +3,8 @@
 #include "ui_frmBlockList.h"
 
 #include "buddies/UserDetails.h"
-#include "common/LocalErrorHandler.h"
 #include "messaging/Confabo.h"
+#include "session/AskEach.h"
 #include "session/ClientSession.h"
 
 namespace cfb::client {
@@ -20,7 +20,7 @@ frmBlockList::frmBlockList(ClientSession& session, QWidget* parent)
     connect(ui->cmdRemove, &QPushButton::clicked, this, &frmBlockList::cmdRemove_Click);
     connect(ui->cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     session_.setCurrentWindow(this);
-    withErrorReport("Blocked User List", [this] { load(); });
+    load();
 }
 
 frmBlockList::~frmBlockList() = default;
@@ -34,32 +34,33 @@ void frmBlockList::done(int result)
 
 void frmBlockList::load()
 {
-    // The list ends with one empty element, which is no handle.
-    const QStringList blocked = session_
-                                    .call<QStringList>("Blocked User List", this,
-                                        [](Confabo& service) { return service.GetBlockedUserList(); })
-                                    .value_or(QStringList());
-    for (qsizetype i = 0; i + 1 < blocked.size(); ++i)
-        UserDetails::addEntry(ui->lstBlocked, blocked.at(i), 0);
+    session_.askFrom<QStringList>(
+        "Blocked User List", this, [](Confabo& service) { return service.GetBlockedUserList(); },
+        [this](const QStringList& blocked) {
+            // The list ends with one empty element, which is no handle.
+            for (qsizetype i = 0; i + 1 < blocked.size(); ++i)
+                UserDetails::addEntry(ui->lstBlocked, blocked.at(i), 0);
+            emit loaded();
+        });
 }
 
 void frmBlockList::cmdRemove_Click()
 {
-    withErrorReport("Unblock Checked", [this] {
-        for (int i = ui->lstBlocked->count() - 1; i >= 0; --i) {
-            QListWidgetItem* entry = ui->lstBlocked->item(i);
-            if (entry->checkState() != Qt::Checked)
-                continue;
-            const QString handle = entry->text();
-            if (!session_
-                     .call<bool>(
-                         "Unblock Checked", this, [handle](Confabo& service) { return service.UnBlockUser(handle); })
-                     .value_or(false))
-                continue;
-            delete ui->lstBlocked->takeItem(i);
+    QStringList checked; // from the last entry to the first
+    for (int i = ui->lstBlocked->count() - 1; i >= 0; --i)
+        if (ui->lstBlocked->item(i)->checkState() == Qt::Checked)
+            checked.append(ui->lstBlocked->item(i)->text());
+    // One handle the service did not unblock stays listed and checked.
+    askEachFrom(
+        session_, "Unblock Checked", this, checked,
+        [](Confabo& service, const QString& handle) { return service.UnBlockUser(handle); },
+        [this](const QString& handle, bool unblocked) {
+            if (!unblocked)
+                return;
+            for (QListWidgetItem* entry : ui->lstBlocked->findItems(handle, Qt::MatchExactly))
+                delete ui->lstBlocked->takeItem(ui->lstBlocked->row(entry));
             emit session_.buddySwitchesChanged();
-        }
-    });
+        });
 }
 
 } // namespace cfb::client

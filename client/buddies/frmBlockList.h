@@ -17,7 +17,8 @@ namespace cfb::client {
 class ClientSession;
 
 // The block-list editor, opened modally from the buddy-list editor: lists the blocked handles and
-// unblocks the checked ones. While it is open it is the main window's current window.
+// unblocks the checked ones. The list fills in once the service has answered. While it is open
+// it is the main window's current window.
 class frmBlockList : public QDialog {
     Q_OBJECT
 public:
@@ -25,6 +26,10 @@ public:
     ~frmBlockList() override;
 
     void done(int result) override;
+
+signals:
+    // The blocked handles have arrived from the service and are listed.
+    void loaded();
 
 private:
     void load();

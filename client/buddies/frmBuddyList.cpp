@@ -13,6 +13,7 @@
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
+#include "session/AskEach.h"
 #include "session/BuddyLookup.h"
 #include "session/ClientSession.h"
 
@@ -22,15 +23,6 @@ namespace cfb::client {
 namespace {
 
 const QString Title = QStringLiteral("Edit Buddy List");
-
-// The block-list editor's button is enabled by one blocked handle or more (the list ends with one
-// empty element).
-bool anyBlocked(ClientSession& session, QWidget* busy)
-{
-    const auto blocked = session.call<QStringList>(
-        "Edit Buddy List", busy, [](Confabo& service) { return service.GetBlockedUserList(); });
-    return blocked && blocked->size() - 1 >= 1;
-}
 
 } // namespace
 
@@ -148,23 +140,33 @@ void frmBuddyList::addBuddy()
         LookedUpUser buddy;
         QString unreachable; // why no answer came, when none did
     };
-    const auto added = session_.call<Added>("Add Buddy", this, [text](Confabo& service) {
-        Added found;
-        ServiceFailure::clear();
-        found.buddy.handle = service.AddBuddy(text);
-        found.unreachable = ServiceFailure::unreachableText();
-        if (const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(found.buddy.handle))
-            found.buddy = BuddyLookup::buddy(*buddy);
-        return found;
-    });
-    if (!added || !library_)
+    session_.askFrom<Added>(
+        "Add Buddy", this,
+        [text](Confabo& service) {
+            Added found;
+            ServiceFailure::clear();
+            found.buddy.handle = service.AddBuddy(text);
+            found.unreachable = ServiceFailure::unreachableText();
+            if (const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(found.buddy.handle))
+                found.buddy = BuddyLookup::buddy(*buddy);
+            return found;
+        },
+        [this, text](const Added& added) {
+            withErrorReport("Add Buddy", [&] { showAdded(text, added.buddy, added.unreachable); });
+            ui->txtEmail->setFocus();
+        });
+}
+
+void frmBuddyList::showAdded(const QString& text, const LookedUpUser& buddy, const QString& unreachable)
+{
+    if (!library_)
         return;
-    const QString handle = added->buddy.handle;
-    BuddyLookup::adopt({added->buddy}, *library_, {});
-    if (handle.isEmpty() && !added->unreachable.isEmpty()) {
+    const QString handle = buddy.handle;
+    BuddyLookup::adopt({buddy}, *library_, {});
+    if (handle.isEmpty() && !unreachable.isEmpty()) {
         // No answer is no "not found": the user is told the service was not reached.
         UserDialogs::current().beep();
-        UserDialogs::current().messageBox(this, added->unreachable + QStringLiteral(" Please try again later."),
+        UserDialogs::current().messageBox(this, unreachable + QStringLiteral(" Please try again later."),
             UserDialogs::Buttons::Ok, UserDialogs::Icon::Exclamation, Title);
     } else if (handle.isEmpty()) {
         UserDialogs::current().beep();
@@ -188,36 +190,34 @@ void frmBuddyList::informAlreadyListed(const QString& text)
 
 void frmBuddyList::cmdRemove_Click()
 {
-    withErrorReport("Remove Checked", [this] {
-        for (int i = ui->lstBuddies->count() - 1; i >= 0; --i) {
-            QListWidgetItem* entry = ui->lstBuddies->item(i);
-            if (entry->checkState() != Qt::Checked)
-                continue;
-            const QString handle = entry->text();
-            // A relation the service did not drop stays listed (and checked), as a failed
-            // unblock does: the buddy would be back at the next sign-in.
-            const bool removed = session_
-                                     .call<bool>("Remove Checked", this,
-                                         [handle](Confabo& service) {
-                                             const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(handle);
-                                             if (!buddy)
-                                                 return true;
-                                             if (!buddy->Remove())
-                                                 return false;
-                                             service.Buddies()->Remove(handle);
-                                             return true;
-                                         })
-                                     .value_or(false);
+    QStringList checked; // from the last entry to the first
+    for (int i = ui->lstBuddies->count() - 1; i >= 0; --i)
+        if (ui->lstBuddies->item(i)->checkState() == Qt::Checked)
+            checked.append(ui->lstBuddies->item(i)->text());
+    // A relation the service did not drop stays listed (and checked), as a failed unblock does:
+    // the buddy would be back at the next sign-in.
+    askEachFrom(
+        session_, "Remove Checked", this, checked,
+        [](Confabo& service, const QString& handle) {
+            const std::shared_ptr<Buddy> buddy = service.Buddies()->Item(handle);
+            if (!buddy)
+                return true;
+            if (!buddy->Remove())
+                return false;
+            service.Buddies()->Remove(handle);
+            return true;
+        },
+        [this](const QString& handle, bool removed) {
             if (!removed)
-                continue;
+                return;
             emit session_.buddyRemoved(handle);
             {
                 const QSignalBlocker block(ui->lstBuddies);
-                delete ui->lstBuddies->takeItem(i);
+                for (QListWidgetItem* entry : ui->lstBuddies->findItems(handle, Qt::MatchExactly))
+                    delete ui->lstBuddies->takeItem(ui->lstBuddies->row(entry));
             }
             selectEntry(ui->lstBuddies->item(0));
-        }
-    });
+        });
 }
 
 void frmBuddyList::cmdVerify_Click()
@@ -243,14 +243,19 @@ void frmBuddyList::cmdMessage_Click()
     emit session_.conversationWanted(handle);
 }
 
-// Greyed while nobody is blocked, and its tooltip says so.
+// Greyed while nobody is blocked (the list ends with one empty element), and its tooltip says so.
 void frmBuddyList::showBlockListButton()
 {
-    const bool any = anyBlocked(session_, this);
-    ui->cmdBlockList->setEnabled(any);
-    ui->cmdBlockList->setToolTip(any ? QStringLiteral("Show the users you have blocked, to unblock them")
-                                     : QStringLiteral("You have blocked nobody. Block a user with Block on the "
-                                                      "main window's toolbar."));
+    session_.askFrom<QStringList>(
+        "Edit Buddy List", ui->cmdBlockList, [](Confabo& service) { return service.GetBlockedUserList(); },
+        [this](const QStringList& blocked) {
+            const bool any = blocked.size() - 1 >= 1;
+            ui->cmdBlockList->setEnabled(any);
+            ui->cmdBlockList->setToolTip(any ? QStringLiteral("Show the users you have blocked, to unblock them")
+                                             : QStringLiteral("You have blocked nobody. Block a user with Block on "
+                                                              "the main window's toolbar."));
+            emit blockListShown();
+        });
 }
 
 void frmBuddyList::cmdBlockList_Click()

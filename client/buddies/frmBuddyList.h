@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <memory>
 
@@ -17,6 +18,7 @@ class Confabo;
 namespace cfb::client {
 
 class ClientSession;
+struct LookedUpUser;
 
 // The buddy-list editor, shown modally from the main window: adds a buddy by e-mail address or
 // handle, shows a buddy's details (with "Verify..." for the safety number and "Send a message",
@@ -31,6 +33,11 @@ public:
 
     void done(int result) override;
 
+signals:
+    // The block-list button shows what the service answered (at the start and after the
+    // block-list editor closed).
+    void blockListShown();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -41,11 +48,11 @@ private:
     void showBlockListButton();
     void cmdAdd_Click();
     void addBuddy();
+    void showAdded(const QString& text, const LookedUpUser& buddy, const QString& unreachable);
     void cmdRemove_Click();
     void cmdBlockList_Click();
     void cmdVerify_Click();
     void cmdMessage_Click();
-    void enableBlockList();
     void informAlreadyListed(const QString& text);
 
     std::unique_ptr<Ui::frmBuddyList> ui;

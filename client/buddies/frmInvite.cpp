@@ -73,38 +73,43 @@ void frmInvite::showBox(const QString& text)
 
 void frmInvite::cmdRefresh_Click()
 {
-    withErrorReport("Refresh List", [this] {
-        users_ = session_
-                     .call<std::shared_ptr<Buddies>>("Refresh List", this,
-                         [](Confabo& service) {
-                             // Plain rows: the objects cross to this thread, and look nothing up here.
-                             const std::shared_ptr<Buddies> found = service.AvailableUsers();
-                             if (!found)
-                                 return found;
-                             auto rows = std::make_shared<Buddies>();
-                             for (const auto& user : *found)
-                                 rows->Add(0, user->BuddyUserID(), user->handle(), user->Email(), user->handle())
-                                     ->setLooksUp(false);
-                             return rows;
-                         })
-                     .value_or(nullptr);
+    session_.askFrom<std::shared_ptr<Buddies>>(
+        "Refresh List", this,
+        [](Confabo& service) {
+            // Plain rows: the objects cross to this thread, and look nothing up here.
+            const std::shared_ptr<Buddies> found = service.AvailableUsers();
+            if (!found)
+                return found;
+            auto rows = std::make_shared<Buddies>();
+            for (const auto& user : *found)
+                rows->Add(0, user->BuddyUserID(), user->handle(), user->Email(), user->handle())->setLooksUp(false);
+            return rows;
+        },
+        [this](std::shared_ptr<Buddies> users) {
+            withErrorReport("Refresh List", [&] { showUsers(std::move(users)); });
+            emit refreshed();
+        });
+}
+
+void frmInvite::showUsers(std::shared_ptr<Buddies> users)
+{
+    users_ = std::move(users);
+    {
+        const QSignalBlocker block(ui->lstUsers);
+        ui->lstUsers->clear();
+        if (users_)
+            for (const auto& user : *users_)
+                UserDetails::addEntry(ui->lstUsers, user->handle(), user->BuddyUserID());
+    }
+    if (ui->lstUsers->count() > 0) {
         {
             const QSignalBlocker block(ui->lstUsers);
-            ui->lstUsers->clear();
-            if (users_)
-                for (const auto& user : *users_)
-                    UserDetails::addEntry(ui->lstUsers, user->handle(), user->BuddyUserID());
+            ui->lstUsers->setCurrentRow(0);
         }
-        if (ui->lstUsers->count() > 0) {
-            {
-                const QSignalBlocker block(ui->lstUsers);
-                ui->lstUsers->setCurrentRow(0);
-            }
-            lstUsers_Click();
-        } else {
-            showBox(QStringLiteral("There are no other users online at this time."));
-        }
-    });
+        lstUsers_Click();
+    } else {
+        showBox(QStringLiteral("There are no other users online at this time."));
+    }
 }
 
 void frmInvite::lstUsers_Click()
@@ -149,15 +154,22 @@ void frmInvite::invite()
     QStringList handles;
     for (const QListWidgetItem* entry : checked)
         handles.append(entry->text());
-    const auto users = session_.call<QList<LookedUpUser>>("Invite", this, [handles](Confabo&) {
-        QList<LookedUpUser> found;
-        for (const QString& handle : handles)
-            found.append(BuddyLookup::stranger(handle));
-        return found;
-    });
-    if (!users || !session_.library())
+    session_.askFrom<QList<LookedUpUser>>(
+        "Invite", this,
+        [handles](Confabo&) {
+            QList<LookedUpUser> found;
+            for (const QString& handle : handles)
+                found.append(BuddyLookup::stranger(handle));
+            return found;
+        },
+        [this](const QList<LookedUpUser>& users) { withErrorReport("Invite", [&] { sendInvitations(users); }); });
+}
+
+void frmInvite::sendInvitations(const QList<LookedUpUser>& users)
+{
+    if (!session_.library())
         return;
-    for (const LookedUpUser& user : *users)
+    for (const LookedUpUser& user : users)
         session_.sendMessage(*BuddyLookup::strangerBuddy(user), ui->txtMessage->text());
     UserDialogs::current().messageBoxWithHelp(this,
         QStringLiteral("Your invitation(s) have been sent. If your invitation is accepted, a new Buddy Tab")

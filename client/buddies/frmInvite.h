@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
 
 #include <memory>
 
@@ -16,6 +17,7 @@ class Confabo;
 namespace cfb::client {
 
 class ClientSession;
+struct LookedUpUser;
 
 // The invitation dialog, shown modally from the main window: lists the users online now, sends
 // the checked ones an invitation as a chat message, or opens the user's e-mail program with an
@@ -33,8 +35,14 @@ public:
     // "#" encoded so that it cannot end the body or the link.
     static QString invitationLink(const QString& downloadUrl);
 
+signals:
+    // The list of users online has arrived from the service and is shown.
+    void refreshed();
+
 private:
     void cmdRefresh_Click();
+    void showUsers(std::shared_ptr<cfb::Buddies> users);
+    void sendInvitations(const QList<LookedUpUser>& users);
     void lstUsers_Click();
     void cmdInvite_Click();
     void invite();

@@ -110,44 +110,55 @@ void BuddyToolbar::toolAdd_Click()
 
 void BuddyToolbar::toolBlock_Click(bool pressed)
 {
-    withErrorReport("Block", [&] {
-        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
-        if (!selected || !session_.library()) {
-            ui_.toolBlock->setChecked(false);
-            return;
-        }
-        const QString handle = selected->handle();
-        QWidget* button = ui_.tool->widgetForAction(ui_.toolBlock);
-        // The button shows what the service took once it answered (an answer that came meanwhile,
-        // a poll's, may have shown an older state).
-        if (!pressed) {
-            session_.call<bool>("Block", button, [handle](Confabo& service) { return service.UnBlockUser(handle); });
+    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    if (!selected || !session_.library()) {
+        ui_.toolBlock->setChecked(false);
+        return;
+    }
+    const QString handle = selected->handle();
+    QWidget* button = ui_.tool->widgetForAction(ui_.toolBlock);
+    // The button shows what the service took once it answered, whatever a poll answered
+    // meanwhile.
+    if (!pressed) {
+        session_.askFrom<bool>(
+            "Block", button, [handle](Confabo& service) { return service.UnBlockUser(handle); },
+            [this](bool) { showBlocked(); }, [this] { showBlocked(); });
+        return;
+    }
+    session_.askFrom<bool>(
+        "Block", button, [handle](Confabo& service) { return service.BlockUser(handle); },
+        [this, handle](bool blocked) {
             showBlocked();
-            return;
-        }
-        const auto blocked
-            = session_.call<bool>("Block", button, [handle](Confabo& service) { return service.BlockUser(handle); });
-        showBlocked();
-        if (!blocked || !*blocked || !session_.library() || !session_.library()->Buddies()->Item(handle))
-            return;
-        const QString question
-            = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
-        if (UserDialogs::current().messageBox(&window_, question, UserDialogs::Buttons::YesNo,
-                UserDialogs::Icon::Question, QStringLiteral("Remove Buddy"))
-            != UserDialogs::AnswerYes)
-            return;
-        // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
-        const auto removed = session_.call<bool>("Block", button, [handle](Confabo& service) {
+            // The buddy list as it is now: the user may have been removed while the answer came.
+            if (blocked && session_.library() && session_.library()->Buddies()->Item(handle))
+                withErrorReport("Block", [&] { offerRemoval(handle); });
+        },
+        [this] { showBlocked(); });
+}
+
+void BuddyToolbar::offerRemoval(const QString& handle)
+{
+    const QString question
+        = QStringLiteral("'%1' has been blocked. Do you want to remove '%1' from your buddy list?").arg(handle);
+    if (UserDialogs::current().messageBox(&window_, question, UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question,
+            QStringLiteral("Remove Buddy"))
+        != UserDialogs::AnswerYes)
+        return;
+    // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
+    session_.askFrom<bool>(
+        "Block", ui_.tool->widgetForAction(ui_.toolBlock),
+        [handle](Confabo& service) {
             const std::shared_ptr<Buddy> gone = service.Buddies()->Item(handle);
             if (!gone || !gone->Remove())
                 return false;
             service.Buddies()->Remove(handle);
             return true;
+        },
+        [this, handle](bool removed) {
+            if (removed)
+                hooks_.removeTab(handle);
+            hooks_.reloadTabs();
         });
-        if (removed && *removed)
-            hooks_.removeTab(handle);
-        hooks_.reloadTabs();
-    });
 }
 
 void BuddyToolbar::toolBuddies_Click()

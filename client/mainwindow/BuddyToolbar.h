@@ -59,6 +59,9 @@ public:
     void mnuClearHistory_Click();
 
 private:
+    // After a block: asks whether the blocked buddy leaves the buddy list, and removes them.
+    void offerRemoval(const QString& handle);
+
     Ui::frmMain& ui_;
     QWidget& window_;
     ClientSession& session_;

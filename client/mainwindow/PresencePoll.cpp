@@ -42,10 +42,13 @@ void PresencePoll::tick(bool shown)
     nextPoll_ = now.addSecs(ok && seconds > 0 ? seconds : ok ? 0 : 30);
 }
 
-void PresencePoll::poll(Mode mode)
+void PresencePoll::poll(Mode mode, std::function<void()> then)
 {
-    if (!session_.library() || (mode == InBackground && polling_))
+    if (!session_.library() || (mode == InBackground && polling_)) {
+        if (then)
+            then();
         return;
+    }
     // The users on tabs who are no buddies: their objects take the values that come back.
     const QHash<QString, std::shared_ptr<cfb::Buddy>> others = others_ ? others_() : decltype(others_())();
     QList<LookedUpUser> rows;
@@ -80,19 +83,26 @@ void PresencePoll::poll(Mode mode)
         emit reached(result.reached);
         emit polled();
     };
-    if (mode == Waits) {
-        if (const auto result = session_.call<Polled>("LoadBuddyList", nullptr, work))
-            apply(*result);
-        return;
-    }
-    polling_ = true;
+    // A poll asked for now goes even while one in the background is under way; the flag is
+    // the background's.
+    const bool background = mode == InBackground;
+    if (background)
+        polling_ = true;
     session_.ask<Polled>(
-        "tmr_Timer", this, work,
-        [this, apply](const Polled& result) {
-            polling_ = false;
+        background ? "tmr_Timer" : "LoadBuddyList", this, work,
+        [this, apply, background, then](const Polled& result) {
+            if (background)
+                polling_ = false;
             apply(result);
+            if (then)
+                then();
         },
-        [this] { polling_ = false; });
+        [this, background, then] {
+            if (background)
+                polling_ = false;
+            if (then)
+                then();
+        });
 }
 
 } // namespace cfb::client

@@ -37,9 +37,11 @@ public:
     // One tick: polls when the next poll time has passed and shown is true (the window is on
     // screen), then sets the next poll time "Polling Interval" seconds ahead.
     void tick(bool shown);
-    // A poll now: in the background, or waiting for it (the windows keep working meanwhile).
-    enum Mode { InBackground, Waits };
-    void poll(Mode mode);
+    // A poll now: in the background (not asked again while one is under way), or at once
+    // (sign-in). then, when given, runs once its values are shown, or it failed, or it was not
+    // asked.
+    enum Mode { InBackground, Now };
+    void poll(Mode mode, std::function<void()> then = {});
 
     // The clock the ticks read (tests step it); the wall clock by default.
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }

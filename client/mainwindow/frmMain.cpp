@@ -222,6 +222,7 @@ frmMain::~frmMain()
 void frmMain::Load()
 {
     loaded_ = true;
+    signedIn_ = false;
     unloading_ = false;
     session_->setCurrentWindow(this);
     modMain::setMainWindow(this, [this] { Unload(); });
@@ -236,7 +237,30 @@ void frmMain::Load()
 
     InitCamera();
 
-    const SignInFields fields = RunSignInSequence(*session_, session_->speech(), this);
+    RunSignInSequence(*session_, session_->speech(), this, [this](std::optional<SignInFields> fields) {
+        if (!fields) {
+            // Unless the window is being unloaded already (its session closing ended the sign-in).
+            if (loaded_ && !unloading_)
+                modMain::ExitApplication();
+            return;
+        }
+        finishLoad([&] { signedIn(*fields); });
+    });
+}
+
+// The rest of the load runs from the event loop: an error it raises ends the load as one raised by
+// Load itself would.
+void frmMain::finishLoad(const std::function<void()>& step)
+{
+    try {
+        step();
+    } catch (const std::exception&) {
+        emit loadEnded(false);
+    }
+}
+
+void frmMain::signedIn(const SignInFields& fields)
+{
     session_->setHandle(fields.handle);
     session_->setSpeakIt(fields.speakIt);
 
@@ -252,7 +276,14 @@ void frmMain::Load()
 
     tabs_->clear();
     selBuddy_.reset();
-    poll_->poll(PresencePoll::Waits);
+    poll_->poll(
+        PresencePoll::Now, [this, newAccount = fields.newAccount] { finishLoad([&] { showLoaded(newAccount); }); });
+}
+
+void frmMain::showLoaded(bool newAccount)
+{
+    if (!loaded_ || unloading_)
+        return;
     LoadSpeakerMenu();
     setPanel(PanelVideo, QStringLiteral("Video: Off"));
     tray_->add();
@@ -271,9 +302,11 @@ void frmMain::Load()
         show(); // the splash gives way to it
         // A new account has no buddies yet: the service's welcome has just said how to add them,
         // and the empty chat box says it again.
-        if (ui->tabBuddies->count() == 0 && !fields.newAccount)
+        if (ui->tabBuddies->count() == 0 && !newAccount)
             dialogs_->offerInvitation();
     }
+    signedIn_ = true;
+    emit loadEnded(true);
 }
 
 MainVideo* frmMain::video() const

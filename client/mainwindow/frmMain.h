@@ -8,6 +8,7 @@
 #include "mainwindow/TrayMenu.h"
 #include "messaging/Stati.h"
 #include "session/ClientSession.h"
+#include "session/SignInSequence.h"
 #include "video/MainVideo.h"
 
 #include <QDateTime>
@@ -73,9 +74,14 @@ public:
     ~frmMain() override;
 
     // Start-up steps of the main window: cipher, library object, data port, camera, the sign-in
-    // sequence (RunSignInSequence), tabs, tray, shown or left in the tray. An error raised here
-    // reaches the caller, which reports that the program failed to load.
+    // sequence (RunSignInSequence), tabs, tray, shown or left in the tray. The steps after the
+    // sign-in follow once the service has answered: loadEnded(true) says the window is loaded.
+    // An error raised here reaches the caller, and one raised in the later steps is
+    // loadEnded(false); either way the caller reports that the program failed to load. A sign-in
+    // the user cancelled ends the program (modMain::ExitApplication).
     void Load();
+    // Load has run to its end: signed in, tabs, tray.
+    bool isSignedIn() const { return signedIn_; }
     // The exit sequence (hide, tray icon removed, Logout when not offline, CleanUp, other windows
     // closed). modMain::ExitApplication calls it through setMainWindow's unload. Runs once.
     void Unload();
@@ -181,11 +187,18 @@ public:
     void cmdPic_Click();
     void cmdNewWindow_Click();
 
+signals:
+    // The steps of Load after the sign-in are over: ok is false when an error ended them.
+    void loadEnded(bool ok);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    void finishLoad(const std::function<void()>& step);
+    void signedIn(const SignInFields& fields);
+    void showLoaded(bool newAccount);
     void loadBuddyList();
     void applySelectedTab();
     // The files on their way to or from the selected buddy, under the conversation.
@@ -235,6 +248,7 @@ private:
 
     bool tabSelectionGuard_ = false;
     bool loaded_ = false;
+    bool signedIn_ = false;
     bool unloading_ = false;
 };
 

@@ -9,7 +9,6 @@
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
-#include <QEventLoop>
 #include <QMetaObject>
 
 #include <memory>
@@ -31,8 +30,6 @@ public:
 namespace {
 
 constexpr int SlowAfterMs = 1000;
-// The property of a context that takes an error itself instead of having it reported.
-constexpr const char* RaisesErrors = "raisesServiceErrors";
 
 // A sign-out at exit may not hold the exit up: a short try, and no retry.
 constexpr int SignOutConnectMs = 1000;
@@ -150,22 +147,25 @@ void ClientSession::post(
         slowTimer_.start();
     Replies* replies = replies_;
     QPointer<QObject> target(context);
-    service_->post([replies, what, target, work = std::move(work), done = std::move(done)](cfb::Confabo& service) {
-        std::exception_ptr error;
-        try {
-            work(service);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        const cfb::Account account = service.account();
-        QMetaObject::invokeMethod(
-            replies,
-            [replies, account, error, what, target, done] {
-                if (replies->session)
-                    replies->session->answered(account, error, what, target, done);
-            },
-            Qt::QueuedConnection);
-    });
+    // done moves on with the answer, so that what it holds (a busy control, a cursor) is let go on
+    // this thread, never on the service thread.
+    service_->post(
+        [replies, what, target, work = std::move(work), done = std::move(done)](cfb::Confabo& service) mutable {
+            std::exception_ptr error;
+            try {
+                work(service);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            const cfb::Account account = service.account();
+            QMetaObject::invokeMethod(
+                replies,
+                [replies, account, error, what, target, done = std::move(done)] {
+                    if (replies->session)
+                        replies->session->answered(account, error, what, target, done);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void ClientSession::answered(const cfb::Account& account, const std::exception_ptr& error, const char* what,
@@ -187,11 +187,7 @@ void ClientSession::answered(const cfb::Account& account, const std::exception_p
         }
     }
     if (error) {
-        if (context && context->property(RaisesErrors).toBool()) {
-            raised_ = error;
-        } else {
-            withErrorReport(what, [&] { std::rethrow_exception(error); });
-        }
+        withErrorReport(what, [&] { std::rethrow_exception(error); });
         if (context)
             done(false);
         return;
@@ -200,38 +196,34 @@ void ClientSession::answered(const cfb::Account& account, const std::exception_p
         done(true);
 }
 
-void ClientSession::wait(
-    const char* what, QWidget* busy, std::function<void(cfb::Confabo&)> work, std::function<void()> done)
+ClientSession::BusyControl::BusyControl(ClientSession& session, QWidget* control)
+    : control_(control)
 {
-    QPointer<QWidget> control(busy);
-    const bool wasEnabled = busy && busy->isEnabled();
-    if (busy) {
-        busy->setEnabled(false);
-        busy->setCursor(Qt::BusyCursor);
+    if (!control)
+        return;
+    wasEnabled_ = control->isEnabled();
+    control->setEnabled(false);
+    control->setCursor(Qt::BusyCursor);
+    // Called on this thread only: the answer's own copy may be destroyed on the service thread.
+    closed_ = connect(&session, &ClientSession::closed, control, [this] { release(); });
+}
+
+ClientSession::BusyControl::~BusyControl()
+{
+    QObject::disconnect(closed_);
+}
+
+void ClientSession::BusyControl::release()
+{
+    if (released_)
+        return;
+    released_ = true;
+    QObject::disconnect(closed_);
+    if (control_) {
+        control_->unsetCursor();
+        if (wasEnabled_)
+            control_->setEnabled(true);
     }
-    QEventLoop loop;
-    // The loop is the context: an answer after the wait ended (the session closed) finds none.
-    loop.setProperty(RaisesErrors, true);
-    connect(this, &ClientSession::closed, &loop, &QEventLoop::quit);
-    bool settled = false;
-    std::exception_ptr error;
-    post(what, &loop, std::move(work), [&](bool ok) {
-        if (ok)
-            done();
-        else
-            error = std::exchange(raised_, nullptr);
-        settled = true;
-        loop.quit();
-    });
-    if (!settled)
-        loop.exec();
-    if (control) {
-        control->unsetCursor();
-        if (wasEnabled)
-            control->setEnabled(true);
-    }
-    if (error)
-        std::rethrow_exception(error);
 }
 
 bool ClientSession::sendMessage(cfb::Buddy& to, const QString& text)

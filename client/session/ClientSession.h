@@ -35,7 +35,7 @@ class SpeechEngine;
 // The user-interface thread never waits on the service: its library object (library()) receives
 // and sends datagrams and holds what the service said, and its buddies never look themselves up
 // (the program's main also has that thread refuse any request outright). Requests run
-// on a service thread with a library object of its own (ask(), call()); each answer brings the
+// on a service thread with a library object of its own (ask(), askFrom()); each answer brings the
 // signed-in state along, which library() takes over before the caller sees the result.
 class ClientSession : public QObject {
     Q_OBJECT
@@ -68,19 +68,25 @@ public:
                     failed();
             });
     }
-    // ask(), waiting for the answer: the windows keep working meanwhile, and busy (the window or
-    // control the user started it from) is disabled and shows a busy cursor until it comes.
-    // An error work raised is raised here again, as if work had run on this thread; empty when
-    // the session closed first.
+    // ask(), started from a control the user clicked: control is disabled and shows a busy cursor
+    // until the answer comes (or fails, or the session closes), so that a second click does not
+    // ask again; it is also the context, so nothing is answered to a control that is gone.
     template <typename Result>
-    std::optional<Result> call(const char* what, QWidget* busy, std::function<Result(cfb::Confabo&)> work)
+    void askFrom(const char* what, QWidget* control, std::function<Result(cfb::Confabo&)> work,
+        std::function<void(Result)> done, std::function<void()> failed = {})
     {
-        std::optional<Result> answer;
-        auto result = std::make_shared<Result>();
-        wait(
-            what, busy, [work = std::move(work), result](cfb::Confabo& service) { *result = work(service); },
-            [&answer, result] { answer = std::move(*result); });
-        return answer;
+        auto busy = std::make_shared<BusyControl>(*this, control);
+        ask<Result>(
+            what, control, std::move(work),
+            [busy, done = std::move(done)](Result result) {
+                busy->release();
+                done(std::move(result));
+            },
+            [busy, failed = std::move(failed)] {
+                busy->release();
+                if (failed)
+                    failed();
+            });
     }
     // Sends a message to the user from the signed-in user, from the data port, naming it as both
     // the video and the data port. False when the user is not available (as the last lookup
@@ -166,7 +172,7 @@ signals:
     void lineRefused(const QString& handle, uint64_t id, const QString& reason);
     // True once a request has waited on the service for a second, false when none waits.
     void serviceSlow(bool slow);
-    // close() ended the session: waiting calls give up.
+    // close() ended the session: the requests still unanswered get no answer.
     void closed();
     // An editor changed the buddy or block list: the views of the lists reload.
     void buddyListsChanged();
@@ -190,11 +196,26 @@ signals:
 
 private:
     class Replies;
+    // The control of an askFrom(), disabled with a busy cursor until release() (at the latest
+    // when the session closes).
+    class BusyControl {
+    public:
+        BusyControl(ClientSession& session, QWidget* control);
+        ~BusyControl();
+        BusyControl(const BusyControl&) = delete;
+        BusyControl& operator=(const BusyControl&) = delete;
+        void release();
+
+    private:
+        QPointer<QWidget> control_;
+        bool wasEnabled_ = false;
+        bool released_ = false;
+        QMetaObject::Connection closed_;
+    };
     // done(true) after work ran, done(false) after it raised an error (already reported).
     void post(
         const char* what, QObject* context, std::function<void(cfb::Confabo&)> work, std::function<void(bool)> done);
-    void wait(const char* what, QWidget* busy, std::function<void(cfb::Confabo&)> work, std::function<void()> done);
-    // Reports error unless done raises it itself.
+    // Reports the error work raised, if any, then calls done unless context is gone.
     void answered(const cfb::Account& account, const std::exception_ptr& error, const char* what,
         const QPointer<QObject>& context, const std::function<void(bool)>& done);
     void stopServiceThread();
@@ -205,7 +226,6 @@ private:
     int pending_ = 0;
     QTimer slowTimer_;
     bool slow_ = false;
-    std::exception_ptr raised_; // handed from answered() to the wait() it answers
     std::unique_ptr<cfb::Confabo> confabo_;
     QString handle_;
     QSet<QString> secureSenders_; // case-folded; only users with a key get in

@@ -17,6 +17,9 @@
 #include <QGuiApplication>
 #include <QStringList>
 
+#include <optional>
+#include <utility>
+
 namespace cfb::client {
 namespace {
 
@@ -78,12 +81,110 @@ void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
         newAccount ? QStringLiteral("Confabo Registration") : QString::fromLatin1(modMain::AppTitle));
 }
 
+// The Login loop: one sign-in asked at a time on the service thread, the "Login Error" box after
+// each that did not succeed. It ends itself (deleted later) once it has told done.
+class SignInAttempts : public QObject {
+public:
+    SignInAttempts(ClientSession& session, SpeechEngine* speech, QWidget* owner, SignInFields fields,
+        std::function<void(std::optional<SignInFields>)> done)
+        : QObject(&session)
+        , session_(session)
+        , speech_(fields.speakIt ? speech : nullptr)
+        , owner_(owner)
+        , fields_(std::move(fields))
+        , done_(std::move(done))
+    {
+        // A session that ends while signing in ends the sequence: nobody is signed in.
+        connect(&session, &ClientSession::closed, this, [this] { finish(std::nullopt); });
+    }
+
+    void attempt()
+    {
+        const QString handle = fields_.handle;
+        const QString password = fields_.password;
+        const QString address = session_.library()->signInAddress(fields_.hostname);
+        session_.ask<SignInAnswer>(
+            "Login", this,
+            [handle, password, address](Confabo& service) {
+                SignInAnswer found;
+                {
+                    const NoticeCollector collect(found.notices);
+                    found.signedIn = service.Login(handle, password, address);
+                }
+                if (!found.signedIn)
+                    found.unreachable = ServiceFailure::unreachableText();
+                return found;
+            },
+            [this](const SignInAnswer& answer) { answered(answer); }, [this] { finish(std::nullopt); });
+    }
+
+private:
+    void answered(const SignInAnswer& answer)
+    {
+        if (answer.signedIn) {
+            Settings::IsRegistered.write(QStringLiteral("1"));
+            busy_.release();
+            tellTheNews(fields_.newAccount, answer.notices, owner_);
+            finish(fields_);
+            return;
+        }
+        busy_.release();
+        UserDialogs& dialogs = UserDialogs::current();
+        const QString unreachable = answer.unreachable;
+        if (speech_)
+            speech_->speak(
+                unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
+        QCoreApplication::processEvents();
+        if (!unreachable.isEmpty()) {
+            // Nothing the user typed is at fault: Retry tries the same again.
+            const int choice = dialogs.messageBox(owner_,
+                unreachable
+                    + QStringLiteral(" Check that the service is running and that the service address "
+                                     "(CFBSERVER) names it, then choose Retry."),
+                UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
+            if (choice != UserDialogs::AnswerRetry) {
+                finish(std::nullopt);
+                return;
+            }
+        } else {
+            const int choice
+                = dialogs.messageBox(owner_, QStringLiteral("The login information you have provided is invalid."),
+                    UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
+            if (choice != UserDialogs::AnswerRetry || !showSignInWindow(owner_)) {
+                finish(std::nullopt);
+                return;
+            }
+            // The host name keeps the value read at the start of the sequence.
+            fields_.handle = Settings::Handle.read();
+            fields_.password = StoredPassword::read();
+        }
+        busy_.show();
+        attempt();
+    }
+
+    void finish(std::optional<SignInFields> outcome)
+    {
+        if (!done_)
+            return;
+        busy_.release();
+        deleteLater();
+        std::exchange(done_, nullptr)(std::move(outcome));
+    }
+
+    ClientSession& session_;
+    SpeechEngine* speech_;
+    QWidget* owner_;
+    SignInFields fields_;
+    std::function<void(std::optional<SignInFields>)> done_;
+    BusyCursor busy_;
+};
+
 } // namespace
 
-SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner)
+void RunSignInSequence(
+    ClientSession& session, SpeechEngine* speech, QWidget* owner, std::function<void(std::optional<SignInFields>)> done)
 {
     showLibraryNoticesInBoxes();
-    UserDialogs& dialogs = UserDialogs::current();
 
     SignInFields fields;
     if (Settings::IsRegistered.read() != QLatin1String("1")) {
@@ -93,15 +194,17 @@ SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWi
         fields.newAccount = modMain::ShowFirstRegistration(owner);
     }
 
-    if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner))
-        modMain::ExitApplication();
+    if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner)) {
+        done(std::nullopt);
+        return;
+    }
 
     fields.handle = Settings::Handle.read();
     fields.password = StoredPassword::read();
     fields.hostname = Settings::HostName.read();
-
     fields.speakIt = isOne(Settings::EnableSpeech.read());
-    BusyCursor busy;
+    // The busy pointer from here until the sign-in has been answered.
+    auto* attempts = new SignInAttempts(session, speech, owner, fields, std::move(done));
     bool voiceOk = false;
     const int voice = Settings::DefaultVoiceMode.read().trimmed().toInt(&voiceOk);
     if (speech && voiceOk) {
@@ -110,65 +213,11 @@ SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWi
         speech->setSwitchFlag(false);
     }
 
-    const bool speakIt = fields.speakIt && speech;
-    if (speakIt)
+    if (fields.speakIt && speech)
         speech->speak(QStringLiteral("Logging in."));
     for (int i = 0; i < 3; ++i)
         QCoreApplication::processEvents();
-
-    QStringList notices;
-    for (;;) {
-        const QString handle = fields.handle;
-        const QString password = fields.password;
-        const QString address = session.library()->signInAddress(fields.hostname);
-        const std::optional<SignInAnswer> answer
-            = session.call<SignInAnswer>("Login", nullptr, [handle, password, address](Confabo& service) {
-                  SignInAnswer found;
-                  {
-                      const NoticeCollector collect(found.notices);
-                      found.signedIn = service.Login(handle, password, address);
-                  }
-                  if (!found.signedIn)
-                      found.unreachable = ServiceFailure::unreachableText();
-                  return found;
-              });
-        if (!answer)
-            modMain::ExitApplication(); // the session ended while signing in
-        notices = answer->notices;
-        if (answer->signedIn)
-            break;
-        busy.release();
-        const QString unreachable = answer->unreachable;
-        if (speakIt)
-            speech->speak(
-                unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
-        QCoreApplication::processEvents();
-        if (!unreachable.isEmpty()) {
-            // Nothing the user typed is at fault: Retry tries the same again.
-            const int answer = dialogs.messageBox(owner,
-                unreachable
-                    + QStringLiteral(" Check that the service is running and that the service address "
-                                     "(CFBSERVER) names it, then choose Retry."),
-                UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
-            if (answer != UserDialogs::AnswerRetry)
-                modMain::ExitApplication();
-        } else {
-            const int answer
-                = dialogs.messageBox(owner, QStringLiteral("The login information you have provided is invalid."),
-                    UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
-            if (answer != UserDialogs::AnswerRetry || !showSignInWindow(owner))
-                modMain::ExitApplication();
-            // The host name keeps the value read at the start of the sequence.
-            fields.handle = Settings::Handle.read();
-            fields.password = StoredPassword::read();
-        }
-        busy.show();
-    }
-
-    Settings::IsRegistered.write(QStringLiteral("1"));
-    busy.release();
-    tellTheNews(fields.newAccount, notices, owner);
-    return fields;
+    attempts->attempt();
 }
 
 } // namespace cfb::client

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 class QWidget;
 
 namespace cfb::client {
@@ -23,10 +26,12 @@ struct SignInFields {
 // with its "Login Error" box, "IsRegistered" = "1". A refused sign-in says the login information
 // is invalid; a service that cannot be reached is named with the reason, and Retry tries again
 // with the same handle and password. What the service says at sign-in comes in one box after it,
-// together with the news of a registration made just before. Returns the fields after a
-// successful sign-in; on Cancel it calls modMain::ExitApplication() (after any dialog has closed,
-// never from inside an event handler). speech may be nullptr (nothing is spoken). The sign-in
-// runs on the session's service thread; the windows keep working while it waits.
-SignInFields RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner);
+// together with the news of a registration made just before. done gets the fields after a
+// successful sign-in, and nothing when the user cancelled (or the session closed meanwhile): the
+// caller ends the program then. speech may be nullptr (nothing is spoken). The sign-in runs on
+// the session's service thread: done is called from the event loop once it has answered (at once
+// when the user cancelled the sign-in window).
+void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner,
+    std::function<void(std::optional<SignInFields>)> done);
 
 } // namespace cfb::client

@@ -77,10 +77,13 @@ AccountForm ProfileTab::typed() const
         .avatarPath = avatar_.fileToSend()};
 }
 
-bool ProfileTab::save()
+void ProfileTab::save(Saved saved)
 {
     const AccountForm form = typed();
-    return mode_ == AccountForm::Mode::Registration ? registerAccount(form) : changeProfile(form);
+    if (mode_ == AccountForm::Mode::Registration)
+        registerAccount(form, std::move(saved));
+    else
+        changePassword(form, std::move(saved));
 }
 
 bool ProfileTab::refused(const AccountForm::Check& check)
@@ -90,63 +93,75 @@ bool ProfileTab::refused(const AccountForm::Check& check)
     return check.has_value();
 }
 
-bool ProfileTab::changeProfile(const AccountForm& form)
+// The profile's changes go one after the other, password, e-mail address, avatar; the first the
+// service did not take is said, and the dialog stays.
+void ProfileTab::changePassword(const AccountForm& form, Saved saved)
 {
     const QString enciphered = SkipJack::EncipherPassword(form.password());
-    if (enciphered != library_->Password()) {
-        if (refused(form.checkPassword()))
-            return false;
-        if (!session_
-                 .call<bool>("Change Password", dialog_,
-                     [enciphered](Confabo& service) { return service.ChangePassword(enciphered); })
-                 .value_or(false)) {
-            tellWhileBusy(dialog_, QStringLiteral("Unable to change the password at this time. Please try again later."),
-                UserDialogs::Icon::Critical, QStringLiteral("Confabo Change Password Error"));
-            return false;
-        }
-        StoredPassword::write(enciphered);
+    if (enciphered == library_->Password()) {
+        changeEmail(form, std::move(saved));
+        return;
     }
+    if (refused(form.checkPassword()))
+        return;
+    session_.askFrom<bool>(
+        "Change Password", dialog_, [enciphered](Confabo& service) { return service.ChangePassword(enciphered); },
+        [this, form, enciphered, saved](bool changed) {
+            if (!changed) {
+                tellWhileBusy(dialog_,
+                    QStringLiteral("Unable to change the password at this time. Please try again later."),
+                    UserDialogs::Icon::Critical, QStringLiteral("Confabo Change Password Error"));
+                return;
+            }
+            StoredPassword::write(enciphered);
+            changeEmail(form, saved);
+        });
+}
 
+void ProfileTab::changeEmail(const AccountForm& form, Saved saved)
+{
     const QString email = form.email();
-    if (email != library_->Email()) {
-        if (refused(form.checkEmail()))
-            return false;
-        // A change the service did not take is said, as for the password, and the dialog stays.
-        if (!session_
-                 .call<bool>("Change Email", dialog_, [email](Confabo& service) { return service.ChangeEmail(email); })
-                 .value_or(false)) {
-            tellWhileBusy(dialog_,
-                QStringLiteral("Unable to change the email address at this time. Please try again later."),
-                UserDialogs::Icon::Critical, QStringLiteral("Confabo Change Email Error"));
-            return false;
-        }
+    if (email == library_->Email()) {
+        sendAvatar(form, std::move(saved));
+        return;
     }
-
-    if (refused(form.checkAvatar()))
-        return false;
-    sendAvatar(form.avatarPath);
-    return true;
+    if (refused(form.checkEmail()))
+        return;
+    session_.askFrom<bool>(
+        "Change Email", dialog_, [email](Confabo& service) { return service.ChangeEmail(email); },
+        [this, form, saved](bool changed) {
+            if (!changed) {
+                tellWhileBusy(dialog_,
+                    QStringLiteral("Unable to change the email address at this time. Please try again later."),
+                    UserDialogs::Icon::Critical, QStringLiteral("Confabo Change Email Error"));
+                return;
+            }
+            sendAvatar(form, saved);
+        });
 }
 
 // With an empty path only the mouth position changes, and the answer is not looked at.
-void ProfileTab::sendAvatar(const QString& path)
+void ProfileTab::sendAvatar(const AccountForm& form, Saved saved)
 {
+    if (refused(form.checkAvatar()))
+        return;
+    const QString path = form.avatarPath;
     const int16_t left = int16_t(mouthLeft());
     const int16_t top = int16_t(mouthTop());
-    const bool sent
-        = session_
-              .call<bool>("Avatar", dialog_,
-                  [path, left, top](Confabo& service) { return service.SetAvatar(path, left, top); })
-              .value_or(false);
-    if (!sent && !path.isEmpty())
-        tellWhileBusy(dialog_, QStringLiteral("The avatar image failed to update. Please try again later"),
-            UserDialogs::Icon::Critical, QStringLiteral("Avatar Upload Failed"));
+    session_.askFrom<bool>(
+        "Avatar", dialog_, [path, left, top](Confabo& service) { return service.SetAvatar(path, left, top); },
+        [this, path, saved](bool sent) {
+            if (!sent && !path.isEmpty())
+                tellWhileBusy(dialog_, QStringLiteral("The avatar image failed to update. Please try again later"),
+                    UserDialogs::Icon::Critical, QStringLiteral("Avatar Upload Failed"));
+            saved();
+        });
 }
 
-bool ProfileTab::registerAccount(const AccountForm& form)
+void ProfileTab::registerAccount(const AccountForm& form, Saved saved)
 {
     if (refused(form.checkNewAccount()))
-        return false;
+        return;
 
     const QString handle = form.handle();
     const QString enciphered = SkipJack::EncipherPassword(form.password());
@@ -155,33 +170,35 @@ bool ProfileTab::registerAccount(const AccountForm& form)
     const int16_t left = int16_t(mouthLeft());
     const int16_t top = int16_t(mouthTop());
     // Only the service's own answer means the handle is taken: the text says why none came.
-    const auto unanswered = session_.call<std::optional<QString>>(
-        "Register", dialog_, [handle, enciphered, email, avatar, left, top](Confabo& service) -> std::optional<QString> {
+    session_.askFrom<std::optional<QString>>(
+        "Register", dialog_,
+        [handle, enciphered, email, avatar, left, top](Confabo& service) -> std::optional<QString> {
             ServiceFailure::clear();
             if (service.Register(handle, enciphered, email, avatar, left, top))
                 return std::nullopt;
             return ServiceFailure::unreachableText();
+        },
+        [this, handle, enciphered, password = form.password(), saved](const std::optional<QString>& unanswered) {
+            if (unanswered) {
+                const QString unreachable = *unanswered;
+                tellWhileBusy(dialog_,
+                    unreachable.isEmpty()
+                        ? QStringLiteral("That handle has already been taken. Please try another.")
+                        : unreachable + QStringLiteral(" Nothing was registered; please try again later."),
+                    UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
+                if (unreachable.isEmpty())
+                    ui_.txtHandle->setFocus();
+                return;
+            }
+            Settings::IsRegistered.write(QStringLiteral("1"));
+            Settings::Handle.write(handle);
+            StoredPassword::write(enciphered);
+            emit registered(handle, password);
+            if (confirmsRegistration_)
+                tellWhileBusy(dialog_, QStringLiteral("Your Confabo account is registered."),
+                    UserDialogs::Icon::Information, QStringLiteral("Confabo Registration"));
+            saved();
         });
-    if (!unanswered)
-        return false;
-    if (*unanswered) {
-        const QString unreachable = **unanswered;
-        tellWhileBusy(dialog_,
-            unreachable.isEmpty() ? QStringLiteral("That handle has already been taken. Please try another.")
-                                  : unreachable + QStringLiteral(" Nothing was registered; please try again later."),
-            UserDialogs::Icon::Exclamation, QStringLiteral("Confabo Registration Error"));
-        if (unreachable.isEmpty())
-            ui_.txtHandle->setFocus();
-        return false;
-    }
-    Settings::IsRegistered.write(QStringLiteral("1"));
-    Settings::Handle.write(handle);
-    StoredPassword::write(enciphered);
-    emit registered(handle, form.password());
-    if (confirmsRegistration_)
-        tellWhileBusy(dialog_, QStringLiteral("Your Confabo account is registered."), UserDialogs::Icon::Information,
-            QStringLiteral("Confabo Registration"));
-    return true;
 }
 
 } // namespace cfb::client

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QLineEdit;
 
 namespace cfb {
@@ -35,8 +37,10 @@ public:
     // The fields from the signed-in account, or for a new one the handle the profile names.
     void load(AccountForm::Mode mode);
     void showPreview() { avatar_.showPreview(); }
-    // Apply and OK's part: false when a check or the service stopped it (a box said why).
-    bool save();
+    // Apply and OK's part, asked of the service one step after the other: saved runs once all
+    // went, never when a check or the service stopped it (a box said why).
+    using Saved = std::function<void()>;
+    void save(Saved saved);
 
     // Whether a successful registration says so in a box of its own (the default).
     void setConfirmsRegistration(bool on) { confirmsRegistration_ = on; }
@@ -52,9 +56,10 @@ protected:
 
 private:
     AccountForm typed() const;
-    bool registerAccount(const AccountForm& form);
-    bool changeProfile(const AccountForm& form);
-    void sendAvatar(const QString& path);
+    void registerAccount(const AccountForm& form, Saved saved);
+    void changePassword(const AccountForm& form, Saved saved);
+    void changeEmail(const AccountForm& form, Saved saved);
+    void sendAvatar(const AccountForm& form, Saved saved);
     // Says why, when the check refused: true then.
     bool refused(const AccountForm::Check& check);
 

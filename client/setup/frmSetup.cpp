@@ -146,21 +146,22 @@ void frmSetup::accountRegistered(const QString& handle, const QString& password)
         login->setCredentials(handle, password);
 }
 
-bool frmSetup::SaveSettings(bool closeAfter)
+void frmSetup::SaveSettings(bool closeAfter)
 {
-    bool saved = false;
+    // The busy pointer stays until the profile's requests have been answered.
+    auto busy = std::make_shared<BusyCursor>();
     withErrorReport("SaveSettings", [&] {
-        BusyCursor busy;
-        if (!profile_->save())
-            return;
-        application_->save();
-        video_->save();
-        saved = true;
-        busy.release();
-        if (closeAfter)
-            accept();
+        profile_->save([this, busy, closeAfter] {
+            withErrorReport("SaveSettings", [&] {
+                application_->save();
+                video_->save();
+                busy->release();
+                emit saved();
+                if (closeAfter)
+                    accept();
+            });
+        });
     });
-    return saved;
 }
 
 void frmSetup::returnPreview()

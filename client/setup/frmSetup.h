@@ -46,6 +46,10 @@ public:
 
     void done(int result) override;
 
+signals:
+    // Apply or OK stored everything (the service took the profile's changes); OK closes after it.
+    void saved();
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -54,8 +58,9 @@ private:
     void activate();
     void showPreviewOfTab();
     void accountRegistered(const QString& handle, const QString& password);
-    // Apply and OK: false when a check stopped it (a box said why).
-    bool SaveSettings(bool closeAfter);
+    // Apply and OK; a check or the service may stop it (a box says why), and saved() follows
+    // otherwise.
+    void SaveSettings(bool closeAfter);
     void returnPreview();
 
     std::unique_ptr<Ui::frmSetup> ui;

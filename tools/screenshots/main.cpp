@@ -98,6 +98,20 @@ bool settleUntil(const std::function<bool()>& done, int ms = 10000)
     return done();
 }
 
+// The main window's load, waiting for its steps after the sign-in; false when they failed.
+bool load(frmMain& window)
+{
+    bool ended = false, loaded = false;
+    const QMetaObject::Connection watch = QObject::connect(&window, &frmMain::loadEnded, &window, [&](bool ok) {
+        ended = true;
+        loaded = ok;
+    });
+    window.Load();
+    settleUntil([&] { return ended; }, 30000);
+    QObject::disconnect(watch);
+    return loaded;
+}
+
 // ready() is checked after the window has settled and once more just before it is drawn.
 bool save(QWidget* window, const QString& dir, const QString& name, const std::function<bool()>& ready = {})
 {
@@ -126,6 +140,7 @@ bool saveListDialogs(frmMain& window, const QString& dir)
     const QString blocked = QStringLiteral("bertram");
     if (window.library()->BlockUser(blocked)) {
         frmBlockList list(window.session(), nullptr);
+        settleUntil([&] { return list.findChild<QListWidget*>(QStringLiteral("lstBlocked"))->count() > 0; });
         if (QListWidgetItem* entry = list.findChild<QListWidget*>(QStringLiteral("lstBlocked"))->item(0))
             entry->setCheckState(Qt::Checked);
         ok &= save(&list, dir, QStringLiteral("blocklist.png"));
@@ -368,7 +383,7 @@ int render(const QStringList& args)
     window.setVideoSourceOption(QStringLiteral("pattern"));
     QElapsedTimer loadTime;
     loadTime.start();
-    window.Load();
+    ok &= load(window);
     const qint64 loadMs = loadTime.elapsed();
     ok &= save(&window, dir, QStringLiteral("main.png"));
     window.toggleExpandedView(window.findChild<QWidget*>(QStringLiteral("picVideo")));
@@ -478,7 +493,7 @@ int firstRun(const QStringList& args)
 
     frmMain window(nullptr);
     window.setVideoSourceOption(QStringLiteral("pattern"));
-    window.Load();
+    ok &= load(window);
     driver.stop();
     if (!registered || !boxDrawn) {
         std::fprintf(stderr, "first run: the registration form or the box after it did not come\n");

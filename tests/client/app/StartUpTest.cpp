@@ -55,7 +55,7 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
     QString splashVersion, splashTitle, splashPlatform;
     bool splashGaveWay = false;
     SingleInstance first(name_);
-    RunStartUp(first, [&] {
+    RunStartUp(first, [&](const LoadEnded& ended) {
         if (frmSplash* splash = visibleSplash()) {
             splashVersion = splash->findChild<QLabel*>("lblVersion")->text();
             splashTitle = splash->findChild<QLabel*>("lblProductName")->text();
@@ -68,6 +68,7 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
         form.hide();
         mainWindow.show();
         modMain::setMainWindow(&mainWindow, [&] { mainWindow.hide(); });
+        ended(true);
     });
     EXPECT_EQ(splashVersion, "Version " CONFABO_PROJECT_VERSION);
     EXPECT_EQ(splashTitle, "Confabo");
@@ -80,7 +81,7 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
     bool splashShown = false;
     SingleInstance second(name_);
     EXPECT_THROW(RunStartUp(second,
-                     [&] {
+                     [&](const LoadEnded&) {
                          splashShown = visibleSplash() != nullptr;
                          loadedAgain = true;
                      }),
@@ -103,7 +104,7 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     bool loaded = false;
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [&] { loaded = true; }), ProgramEnded);
+        EXPECT_THROW(RunStartUp(instance, [&](const LoadEnded&) { loaded = true; }), ProgramEnded);
     }
     EXPECT_FALSE(loaded);
     EXPECT_TRUE(dialogs_.boxes.isEmpty()) << "with \"Display Errors\" unset only the event log hears of it";
@@ -111,7 +112,7 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     Settings::DisplayErrors.write("1");
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [&] { loaded = true; }), ProgramEnded);
+        EXPECT_THROW(RunStartUp(instance, [&](const LoadEnded&) { loaded = true; }), ProgramEnded);
     }
     ASSERT_EQ(dialogs_.boxes.size(), 1);
     EXPECT_EQ(dialogs_.boxes[0].text, "Confabo Error: Confabo failed to load. You may need to re-install Confabo.");
@@ -122,9 +123,17 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     Settings::AutoRun.write("1");
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [] { throw std::runtime_error("no library"); }), ProgramEnded);
+        EXPECT_THROW(
+            RunStartUp(instance, [](const LoadEnded&) { throw std::runtime_error("no library"); }), ProgramEnded);
     }
     EXPECT_EQ(dialogs_.boxes.size(), 2);
+    // So is one that ends the load's later steps, after the sign-in.
+    Settings::AutoRun.write("0");
+    {
+        SingleInstance instance(name_);
+        EXPECT_THROW(RunStartUp(instance, [](const LoadEnded& ended) { ended(false); }), ProgramEnded);
+    }
+    EXPECT_EQ(dialogs_.boxes.size(), 3);
     EXPECT_EQ(visibleSplash(), nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "buddies/frmBlockList.h"
 #include "buddies/frmBuddyList.h"
 #include "buddies/frmInvite.h"
@@ -108,10 +109,16 @@ protected:
     {
         Settings::BlockAllData.erase();
         window = std::make_unique<frmMain>();
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         tabs = window->findChild<QTabBar*>("tabBuddies");
         ASSERT_TRUE(tabs);
         dialogs.boxes.clear(); // the service's welcome on the first sign-in
+    }
+
+    // Lets the event loop run until every request asked has been answered.
+    bool answered() const
+    {
+        return waitFor([this] { return window->session().pending() == 0; });
     }
 
     QStringList tabHandles() const
@@ -159,6 +166,7 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
     whenModal<frmBuddyList>(
         window.get(),
         [&](frmBuddyList* editor) {
+            EXPECT_TRUE(answered());
             EXPECT_EQ(editor->windowTitle(), "Edit Buddy List");
             EXPECT_EQ(window->currentWindow(), editor);
             auto* list = child<QListWidget>(editor, "lstBuddies");
@@ -175,23 +183,27 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
             // A buddy's own address, letter case equal: answered from the list. Enter adds.
             field->setText("  bertram@example.org ");
             pressEnter(field);
+            EXPECT_TRUE(answered());
             EXPECT_EQ(lastBox(), "Edit Buddy List: 'bertram' is already on your Buddy List.");
             EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Information);
             EXPECT_EQ(field->text(), "bertram@example.org");
             // Other letter case goes to the service, which names an existing buddy.
             field->setText("BERTRAM@Example.org");
             add->click();
+            EXPECT_TRUE(answered());
             EXPECT_EQ(lastBox(), "Edit Buddy List: 'bertram' is already on your buddy list.");
             EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
 
             const qsizetype boxesBefore = dialogs.boxes.size();
             field->setText("   ");
             add->click();
+            EXPECT_TRUE(answered());
             EXPECT_EQ(dialogs.beeps, 1);
             EXPECT_EQ(dialogs.boxes.size(), boxesBefore) << "an empty field only beeps";
 
             field->setText("nobody@example.org");
             add->click();
+            EXPECT_TRUE(answered());
             EXPECT_EQ(dialogs.beeps, 2);
             EXPECT_EQ(lastBox(), "Edit Buddy List: Could not find a match for 'nobody@example.org'.");
             EXPECT_EQ(dialogs.boxes.last().icon, UserDialogs::Icon::Exclamation);
@@ -199,6 +211,7 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
             // A new buddy by handle: listed, shown, and its tab appears at once.
             field->setText("desmond");
             pressEnter(field);
+            EXPECT_TRUE(answered());
             EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram", "desmond"}));
             EXPECT_EQ(list->currentItem()->text(), "desmond");
             EXPECT_EQ(child<QLabel>(editor, "lblEmail")->text(), "desmond@example.org");
@@ -209,6 +222,7 @@ TEST_F(ListDialogsTest, BuddyListEditorAddsAndRemovesAndTheMainWindowFollows)
             check(list, "amelia");
             check(list, "desmond");
             child<QPushButton>(editor, "cmdRemove")->click();
+            EXPECT_TRUE(answered());
             EXPECT_EQ(entries(list), QStringList{"bertram"});
             EXPECT_EQ(child<QLabel>(editor, "lblHandle")->text(), "bertram");
             EXPECT_FALSE(window->buddyInfo("amelia"));
@@ -236,21 +250,25 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
     QAction* block = window->findChild<QAction*>("toolBlock");
     dialogs.answers = {UserDialogs::AnswerNo}; // blocked, kept as a buddy
     block->trigger();
-    ASSERT_EQ(block->text(), "Unblock");
-    ASSERT_TRUE(window->session()
-                    .call<bool>("Block", nullptr, [](Confabo& service) { return service.BlockUser("desmond"); })
-                    .value_or(false));
+    ASSERT_TRUE(waitFor([&] { return block->text() == "Unblock"; }));
+    bool blockedDesmond = false;
+    window->session().ask<bool>(
+        "Block", window.get(), [](Confabo& service) { return service.BlockUser("desmond"); },
+        [&](bool blocked) { blockedDesmond = blocked; });
+    ASSERT_TRUE(waitFor([&] { return blockedDesmond; }));
 
     bool editorOpened = false;
     bool blockListOpened = false;
     whenModal<frmBuddyList>(
         window.get(),
         [&](frmBuddyList* editor) {
+            EXPECT_TRUE(answered());
             auto* openBlockList = child<QPushButton>(editor, "cmdBlockList");
             EXPECT_TRUE(openBlockList->isEnabled());
             whenModal<frmBlockList>(
                 editor,
                 [&](frmBlockList* blocked) {
+                    EXPECT_TRUE(answered());
                     EXPECT_EQ(blocked->windowTitle(), "Blocked User List");
                     EXPECT_EQ(window->currentWindow(), blocked);
                     auto* list = child<QListWidget>(blocked, "lstBlocked");
@@ -259,6 +277,7 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
                     check(list, "amelia");
                     check(list, "desmond");
                     child<QPushButton>(blocked, "cmdRemove")->click();
+                    EXPECT_TRUE(answered());
                     EXPECT_EQ(list->count(), 0);
                     EXPECT_FALSE(window->library()->IsBlocked("amelia"));
                     EXPECT_EQ(block->text(), "Block") << "the selected tab's button follows";
@@ -266,6 +285,7 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
                 },
                 &blockListOpened);
             openBlockList->click();
+            EXPECT_TRUE(answered());
             EXPECT_TRUE(blockListOpened);
             EXPECT_FALSE(openBlockList->isEnabled()) << "nobody is blocked any more";
             EXPECT_EQ(window->currentWindow(), editor);
@@ -275,12 +295,14 @@ TEST_F(ListDialogsTest, BlockListUnblocksAndTheButtonsFollow)
             check(list, "bertram");
             ASSERT_TRUE(service.stop());
             child<QPushButton>(editor, "cmdRemove")->click();
+            EXPECT_TRUE(answered());
             EXPECT_EQ(entries(list), (QStringList{"amelia", "bertram"}));
             EXPECT_EQ(list->item(1)->checkState(), Qt::Checked);
             EXPECT_TRUE(window->library()->Buddies()->Item("bertram"));
             // An Add the service never answered says so; it found nobody is not the answer.
             child<QLineEdit>(editor, "txtEmail")->setText("desmond");
             child<QPushButton>(editor, "cmdAdd")->click();
+            EXPECT_TRUE(answered());
             EXPECT_TRUE(lastBox().startsWith("Edit Buddy List: Cannot reach the Confabo service at "))
                 << lastBox().toStdString();
             editor->close();
@@ -315,6 +337,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
     whenModal<frmInvite>(
         answerer.scope(),
         [&](frmInvite* invite) {
+            EXPECT_TRUE(answered());
             EXPECT_EQ(invite->windowTitle(), "Confabo - Invite Users");
             EXPECT_EQ(window->currentWindow(), invite);
             auto* list = child<QListWidget>(invite, "lstUsers");
@@ -329,6 +352,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
 
             signIn("desmond", "127.0.0.4");
             child<QPushButton>(invite, "cmdRefresh")->click();
+            EXPECT_TRUE(answered());
             order = entries(list);
             ASSERT_TRUE(order.contains("desmond")) << order.join(' ').toStdString();
             const int daveRow = int(order.indexOf("desmond"));
@@ -366,6 +390,7 @@ TEST_F(ListDialogsTest, InvitationsGoFromTheLastCheckedUserAndTheMailLinkIsExact
                 if (handle == "amelia" || handle == "bertram" || handle == "desmond")
                     check(list, handle);
             send->click();
+            EXPECT_TRUE(answered());
             ASSERT_FALSE(dialogs.boxes.isEmpty());
             EXPECT_EQ(lastBox(),
                 "Confabo - Invite Users: Your invitation(s) have been sent. If your invitation is accepted, a new "

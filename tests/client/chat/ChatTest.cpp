@@ -10,6 +10,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "channel/Identity.h"
 #include "chat/LineTimes.h"
 #include "chat/StrangerQueue.h"
@@ -200,7 +201,7 @@ protected:
     {
         speech = std::make_unique<RecordingSpeech>(voices);
         window = std::make_unique<frmMain>(speech.get());
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         speech->said.clear(); // "Logging in."
         auto* receiver = new ivUDP;
         receiver->setLocalPort(freeDataPort());

@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "channel/Identity.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
@@ -71,7 +72,7 @@ protected:
         dialogs.boxes.clear();
 
         window = std::make_unique<frmMain>();
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         // The window receives on a port of its own, so amelia can listen on the data port.
         auto* receiver = new ivUDP;
         receiver->setLocalPort(freeDataPort());

@@ -8,6 +8,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
@@ -76,7 +77,7 @@ TEST(SecondLocalUser, ChatsBothWaysWithTheFirstOnTheSharedPort)
     ASSERT_TRUE(next(bertram, "add").value("ok").toBool());
 
     frmMain window;
-    window.Load();
+    EXPECT_TRUE(loadMainWindow(window));
     dialogs.boxes.clear();
     EXPECT_EQ(window.panelToolTip(frmMain::PanelHandle),
         "Signed in to the Confabo service at " + service.serverSetting() + " over an unencrypted connection (HTTP)");

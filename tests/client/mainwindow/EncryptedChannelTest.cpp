@@ -11,6 +11,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "buddies/VerifyDialog.h"
 #include "buddies/frmBuddyList.h"
 #include "channel/Identity.h"
@@ -230,7 +231,7 @@ TEST_F(EncryptedChannelTest, EachBuddyIsMarkedAsTheyAreReachedAndAVerifiedKeyTha
     ASSERT_TRUE(bertram->waitFor("add").value("ok").toBool());
 
     window = std::make_unique<frmMain>();
-    window->Load();
+    EXPECT_TRUE(loadMainWindow(*window));
     tabs = window->findChild<QTabBar*>("tabBuddies");
     ASSERT_TRUE(pollUntil([&] { return tabs->count() == 2; }));
     EXPECT_TRUE(dialogs.boxes.isEmpty()) << "the window's own key is fine: no warning";
@@ -365,7 +366,7 @@ TEST_F(EncryptedChannelTest, AnOwnKeyFileOthersMayReadIsToldOnceAndEveryBuddyIsM
         Identity::defaultPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
 
     window = std::make_unique<frmMain>();
-    window->Load();
+    EXPECT_TRUE(loadMainWindow(*window));
     tabs = window->findChild<QTabBar*>("tabBuddies");
     ASSERT_TRUE(pollUntil([&] { return tabs->count() == 1; }));
     ASSERT_FALSE(window->library()->hasIdentity());
@@ -395,7 +396,7 @@ TEST_F(EncryptedChannelTest, OwnLinesShowWhetherTheBuddyGotThem)
     ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
     ASSERT_TRUE(bertram->waitFor("add").value("ok").toBool());
     window = std::make_unique<frmMain>();
-    window->Load();
+    EXPECT_TRUE(loadMainWindow(*window));
     tabs = window->findChild<QTabBar*>("tabBuddies");
     ASSERT_TRUE(pollUntil([&] { return tabs->count() == 2; }));
     ASSERT_EQ(safetyAt(*amelia).size(), 71) << "amelia's client knows cordelia's key";
@@ -451,7 +452,7 @@ TEST_F(EncryptedChannelTest, FilesGoBothWaysAskedFirstAndTheConversationSaysHowT
     amelia->say("add cordelia");
     ASSERT_TRUE(amelia->waitFor("add").value("ok").toBool());
     window = std::make_unique<frmMain>();
-    window->Load();
+    EXPECT_TRUE(loadMainWindow(*window));
     tabs = window->findChild<QTabBar*>("tabBuddies");
     ASSERT_TRUE(pollUntil([&] { return tab("amelia") >= 0; }));
     ASSERT_EQ(safetyAt(*amelia).size(), 71) << "amelia's client knows cordelia's key";

@@ -13,10 +13,11 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "chat/ChatTranscript.h"
+#include "chat/cBuddyInfo.h"
 #include "history/HistoryLine.h"
 #include "history/HistoryStore.h"
-#include "chat/cBuddyInfo.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -66,7 +67,7 @@ protected:
     void openWindow()
     {
         window = std::make_unique<frmMain>();
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         tabs = window->findChild<QTabBar*>("tabBuddies");
     }
 

@@ -14,6 +14,7 @@
 #include "StallingProxy.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "buddies/frmBuddyList.h"
 #include "channel/Identity.h"
 #include "chat/cBuddyInfo.h"
@@ -85,7 +86,7 @@ protected:
     {
         window = std::make_unique<frmMain>();
         heartbeat.start();
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         tabs = window->findChild<QTabBar*>("tabBuddies");
     }
 
@@ -163,9 +164,12 @@ TEST_F(ResponsiveWindowTest, ASlowServiceNeverFreezesTheWindowAndEveryAnswerArri
     whenModal<frmBuddyList>(
         window.get(),
         [&](frmBuddyList* editor) {
+            EXPECT_TRUE(settled()); // the block-list button's question
             heartbeat.start();
             child<QLineEdit>(editor, "txtEmail")->setText("eleanor");
             child<QPushButton>(editor, "cmdAdd")->click();
+            EXPECT_FALSE(editor->isEnabled()) << "disabled until the answer";
+            EXPECT_TRUE(settled());
             auto* list = child<QListWidget>(editor, "lstBuddies");
             EXPECT_EQ(list->findItems("eleanor", Qt::MatchExactly).size(), 1);
             EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "Add";

@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "chat/cBuddyInfo.h"
 #include "common/frmPopup.h"
 #include "mainwindow/frmMain.h"
@@ -32,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolBar>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -92,7 +94,7 @@ protected:
     void load()
     {
         window = std::make_unique<frmMain>();
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         tabs = window->findChild<QTabBar*>("tabBuddies");
         ASSERT_TRUE(tabs);
     }
@@ -294,6 +296,9 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     dialogs.boxes.clear();
     dialogs.answers = {UserDialogs::AnswerYes};
     action("toolBlock")->trigger();
+    EXPECT_FALSE(window->findChild<QToolBar*>("tool")->widgetForAction(action("toolBlock"))->isEnabled())
+        << "no second block while the first is asked";
+    EXPECT_TRUE(waitUntil([&] { return window->session().pending() == 0; }));
     ASSERT_EQ(dialogs.boxes.size(), 1) << boxes().toStdString();
     EXPECT_EQ(dialogs.boxes[0].title, "Remove Buddy");
     EXPECT_EQ(dialogs.boxes[0].text, "'amelia' has been blocked. Do you want to remove 'amelia' from your buddy list?");
@@ -307,10 +312,12 @@ TEST_F(MainWindowTest, BlockCanRemoveTheBuddyAndTheStatusMenusReachTheService)
     // Blocking without removing keeps the tab and shows "Unblock"; releasing unblocks.
     dialogs.answers = {UserDialogs::AnswerNo};
     action("toolBlock")->trigger();
+    EXPECT_TRUE(waitUntil([&] { return window->session().pending() == 0; }));
     EXPECT_EQ(tabHandles(), QStringList{"bertram"});
     EXPECT_TRUE(window->library()->IsBlocked("bertram"));
     EXPECT_EQ(action("toolBlock")->text(), "Unblock");
     action("toolBlock")->trigger();
+    EXPECT_TRUE(waitUntil([&] { return window->session().pending() == 0; }));
     EXPECT_FALSE(window->library()->IsBlocked("bertram"));
     EXPECT_EQ(action("toolBlock")->text(), "Block");
 

@@ -1,5 +1,5 @@
 // The sign-in sequence against the real confabo-service: first run, automatic sign-in, a refused
-// stored password with Retry, a service that cannot be reached, and Cancel ending the program.
+// stored password with Retry, a service that cannot be reached, and Cancel ending the sequence signed out.
 #include "StartupTestSupport.h"
 
 #include "common/modMain.h"
@@ -21,6 +21,7 @@
 #include <QPushButton>
 
 #include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -37,13 +38,19 @@ protected:
         ASSERT_TRUE(service_.isRunning()) << qPrintable(service_.errorText());
         Settings::ServiceHost.write(service_.serverSetting());
         Settings::DataPort.write(freeDataPort());
-        modMain::setExitHook([] { throw ProgramEnded{}; });
-        modMain::setMainWindow(&mainWindow_, [this] { ++unloads_; });
     }
-    void TearDown() override
+
+    // The sequence's outcome once it has come; nothing when the user cancelled.
+    std::optional<SignInFields> signIn(ClientSession& session)
     {
-        modMain::setMainWindow(nullptr, {});
-        modMain::setExitHook({});
+        bool ended = false;
+        std::optional<SignInFields> outcome;
+        RunSignInSequence(session, &speech_, nullptr, [&](std::optional<SignInFields> fields) {
+            outcome = std::move(fields);
+            ended = true;
+        });
+        EXPECT_TRUE(waitFor([&] { return ended; }, 20000)) << "the sequence never ended";
+        return outcome;
     }
 
     static void registerAccount(const QString& handle, const QString& password)
@@ -68,8 +75,6 @@ protected:
     ServiceProcess service_;
     ScriptedDialogs dialogs_;
     RecordingSpeech speech_;
-    QWidget mainWindow_;
-    int unloads_ = 0;
     QObject scope_;
 };
 
@@ -94,7 +99,9 @@ TEST_F(SignInSequenceTest, FreshInstallWelcomesThenSignsInThroughTheWindow)
 
     ClientSession session(nullptr);
     Confabo& confabo = *session.open();
-    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
+    const std::optional<SignInFields> outcome = signIn(session);
+    ASSERT_TRUE(outcome);
+    const SignInFields& fields = *outcome;
 
     // No welcome box (the registration form welcomes a new user); the one box is the service's
     // welcome on the account's first sign-in, after it.
@@ -131,7 +138,9 @@ TEST_F(SignInSequenceTest, AutoLoginSignsInWithoutAnyWindow)
 
     ClientSession session(nullptr);
     Confabo& confabo = *session.open();
-    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
+    const std::optional<SignInFields> outcome = signIn(session);
+    ASSERT_TRUE(outcome);
+    const SignInFields& fields = *outcome;
 
     EXPECT_FALSE(windowShown);
     EXPECT_FALSE(boxTitled("Welcome to Confabo!"));
@@ -165,7 +174,9 @@ TEST_F(SignInSequenceTest, RefusedStoredPasswordOffersRetryWithThePrefilledWindo
 
     ClientSession session(nullptr);
     Confabo& confabo = *session.open();
-    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
+    const std::optional<SignInFields> outcome = signIn(session);
+    ASSERT_TRUE(outcome);
+    const SignInFields& fields = *outcome;
 
     ASSERT_TRUE(boxTitled("Login Error"));
     const auto error = *std::find_if(
@@ -202,7 +213,9 @@ TEST_F(SignInSequenceTest, AnUnreachableServiceIsNamedAndRetrySignsInOnceItAnswe
 
     ClientSession session(nullptr);
     Confabo& confabo = *session.open();
-    const SignInFields fields = RunSignInSequence(session, &speech_, nullptr);
+    const std::optional<SignInFields> outcome = signIn(session);
+    ASSERT_TRUE(outcome);
+    const SignInFields& fields = *outcome;
 
     ASSERT_TRUE(back && back->isRunning());
     ASSERT_TRUE(boxTitled("Login Error"));
@@ -218,31 +231,43 @@ TEST_F(SignInSequenceTest, AnUnreachableServiceIsNamedAndRetrySignsInOnceItAnswe
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(SignInSequenceTest, CancelEndsTheProgramAfterUnloadingTheMainWindow)
+TEST_F(SignInSequenceTest, CancelEndsTheSequenceSignedOut)
 {
     // Cancel in the sign-in window of a first run: nothing is stored.
     whenModal<frmLogin>(&scope_, [](frmLogin* window) { child<QPushButton>(window, "cmdCancel")->click(); });
     {
         ClientSession session(nullptr);
         Confabo& confabo = *session.open();
-        EXPECT_THROW(RunSignInSequence(session, &speech_, nullptr), ProgramEnded);
+        EXPECT_FALSE(signIn(session));
         EXPECT_EQ(confabo.Status(), CFB_OFFLINE);
     }
-    EXPECT_EQ(unloads_, 1);
     EXPECT_EQ(Settings::IsRegistered.read(), "");
     EXPECT_EQ(Settings::Handle.read(), "");
 
     // Cancel in the "Login Error" box of an automatic sign-in the service refuses.
-    modMain::setMainWindow(&mainWindow_, [this] { ++unloads_; });
     storeSignIn("nobody-here", "pw");
     Settings::IsRegistered.write("0");
     dialogs_.answers = {UserDialogs::AnswerCancel}; // "Login Error"
     ClientSession session(nullptr);
     session.open();
-    EXPECT_THROW(RunSignInSequence(session, &speech_, nullptr), ProgramEnded);
-    EXPECT_EQ(unloads_, 2);
+    EXPECT_FALSE(signIn(session));
     EXPECT_TRUE(boxTitled("Login Error"));
     EXPECT_EQ(Settings::IsRegistered.read(), "0");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    // A session closed while the sign-in is under way ends it too.
+    storeSignIn("nobody-here", "pw");
+    bool ended = false;
+    std::optional<SignInFields> outcome = SignInFields{};
+    ClientSession closing(nullptr);
+    closing.open();
+    RunSignInSequence(closing, &speech_, nullptr, [&](std::optional<SignInFields> fields) {
+        outcome = std::move(fields);
+        ended = true;
+    });
+    closing.close();
+    EXPECT_TRUE(waitFor([&] { return ended; }));
+    EXPECT_FALSE(outcome);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 

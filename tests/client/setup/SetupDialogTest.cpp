@@ -9,6 +9,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "common/frmPopup.h"
 #include "common/modMain.h"
 #include "desktop/AutoStart.h"
@@ -100,11 +101,13 @@ protected:
         return dialogs.boxes.isEmpty() ? QString() : dialogs.boxes.last().title + ": " + dialogs.boxes.last().text;
     }
 
-    // Presses the button and says what the last box said (empty when none came).
+    // Presses the button and says what the last box said (empty when none came), once the service
+    // has answered what the button asked (the dialog is disabled until then).
     QString press(QWidget* dialog, const char* button)
     {
         const qsizetype before = dialogs.boxes.size();
         child<QPushButton>(dialog, button)->click();
+        EXPECT_TRUE(waitFor([dialog] { return dialog->isEnabled(); }, 20000));
         return dialogs.boxes.size() > before ? lastBox() : QString();
     }
 
@@ -125,7 +128,7 @@ protected:
         });
         window = std::make_unique<frmMain>();
         window->setVideoSourceOption(videoSource);
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
     }
 
     TempConfig config;

@@ -13,6 +13,7 @@
 #include "ServiceProcess.h"
 #include "TempConfig.h"
 
+#include "../support/MainWindowLoad.h"
 #include "channel/Identity.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddy.h"
@@ -134,7 +135,7 @@ protected:
     {
         window = std::make_unique<frmMain>();
         window->setVideoSourceOption(videoSource);
-        window->Load();
+        EXPECT_TRUE(loadMainWindow(*window));
         tabs = window->findChild<QTabBar*>("tabBuddies");
         ASSERT_TRUE(tabs);
     }
