@@ -272,7 +272,7 @@ TEST_F(MainVideoTest, FramesGoToTheSelectedBuddyWhileItsVideoIsOnAndFollowASizeC
     ASSERT_EQ(window->SelBuddy()->handle(), "amelia");
     dialogs.answers = {UserDialogs::AnswerYes};
     action("toolBlock")->trigger();
-    ASSERT_EQ(tabs->count(), 0);
+    ASSERT_TRUE(waitUntil([&] { return tabs->count() == 0; })) << "the block is answered";
     EXPECT_EQ(window->SelBuddy(), nullptr);
     quietFor(600, {&amy, &bob});
     EXPECT_EQ(amy.sizes.size() + bob.sizes.size(), 0);
