@@ -10,6 +10,7 @@
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
 #include "messaging/KeepAlive.h"
+#include "messaging/SecureVideo.h"
 #include "messaging/Mailbox.h"
 #include "messaging/PeerAddresses.h"
 #include "messaging/PeerDatagram.h"
@@ -869,6 +870,29 @@ void Confabo::createChannel()
             emit LineNotDelivered(handle, line ? line->wireId : id);
     });
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
+    video_ = new SecureVideo(*channel_, this);
+    connect(video_, &SecureVideo::bytesArrived, this, [this](const QString& handle, bool trusted, const QByteArray& bytes) {
+        if (IsBlocked(handle))
+            return;
+        QString from = handle;
+        QByteArray frame = bytes;
+        arrivalSecure_ = trusted;
+        QPointer<Confabo> self(this);
+        emit VideoFrameBytes(from, frame);
+        if (self)
+            arrivalSecure_ = false;
+    });
+    connect(video_, &SecureVideo::pictureArrived, this, [this](const QString& handle, bool trusted, const QImage& image) {
+        if (IsBlocked(handle))
+            return;
+        QString from = handle;
+        QImage picture = image;
+        arrivalSecure_ = trusted;
+        QPointer<Confabo> self(this);
+        emit VideoFrame(from, picture);
+        if (self)
+            arrivalSecure_ = false;
+    });
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
     FileTransfers& files = channel_->files();
     connect(&files, &FileTransfers::offered, this,
@@ -1140,6 +1164,29 @@ std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame,
     if (!route || route->known.security == PeerSecurity::Refused)
         return route ? std::optional<bool>(false) : std::nullopt;
     return channel_->sendFrame(route->known.key, buddy.handle(), route->to, frame);
+}
+
+std::optional<bool> Confabo::sendSecureVideo(Buddy& buddy, const I420View& picture, int captureRate, int16_t VideoPort)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, VideoPort);
+    if (!route || route->known.security != PeerSecurity::Encrypted || !video_)
+        return std::nullopt;
+    return video_->send(route->known.key, buddy.handle(), route->to, picture, captureRate);
+}
+
+QString Confabo::videoStatus(Buddy& buddy)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, 0);
+    if (!route || route->known.security != PeerSecurity::Encrypted || !video_)
+        return {};
+    return video_->status(route->known.key, buddy.handle());
+}
+
+bool Confabo::takesVp8(Buddy& buddy)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, 0);
+    return route && route->known.security == PeerSecurity::Encrypted && video_
+        && video_->takesVp8(route->known.key, buddy.handle());
 }
 
 bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)
