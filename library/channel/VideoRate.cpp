@@ -14,19 +14,22 @@ void VideoRate::onReport(const VideoContent::ReportFields& r, int64_t now)
     loss_ = expected ? double(r.lost) / expected : 0.0;
     const bool overused
         = r.queuingDelayMs > 2 * QueuingMs || (r.queuingDelayMs > QueuingMs && r.delayTrend > 0);
+    // What a report shows of a queue or of loss comes of what was sent before the last cut for
+    // a while (the queue drains): no second cut for that while, unless the queue goes on growing.
+    const bool draining = decreasedAt_ >= 0 && now - decreasedAt_ < DrainMs;
+    const bool growing = r.queuingDelayMs > 3 * QueuingMs && r.delayTrend > 0;
     double next = kbps_;
-    if (loss_ > 0.10)
-        next = kbps_ * (1.0 - 0.5 * loss_);
-    if (overused) {
-        // The path holds less than was sent: what got through is about what it carries. The
-        // queue takes a while to drain, so the rate is not cut again for that while unless the
-        // queue goes on growing.
-        const bool draining = decreasedAt_ >= 0 && now - decreasedAt_ < DrainMs;
-        if (!draining || (r.queuingDelayMs > 3 * QueuingMs && r.delayTrend > 0)) {
+    if ((loss_ > 0.10 || overused) && (!draining || growing)) {
+        if (loss_ > 0.10)
+            next = kbps_ * (1.0 - 0.5 * loss_);
+        // The path holds less than was sent: what got through is about what it carries.
+        if (overused) {
             next = std::min<double>(next, 0.9 * receivedKbps_);
-            decreasedAt_ = now;
             ceilingKbps_ = receivedKbps_;
         }
+        decreasedAt_ = now;
+    } else if (overused || loss_ > 0.10) {
+        // Still draining from the last cut: hold.
     } else if (loss_ < 0.02 && (r.queuingDelayMs < QueuingMs / 2 || r.delayTrend < 0)) {
         // Nothing queues (or what did drains): more, but not far beyond what arrives.
         // Near where the path was full last time, carefully; well away from it, by a share.

@@ -33,6 +33,8 @@
 
 #include <QFile>
 
+#include <functional>
+
 namespace cfb {
 namespace {
 
@@ -871,27 +873,24 @@ void Confabo::createChannel()
     });
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
     video_ = new SecureVideo(*channel_, this);
-    connect(video_, &SecureVideo::bytesArrived, this, [this](const QString& handle, bool trusted, const QByteArray& bytes) {
+    // VP8 arrives as JPEG does: the coded bytes, then (once decoded) the picture.
+    const auto raise = [this](const QString& handle, bool trusted, const std::function<void(QString&)>& signal) {
         if (IsBlocked(handle))
             return;
         QString from = handle;
+        arrivalSecure_ = trusted;
+        QPointer<Confabo> self(this);
+        signal(from);
+        if (self)
+            arrivalSecure_ = false;
+    };
+    connect(video_, &SecureVideo::bytesArrived, this, [this, raise](const QString& handle, bool trusted, const QByteArray& bytes) {
         QByteArray frame = bytes;
-        arrivalSecure_ = trusted;
-        QPointer<Confabo> self(this);
-        emit VideoFrameBytes(from, frame);
-        if (self)
-            arrivalSecure_ = false;
+        raise(handle, trusted, [&](QString& from) { emit VideoFrameBytes(from, frame); });
     });
-    connect(video_, &SecureVideo::pictureArrived, this, [this](const QString& handle, bool trusted, const QImage& image) {
-        if (IsBlocked(handle))
-            return;
-        QString from = handle;
+    connect(video_, &SecureVideo::pictureArrived, this, [this, raise](const QString& handle, bool trusted, const QImage& image) {
         QImage picture = image;
-        arrivalSecure_ = trusted;
-        QPointer<Confabo> self(this);
-        emit VideoFrame(from, picture);
-        if (self)
-            arrivalSecure_ = false;
+        raise(handle, trusted, [&](QString& from) { emit VideoFrame(from, picture); });
     });
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
     FileTransfers& files = channel_->files();

@@ -54,11 +54,12 @@ QString SecureVideo::status(const Key32& key, const QString& handle) const
     const std::shared_ptr<Vp8Sender> sender = senders_.value(handle);
     if (!sender || !takesVp8(key, handle) || sender->targetKbps() == 0)
         return {};
-    return QStringLiteral("VP8, %1 kbit/s, %2x%3 %4 fps")
-        .arg(sender->targetKbps())
-        .arg(sender->size().width())
-        .arg(sender->size().height())
-        .arg(sender->frameRate());
+    const QString text = QStringLiteral("VP8, %1 kbit/s").arg(sender->targetKbps());
+    if (sender->size() == sender->capturedSize() && sender->frameRate() == sender->captureRate())
+        return text;
+    // Stepped down for the rate: say to what.
+    return text
+        + QStringLiteral(", %1x%2 %3 fps").arg(sender->size().width()).arg(sender->size().height()).arg(sender->frameRate());
 }
 
 const Vp8Sender* SecureVideo::sender(const QString& handle) const

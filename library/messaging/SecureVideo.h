@@ -33,7 +33,8 @@ public:
     // otherwise whether it left (a frame skipped for the rate counts as sent).
     std::optional<bool> send(const Key32& key, const QString& handle, const SecureChannel::Endpoint& to,
         const I420View& picture, int captureRate);
-    // What goes to the peer, for the user: "VP8, 480 kbit/s, 640x480 30 fps"; empty before any.
+    // What goes to the peer, for the user: "VP8, 480 kbit/s" (and ", 320x240 15 fps" when
+    // stepped down from the captured format); empty before any.
     QString status(const Key32& key, const QString& handle) const;
     // The sender of a conversation (nullptr before its first picture); for tests and benchmarks.
     const Vp8Sender* sender(const QString& handle) const;

@@ -11,10 +11,11 @@ namespace cfb {
 
 // One conversation's outgoing VP8: the encoder set to the rate the path carries now, and the
 // picture size and frame rate that rate affords. When the bits a pixel gets fall too low the
-// stream steps down (every second frame, then half the size, ...), and it steps back up once the
-// rate has stayed high enough for a while; each step opens the encoder anew (a key frame). Key
-// frames a receiver asks for are sent at most every KeyFrameMs. Pictures scaled down go through
-// one buffer kept from frame to frame: nothing is allocated per frame.
+// stream steps down (every second frame, then half the size, ...), and it steps back up when the
+// rate affords the richer step, at least StepUpAfterMs after the last step; each step opens the
+// encoder anew (a key frame). Key frames a receiver asks for are sent at most every KeyFrameMs.
+// Pictures scaled down go through one buffer kept from frame to frame: nothing is allocated per
+// frame.
 class Vp8Sender {
 public:
     struct Step {
@@ -41,6 +42,9 @@ public:
     int frameRate() const { return encoder_.settings().frameRate; }
     int targetKbps() const { return encoder_.isOpen() ? encoder_.settings().targetKbps : 0; }
     int step() const { return step_; }
+    // What the pictures came at.
+    QSize capturedSize() const { return captured_; }
+    int captureRate() const { return captureRate_; }
     QString errorString() const { return encoder_.errorString(); }
 
     // The step a rate affords for pictures of this size at this rate.
