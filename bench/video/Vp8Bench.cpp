@@ -95,7 +95,7 @@ void BM_BareLibvpx(benchmark::State& state)
     cfg.g_w = W, cfg.g_h = H, cfg.g_timebase = {1, Fps}, cfg.g_threads = 1, cfg.g_lag_in_frames = 0;
     cfg.g_error_resilient = VPX_ERROR_RESILIENT_DEFAULT, cfg.rc_end_usage = VPX_CBR;
     cfg.rc_target_bitrate = unsigned(kbps), cfg.rc_dropframe_thresh = 0, cfg.rc_min_quantizer = 2;
-    cfg.rc_max_quantizer = 56, cfg.rc_undershoot_pct = 100, cfg.rc_overshoot_pct = 15;
+    cfg.rc_max_quantizer = 63, cfg.rc_undershoot_pct = 100, cfg.rc_overshoot_pct = 15;
     cfg.rc_buf_initial_sz = 500, cfg.rc_buf_optimal_sz = 600, cfg.rc_buf_sz = 1000, cfg.kf_max_dist = Fps * 10;
     vpx_codec_ctx_t enc, dec;
     vpx_codec_enc_init(&enc, vpx_codec_vp8_cx(), &cfg, 0);

@@ -16,14 +16,24 @@ QString tr(const char* text)
     return QCoreApplication::translate("CaptureSourceFactory", text);
 }
 
+bool missing(const Setting& setting)
+{
+    return setting.read(QString()).isEmpty();
+}
+
+// Never set: the size and rate VP8 sends at (JPEG then goes at the settings' defaults).
 QSize configuredSize()
 {
+    if (missing(Settings::VideoWidth) && missing(Settings::VideoHeight))
+        return Vp8DefaultSize;
     const QSize size(Settings::VideoWidth.read().toInt(), Settings::VideoHeight.read().toInt());
     return CaptureSource::isUsableSize(size) ? size : QSize(160, 120);
 }
 
 int configuredRate()
 {
+    if (missing(Settings::FrameRate))
+        return Vp8DefaultRate;
     const int rate = Settings::FrameRate.read().toInt();
     return rate >= CaptureSource::MinRate && rate <= CaptureSource::MaxRate ? rate : 5;
 }
@@ -65,6 +75,17 @@ std::unique_ptr<CaptureSource> createCaptureSource(
         return nullptr;
     }
     return file;
+}
+
+std::pair<QSize, int> jpegFormatBesideVp8()
+{
+    QSize size;
+    int rate = 0;
+    if (missing(Settings::VideoWidth) && missing(Settings::VideoHeight))
+        size = QSize(Settings::VideoWidth.read().toInt(), Settings::VideoHeight.read().toInt());
+    if (missing(Settings::FrameRate))
+        rate = Settings::FrameRate.read().toInt();
+    return {size, rate};
 }
 
 QString videoSourceOption(const QStringList& arguments)

@@ -5,6 +5,8 @@
 #include "messaging/PeerDatagram.h"
 #include "platform/Settings.h"
 
+#include <libyuv/scale.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -148,10 +150,50 @@ FrameSender::Result FrameSender::encodeFitting(QByteArrayView& jpeg)
     return result;
 }
 
+void FrameSender::setJpegFormat(QSize size, int rate)
+{
+    jpegSize_ = size;
+    jpegRate_ = rate;
+    lastJpegUs_ = -1;
+}
+
+const I420Frame* FrameSender::jpegFrame(const I420Frame& frame, I420Frame& scaled)
+{
+    if (jpegRate_ > 0 && lastJpegUs_ >= 0 && frame.timestampUs >= lastJpegUs_
+        && frame.timestampUs - lastJpegUs_ < 1000000 / jpegRate_ * 9 / 10)
+        return nullptr; // not due yet at the JPEG rate
+    lastJpegUs_ = frame.timestampUs;
+    if (!jpegSize_.isValid() || (frame.width <= jpegSize_.width() && frame.height <= jpegSize_.height()))
+        return &frame;
+    if (!jpegScaled_.resize(jpegSize_))
+        return nullptr;
+    libyuv::I420Scale(frame.y, frame.strideY, frame.u, frame.strideU, frame.v, frame.strideV, frame.width,
+        frame.height, jpegScaled_.y(), jpegScaled_.width(), jpegScaled_.u(), jpegScaled_.chromaWidth(),
+        jpegScaled_.v(), jpegScaled_.chromaWidth(), jpegScaled_.width(), jpegScaled_.height(), libyuv::kFilterBox);
+    scaled = jpegScaled_.frame(frame.timestampUs);
+    return &scaled;
+}
+
 FrameSender::Result FrameSender::send(
-    const I420Frame& frame, Buddy* buddy, const QString& fromHandle, int16_t videoPort)
+    const I420Frame& captured, Buddy* buddy, const QString& fromHandle, int16_t videoPort)
 {
     lastJpegSize_ = 0;
+    // VP8 to a buddy that decodes it, coded from the captured planes at the captured size.
+    if (vp8_ && buddy && captured.isValid() && buddy->Status() == CFB_AVAILABLE)
+        if (Confabo* sender = Confabo::signedInHere(fromHandle)) {
+            const I420View picture {captured.y, captured.u, captured.v, captured.strideY, captured.strideU,
+                captured.strideV, captured.width, captured.height};
+            if (const std::optional<bool> sent
+                = sender->sendSecureVideo(*buddy, picture, std::max(1, captureRate_), videoPort)) {
+                lastCodec_ = QStringLiteral("VP8");
+                return *sent ? Result::Sent : Result::NotAvailable;
+            }
+        }
+    I420Frame scaled;
+    const I420Frame* picked = buddy ? jpegFrame(captured, scaled) : &captured;
+    if (!picked)
+        return Result::Skipped;
+    const I420Frame& frame = *picked;
     if (fromPlanes_) {
         if (!buddy)
             return convert(frame) ? Result::Converted : Result::Failed;
@@ -179,6 +221,7 @@ FrameSender::Result FrameSender::send(
     if (const Result encoded = encodeFitting(jpeg); encoded != Result::Sent)
         return encoded;
     lastJpegSize_ = jpeg.size();
+    lastCodec_ = QStringLiteral("JPEG");
     return buddy->SendFrame(jpeg, fromHandle, videoPort) ? Result::Sent : Result::NotAvailable;
 }
 

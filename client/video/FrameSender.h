@@ -1,11 +1,13 @@
 #pragma once
 
 #include "imaging/cDIBSection.h"
+#include "video/I420Buffer.h"
 #include "video/I420Frame.h"
 #include "video/PlanarJpegEncoder.h"
 #include "channel/NoiseTypes.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -33,6 +35,7 @@ public:
         NotAvailable, // the buddy is not available
         TooLarge, // not even the lowest quality fits one datagram; nothing was sent
         Failed, // the frame could not be converted or encoded
+        Skipped, // JPEG to this buddy goes at a lower rate than the capture's: not this frame
     };
 
     FrameSender();
@@ -50,6 +53,19 @@ public:
     bool encodeFromPlanes() const { return fromPlanes_; }
     // Reads "Encode From Planes" (on unless it is "0").
     void loadEncodeFromPlanes();
+
+    // On: a buddy whose client said it decodes VP8 gets VP8 sized to the path (Confabo's
+    // sendSecureVideo); everyone else JPEG. MainVideo turns it on; off, every buddy gets JPEG.
+    void setVp8(bool on) { vp8_ = on; }
+    bool vp8() const { return vp8_; }
+    // The capture's frame rate, which VP8 is coded at.
+    void setCaptureRate(int framesPerSecond) { captureRate_ = framesPerSecond; }
+    // What JPEG goes at when the capture runs larger or faster for VP8: frames are scaled down to
+    // size and sent at most rate a second. An invalid size (a rate of 0): JPEG at the captured
+    // size (rate).
+    void setJpegFormat(QSize size, int rate);
+    // How the last frame to a buddy went: "VP8" or "JPEG" (empty before any).
+    QString lastCodec() const { return lastCodec_; }
 
     // Converts the frame and, with a buddy, encodes and sends it from fromHandle to the buddy's
     // address and videoPort. The buddy's status look-up may raise ConfaboError.
@@ -91,6 +107,15 @@ private:
     int lastQuality_ = 0;
     qsizetype lastJpegSize_ = 0;
     int bitmapAllocations_ = 0;
+    // The frame as JPEG goes, when it must be made smaller or less frequent; else the frame.
+    const I420Frame* jpegFrame(const I420Frame& frame, I420Frame& scaled);
+    bool vp8_ = false;
+    int captureRate_ = 0;
+    QSize jpegSize_;
+    int jpegRate_ = 0;
+    qint64 lastJpegUs_ = -1;
+    I420Buffer jpegScaled_;
+    QString lastCodec_;
     QString limitHandle_;
     qsizetype jpegLimit_ = 0;
     std::optional<cfb::Key32> limitKey_; // the buddy's key when the limit was set

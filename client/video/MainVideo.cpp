@@ -2,6 +2,7 @@
 
 #include "common/LocalErrorHandler.h"
 #include "common/modMain.h"
+#include "messaging/Confabo.h"
 #include "video/CaptureSource.h"
 #include "video/CaptureSourceFactory.h"
 #include "video/PatternSource.h"
@@ -43,6 +44,9 @@ bool MainVideo::start(const QString& sourceOption)
     }
     sender_.loadQuality();
     sender_.loadEncodeFromPlanes();
+    sender_.setVp8(true);
+    const auto [jpegSize, jpegRate] = jpegFormatBesideVp8();
+    sender_.setJpegFormat(jpegSize, jpegRate);
     shownSize_ = source_->frameSize();
     shownRate_ = source_->frameRate();
     connect(source_.get(), &CaptureSource::frameReady, this, &MainVideo::frame);
@@ -113,10 +117,30 @@ QString MainVideo::formatText() const
 {
     if (!source_)
         return QStringLiteral("(No Video)");
-    return QStringLiteral("%1x%2 %3fps")
-        .arg(source_->frameSize().width())
-        .arg(source_->frameSize().height())
-        .arg(source_->frameRate());
+    const QString format = QStringLiteral("%1x%2 %3fps")
+                               .arg(source_->frameSize().width())
+                               .arg(source_->frameSize().height())
+                               .arg(source_->frameRate());
+    return codecText_.isEmpty() ? format : format + QStringLiteral(" (") + codecText_ + QLatin1Char(')');
+}
+
+QString MainVideo::codecText(Buddy* buddy, const QString& handle)
+{
+    Confabo* sender = buddy ? Confabo::signedInHere(handle) : nullptr;
+    return sender ? sender->videoStatus(*buddy) : QString();
+}
+
+void MainVideo::showCodec()
+{
+    // The rate changes every half second at most: looked at twice a second, not every frame.
+    if (codecShownAt_.isValid() && codecShownAt_.elapsed() < 500)
+        return;
+    codecShownAt_.start();
+    const QString text = sending_ ? codecText(address_.SelBuddy(), address_.handle()) : QString();
+    if (text == codecText_)
+        return;
+    codecText_ = text;
+    emit formatChanged(formatText());
 }
 
 MainVideo::Pause::Pause(MainVideo* video)
@@ -148,8 +172,10 @@ void MainVideo::frame(const I420Frame& frame)
     if (!sending_ || paused_ > 0)
         return;
     // Without a selected buddy the frame is converted and nothing goes out.
+    sender_.setCaptureRate(source_->frameRate());
     withErrorReport(
         "VideoFrame", [&] { sender_.send(frame, address_.SelBuddy(), address_.handle(), address_.dataPort()); });
+    showCodec();
 }
 
 } // namespace cfb::client

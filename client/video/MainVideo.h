@@ -4,6 +4,7 @@
 #include "video/I420Buffer.h"
 #include "video/I420Frame.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -53,8 +54,11 @@ public:
 
     bool hasSource() const { return source_ != nullptr; }
     CaptureSource* source() const { return source_.get(); }
-    // "<width>x<height> <rate>fps" of the source, e.g. "160x120 5fps".
+    // "<width>x<height> <rate>fps" of the source, e.g. "160x120 5fps", and while VP8 goes to the
+    // selected buddy what it goes at: "640x480 30fps (VP8, 480 kbit/s)".
     QString formatText() const;
+    // What live video to the buddy goes as, for the user; empty for JPEG or nothing sent yet.
+    static QString codecText(cfb::Buddy* buddy, const QString& handle);
 
     // The signed-in user, whom the test pattern names.
     void setHandle(const QString& handle);
@@ -94,6 +98,7 @@ signals:
 
 private:
     void frame(const I420Frame& frame);
+    void showCodec();
 
     const VideoAddress& address_;
     QWidget* picVideo_;
@@ -104,6 +109,8 @@ private:
     FrameSender sender_;
     bool sending_ = false;
     int paused_ = 0;
+    QString codecText_;
+    QElapsedTimer codecShownAt_;
     QSize shownSize_;
     int shownRate_ = 0;
 };

@@ -4,8 +4,6 @@
 
 namespace cfb {
 
-using ChannelContent::FramePacketBytes;
-
 void FrameInbox::add(const ChannelContent::PacketFields& packet, int64_t now)
 {
     if (shownAny_ && !newer(packet.frame, lastShown_)) {
@@ -34,7 +32,7 @@ void FrameInbox::add(const ChannelContent::PacketFields& packet, int64_t now)
         slot->got = 0;
         slot->lastSize = 0;
         slot->have.assign(packet.count, 0);
-        slot->bytes.resize(qsizetype(packet.count) * FramePacketBytes);
+        slot->bytes.resize(qsizetype(packet.count) * packetBytes_);
         slot->firstAt = now;
         slot->nackedAt = -1;
     }
@@ -45,10 +43,12 @@ void FrameInbox::add(const ChannelContent::PacketFields& packet, int64_t now)
     if (slot->have[packet.index])
         return;
     slot->have[packet.index] = 1;
-    std::memcpy(slot->bytes.data() + qsizetype(packet.index) * FramePacketBytes, packet.bytes.data(),
+    std::memcpy(slot->bytes.data() + qsizetype(packet.index) * packetBytes_, packet.bytes.data(),
         size_t(packet.bytes.size()));
     if (packet.index + 1 == packet.count)
         slot->lastSize = packet.bytes.size();
+    if (slot->got > 0)
+        gapMs_ += (double(now - slot->lastAt) - gapMs_) / 8;
     ++slot->got;
     slot->lastAt = now;
 }
@@ -70,10 +70,13 @@ bool FrameInbox::hasNewerThan(const Slot& slot) const
     return false;
 }
 
-void FrameInbox::handOn(Slot& slot, QList<QByteArray>* ready)
+void FrameInbox::handOn(Slot& slot, QList<QByteArray>* ready, QList<uint32_t>* numbers)
 {
-    if (ready)
-        ready->append(slot.bytes.left(qsizetype(slot.count - 1) * FramePacketBytes + slot.lastSize));
+    if (ready) {
+        ready->append(slot.bytes.left(qsizetype(slot.count - 1) * packetBytes_ + slot.lastSize));
+        if (numbers)
+            numbers->append(slot.number);
+    }
     lastShown_ = slot.number;
     shownAny_ = true;
     slot.used = false;
@@ -91,12 +94,13 @@ bool FrameInbox::pending() const
     return false;
 }
 
-void FrameInbox::poll(int64_t now, QList<QByteArray>& ready, QList<ChannelContent::NackFields>& nacks)
+void FrameInbox::poll(
+    int64_t now, QList<QByteArray>& ready, QList<ChannelContent::NackFields>& nacks, QList<uint32_t>* numbers)
 {
     for (Slot& s : slots_) {
         if (!s.used || s.got == s.count || s.nackedAt >= 0)
             continue;
-        if (now - s.lastAt < NackAfterMs && !hasNewerThan(s))
+        if (now - s.lastAt < quietMs() && !hasNewerThan(s))
             continue;
         ChannelContent::NackFields nack;
         nack.frame = s.number;
@@ -108,12 +112,12 @@ void FrameInbox::poll(int64_t now, QList<QByteArray>& ready, QList<ChannelConten
     }
     while (Slot* first = oldest()) {
         if (first->got == first->count) {
-            handOn(*first, &ready);
+            handOn(*first, &ready, numbers);
             continue;
         }
         const bool late = first->nackedAt >= 0 && now - first->nackedAt >= WaitForResendMs;
         if ((late && hasNewerThan(*first)) || now - first->firstAt >= GiveUpMs) {
-            handOn(*first, nullptr); // given up
+            handOn(*first, nullptr, nullptr); // given up
             continue;
         }
         break;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -18,17 +19,26 @@ namespace cfb {
 class FrameInbox {
 public:
     static constexpr int Slots = 3;
-    // Ask again when a frame's packets have been quiet this long, or a newer frame began.
+    // Ask again when a frame's packets have been quiet this long (or three times the usual gap
+    // between its packets, on a slow path), or a newer frame began.
     static constexpr int NackAfterMs = 15;
     // How long an incomplete frame, once asked for again, holds newer ones back.
     static constexpr int WaitForResendMs = 150;
     // A frame alone that never completes is let go after this.
     static constexpr int GiveUpMs = 1000;
 
+    // packetBytes: the frame bytes in every packet but the last (the packets' kind says).
+    explicit FrameInbox(qsizetype packetBytes = ChannelContent::FramePacketBytes)
+        : packetBytes_(packetBytes)
+    {
+    }
+
     void add(const ChannelContent::PacketFields& packet, int64_t now);
     // What is due at now: whole frames in order (appended to ready), and the packets to ask for
     // again (appended to nacks).
-    void poll(int64_t now, QList<QByteArray>& ready, QList<ChannelContent::NackFields>& nacks);
+    // numbers, when given, gets each ready frame's number (a gap is a frame lost for good).
+    void poll(int64_t now, QList<QByteArray>& ready, QList<ChannelContent::NackFields>& nacks,
+        QList<uint32_t>* numbers = nullptr);
     // Whether a frame is being put together (poll has something to do later).
     bool pending() const;
 
@@ -48,8 +58,12 @@ private:
     static bool newer(uint32_t a, uint32_t b) { return int32_t(a - b) > 0; }
     Slot* oldest();
     bool hasNewerThan(const Slot& slot) const;
-    void handOn(Slot& slot, QList<QByteArray>* ready);
+    void handOn(Slot& slot, QList<QByteArray>* ready, QList<uint32_t>* numbers);
 
+    int64_t quietMs() const { return std::max<int64_t>(NackAfterMs, int64_t(3 * gapMs_)); }
+
+    qsizetype packetBytes_;
+    double gapMs_ = 0; // between packets of a frame, smoothed
     std::array<Slot, Slots> slots_;
     uint32_t lastShown_ = 0;
     bool shownAny_ = false;

@@ -30,15 +30,14 @@ void FrameOutbox::keep(uint32_t number, QByteArrayView frame, uint16_t packets)
 
 std::optional<QByteArrayView> FrameOutbox::resend(uint32_t number, uint16_t index, uint16_t& count)
 {
-    using ChannelContent::FramePacketBytes;
     const auto slot = std::find_if(
         slots_.begin(), slots_.end(), [number](const Slot& s) { return s.used && s.number == number; });
     if (slot == slots_.end() || index >= slot->packets || slot->resent[index])
         return std::nullopt;
     slot->resent[index] = 1;
     count = slot->packets;
-    const qsizetype at = qsizetype(index) * FramePacketBytes;
-    return QByteArrayView(slot->bytes).sliced(at, std::min(FramePacketBytes, slot->bytes.size() - at));
+    const qsizetype at = qsizetype(index) * packetBytes_;
+    return QByteArrayView(slot->bytes).sliced(at, std::min(packetBytes_, slot->bytes.size() - at));
 }
 
 } // namespace cfb

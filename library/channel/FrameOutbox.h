@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/ChannelContent.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -16,6 +18,12 @@ class FrameOutbox {
 public:
     static constexpr int Kept = 4;
 
+    // packetBytes: the frame bytes in every packet but the last.
+    explicit FrameOutbox(qsizetype packetBytes = ChannelContent::FramePacketBytes)
+        : packetBytes_(packetBytes)
+    {
+    }
+
     void keep(uint32_t number, QByteArrayView frame, uint16_t packets);
     // The bytes of packet index of frame number, unless the frame is no longer kept, the index
     // is out of range, or the packet was sent again before (it is marked now). count: the frame's
@@ -30,6 +38,7 @@ private:
         QByteArray bytes;
         std::vector<uint8_t> resent;
     };
+    qsizetype packetBytes_;
     std::array<Slot, Kept> slots_;
     int next_ = 0;
 };

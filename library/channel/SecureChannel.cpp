@@ -7,6 +7,7 @@
 #include "channel/Identity.h"
 #include "channel/NoiseHandshake.h"
 #include "channel/PeerSession.h"
+#include "channel/VideoLink.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -102,9 +103,35 @@ struct SecureChannel::Peer {
     QHash<uint32_t, Incoming> incoming;
     FrameOutbox outbox; // frames sent, for the packets asked for again
     FrameInbox inbox; // frames coming in
+    VideoLink video; // coded video, both ways
 
     Endpoint sendTo() const { return endpoint.isValid() ? endpoint : target; }
 };
+
+VideoLink& SecureChannel::videoOf(Peer& peer)
+{
+    return peer.video;
+}
+
+const VideoLink& SecureChannel::videoOf(const Peer& peer)
+{
+    return peer.video;
+}
+
+SecureChannel::PeerFacts SecureChannel::factsOf(const Peer& peer)
+{
+    return {peer.handle, peer.trusted, peer.sendTo()};
+}
+
+const SecureChannel::Peer* SecureChannel::findPeer(const Key32& key, const QString& handle) const
+{
+    // The frames of a video stream find their peer without building the id (allocating).
+    if (const std::shared_ptr<Peer> last = lastPeer_.lock();
+        last && last->key == key && last->handle.compare(handle, Qt::CaseInsensitive) == 0)
+        return last.get();
+    const auto found = peers_.constFind(peerId(key, handle));
+    return found == peers_.constEnd() ? nullptr : found->get();
+}
 
 SecureChannel::SecureChannel(Send send, Judge judge, QObject* parent)
     : QObject(parent)
@@ -413,11 +440,16 @@ void SecureChannel::onFrameTimer()
     const int64_t t = now();
     QList<std::shared_ptr<Peer>> waiting;
     for (const auto& peer : std::as_const(peers_))
-        if (peer->inbox.pending())
+        if (peer->inbox.pending() || peer->video.inbox.pending())
             waiting.append(peer);
     QPointer<SecureChannel> self(this);
     for (const auto& peer : waiting) {
-        takeFrames(peer, t);
+        if (peer->inbox.pending())
+            takeFrames(peer, t);
+        if (!self)
+            return;
+        if (peer->video.inbox.pending())
+            takeVideoFrames(peer, t);
         if (!self)
             return;
     }
@@ -434,7 +466,9 @@ void SecureChannel::keepAlive(const Key32& key, const QString& handle, const End
     if (PeerSession* session = sendingSession(peer, t)) {
         static const char empty = char(ChannelContent::KeepAlive);
         const Endpoint where = peer.sendTo();
-        if (where.isValid() && session->seal(QByteArrayView(&empty, 1), sealed_, t))
+        if (videoCodecs_ != 0)
+            sendCodecs(peer, t); // a keep-alive that says again what this client decodes
+        else if (where.isValid() && session->seal(QByteArrayView(&empty, 1), sealed_, t))
             send_(where, sealed_);
         if (session->wantsRekey(t))
             startHandshake(peer, t);
@@ -509,6 +543,7 @@ void SecureChannel::addSession(Peer& peer, std::unique_ptr<PeerSession> session)
 {
     byIndex_.insert(session->localIndex(), peers_.value(peerId(peer.key, peer.handle)));
     peer.sessions.insert(peer.sessions.begin(), std::move(session));
+    peer.video.sessionAt = now();
     while (peer.sessions.size() > MaxSessionsPerPeer) {
         byIndex_.remove(peer.sessions.back()->localIndex());
         peer.sessions.pop_back();
@@ -645,7 +680,10 @@ void SecureChannel::onResponse(QByteArrayView datagram, const Endpoint& from, in
     peer->heardAt = t;
     peer->lastActivity = t;
     // The first datagram confirms the keys to the responder: what waited, or an empty one.
-    if (peer->queue.empty() && peer->unacked.empty()) {
+    if (videoCodecs_ != 0) {
+        sendCodecs(*peer, t); // what this client decodes, which also confirms the keys
+        flush(*peer, t);
+    } else if (peer->queue.empty() && peer->unacked.empty()) {
         static const char empty = char(ChannelContent::KeepAlive);
         if (PeerSession* session = sendingSession(*peer, t); session && session->seal(QByteArrayView(&empty, 1), sealed_, t))
             send_(from, sealed_);
@@ -697,8 +735,10 @@ void SecureChannel::onData(QByteArrayView datagram, const Endpoint& from, int64_
     peer->endpoint = from;
     peer->heardAt = t;
     peer->lastActivity = t;
-    if (!wasConfirmed)
+    if (!wasConfirmed) {
         flush(*peer, t);
+        sendCodecs(*peer, t);
+    }
     // A probe that came another way (a new relay, or direct again) is answered there at once, so
     // the prober moves too instead of sending on into a way that has gone.
     if (moved && opened_.size() == 1 && uint8_t(opened_[0]) == ChannelContent::KeepAlive) {
@@ -780,6 +820,13 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
     case FileContent::Ack:
     case FileContent::Cancel:
         files_.receive(peerId(peer.key, peer.handle), peer.handle, peer.trusted, content);
+        return;
+    case VideoContent::Codecs:
+    case VideoContent::Packet:
+    case VideoContent::Nack:
+    case VideoContent::Report:
+    case VideoContent::KeyFrameAsk:
+        deliverVideo(from, content, now());
         return;
     default:
         return; // kinds of later versions
@@ -868,6 +915,7 @@ void SecureChannel::onTimer()
             ++line;
         }
         waiting = waiting || !peer.unacked.empty();
+        reportVideo(peer, t);
         // Lines held behind one that never came, once its sender must have given up on it.
         for (Peer::Incoming& in : peer.incoming) {
             if (in.gapSince < 0 || t - in.gapSince <= GiveUpMs + RetryMs)

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace cfb {
@@ -21,6 +22,7 @@ namespace cfb {
 class Identity;
 class NoiseHandshake;
 class PeerSession;
+struct VideoLink;
 
 // The encrypted channel of one signed-in user to the other Confabo clients: a Noise IK
 // handshake per pair of users (the initiator knows the other's public key from the service),
@@ -120,12 +122,36 @@ public:
     void onFrameTimer();
     int64_t cookieRepliesSent() const { return cookieRepliesSent_; }
 
+    // Video coded between Confabo clients (SecureChannelVideo.cpp). codecs: VideoContent::Codec
+    // bits this client decodes, said to every peer on each new session and with every keep-alive;
+    // 0 says nothing, as a client from before them.
+    void setVideoCodecs(uint8_t codecs) { videoCodecs_ = codecs; }
+    uint8_t ownVideoCodecs() const { return videoCodecs_; }
+    // What the peer said it decodes; 0 when it said nothing (it gets JPEG frames, sendFrame).
+    uint8_t videoCodecs(const Key32& key, const QString& handle) const;
+    // One coded frame in video packets through the current session (nothing waits for a
+    // handshake: the next frame will do); false when it did not leave.
+    bool sendVideoFrame(const Key32& key, const QString& handle, const Endpoint& to, uint8_t codec,
+        QByteArrayView encoded, bool keyFrame);
+    // The rate the path to the peer carries now, by the peer's reports: the encoder's target.
+    int videoRateKbps(const Key32& key, const QString& handle) const;
+    // What the peer's last report said: kbit/s received and the fraction lost.
+    std::pair<int, double> videoReceived(const Key32& key, const QString& handle) const;
+    // The peer is asked for a key frame (at most every VideoLink::KeyFrameAskMs).
+    void askKeyFrame(const Key32& key, const QString& handle);
+    void askKeyFrame(const QString& handle); // every peer of that handle that sends video
+
 signals:
     // trusted: the sender's key is the one known for handle (see Judge). wireId: the id the
     // sender's channel gave the line, which stays the line's when it also goes another way.
     void messageArrived(const QString& handle, bool trusted, const QString& email, int16_t videoPort,
         const QString& text, uint64_t wireId);
     void frameArrived(const QString& handle, bool trusted, QByteArray& frame);
+    // A whole video frame: VideoContent's frame header, then the codec's bytes. afterLoss: frames
+    // before it were lost for good (a key frame was asked for already).
+    void videoFrameArrived(const QString& handle, bool trusted, const QByteArray& frame, bool afterLoss);
+    // The peer asks for a key frame: the pictures it has are spoiled by a loss.
+    void keyFrameAsked(const QString& handle);
     // The buddy's receipt for a line came; or it did not within GiveUpMs.
     void lineDelivered(const QString& handle, uint64_t id);
     void lineNotDelivered(const QString& handle, uint64_t id);
@@ -153,6 +179,21 @@ private:
     void receiveLine(const std::shared_ptr<Peer>& peer, ChannelContent::MessageFields fields, int64_t now);
     void sendNow(Peer& peer, QByteArrayView content, int64_t now);
     void takeFrames(const std::shared_ptr<Peer>& peer, int64_t now);
+    // Video (SecureChannelVideo.cpp), which sees a peer through these.
+    struct PeerFacts {
+        QString handle;
+        bool trusted = false;
+        Endpoint sendTo;
+    };
+    static VideoLink& videoOf(Peer& peer);
+    static const VideoLink& videoOf(const Peer& peer);
+    static PeerFacts factsOf(const Peer& peer);
+    const Peer* findPeer(const Key32& key, const QString& handle) const;
+    void sendCodecs(Peer& peer, int64_t now);
+    void deliverVideo(const std::shared_ptr<Peer>& peer, QByteArrayView content, int64_t now);
+    void takeVideoFrames(const std::shared_ptr<Peer>& peer, int64_t now);
+    void reportVideo(Peer& peer, int64_t now);
+    void askKeyFrame(Peer& peer, int64_t now);
     void emitLines(const std::shared_ptr<Peer>& peer, const QList<ChannelContent::MessageFields>& lines);
     uint32_t newIndex();
     int64_t now() const { return clock_(); }
@@ -181,6 +222,8 @@ private:
     int64_t handshakesCompleted_ = 0;
     int64_t cookieRepliesSent_ = 0;
     FileTransfers files_;
+    uint8_t videoCodecs_ = 0;
+    QByteArray videoFrame_; // a video frame with its header, storage reused
 };
 
 } // namespace cfb

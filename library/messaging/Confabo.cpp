@@ -10,6 +10,7 @@
 #include "messaging/DataPortSockets.h"
 #include "messaging/FormRequest.h"
 #include "messaging/KeepAlive.h"
+#include "messaging/SecureVideo.h"
 #include "messaging/Mailbox.h"
 #include "messaging/PeerAddresses.h"
 #include "messaging/PeerDatagram.h"
@@ -31,6 +32,8 @@
 #include <QPointer>
 
 #include <QFile>
+
+#include <functional>
 
 namespace cfb {
 namespace {
@@ -869,6 +872,26 @@ void Confabo::createChannel()
             emit LineNotDelivered(handle, line ? line->wireId : id);
     });
     connect(channel_, &SecureChannel::frameArrived, this, &Confabo::onChannelFrame);
+    video_ = new SecureVideo(*channel_, this);
+    // VP8 arrives as JPEG does: the coded bytes, then (once decoded) the picture.
+    const auto raise = [this](const QString& handle, bool trusted, const std::function<void(QString&)>& signal) {
+        if (IsBlocked(handle))
+            return;
+        QString from = handle;
+        arrivalSecure_ = trusted;
+        QPointer<Confabo> self(this);
+        signal(from);
+        if (self)
+            arrivalSecure_ = false;
+    };
+    connect(video_, &SecureVideo::bytesArrived, this, [this, raise](const QString& handle, bool trusted, const QByteArray& bytes) {
+        QByteArray frame = bytes;
+        raise(handle, trusted, [&](QString& from) { emit VideoFrameBytes(from, frame); });
+    });
+    connect(video_, &SecureVideo::pictureArrived, this, [this, raise](const QString& handle, bool trusted, const QImage& image) {
+        QImage picture = image;
+        raise(handle, trusted, [&](QString& from) { emit VideoFrame(from, picture); });
+    });
     connect(channel_, &SecureChannel::forgedDropped, senderCheck_, &SenderCheck::countForged);
     FileTransfers& files = channel_->files();
     connect(&files, &FileTransfers::offered, this,
@@ -1147,6 +1170,29 @@ std::optional<bool> Confabo::sendSecureFrame(Buddy& buddy, QByteArrayView frame,
     if (!route || route->known.security == PeerSecurity::Refused)
         return route ? std::optional<bool>(false) : std::nullopt;
     return channel_->sendFrame(route->known.key, buddy.handle(), route->to, frame);
+}
+
+std::optional<bool> Confabo::sendSecureVideo(Buddy& buddy, const I420View& picture, int captureRate, int16_t VideoPort)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, VideoPort);
+    if (!route || route->known.security != PeerSecurity::Encrypted || !video_)
+        return std::nullopt;
+    return video_->send(route->known.key, buddy.handle(), route->to, picture, captureRate);
+}
+
+QString Confabo::videoStatus(Buddy& buddy)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, 0);
+    if (!route || route->known.security != PeerSecurity::Encrypted || !video_)
+        return {};
+    return video_->status(route->known.key, buddy.handle());
+}
+
+bool Confabo::takesVp8(Buddy& buddy)
+{
+    const std::optional<SecureRoute> route = secureRoute(buddy, 0);
+    return route && route->known.security == PeerSecurity::Encrypted && video_
+        && video_->takesVp8(route->known.key, buddy.handle());
 }
 
 bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)

@@ -8,6 +8,7 @@
 #include "messaging/Stati.h"
 #include "messaging/XmlDocument.h"
 #include "protocol/AccountRules.h"
+#include "video/I420View.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -29,6 +30,7 @@ class KeepAlive;
 class Mailbox;
 class PeerAddresses;
 class SecureChannel;
+class SecureVideo;
 class SenderCheck;
 
 // How lines and frames to a user travel: encrypted to the key the service publishes (pinned on
@@ -213,6 +215,15 @@ public:
     // Encrypted sends for Buddy: nothing when the buddy is reached in the plain format.
     std::optional<bool> sendSecureMessage(Buddy& buddy, const QString& Message, int16_t VideoPort, int16_t DataPort);
     std::optional<bool> sendSecureFrame(Buddy& buddy, QByteArrayView frame, int16_t VideoPort);
+    // Live video as VP8, sized to the path, to a buddy whose client said it decodes VP8: nullopt
+    // when the buddy gets JPEG frames (sendSecureFrame), otherwise whether it left.
+    std::optional<bool> sendSecureVideo(Buddy& buddy, const I420View& picture, int captureRate, int16_t VideoPort);
+    // What live video to the buddy is now, for the user: "VP8, 480 kbit/s, 640x480 30 fps" while
+    // VP8 goes, empty otherwise (JPEG frames, or nothing sent yet).
+    QString videoStatus(Buddy& buddy);
+    // Whether pictures to the buddy would go as VP8 now.
+    bool takesVp8(Buddy& buddy);
+    cfb::SecureVideo* secureVideo() const { return video_; }
     // For KeepAlive: keeps the encrypted session to the buddy up; false when the buddy is reached
     // in the plain format.
     bool keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port);
@@ -382,6 +393,7 @@ private:
     bool recovering_ = false;
     std::unique_ptr<XmlDocument> datagramDocument_;
     FrameAssembler frames_;
+    SecureVideo* video_ = nullptr;
     QByteArray arrival_;
     PeerAddresses* peerAddresses_ = nullptr; // children of this object
     SenderCheck* senderCheck_ = nullptr;

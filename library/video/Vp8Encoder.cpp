@@ -60,7 +60,9 @@ bool Vp8Encoder::open(const Vp8EncoderSettings& settings)
     cfg.rc_dropframe_thresh = 0;
     cfg.rc_resize_allowed = 0;
     cfg.rc_min_quantizer = 2;
-    cfg.rc_max_quantizer = 56;
+    // Up to the coarsest quantizer, so the encoder can keep to a low target the path sets; the
+    // sender steps the picture size and rate down well before pictures get that coarse.
+    cfg.rc_max_quantizer = 63;
     cfg.rc_undershoot_pct = 100;
     cfg.rc_overshoot_pct = 15;
     cfg.rc_buf_initial_sz = 500;

@@ -140,3 +140,36 @@ TEST_F(FrameAllocationTest, SteadyFramesAllocateNothingOnTheWayToTheDatagram)
         }
     }
 }
+
+TEST_F(FrameAllocationTest, SteadyVp8FramesAllocateNothingOnTheWayToTheDatagrams)
+{
+    PatternSource pattern({640, 480}, 30);
+    pattern.setHandle("Amelia");
+    FrameSender sender;
+    sender.setVp8(true);
+    sender.setCaptureRate(30);
+    const QString from = QStringLiteral("Amelia");
+    const int16_t port = boPort();
+    // Warm-up: the session, both clients' codecs said, the encoder open at its rate, pictures
+    // decoded at Bonnie.
+    int frame = 0, vp8Frames = 0;
+    for (int i = 0; i < 300 && vp8Frames < 30; ++i) {
+        sender.send(pattern.render(qint64(frame++) * 33333), boAtAmy_, from, port);
+        vp8Frames += sender.lastCodec() == "VP8" ? 1 : 0;
+        if (vp8Frames == 10)
+            pictures_.clear(); // those of the first JPEG frames are in by now
+        waitUntil([] { return false; }, 33);
+    }
+    ASSERT_EQ(vp8Frames, 30) << "Bonnie's client never said VP8";
+    ASSERT_TRUE(waitUntil([&] { return pictures_.contains(QSize(640, 480)); })) << "no VP8 picture arrived";
+    const I420Frame steady = pattern.render(qint64(frame) * 33333);
+    QList<FrameSender::Result> results;
+    results.reserve(8);
+    const long allocations = allocationsIn([&] {
+        for (int i = 0; i < 8; ++i)
+            results.append(sender.send(steady, boAtAmy_, from, port));
+    });
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(results, QList<FrameSender::Result>(8, FrameSender::Result::Sent));
+    EXPECT_EQ(sender.lastCodec(), "VP8");
+}

@@ -5,6 +5,7 @@
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "channel/Identity.h"
+#include "channel/SecureChannel.h"
 #include "messaging/Confabo.h"
 #include "platform/SettingsStore.h"
 #include "platform/UserNotice.h"
@@ -30,6 +31,8 @@ protected:
         SettingsStore::save("Data", "CFBSERVER", service_.serverSetting());
         amy_ = signIn("Amelia");
         bo_ = signIn("Bonnie", plainBonnie_);
+        if (bonnieSaysNoCodecs_) // before any session: she never says them
+            bo_->secureChannel()->setVideoCodecs(0);
         ASSERT_EQ(amy_->AddBuddy("Bonnie"), "Bonnie");
         boAtAmy_ = amy_->Buddies()->Item(QStringLiteral("Bonnie")).get();
         ASSERT_TRUE(boAtAmy_);
@@ -56,6 +59,7 @@ protected:
     int16_t boPort() const { return int16_t(bo_->wsReceive()->LocalPort().toInt()); }
 
     bool plainBonnie_ = false; // set in a test fixture's constructor
+    bool bonnieSaysNoCodecs_ = false; // likewise: a client from before VP8
     TempConfig config_;
     ServiceProcess service_;
     cfb::UserNotice::Handler previous_;

@@ -2,6 +2,7 @@
 // and sent by one library object to another over loopback, which sees JPEG pictures of the
 // configured size; frames too big for a datagram still arrive, encoded smaller.
 #include "video/FrameSender.h"
+#include "video/MainVideo.h"
 #include "video/PatternSource.h"
 
 #include "CaptureTestSupport.h"
@@ -27,6 +28,13 @@ protected:
         waitUntil([&] { return results.size() >= count; }, 10000);
         pattern.stop();
         QObject::disconnect(&pattern, &CaptureSource::frameReady, nullptr, nullptr);
+    }
+    // As MainVideo sets it up for a capture at 30 a second with the format never set.
+    static void asForVp8(FrameSender& sender)
+    {
+        sender.setVp8(true);
+        sender.setCaptureRate(30);
+        sender.setJpegFormat({160, 120}, 5);
     }
 };
 
@@ -134,4 +142,60 @@ TEST_F(FrameSenderToAPlainBuddyTest, ANoisyLargeFrameIsEncodedSmallerForThatFram
     const I420Frame quiet = pattern.render(0);
     EXPECT_EQ(sender.send(quiet, boAtAmy_, "Amelia", boPort()), FrameSender::Result::Sent);
     EXPECT_EQ(sender.lastQuality(), 95);
+}
+
+TEST_F(FrameSenderTest, ANewBuddyGetsVp8AndOneThatNeverSaidVp8GetsJpegAtTheSettingsFormat)
+{
+    // 640x480 at 30 a second, as the capture runs when the format was never set.
+    PatternSource pattern({640, 480}, 30);
+    pattern.setHandle("Amelia");
+    FrameSender sender;
+    asForVp8(sender);
+    // Once the session is up both clients have said VP8 (the first frames may go as JPEG).
+    QList<FrameSender::Result> results;
+    ASSERT_TRUE(waitUntil([&] {
+        stream(pattern, sender, int(results.size()) + 3, results);
+        return amy_->takesVp8(*boAtAmy_);
+    }, 10000)) << "Bonnie's client never said VP8";
+    // From then on VP8 pictures of the captured size, and no JPEG.
+    pictures_.clear();
+    jpegs_ = 0;
+    results.clear();
+    stream(pattern, sender, 15, results);
+    EXPECT_EQ(results, QList<FrameSender::Result>(15, FrameSender::Result::Sent));
+    ASSERT_TRUE(waitUntil([&] { return pictures_.size() >= 10; })) << pictures_.size() << " VP8 pictures";
+    EXPECT_EQ(pictures_, QList<QSize>(pictures_.size(), QSize(640, 480)));
+    EXPECT_EQ(sender.lastCodec(), "VP8");
+    EXPECT_EQ(jpegs_, 0) << "a buddy that takes VP8 got JPEG";
+    EXPECT_TRUE(amy_->videoStatus(*boAtAmy_).startsWith("VP8, ")) << qPrintable(amy_->videoStatus(*boAtAmy_));
+    EXPECT_TRUE(MainVideo::codecText(boAtAmy_, "Amelia").startsWith("VP8, "));
+}
+
+namespace {
+
+// Bonnie's client says nothing of codecs, as one from before them.
+class OlderBuddyTest : public FrameSenderTest {
+protected:
+    OlderBuddyTest() { bonnieSaysNoCodecs_ = true; }
+};
+
+} // namespace
+
+TEST_F(OlderBuddyTest, GetsJpegAtTheSettingsSizeAndRateWhileTheCaptureRunsForVp8)
+{
+    PatternSource pattern({640, 480}, 30);
+    pattern.setHandle("Amelia");
+    FrameSender sender;
+    asForVp8(sender);
+    QList<FrameSender::Result> results;
+    stream(pattern, sender, 30, results);
+    ASSERT_TRUE(waitUntil([&] { return jpegs_ >= 3; })) << "JPEG never came";
+    EXPECT_FALSE(amy_->takesVp8(*boAtAmy_));
+    EXPECT_EQ(sender.lastCodec(), "JPEG");
+    EXPECT_EQ(pictures_, QList<QSize>(pictures_.size(), QSize(160, 120)));
+    EXPECT_EQ(jpegs_, pictures_.size());
+    // About one in six frames of the 30 a second went, as 5 a second.
+    const qsizetype sent = results.count(FrameSender::Result::Sent);
+    EXPECT_GE(results.count(FrameSender::Result::Skipped), 3 * sent) << sent << " of " << results.size() << " sent";
+    EXPECT_GE(sent, 3);
 }
