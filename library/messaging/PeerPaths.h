@@ -35,6 +35,11 @@ struct RelayCredentials {
 // publishes through the service; handshakes go to the buddy's relayed address once the buddy has
 // one. While a conversation goes through a relay, an empty datagram tries the direct way every
 // ProbeMs: the first that authenticates on the other side moves both off the relay.
+//
+// Where both sides have IPv6 (this data port takes it and has a route out, the buddy published
+// an address), the direct way is the buddy's IPv6 address; unanswered for DirectGraceMs, it is
+// the IPv4 one (with a grace of its own before the relay) until the buddy's IPv6 address changes
+// or the buddy goes offline.
 class PeerPaths : public QObject {
     Q_OBJECT
 
@@ -47,7 +52,9 @@ public:
     // The service forgets a relayed address not said again within 15 minutes.
     static constexpr int64_t RepublishMs = 300000;
 
-    enum class Path { Unknown, Direct, Relay };
+    enum class Path { Unknown, Direct, Relay, DirectIPv6 };
+    // How often this machine's IPv6 route is looked at again.
+    static constexpr int64_t OwnIPv6CheckMs = 10000;
 
     PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addresses);
     ~PeerPaths() override;
@@ -65,6 +72,9 @@ public:
     bool sendRelayed(const Ipv4Endpoint& peer, QByteArrayView datagram);
 
     Path path(Buddy& buddy) const;
+    // Where the channel tries the buddy directly at port: the buddy's IPv6 address as said
+    // above, else address4 (IPv4, network order). Allocates nothing (frames ask for every one).
+    SecureChannel::Endpoint directEndpoint(const Buddy& buddy, uint32_t address4, uint16_t port) const;
     // "a.b.c.d:port" while this client holds a relayed address, else empty.
     QString relayedAddress() const;
     TurnAllocation& allocation() const { return *allocation_; }
@@ -80,6 +90,7 @@ private:
     };
     void tick();
     void allocate(int64_t now);
+    void checkOwnIPv6(int64_t now) const;
 
     Confabo& owner_;
     SecureChannel& channel_;
@@ -91,6 +102,11 @@ private:
     int64_t allocationTriedAt_ = -1;
     int64_t publishedAt_ = -1;
     QString published_;
+    mutable bool ownIPv6_ = false; // the data port takes IPv6 and the machine has a route out
+    mutable int64_t ownIPv6CheckedAt_ = -1;
+    // Buddies whose IPv6 address went unanswered, with that address. Keyed by the object, so a
+    // look-up allocates nothing; forgotten when the buddy is offline.
+    QHash<const Buddy*, std::array<uint8_t, 16>> ipv6Unanswered_;
 };
 
 } // namespace cfb

@@ -9,8 +9,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -291,6 +293,35 @@ bool ParseIPv4(const QString& text, uint32_t& networkOrder)
         return false;
     networkOrder = a.s_addr;
     return true;
+}
+
+bool ParseIPv6(const QString& text, std::array<uint8_t, 16>& bytes)
+{
+    char latin[INET6_ADDRSTRLEN];
+    if (text.isEmpty() || text.size() >= qsizetype(sizeof latin))
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == 0 || c > 0x7F)
+            return false;
+        latin[i] = char(c);
+    }
+    latin[text.size()] = '\0';
+    in6_addr a{};
+    if (inet_pton(AF_INET6, latin, &a) != 1 || IN6_IS_ADDR_V4MAPPED(&a))
+        return false;
+    std::memcpy(bytes.data(), &a, 16);
+    return true;
+}
+
+QString IPv6Text(const std::array<uint8_t, 16>& bytes)
+{
+    in6_addr a{};
+    std::memcpy(&a, bytes.data(), 16);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET6, &a, text, sizeof text))
+        return QStringLiteral("::");
+    return QString::fromLatin1(text);
 }
 
 bool IsDottedIPv4(const QString& text)
