@@ -89,7 +89,8 @@ def run_case(case, options, workdir):
         first_message = None
         if a_to_b["message"] is not None:
             first_message = exchange_start + a_to_b["message"] - online
-        return {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "online_to_message": first_message}
+        return {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "online_to_message": first_message,
+            "reachability": (a.reachability, b.reachability)}
     finally:
         for session in sessions:
             session.quit()
@@ -136,6 +137,8 @@ def main():
                 "-" if online is None else f"{online:.1f} s"])
             print(f"case {case.number} ({case.title}), {time.monotonic() - started:.0f} s: "
                   + ("ok" if not faults else "; ".join(faults)), flush=True)
+            print(f"case {case.number}: reachability A: {result['reachability'][0]!r}, "
+                  f"B: {result['reachability'][1]!r}", flush=True)
 
     print()
     print("| where the two users are | A to B messages | B to A messages | video A to B | video B to A "
