@@ -335,9 +335,8 @@ std::optional<int32_t> PostgresStorage::insertUser(const NewUser& user)
     return int32_t(query.integer(0));
 }
 
-std::optional<int64_t> PostgresStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey,
-    const QString& ip6)
+std::optional<int64_t> PostgresStorage::signIn(int32_t userId, const QString& ip, const QString& address,
+    const QString& localIp, const QByteArray& publicKey, const QString& ip6)
 {
     PostgresQuery query(connection(),
         "UPDATE users SET status = 1, ip = $2, bound_address = $3, local_ip = $4, public_key = $5::bytea, ip6 = $6, "

@@ -310,8 +310,9 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
     const QString ip6 = overIpv6 ? sourceIp6 : Ipv6Text::usable(claimedIp6);
     // A named address (the "hostname" setting) is the one everybody gets; only a user who names
     // none is reached at the machine's own address from behind the same router.
-    const std::optional<int64_t> earlier = storage_.signIn(user->id, ip.isEmpty() ? (overIpv6 ? QString() : address) : ip,
-        address, ip.isEmpty() ? localIp : QString(), publicKey, ip6);
+    const std::optional<int64_t> earlier
+        = storage_.signIn(user->id, ip.isEmpty() ? (overIpv6 ? QString() : address) : ip, address,
+            ip.isEmpty() ? localIp : QString(), publicKey, ip6);
     if (!earlier)
         return std::nullopt;
 

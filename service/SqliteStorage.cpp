@@ -282,9 +282,8 @@ std::optional<int32_t> SqliteStorage::insertUser(const NewUser& user)
     return int32_t(id);
 }
 
-std::optional<int64_t> SqliteStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey,
-    const QString& ip6)
+std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, const QString& address,
+    const QString& localIp, const QByteArray& publicKey, const QString& ip6)
 {
     std::lock_guard lock(writeMutex_);
     SqliteQuery query(*writer_,

@@ -46,7 +46,8 @@ public:
 
 private:
     void rotate(int64_t nowMs);
-    ChannelDatagram::Mac cookieUnder(const std::array<uint8_t, 32>& secret, QByteArrayView address, uint16_t port) const;
+    ChannelDatagram::Mac cookieUnder(
+        const std::array<uint8_t, 32>& secret, QByteArrayView address, uint16_t port) const;
 
     struct Bucket {
         double tokens = PerAddressBurst;

@@ -37,8 +37,8 @@ public:
         uint16_t port = 0;
         // Reached through this client's relay (the address is the peer's as the relay sees it).
         bool relayed = false;
-        std::array<uint8_t, 16> address6 {}; // an IPv6 endpoint's address; all zero for IPv4
-        bool isIPv6() const { return address6 != std::array<uint8_t, 16> {}; }
+        std::array<uint8_t, 16> address6{}; // an IPv6 endpoint's address; all zero for IPv4
+        bool isIPv6() const { return address6 != std::array<uint8_t, 16>{}; }
         bool isValid() const { return (address != 0 || isIPv6()) && port != 0; }
         bool operator==(const Endpoint&) const = default;
     };

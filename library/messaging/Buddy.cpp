@@ -202,7 +202,7 @@ std::optional<std::array<uint8_t, 16>> Buddy::knownAddress6() const
         address6ParsedFrom_ = infoReply_;
         address6_.reset();
         const XmlElement element = info_.selectSingle(QStringLiteral("/body/ip6"));
-        std::array<uint8_t, 16> bytes {};
+        std::array<uint8_t, 16> bytes{};
         if (element && vWinsock::ParseIPv6(element.text().trimmed(), bytes))
             address6_ = bytes;
     }

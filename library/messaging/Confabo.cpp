@@ -212,7 +212,7 @@ void Confabo::onDataArrival()
     wsReceive_->wsGetData(arrival_);
     // The relay's answers and what it relays: its STUN messages begin with bytes the channel's
     // types use too, so its address tells them apart.
-    SecureChannel::Endpoint from {wsReceive_->senderAddress(), wsReceive_->senderPort()};
+    SecureChannel::Endpoint from{wsReceive_->senderAddress(), wsReceive_->senderPort()};
     if (wsReceive_->senderIsIPv6())
         from.address6 = wsReceive_->senderAddress6();
     if (peerPaths_ && !from.isIPv6() && peerPaths_->isRelayServer({from.address, from.port})) {
@@ -401,7 +401,7 @@ QString Confabo::ownIPv6Address()
     const QString bound = Settings::DataAddress.read().trimmed();
     if (bound.isEmpty())
         return LocalAddress::ofDefaultRoute6();
-    std::array<uint8_t, 16> bytes {};
+    std::array<uint8_t, 16> bytes{};
     return vWinsock::ParseIPv6(bound, bytes) && LocalAddress::isUsableIPv6(bytes) ? bound : QString();
 }
 
@@ -1132,7 +1132,7 @@ std::optional<Confabo::SecureRoute> Confabo::secureRoute(Buddy& buddy, int16_t p
             if (const auto addresses = peerAddresses_->resolve(text); addresses && !addresses->isEmpty())
                 address = addresses->first();
         route.to = peerPaths_ ? peerPaths_->directEndpoint(buddy, address, uint16_t(port))
-                              : SecureChannel::Endpoint {address, uint16_t(port)};
+                              : SecureChannel::Endpoint{address, uint16_t(port)};
     }
     return route;
 }
@@ -1175,7 +1175,7 @@ bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)
         return false;
     if (known.security == PeerSecurity::Encrypted)
         channel_->keepAlive(known.key, buddy.handle(),
-            peerPaths_ ? peerPaths_->directEndpoint(buddy, address, port) : SecureChannel::Endpoint {address, port});
+            peerPaths_ ? peerPaths_->directEndpoint(buddy, address, port) : SecureChannel::Endpoint{address, port});
     return true;
 }
 

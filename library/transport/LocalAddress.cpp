@@ -45,7 +45,7 @@ QString ofDefaultRoute6()
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
         sockaddr_in6 local{};
         socklen_t length = sizeof local;
-        std::array<uint8_t, 16> bytes {};
+        std::array<uint8_t, 16> bytes{};
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
             std::memcpy(bytes.data(), &local.sin6_addr, 16);
             if (isUsableIPv6(bytes))

@@ -225,7 +225,7 @@ void ivUDP::setRemoteHost(const QString& host)
     if (host == m_remoteHost)
         return;
     m_remoteHost = host;
-    std::array<uint8_t, 16> literal6 {};
+    std::array<uint8_t, 16> literal6{};
     if (vWinsock::IsDottedIPv4(host) || vWinsock::ParseIPv6(host, literal6)) {
         m_remoteHostIP = host;
         m_hostResolved = true;
@@ -249,7 +249,7 @@ void ivUDP::wsBind(const QString& lPort)
         port = 0;
     // No LocalHost: one socket for both families, IPv4 alone where the machine has no IPv6.
     uint32_t local4 = htonl(INADDR_ANY);
-    std::array<uint8_t, 16> local6 {};
+    std::array<uint8_t, 16> local6{};
     int family = AF_INET;
     if (!m_localHost.isEmpty() && !vWinsock::ParseIPv4(m_localHost, local4)) {
         if (!vWinsock::ParseIPv6(m_localHost, local6)) {
@@ -305,7 +305,8 @@ void ivUDP::wsBind(const QString& lPort)
     socklen_t reuseLen = sizeof reuse;
     if (port != 0 && ::getsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse) {
         const bool everywhere = m_localHost.isEmpty();
-        int holders = family == AF_INET6 ? udp6SocketsBoundAt(local6, uint16_t(port)) : udpSocketsBoundAt(local4, uint16_t(port));
+        int holders = family == AF_INET6 ? udp6SocketsBoundAt(local6, uint16_t(port))
+                                         : udpSocketsBoundAt(local4, uint16_t(port));
         if (everywhere)
             holders += family == AF_INET6 ? std::max(0, udpSocketsBoundAt(htonl(INADDR_ANY), uint16_t(port)))
                                           : std::max(0, udp6SocketsBoundAt({}, uint16_t(port)));
@@ -503,7 +504,8 @@ bool ivUDP::receiveOne(int32_t n)
         m_senderAddress = in4.sin_addr.s_addr;
         m_senderPort = ntohs(in4.sin_port);
     }
-    const QString sender = m_senderIsIPv6 ? vWinsock::IPv6Text(m_senderAddress6) : vWinsock::DottedAddress(m_senderAddress);
+    const QString sender
+        = m_senderIsIPv6 ? vWinsock::IPv6Text(m_senderAddress6) : vWinsock::DottedAddress(m_senderAddress);
     m_remoteHost = sender;
     m_remoteHostIP = sender;
     if (m_useBuffer) {
@@ -607,7 +609,8 @@ int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteA
     return port != 0 ? sendBatchToAddress(to, length, datagrams, count) : 0;
 }
 
-int ivUDP::sendBatchTo6(const std::array<uint8_t, 16>& address, uint16_t port, const QByteArrayView* datagrams, int count)
+int ivUDP::sendBatchTo6(
+    const std::array<uint8_t, 16>& address, uint16_t port, const QByteArrayView* datagrams, int count)
 {
     sockaddr_storage to;
     const uint32_t length = destinationV6(address, port, to);
@@ -669,7 +672,7 @@ bool ivUDP::prepareSend(sockaddr_storage& to, uint32_t& toLength)
     if (m_remotePort != portText)
         m_remotePort = portText;
     uint32_t address = 0;
-    std::array<uint8_t, 16> address6 {};
+    std::array<uint8_t, 16> address6{};
     const bool v4 = vWinsock::ParseIPv4(m_remoteHostIP, address);
     if (!v4 && !vWinsock::ParseIPv6(m_remoteHostIP, address6)) {
         m_pending.clear();

@@ -240,7 +240,7 @@ private:
     uint32_t m_senderAddress = 0;
     uint16_t m_senderPort = 0;
     bool m_senderIsIPv6 = false;
-    std::array<uint8_t, 16> m_senderAddress6 {};
+    std::array<uint8_t, 16> m_senderAddress6{};
     int m_family = 0; // of the socket: AF_INET, AF_INET6, 0 before one
     bool m_writable = false;
     bool m_readable = false;

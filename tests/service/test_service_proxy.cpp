@@ -188,13 +188,15 @@ class ServiceIpv6 : public ServiceBehindProxy {
 protected:
     int signInFrom(const QByteArray& source, const QString& ip6)
     {
-        const ServiceReply reply = forwarded(
-            {{"mode", u"LOGIN"_s}, {"handle", u"amelia"_s}, {"password", u"0123456789ABCDEF"_s}, {"ip", QString()},
-                {"ip6", ip6}},
+        const ServiceReply reply = forwarded({{"mode", u"LOGIN"_s}, {"handle", u"amelia"_s},
+                                                 {"password", u"0123456789ABCDEF"_s}, {"ip", QString()}, {"ip6", ip6}},
             source);
         return reply.empty() ? 0 : reply.text("/body/user_id").toInt();
     }
-    ServiceReply infoOf(int userId) { return forwarded({{"mode", u"USER_INFO"_s}, {"user_id", QString::number(userId)}}, "198.51.100.9"); }
+    ServiceReply infoOf(int userId)
+    {
+        return forwarded({{"mode", u"USER_INFO"_s}, {"user_id", QString::number(userId)}}, "198.51.100.9");
+    }
 };
 CONFABO_ON_EVERY_STORE(ServiceIpv6);
 

@@ -24,7 +24,7 @@ public:
     Peer6()
     {
         fd_ = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in6 a {};
+        sockaddr_in6 a{};
         a.sin6_family = AF_INET6;
         a.sin6_addr = in6addr_loopback;
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
@@ -32,7 +32,7 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin6_port);
-        timeval tv {2, 0};
+        timeval tv{2, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
     ~Peer6() { ::close(fd_); }
@@ -40,7 +40,7 @@ public:
     int port() const { return port_; }
     bool sendTo(int port, const QByteArray& bytes) const
     {
-        sockaddr_in6 to {};
+        sockaddr_in6 to{};
         to.sin6_family = AF_INET6;
         to.sin6_addr = in6addr_loopback;
         to.sin6_port = htons(uint16_t(port));
