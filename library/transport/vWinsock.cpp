@@ -275,11 +275,14 @@ QString DottedAddress(uint32_t networkOrder)
     return QString::fromLatin1(text).left(32);
 }
 
-bool ParseIPv4(const QString& text, uint32_t& networkOrder)
+namespace {
+
+// Copies an ASCII address text to the stack, nul-terminated (every datagram sent asks, so
+// nothing is allocated); false when it does not fit or is not ASCII.
+template <size_t N>
+bool asciiOnStack(const QString& text, char (&latin)[N])
 {
-    // A dotted address has at most 15 characters; copied to the stack, as every datagram sent asks.
-    char latin[16];
-    if (text.isEmpty() || text.size() >= qsizetype(sizeof latin))
+    if (text.isEmpty() || text.size() >= qsizetype(N))
         return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
@@ -288,8 +291,16 @@ bool ParseIPv4(const QString& text, uint32_t& networkOrder)
         latin[i] = char(c);
     }
     latin[text.size()] = '\0';
+    return true;
+}
+
+} // namespace
+
+bool ParseIPv4(const QString& text, uint32_t& networkOrder)
+{
+    char latin[16]; // a dotted address has at most 15 characters
     in_addr a{};
-    if (inet_pton(AF_INET, latin, &a) != 1)
+    if (!asciiOnStack(text, latin) || inet_pton(AF_INET, latin, &a) != 1)
         return false;
     networkOrder = a.s_addr;
     return true;
@@ -298,17 +309,8 @@ bool ParseIPv4(const QString& text, uint32_t& networkOrder)
 bool ParseIPv6(const QString& text, std::array<uint8_t, 16>& bytes)
 {
     char latin[INET6_ADDRSTRLEN];
-    if (text.isEmpty() || text.size() >= qsizetype(sizeof latin))
-        return false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == 0 || c > 0x7F)
-            return false;
-        latin[i] = char(c);
-    }
-    latin[text.size()] = '\0';
     in6_addr a{};
-    if (inet_pton(AF_INET6, latin, &a) != 1 || IN6_IS_ADDR_V4MAPPED(&a))
+    if (!asciiOnStack(text, latin) || inet_pton(AF_INET6, latin, &a) != 1 || IN6_IS_ADDR_V4MAPPED(&a))
         return false;
     std::memcpy(bytes.data(), &a, 16);
     return true;
