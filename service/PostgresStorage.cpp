@@ -75,7 +75,6 @@ const char* const Migrations[] = {
     CREATE INDEX mail_stored_at ON mail (stored_at);
     CREATE INDEX mail_sender_id ON mail (sender_id);
     )sql",
-    // ---- Relayed addresses (a separate step: renumber freely when steps are merged) ----
     // Where a signed-in user's TURN relay takes datagrams for them, and when they last said so.
     R"sql(
     CREATE TABLE relays (
@@ -85,7 +84,8 @@ const char* const Migrations[] = {
     );
     CREATE INDEX relays_said_at ON relays (said_at);
     )sql",
-    // ---- end of relayed addresses ----
+    // The IPv6 address of the last sign-in, handed to buddies beside ip; empty without one.
+    "ALTER TABLE users ADD COLUMN ip6 text NOT NULL DEFAULT ''",
 };
 static_assert(std::size(Migrations) == PostgresStorage::SchemaVersion);
 
@@ -236,12 +236,12 @@ std::optional<UserRecord> PostgresStorage::userByHandle(const QString& handle)
 std::optional<UserPresence> PostgresStorage::presence(int32_t userId)
 {
     PostgresQuery query(connection(),
-        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users WHERE id = $1");
+        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key, ip6 FROM users WHERE id = $1");
     query.bind(1, userId);
     if (!query.next())
         return std::nullopt;
     return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3)),
-        query.text(4), query.text(5), query.bytes(6)};
+        query.text(4), query.text(5), query.bytes(6), query.text(7)};
 }
 
 std::vector<std::optional<UserPresence>> PostgresStorage::presences(std::span<const int32_t> userIds)
@@ -250,14 +250,14 @@ std::vector<std::optional<UserPresence>> PostgresStorage::presences(std::span<co
     for (const int32_t id : userIds)
         ids.add(id);
     PostgresQuery query(connection(),
-        "SELECT id, status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users "
+        "SELECT id, status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key, ip6 FROM users "
         "WHERE id = ANY ($1::integer[])");
     query.bindUtf8(1, ids.finish());
     std::map<int32_t, UserPresence> found;
     while (query.next()) {
         found.emplace(int32_t(query.integer(0)),
             UserPresence{int32_t(query.integer(1)), query.text(2), int16Of(query.integer(3)), int16Of(query.integer(4)),
-                query.text(5), query.text(6), query.bytes(7)});
+                query.text(5), query.text(6), query.bytes(7), query.text(8)});
     }
     std::vector<std::optional<UserPresence>> presences;
     presences.reserve(userIds.size());
@@ -344,13 +344,13 @@ std::optional<int32_t> PostgresStorage::insertUser(const NewUser& user)
     return int32_t(query.integer(0));
 }
 
-std::optional<int64_t> PostgresStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey)
+std::optional<int64_t> PostgresStorage::signIn(int32_t userId, const QString& ip, const QString& address,
+    const QString& localIp, const QByteArray& publicKey, const QString& ip6)
 {
     PostgresQuery query(connection(),
-        "UPDATE users SET status = 1, ip = $2, bound_address = $3, local_ip = $4, public_key = $5::bytea, "
+        "UPDATE users SET status = 1, ip = $2, bound_address = $3, local_ip = $4, public_key = $5::bytea, ip6 = $6, "
         "sign_ins = sign_ins + 1 WHERE id = $1 RETURNING sign_ins - 1");
-    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBytes(5, publicKey);
+    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBytes(5, publicKey).bind(6, ip6);
     if (!query.next())
         return std::nullopt;
     return query.integer(0);

@@ -25,7 +25,7 @@ public:
     explicit PostgresStorage(const std::string& uri);
     ~PostgresStorage() override;
 
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 6;
     static bool handles(const std::string& database); // true for postgresql:// and postgres:// URIs
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
@@ -39,7 +39,8 @@ public:
 
     std::optional<int32_t> insertUser(const NewUser& user) override;
     std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address,
-        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray()) override;
+        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray(),
+        const QString& ip6 = QString()) override;
     std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
     void setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest) override;

@@ -5,6 +5,7 @@
 #include "FormFields.h"
 #include "GroupCommit.h"
 #include "HashingPool.h"
+#include "Ipv6Text.h"
 #include "MailFields.h"
 #include "MultipartForm.h"
 #include "PasswordHasher.h"
@@ -286,6 +287,7 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
     const QByteArray passwordBytes = call.fields.bytes("password", MaxPassword);
     const QString ip = call.fields.has("ip") ? call.fields.text("ip", MaxIp).trimmed() : QString();
     const QString localIp = call.fields.has("local_ip") ? call.fields.text("local_ip", MaxIp).trimmed() : QString();
+    const QString claimedIp6 = call.fields.has("ip6") ? call.fields.text("ip6", MaxIp) : QString();
     // Read before anything is looked up: a malformed key refuses the sign-in as a whole. A sign-in
     // without one clears the key kept, as the client signed in now cannot decrypt: buddies must not
     // encrypt to it.
@@ -301,10 +303,17 @@ ServiceOperations::Reply ServiceOperations::login(Call& call)
         return std::nullopt;
     // An empty address asks the service to take the one the request came from.
     const QString address = QString::fromStdString(call.address);
+    // A sign-in over IPv6 says the user's IPv6 address, and no IPv4 one: clients that know only
+    // IPv4 get none rather than one they cannot read. Over IPv4, the client's own word for its
+    // IPv6 address is taken as its word for `ip` is, if it is a unicast literal.
+    const QString sourceIp6 = Ipv6Text::usable(address);
+    const bool overIpv6 = address.contains(QLatin1Char(':'));
+    const QString ip6 = overIpv6 ? sourceIp6 : Ipv6Text::usable(claimedIp6);
     // A named address (the "hostname" setting) is the one everybody gets; only a user who names
     // none is reached at the machine's own address from behind the same router.
-    const std::optional<int64_t> earlier = storage_.signIn(
-        user->id, ip.isEmpty() ? address : ip, address, ip.isEmpty() ? localIp : QString(), publicKey);
+    const std::optional<int64_t> earlier
+        = storage_.signIn(user->id, ip.isEmpty() ? (overIpv6 ? QString() : address) : ip, address,
+            ip.isEmpty() ? localIp : QString(), publicKey, ip6);
     if (!earlier)
         return std::nullopt;
 
@@ -455,6 +464,9 @@ ServiceOperations::Reply ServiceOperations::presenceReply(
     if (const QString relay = online ? relays_.of(userId, QDateTime::currentSecsSinceEpoch()) : QString();
         !relay.isEmpty())
         reply.element("relay", relay);
+    // The user's IPv6 address beside ip, while online; older clients read by path and never see it.
+    if (online && !presence->ip6.isEmpty())
+        reply.element("ip6", presence->ip6);
     return reply.finish();
 }
 

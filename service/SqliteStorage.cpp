@@ -71,7 +71,6 @@ const char* const Migrations[] = {
     CREATE INDEX mail_stored_at ON mail(stored_at);
     CREATE INDEX mail_sender_id ON mail(sender_id);
     )sql",
-    // ---- Relayed addresses (a separate step: renumber freely when steps are merged) ----
     // Where a signed-in user's TURN relay takes datagrams for them, and when they last said so.
     R"sql(
     CREATE TABLE relays (
@@ -81,7 +80,8 @@ const char* const Migrations[] = {
     );
     CREATE INDEX relays_said_at ON relays(said_at);
     )sql",
-    // ---- end of relayed addresses ----
+    // The IPv6 address of the last sign-in, handed to buddies beside ip; empty without one.
+    "ALTER TABLE users ADD COLUMN ip6 TEXT NOT NULL DEFAULT ''",
 };
 static_assert(std::size(Migrations) == SqliteStorage::SchemaVersion);
 
@@ -197,12 +197,12 @@ std::optional<UserPresence> SqliteStorage::presence(int32_t userId)
 {
     ReadLease connection(*this);
     SqliteQuery query(*connection,
-        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key FROM users WHERE id = ?1");
+        "SELECT status, ip, mouth_top, mouth_left, bound_address, local_ip, public_key, ip6 FROM users WHERE id = ?1");
     query.bind(1, userId);
     if (!query.next())
         return std::nullopt;
     return UserPresence{int32_t(query.integer(0)), query.text(1), int16Of(query.integer(2)), int16Of(query.integer(3)),
-        query.text(4), query.text(5), query.blob(6)};
+        query.text(4), query.text(5), query.blob(6), query.text(7)};
 }
 
 std::optional<QByteArray> SqliteStorage::avatar(int32_t userId)
@@ -291,14 +291,14 @@ std::optional<int32_t> SqliteStorage::insertUser(const NewUser& user)
     return int32_t(id);
 }
 
-std::optional<int64_t> SqliteStorage::signIn(
-    int32_t userId, const QString& ip, const QString& address, const QString& localIp, const QByteArray& publicKey)
+std::optional<int64_t> SqliteStorage::signIn(int32_t userId, const QString& ip, const QString& address,
+    const QString& localIp, const QByteArray& publicKey, const QString& ip6)
 {
     std::lock_guard lock(writeMutex_);
     SqliteQuery query(*writer_,
-        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, local_ip = ?4, public_key = ?5, "
+        "UPDATE users SET status = 1, ip = ?2, bound_address = ?3, local_ip = ?4, public_key = ?5, ip6 = ?6, "
         "sign_ins = sign_ins + 1 WHERE id = ?1 RETURNING sign_ins - 1");
-    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBlob(5, publicKey);
+    query.bind(1, userId).bind(2, ip).bind(3, address).bind(4, localIp).bindBlob(5, publicKey).bind(6, ip6);
     if (!query.next())
         return std::nullopt;
     const int64_t earlier = query.integer(0);

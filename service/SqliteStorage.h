@@ -22,7 +22,7 @@ public:
     explicit SqliteStorage(const std::string& path, SqliteCheckpointer::Config checkpoints = {});
     ~SqliteStorage() override;
 
-    static constexpr int SchemaVersion = 5;
+    static constexpr int SchemaVersion = 6;
 
     std::optional<UserRecord> userByHandle(const QString& handle) override;
     std::optional<UserPresence> presence(int32_t userId) override;
@@ -33,7 +33,8 @@ public:
 
     std::optional<int32_t> insertUser(const NewUser& user) override;
     std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address,
-        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray()) override;
+        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray(),
+        const QString& ip6 = QString()) override;
     std::vector<bool> applyChanges(std::span<const OwnChange> changes) override;
     bool setAvatar(const Caller& caller, const QByteArray& picture) override;
     void setRelay(int32_t userId, const QString& address, int64_t now, int64_t oldest) override;

@@ -47,6 +47,7 @@ struct UserPresence {
     QString boundAddress; // the address the last sign-in came from
     QString localIp; // the local address the user's machine gave at that sign-in, if any
     QByteArray publicKey; // the 32-byte X25519 key that sign-in gave; empty when it gave none
+    QString ip6; // the IPv6 address of that sign-in, if any
 };
 
 struct BuddyRecord {
@@ -150,11 +151,11 @@ public:
 
     // The new user's id, or nullopt when the handle is taken.
     virtual std::optional<int32_t> insertUser(const NewUser& user) = 0;
-    // Marks the user available at `ip`, bound to `address`, with the machine's own `localIp` and
-    // the client's `publicKey` (each empty when not given; an empty key replaces the one kept);
-    // returns the number of earlier sign-ins, nullopt for an unknown user.
+    // Marks the user available at `ip` (and `ip6`), bound to `address`, with the machine's own
+    // `localIp` and the client's `publicKey` (each empty when not given; an empty key replaces the
+    // one kept); returns the number of earlier sign-ins, nullopt for an unknown user.
     virtual std::optional<int64_t> signIn(int32_t userId, const QString& ip, const QString& address,
-        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray())
+        const QString& localIp = QString(), const QByteArray& publicKey = QByteArray(), const QString& ip6 = QString())
         = 0;
 
     // Makes the changes in order, each as if on its own, and commits them together (one

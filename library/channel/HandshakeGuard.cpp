@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace cfb {
 
@@ -39,24 +40,24 @@ void HandshakeGuard::rotate(int64_t nowMs)
 }
 
 ChannelDatagram::Mac HandshakeGuard::cookieUnder(
-    const std::array<uint8_t, 32>& secret, uint32_t address, uint16_t port) const
+    const std::array<uint8_t, 32>& secret, QByteArrayView address, uint16_t port) const
 {
-    uint8_t source[6];
-    for (int i = 0; i < 4; ++i)
-        source[i] = uint8_t(address >> (8 * i));
-    source[4] = uint8_t(port);
-    source[5] = uint8_t(port >> 8);
+    uint8_t source[18];
+    const size_t length = std::min<size_t>(size_t(address.size()), 16);
+    std::memcpy(source, address.data(), length);
+    source[length] = uint8_t(port);
+    source[length + 1] = uint8_t(port >> 8);
     return ChannelDatagram::mac(QByteArrayView(secret.data(), secret.size()),
-        QByteArrayView(reinterpret_cast<const char*>(source), sizeof source));
+        QByteArrayView(reinterpret_cast<const char*>(source), qsizetype(length + 2)));
 }
 
-ChannelDatagram::Mac HandshakeGuard::cookieFor(uint32_t address, uint16_t port, int64_t nowMs)
+ChannelDatagram::Mac HandshakeGuard::cookieFor(QByteArrayView address, uint16_t port, int64_t nowMs)
 {
     rotate(nowMs);
     return cookieUnder(secret_, address, port);
 }
 
-bool HandshakeGuard::hasValidCookie(QByteArrayView datagram, uint32_t address, uint16_t port, int64_t nowMs)
+bool HandshakeGuard::hasValidCookie(QByteArrayView datagram, QByteArrayView address, uint16_t port, int64_t nowMs)
 {
     rotate(nowMs);
     return ChannelDatagram::hasMac2(datagram, cookieUnder(secret_, address, port))

@@ -35,9 +35,10 @@ public:
     // Counts one initiation with a good mac1 from the address; true when the channel is under load.
     bool noteInitiation(int64_t nowMs);
     // The cookie for an address: a keyed hash of it under the current secret.
-    ChannelDatagram::Mac cookieFor(uint32_t address, uint16_t port, int64_t nowMs);
+    // The address as its bytes in network order: 4 for IPv4, 16 for IPv6.
+    ChannelDatagram::Mac cookieFor(QByteArrayView address, uint16_t port, int64_t nowMs);
     // Whether mac2 carries the cookie of the address under the current or the previous secret.
-    bool hasValidCookie(QByteArrayView datagram, uint32_t address, uint16_t port, int64_t nowMs);
+    bool hasValidCookie(QByteArrayView datagram, QByteArrayView address, uint16_t port, int64_t nowMs);
     // Whether a cookie reply may be sent to the address now (they are bounded too).
     bool mayReplyWithCookie(uint32_t address, int64_t nowMs);
     // Whether the address may start a handshake now; takes its share when it may.
@@ -45,7 +46,8 @@ public:
 
 private:
     void rotate(int64_t nowMs);
-    ChannelDatagram::Mac cookieUnder(const std::array<uint8_t, 32>& secret, uint32_t address, uint16_t port) const;
+    ChannelDatagram::Mac cookieUnder(
+        const std::array<uint8_t, 32>& secret, QByteArrayView address, uint16_t port) const;
 
     struct Bucket {
         double tokens = PerAddressBurst;

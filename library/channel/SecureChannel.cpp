@@ -24,6 +24,19 @@ namespace cfb {
 
 namespace {
 
+// The share of the handshake budget an address draws on: an IPv4 address, or an IPv6 /64 (one
+// subscriber's network, whose 2^64 addresses must not each get a share of their own).
+uint32_t guardBucket(const SecureChannel::Endpoint& from)
+{
+    if (!from.isIPv6())
+        return from.address;
+    uint32_t high = 0;
+    uint32_t low = 0;
+    std::memcpy(&high, from.address6.data(), 4);
+    std::memcpy(&low, from.address6.data() + 4, 4);
+    return high ^ ((low << 16) | (low >> 16)) ^ 0x9e3779b9u;
+}
+
 // A line id is the epoch above the line's number: an epoch below 2^21 keeps every id below 2^53,
 // exact wherever ids travel as floating-point numbers (JSON).
 uint32_t newEpoch()
@@ -597,10 +610,14 @@ void SecureChannel::onInitiation(QByteArrayView datagram, const Endpoint& from, 
     // Only a sender that knows this user's public key gets past the first, cheap check.
     if (!hasMac1(datagram, ownMac1Key_))
         return;
-    if (guard_.noteInitiation(t) && !guard_.hasValidCookie(datagram, from.address, from.port, t)) {
-        if (!guard_.mayReplyWithCookie(from.address, t))
+    const QByteArrayView source = from.isIPv6()
+        ? QByteArrayView(reinterpret_cast<const char*>(from.address6.data()), 16)
+        : QByteArrayView(reinterpret_cast<const char*>(&from.address), 4);
+    const uint32_t bucket = guardBucket(from);
+    if (guard_.noteInitiation(t) && !guard_.hasValidCookie(datagram, source, from.port, t)) {
+        if (!guard_.mayReplyWithCookie(bucket, t))
             return;
-        const Mac cookie = guard_.cookieFor(from.address, from.port, t);
+        const Mac cookie = guard_.cookieFor(source, from.port, t);
         QByteArray reply(CookieReplySize, '\0');
         auto* p = reinterpret_cast<uint8_t*>(reply.data());
         p[0] = CookieReply;
@@ -614,7 +631,7 @@ void SecureChannel::onInitiation(QByteArrayView datagram, const Endpoint& from, 
             ++cookieRepliesSent_;
         return;
     }
-    if (!guard_.admits(from.address, t))
+    if (!guard_.admits(bucket, t))
         return;
 
     NoiseHandshake handshake = NoiseHandshake::responder(identity_->secretKey(), identity_->publicKey(), Prologue);

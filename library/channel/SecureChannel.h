@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,11 +35,13 @@ class SecureChannel : public QObject {
 
 public:
     struct Endpoint {
-        uint32_t address = 0; // IPv4, network byte order
+        uint32_t address = 0; // IPv4, network byte order; 0 for an IPv6 endpoint
         uint16_t port = 0;
         // Reached through this client's relay (the address is the peer's as the relay sees it).
         bool relayed = false;
-        bool isValid() const { return address != 0 && port != 0; }
+        std::array<uint8_t, 16> address6{}; // an IPv6 endpoint's address; all zero for IPv4
+        bool isIPv6() const { return address6 != std::array<uint8_t, 16>{}; }
+        bool isValid() const { return (address != 0 || isIPv6()) && port != 0; }
         bool operator==(const Endpoint&) const = default;
     };
     // Sends one datagram from the data port; false when it did not leave.

@@ -193,6 +193,22 @@ QString Buddy::knownRelay() const
     return element ? element.text().left(32) : QString();
 }
 
+std::optional<std::array<uint8_t, 16>> Buddy::knownAddress6() const
+{
+    if (infoReply_ == 0)
+        return std::nullopt;
+    // Frames ask for every one they send: parsed once a reply.
+    if (address6ParsedFrom_ != infoReply_) {
+        address6ParsedFrom_ = infoReply_;
+        address6_.reset();
+        const XmlElement element = info_.selectSingle(QStringLiteral("/body/ip6"));
+        std::array<uint8_t, 16> bytes{};
+        if (element && vWinsock::ParseIPv6(element.text().trimmed(), bytes))
+            address6_ = bytes;
+    }
+    return address6_;
+}
+
 const QImage& Buddy::Avatar()
 {
     if (!looksUp_)

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -69,6 +70,9 @@ public:
     // The relayed address ("a.b.c.d:port") the buddy holds at the TURN relay, as the last lookup
     // said (services without relays never say one): empty when none.
     QString knownRelay() const;
+    // The buddy's IPv6 address as the last lookup said (services and clients without IPv6 never
+    // say one): nullopt when none or not a well-formed literal. Read from each reply once.
+    std::optional<std::array<uint8_t, 16>> knownAddress6() const;
     // The public key the service publishes for the buddy (none for an older client), asked for
     // with the status; knownPublicKey() only tells what the last reply said.
     std::optional<Key32> PublicKey();
@@ -141,6 +145,8 @@ private:
     bool keyLookedUp_ = false;
     mutable std::optional<Key32> parsedKey_; // the key of reply keyParsedFrom_, not yet taken
     mutable uint64_t keyParsedFrom_ = 0;
+    mutable std::optional<std::array<uint8_t, 16>> address6_; // of reply address6ParsedFrom_
+    mutable uint64_t address6ParsedFrom_ = 0;
     int16_t pollingInterval_ = 30;
     // The last USER_INFO reply, its number (0: none yet), and the reply each value was read from.
     XmlDocument info_;

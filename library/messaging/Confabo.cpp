@@ -215,14 +215,17 @@ void Confabo::onDataArrival()
     wsReceive_->wsGetData(arrival_);
     // The relay's answers and what it relays: its STUN messages begin with bytes the channel's
     // types use too, so its address tells them apart.
-    if (peerPaths_ && peerPaths_->isRelayServer({wsReceive_->senderAddress(), wsReceive_->senderPort()})) {
+    SecureChannel::Endpoint from{wsReceive_->senderAddress(), wsReceive_->senderPort()};
+    if (wsReceive_->senderIsIPv6())
+        from.address6 = wsReceive_->senderAddress6();
+    if (peerPaths_ && !from.isIPv6() && peerPaths_->isRelayServer({from.address, from.port})) {
         if (!blockAllData_)
             peerPaths_->receiveFromRelay(arrival_);
         return;
     }
     if (ChannelDatagram::isChannel(arrival_)) {
         if (channel_ && !blockAllData_)
-            channel_->receive(arrival_, {wsReceive_->senderAddress(), wsReceive_->senderPort()});
+            channel_->receive(arrival_, from);
         return;
     }
     ReceiveDatagram(arrival_, wsReceive_->RemoteHostIP());
@@ -396,6 +399,15 @@ void Confabo::loadChannelSettings()
     Settings::ConnectTimeout.write(QString::number(channel.connTimeout));
 }
 
+QString Confabo::ownIPv6Address()
+{
+    const QString bound = Settings::DataAddress.read().trimmed();
+    if (bound.isEmpty())
+        return LocalAddress::ofDefaultRoute6();
+    std::array<uint8_t, 16> bytes{};
+    return vWinsock::ParseIPv6(bound, bytes) && LocalAddress::isUsableIPv6(bytes) ? bound : QString();
+}
+
 bool Confabo::Login(const QString& handle, const QString& Password, const QString& hostname)
 {
     const QString ip = signInAddress(hostname);
@@ -405,6 +417,10 @@ bool Confabo::Login(const QString& handle, const QString& Password, const QStrin
     if (ip.isEmpty())
         if (const QString local = LocalAddress::ofDefaultRoute(); !local.isEmpty())
             login.add("local_ip", local);
+    // Buddies with IPv6 reach this one there (older services ignore it): the address out of this
+    // machine's IPv6 route, while the data port takes both families (no IPv4 address set for it).
+    if (const QString six = ownIPv6Address(); !six.isEmpty())
+        login.add("ip6", six);
     // Buddies find this key at the service and encrypt to it; without it they send plain.
     if (identity_)
         login.add("public_key", KeyPins::toText(identity_->publicKey()));
@@ -506,6 +522,8 @@ QString Confabo::PathTo(const QString& handle)
     switch (peerPaths_->path(*buddy)) {
     case PeerPaths::Path::Direct:
         return QStringLiteral("direct");
+    case PeerPaths::Path::DirectIPv6:
+        return QStringLiteral("direct over IPv6");
     case PeerPaths::Path::Relay:
         return QStringLiteral("through the relay");
     case PeerPaths::Path::Unknown:
@@ -831,6 +849,8 @@ void Confabo::createChannel()
     const auto send = [this](const SecureChannel::Endpoint& to, QByteArrayView datagram) {
         if (to.relayed)
             return peerPaths_ && peerPaths_->sendRelayed({to.address, to.port}, datagram);
+        if (to.isIPv6())
+            return wsReceive_ && wsReceive_->sendTo6(to.address6, to.port, datagram);
         return wsReceive_ && wsReceive_->sendTo(to.address, to.port, datagram);
     };
     const auto judge = [this](const QString& handle, const Key32& key) {
@@ -854,7 +874,10 @@ void Confabo::createChannel()
                 ++sent;
             return sent;
         }
-        return wsReceive_ ? wsReceive_->sendBatchTo(to.address, to.port, datagrams, count) : 0;
+        if (!wsReceive_)
+            return 0;
+        return to.isIPv6() ? wsReceive_->sendBatchTo6(to.address6, to.port, datagrams, count)
+                           : wsReceive_->sendBatchTo(to.address, to.port, datagrams, count);
     });
     peerPaths_ = new PeerPaths(*this, *channel_, *peerAddresses_);
     connect(peerPaths_, &PeerPaths::relayAddressChanged, this, &Confabo::RelayAddressChanged);
@@ -1138,7 +1161,8 @@ std::optional<Confabo::SecureRoute> Confabo::secureRoute(Buddy& buddy, int16_t p
         if (!vWinsock::ParseIPv4(text, address))
             if (const auto addresses = peerAddresses_->resolve(text); addresses && !addresses->isEmpty())
                 address = addresses->first();
-        route.to = {address, uint16_t(port)};
+        route.to = peerPaths_ ? peerPaths_->directEndpoint(buddy, address, uint16_t(port))
+                              : SecureChannel::Endpoint{address, uint16_t(port)};
     }
     return route;
 }
@@ -1203,7 +1227,8 @@ bool Confabo::keepAliveSecure(Buddy& buddy, uint32_t address, uint16_t port)
     if (known.security == PeerSecurity::Plain)
         return false;
     if (known.security == PeerSecurity::Encrypted)
-        channel_->keepAlive(known.key, buddy.handle(), {address, port});
+        channel_->keepAlive(known.key, buddy.handle(),
+            peerPaths_ ? peerPaths_->directEndpoint(buddy, address, port) : SecureChannel::Endpoint{address, port});
     return true;
 }
 

@@ -86,6 +86,9 @@ public:
     // The address Login tells the service for a host name setting: the host name, or where the
     // receiving socket is bound when it is bound to one address.
     QString signInAddress(const QString& hostname) const;
+    // The IPv6 address Login tells the service: the data port's own when it is bound to one, the
+    // default route's when it takes both families, none when it is bound to an IPv4 address.
+    static QString ownIPv6Address();
     // Whether this object's buddies ask the service themselves (the default); see Buddy::setLooksUp.
     void setBuddiesLookUp(bool on) { buddiesLookUp_ = on; }
 

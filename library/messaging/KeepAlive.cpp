@@ -55,13 +55,18 @@ void KeepAlive::tick()
         if (last != lastSent_.constEnd() && now - *last < intervalMs_)
             continue;
         const auto addresses = addresses_.resolve(buddy->knownAddress());
-        if (!addresses || addresses->isEmpty())
+        if (!addresses)
             continue; // a name still being looked up: a later tick sends
+        // A buddy with IPv6 only has no IPv4 address; the channel may still reach it.
+        const uint32_t address4 = addresses->isEmpty() ? 0 : addresses->first();
+        if (address4 == 0 && !buddy->knownAddress6())
+            continue;
         lastSent_.insert(key, now);
-        // A buddy with a key: a handshake the first time, an encrypted empty datagram after.
-        if (owner_.keepAliveSecure(*buddy, addresses->first(), port))
+        // A buddy with a key: a handshake the first time, an encrypted empty datagram after. The
+        // plain format stays IPv4.
+        if (owner_.keepAliveSecure(*buddy, address4, port))
             ++sent_;
-        else if (socket->sendTo(addresses->first(), port, Datagram))
+        else if (address4 != 0 && socket->sendTo(address4, port, Datagram))
             ++sent_;
     }
 }

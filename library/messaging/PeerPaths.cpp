@@ -8,6 +8,7 @@
 #include "path/TurnAllocation.h"
 #include "path/TurnServerUrl.h"
 #include "path/TurnStream.h"
+#include "transport/LocalAddress.h"
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
@@ -100,6 +101,8 @@ void PeerPaths::stop()
     allocation_->release();
     stream_->close();
     tracking_.clear();
+    ipv6Unanswered_.clear();
+    ownIPv6CheckedAt_ = -1;
     allocationTriedAt_ = -1;
     candidate_ = 0;
     server_.clear();
@@ -163,7 +166,35 @@ PeerPaths::Path PeerPaths::path(Buddy& buddy) const
     // Through this client's relay, or sent to the buddy's relayed address and answered from it.
     const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy.knownRelay());
     const bool viaBuddyRelay = buddyRelay && heard->from.address == buddyRelay->address && heard->from.port == buddyRelay->port;
-    return heard->from.relayed || viaBuddyRelay ? Path::Relay : Path::Direct;
+    if (heard->from.relayed || viaBuddyRelay)
+        return Path::Relay;
+    return heard->from.isIPv6() ? Path::DirectIPv6 : Path::Direct;
+}
+
+SecureChannel::Endpoint PeerPaths::directEndpoint(const Buddy& buddy, uint32_t address4, uint16_t port) const
+{
+    checkOwnIPv6(nowMs());
+    if (ownIPv6_) {
+        if (const auto six = buddy.knownAddress6()) {
+            const auto unanswered = ipv6Unanswered_.constFind(&buddy);
+            if (unanswered == ipv6Unanswered_.constEnd() || *unanswered != *six) {
+                SecureChannel::Endpoint to;
+                to.address6 = *six;
+                to.port = port;
+                return to;
+            }
+        }
+    }
+    return {address4, port};
+}
+
+void PeerPaths::checkOwnIPv6(int64_t now) const
+{
+    if (ownIPv6CheckedAt_ >= 0 && now - ownIPv6CheckedAt_ < OwnIPv6CheckMs)
+        return;
+    ownIPv6CheckedAt_ = now;
+    ivUDP* socket = owner_.wsReceive();
+    ownIPv6_ = socket && socket->takesIPv6() && !Confabo::ownIPv6Address().isEmpty();
 }
 
 void PeerPaths::allocate(int64_t now)
@@ -215,11 +246,14 @@ void PeerPaths::tick()
         return;
     const uint16_t port = uint16_t(socket->LocalPort().toInt());
     const int64_t now = nowMs();
+    checkOwnIPv6(now);
     bool needsRelay = false;
     QList<uint32_t> toPermit;
     for (const auto& buddy : *owner_.Buddies()) {
-        if (buddy->knownStatus() == CFB_OFFLINE || owner_.IsBlocked(buddy->handle()))
+        if (buddy->knownStatus() == CFB_OFFLINE || owner_.IsBlocked(buddy->handle())) {
+            ipv6Unanswered_.remove(buddy.get());
             continue;
+        }
         const std::optional<Key32> key = owner_.encryptedKey(*buddy);
         if (!key)
             continue;
@@ -227,6 +261,7 @@ void PeerPaths::tick()
         if (!addresses || addresses->isEmpty() || port == 0)
             continue;
         const Ipv4Endpoint direct {addresses->first(), port};
+        const SecureChannel::Endpoint tryFirst = directEndpoint(*buddy, direct.address, port);
         const std::optional<Ipv4Endpoint> buddyRelay = parseEndpoint(buddy->knownRelay());
         Tracking& tracking = tracking_[buddy->handle().toLower()];
         const auto heard = channel_.heard(*key, buddy->handle());
@@ -252,7 +287,7 @@ void PeerPaths::tick()
             }
             if ((heard->from.relayed || viaBuddyRelay) && now - tracking.probedAt >= ProbeMs) {
                 tracking.probedAt = now;
-                channel_.probe(*key, buddy->handle(), channelEndpoint(direct));
+                channel_.probe(*key, buddy->handle(), tryFirst);
             }
             continue;
         }
@@ -262,6 +297,13 @@ void PeerPaths::tick()
         }
         if (now - tracking.triedSince < DirectGraceMs)
             continue;
+        if (tryFirst.isIPv6()) {
+            // Nothing came back over IPv6: IPv4 now, with its own grace before the relay.
+            ipv6Unanswered_.insert(buddy.get(), tryFirst.address6);
+            tracking.triedSince = now;
+            channel_.retarget(*key, buddy->handle(), channelEndpoint(direct));
+            continue;
+        }
         needsRelay = true;
         toPermit.append(direct.address);
         channel_.retarget(*key, buddy->handle(), channelEndpoint(buddyRelay ? *buddyRelay : direct));

@@ -43,6 +43,10 @@ struct RelayCredentials {
 // away later (its connection ends, or it stops answering the allocation's quiet-time Refresh).
 // A buddy that publishes a new relayed address while the conversation went through its old one
 // is sent handshakes at the new one at once.
+// Where both sides have IPv6 (this data port takes it and has a route out, the buddy published
+// an address), the direct way is the buddy's IPv6 address; unanswered for DirectGraceMs, it is
+// the IPv4 one (with a grace of its own before the relay) until the buddy's IPv6 address changes
+// or the buddy goes offline.
 class PeerPaths : public QObject {
     Q_OBJECT
 
@@ -56,7 +60,9 @@ public:
     // The service forgets a relayed address not said again within 15 minutes.
     static constexpr int64_t RepublishMs = 300000;
 
-    enum class Path { Unknown, Direct, Relay };
+    enum class Path { Unknown, Direct, Relay, DirectIPv6 };
+    // How often this machine's IPv6 route is looked at again.
+    static constexpr int64_t OwnIPv6CheckMs = 10000;
 
     PeerPaths(Confabo& owner, SecureChannel& channel, PeerAddresses& addresses);
     ~PeerPaths() override;
@@ -74,6 +80,9 @@ public:
     bool sendRelayed(const Ipv4Endpoint& peer, QByteArrayView datagram);
 
     Path path(Buddy& buddy) const;
+    // Where the channel tries the buddy directly at port: the buddy's IPv6 address as said
+    // above, else address4 (IPv4, network order). Allocates nothing (frames ask for every one).
+    SecureChannel::Endpoint directEndpoint(const Buddy& buddy, uint32_t address4, uint16_t port) const;
     // "a.b.c.d:port" while this client holds a relayed address, else empty.
     QString relayedAddress() const;
     TurnAllocation& allocation() const { return *allocation_; }
@@ -95,6 +104,7 @@ private:
     // The allocation or its connection went away: the next server at the next need.
     void lost();
     QList<TurnServerUrl> servers() const;
+    void checkOwnIPv6(int64_t now) const;
 
     Confabo& owner_;
     SecureChannel& channel_;
@@ -109,6 +119,11 @@ private:
     QString server_; // the URL of the one in use
     int64_t publishedAt_ = -1;
     QString published_;
+    mutable bool ownIPv6_ = false; // the data port takes IPv6 and the machine has a route out
+    mutable int64_t ownIPv6CheckedAt_ = -1;
+    // Buddies whose IPv6 address went unanswered, with that address. Keyed by the object, so a
+    // look-up allocates nothing; forgotten when the buddy is offline.
+    QHash<const Buddy*, std::array<uint8_t, 16>> ipv6Unanswered_;
 };
 
 } // namespace cfb

@@ -3,6 +3,7 @@
 #include "transport/vWinsock.h"
 
 #include <arpa/inet.h>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,6 +29,39 @@ QString ofDefaultRoute()
     }
     ::close(fd);
     return result;
+}
+
+QString ofDefaultRoute6()
+{
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(9);
+    const uint8_t out[16] = {0x20, 0x01, 0x48, 0x60, 0x48, 0x60, 0, 0, 0, 0, 0, 0, 0, 0, 0x88, 0x88};
+    std::memcpy(&to.sin6_addr, out, sizeof out);
+    QString result;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        sockaddr_in6 local{};
+        socklen_t length = sizeof local;
+        std::array<uint8_t, 16> bytes{};
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+            std::memcpy(bytes.data(), &local.sin6_addr, 16);
+            if (isUsableIPv6(bytes))
+                result = vWinsock::IPv6Text(bytes);
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+bool isUsableIPv6(const std::array<uint8_t, 16>& bytes)
+{
+    in6_addr a{};
+    std::memcpy(&a, bytes.data(), 16);
+    return !(IN6_IS_ADDR_UNSPECIFIED(&a) || IN6_IS_ADDR_LOOPBACK(&a) || IN6_IS_ADDR_LINKLOCAL(&a)
+        || IN6_IS_ADDR_MULTICAST(&a) || IN6_IS_ADDR_V4MAPPED(&a) || IN6_IS_ADDR_V4COMPAT(&a));
 }
 
 bool isPublic(uint32_t networkOrder)

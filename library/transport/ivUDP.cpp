@@ -19,6 +19,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -150,14 +151,19 @@ void ivUDP::ClearLastError()
     m_lastErrorString.clear();
 }
 
-bool ivUDP::newSocket()
+bool ivUDP::takesIPv6() const
+{
+    return m_socket != -1 && m_family == AF_INET6;
+}
+
+bool ivUDP::newSocket(int family)
 {
     QPointer<ivUDP> self(this);
     if (!m_started) {
         reportError(vWinsock::WSANOTINITIALISED);
         return false;
     }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
         reportErrno(errno);
         return false;
@@ -178,6 +184,7 @@ bool ivUDP::newSocket()
     m_lastErrorCode = 0;
     m_lastErrorString.clear();
     m_socket = fd;
+    m_family = family;
     if (m_options)
         m_options->RegisterForUse(fd);
     return true;
@@ -192,6 +199,7 @@ void ivUDP::ReleaseSocket()
     ::shutdown(m_socket, SHUT_RDWR);
     ::close(m_socket);
     m_socket = -1;
+    m_family = 0;
     m_bytesReceived = 0;
     m_bytesSent = 0;
     m_localPort = QStringLiteral("0");
@@ -217,7 +225,8 @@ void ivUDP::setRemoteHost(const QString& host)
     if (host == m_remoteHost)
         return;
     m_remoteHost = host;
-    if (vWinsock::IsDottedIPv4(host)) {
+    std::array<uint8_t, 16> literal6{};
+    if (vWinsock::IsDottedIPv4(host) || vWinsock::ParseIPv6(host, literal6)) {
         m_remoteHostIP = host;
         m_hostResolved = true;
     } else {
@@ -238,36 +247,73 @@ void ivUDP::wsBind(const QString& lPort)
     int32_t port = vWinsock::PortFromText(lPort.isEmpty() ? m_localPort : lPort);
     if (port < 0)
         port = 0;
-    if (!newSocket())
+    // No LocalHost: one socket for both families, IPv4 alone where the machine has no IPv6.
+    uint32_t local4 = htonl(INADDR_ANY);
+    std::array<uint8_t, 16> local6{};
+    int family = AF_INET;
+    if (!m_localHost.isEmpty() && !vWinsock::ParseIPv4(m_localHost, local4)) {
+        if (!vWinsock::ParseIPv6(m_localHost, local6)) {
+            reportErrno(EADDRNOTAVAIL);
+            return;
+        }
+        family = AF_INET6;
+    } else if (m_localHost.isEmpty()) {
+        const int probe = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+        if (probe >= 0) {
+            ::close(probe);
+            family = AF_INET6;
+        }
+    }
+    if (!newSocket(family))
         return;
 
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    local.sin_port = htons(uint16_t(port));
     const auto failBind = [this, &self](int err) {
         const int32_t code = reportErrno(err);
         if (self && code > 0)
             ReleaseSocket();
     };
-    if (!m_localHost.isEmpty() && !vWinsock::ParseIPv4(m_localHost, local.sin_addr.s_addr)) {
-        failBind(EADDRNOTAVAIL);
-        return;
+    sockaddr_storage local{};
+    socklen_t localLength = 0;
+    if (family == AF_INET6) {
+        // Dual-stack unless bound at one IPv6 address; set before bind, whatever the system default.
+        const int v6only = m_localHost.isEmpty() ? 0 : 1;
+        ::setsockopt(m_socket, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(uint16_t(port));
+        std::memcpy(&in6->sin6_addr, local6.data(), 16);
+        localLength = sizeof(sockaddr_in6);
+    } else {
+        auto* in4 = reinterpret_cast<sockaddr_in*>(&local);
+        in4->sin_family = AF_INET;
+        in4->sin_addr.s_addr = local4;
+        in4->sin_port = htons(uint16_t(port));
+        localLength = sizeof(sockaddr_in);
     }
-    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), localLength) != 0) {
         failBind(errno);
         return;
     }
-    sockaddr_in bound{};
+    sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
-        m_localPort = QString::number(ntohs(bound.sin_port));
+        m_localPort = QString::number(ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                                               : reinterpret_cast<sockaddr_in*>(&bound)->sin_port));
+    // Another socket at the same address and port would split the datagrams. A dual-stack
+    // socket at :: also takes what 0.0.0.0 would, and the other way round.
     int reuse = 0;
     socklen_t reuseLen = sizeof reuse;
-    if (port != 0 && ::getsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse
-        && udpSocketsBoundAt(local.sin_addr.s_addr, uint16_t(port)) > 1) {
-        failBind(EADDRINUSE);
-        return;
+    if (port != 0 && ::getsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse) {
+        const bool everywhere = m_localHost.isEmpty();
+        int holders = family == AF_INET6 ? udp6SocketsBoundAt(local6, uint16_t(port))
+                                         : udpSocketsBoundAt(local4, uint16_t(port));
+        if (everywhere)
+            holders += family == AF_INET6 ? std::max(0, udpSocketsBoundAt(htonl(INADDR_ANY), uint16_t(port)))
+                                          : std::max(0, udp6SocketsBoundAt({}, uint16_t(port)));
+        if (holders > 1) {
+            failBind(EADDRINUSE);
+            return;
+        }
     }
 
     if (!arm()) {
@@ -423,7 +469,7 @@ bool ivUDP::receiveOne(int32_t n)
 {
     QPointer<ivUDP> self(this);
     QByteArray data(qsizetype(n) + 1, Qt::Uninitialized);
-    sockaddr_in from{};
+    sockaddr_storage from{};
     socklen_t len = sizeof from;
     const ssize_t got = ::recvfrom(
         m_socket, data.data(), size_t(data.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
@@ -441,11 +487,27 @@ bool ivUDP::receiveOne(int32_t n)
     data.truncate(got);
     if (m_countBytes)
         m_bytesReceived = vWinsock::AddByteCount(m_bytesReceived, got);
-    const QString sender = vWinsock::DottedAddress(from.sin_addr.s_addr);
+    m_senderIsIPv6 = false;
+    m_senderAddress6 = {};
+    m_senderAddress = 0;
+    if (from.ss_family == AF_INET6) {
+        const auto& in6 = reinterpret_cast<const sockaddr_in6&>(from);
+        m_senderPort = ntohs(in6.sin6_port);
+        if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
+            std::memcpy(&m_senderAddress, in6.sin6_addr.s6_addr + 12, 4);
+        } else {
+            m_senderIsIPv6 = true;
+            std::memcpy(m_senderAddress6.data(), &in6.sin6_addr, 16);
+        }
+    } else {
+        const auto& in4 = reinterpret_cast<const sockaddr_in&>(from);
+        m_senderAddress = in4.sin_addr.s_addr;
+        m_senderPort = ntohs(in4.sin_port);
+    }
+    const QString sender
+        = m_senderIsIPv6 ? vWinsock::IPv6Text(m_senderAddress6) : vWinsock::DottedAddress(m_senderAddress);
     m_remoteHost = sender;
     m_remoteHostIP = sender;
-    m_senderAddress = from.sin_addr.s_addr;
-    m_senderPort = ntohs(from.sin_port);
     if (m_useBuffer) {
         if (m_buffer)
             m_buffer->BufferReadIn(data, int32_t(got));
@@ -455,7 +517,7 @@ bool ivUDP::receiveOne(int32_t n)
         return true;
     int32_t amount = n;
     QString address = sender;
-    int32_t port = ntohs(from.sin_port);
+    int32_t port = m_senderPort;
     if (!m_destroying)
         emit RawDataStream(data, amount, address, port);
     return !self.isNull();
@@ -469,9 +531,10 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
     const int flags = (sndFlags & Msg_UDP_DONTROUTE) ? MSG_DONTROUTE : 0;
     if (m_hostResolved && m_pending.isEmpty()) {
         // Nothing waits before it: the datagram leaves at once, without being queued.
-        sockaddr_in to{};
-        if (prepareSend(to))
-            sendOne(to, bytes, flags);
+        sockaddr_storage to{};
+        uint32_t toLength = 0;
+        if (prepareSend(to, toLength))
+            sendOne(to, toLength, bytes, flags);
         return;
     }
     if (m_pending.size() >= MaxPending)
@@ -492,16 +555,74 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
         m_lookupJob = job;
 }
 
+uint32_t ivUDP::destinationV4(uint32_t address, uint16_t port, sockaddr_storage& to) const
+{
+    to = sockaddr_storage{};
+    if (m_family == AF_INET6) {
+        auto& in6 = reinterpret_cast<sockaddr_in6&>(to);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        in6.sin6_addr.s6_addr[10] = 0xff;
+        in6.sin6_addr.s6_addr[11] = 0xff;
+        std::memcpy(in6.sin6_addr.s6_addr + 12, &address, 4);
+        return sizeof(sockaddr_in6);
+    }
+    auto& in4 = reinterpret_cast<sockaddr_in&>(to);
+    in4.sin_family = AF_INET;
+    in4.sin_addr.s_addr = address;
+    in4.sin_port = htons(port);
+    return sizeof(sockaddr_in);
+}
+
+namespace {
+
+uint32_t destinationV6(const std::array<uint8_t, 16>& address, uint16_t port, sockaddr_storage& to)
+{
+    to = sockaddr_storage{};
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(to);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    std::memcpy(&in6.sin6_addr, address.data(), 16);
+    return sizeof(sockaddr_in6);
+}
+
+} // namespace
+
 bool ivUDP::sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView bytes)
 {
-    if (!m_open || m_socket == -1 || m_state != sckUDPListening || port == 0 || bytes.isEmpty())
+    sockaddr_storage to;
+    const uint32_t length = destinationV4(addressNetworkOrder, port, to);
+    return port != 0 && sendToAddress(to, length, bytes);
+}
+
+bool ivUDP::sendTo6(const std::array<uint8_t, 16>& address, uint16_t port, QByteArrayView bytes)
+{
+    sockaddr_storage to;
+    const uint32_t length = destinationV6(address, port, to);
+    return port != 0 && m_family == AF_INET6 && sendToAddress(to, length, bytes);
+}
+
+int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count)
+{
+    sockaddr_storage to;
+    const uint32_t length = destinationV4(addressNetworkOrder, port, to);
+    return port != 0 ? sendBatchToAddress(to, length, datagrams, count) : 0;
+}
+
+int ivUDP::sendBatchTo6(
+    const std::array<uint8_t, 16>& address, uint16_t port, const QByteArrayView* datagrams, int count)
+{
+    sockaddr_storage to;
+    const uint32_t length = destinationV6(address, port, to);
+    return port != 0 && m_family == AF_INET6 ? sendBatchToAddress(to, length, datagrams, count) : 0;
+}
+
+bool ivUDP::sendToAddress(const sockaddr_storage& to, uint32_t toLength, QByteArrayView bytes)
+{
+    if (!m_open || m_socket == -1 || m_state != sckUDPListening || bytes.isEmpty())
         return false;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = addressNetworkOrder;
-    to.sin_port = htons(port);
     const ssize_t sent = ::sendto(
-        m_socket, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        m_socket, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), toLength);
     if (sent < 0)
         return false;
     if (m_countBytes)
@@ -509,14 +630,10 @@ bool ivUDP::sendTo(uint32_t addressNetworkOrder, uint16_t port, QByteArrayView b
     return true;
 }
 
-int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count)
+int ivUDP::sendBatchToAddress(const sockaddr_storage& to, uint32_t toLength, const QByteArrayView* datagrams, int count)
 {
-    if (!m_open || m_socket == -1 || m_state != sckUDPListening || port == 0 || count <= 0)
+    if (!m_open || m_socket == -1 || m_state != sckUDPListening || count <= 0)
         return 0;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = addressNetworkOrder;
-    to.sin_port = htons(port);
     constexpr int Batch = 64;
     iovec parts[Batch];
     mmsghdr messages[Batch];
@@ -526,8 +643,8 @@ int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteA
         for (int i = 0; i < n; ++i) {
             parts[i] = {const_cast<char*>(datagrams[sent + i].data()), size_t(datagrams[sent + i].size())};
             messages[i] = {};
-            messages[i].msg_hdr.msg_name = &to;
-            messages[i].msg_hdr.msg_namelen = sizeof to;
+            messages[i].msg_hdr.msg_name = const_cast<sockaddr_storage*>(&to);
+            messages[i].msg_hdr.msg_namelen = toLength;
             messages[i].msg_hdr.msg_iov = &parts[i];
             messages[i].msg_hdr.msg_iovlen = 1;
         }
@@ -544,7 +661,7 @@ int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteA
     return sent;
 }
 
-bool ivUDP::prepareSend(sockaddr_in& to)
+bool ivUDP::prepareSend(sockaddr_storage& to, uint32_t& toLength)
 {
     QPointer<ivUDP> self(this);
     const int32_t port = vWinsock::PortFromText(m_remotePort);
@@ -554,30 +671,35 @@ bool ivUDP::prepareSend(sockaddr_in& to)
     const QLatin1StringView portText(digits, written.ptr - digits);
     if (m_remotePort != portText)
         m_remotePort = portText;
-    if (m_socket == -1 && !newSocket()) {
-        if (self)
-            m_pending.clear();
-        return false;
-    }
     uint32_t address = 0;
-    if (!vWinsock::ParseIPv4(m_remoteHostIP, address)) {
+    std::array<uint8_t, 16> address6{};
+    const bool v4 = vWinsock::ParseIPv4(m_remoteHostIP, address);
+    if (!v4 && !vWinsock::ParseIPv6(m_remoteHostIP, address6)) {
         m_pending.clear();
         reportError(vWinsock::WSAEDESTADDRREQ);
         return false;
     }
-    to = sockaddr_in{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = address;
-    to.sin_port = htons(uint16_t(port < 0 ? 0 : port)); // port 0 is refused by sendto itself
+    if (m_socket == -1 && !newSocket(v4 ? AF_INET : AF_INET6)) {
+        if (self)
+            m_pending.clear();
+        return false;
+    }
+    if (!v4 && m_family != AF_INET6) {
+        m_pending.clear();
+        reportErrno(EAFNOSUPPORT);
+        return false;
+    }
+    const uint16_t to16 = uint16_t(port < 0 ? 0 : port); // port 0 is refused by sendto itself
+    toLength = v4 ? destinationV4(address, to16, to) : destinationV6(address6, to16, to);
     return true;
 }
 
-bool ivUDP::sendOne(const sockaddr_in& to, const QByteArray& bytes, int flags)
+bool ivUDP::sendOne(const sockaddr_storage& to, uint32_t toLength, const QByteArray& bytes, int flags)
 {
     if (bytes.isEmpty())
         return true;
     const ssize_t sent = ::sendto(m_socket, bytes.constData(), size_t(bytes.size()), flags | MSG_NOSIGNAL,
-        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        reinterpret_cast<const sockaddr*>(&to), toLength);
     if (sent < 0) {
         QPointer<ivUDP> self(this);
         const int32_t code = reportErrno(errno);
@@ -603,12 +725,13 @@ bool ivUDP::sendOne(const sockaddr_in& to, const QByteArray& bytes, int flags)
 bool ivUDP::sendPending()
 {
     QPointer<ivUDP> self(this);
-    sockaddr_in to{};
-    if (!prepareSend(to))
+    sockaddr_storage to{};
+    uint32_t toLength = 0;
+    if (!prepareSend(to, toLength))
         return false;
     while (!m_pending.isEmpty() && m_socket != -1) {
         const Pending datagram = m_pending.takeFirst();
-        if (!sendOne(to, datagram.bytes, datagram.flags))
+        if (!sendOne(to, toLength, datagram.bytes, datagram.flags))
             return false;
     }
     return true;

@@ -8,11 +8,12 @@
 #include <QObject>
 #include <QString>
 #include <QVariant>
+#include <array>
 #include <cstdint>
 #include <memory>
 
 class QSocketNotifier;
-struct sockaddr_in;
+struct sockaddr_storage;
 
 namespace cfb {
 
@@ -35,7 +36,10 @@ enum ivUDPSendOptions : int32_t {
     Msg_UDP_DONTROUTE = 4,
 };
 
-// An IPv4 datagram socket driven by the event loop of the thread that created it.
+// A datagram socket driven by the event loop of the thread that created it. Bound with no
+// LocalHost it takes both families on one socket (IPv6 with IPv4-mapped addresses, or IPv4 alone
+// where the machine has no IPv6); bound at an IPv4 address it is IPv4 only, at an IPv6 literal
+// IPv6 only. Addresses stay text in RemoteHost: dotted IPv4, or an IPv6 literal ("2001:db8::7").
 //
 // No member fails its caller: every failure is an Error(code, text) event with the socket error
 // code and its fixed text, and stays readable once through LastErrorCode / LastErrorString.
@@ -94,9 +98,15 @@ public:
     bool IsReadAble() const { return m_readable; }
     bool IsWriteAble() const { return m_writable; }
     QString RemoteHostIP() const { return m_remoteHostIP; }
-    // Where the last datagram read came from: IPv4 address (network byte order) and port.
+    // Where the last datagram read came from: IPv4 address (network byte order; 0 for an IPv6
+    // sender) and port. An IPv4 sender on a dual-stack socket shows as IPv4.
     uint32_t senderAddress() const { return m_senderAddress; }
     uint16_t senderPort() const { return m_senderPort; }
+    // The IPv6 sender's address; all zero for an IPv4 one.
+    bool senderIsIPv6() const { return m_senderIsIPv6; }
+    const std::array<uint8_t, 16>& senderAddress6() const { return m_senderAddress6; }
+    // Whether the bound socket reaches IPv6 peers (sendTo6 can work).
+    bool takesIPv6() const;
     // Also overwritten with each sender's address. Writing a different value releases the socket
     // and drops datagrams still waiting for a look-up of the old host.
     QString RemoteHost() const { return m_remoteHost; }
@@ -106,7 +116,8 @@ public:
     void setRemotePort(const QString& port) { m_remotePort = port; }
     QString LocalPort() const { return m_localPort; }
     void setLocalPort(const QString& port) { m_localPort = port; }
-    // The dotted IPv4 address wsBind binds to; empty binds every address of the machine.
+    // The address wsBind binds to (dotted IPv4 or an IPv6 literal); empty binds every address
+    // of the machine, of both families.
     QString LocalHost() const { return m_localHost; }
     void setLocalHost(const QString& address) { m_localHost = address; }
     // Reading gives the last error and clears it.
@@ -150,6 +161,9 @@ public:
     // Sends count datagrams to one address and port in as few system calls as the kernel takes
     // (sendmmsg); the number that left, from the first on.
     int sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count);
+    // The same two to an IPv6 address, from a socket that takesIPv6.
+    bool sendTo6(const std::array<uint8_t, 16>& address, uint16_t port, QByteArrayView bytes);
+    int sendBatchTo6(const std::array<uint8_t, 16>& address, uint16_t port, const QByteArrayView* datagrams, int count);
     void ClearLastError();
 
     // Message client of the hidden window (socket readiness).
@@ -176,16 +190,20 @@ private:
     };
 
     void setState(ivUDPState state);
-    bool newSocket();
+    bool newSocket(int family);
     int32_t reportError(int32_t code);
     int32_t reportErrno(int err);
     bool arm();
     void disarm();
     bool sendPending();
     // Port written back, socket made if needed, destination filled in; false when nothing can go.
-    bool prepareSend(sockaddr_in& to);
+    bool prepareSend(sockaddr_storage& to, uint32_t& toLength);
     // Sends one datagram; false when the socket went (or the object) on an error.
-    bool sendOne(const sockaddr_in& to, const QByteArray& bytes, int flags);
+    bool sendOne(const sockaddr_storage& to, uint32_t toLength, const QByteArray& bytes, int flags);
+    // The destination for an IPv4 address: itself, or IPv4-mapped on an IPv6 socket.
+    uint32_t destinationV4(uint32_t address, uint16_t port, sockaddr_storage& to) const;
+    bool sendToAddress(const sockaddr_storage& to, uint32_t toLength, QByteArrayView bytes);
+    int sendBatchToAddress(const sockaddr_storage& to, uint32_t toLength, const QByteArrayView* datagrams, int count);
     void readiness(bool readable);
     void handleSocketMessage(int32_t lParam);
     void onRead();
@@ -221,6 +239,9 @@ private:
     QString m_remoteHostIP;
     uint32_t m_senderAddress = 0;
     uint16_t m_senderPort = 0;
+    bool m_senderIsIPv6 = false;
+    std::array<uint8_t, 16> m_senderAddress6{};
+    int m_family = 0; // of the socket: AF_INET, AF_INET6, 0 before one
     bool m_writable = false;
     bool m_readable = false;
     bool m_useBuffer = true;

@@ -9,8 +9,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -273,11 +275,14 @@ QString DottedAddress(uint32_t networkOrder)
     return QString::fromLatin1(text).left(32);
 }
 
-bool ParseIPv4(const QString& text, uint32_t& networkOrder)
+namespace {
+
+// Copies an ASCII address text to the stack, nul-terminated (every datagram sent asks, so
+// nothing is allocated); false when it does not fit or is not ASCII.
+template <size_t N>
+bool asciiOnStack(const QString& text, char (&latin)[N])
 {
-    // A dotted address has at most 15 characters; copied to the stack, as every datagram sent asks.
-    char latin[16];
-    if (text.isEmpty() || text.size() >= qsizetype(sizeof latin))
+    if (text.isEmpty() || text.size() >= qsizetype(N))
         return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
@@ -286,11 +291,39 @@ bool ParseIPv4(const QString& text, uint32_t& networkOrder)
         latin[i] = char(c);
     }
     latin[text.size()] = '\0';
+    return true;
+}
+
+} // namespace
+
+bool ParseIPv4(const QString& text, uint32_t& networkOrder)
+{
+    char latin[16]; // a dotted address has at most 15 characters
     in_addr a{};
-    if (inet_pton(AF_INET, latin, &a) != 1)
+    if (!asciiOnStack(text, latin) || inet_pton(AF_INET, latin, &a) != 1)
         return false;
     networkOrder = a.s_addr;
     return true;
+}
+
+bool ParseIPv6(const QString& text, std::array<uint8_t, 16>& bytes)
+{
+    char latin[INET6_ADDRSTRLEN];
+    in6_addr a{};
+    if (!asciiOnStack(text, latin) || inet_pton(AF_INET6, latin, &a) != 1 || IN6_IS_ADDR_V4MAPPED(&a))
+        return false;
+    std::memcpy(bytes.data(), &a, 16);
+    return true;
+}
+
+QString IPv6Text(const std::array<uint8_t, 16>& bytes)
+{
+    in6_addr a{};
+    std::memcpy(&a, bytes.data(), 16);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET6, &a, text, sizeof text))
+        return QStringLiteral("::");
+    return QString::fromLatin1(text);
 }
 
 bool IsDottedIPv4(const QString& text)

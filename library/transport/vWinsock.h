@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
 
 namespace cfb::vWinsock {
@@ -64,6 +65,11 @@ QString DottedAddress(uint32_t networkOrder);
 // True for a dotted-quad IPv4 address ("10.0.0.5"); names and other forms are not.
 bool IsDottedIPv4(const QString& text);
 bool ParseIPv4(const QString& text, uint32_t& networkOrder);
+// An IPv6 literal ("2001:db8::7", no brackets, no zone) as its 16 bytes; an IPv4-mapped one
+// ("::ffff:10.0.0.5") is refused, as that address is the IPv4 one.
+bool ParseIPv6(const QString& text, std::array<uint8_t, 16>& bytes);
+// The compressed text of an IPv6 address ("2001:db8::7").
+QString IPv6Text(const std::array<uint8_t, 16>& bytes);
 // A port as text: a decimal number from 0 to 65535, or a service name for UDP; -1 for anything
 // else, an empty text included.
 int32_t PortFromText(const QString& text);

@@ -17,6 +17,9 @@ PREFIX = "cfblab"
 # links them to the host). Not a test or benchmarking range: UPnP clients take a gateway with
 # such an external address for one that is not connected, and would never map through it.
 INTERNET = "11.18.0"
+# The internet's IPv6 network, and the /64 of each home that routes IPv6 (homes 1, 2, ...).
+INTERNET6 = "2001:db8:18::"
+HOME6 = "2001:db8:18:{}::"
 
 
 def run(*args, check=True, stdin=None):
@@ -43,6 +46,10 @@ class Lab:
         self.namespaces = []
         self.processes = []
         self.next_public = 1
+        self.public = []  # namespaces on the internet, which need a route to each IPv6 home
+        self.homes6 = []  # (prefix, router's IPv6 address on the internet)
+        self.addresses6 = {}
+        self.home_prefixes = {}
         try:
             self.internet = self.namespace("net")
             self.ip(self.internet, "link", "add", "br0", "type", "bridge")
@@ -74,34 +81,65 @@ class Lab:
         if gateway:
             self.ip(ns, "route", "add", "default", "via", gateway)
 
-    def public_host(self, name):
-        """A namespace straight on the internet; returns (namespace, address)."""
+    def public_host(self, name, ipv4=True, ipv6=False):
+        """A namespace straight on the internet; returns (namespace, address), the address IPv4
+        unless the host has IPv6 only. Its IPv6 address (if any) is address6(ns)."""
         ns = self.namespace(name)
-        address = f"{INTERNET}.{self.next_public}"
+        number = self.next_public
         self.next_public += 1
+        address = f"{INTERNET}.{number}"
         self.link(ns, "eth0", self.internet, "br0", address + "/24")
+        if not ipv4:
+            self.ip(ns, "-4", "addr", "flush", "dev", "eth0")
+        if ipv6:
+            address6 = f"{INTERNET6}{number:x}"
+            self.ip(ns, "-6", "addr", "add", address6 + "/64", "dev", "eth0", "nodad")
+            for prefix, via in self.homes6:
+                self.ip(ns, "-6", "route", "add", prefix + "/64", "via", via)
+            self.public.append(ns)
+            self.addresses6[ns] = address6
+            if not ipv4:
+                address = address6
         return ns, address
 
-    def router(self, name, lan, masquerade="masquerade"):
+    def address6(self, ns):
+        return self.addresses6.get(ns)
+
+    def router(self, name, lan, masquerade="masquerade", ipv4=True, ipv6=False):
         """A home router: WAN on the internet, LAN bridge `lan` (e.g. "192.168.1") behind nftables
         masquerade, and a stateful firewall that lets in only answers and forwarded ports. As on a
         real router, what arrives unasked for the router itself is dropped before the connection
         tracking keeps it; kept, it would hold the port a LAN host's first datagram then needs.
+        With ipv6 the home also gets a /64 of its own, routed without translation; the same
+        firewall then lets in over IPv6 only answers to what left (as home routers do); neighbour
+        discovery passes. Without ipv4 the home has IPv6 only.
         Returns (namespace, WAN address)."""
-        ns, wan = self.public_host(name)
+        ns, wan = self.public_host(name, ipv4=ipv4, ipv6=ipv6)
         self.ip(ns, "link", "set", "eth0", "name", "wan")
         self.ip(ns, "link", "add", "lan", "type", "bridge")
-        self.ip(ns, "addr", "add", f"{lan}.1/24", "dev", "lan")
+        if ipv4:
+            self.ip(ns, "addr", "add", f"{lan}.1/24", "dev", "lan")
         self.ip(ns, "link", "set", "lan", "up")
         self.exec(ns, "sysctl", "-qw", "net.ipv4.ip_forward=1")
-        rules = f"""
+        if ipv6:
+            prefix = HOME6.format(len(self.homes6) + 1)
+            self.home_prefixes[ns] = prefix
+            self.ip(ns, "-6", "addr", "add", prefix + "1/64", "dev", "lan", "nodad")
+            self.exec(ns, "sysctl", "-qw", "net.ipv6.conf.all.forwarding=1")
+            self.homes6.append((prefix, self.addresses6[ns]))
+            for other in self.public:
+                if other != ns:
+                    self.ip(other, "-6", "route", "add", prefix + "/64", "via", self.addresses6[ns])
+        nat = f"""
 table ip labnat {{
   chain postrouting {{ type nat hook postrouting priority srcnat; policy accept; oifname "wan" {masquerade}; }}
-}}
+}}""" if ipv4 else ""
+        rules = nat + f"""
 table inet labfw {{
   chain input {{
     type filter hook input priority filter; policy accept;
     iifname "wan" ct state established,related accept
+    iifname "wan" meta l4proto ipv6-icmp accept
     iifname "wan" drop
   }}
   chain forward {{
@@ -119,10 +157,22 @@ table inet labfw {{
         return ns, wan
 
     def home_host(self, name, router_ns, lan, number):
-        """A namespace on a router's LAN; returns (namespace, address)."""
+        """A namespace on a router's LAN; returns (namespace, address), the address IPv4 unless
+        the home has IPv6 only. Where the home routes IPv6 the host has address6(ns) too."""
         ns = self.namespace(name)
         address = f"{lan}.{number}"
-        self.link(ns, "eth0", router_ns, "lan", address + "/24", gateway=f"{lan}.1")
+        prefix = self.home_prefixes.get(router_ns)
+        ipv4 = self.ip(router_ns, "-4", "addr", "show", "dev", "lan").stdout.strip() != ""
+        self.link(ns, "eth0", router_ns, "lan", address + "/24", gateway=f"{lan}.1" if ipv4 else None)
+        if not ipv4:
+            self.ip(ns, "-4", "addr", "flush", "dev", "eth0")
+        if prefix:
+            address6 = f"{prefix}{number:x}"
+            self.ip(ns, "-6", "addr", "add", address6 + "/64", "dev", "eth0", "nodad")
+            self.ip(ns, "-6", "route", "add", "default", "via", prefix + "1")
+            self.addresses6[ns] = address6
+            if not ipv4:
+                address = address6
         return ns, address
 
     def start(self, ns, args, log_name, **popen):

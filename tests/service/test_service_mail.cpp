@@ -141,7 +141,8 @@ TEST_P(ServiceMail, MailSurvivesAnUpgradeARestartAndAKill)
     ASSERT_TRUE(service().stop());
     const QString previousVersion
         = GetParam() == Store::Sqlite ? u"PRAGMA user_version = 3"_s : u"UPDATE confabo_schema SET version = 3"_s;
-    ASSERT_TRUE(executeInStore(u"DROP TABLE relays; DROP TABLE mail; "_s + previousVersion));
+    ASSERT_TRUE(
+        executeInStore(u"DROP TABLE relays; DROP TABLE mail; ALTER TABLE users DROP COLUMN ip6; "_s + previousVersion));
     ASSERT_TRUE(service().restart()) << service().errorText().toStdString();
     client_ = std::make_unique<ServiceClient>(service().port());
 

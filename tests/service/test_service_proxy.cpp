@@ -91,7 +91,9 @@ TEST_P(ServiceBehindProxy, TheClientAddressComesFromATrustedProxyOnly)
     EXPECT_EQ(addressTakenFor(u"amelia"_s, "203.0.113.7:4000"), QString::fromLatin1(Proxy));
     EXPECT_EQ(addressTakenFor(u"amelia"_s, ""), QString::fromLatin1(Proxy));
     EXPECT_EQ(addressTakenFor(u"amelia"_s, "::ffff:203.0.113.7"), QString::fromLatin1(Client));
-    EXPECT_EQ(addressTakenFor(u"amelia"_s, "2001:DB8:0::1"), u"2001:db8::1"_s);
+    // An IPv6 client's address is its ip6, and it has no IPv4 one.
+    EXPECT_EQ(addressTakenFor(u"amelia"_s, "2001:DB8:0::1"), QString());
+    EXPECT_EQ(byId("USER_INFO", id).text("/body/ip6"), u"2001:db8::1"_s);
 }
 
 TEST_P(ServiceBehindProxy, ATrustedProxyMayHoldMoreConnectionsThanAClient)
@@ -178,4 +180,58 @@ TEST_P(ServiceSameHome, ARequesterAtTheSamePublicAddressGetsTheLocalOne)
     ASSERT_EQ(signInFrom(u"amelia"_s, home, QString(), u"192.168.1.20"_s), amy);
     ASSERT_FALSE(forwarded({{"mode", u"LOGOUT"_s}, {"user_id", QString::number(amy)}}, home).empty());
     EXPECT_EQ(addressSeenFrom(amy, home), QString());
+}
+
+// The IPv6 address buddies are told beside ip: the one a sign-in over IPv6 came from, else the
+// client's word for it when that is a unicast literal, never while the user is offline.
+class ServiceIpv6 : public ServiceBehindProxy {
+protected:
+    int signInFrom(const QByteArray& source, const QString& ip6)
+    {
+        const ServiceReply reply = forwarded({{"mode", u"LOGIN"_s}, {"handle", u"amelia"_s},
+                                                 {"password", u"0123456789ABCDEF"_s}, {"ip", QString()}, {"ip6", ip6}},
+            source);
+        return reply.empty() ? 0 : reply.text("/body/user_id").toInt();
+    }
+    ServiceReply infoOf(int userId)
+    {
+        return forwarded({{"mode", u"USER_INFO"_s}, {"user_id", QString::number(userId)}}, "198.51.100.9");
+    }
+};
+CONFABO_ON_EVERY_STORE(ServiceIpv6);
+
+TEST_P(ServiceIpv6, TheAddressIsRecordedAndHandedOutBesideIp)
+{
+    const int amy = registerUser(u"amelia"_s);
+    ASSERT_GT(amy, 0);
+    const QByteArray home = "203.0.113.7";
+
+    // Over IPv4, the client says its IPv6 address; it is kept in its compressed form.
+    ASSERT_EQ(signInFrom(home, u"2001:DB8:0:0::7"_s), amy);
+    ServiceReply info = infoOf(amy);
+    EXPECT_EQ(info.text("/body/ip"), QString::fromLatin1(home));
+    EXPECT_EQ(info.text("/body/ip6"), u"2001:db8::7"_s);
+
+    // What cannot stand for a machine on the internet is not handed to anyone.
+    for (const QString& claim : {u"::1"_s, u"fe80::1"_s, u"ff02::1"_s, u"::ffff:192.0.2.1"_s, u"bonnie.example.org"_s,
+             u"[2001:db8::7]"_s, u"2001:db8::7%eth0"_s, u"192.0.2.1"_s}) {
+        ASSERT_EQ(signInFrom(home, claim), amy) << "a bad ip6 does not refuse the sign-in";
+        EXPECT_FALSE(infoOf(amy).has("/body/ip6")) << claim.toStdString();
+    }
+
+    // Over IPv6 the address the sign-in came from counts, not the claim; no IPv4 address is known,
+    // so clients that read only ip get none rather than one they cannot use.
+    ASSERT_EQ(signInFrom("2001:db8:5::9", u"2001:db8::66"_s), amy);
+    info = infoOf(amy);
+    EXPECT_EQ(info.text("/body/ip6"), u"2001:db8:5::9"_s);
+    EXPECT_EQ(info.text("/body/ip"), QString());
+
+    // Signed out, the address is nobody's business; an older client's sign-in gives none.
+    ASSERT_FALSE(forwarded({{"mode", u"LOGOUT"_s}, {"user_id", QString::number(amy)}}, "2001:db8:5::9").empty());
+    EXPECT_FALSE(infoOf(amy).has("/body/ip6"));
+    const ServiceReply older = forwarded(
+        {{"mode", u"LOGIN"_s}, {"handle", u"amelia"_s}, {"password", u"0123456789ABCDEF"_s}, {"ip", QString()}}, home);
+    ASSERT_FALSE(older.empty());
+    EXPECT_FALSE(infoOf(amy).has("/body/ip6"));
+    EXPECT_EQ(infoOf(amy).text("/body/ip"), QString::fromLatin1(home));
 }

@@ -52,7 +52,10 @@ QJsonObject buddyJson(Buddy& buddy, bool lookUp, Confabo* confabo = nullptr)
     if (lookUp) {
         o.insert("status", statusName(buddy.Status()));
         o.insert("ip", buddy.IPAddress());
-        // How the conversation goes: "direct" or "through the relay" ("" before anything came back).
+        if (const auto six = buddy.knownAddress6())
+            o.insert("ip6", vWinsock::IPv6Text(*six));
+        // How the conversation goes: "direct", "direct over IPv6" or "through the relay" ("" before
+        // anything came back).
         if (confabo)
             o.insert("path", confabo->PathTo(buddy.handle()));
     }
@@ -202,10 +205,13 @@ void CliSession::startPortMapping()
         return;
     mapper_ = std::make_unique<PortMapper>();
     // A plain line, for people and scripts watching the session.
-    connect(mapper_.get(), &PortMapper::reachabilityChanged, this, [](const Reachability& now) {
+    // Over IPv6 nothing translates addresses: the line names the address buddies with IPv6 use.
+    const QString six = socket->takesIPv6() ? Confabo::ownIPv6Address() : QString();
+    connect(mapper_.get(), &PortMapper::reachabilityChanged, this, [six](const Reachability& now) {
         if (now.kind == Reachability::Unknown)
             return;
-        std::printf("Reachability: %s\n", qUtf8Printable(now.text()));
+        const QString ipv6 = six.isEmpty() ? QString() : QStringLiteral("; IPv6 direct at %1").arg(six);
+        std::printf("Reachability: %s%s\n", qUtf8Printable(now.text()), qUtf8Printable(ipv6));
         std::fflush(stdout);
     });
     mapper_->map(uint16_t(socket->LocalPort().toInt()), Settings::MapDataPort.read().trimmed() != QLatin1String("0"));

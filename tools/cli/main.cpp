@@ -62,8 +62,10 @@ another), quit. It writes one JSON object a line for each result and event
 encrypted line's "id" comes back in a "delivered" or "not_delivered" event; files that buddies
 offer are saved without asking into --downloads, by default the user's download folder, and each
 gives a "file" event with its path and SHA-256, or "file_failed"),
-and a plain line "Reachability: ..." when it knows how buddies reach it, and again when that
-changes. It asks the router to forward the data port unless "Map Data Port" is "0".
+and a plain line "Reachability: ..." when it knows how buddies reach it (ending in "; IPv6 direct
+at ADDRESS" when its data port has IPv6 too), and again when that changes. In the buddies result
+each buddy's "path" says how the conversation goes: "direct", "direct over IPv6" or "through the
+relay". It asks the router to forward the data port unless "Map Data Port" is "0".
 )";
 
 int fail(const QString& message, int code = 2)
