@@ -120,9 +120,12 @@ TEST_F(SignInTest, FullReplySignsIn)
     ASSERT_EQ(bodies.size(), 3) << "sign-in, buddy list, blocked users; no status request";
     // The profile's public key goes along, for buddies to encrypt to.
     ASSERT_TRUE(confabo.publicKey());
+    // On a machine with an IPv6 route out, its address goes along too.
+    const QString six = Confabo::ownIPv6Address();
     EXPECT_EQ(bodies[0],
-        "mode=LOGIN&handle=amy&password=0A1B&ip=amy.example.org&public_key="
-            + URLEncode(KeyPins::toText(*confabo.publicKey())));
+        "mode=LOGIN&handle=amy&password=0A1B&ip=amy.example.org"
+            + (six.isEmpty() ? QByteArray() : "&ip6=" + URLEncode(six))
+            + "&public_key=" + URLEncode(KeyPins::toText(*confabo.publicKey())));
     EXPECT_EQ(bodies[1], "mode=BUDDY_LIST&user_id=17");
     EXPECT_EQ(bodies[2], "mode=BLOCK_LIST&user_id=17");
     EXPECT_EQ(notices_, QStringList{"Welcome back"});
@@ -149,9 +152,11 @@ TEST_F(SignInTest, EmptyMessageShowsNothingAndEmptyMouthLeftIsZero)
     // Without a host name the service also learns the machine's own address, in a field older
     // services ignore.
     const QString local = LocalAddress::ofDefaultRoute();
+    const QString six = Confabo::ownIPv6Address();
     // A profile without a key (here: set aside) signs in as older clients do.
     EXPECT_EQ(server_.bodies().first(),
-        "mode=LOGIN&handle=amy&password=pw&ip=" + (local.isEmpty() ? QByteArray() : "&local_ip=" + local.toLatin1()));
+        "mode=LOGIN&handle=amy&password=pw&ip=" + (local.isEmpty() ? QByteArray() : "&local_ip=" + local.toLatin1())
+            + (six.isEmpty() ? QByteArray() : "&ip6=" + URLEncode(six)));
 }
 
 TEST_F(SignInTest, EmptyOrBrokenAvatarKeepsThePreviousOne)
