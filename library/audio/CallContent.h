@@ -1,5 +1,7 @@
 #pragma once
 
+#include "channel/ChannelContent.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -16,8 +18,7 @@ namespace cfb {
 namespace CallContent {
 
 enum Kind : uint8_t { Invite = 0x20, Ringing = 0x21, Answer = 0x22, Decline = 0x23, Busy = 0x24, Hangup = 0x25, Audio = 0x26 };
-inline constexpr uint8_t FirstKind = 0x20;
-inline constexpr uint8_t LastKind = 0x2F;
+static_assert(Invite >= ChannelContent::FirstCallKind && Audio <= ChannelContent::LastCallKind);
 inline constexpr qsizetype AudioHeader = 11;
 
 struct Fields {
