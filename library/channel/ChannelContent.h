@@ -25,8 +25,11 @@ namespace cfb {
 // sends again, so a receiver that just started knows where the lines it has to wait for begin.
 namespace ChannelContent {
 
-// Kinds 5 to 9 are a file transfer's (FileContent).
+// Kinds 5 to 9 are a file transfer's (FileContent), 0x20 to 0x2F a call's (audio/CallContent).
 enum Kind : uint8_t { KeepAlive = 0, Message = 1, FramePacket = 2, Receipt = 3, FrameNack = 4 };
+
+inline constexpr uint8_t FirstCallKind = 0x20;
+inline constexpr uint8_t LastCallKind = 0x2F;
 
 inline constexpr int MaxReceiptIds = 64;
 inline constexpr int MaxNackedPackets = 512;

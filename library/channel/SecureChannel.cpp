@@ -360,6 +360,14 @@ void SecureChannel::transmitLine(Peer& peer, uint32_t number, int64_t t)
         startHandshake(peer, t);
 }
 
+bool SecureChannel::sendCallContent(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView content)
+{
+    using namespace ChannelContent;
+    if (!identity_ || content.isEmpty() || uint8_t(content[0]) < FirstCallKind || uint8_t(content[0]) > LastCallKind)
+        return false;
+    return sendContent(peerFor(key, handle), to, content);
+}
+
 bool SecureChannel::sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame)
 {
     using namespace ChannelContent;
@@ -846,7 +854,9 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
         deliverVideo(from, content, now());
         return;
     default:
-        return; // kinds of later versions
+        if (uint8_t(content[0]) >= FirstCallKind && uint8_t(content[0]) <= LastCallKind)
+            emit callContentArrived(peer.handle, peer.trusted, content);
+        return; // other kinds are of later versions
     }
 }
 

@@ -88,6 +88,9 @@ public:
     uint64_t sendMessage(const Key32& key, const QString& handle, const Endpoint& to,
         const ChannelContent::MessageFields& fields, uint64_t* wireId = nullptr);
     bool sendFrame(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView frame);
+    // A call's content (ChannelContent's call kinds), through the newest session or after a
+    // handshake; false when it did not leave.
+    bool sendCallContent(const Key32& key, const QString& handle, const Endpoint& to, QByteArrayView content);
     // Offers the file at path to the holder of key (a picture: shown when it arrives, at most
     // 16 MB); its transfer goes on in files(). The transfer's id, or 0 with error.
     uint32_t sendFile(const Key32& key, const QString& handle, const Endpoint& to, const QString& path, bool picture, QString& error);
@@ -155,6 +158,8 @@ signals:
     void videoFrameArrived(const QString& handle, bool trusted, const QByteArray& frame, bool afterLoss);
     // The peer asks for a key frame: the pictures it has are spoiled by a loss.
     void keyFrameAsked(const QString& handle);
+    // A content of one of the call kinds, as it came (see CallSession).
+    void callContentArrived(const QString& handle, bool trusted, QByteArrayView content);
     // The buddy's receipt for a line came; or it did not within GiveUpMs.
     void lineDelivered(const QString& handle, uint64_t id);
     void lineNotDelivered(const QString& handle, uint64_t id);

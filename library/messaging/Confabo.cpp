@@ -1,5 +1,7 @@
 #include "messaging/Confabo.h"
 
+#include "audio/CallSession.h"
+
 #include "channel/ChannelDatagram.h"
 #include "channel/Identity.h"
 #include "channel/KeyPins.h"
@@ -926,9 +928,78 @@ void Confabo::createChannel()
             }
             emit FileOffered(handle, id, name, size, picture);
         });
+    createCalls();
     connect(&files, &FileTransfers::progress, this, &Confabo::FileProgress);
     connect(&files, &FileTransfers::finished, this, &Confabo::FileFinished);
     connect(&files, &FileTransfers::failed, this, &Confabo::FileFailed);
+}
+
+void Confabo::createCalls()
+{
+    calls_ = new CallSession(
+        [this](const QString& handle, QByteArrayView content) {
+            const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
+            const std::optional<SecureRoute> route = buddy ? secureRoute(*buddy, callPort_) : std::nullopt;
+            if (!route || route->known.security != PeerSecurity::Encrypted)
+                return false;
+            // The buddy's data port is known only when this side called: otherwise the answer
+            // goes where the buddy was heard.
+            return channel_->sendCallContent(route->known.key, buddy->handle(), callPort_ ? route->to : SecureChannel::Endpoint {}, content);
+        },
+        this);
+    connect(channel_, &SecureChannel::callContentArrived, this, [this](const QString& handle, bool trusted, QByteArrayView content) {
+        if (trusted && !IsBlocked(handle) && Buddies()->Item(handle))
+            calls_->receive(handle, content);
+    });
+    connect(calls_, &CallSession::incoming, this, [this](const QString& handle) {
+        callPort_ = 0;
+        emit CallIncoming(handle);
+    });
+    connect(calls_, &CallSession::started, this, &Confabo::CallStarted);
+    connect(calls_, &CallSession::ended, this, &Confabo::CallEnded);
+}
+
+bool Confabo::Call(const QString& ToHandle, int16_t DataPort, QString& Error)
+{
+    const std::shared_ptr<Buddy> buddy = Buddies()->Item(ToHandle);
+    if (!buddy || !calls_) {
+        Error = QStringLiteral("%1 is not a buddy.").arg(ToHandle);
+        return false;
+    }
+    const std::optional<SecureRoute> route = secureRoute(*buddy, DataPort);
+    if (!route || route->known.security != PeerSecurity::Encrypted) {
+        Error = QStringLiteral("%1's client cannot take calls (it has no security key).").arg(buddy->handle());
+        return false;
+    }
+    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+        Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
+        return false;
+    }
+    if (calls_->state() != CallSession::State::Idle) {
+        Error = QStringLiteral("A call is on already.");
+        return false;
+    }
+    callPort_ = DataPort;
+    if (!calls_->call(buddy->handle())) {
+        Error = QStringLiteral("The call to %1 could not be sent.").arg(buddy->handle());
+        return false;
+    }
+    return true;
+}
+
+bool Confabo::Answer()
+{
+    return calls_ && calls_->answer();
+}
+
+bool Confabo::Decline()
+{
+    return calls_ && calls_->decline();
+}
+
+bool Confabo::Hangup()
+{
+    return calls_ && calls_->hangup();
 }
 
 void Confabo::registerHere()

@@ -32,6 +32,7 @@ class PeerAddresses;
 class SecureChannel;
 class SecureVideo;
 class SenderCheck;
+class CallSession;
 
 // How lines and frames to a user travel: encrypted to the key the service publishes (pinned on
 // first use), in the plain format to a user whose client has no key, or not at all while a
@@ -212,6 +213,16 @@ public:
     void DeclineFile(uint32_t Id);
     void CancelFile(uint32_t Id);
 
+    // Voice calls, with buddies known by their key only, one at a time (see CallSession, which
+    // takes the microphone's frames and gives the loudspeaker's). Call returns false with Error
+    // when the buddy cannot be called (no key, not online, a call already on); the Call signals
+    // follow otherwise. Invites from anyone but such a buddy are dropped.
+    bool Call(const QString& ToHandle, int16_t DataPort, QString& Error);
+    bool Answer();
+    bool Decline();
+    bool Hangup();
+    cfb::CallSession* calls() const { return calls_; }
+
     // The object signed in as handle on this thread that owns a data port, if any: what that
     // user sends goes through it.
     static Confabo* signedInHere(const QString& handle);
@@ -341,6 +352,10 @@ signals:
     // Whole, its SHA-256 (hex) matched: saved at path, or (sent) the buddy saved it.
     void FileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
     void FileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
+    void CallIncoming(const QString& handle);
+    void CallStarted(const QString& handle);
+    // reason: hangup, declined, busy, missed or failed.
+    void CallEnded(const QString& handle, const QString& reason);
     // This user's relayed address to publish with PublishRelayAddress (again every few minutes
     // while held), or "" when it was lost.
     void RelayAddressChanged(const QString& address);
@@ -360,6 +375,7 @@ private:
     bool plainRefusedFrom(const QString& handle);
     void loadIdentity();
     void createChannel();
+    void createCalls();
     void registerHere();
     void onChannelMessage(const QString& handle, bool trusted, const QString& email, int16_t port, const QString& text,
         uint64_t wireId);
@@ -404,6 +420,8 @@ private:
     std::unique_ptr<Identity> identity_;
     QString identityProblem_;
     SecureChannel* channel_ = nullptr; // child; only with a data port
+    CallSession* calls_ = nullptr; // child; only with a channel
+    int16_t callPort_ = 0; // the data port of the buddy called
     PeerPaths* peerPaths_ = nullptr; // child; only with a data port
     RelayCredentials relayCredentials_;
     bool arrivalSecure_ = false;
