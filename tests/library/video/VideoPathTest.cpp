@@ -167,6 +167,9 @@ protected:
 
 TEST_F(VideoPathTest, VideoFlowsThroughLossRecoversAfterABurstAndFitsACappedPath)
 {
+#ifdef CONFABO_SANITIZED_BUILD
+    GTEST_SKIP() << "the controller's timing is judged in the plain build: the sanitizers slow the codec several times";
+#endif
     // Both say VP8 as soon as a session is up.
     stream(1000);
     ASSERT_TRUE(amy_.video->takesVp8(bo_.identity.publicKey(), bo_.handle));
