@@ -192,11 +192,19 @@ void ServiceOperations::lookUpThenRespond(
     lookups_->submit(
         userId, [this, userId, request, outcome, respond = std::move(respond)](const PresenceLookups::Result& result) mutable {
             HttpResponse response;
-            if (const Reply reply = presenceReply(userId, result.presence, QString::fromStdString(request.peerAddress))) {
-                response.body = *reply;
-            } else {
-                outcome.result = result.error.empty() ? "refused" : "error";
-                outcome.reason = result.error;
+            std::string error = result.error;
+            try {
+                // The reply reads the relay table too, outside the batch: a lost database fails
+                // this request here rather than escaping into the lookup thread.
+                if (const Reply reply
+                    = presenceReply(userId, result.presence, QString::fromStdString(request.peerAddress)))
+                    response.body = *reply;
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            if (response.body.isEmpty()) {
+                outcome.result = error.empty() ? "refused" : "error";
+                outcome.reason = error;
             }
             log(request, outcome);
             respond(std::move(response));
