@@ -1,6 +1,7 @@
 #include "messaging/OffThreadRequests.h"
 
 #include "messaging/modINET.h"
+#include "platform/LeftThreads.h"
 
 #include <QMetaObject>
 #include <QMutex>
@@ -23,9 +24,9 @@ OffThreadRequests::OffThreadRequests(QObject* owner)
     shared_->receiver = this;
     thread_->setObjectName(QStringLiteral("mail requests"));
     worker_->moveToThread(thread_);
-    // Both end on their own once the last request returned (the thread may outlive this object).
-    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+    // The worker goes on its own thread as that thread ends (the thread may outlive this object;
+    // a deferred deletion is not delivered to a thread that ends during the process's exit).
+    connect(thread_, &QThread::finished, thread_, [worker = worker_] { delete worker; }, Qt::DirectConnection);
     thread_->start();
 }
 
@@ -35,8 +36,10 @@ OffThreadRequests::~OffThreadRequests()
         QMutexLocker lock(&shared_->mutex);
         shared_->receiver = nullptr;
     }
-    // After the request that runs (if any); the thread and its worker then delete themselves.
-    QMetaObject::invokeMethod(worker_, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+    // After the request that runs (if any). Never waited for here: a request may take the
+    // service's whole timeout, and the window's exit must not pause for it.
+    thread_->quit();
+    leaveToEnd(thread_);
 }
 
 void OffThreadRequests::post(Request request, Answer answer)

@@ -1,43 +1,9 @@
 #include "transport/PortMapper.h"
 
+#include "platform/LeftThreads.h"
 #include "transport/PortMapWorker.h"
 
-#include <mutex>
-#include <vector>
-
 namespace cfb {
-namespace {
-
-// Threads whose mapper went while they were still waiting for a router. Each ends by itself once
-// it has its answer; a process that ends normally waits for them here, so that nothing is left
-// behind (a client that ends at once, without destructors, does not wait).
-class LeftThreads {
-public:
-    ~LeftThreads()
-    {
-        for (QThread* thread : threads_) {
-            thread->wait();
-            delete thread;
-        }
-    }
-    void add(QThread* thread)
-    {
-        const std::lock_guard lock(mutex_);
-        threads_.push_back(thread);
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<QThread*> threads_;
-};
-
-LeftThreads& leftThreads()
-{
-    static LeftThreads threads;
-    return threads;
-}
-
-} // namespace
 
 PortMapper::PortMapper(QObject* parent)
     : PortMapper(Options{}, parent)
@@ -73,10 +39,7 @@ PortMapper::~PortMapper()
     thread_->quit();
     // Never waited for here (the window's exit must not pause): a thread still looking for a
     // router ends by itself once it has its answer.
-    if (thread_->wait(QDeadlineTimer(0)))
-        delete thread_;
-    else
-        leftThreads().add(thread_);
+    leaveToEnd(thread_);
 }
 
 void PortMapper::map(uint16_t port, bool enabled)
