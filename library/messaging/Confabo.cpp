@@ -351,7 +351,10 @@ uint32_t Confabo::SendFile(const QString& ToHandle, const QString& Path, bool Pi
         Error = QStringLiteral("Nothing is sent to %1 until their new security key is accepted.").arg(buddy->handle());
         return 0;
     }
-    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+    // The service's presence first: a buddy who signed out still has an address and may still
+    // have a session here, and an invite there would only ring out as missed.
+    if (buddy->Status() == CFB_OFFLINE
+        || (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle()))) {
         Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
         return 0;
     }
@@ -971,7 +974,10 @@ bool Confabo::Call(const QString& ToHandle, int16_t DataPort, QString& Error)
         Error = QStringLiteral("%1's client cannot take calls (it has no security key).").arg(buddy->handle());
         return false;
     }
-    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+    // The service's presence first: a buddy who signed out still has an address and may still
+    // have a session here, and an invite there would only ring out as missed.
+    if (buddy->Status() == CFB_OFFLINE
+        || (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle()))) {
         Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
         return false;
     }
