@@ -226,6 +226,23 @@ TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
     CliClient amy("amelia", path("amelia"), server(), port_, "127.0.0.1");
     CliClient bob("bertram", path("bertram"), server(), port_, "127.0.0.2");
     CliClient cyd("cydney", path("cydney"), server(), port_, "127.0.0.3");
+    // Sound the call cannot take, and options out of range, are refused before signing in.
+    QByteArray stereo = WavFile::serialize(click(100, 1));
+    ASSERT_EQ(stereo.mid(20, 4), QByteArray("\x01\x00\x01\x00", 4)) << "PCM, one channel";
+    stereo[22] = 2;
+    QFile stereoFile(path("stereo.wav"));
+    ASSERT_TRUE(stereoFile.open(QIODevice::WriteOnly) && stereoFile.write(stereo) == stereo.size());
+    stereoFile.close();
+    const QStringList session{"session", "--handle", "amelia", "--password", "pw-amelia"};
+    for (const QStringList& bad : {QStringList{"--audio-in", path("stereo.wav")}, {"--audio-in", path("none.wav")},
+             {"--audio-out", path("none/heard.wav")}, {"--ring-seconds", "0"}}) {
+        QByteArray err;
+        EXPECT_EQ(amy.run(session + bad, nullptr, &err), 2) << qPrintable(bad.join(' '));
+        EXPECT_TRUE(err.contains(bad.first().toUtf8())) << err.constData();
+        if (bad.last().endsWith("stereo.wav"))
+            EXPECT_TRUE(err.contains("16-bit PCM mono")) << err.constData();
+    }
+
     amy.addSessionOptions({"--ring-seconds", "2", "--audio-out", path("amelia.wav")});
     meet(amy, "amelia", bob, "bertram");
     registerAs(cyd, "cydney");
