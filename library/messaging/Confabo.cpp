@@ -384,6 +384,10 @@ void Confabo::CancelFile(uint32_t Id)
 
 Confabo::~Confabo()
 {
+    // A call on now still ends for the buddy, but nobody is told here: whoever listened may be
+    // half gone already.
+    if (calls_)
+        calls_->disconnect(this);
     CleanUp();
 }
 
@@ -585,6 +589,9 @@ void Confabo::loadBlockedUsers()
 
 bool Confabo::Logout()
 {
+    // The buddy hears the call end now, not after its silence timeout (while the channel is up).
+    if (calls_)
+        calls_->hangup();
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();
@@ -609,6 +616,8 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    if (calls_)
+        calls_->hangup();
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();

@@ -100,8 +100,7 @@ double cpuMs(qint64 pid)
 {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string field;
-    for (int i = 1; i <= 13 && stat >> field; ++i) {
-    }
+    for (int i = 1; i <= 13 && stat >> field; ++i) { }
     long long user = 0, system = 0;
     stat >> user >> system;
     return double(user + system) * 1000.0 / double(sysconf(_SC_CLK_TCK));
@@ -254,7 +253,8 @@ TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
     amy.say("call cydney");
     const QJsonObject stranger = amy.waitFor("call");
     EXPECT_FALSE(stranger.value("ok").toBool());
-    EXPECT_TRUE(stranger.value("message").toString().contains("not a buddy")) << qPrintable(stranger.value("message").toString());
+    EXPECT_TRUE(stranger.value("message").toString().contains("not a buddy"))
+        << qPrintable(stranger.value("message").toString());
 
     amy.say("call bertram");
     ASSERT_TRUE(amy.waitFor("call").value("ok").toBool());
@@ -282,7 +282,8 @@ TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
     amy.say("call bertram");
     const QJsonObject offline = amy.waitFor("call");
     EXPECT_FALSE(offline.value("ok").toBool());
-    EXPECT_TRUE(offline.value("message").toString().contains("not online")) << qPrintable(offline.value("message").toString());
+    EXPECT_TRUE(offline.value("message").toString().contains("not online"))
+        << qPrintable(offline.value("message").toString());
     EXPECT_EQ(count(amy.drain(500), "call_ended"), 2);
     EXPECT_EQ(amy.quit(), 0);
     EXPECT_EQ(cyd.quit(), 0);

@@ -62,8 +62,9 @@ bool CallAudioFiles::setOutput(const QString& path, QString& error)
 {
     const QFileInfo info(path);
     if (!info.absoluteDir().exists() || info.isDir()) {
-        error = QStringLiteral("--audio-out %1 cannot be written: %2").arg(path,
-            info.isDir() ? QStringLiteral("it is a folder") : QStringLiteral("its folder is not there"));
+        error = QStringLiteral("--audio-out %1 cannot be written: %2")
+                    .arg(path,
+                        info.isDir() ? QStringLiteral("it is a folder") : QStringLiteral("its folder is not there"));
         return false;
     }
     outputPath_ = info.absoluteFilePath();

@@ -358,8 +358,6 @@ void CliSession::signOut()
     if (signedOut_)
         return;
     signedOut_ = true;
-    // The buddy hears the call end now, not after its silence timeout; what it heard is written.
-    confabo_->Hangup();
     buddyPoll_.stop();
     mapper_.reset(); // the router forgets the mapping
     confabo_->Logout();

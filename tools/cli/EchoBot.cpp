@@ -139,7 +139,6 @@ void EchoBot::signOut()
     if (!signedIn_)
         return;
     signedIn_ = false;
-    confabo_->Hangup();
     confabo_->Logout();
     confabo_->CleanUp();
     writeJsonLine({{"event", "signed_out"}});
