@@ -351,7 +351,10 @@ uint32_t Confabo::SendFile(const QString& ToHandle, const QString& Path, bool Pi
         Error = QStringLiteral("Nothing is sent to %1 until their new security key is accepted.").arg(buddy->handle());
         return 0;
     }
-    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+    // The service's presence first: a buddy who signed out still has an address and may still
+    // have a session here, and an invite there would only ring out as missed.
+    if (buddy->Status() == CFB_OFFLINE
+        || (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle()))) {
         Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
         return 0;
     }
@@ -381,6 +384,10 @@ void Confabo::CancelFile(uint32_t Id)
 
 Confabo::~Confabo()
 {
+    // A call on now still ends for the buddy, but nobody is told here: whoever listened may be
+    // half gone already.
+    if (calls_)
+        calls_->disconnect(this);
     CleanUp();
 }
 
@@ -582,6 +589,9 @@ void Confabo::loadBlockedUsers()
 
 bool Confabo::Logout()
 {
+    // The buddy hears the call end now, not after its silence timeout (while the channel is up).
+    if (calls_)
+        calls_->hangup();
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();
@@ -606,6 +616,8 @@ bool Confabo::SetStatus(Stati Status)
 
 void Confabo::CleanUp()
 {
+    if (calls_)
+        calls_->hangup();
     keepAlive_->stop();
     if (peerPaths_)
         peerPaths_->stop();
@@ -971,7 +983,10 @@ bool Confabo::Call(const QString& ToHandle, int16_t DataPort, QString& Error)
         Error = QStringLiteral("%1's client cannot take calls (it has no security key).").arg(buddy->handle());
         return false;
     }
-    if (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle())) {
+    // The service's presence first: a buddy who signed out still has an address and may still
+    // have a session here, and an invite there would only ring out as missed.
+    if (buddy->Status() == CFB_OFFLINE
+        || (!route->to.isValid() && !channel_->hasSession(route->known.key, buddy->handle()))) {
         Error = QStringLiteral("%1 is not online.").arg(buddy->handle());
         return false;
     }

@@ -100,13 +100,13 @@ public:
     // handed to UserNotice before the fields are stored. Raises ConfaboError when the reply
     // lacks an element it must have; the fields stored before that keep their new values.
     bool Login(const QString& handle, const QString& Password, const QString& hostname = QString());
-    // Tells the service the user left. The reply is not examined and nothing local changes; the
-    // result is always false.
+    // Tells the service the user left, after hanging up a call that is on (CallEnded follows at
+    // once). The reply is not examined; the result is always false.
     bool Logout();
     // Asks the service to change the user's presence; Status changes only when it answered.
     bool SetStatus(Stati Status);
-    // Closes and drops the receiving socket, the buddies and the receiving state; user fields
-    // stay. Runs on destruction too.
+    // Hangs up a call that is on, closes and drops the receiving socket, the buddies and the
+    // receiving state; user fields stay. Runs on destruction too (without CallEnded then).
     void CleanUp();
 
     // The socket that receives messages and frames on the data port; nullptr after CleanUp.

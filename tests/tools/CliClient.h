@@ -66,6 +66,13 @@ public:
         return session_.waitForStarted(5000) && waitFor("signed_in").contains("event");
     }
 
+    // The echo bot under this client's handle, password and settings, in place of a session.
+    bool startBot()
+    {
+        session_.start(CONFABO_CLI_BINARY, QStringList{"bot", "--handle", handle_, "--password", "pw-" + handle_} + common());
+        return session_.waitForStarted(5000) && waitFor("signed_in").contains("event");
+    }
+
     void say(const QByteArray& line)
     {
         session_.write(line + "\n");
@@ -118,7 +125,16 @@ public:
         session_.waitForFinished(5000);
     }
 
+    // Stops a bot as systemd does; its exit code, or -1 when it did not end by itself.
+    int terminate()
+    {
+        session_.terminate();
+        session_.waitForFinished(10000);
+        return session_.exitStatus() == QProcess::NormalExit ? session_.exitCode() : -1;
+    }
+
     int port() const { return dataPort_; }
+    qint64 pid() const { return session_.processId(); }
     QList<QJsonObject>& seen() { return seen_; }
 
 private:

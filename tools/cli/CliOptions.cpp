@@ -9,7 +9,8 @@ QStringList optionsOf(const QString& command)
     if (command == QLatin1String("register"))
         return CommonOptions + QStringList{"handle", "password", "email", "avatar", "mouth-left", "mouth-top"};
     if (command == QLatin1String("session"))
-        return CommonOptions + QStringList{"handle", "password", "hostname", "status", "downloads", "history"};
+        return CommonOptions + QStringList{"handle", "password", "hostname", "status", "downloads", "history",
+            "audio-in", "audio-out", "ring-seconds"};
     if (command == QLatin1String("bot"))
         return CommonOptions + QStringList{"handle", "password", "email"};
     return {};

@@ -4,6 +4,7 @@
 #include "CliOptions.h"
 #include "JsonLines.h"
 
+#include "audio/CallSession.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/modINET.h"
 #include "platform/Settings.h"
@@ -13,6 +14,7 @@
 #include "transport/ivUDP.h"
 #include "transport/vWinsock.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -148,11 +150,56 @@ CliSession::CliSession()
         const bool ok = confabo_->PublishRelayAddress(address);
         writeJsonLine({{"event", "relay"}, {"address", address}, {"published", ok}});
     });
+    connectCalls();
     connect(&buddyPoll_, &QTimer::timeout, this, &CliSession::pollBuddies);
     // The service's notices (a welcome on the first sign-in) are events like any other.
     UserNotice::setHandler([](const QString& text, const QString&) {
         writeJsonLine({{"event", "notice"}, {"text", text}});
     });
+}
+
+void CliSession::connectCalls()
+{
+    CallSession* calls = confabo_->calls();
+    if (!calls)
+        return;
+    // The microphone is a file (or silence) and the loudspeaker another: nothing played comes back
+    // into the microphone, so there is no echo to cancel and the sound goes as the file has it.
+    calls->setEchoCancellation(false);
+    connect(confabo_.get(), &Confabo::CallIncoming, this,
+        [](const QString& handle) { writeJsonLine({{"event", "call"}, {"from", handle}}); });
+    connect(confabo_.get(), &Confabo::CallStarted, this, [this](const QString& handle) {
+        callAudio_.callStarted();
+        writeJsonLine({{"event", "call_started"}, {"with", handle},
+            {"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}});
+    });
+    // The recording is there by the time a reader sees the event.
+    connect(confabo_.get(), &Confabo::CallEnded, this, [this](const QString& handle, const QString& reason) {
+        QString error;
+        if (!callAudio_.callEnded(error))
+            reportError(QStringLiteral("audio-out"), error);
+        writeJsonLine({{"event", "call_ended"}, {"with", handle}, {"reason", reason}});
+    });
+}
+
+bool CliSession::setCallOptions(const CliOptions& options, QString& error)
+{
+    if (options.has("audio-in") && !callAudio_.setInput(options.value("audio-in"), error))
+        return false;
+    if (options.has("audio-out") && !callAudio_.setOutput(options.value("audio-out"), error))
+        return false;
+    if (options.has("ring-seconds")) {
+        const auto seconds = parseNumber(options.value("ring-seconds"), 1, 600);
+        if (!seconds) {
+            error = QStringLiteral("--ring-seconds must be a number from 1 to 600");
+            return false;
+        }
+        if (confabo_->calls())
+            confabo_->calls()->setRingMs(*seconds * 1000);
+    }
+    if (confabo_->calls())
+        callAudio_.attach(*confabo_->calls());
+    return true;
 }
 
 bool CliSession::signIn(const CliOptions& options)
@@ -290,6 +337,11 @@ bool CliSession::handle(const QString& line)
             commandSafety(words);
         } else if (command == QLatin1String("verify") || command == QLatin1String("forget-key")) {
             commandKey(words);
+        } else if (command == QLatin1String("call")) {
+            commandCall(words);
+        } else if (command == QLatin1String("answer") || command == QLatin1String("decline")
+            || command == QLatin1String("hangup")) {
+            commandCallAction(command);
         } else if (command == QLatin1String("history") && history_) {
             history_->command(words);
         } else {
@@ -556,4 +608,49 @@ void CliSession::commandKey(const QStringList& words)
         confabo_->forgetKey(words[1]);
         writeJsonLine({{"result", "forget-key"}, {"ok", true}, {"handle", words[1]}});
     }
+}
+
+void CliSession::commandCall(const QStringList& words)
+{
+    int16_t port = ownDataPort();
+    QString handle = words.value(1);
+    if (words.size() == 4 && words[1] == QLatin1String("--port")) {
+        const auto number = parseNumber(words[2], 1, 32767);
+        if (!number) {
+            reportError(words.first(), QStringLiteral("--port must be a number from 1 to 32767"));
+            return;
+        }
+        port = int16_t(*number);
+        handle = words[3];
+    } else if (words.size() != 2) {
+        reportError(words.first(), QStringLiteral("usage: call [--port N] HANDLE"));
+        return;
+    }
+    QString error;
+    const bool ok = confabo_->Call(handle, port, error);
+    QJsonObject result{{"result", "call"}, {"ok", ok}, {"to", handle}};
+    if (!ok)
+        result.insert("message", error);
+    writeJsonLine(result);
+}
+
+void CliSession::commandCallAction(const QString& command)
+{
+    const CallSession* calls = confabo_->calls();
+    const QString peer = calls ? calls->peer() : QString();
+    bool ok = false;
+    if (command == QLatin1String("answer"))
+        ok = confabo_->Answer();
+    else if (command == QLatin1String("decline"))
+        ok = confabo_->Decline();
+    else
+        ok = confabo_->Hangup();
+    QJsonObject result{{"result", command}, {"ok", ok}};
+    if (ok)
+        result.insert("with", peer);
+    else
+        result.insert("message",
+            command == QLatin1String("hangup") ? QStringLiteral("no call is on")
+                                               : QStringLiteral("no call is ringing"));
+    writeJsonLine(result);
 }

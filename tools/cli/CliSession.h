@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CallAudioFiles.h"
+
 #include "messaging/Confabo.h"
 
 #include <QObject>
@@ -24,6 +26,9 @@ public:
     CliSession();
     ~CliSession() override;
 
+    // The call options (--audio-in, --audio-out, --ring-seconds), before signing in; false with
+    // the reason in error when one cannot be used.
+    bool setCallOptions(const CliOptions& options, QString& error);
     // Signs in with the options; false (with the reason on stderr) when that fails.
     bool signIn(const CliOptions& options);
 
@@ -58,6 +63,10 @@ private:
     void commandSafety(const QStringList& words);
     // "verify HANDLE" marks the buddy's key as compared; "forget-key HANDLE" forgets it.
     void commandKey(const QStringList& words);
+    // "call [--port N] HANDLE"; "answer", "decline" and "hangup" the call there is.
+    void commandCall(const QStringList& words);
+    void commandCallAction(const QString& command);
+    void connectCalls();
 
     std::unique_ptr<cfb::Confabo> confabo_;
     std::unique_ptr<cfb::PortMapper> mapper_;
@@ -66,4 +75,5 @@ private:
     bool signedOut_ = false;
     qsizetype lastFrameBytes_ = 0;
     QString downloads_;
+    CallAudioFiles callAudio_;
 };

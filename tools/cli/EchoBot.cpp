@@ -3,6 +3,9 @@
 #include "CliOptions.h"
 #include "JsonLines.h"
 
+#include "audio/CallSession.h"
+#include "audio/VoiceFormat.h"
+
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/ConfaboError.h"
@@ -13,6 +16,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace cfb;
@@ -48,6 +52,49 @@ EchoBot::EchoBot()
                 onFrame(from, frame);
             },
             Qt::QueuedConnection);
+    });
+    connectCalls();
+}
+
+void EchoBot::connectCalls()
+{
+    CallSession* calls = confabo_->calls();
+    if (!calls)
+        return;
+    // What it plays back is what it heard, not a microphone near a loudspeaker: nothing to cancel.
+    calls->setEchoCancellation(false);
+    echo_.assign(std::size_t(EchoDelayMs / VoiceFormat::FrameMs) * VoiceFormat::FrameSamples, 0);
+    // Each 20 ms tick captures before it plays: the frame taken out is the oldest one kept, and
+    // the one played takes its place.
+    calls->setCapture([this](int16_t* frame) {
+        std::copy_n(echo_.begin() + std::ptrdiff_t(echoAt_), VoiceFormat::FrameSamples, frame);
+    });
+    calls->setPlayback([this](const int16_t* frame) {
+        std::copy_n(frame, VoiceFormat::FrameSamples, echo_.begin() + std::ptrdiff_t(echoAt_));
+        echoAt_ = (echoAt_ + VoiceFormat::FrameSamples) % echo_.size();
+    });
+    callLimit_.setSingleShot(true);
+    callLimit_.setInterval(MaxCallMs);
+    connect(&callLimit_, &QTimer::timeout, this, [this] { confabo_->Hangup(); });
+    // Raised while the invite's datagram is handled: answered once that is over.
+    connect(confabo_.get(), &Confabo::CallIncoming, this, [this](const QString& handle) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, handle] {
+                const bool ok = signedIn_ && confabo_->Answer();
+                writeJsonLine({{"event", "call"}, {"from", handle}, {"answered", ok}});
+            },
+            Qt::QueuedConnection);
+    });
+    connect(confabo_.get(), &Confabo::CallStarted, this, [this](const QString& handle) {
+        std::fill(echo_.begin(), echo_.end(), int16_t(0));
+        echoAt_ = 0;
+        callLimit_.start();
+        writeJsonLine({{"event", "call_started"}, {"with", handle}});
+    });
+    connect(confabo_.get(), &Confabo::CallEnded, this, [this](const QString& handle, const QString& reason) {
+        callLimit_.stop();
+        writeJsonLine({{"event", "call_ended"}, {"with", handle}, {"reason", reason}});
     });
 }
 

@@ -5,6 +5,11 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include <memory>
 
@@ -12,7 +17,8 @@ struct CliOptions;
 
 // A test buddy for a community: it signs in (registering its handle first when that is free),
 // adds whoever writes to it as a buddy, answers each message by quoting it, and sends every
-// frame straight back to its sender. Each thing it does is written as one JSON object a line.
+// frame straight back to its sender; it answers its buddies' calls and plays back what it heard a
+// second later (the echo test call). Each thing it does is written as one JSON object a line.
 class EchoBot : public QObject {
     Q_OBJECT
 
@@ -20,6 +26,8 @@ public:
     static constexpr int MaxQuoted = 200; // characters of a message quoted in the answer
     static constexpr int MaxFramesWaiting = 8; // frames received but not yet sent back
     static constexpr int MaxKnownPorts = 10000;
+    static constexpr int EchoDelayMs = 1000; // what a caller says comes back this much later
+    static constexpr int MaxCallMs = 10 * 60 * 1000; // then the bot hangs up, free for the next
 
     EchoBot();
 
@@ -38,6 +46,12 @@ private:
     // service does not know the handle.
     std::shared_ptr<cfb::Buddy> befriend(const QString& handle);
     int16_t portOf(const QString& handle) const;
+    void connectCalls();
+
+    // The sound heard, a second of it: each frame captured is the one played EchoDelayMs before.
+    std::vector<int16_t> echo_;
+    std::size_t echoAt_ = 0;
+    QTimer callLimit_;
 
     std::unique_ptr<cfb::Confabo> confabo_;
     QHash<QString, int16_t> ports_; // the data port each sender named in its last message

@@ -42,6 +42,7 @@ const char* const Usage = R"(usage:
   confabo-cli register --handle H --password P --email E [--avatar FILE] [--mouth-left N] [--mouth-top N]
   confabo-cli session  --handle H --password P [--hostname ADDR] [--status available|busy]
                        [--downloads DIR] [--history FILE]
+                       [--audio-in WAV] [--audio-out WAV] [--ring-seconds N]
   confabo-cli bot      --handle H --password P [--email E]
 
 Every command also takes, written into its settings store before the library starts:
@@ -57,7 +58,8 @@ whose client has a key), cancel ID (a file's transfer), status available|busy, a
 block HANDLE, unblock HANDLE, safety HANDLE (the safety number to compare with the buddy's),
 verify HANDLE, forget-key HANDLE, history HANDLE [N] (the newest N lines with HANDLE, 50 unless
 given, from the history file: history.sqlite in the settings folder unless --history names
-another), quit. It writes one JSON object a line for each result and event
+another), call [--port N] HANDLE (a voice call to a buddy whose client has a key), answer,
+decline, hangup, quit. It writes one JSON object a line for each result and event
 (messages and frames say "secure": true when they came encrypted from the buddy's known key; an
 encrypted line's "id" comes back in a "delivered" or "not_delivered" event; files that buddies
 offer are saved without asking into --downloads, by default the user's download folder, and each
@@ -66,6 +68,16 @@ and a plain line "Reachability: ..." when it knows how buddies reach it (ending 
 at ADDRESS" when its data port has IPv6 too), and again when that changes. In the buddies result
 each buddy's "path" says how the conversation goes: "direct", "direct over IPv6" or "through the
 relay". It asks the router to forward the data port unless "Map Data Port" is "0".
+
+Calls: one at a time; a second caller hears busy. Events "call" (from), "call_started" (with,
+and the time it started), "call_ended" (with, and a reason: hangup, declined, busy, missed when
+nobody answered within the ring time, 45 s unless --ring-seconds says, or failed when the buddy
+went silent for 10 s). --audio-in plays a WAV file (16-bit PCM mono, 8 to 192 kHz, at most 10
+minutes) as the microphone, from its start at each call and looped; without it the session sends
+silence. --audio-out keeps what the session heard and writes it (48 kHz) when each call ends,
+replacing the one before; no call, no file. Quitting hangs up a call that is on.
+The bot answers its buddies' calls (whoever wrote to it) and plays back what it heard a second
+later, for at most 10 minutes a call.
 )";
 
 int fail(const QString& message, int code = 2)
@@ -146,6 +158,9 @@ int runSession(const CliOptions& options)
         return fail(QStringLiteral("--status must be available or busy"));
 
     CliSession session;
+    QString error;
+    if (!session.setCallOptions(options, error))
+        return fail(error);
     if (!session.signIn(options))
         return 1;
 

@@ -18,10 +18,11 @@ inline std::vector<int16_t>& espeakCollected()
     return samples;
 }
 
-// Empty when espeak-ng has no voice data.
-inline std::vector<int16_t> spokenClip(const char* text, const char* voice = "en-us")
+// espeak-ng's voice at its own rate (rate is set); empty when espeak-ng has no voice data.
+inline std::vector<int16_t> spokenAtOwnRate(const char* text, int& rate, const char* voice = "en-us")
 {
-    static const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 100, nullptr, espeakINITIALIZE_DONT_EXIT);
+    static const int ownRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 100, nullptr, espeakINITIALIZE_DONT_EXIT);
+    rate = ownRate;
     if (rate <= 0 || espeak_SetVoiceByName(voice) != EE_OK)
         return {};
     espeakCollected().clear();
@@ -33,7 +34,14 @@ inline std::vector<int16_t> spokenClip(const char* text, const char* voice = "en
     if (espeak_Synth(text, std::strlen(text) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr) != EE_OK)
         return {};
     espeak_Synchronize();
-    const std::vector<int16_t>& in = espeakCollected();
+    return espeakCollected();
+}
+
+// Empty when espeak-ng has no voice data.
+inline std::vector<int16_t> spokenClip(const char* text, const char* voice = "en-us")
+{
+    int rate = 0;
+    const std::vector<int16_t> in = spokenAtOwnRate(text, rate, voice);
     if (in.size() < 2)
         return {};
     const double step = double(rate) / VoiceFormat::SampleRate;
