@@ -5,14 +5,16 @@ pick a new port for each destination (`masquerade fully-random`), or in a home t
 TCP to port 443 (the relay then reached over TCP, or TLS with a certificate the test makes). For
 each case: whether a message and a frame arrive each way, which path the conversation took
 ("direct" or "through the relay"), and video A to B at a steady rate for 10 s (frames the size
-VP8 sends at 640x480, 30 a second; in case 1 also JPEG-sized ones, 15 a second): frames a second
-received, and the CPU coturn spent per Mbit/s against the sending client's in the same seconds; in one, the relay in use is killed mid-conversation and both
-must go on through the other. Then coturn itself: a forged and an expired credential are refused,
+VP8 sends at 640x480, 30 a second; in the cases of --heavy-video also JPEG-sized ones, 15 a
+second): frames a second received, and the CPU coturn spent per Mbit/s against the sending
+client's in the same seconds (a measurement, not judged). In one case the relay in use is killed
+mid-conversation and both must go on through the other. Then coturn itself: a forged and an expired credential are refused,
 a good one is not.
 Prints one table row per case; exits 1 on any fault, 77 (skipped) without root, the network tools
 or coturn.
 
 usage: relay_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,3,4,5,6] [--wait SECONDS]
+    [--heavy-video 1]
 """
 
 import argparse
