@@ -53,8 +53,8 @@ def run(kind, options, workdir):
     sessions = []
     try:
         secret = secrets.token_hex(24)
-        relay_ns, relay_address, relay = start_relay(lab, workdir, secret)
-        # Every user holds one allocation: more users than the lab's relay is set up for.
+        # In the relay run every user holds one allocation: the lab's coturn takes 100 in all.
+        _, relay_address, relay = start_relay(lab, workdir, secret)
         svc_ns, svc_address = lab.public_host("svc")
         server = f"{svc_address}:{SERVICE_PORT}"
         secret_file = os.path.join(workdir, "turn-secret")
@@ -139,6 +139,8 @@ def main():
     parser.add_argument("--runs", default="direct,relay")
     parser.add_argument("--settle", type=float, default=120, help="seconds to wait for every path")
     options = parser.parse_args()
+    if not 1 <= options.buddies <= 99:
+        parser.error("--buddies: from 1 to 99 (the relay's quota and the buddies' addresses)")
     options.cli = os.path.join(options.build, "bin", "confabo-cli")
     options.service = os.path.join(options.build, "bin", "confabo-service")
     why_not = netlab.unusable_here("keep-alive traffic lab", ["turnserver", "openssl"])
