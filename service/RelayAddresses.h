@@ -24,7 +24,7 @@ public:
     // An empty address forgets the user's.
     void set(int32_t userId, const QString& address, int64_t nowSeconds);
     QString of(int32_t userId, int64_t nowSeconds) const;
-    // "a.b.c.d:port", nothing else.
+    // "a.b.c.d:port" (the port in plain digits, 1 to 65535), nothing else.
     static bool wellFormed(const QString& address);
 
 private:

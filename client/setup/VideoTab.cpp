@@ -14,6 +14,8 @@
 
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -44,6 +46,29 @@ VideoTab::VideoTab(const Widgets& widgets, ClientSession& session, QWidget* dial
     connect(ui_.cmdFormat, &QPushButton::clicked, this, &VideoTab::showFormatDialog);
     connect(ui_.cmdSource, &QPushButton::clicked, this, &VideoTab::showSourceDialog);
     connect(ui_.cmdCompression, &QPushButton::clicked, this, &VideoTab::showCompressionDialog);
+    showCodecCaption();
+}
+
+// Which codec buddies get, right below the buttons (the spacer moves below it): the quality above
+// is JPEG's alone.
+void VideoTab::showCodecCaption()
+{
+    auto* settings = dialog_->findChild<QGridLayout*>(QStringLiteral("layoutVideoSettings"));
+    if (!settings)
+        return;
+    auto* caption = new QLabel(QStringLiteral("Video to buddies: VP8 where their Confabo decodes it, at the rate the "
+                                              "path carries; JPEG frames at the quality above to older clients."),
+        ui_.cmdCompression->parentWidget());
+    caption->setObjectName(QStringLiteral("lblVideoCodec"));
+    caption->setWordWrap(true);
+    int row = settings->rowCount();
+    QLayoutItem* spacer = settings->itemAtPosition(row - 1, 0);
+    if (spacer && spacer->spacerItem()) {
+        settings->removeItem(spacer);
+        settings->addItem(spacer, row, 0);
+        --row;
+    }
+    settings->addWidget(caption, row, 0, 1, 2);
 }
 
 void VideoTab::load()

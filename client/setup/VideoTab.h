@@ -51,6 +51,7 @@ private:
     void noCaptureSource();
     void keepFormat();
     void showStoredQuality();
+    void showCodecCaption();
 
     const Widgets ui_;
     ClientSession& session_;

@@ -3,14 +3,18 @@
 lab's internet, and two `confabo-cli` sessions (amelia as A, bertram as B) behind routers that
 pick a new port for each destination (`masquerade fully-random`), or in a home that lets out only
 TCP to port 443 (the relay then reached over TCP, or TLS with a certificate the test makes). For
-each case: whether a message and a frame arrive each way, and which path the conversation took
-("direct" or "through the relay"); in one, the relay in use is killed mid-conversation and both
-must go on through the other. Then coturn itself: a forged and an expired credential are refused,
+each case: whether a message and a frame arrive each way, which path the conversation took
+("direct" or "through the relay"), and video A to B at a steady rate for 10 s (frames the size
+VP8 sends at 640x480, 30 a second; in the cases of --heavy-video also JPEG-sized ones, 15 a
+second): frames a second received, and the CPU coturn spent per Mbit/s against the sending
+client's in the same seconds (a measurement, not judged). In one case the relay in use is killed
+mid-conversation and both must go on through the other. Then coturn itself: a forged and an expired credential are refused,
 a good one is not.
 Prints one table row per case; exits 1 on any fault, 77 (skipped) without root, the network tools
 or coturn.
 
 usage: relay_lab.py --cli PATH --service PATH --jpeg FILE [--cases 1,2,3,4,5,6] [--wait SECONDS]
+    [--heavy-video 1]
 """
 
 import argparse
@@ -18,6 +22,7 @@ import base64
 import hashlib
 import hmac
 import os
+import re
 import secrets
 import signal
 import socket
@@ -172,22 +177,66 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def frames_per_second(sender, receiver, jpeg, count=200, wait=15):
-    """Sends `count` frames as fast as the session takes the commands; frames that arrived a second."""
-    size = os.path.getsize(jpeg)
-    for _ in range(count):
-        sender.say(f"frame {receiver.handle} {jpeg}")
-    arrived, first, last = 0, None, None
-    deadline = time.monotonic() + wait
-    while arrived < count and time.monotonic() < deadline:
-        event = receiver.wait(lambda e: e.get("event") == "frame" and e.get("bytes") == size, deadline - time.monotonic())
-        if event is None:
-            break
+def relay_bytes(lab, ns):
+    """Bytes the relay's host took in so far (UDP and TCP alike); the first call sets the count up."""
+    listing = lab.exec(ns, "nft", "list", "table", "inet", "labmeter", check=False)
+    if listing.returncode != 0:
+        lab.exec(ns, "nft", "-f", "-",
+            stdin="table inet labmeter {\n chain input { type filter hook input priority -10; counter; }\n}\n")
+        return 0
+    return int(re.search(r"counter packets \d+ bytes (\d+)", listing.stdout).group(1))
+
+
+def padded_jpeg(jpeg, size, path):
+    """A copy of `jpeg` grown to `size` bytes by a comment segment after its start marker: it
+    decodes to the same picture, and travels as a frame of that size."""
+    with open(jpeg, "rb") as f:
+        data = f.read()
+    room = size - len(data) - 4
+    if not 0 <= room <= 65533 or data[:2] != b"\xff\xd8":
+        raise RuntimeError(f"cannot grow {jpeg} to {size} bytes")
+    with open(path, "wb") as f:
+        f.write(data[:2] + b"\xff\xfe" + struct.pack("!H", room + 2) + secrets.token_bytes(room) + data[2:])
+    return path
+
+
+class Stream:
+    """Video at a steady rate: frames of `size` bytes, `rate` a second, for `seconds`."""
+    def __init__(self, name, size, rate, seconds=10):
+        self.name, self.size, self.rate, self.seconds = name, size, rate, seconds
+
+
+# 640x480 at 30 frames a second as VP8 sends it (about 500 kbit/s), and as JPEG frames of
+# quality 75 at 15 (about 4.3 Mbit/s): what the relay carries for one conversation either way.
+VP8_STREAM = Stream("VP8-sized, 2.1 KB at 30/s", 2100, 30)
+JPEG_STREAM = Stream("JPEG-sized, 36 KB at 15/s", 36000, 15)
+
+
+def paced_video(sender, receiver, frame, stream, watched):
+    """Sends `frame` at the stream's rate and counts the frames that arrive whole (and until a
+    second after the last was sent). `watched`: {name: pid} whose CPU seconds over the run are
+    returned. Returns (sent, arrived, frames a second received, seconds, {name: CPU seconds})."""
+    before = {name: cpu_seconds(pid) for name, pid in watched.items()}
+    start = time.monotonic()
+    sent = arrived = 0
+    end = start + stream.seconds
+    while True:
         now = time.monotonic()
-        first = first or now
-        last = now
-        arrived += 1
-    return arrived, (arrived - 1) / (last - first) if arrived > 1 and last > first else None
+        if now < end and sent <= (now - start) * stream.rate:
+            sender.say(f"frame {receiver.handle} {frame}")
+            sent += 1
+            continue
+        next_send = start + sent / stream.rate
+        until = min(next_send, end + 1) if now < end else end + 1
+        if now >= end + 1:
+            break
+        event = receiver.wait(lambda e: e.get("event") == "frame" and e.get("bytes") == stream.size,
+            max(0.001, until - now))
+        if event is not None:
+            arrived += 1
+    seconds = stream.seconds
+    cpu = {name: cpu_seconds(pid) - before[name] for name, pid in watched.items()}
+    return sent, arrived, arrived / seconds, seconds, cpu
 
 
 def run_case(case, options, workdir):
@@ -195,7 +244,7 @@ def run_case(case, options, workdir):
     sessions = []
     try:
         secret = secrets.token_hex(24)
-        _, relay_address, relay = start_relay(lab, workdir, secret, streams=case.turn != "udp")
+        relay_ns, relay_address, relay = start_relay(lab, workdir, secret, streams=case.turn != "udp")
         urls = [f"turn:{relay_address}:{TURN_PORT}"]
         if case.turn == "tcp":
             urls.append(f"turn:{relay_address}:{STREAM_PORT}?transport=tcp")
@@ -241,17 +290,26 @@ def run_case(case, options, workdir):
         for me, other in ((a, b), (b, a)):
             listed = me.ask("buddies", "buddies")["buddies"]
             paths.append(next((x.get("path") for x in listed if x["handle"] == other.handle), None))
-        cpu_before, fps_start = cpu_seconds(relay.pid), time.monotonic()
-        fps = frames_per_second(a, b, options.jpeg) if a_to_b["frame"] is not None else (0, None)
-        relay_cpu = (cpu_seconds(relay.pid) - cpu_before, time.monotonic() - fps_start,
-            fps[0] * os.path.getsize(options.jpeg) * 8 / 1e6)
+        # Video A to B at a steady rate; coturn's CPU and the bytes its host took in (twice per
+        # datagram where one relayed address sends to another), with the clients' CPU in the same
+        # seconds as the reference (all share the machine's cores).
+        streams = [VP8_STREAM] + ([JPEG_STREAM] if case.number in options.heavy_video else [])
+        video = []
+        for stream in streams:
+            if a_to_b["frame"] is None:
+                break
+            frame = padded_jpeg(options.jpeg, stream.size, os.path.join(workdir, f"frame-{stream.size}.jpg"))
+            counted_before = relay_bytes(lab, relay_ns)
+            run = paced_video(a, b, frame, stream, {"relay": relay.pid, "sender": a.process.pid,
+                "receiver": b.process.pid})
+            video.append((stream, run, relay_bytes(lab, relay_ns) - counted_before))
         with open(relay.log_path) as log:
             allocations = log.read().count("ALLOCATE processed, success")
         first_message = None
         if a_to_b["message"] is not None:
             first_message = exchange_start + a_to_b["message"] - online
-        result = {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "fps": fps, "allocations": allocations,
-            "online_to_message": first_message, "relay_cpu": relay_cpu}
+        result = {"a_to_b": a_to_b, "b_to_a": b_to_a, "paths": paths, "video": video,
+            "allocations": allocations, "online_to_message": first_message}
         if case.failover:
             # The relay both went through is gone for good: the conversation goes on through the other.
             os.killpg(relay.pid, signal.SIGKILL)
@@ -304,6 +362,8 @@ def main():
     parser.add_argument("--jpeg", required=True)
     parser.add_argument("--cases", default="1,2,3,4,5,6")
     parser.add_argument("--wait", type=float, default=20)
+    parser.add_argument("--heavy-video", default="1",
+        help="cases that also send JPEG-sized frames through (comma-separated; '' for none)")
     options = parser.parse_args()
 
     why_not = netlab.unusable_here("relay lab", ["turnserver", "openssl"])
@@ -312,6 +372,7 @@ def main():
         return SKIP
 
     wanted = {int(n) for n in options.cases.split(",")}
+    options.heavy_video = {int(n) for n in options.heavy_video.split(",") if n}
     rows, failed = [], False
     for case in (c for c in CASES if c.number in wanted):
         with tempfile.TemporaryDirectory(prefix=f"cfbrelay-{case.number}-") as workdir:
@@ -333,10 +394,11 @@ def main():
             if case.expected_path == DIRECT and result["allocations"]:
                 faults.append(f"the relay made {result['allocations']} allocations where none was needed")
             failed = failed or bool(faults)
-            arrived, fps = result["fps"]
+            fps = next((f"{run[2]:.1f} ({run[1]} of {run[0]})" for stream, run, _ in result["video"]
+                if stream is VP8_STREAM), "-")
             rows.append([case.title, cell(result["a_to_b"]["message"]), cell(result["b_to_a"]["message"]),
                 cell(result["a_to_b"]["frame"]), cell(result["b_to_a"]["frame"]), " / ".join(map(str, result["paths"])),
-                "-" if fps is None else f"{fps:.0f} ({arrived} of 200)"])
+                fps])
             if case.expected_path == RELAY and not result["allocations"]:
                 faults.append("the relay made no allocation")
             if case.failover:
@@ -351,10 +413,17 @@ def main():
                       f"B to A message {cell(result['after_kill'][1]['message'])}, frame "
                       f"{cell(result['after_kill'][1]['frame'])}; paths {' / '.join(map(str, result['paths_after_kill']))}; "
                       f"{result['second_allocations']} allocations at the second relay", flush=True)
-            cpu, seconds, mbits = result["relay_cpu"]
-            if case.expected_path == RELAY and mbits > 0:
-                print(f"case {case.number}: coturn used {cpu:.2f} s of CPU relaying {mbits:.1f} Mbit in {seconds:.1f} s "
-                      f"({100 * cpu / mbits:.2f} % of a core per Mbit/s)", flush=True)
+            for stream, (sent, arrived, fps, seconds, cpu), taken_in in result["video"]:
+                mbits = arrived * stream.size * 8 / 1e6 / seconds
+                line = (f"case {case.number}: video A to B, {stream.name} for {seconds} s: {arrived} of {sent} frames, "
+                        f"{fps:.1f} frames/s received, {mbits:.2f} Mbit/s of frames; CPU s: coturn {cpu['relay']:.2f}, "
+                        f"sender {cpu['sender']:.2f}, receiver {cpu['receiver']:.2f}")
+                if case.expected_path == RELAY and mbits > 0:
+                    line += (f"; coturn took in {taken_in * 8 / 1e6 / seconds:.2f} Mbit/s, "
+                             f"{100 * cpu['relay'] / seconds / mbits:.2f} % of a core per Mbit/s of frames, "
+                             + (f"{cpu['relay'] / cpu['sender']:.2f}x the sending client's CPU" if cpu["sender"] > 0
+                                else "the sending client's CPU too small to count"))
+                print(line, flush=True)
             print(f"case {case.number} ({case.title}), {time.monotonic() - started:.0f} s: "
                   + ("ok" if not faults else "; ".join(faults)), flush=True)
             if result["online_to_message"] is not None:

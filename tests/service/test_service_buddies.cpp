@@ -164,3 +164,54 @@ TEST_P(ServiceBuddies, AvatarRightAfterRegistrationComesFromTheRegisteringAddres
     EXPECT_TRUE(uploadAvatar(awkwardPicture(100), fromElsewhere, Home).empty());
     EXPECT_FALSE(uploadAvatar(awkwardPicture(100), fromElsewhere, Foreign).empty());
 }
+
+// The relayed address a signed-in user holds reaches whoever looks them up, only while it is
+// theirs: said from their own machine, well formed, not older than the service keeps it, and not
+// past their sign-out or next sign-in.
+TEST_P(ServiceBuddies, RelayedAddressIsHandedOutWhileItsHolderIsOnline)
+{
+    const int amy = signedInUser(u"amelia"_s);
+    signedInUser(u"bertram"_s, {}, Foreign);
+    const QString id = QString::number(amy);
+    const auto sayRelay = [&](const QString& relay, const char* from = Home) {
+        return post({{"mode", u"RELAY_ADDRESS"_s}, {"user_id", id}, {"relay", relay}}, from);
+    };
+    const auto relayOfAmelia = [&] {
+        const ServiceReply info = byId("USER_INFO", amy, Foreign);
+        EXPECT_FALSE(info.empty());
+        return info.has("/body/relay") ? info.text("/body/relay") : u"(none)"_s;
+    };
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s);
+
+    ASSERT_FALSE(sayRelay(u"11.18.0.9:49200"_s).empty());
+    EXPECT_EQ(relayOfAmelia(), u"11.18.0.9:49200"_s);
+
+    for (const QString& bad : {u"11.18.0.9"_s, u"11.18.0.9:0"_s, u"11.18.0.9:65536"_s, u"0.0.0.0:49200"_s,
+             u"relay.example.org:3478"_s, u"11.18.0.9:+5"_s, u"11.18.0.9:05"_s, u"11.18.0.9: 5"_s, u"11.18.0.9:5x"_s, u"[::1]:49200"_s,
+             u"11.18.0.9:49200</relay><ip>6.6.6.6"_s, u"311.18.0.9:49200"_s, u":49200"_s}) {
+        EXPECT_TRUE(sayRelay(bad).empty()) << bad.toStdString();
+    }
+    EXPECT_TRUE(sayRelay(u"11.18.0.66:1"_s, Foreign).empty()) << "only from the machine she signed in from";
+    EXPECT_EQ(relayOfAmelia(), u"11.18.0.9:49200"_s) << "refused addresses change nothing";
+
+    // A new one replaces the old; none forgets it.
+    ASSERT_FALSE(sayRelay(u"11.18.0.10:50000"_s).empty());
+    EXPECT_EQ(relayOfAmelia(), u"11.18.0.10:50000"_s);
+    ASSERT_FALSE(sayRelay(QString()).empty());
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s);
+
+    // Not renewed within the service's quarter of an hour, it is gone.
+    ASSERT_FALSE(sayRelay(u"11.18.0.10:50000"_s).empty());
+    ASSERT_TRUE(executeInStore(u"UPDATE relays SET said_at = said_at - 901"_s));
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s);
+
+    // Gone with its holder, and not back at the next sign-in.
+    ASSERT_FALSE(sayRelay(u"11.18.0.10:50001"_s).empty());
+    ASSERT_FALSE(byId("LOGOUT", amy).empty());
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s);
+    ASSERT_FALSE(login(u"amelia"_s).empty());
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s);
+    ASSERT_FALSE(sayRelay(u"11.18.0.10:50002"_s).empty());
+    ASSERT_FALSE(login(u"amelia"_s).empty());
+    EXPECT_EQ(relayOfAmelia(), u"(none)"_s) << "a sign-in starts without the last session's relay";
+}
