@@ -272,9 +272,9 @@ TEST_F(VideoPathTest, VideoFlowsThroughLossRecoversAfterABurstAndFitsACappedPath
     EXPECT_LT(lost, 0.02);
     EXPECT_GT(bo_.arrivedBetween(bo_.clock.elapsed() - 3000, bo_.clock.elapsed()), 20) << "video stalled at the cap";
 
-    // The cap goes: the rate rises again.
+    // The cap goes: the rate rises again, slowly at first near where the path queued last.
     relay_->shape(0, {});
-    stream(5000);
+    stream(8000);
     std::printf("cap gone: rate %d kbit/s\n", rateKbps());
     EXPECT_GT(rateKbps(), settled + 150);
 }
