@@ -13,6 +13,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 using namespace cfb::client;
@@ -36,13 +38,24 @@ int main(int argc, char** argv)
 
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;
+    // Exit: the main window's exit sequence, then the process ends. The settings are written
+    // through at every change, so nothing is left to save; ending without running static
+    // destructors keeps them from meeting the live application object and the speech thread.
+    const auto exitProgram = [&window] {
+        if (window)
+            window->Unload();
+        std::fflush(nullptr);
+        std::_Exit(0);
+    };
     SingleInstance instance;
-    RunStartUp(instance, [&](const LoadEnded& ended) {
-        speech = createSpeechEngine();
-        window = std::make_unique<frmMain>(speech.get());
-        window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
-        QObject::connect(window.get(), &frmMain::loadEnded, window.get(), ended);
-        window->Load();
-    });
+    RunStartUp(instance,
+        {[&](const LoadEnded& ended) {
+             speech = createSpeechEngine();
+             window = std::make_unique<frmMain>(speech.get(), exitProgram);
+             window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
+             QObject::connect(window.get(), &frmMain::loadEnded, window.get(), ended);
+             window->Load();
+         },
+            [&window]() -> QWidget* { return window.get(); }, exitProgram});
     return app.exec();
 }

@@ -62,10 +62,11 @@ const QString NobodyToSendTo
 
 } // namespace
 
-frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
+frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::frmMain>())
     , session_(std::make_unique<ClientSession>(speech))
+    , exitProgram_(std::move(exitProgram))
 {
     initToolbarIcons();
     ui->setupUi(this);
@@ -122,7 +123,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
                 invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
         },
         this);
-    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_,
+    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_, *dialogs_,
         {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
             [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
             [this](const QString& text) { setPanel(PanelPresence, text); }});
@@ -155,18 +156,21 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
     connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
 
-    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); });
-    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this); }); };
+    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); }, *dialogs_);
+    const auto setup = [this] { withErrorReport("Setup", [this] { dialogs_->showSetup(this); }); };
     connect(ui->toolSetup, &QAction::triggered, this, setup);
     connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
     connect(ui->mnuPopupSetup, &QAction::triggered, tray_, &TrayMenu::openSetup);
     connect(ui->toolInvite, &QAction::triggered, this,
-        [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
+        [this] { withErrorReport("Invite", [this] { dialogs_->showInvite(this); }); });
     // Exit runs the exit sequence and ends the process.
     for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
-        connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
+        connect(exit, &QAction::triggered, this, &frmMain::exitProgram);
 
     connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
+    // "Open..." waits until the last question has its answer.
+    connect(session_.get(), &ClientSession::questionsOpen, ui->mnuPopupOpen,
+        [open = ui->mnuPopupOpen](bool asking) { open->setEnabled(!asking); });
 
     new HelpMenu(*ui, *this, *session_);
 
@@ -225,8 +229,6 @@ void frmMain::Load()
     signedIn_ = false;
     unloading_ = false;
     session_->setCurrentWindow(this);
-    modMain::setMainWindow(this, [this] { Unload(); });
-    dialogs_->install();
 
     SkipJack::SkipjackInit();
 
@@ -237,11 +239,11 @@ void frmMain::Load()
 
     InitCamera();
 
-    RunSignInSequence(*session_, session_->speech(), this, [this](std::optional<SignInFields> fields) {
+    RunSignInSequence(*session_, session_->speech(), this, *dialogs_, [this](std::optional<SignInFields> fields) {
         if (!fields) {
             // Unless the window is being unloaded already (its session closing ended the sign-in).
             if (loaded_ && !unloading_)
-                modMain::ExitApplication();
+                exitProgram();
             return;
         }
         finishLoad([&] { signedIn(*fields); });
@@ -357,9 +359,19 @@ void frmMain::Unload()
     for (QWidget* window : windows)
         if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
             window->close();
-    modMain::setMainWindow(nullptr, {});
-    DialogOpeners::uninstall();
     loaded_ = false;
+}
+
+void frmMain::exitProgram()
+{
+    Unload();
+    if (exitProgram_)
+        exitProgram_();
+}
+
+SessionDialogs& frmMain::dialogs() const
+{
+    return *dialogs_;
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
