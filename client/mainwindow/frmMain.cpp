@@ -93,13 +93,17 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
 
     panels_ = std::make_unique<StatusPanels>(*ui->status);
 
-    layout_.decorate();
+    layout_ = std::make_unique<MainWindowLayout>(*this,
+        MainWindowLayout::Controls{ui->centralwidget, ui->frameBuddy, ui->tool, ui->toolAdd, ui->toolBlock,
+            ui->tabBuddies, ui->picVideo, ui->imgPic, ui->picBuddy, ui->imgBuddy, ui->txtChat, ui->txtMessage,
+            {ui->cmdSend, ui->cmdShout, ui->cmdPic, ui->cmdFile, ui->cmdNewWindow}, ui->mnuSelectVoice});
+    layout_->decorate();
     transcriptView_ = new TranscriptView(ui->txtChat, *session_, this);
-    layout_.watchPictures([this](QWidget* picture) { toggleExpandedView(picture); });
+    layout_->watchPictures([this](QWidget* picture) { toggleExpandedView(picture); });
     ui->picVideo->raise();
 
     camera_ = new CameraPanel(
-        *ui, *this, *session_, *panels_, [this] { showOwnAvatar(); }, this);
+        {ui->picVideo, ui->toolVideo, ui->mnuVideo}, *this, *session_, *panels_, [this] { showOwnAvatar(); }, this);
     tabs_ = new BuddyTabs(*ui->tabBuddies, *session_, this);
     poll_ = new PresencePoll(
         *session_,
@@ -130,7 +134,7 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
     transfers_ = new TransferStrip(ui->frameBuddy);
-    layout_.setTransferStrip(transfers_);
+    layout_->setTransferStrip(transfers_);
     connect(transfers_, &TransferStrip::cancelRequested, files_, &FileExchange::cancel);
     connect(files_, &FileExchange::changed, this, [this](const QString& handle) {
         if (selBuddy_ && selBuddy_->handle().compare(handle, Qt::CaseInsensitive) == 0)
@@ -172,7 +176,7 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
     connect(session_.get(), &ClientSession::questionsOpen, ui->mnuPopupOpen,
         [open = ui->mnuPopupOpen](bool asking) { open->setEnabled(!asking); });
 
-    new HelpMenu(*ui, *this, *session_);
+    new HelpMenu({ui->mnuContents, ui->mnuEmailSupport, ui->mnuWeb, ui->mnuAbout, ui->mnuEditVoices}, *this, *session_);
 
     // Enter in the message box presses Send; the line edit keeps the key out of the text.
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
@@ -213,7 +217,7 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
     enableBuddyButtons(false);
     // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
     ui->toolAdd->setVisible(false);
-    layout_.measureToolbar();
+    layout_->measureToolbar();
     applyView();
 }
 
@@ -484,7 +488,7 @@ void frmMain::showTransfers()
     const bool shown = !transfers_->isHidden();
     transfers_->setTransfers(selBuddy_ ? files_->transfersWith(selBuddy_->handle()) : QList<FileTransfer>());
     if (shown != !transfers_->isHidden())
-        layout_.apply();
+        layout_->apply();
 }
 
 void frmMain::tabBuddies_Click()
@@ -518,9 +522,9 @@ void frmMain::toolVideo_Click(bool pressed)
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
         video()->setSending(pressed);
-        if (pressed && layout_.showsOwnPicture()) {
+        if (pressed && layout_->showsOwnPicture()) {
             // The video takes the user's box back from the picture sent.
-            layout_.showOwnPicture(false);
+            layout_->showOwnPicture(false);
             applyView();
         }
         pictures_->showBuddy(*selBuddy_, pressed);
@@ -621,7 +625,7 @@ void frmMain::showSentPicture(const QImage& picture, const QString& toHandle)
     ui->mnuVideo->setChecked(false);
     video()->setSending(false);
     pictures_->show(ui->imgPic, picture);
-    layout_.showOwnPicture(true);
+    layout_->showOwnPicture(true);
     applyView();
     if (cBuddyInfo* record = buddyInfo(toHandle))
         record->transcript().appendPicture(session_->handle(), picture, QDateTime::currentDateTime());
@@ -776,13 +780,13 @@ void frmMain::showOwnAvatar()
 
 void frmMain::toggleExpandedView(QWidget* from)
 {
-    layout_.toggleExpanded(from);
+    layout_->toggleExpanded(from);
     applyView();
 }
 
 void frmMain::applyView()
 {
-    layout_.apply();
+    layout_->apply();
     pictures_->refresh();
 }
 

@@ -169,7 +169,7 @@ public:
     void setSystemTrayAvailable(bool available) { tray_->setAvailable(available); }
 
     // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
-    bool isExpandedView() const { return layout_.isExpanded(); }
+    bool isExpandedView() const { return layout_->isExpanded(); }
     // Toggles the view as a double-click on picVideo, imgPic, picBuddy or imgBuddy does.
     void toggleExpandedView(QWidget* from);
 
@@ -227,7 +227,7 @@ private:
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
 
     std::unique_ptr<Ui::frmMain> ui;
-    MainWindowLayout layout_{*this, *ui};
+    std::unique_ptr<MainWindowLayout> layout_; // made once the form is set up
     std::unique_ptr<ClientSession> session_;
     std::function<void()> exitProgram_;
 
