@@ -14,7 +14,6 @@
 #include "session/frmLogin.h"
 #include "speech/SpeechEngine.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QStringList>
@@ -137,7 +136,6 @@ private:
         if (speech_)
             speech_->speak(
                 unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
-        QCoreApplication::processEvents();
         if (!unreachable.isEmpty()) {
             // Nothing the user typed is at fault: Retry tries the same again.
             const int choice = dialogs.messageBox(owner_,
@@ -194,7 +192,6 @@ void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* ow
     if (Settings::IsRegistered.read() != QLatin1String("1")) {
         if (speech)
             speech->speak(QStringLiteral("Welcome to Confabo!"));
-        QCoreApplication::processEvents();
         fields.newAccount = dialogs.showFirstRegistration(owner);
     }
 
@@ -219,8 +216,8 @@ void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* ow
 
     if (fields.speakIt && speech)
         speech->speak(QStringLiteral("Logging in."));
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
+    // No events are run here: the attempt is answered from the event loop, which shows the busy
+    // pointer and lets the speech begin meanwhile.
     attempts->attempt();
 }
 
