@@ -13,8 +13,6 @@
 
 #include <QApplication>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 using namespace cfb::client;
@@ -38,14 +36,11 @@ int main(int argc, char** argv)
 
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;
-    // Exit: the main window's exit sequence, then the process ends. The settings are written
-    // through at every change, so nothing is left to save; ending without running static
-    // destructors keeps them from meeting the live application object and the speech thread.
+    // Exit: the main window's exit sequence (when it is loaded), then the process ends.
     const auto exitProgram = [&window] {
         if (window)
             window->Unload();
-        std::fflush(nullptr);
-        std::_Exit(0);
+        modMain::ExitApplication();
     };
     SingleInstance instance;
     RunStartUp(instance,

@@ -11,6 +11,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace cfb::client::modMain {
 
 void ReportError(const QString& description, int eventType, bool show)
@@ -35,6 +38,12 @@ void SelectAllText(QLineEdit* field)
 {
     if (field)
         field->setSelection(0, int(field->text().size()));
+}
+
+void ExitApplication()
+{
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 int PopupMsgBox(const QString& prompt, const QString& title, int helpContext, bool* dontAskAgain)

@@ -26,6 +26,11 @@ bool ShowHelp(int topic);
 // Selects the whole text of a field (called when a text field gets the focus).
 void SelectAllText(QLineEdit* field);
 
+// Ends the process, without running static destructors (they would meet the live application
+// object and the speech thread); the settings are written through at every change, so nothing is
+// left to save. The exit main() hands the windows runs the main window's exit sequence first.
+[[noreturn]] void ExitApplication();
+
 // The program's own Yes/No question (the sliding popup): 6 for Yes, 7 for No. Waits in a nested
 // event loop, so other events keep running and questions can nest. ClientSession::popupQuestion
 // asks through this and tells the windows while questions are open.
