@@ -469,6 +469,8 @@ int firstRun(const QStringList& args)
         }
         if (!modal || up.elapsed() < 400)
             return;
+        if (auto* setup = qobject_cast<frmSetup*>(modal); setup && registered)
+            return; // the form goes once the service has answered the registration
         if (auto* setup = qobject_cast<frmSetup*>(modal); setup && !registered) {
             registered = true;
             ok &= saveShown(setup, dir, QStringLiteral("registration.png"));
