@@ -35,7 +35,7 @@ void bringToFront(QWidget* window)
 
 namespace {
 
-[[noreturn]] void failToLoad(frmSplash* splash)
+void failToLoad(frmSplash* splash, const StartUpSteps& steps)
 {
     if (splash)
         splash->close();
@@ -45,18 +45,20 @@ namespace {
     modMain::ReportError(
         title + QStringLiteral(" failed to load. You may need to re-install ") + title + QStringLiteral("."),
         modMain::EventError, true);
-    modMain::ExitApplication();
+    steps.exitProgram();
 }
 
 } // namespace
 
-void RunStartUp(SingleInstance& instance, const std::function<void(const LoadEnded& ended)>& loadMainWindow)
+void RunStartUp(SingleInstance& instance, const StartUpSteps& steps)
 {
-    if (instance.activateRunning())
-        modMain::ExitApplication();
+    if (instance.activateRunning()) {
+        steps.exitProgram();
+        return;
+    }
     instance.listen();
-    QObject::connect(
-        &instance, &SingleInstance::activationRequested, &instance, [] { bringToFront(modMain::mainWindow()); });
+    QObject::connect(&instance, &SingleInstance::activationRequested, &instance,
+        [mainWindow = steps.mainWindow] { bringToFront(mainWindow()); });
 
     QPointer<frmSplash> splash;
     try {
@@ -66,23 +68,26 @@ void RunStartUp(SingleInstance& instance, const std::function<void(const LoadEnd
             splash->showAtStart();
         }
         QCoreApplication::processEvents();
-        loadMainWindow([splash](bool ok) {
-            if (!ok)
-                failToLoad(splash);
+        steps.load([splash, steps](bool ok) {
+            if (!ok) {
+                failToLoad(splash, steps);
+                return;
+            }
             try {
                 // Read again for its error, but a splash that is up goes whatever the value became
                 // meanwhile (the setup dialog of the first run may have switched "AutoRun" on).
                 readAutoRun();
             } catch (const std::exception&) {
-                failToLoad(splash);
+                failToLoad(splash, steps);
+                return;
             }
             if (splash)
                 splash->close();
-            if (QWidget* window = modMain::mainWindow(); window && window->isVisible())
+            if (QWidget* window = steps.mainWindow(); window && window->isVisible())
                 window->activateWindow();
         });
     } catch (const std::exception&) {
-        failToLoad(splash);
+        failToLoad(splash, steps);
     }
 }
 

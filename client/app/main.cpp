@@ -36,13 +36,21 @@ int main(int argc, char** argv)
 
     std::unique_ptr<SpeechEngine> speech;
     std::unique_ptr<frmMain> window;
+    // Exit: the main window's exit sequence (when it is loaded), then the process ends.
+    const auto exitProgram = [&window] {
+        if (window)
+            window->Unload();
+        modMain::ExitApplication();
+    };
     SingleInstance instance;
-    RunStartUp(instance, [&](const LoadEnded& ended) {
-        speech = createSpeechEngine();
-        window = std::make_unique<frmMain>(speech.get());
-        window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
-        QObject::connect(window.get(), &frmMain::loadEnded, window.get(), ended);
-        window->Load();
-    });
+    RunStartUp(instance,
+        {[&](const LoadEnded& ended) {
+             speech = createSpeechEngine();
+             window = std::make_unique<frmMain>(speech.get(), exitProgram);
+             window->setVideoSourceOption(videoSourceOption(QCoreApplication::arguments()));
+             QObject::connect(window.get(), &frmMain::loadEnded, window.get(), ended);
+             window->Load();
+         },
+            [&window]() -> QWidget* { return window.get(); }, exitProgram});
     return app.exec();
 }

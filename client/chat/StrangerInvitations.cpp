@@ -4,7 +4,6 @@
 #include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
-#include "common/modMain.h"
 #include "session/ClientSession.h"
 #include "speech/SpeechEngine.h"
 
@@ -48,7 +47,7 @@ void StrangerInvitations::ask(const StrangerQueue::Invitation& invitation)
     const QString question = spoken + QStringLiteral(" at the email address '") + invitation.email
         + QStringLiteral("'. Would you like to chat with this user?");
     QPointer<StrangerInvitations> self(this);
-    const bool yes = modMain::PopupMsgBox(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
+    const bool yes = session_.popupQuestion(question, QStringLiteral("Confabo - Invitation"), HelpContext::Contents)
         == UserDialogs::AnswerYes;
     if (!self)
         return;

@@ -7,21 +7,23 @@
 #include "chat/cBuddyInfo.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
-#include "common/modMain.h"
 #include "mainwindow/BuddyTabs.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "session/ClientSession.h"
+#include "session/SessionDialogs.h"
 
 namespace cfb::client {
 
-BuddyToolbar::BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, Window hooks)
+BuddyToolbar::BuddyToolbar(
+    Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, SessionDialogs& dialogs, Window hooks)
     : QObject(&window)
     , ui_(ui)
     , window_(window)
     , session_(session)
     , tabs_(tabs)
+    , dialogs_(dialogs)
     , hooks_(std::move(hooks))
 {
     connect(ui.toolMute, &QAction::triggered, this, &BuddyToolbar::toolMute_Click);
@@ -164,7 +166,7 @@ void BuddyToolbar::offerRemoval(const QString& handle)
 void BuddyToolbar::toolBuddies_Click()
 {
     withErrorReport("Buddies", [this] {
-        modMain::ShowBuddyListEditor(&window_);
+        dialogs_.showBuddyListEditor(&window_);
         hooks_.reloadTabs();
     });
 }

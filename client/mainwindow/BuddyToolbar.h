@@ -20,6 +20,7 @@ namespace cfb::client {
 
 class BuddyTabs;
 class ClientSession;
+class SessionDialogs;
 
 // The main window's toolbar buttons for the selected user, with their menu items: "Mute", "Add"
 // (for a user who is no buddy), "Block"/"Unblock" (and removing a blocked buddy), "Buddies"
@@ -40,7 +41,8 @@ public:
         std::function<void(const QString&)> showPresence;
     };
 
-    BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, Window hooks);
+    BuddyToolbar(Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, SessionDialogs& dialogs,
+        Window hooks);
 
     // The buttons that need a selected user; "Video" also needs a camera.
     void enable(bool enable, bool camera);
@@ -66,6 +68,7 @@ private:
     QWidget& window_;
     ClientSession& session_;
     BuddyTabs& tabs_;
+    SessionDialogs& dialogs_;
     Window hooks_;
 };
 

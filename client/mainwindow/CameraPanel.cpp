@@ -1,21 +1,22 @@
 #include "mainwindow/CameraPanel.h"
 
-#include "ui_frmMain.h"
-
 #include "mainwindow/StatusPanels.h"
 #include "session/ClientSession.h"
 #include "video/MainVideo.h"
 
+#include <QAction>
+#include <QWidget>
+
 namespace cfb::client {
 
-CameraPanel::CameraPanel(Ui::frmMain& ui, const VideoAddress& address, ClientSession& session, StatusPanels& panels,
-    std::function<void()> showOwnAvatar, QObject* parent)
+CameraPanel::CameraPanel(Controls controls, const VideoAddress& address, ClientSession& session,
+    StatusPanels& panels, std::function<void()> showOwnAvatar, QObject* parent)
     : QObject(parent)
-    , ui_(ui)
+    , controls_(controls)
     , session_(session)
     , panels_(panels)
     , showOwnAvatar_(std::move(showOwnAvatar))
-    , video_(new MainVideo(address, ui.picVideo, this))
+    , video_(new MainVideo(address, controls.picture, this))
 {
     session.setVideo(video_);
     connect(video_, &MainVideo::formatChanged, this,
@@ -46,11 +47,11 @@ void CameraPanel::showAvailable()
 {
     if (available_)
         return;
-    ui_.toolVideo->setEnabled(false);
-    ui_.mnuVideo->setEnabled(false);
+    controls_.videoButton->setEnabled(false);
+    controls_.videoItem->setEnabled(false);
     panels_.setText(StatusPanels::VideoFormat, QStringLiteral("(No Video)"));
     showOwnAvatar_();
-    ui_.picVideo->raise();
+    controls_.picture->raise();
 }
 
 } // namespace cfb::client

@@ -5,9 +5,8 @@
 
 #include <functional>
 
-namespace Ui {
-class frmMain;
-}
+class QAction;
+class QWidget;
 
 namespace cfb::client {
 
@@ -21,7 +20,14 @@ class VideoAddress;
 // user's avatar in the video box).
 class CameraPanel : public QObject {
 public:
-    CameraPanel(Ui::frmMain& ui, const VideoAddress& address, ClientSession& session, StatusPanels& panels,
+    // The video box, and the "Video" button and menu item that turn sending on.
+    struct Controls {
+        QWidget* picture;
+        QAction* videoButton;
+        QAction* videoItem;
+    };
+
+    CameraPanel(Controls controls, const VideoAddress& address, ClientSession& session, StatusPanels& panels,
         std::function<void()> showOwnAvatar, QObject* parent);
 
     MainVideo* video() const { return video_; }
@@ -36,7 +42,7 @@ public:
 private:
     void showAvailable();
 
-    Ui::frmMain& ui_;
+    Controls controls_;
     ClientSession& session_;
     StatusPanels& panels_;
     std::function<void()> showOwnAvatar_;

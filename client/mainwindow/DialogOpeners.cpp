@@ -4,7 +4,6 @@
 #include "buddies/frmInvite.h"
 #include "common/HelpContexts.h"
 #include "common/UserDialogs.h"
-#include "common/modMain.h"
 #include "platform/Settings.h"
 #include "session/ClientSession.h"
 #include "setup/frmSetup.h"
@@ -19,22 +18,25 @@ DialogOpeners::DialogOpeners(QWidget& window, ClientSession& session)
 {
 }
 
-void DialogOpeners::install()
+bool DialogOpeners::showSetup(QWidget* owner)
 {
-    modMain::setDialogOpeners({
-        [this](QWidget* owner) { return openSetup(owner, nullptr); },
-        [this](QWidget* owner) {
-            bool registered = false;
-            return openSetup(owner, &registered) && registered;
-        },
-        [this](QWidget*) { return open<frmBuddyList>(); },
-        [this](QWidget*) { return open<frmInvite>(); },
-    });
+    return openSetup(owner, nullptr);
 }
 
-void DialogOpeners::uninstall()
+bool DialogOpeners::showFirstRegistration(QWidget* owner)
 {
-    modMain::setDialogOpeners({});
+    bool registered = false;
+    return openSetup(owner, &registered) && registered;
+}
+
+bool DialogOpeners::showBuddyListEditor(QWidget*)
+{
+    return open<frmBuddyList>();
+}
+
+bool DialogOpeners::showInvite(QWidget*)
+{
+    return open<frmInvite>();
 }
 
 // The setup dialog registers an account while nobody is signed in, else edits the profile and
@@ -69,12 +71,12 @@ void DialogOpeners::offerInvitation()
     if (session_.speakIt() && session_.speech())
         session_.speech()->speak(question);
     bool dontAskAgain = false;
-    const int answer = modMain::PopupMsgBox(QStringLiteral("You currently have no buddies online. ") + question,
+    const int answer = session_.popupQuestion(QStringLiteral("You currently have no buddies online. ") + question,
         QStringLiteral("Confabo - Invite Users"), HelpContext::InviteUsers, &dontAskAgain);
     if (dontAskAgain)
         Settings::OfferInvitation.write(QStringLiteral("0"));
     if (answer == UserDialogs::AnswerYes)
-        modMain::ShowInviteDialog(&window_);
+        showInvite(&window_);
 }
 
 } // namespace cfb::client

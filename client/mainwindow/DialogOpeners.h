@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/SessionDialogs.h"
+
 #include <QObject>
 
 class QWidget;
@@ -8,16 +10,17 @@ namespace cfb::client {
 
 class ClientSession;
 
-// The dialogs every window of the client can open on the signed-in session (through modMain):
-// Setup (which registers an account while nobody is signed in), the buddy-list editor and
-// the invitation dialog; and the offer to invite someone when no buddy is online.
-class DialogOpeners : public QObject {
+// The dialogs the client's windows open on the signed-in session: Setup (which registers an
+// account while nobody is signed in), the buddy-list editor and the invitation dialog; and the
+// offer to invite someone when no buddy is online. Each dialog opens only while the session is.
+class DialogOpeners : public QObject, public SessionDialogs {
 public:
     DialogOpeners(QWidget& window, ClientSession& session);
 
-    // Hands the openers to modMain, and takes them back.
-    void install();
-    static void uninstall();
+    bool showSetup(QWidget* owner) override;
+    bool showFirstRegistration(QWidget* owner) override;
+    bool showBuddyListEditor(QWidget* owner) override;
+    bool showInvite(QWidget* owner) override;
 
     // "You currently have no buddies online..." and, on Yes, the invitation dialog.
     void offerInvitation();

@@ -1,7 +1,5 @@
 #include "mainwindow/HelpMenu.h"
 
-#include "ui_frmMain.h"
-
 #include "common/HelpContexts.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
@@ -10,7 +8,9 @@
 #include "session/ClientSession.h"
 #include "speech/SpeechEngine.h"
 
+#include <QAction>
 #include <QUrl>
+#include <QWidget>
 
 namespace cfb::client {
 namespace {
@@ -20,18 +20,18 @@ const QString VendorWeb = QStringLiteral("https://confabo.example.org/");
 
 } // namespace
 
-HelpMenu::HelpMenu(Ui::frmMain& ui, QWidget& window, ClientSession& session)
+HelpMenu::HelpMenu(const Items& items, QWidget& window, ClientSession& session)
     : QObject(&window)
     , window_(window)
     , session_(session)
 {
-    connect(ui.mnuContents, &QAction::triggered, this,
+    connect(items.contents, &QAction::triggered, this,
         [] { withErrorReport("Contents", [] { modMain::ShowHelp(HelpContext::Contents); }); });
-    connect(ui.mnuEmailSupport, &QAction::triggered, this, &HelpMenu::mnuEmailSupport_Click);
-    connect(ui.mnuWeb, &QAction::triggered, this, &HelpMenu::mnuWeb_Click);
-    connect(ui.mnuAbout, &QAction::triggered, this, &HelpMenu::mnuAbout_Click);
-    connect(ui.mnuEditVoices, &QAction::triggered, this, &HelpMenu::mnuEditVoices_Click);
-    ui.mnuEditVoices->setEnabled(session.speech() != nullptr);
+    connect(items.emailSupport, &QAction::triggered, this, &HelpMenu::mnuEmailSupport_Click);
+    connect(items.web, &QAction::triggered, this, &HelpMenu::mnuWeb_Click);
+    connect(items.about, &QAction::triggered, this, &HelpMenu::mnuAbout_Click);
+    connect(items.editVoices, &QAction::triggered, this, &HelpMenu::mnuEditVoices_Click);
+    items.editVoices->setEnabled(session.speech() != nullptr);
 }
 
 void HelpMenu::mnuEmailSupport_Click()

@@ -2,9 +2,8 @@
 
 #include <QObject>
 
-namespace Ui {
-class frmMain;
-}
+class QAction;
+class QWidget;
 
 namespace cfb::client {
 
@@ -14,7 +13,15 @@ class ClientSession;
 // support, the web site, the About box and the speech engine's voices dialog.
 class HelpMenu : public QObject {
 public:
-    HelpMenu(Ui::frmMain& ui, QWidget& window, ClientSession& session);
+    struct Items {
+        QAction* contents;
+        QAction* emailSupport;
+        QAction* web;
+        QAction* about;
+        QAction* editVoices;
+    };
+
+    HelpMenu(const Items& items, QWidget& window, ClientSession& session);
 
     void mnuEmailSupport_Click();
     void mnuWeb_Click();

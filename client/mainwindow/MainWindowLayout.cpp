@@ -1,19 +1,24 @@
 #include "mainwindow/MainWindowLayout.h"
 
-#include "ui_frmMain.h"
-
 #include "common/Twips.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
+#include <QFrame>
 #include <QIcon>
+#include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTextBrowser>
+#include <QToolBar>
 
 #include <algorithm>
+#include <type_traits>
 
 namespace cfb::client {
 namespace {
@@ -31,9 +36,9 @@ constexpr QSize ExpandedPicture(333, 245);
 
 } // namespace
 
-MainWindowLayout::MainWindowLayout(QMainWindow& window, Ui::frmMain& ui)
+MainWindowLayout::MainWindowLayout(QMainWindow& window, const Controls& controls)
     : window_(window)
-    , ui_(ui)
+    , controls_(controls)
 {
 }
 
@@ -41,7 +46,7 @@ int MainWindowLayout::tabStripHeight() const
 {
     // Tall enough for the avatars on the tabs even while there is no tab to measure.
     QTabBar probe;
-    probe.setFont(ui_.tabBuddies->font());
+    probe.setFont(controls_.tabBuddies->font());
     probe.setIconSize(BuddyIconSize);
     probe.addTab(QIcon(QPixmap(BuddyIconSize)), QStringLiteral("Wg"));
     return std::max(twipsToPixels(TabStripHeight), probe.sizeHint().height());
@@ -49,19 +54,19 @@ int MainWindowLayout::tabStripHeight() const
 
 void MainWindowLayout::measureToolbar()
 {
-    const bool addVisible = ui_.toolAdd->isVisible();
-    const QString blockText = ui_.toolBlock->text();
-    ui_.toolAdd->setVisible(true);
-    ui_.toolBlock->setText(QStringLiteral("Unblock"));
-    toolbarWidth_ = ui_.tool->sizeHint().width();
-    ui_.toolAdd->setVisible(addVisible);
-    ui_.toolBlock->setText(blockText);
+    const bool addVisible = controls_.toolAdd->isVisible();
+    const QString blockText = controls_.toolBlock->text();
+    controls_.toolAdd->setVisible(true);
+    controls_.toolBlock->setText(QStringLiteral("Unblock"));
+    toolbarWidth_ = controls_.tool->sizeHint().width();
+    controls_.toolAdd->setVisible(addVisible);
+    controls_.toolBlock->setText(blockText);
 }
 
 void MainWindowLayout::toggleExpanded(QWidget* from)
 {
     expanded_ = !expanded_;
-    expandedFrom_ = from == ui_.imgBuddy ? static_cast<QWidget*>(ui_.picBuddy) : from;
+    expandedFrom_ = from == controls_.imgBuddy ? static_cast<QWidget*>(controls_.picBuddy) : from;
 }
 
 namespace {
@@ -70,9 +75,10 @@ namespace {
 // picture offers the voices.
 class PictureClicks : public QObject {
 public:
-    PictureClicks(Ui::frmMain& ui, std::function<void(QWidget*)> toggle, QObject* parent)
+    PictureClicks(QWidget* buddyPicture, QMenu* voices, std::function<void(QWidget*)> toggle, QObject* parent)
         : QObject(parent)
-        , ui_(ui)
+        , buddyPicture_(buddyPicture)
+        , voices_(voices)
         , toggle_(std::move(toggle))
     {
     }
@@ -84,15 +90,16 @@ protected:
             toggle_(qobject_cast<QWidget*>(watched));
             return true;
         }
-        if (watched == ui_.imgBuddy && event->type() == QEvent::ContextMenu) {
-            ui_.mnuSelectVoice->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+        if (watched == buddyPicture_ && event->type() == QEvent::ContextMenu) {
+            voices_->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
             return true;
         }
         return false;
     }
 
 private:
-    Ui::frmMain& ui_;
+    QWidget* buddyPicture_;
+    QMenu* voices_;
     std::function<void(QWidget*)> toggle_;
 };
 
@@ -100,9 +107,9 @@ private:
 
 void MainWindowLayout::watchPictures(std::function<void(QWidget*)> toggle)
 {
-    auto* clicks = new PictureClicks(ui_, std::move(toggle), &window_);
-    for (QWidget* picture : {static_cast<QWidget*>(ui_.picVideo), static_cast<QWidget*>(ui_.imgPic),
-             static_cast<QWidget*>(ui_.picBuddy), static_cast<QWidget*>(ui_.imgBuddy)})
+    auto* clicks = new PictureClicks(controls_.imgBuddy, controls_.mnuSelectVoice, std::move(toggle), &window_);
+    for (QWidget* picture : {static_cast<QWidget*>(controls_.picVideo), static_cast<QWidget*>(controls_.imgPic),
+             static_cast<QWidget*>(controls_.picBuddy), static_cast<QWidget*>(controls_.imgBuddy)})
         picture->installEventFilter(clicks);
 }
 
@@ -117,30 +124,30 @@ void MainWindowLayout::apply()
         layout->activate();
 
     const int margin = twipsToPixels(PictureLeft);
-    const QSize frame = ui_.centralwidget->size();
-    ui_.frameBuddy->setGeometry(0, 0, frame.width(), frame.height());
+    const QSize frame = controls_.centralwidget->size();
+    controls_.frameBuddy->setGeometry(0, 0, frame.width(), frame.height());
 
     const int tabTop = 4;
     const int tabHeight = tabStripHeight();
-    ui_.tabBuddies->setGeometry(margin, tabTop, width - 2 * margin, tabHeight);
+    controls_.tabBuddies->setGeometry(margin, tabTop, width - 2 * margin, tabHeight);
 
     const int pictureTop = tabTop + tabHeight + 4;
     const QRect small(margin, pictureTop, twipsToPixels(PictureWidth), twipsToPixels(PictureHeight));
     const QRect buddySmall(twipsToPixels(BuddyPictureLeft), pictureTop, small.width(), small.height());
     const QRect large(QPoint(margin, pictureTop), ExpandedPicture);
-    const bool buddyLarge = expanded && expandedFrom == ui_.picBuddy;
+    const bool buddyLarge = expanded && expandedFrom == controls_.picBuddy;
     const bool videoLarge = expanded && !buddyLarge;
 
-    ui_.picVideo->setGeometry(videoLarge ? large : small);
-    ui_.imgPic->setGeometry(videoLarge ? large : small);
-    ui_.picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
-    ui_.imgBuddy->setGeometry(0, 0, ui_.picBuddy->width(), ui_.picBuddy->height());
+    controls_.picVideo->setGeometry(videoLarge ? large : small);
+    controls_.imgPic->setGeometry(videoLarge ? large : small);
+    controls_.picBuddy->setGeometry(buddyLarge ? large : videoLarge ? large : buddySmall);
+    controls_.imgBuddy->setGeometry(0, 0, controls_.picBuddy->width(), controls_.picBuddy->height());
     // The user's box is one place: the video, or the picture just sent in front of it. The
     // buddy's enlarged picture covers it, so it is hidden then rather than drawn over that.
-    ui_.picVideo->setVisible(!buddyLarge && !ownPicture_);
-    ui_.imgPic->setVisible(!buddyLarge);
-    ui_.picBuddy->setVisible(!videoLarge);
-    (ownPicture_ ? ui_.imgPic : ui_.picVideo)->raise();
+    controls_.picVideo->setVisible(!buddyLarge && !ownPicture_);
+    controls_.imgPic->setVisible(!buddyLarge);
+    controls_.picBuddy->setVisible(!videoLarge);
+    (ownPicture_ ? controls_.imgPic : controls_.picVideo)->raise();
 
     const int pictureBottom = pictureTop + (expanded ? ExpandedPicture.height() : small.height());
     const int buttonHeight = 28;
@@ -150,12 +157,12 @@ void MainWindowLayout::apply()
     const int inner = width - 2 * margin;
     const int stripHeight = strip_ && !strip_->isHidden() ? strip_->sizeHint().height() : 0;
     const int chatBottom = messageTop - 4 - (stripHeight > 0 ? stripHeight + 2 : 0);
-    ui_.txtChat->setGeometry(margin, chatTop, inner, std::max(20, chatBottom - chatTop));
+    controls_.txtChat->setGeometry(margin, chatTop, inner, std::max(20, chatBottom - chatTop));
     if (stripHeight > 0)
         strip_->setGeometry(margin, chatBottom + 2, inner, stripHeight);
-    ui_.txtMessage->setGeometry(margin, messageTop, inner, 26);
-    QPushButton* buttons[] = {ui_.cmdSend, ui_.cmdShout, ui_.cmdPic, ui_.cmdFile, ui_.cmdNewWindow};
-    constexpr int Count = int(std::size(buttons));
+    controls_.txtMessage->setGeometry(margin, messageTop, inner, 26);
+    const auto& buttons = controls_.buttons;
+    constexpr int Count = int(std::tuple_size_v<std::decay_t<decltype(controls_.buttons)>>);
     const int gap = 4;
     const int buttonWidth = (inner - (Count - 1) * gap) / Count;
     for (int i = 0; i < Count; ++i) {
@@ -168,24 +175,24 @@ void MainWindowLayout::apply()
 void MainWindowLayout::decorate()
 {
     // Eight captioned buttons share the window's width: a compact caption font and tight padding.
-    QFont toolFont = ui_.tool->font();
+    QFont toolFont = controls_.tool->font();
     toolFont.setPointSizeF(toolFont.pointSizeF() * 0.85);
-    ui_.tool->setFont(toolFont);
-    ui_.tool->setIconSize(QSize(22, 22));
-    ui_.tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
+    controls_.tool->setFont(toolFont);
+    controls_.tool->setIconSize(QSize(22, 22));
+    controls_.tool->setStyleSheet(QStringLiteral("QToolBar { spacing: 0px; padding: 1px; }"
                                            "QToolBar::separator { width: 5px; }"
                                            "QToolButton { padding: 1px 1px; margin: 0px; }"));
 
-    ui_.tabBuddies->setIconSize(BuddyIconSize);
-    ui_.tabBuddies->setExpanding(false);
-    ui_.tabBuddies->setUsesScrollButtons(true);
-    ui_.tabBuddies->setElideMode(Qt::ElideRight);
-    ui_.txtChat->setOpenLinks(false);
+    controls_.tabBuddies->setIconSize(BuddyIconSize);
+    controls_.tabBuddies->setExpanding(false);
+    controls_.tabBuddies->setUsesScrollButtons(true);
+    controls_.tabBuddies->setElideMode(Qt::ElideRight);
+    controls_.txtChat->setOpenLinks(false);
 
     const QString pictureStyle = QStringLiteral("background: #1d2733; border: 1px solid #0f151c; border-radius: 4px;");
-    ui_.picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
-    ui_.imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
-    ui_.picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
+    controls_.picVideo->setStyleSheet(QStringLiteral("QLabel#picVideo { %1 }").arg(pictureStyle));
+    controls_.imgPic->setStyleSheet(QStringLiteral("QLabel#imgPic { %1 }").arg(pictureStyle));
+    controls_.picBuddy->setStyleSheet(QStringLiteral("QFrame#picBuddy { %1 }").arg(pictureStyle));
 }
 
 } // namespace cfb::client

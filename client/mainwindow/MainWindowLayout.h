@@ -2,14 +2,20 @@
 
 #include <QSize>
 
+#include <array>
 #include <functional>
 
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
 class QMainWindow;
+class QMenu;
+class QPushButton;
+class QTabBar;
+class QTextBrowser;
+class QToolBar;
 class QWidget;
-
-namespace Ui {
-class frmMain;
-}
 
 namespace cfb::client {
 
@@ -21,7 +27,26 @@ public:
     // The size of a buddy's avatar on its tab.
     static constexpr QSize BuddyIconSize{45, 60};
 
-    MainWindowLayout(QMainWindow& window, Ui::frmMain& ui);
+    // The window's controls this places and decorates, by their names in the window's form.
+    struct Controls {
+        QWidget* centralwidget;
+        QFrame* frameBuddy;
+        QToolBar* tool;
+        QAction* toolAdd; // measured shown, with "Unblock" on toolBlock
+        QAction* toolBlock;
+        QTabBar* tabBuddies;
+        QLabel* picVideo;
+        QLabel* imgPic;
+        QFrame* picBuddy;
+        QLabel* imgBuddy;
+        QTextBrowser* txtChat;
+        QLineEdit* txtMessage;
+        // Send, Shout, Picture, File, New Window, left to right.
+        std::array<QPushButton*, 5> buttons;
+        QMenu* mnuSelectVoice; // a right click on imgBuddy opens it
+    };
+
+    MainWindowLayout(QMainWindow& window, const Controls& controls);
 
     // The look of the controls: a compact toolbar, the tab strip's behaviour, the picture boxes.
     void decorate();
@@ -50,7 +75,7 @@ private:
     int tabStripHeight() const;
 
     QMainWindow& window_;
-    Ui::frmMain& ui_;
+    Controls controls_;
     int toolbarWidth_ = 0;
     bool expanded_ = false;
     bool ownPicture_ = false;

@@ -3,6 +3,7 @@
 #include "common/LocalErrorHandler.h"
 #include "common/modMain.h"
 #include "resources/ClientResources.h"
+#include "session/SessionDialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,12 +12,14 @@
 
 namespace cfb::client {
 
-TrayMenu::TrayMenu(QWidget& window, QMenu& menu, QAction& open, std::function<QWidget*()> currentWindow)
+TrayMenu::TrayMenu(QWidget& window, QMenu& menu, QAction& open, std::function<QWidget*()> currentWindow,
+    SessionDialogs& dialogs)
     : QObject(&window)
     , window_(window)
     , menu_(menu)
     , open_(open)
     , currentWindow_(std::move(currentWindow))
+    , dialogs_(dialogs)
 {
 }
 
@@ -94,7 +97,7 @@ void TrayMenu::openSetup()
                 window->activateWindow();
                 return;
             }
-        modMain::ShowSetupDialog(&window_);
+        dialogs_.showSetup(&window_);
     });
 }
 

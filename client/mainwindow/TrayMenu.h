@@ -13,6 +13,8 @@ class QWidget;
 
 namespace cfb::client {
 
+class SessionDialogs;
+
 // The main window's notification-area icon and its popup menu: a click (or a double click) runs
 // "Open...", which brings forward the window the user works in, and the context menu (a right
 // click) opens the menu; "Setup..." brings an open setup dialog forward or opens one. A
@@ -20,8 +22,9 @@ namespace cfb::client {
 class TrayMenu : public QObject {
     Q_OBJECT
 public:
-    // currentWindow names the window "Open..." brings forward.
-    TrayMenu(QWidget& window, QMenu& menu, QAction& open, std::function<QWidget*()> currentWindow);
+    // currentWindow names the window "Open..." brings forward; dialogs opens "Setup...".
+    TrayMenu(QWidget& window, QMenu& menu, QAction& open, std::function<QWidget*()> currentWindow,
+        SessionDialogs& dialogs);
 
     // Shows the icon (once); hides and forgets it.
     void add();
@@ -47,6 +50,7 @@ private:
     QMenu& menu_;
     QAction& open_;
     std::function<QWidget*()> currentWindow_;
+    SessionDialogs& dialogs_;
     QSystemTrayIcon* icon_ = nullptr;
     QString title_;
     QElapsedTimer lastNotice_;

@@ -62,10 +62,11 @@ const QString NobodyToSendTo
 
 } // namespace
 
-frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
+frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::frmMain>())
     , session_(std::make_unique<ClientSession>(speech))
+    , exitProgram_(std::move(exitProgram))
 {
     initToolbarIcons();
     ui->setupUi(this);
@@ -92,13 +93,17 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
 
     panels_ = std::make_unique<StatusPanels>(*ui->status);
 
-    layout_.decorate();
+    layout_ = std::make_unique<MainWindowLayout>(*this,
+        MainWindowLayout::Controls{ui->centralwidget, ui->frameBuddy, ui->tool, ui->toolAdd, ui->toolBlock,
+            ui->tabBuddies, ui->picVideo, ui->imgPic, ui->picBuddy, ui->imgBuddy, ui->txtChat, ui->txtMessage,
+            {ui->cmdSend, ui->cmdShout, ui->cmdPic, ui->cmdFile, ui->cmdNewWindow}, ui->mnuSelectVoice});
+    layout_->decorate();
     transcriptView_ = new TranscriptView(ui->txtChat, *session_, this);
-    layout_.watchPictures([this](QWidget* picture) { toggleExpandedView(picture); });
+    layout_->watchPictures([this](QWidget* picture) { toggleExpandedView(picture); });
     ui->picVideo->raise();
 
     camera_ = new CameraPanel(
-        *ui, *this, *session_, *panels_, [this] { showOwnAvatar(); }, this);
+        {ui->picVideo, ui->toolVideo, ui->mnuVideo}, *this, *session_, *panels_, [this] { showOwnAvatar(); }, this);
     tabs_ = new BuddyTabs(*ui->tabBuddies, *session_, this);
     poll_ = new PresencePoll(
         *session_,
@@ -122,14 +127,14 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
                 invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
         },
         this);
-    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_,
+    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_, *dialogs_,
         {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
             [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
             [this](const QString& text) { setPanel(PanelPresence, text); }});
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
     transfers_ = new TransferStrip(ui->frameBuddy);
-    layout_.setTransferStrip(transfers_);
+    layout_->setTransferStrip(transfers_);
     connect(transfers_, &TransferStrip::cancelRequested, files_, &FileExchange::cancel);
     connect(files_, &FileExchange::changed, this, [this](const QString& handle) {
         if (selBuddy_ && selBuddy_->handle().compare(handle, Qt::CaseInsensitive) == 0)
@@ -155,20 +160,23 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     connect(ui->toolVideo, &QAction::triggered, this, &frmMain::toolVideo_Click);
     connect(ui->mnuVideo, &QAction::triggered, ui->toolVideo, &QAction::trigger);
 
-    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); });
-    const auto setup = [this] { withErrorReport("Setup", [this] { modMain::ShowSetupDialog(this); }); };
+    tray_ = new TrayMenu(*this, *ui->mnuPopup, *ui->mnuPopupOpen, [this] { return currentWindow(); }, *dialogs_);
+    const auto setup = [this] { withErrorReport("Setup", [this] { dialogs_->showSetup(this); }); };
     connect(ui->toolSetup, &QAction::triggered, this, setup);
     connect(ui->mnuFileSetup, &QAction::triggered, this, setup);
     connect(ui->mnuPopupSetup, &QAction::triggered, tray_, &TrayMenu::openSetup);
     connect(ui->toolInvite, &QAction::triggered, this,
-        [this] { withErrorReport("Invite", [this] { modMain::ShowInviteDialog(this); }); });
+        [this] { withErrorReport("Invite", [this] { dialogs_->showInvite(this); }); });
     // Exit runs the exit sequence and ends the process.
     for (QAction* exit : {ui->toolExit, ui->mnuFileExit, ui->mnuPopupExit})
-        connect(exit, &QAction::triggered, this, [] { modMain::ExitApplication(); });
+        connect(exit, &QAction::triggered, this, &frmMain::exitProgram);
 
     connect(ui->mnuPopupOpen, &QAction::triggered, tray_, &TrayMenu::open);
+    // "Open..." waits until the last question has its answer.
+    connect(session_.get(), &ClientSession::questionsOpen, ui->mnuPopupOpen,
+        [open = ui->mnuPopupOpen](bool asking) { open->setEnabled(!asking); });
 
-    new HelpMenu(*ui, *this, *session_);
+    new HelpMenu({ui->mnuContents, ui->mnuEmailSupport, ui->mnuWeb, ui->mnuAbout, ui->mnuEditVoices}, *this, *session_);
 
     // Enter in the message box presses Send; the line edit keeps the key out of the text.
     connect(ui->txtMessage, &QLineEdit::returnPressed, ui->cmdSend, &QPushButton::click);
@@ -209,7 +217,7 @@ frmMain::frmMain(SpeechEngine* speech, QWidget* parent)
     enableBuddyButtons(false);
     // "Add" belongs to a selected user who is not a buddy; with nobody selected there is none.
     ui->toolAdd->setVisible(false);
-    layout_.measureToolbar();
+    layout_->measureToolbar();
     applyView();
 }
 
@@ -225,8 +233,6 @@ void frmMain::Load()
     signedIn_ = false;
     unloading_ = false;
     session_->setCurrentWindow(this);
-    modMain::setMainWindow(this, [this] { Unload(); });
-    dialogs_->install();
 
     SkipJack::SkipjackInit();
 
@@ -237,11 +243,11 @@ void frmMain::Load()
 
     InitCamera();
 
-    RunSignInSequence(*session_, session_->speech(), this, [this](std::optional<SignInFields> fields) {
+    RunSignInSequence(*session_, session_->speech(), this, *dialogs_, [this](std::optional<SignInFields> fields) {
         if (!fields) {
             // Unless the window is being unloaded already (its session closing ended the sign-in).
             if (loaded_ && !unloading_)
-                modMain::ExitApplication();
+                exitProgram();
             return;
         }
         finishLoad([&] { signedIn(*fields); });
@@ -357,9 +363,19 @@ void frmMain::Unload()
     for (QWidget* window : windows)
         if (window != this && window->isWindow() && window->isVisible() && !qobject_cast<QMenu*>(window))
             window->close();
-    modMain::setMainWindow(nullptr, {});
-    DialogOpeners::uninstall();
     loaded_ = false;
+}
+
+void frmMain::exitProgram()
+{
+    Unload();
+    if (exitProgram_)
+        exitProgram_();
+}
+
+SessionDialogs& frmMain::dialogs() const
+{
+    return *dialogs_;
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -472,7 +488,7 @@ void frmMain::showTransfers()
     const bool shown = !transfers_->isHidden();
     transfers_->setTransfers(selBuddy_ ? files_->transfersWith(selBuddy_->handle()) : QList<FileTransfer>());
     if (shown != !transfers_->isHidden())
-        layout_.apply();
+        layout_->apply();
 }
 
 void frmMain::tabBuddies_Click()
@@ -506,9 +522,9 @@ void frmMain::toolVideo_Click(bool pressed)
         if (cBuddyInfo* record = buddyInfo(selBuddy_->handle()))
             record->setVideo(pressed);
         video()->setSending(pressed);
-        if (pressed && layout_.showsOwnPicture()) {
+        if (pressed && layout_->showsOwnPicture()) {
             // The video takes the user's box back from the picture sent.
-            layout_.showOwnPicture(false);
+            layout_->showOwnPicture(false);
             applyView();
         }
         pictures_->showBuddy(*selBuddy_, pressed);
@@ -609,7 +625,7 @@ void frmMain::showSentPicture(const QImage& picture, const QString& toHandle)
     ui->mnuVideo->setChecked(false);
     video()->setSending(false);
     pictures_->show(ui->imgPic, picture);
-    layout_.showOwnPicture(true);
+    layout_->showOwnPicture(true);
     applyView();
     if (cBuddyInfo* record = buddyInfo(toHandle))
         record->transcript().appendPicture(session_->handle(), picture, QDateTime::currentDateTime());
@@ -764,13 +780,13 @@ void frmMain::showOwnAvatar()
 
 void frmMain::toggleExpandedView(QWidget* from)
 {
-    layout_.toggleExpanded(from);
+    layout_->toggleExpanded(from);
     applyView();
 }
 
 void frmMain::applyView()
 {
-    layout_.apply();
+    layout_->apply();
     pictures_->refresh();
 }
 

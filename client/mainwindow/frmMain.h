@@ -8,6 +8,7 @@
 #include "mainwindow/TrayMenu.h"
 #include "messaging/Stati.h"
 #include "session/ClientSession.h"
+#include "session/SessionDialogs.h"
 #include "session/SignInSequence.h"
 #include "video/MainVideo.h"
 
@@ -70,7 +71,9 @@ class cBuddyInfo;
 class frmMain : public QMainWindow, public VideoAddress {
     Q_OBJECT
 public:
-    explicit frmMain(SpeechEngine* speech = nullptr, QWidget* parent = nullptr);
+    // exitProgram ends the program after the exit sequence (Unload) has run; without it, Exit and
+    // a cancelled sign-in only unload the window.
+    explicit frmMain(SpeechEngine* speech = nullptr, std::function<void()> exitProgram = {}, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // Start-up steps of the main window: cipher, library object, data port, camera, the sign-in
@@ -78,16 +81,20 @@ public:
     // sign-in follow once the service has answered: loadEnded(true) says the window is loaded.
     // An error raised here reaches the caller, and one raised in the later steps is
     // loadEnded(false); either way the caller reports that the program failed to load. A sign-in
-    // the user cancelled ends the program (modMain::ExitApplication).
+    // the user cancelled ends the program (exitProgram()).
     void Load();
     // Load has run to its end: signed in, tabs, tray.
     bool isSignedIn() const { return signedIn_; }
     // The exit sequence (hide, tray icon removed, Logout when not offline, CleanUp, other windows
-    // closed). modMain::ExitApplication calls it through setMainWindow's unload. Runs once.
+    // closed). Runs once.
     void Unload();
+    // Exit: the exit sequence, then the program ends through the constructor's exitProgram.
+    void exitProgram();
 
     // The signed-in session every window of the client works on.
     ClientSession& session() const { return *session_; }
+    // The dialogs that work on the session (Setup, the buddy-list editor, Invite).
+    SessionDialogs& dialogs() const;
     cfb::Confabo* library() const { return session_->library(); }
     // The data port of this client, passed as both the video and the data port of every send.
     int16_t dataPort() const override { return session_->dataPort(); }
@@ -162,7 +169,7 @@ public:
     void setSystemTrayAvailable(bool available) { tray_->setAvailable(available); }
 
     // Expanded view: the video picture (or the buddy's) enlarged, the window taller.
-    bool isExpandedView() const { return layout_.isExpanded(); }
+    bool isExpandedView() const { return layout_->isExpanded(); }
     // Toggles the view as a double-click on picVideo, imgPic, picBuddy or imgBuddy does.
     void toggleExpandedView(QWidget* from);
 
@@ -220,8 +227,9 @@ private:
     void receiveMessage(const QString& FromHandle, const QString& FromEmail, int16_t VideoPort, const QString& Message);
 
     std::unique_ptr<Ui::frmMain> ui;
-    MainWindowLayout layout_{*this, *ui};
+    std::unique_ptr<MainWindowLayout> layout_; // made once the form is set up
     std::unique_ptr<ClientSession> session_;
+    std::function<void()> exitProgram_;
 
     BuddyTabs* tabs_ = nullptr; // the records of the users on tabs
     StrangerInvitations* strangers_ = nullptr;

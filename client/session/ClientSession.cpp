@@ -1,6 +1,7 @@
 #include "session/ClientSession.h"
 
 #include "common/LocalErrorHandler.h"
+#include "common/modMain.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "messaging/modINET.h"
@@ -99,6 +100,17 @@ cfb::Confabo* ClientSession::open()
     service_ = new ServiceThread(this);
     replies_ = new Replies(this);
     return confabo_.get();
+}
+
+int ClientSession::popupQuestion(const QString& prompt, const QString& title, int helpContext, bool* dontAskAgain)
+{
+    if (openQuestions_++ == 0)
+        emit questionsOpen(true);
+    const QPointer<ClientSession> self(this);
+    const int answer = modMain::PopupMsgBox(prompt, title, helpContext, dontAskAgain);
+    if (self && --openQuestions_ == 0)
+        emit questionsOpen(false);
+    return answer;
 }
 
 void ClientSession::close()

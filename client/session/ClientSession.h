@@ -150,6 +150,11 @@ public:
     QWidget* currentWindow() const { return currentWindow_; }
     void setCurrentWindow(QWidget* window) { currentWindow_ = window; }
 
+    // The program's Yes/No question (modMain::PopupMsgBox: 6 for Yes, 7 for No), waiting for its
+    // answer while other events run; questionsOpen(true) comes as the first of the questions open
+    // at a time opens, questionsOpen(false) once the last of them has returned.
+    int popupQuestion(const QString& prompt, const QString& title, int helpContext, bool* dontAskAgain = nullptr);
+
 signals:
     // A message from another user arrived, handed on from the event loop once the datagram's own
     // handling is over, so that a question asked about it does not hold up what arrives meanwhile.
@@ -189,6 +194,9 @@ signals:
     // A window other than the main one asks for files to go to the buddy: these paths, or the
     // ones the user chooses (over window) when there are none.
     void filesToSend(QWidget* window, const QString& handle, const QStringList& paths);
+    // Whether a question of popupQuestion() waits for its answer (the tray's "Open..." does not
+    // open the window meanwhile).
+    void questionsOpen(bool open);
     // The video source changed: live video restarts on it.
     void videoSourceChanged();
     // The text describing the video format, for the status bar.
@@ -238,6 +246,7 @@ private:
     int16_t dataPort_ = 0;
     QString dataPortProblem_;
     QPointer<QWidget> currentWindow_;
+    int openQuestions_ = 0;
 };
 
 } // namespace cfb::client

@@ -9,12 +9,13 @@
 #include "platform/Settings.h"
 #include "platform/UserNotice.h"
 #include "session/ClientSession.h"
+#include "session/SessionDialogs.h"
 #include "session/StoredPassword.h"
 #include "session/frmLogin.h"
 #include "speech/SpeechEngine.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QStringList>
 
 #include <optional>
@@ -52,18 +53,18 @@ struct SignInAnswer {
 };
 
 // The sign-in window, modally; false when the user cancelled it.
-bool showSignInWindow(QWidget* owner)
+bool showSignInWindow(SessionDialogs& dialogs, QWidget* owner)
 {
-    frmLogin window(owner);
+    frmLogin window(dialogs, owner);
     return window.exec() == QDialog::Accepted;
 }
 
 // The library's notices (a bitmap it cannot load, the service's messages) as a modal box each.
-void showLibraryNoticesInBoxes()
+void showLibraryNoticesInBoxes(QWidget* owner)
 {
-    UserNotice::setHandler([](const QString& text, const QString& caption) {
+    UserNotice::setHandler([owner = QPointer<QWidget>(owner)](const QString& text, const QString& caption) {
         UserDialogs::current().messageBox(
-            modMain::mainWindow(), text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, caption);
+            owner, text, UserDialogs::Buttons::Ok, UserDialogs::Icon::Information, caption);
     });
 }
 
@@ -85,12 +86,13 @@ void tellTheNews(bool newAccount, const QStringList& notices, QWidget* owner)
 // each that did not succeed. It ends itself (deleted later) once it has told done.
 class SignInAttempts : public QObject {
 public:
-    SignInAttempts(ClientSession& session, SpeechEngine* speech, QWidget* owner, SignInFields fields,
-        std::function<void(std::optional<SignInFields>)> done)
+    SignInAttempts(ClientSession& session, SpeechEngine* speech, QWidget* owner, SessionDialogs& dialogs,
+        SignInFields fields, std::function<void(std::optional<SignInFields>)> done)
         : QObject(&session)
         , session_(session)
         , speech_(fields.speakIt ? speech : nullptr)
         , owner_(owner)
+        , dialogs_(dialogs)
         , fields_(std::move(fields))
         , done_(std::move(done))
     {
@@ -134,7 +136,6 @@ private:
         if (speech_)
             speech_->speak(
                 unreachable.isEmpty() ? QStringLiteral("Invalid login!") : QStringLiteral("Cannot reach the service!"));
-        QCoreApplication::processEvents();
         if (!unreachable.isEmpty()) {
             // Nothing the user typed is at fault: Retry tries the same again.
             const int choice = dialogs.messageBox(owner_,
@@ -150,7 +151,7 @@ private:
             const int choice
                 = dialogs.messageBox(owner_, QStringLiteral("The login information you have provided is invalid."),
                     UserDialogs::Buttons::RetryCancel, UserDialogs::Icon::Exclamation, QStringLiteral("Login Error"));
-            if (choice != UserDialogs::AnswerRetry || !showSignInWindow(owner_)) {
+            if (choice != UserDialogs::AnswerRetry || !showSignInWindow(dialogs_, owner_)) {
                 finish(std::nullopt);
                 return;
             }
@@ -174,6 +175,7 @@ private:
     ClientSession& session_;
     SpeechEngine* speech_;
     QWidget* owner_;
+    SessionDialogs& dialogs_;
     SignInFields fields_;
     std::function<void(std::optional<SignInFields>)> done_;
     BusyCursor busy_;
@@ -181,20 +183,19 @@ private:
 
 } // namespace
 
-void RunSignInSequence(
-    ClientSession& session, SpeechEngine* speech, QWidget* owner, std::function<void(std::optional<SignInFields>)> done)
+void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner, SessionDialogs& dialogs,
+    std::function<void(std::optional<SignInFields>)> done)
 {
-    showLibraryNoticesInBoxes();
+    showLibraryNoticesInBoxes(owner);
 
     SignInFields fields;
     if (Settings::IsRegistered.read() != QLatin1String("1")) {
         if (speech)
             speech->speak(QStringLiteral("Welcome to Confabo!"));
-        QCoreApplication::processEvents();
-        fields.newAccount = modMain::ShowFirstRegistration(owner);
+        fields.newAccount = dialogs.showFirstRegistration(owner);
     }
 
-    if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(owner)) {
+    if (Settings::AutoLogin.read() != QLatin1String("1") && !showSignInWindow(dialogs, owner)) {
         done(std::nullopt);
         return;
     }
@@ -204,7 +205,7 @@ void RunSignInSequence(
     fields.hostname = Settings::HostName.read();
     fields.speakIt = isOne(Settings::EnableSpeech.read());
     // The busy pointer from here until the sign-in has been answered.
-    auto* attempts = new SignInAttempts(session, speech, owner, fields, std::move(done));
+    auto* attempts = new SignInAttempts(session, speech, owner, dialogs, fields, std::move(done));
     bool voiceOk = false;
     const int voice = Settings::DefaultVoiceMode.read().trimmed().toInt(&voiceOk);
     if (speech && voiceOk) {
@@ -215,8 +216,8 @@ void RunSignInSequence(
 
     if (fields.speakIt && speech)
         speech->speak(QStringLiteral("Logging in."));
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
+    // No events are run here: the attempt is answered from the event loop, which shows the busy
+    // pointer and lets the speech begin meanwhile.
     attempts->attempt();
 }
 

@@ -10,6 +10,7 @@ class QWidget;
 namespace cfb::client {
 
 class ClientSession;
+class SessionDialogs;
 class SpeechEngine;
 
 struct SignInFields {
@@ -30,8 +31,9 @@ struct SignInFields {
 // successful sign-in, and nothing when the user cancelled (or the session closed meanwhile): the
 // caller ends the program then. speech may be nullptr (nothing is spoken). The sign-in runs on
 // the session's service thread: done is called from the event loop once it has answered (at once
-// when the user cancelled the sign-in window).
-void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner,
+// when the user cancelled the sign-in window). The registration form and the sign-in window's
+// Register open through dialogs.
+void RunSignInSequence(ClientSession& session, SpeechEngine* speech, QWidget* owner, SessionDialogs& dialogs,
     std::function<void(std::optional<SignInFields>)> done);
 
 } // namespace cfb::client

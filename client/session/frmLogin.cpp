@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
+#include "session/SessionDialogs.h"
 #include "session/StoredPassword.h"
 
 #include <QMouseEvent>
@@ -20,9 +21,10 @@ QString frmLogin::rememberedPassword(const QString& enciphered)
     return trimSpaces(SkipJack::HexToStr(SkipJack::DecryptHex(enciphered))).remove(QChar(0));
 }
 
-frmLogin::frmLogin(QWidget* parent)
+frmLogin::frmLogin(SessionDialogs& dialogs, QWidget* parent)
     : QDialog(parent)
     , ui(std::make_unique<Ui::frmLogin>())
+    , dialogs_(dialogs)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -76,7 +78,7 @@ void frmLogin::cmdOK_Click()
 void frmLogin::cmdRegister_Click()
 {
     try {
-        modMain::ShowSetupDialog(this);
+        dialogs_.showSetup(this);
     } catch (const std::exception& e) {
         modMain::ReportError(QString::fromUtf8(e.what()), modMain::EventError, true);
     }

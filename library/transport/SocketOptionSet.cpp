@@ -10,75 +10,75 @@ using namespace SocketOptionIO;
 
 bool SocketOptionSet::DontRoute() const
 {
-    return getFlag(m_handle, SOL_SOCKET, SO_DONTROUTE);
+    return getFlag(handle_, SOL_SOCKET, SO_DONTROUTE);
 }
 
 void SocketOptionSet::setDontRoute(bool on)
 {
-    m_dontRoute = on;
-    setFlag(m_handle, SOL_SOCKET, SO_DONTROUTE, on);
+    dontRoute_ = on;
+    setFlag(handle_, SOL_SOCKET, SO_DONTROUTE, on);
 }
 
 int32_t SocketOptionSet::ReceiveBufferSize() const
 {
-    return getBufferSize(m_handle, SO_RCVBUF);
+    return getBufferSize(handle_, SO_RCVBUF);
 }
 
 void SocketOptionSet::setReceiveBufferSize(int32_t bytes)
 {
-    m_receiveBufferSize = bytes;
-    setBufferSize(m_handle, SO_RCVBUF, bytes);
+    receiveBufferSize_ = bytes;
+    setBufferSize(handle_, SO_RCVBUF, bytes);
 }
 
 int32_t SocketOptionSet::SendBufferSize() const
 {
-    return getBufferSize(m_handle, SO_SNDBUF);
+    return getBufferSize(handle_, SO_SNDBUF);
 }
 
 void SocketOptionSet::setSendBufferSize(int32_t bytes)
 {
-    m_sendBufferSize = bytes;
-    setBufferSize(m_handle, SO_SNDBUF, bytes);
+    sendBufferSize_ = bytes;
+    setBufferSize(handle_, SO_SNDBUF, bytes);
 }
 
 int32_t SocketOptionSet::ReceiveTimeout() const
 {
-    return getMillis(m_handle, SO_RCVTIMEO);
+    return getMillis(handle_, SO_RCVTIMEO);
 }
 
 void SocketOptionSet::setReceiveTimeout(int32_t ms)
 {
-    m_receiveTimeout = ms;
-    setMillis(m_handle, SO_RCVTIMEO, ms);
+    receiveTimeout_ = ms;
+    setMillis(handle_, SO_RCVTIMEO, ms);
 }
 
 int32_t SocketOptionSet::SendTimeout() const
 {
-    return getMillis(m_handle, SO_SNDTIMEO);
+    return getMillis(handle_, SO_SNDTIMEO);
 }
 
 void SocketOptionSet::setSendTimeout(int32_t ms)
 {
-    m_sendTimeout = ms;
-    setMillis(m_handle, SO_SNDTIMEO, ms);
+    sendTimeout_ = ms;
+    setMillis(handle_, SO_SNDTIMEO, ms);
 }
 
 void SocketOptionSet::RegisterForUse(int32_t lSocket)
 {
-    if (lSocket == m_handle)
+    if (lSocket == handle_)
         return;
-    m_handle = lSocket;
-    if (m_handle != -1 && m_reuseProperties)
+    handle_ = lSocket;
+    if (handle_ != -1 && reuseProperties_)
         applyAll();
 }
 
 void SocketOptionSet::applyCommon() const
 {
-    setFlag(m_handle, SOL_SOCKET, SO_DONTROUTE, m_dontRoute);
-    setBufferSize(m_handle, SO_RCVBUF, m_receiveBufferSize);
-    setBufferSize(m_handle, SO_SNDBUF, m_sendBufferSize);
-    setMillis(m_handle, SO_RCVTIMEO, m_receiveTimeout);
-    setMillis(m_handle, SO_SNDTIMEO, m_sendTimeout);
+    setFlag(handle_, SOL_SOCKET, SO_DONTROUTE, dontRoute_);
+    setBufferSize(handle_, SO_RCVBUF, receiveBufferSize_);
+    setBufferSize(handle_, SO_SNDBUF, sendBufferSize_);
+    setMillis(handle_, SO_RCVTIMEO, receiveTimeout_);
+    setMillis(handle_, SO_SNDTIMEO, sendTimeout_);
 }
 
 } // namespace cfb

@@ -12,8 +12,8 @@ public:
     SocketOptionSet(const SocketOptionSet&) = delete;
     SocketOptionSet& operator=(const SocketOptionSet&) = delete;
 
-    bool ReuseProperties() const { return m_reuseProperties; }
-    void setReuseProperties(bool on) { m_reuseProperties = on; }
+    bool ReuseProperties() const { return reuseProperties_; }
+    void setReuseProperties(bool on) { reuseProperties_ = on; }
     bool DontRoute() const;
     void setDontRoute(bool on);
     int32_t ReceiveBufferSize() const;
@@ -24,34 +24,34 @@ public:
     void setReceiveTimeout(int32_t ms);
     int32_t SendTimeout() const;
     void setSendTimeout(int32_t ms);
-    int32_t handle() const { return m_handle; }
+    int32_t handle() const { return handle_; }
 
     // Makes lSocket the socket in use (-1 for none) and applies the stored options to it.
     void RegisterForUse(int32_t lSocket);
 
 protected:
     SocketOptionSet(int32_t bufferSize, int32_t timeout)
-        : m_receiveBufferSize(bufferSize)
-        , m_sendBufferSize(bufferSize)
-        , m_receiveTimeout(timeout)
-        , m_sendTimeout(timeout)
+        : receiveBufferSize_(bufferSize)
+        , sendBufferSize_(bufferSize)
+        , receiveTimeout_(timeout)
+        , sendTimeout_(timeout)
     {
     }
-    virtual ~SocketOptionSet() { m_handle = -1; }
+    virtual ~SocketOptionSet() { handle_ = -1; }
 
     // Applies the stored set to the socket in use; a kind with more options extends it.
     virtual void applyAll() { applyCommon(); }
     void applyCommon() const;
 
-    int32_t m_handle = -1;
+    int32_t handle_ = -1;
 
 private:
-    bool m_reuseProperties = true;
-    bool m_dontRoute = false;
-    int32_t m_receiveBufferSize;
-    int32_t m_sendBufferSize;
-    int32_t m_receiveTimeout;
-    int32_t m_sendTimeout;
+    bool reuseProperties_ = true;
+    bool dontRoute_ = false;
+    int32_t receiveBufferSize_;
+    int32_t sendBufferSize_;
+    int32_t receiveTimeout_;
+    int32_t sendTimeout_;
 };
 
 } // namespace cfb

@@ -12,7 +12,7 @@ public:
     ~ivBuffer() { Flush(); }
 
     void Flush();
-    int32_t StoredBytes() const { return int32_t(m_data.size()); }
+    int32_t StoredBytes() const { return int32_t(data_.size()); }
 
     // Appends the first BytesLen bytes of bR (all of them when BytesLen is negative or larger
     // than bR). An empty bR changes nothing.
@@ -22,7 +22,7 @@ public:
     void BufferReadOut(QByteArray& tR, int32_t& BytesLen);
 
 private:
-    QByteArray m_data;
+    QByteArray data_;
 };
 
 } // namespace cfb

@@ -72,24 +72,24 @@ int32_t errorCode(const QHostInfo& info)
 ivDNS::ivDNS(QObject* parent)
     : QObject(parent)
 {
-    m_started = vWinsock::Startup();
-    m_hwnd = vWinsock::HiddenWindow();
-    vSubclass::AttachMessage(this, m_hwnd, vWinsock::MSG_DNS);
-    vSubclass::AttachMessage(this, m_hwnd, vWinsock::WM_TIMER);
+    started_ = vWinsock::Startup();
+    hwnd_ = vWinsock::HiddenWindow();
+    vSubclass::AttachMessage(this, hwnd_, vWinsock::MSG_DNS);
+    vSubclass::AttachMessage(this, hwnd_, vWinsock::WM_TIMER);
 }
 
 ivDNS::~ivDNS()
 {
     CancelDNS();
-    vSubclass::DetachMessage(this, m_hwnd, vWinsock::MSG_DNS);
-    vSubclass::DetachMessage(this, m_hwnd, vWinsock::WM_TIMER);
-    if (m_started)
+    vSubclass::DetachMessage(this, hwnd_, vWinsock::MSG_DNS);
+    vSubclass::DetachMessage(this, hwnd_, vWinsock::WM_TIMER);
+    if (started_)
         vWinsock::Cleanup();
 }
 
 void ivDNS::CancelDNS()
 {
-    if (m_busy)
+    if (busy_)
         cancelPending();
 }
 
@@ -97,46 +97,46 @@ void ivDNS::cancelPending()
 {
     // The look-up itself is left to finish: its answer no longer matches the pending job and is
     // dropped. (QHostInfo::abortHostLookup leaks the callback it drops in Qt 6.4.)
-    const int32_t job = m_job;
-    const QString name = m_name;
-    ivNotifyDNS* target = m_target;
-    m_busy = false;
-    m_job = -1;
-    m_result = QHostInfo();
+    const int32_t job = job_;
+    const QString name = name_;
+    ivNotifyDNS* target = target_;
+    busy_ = false;
+    job_ = -1;
+    result_ = QHostInfo();
     notify(target, job, name, {}, {}, {}, true, false, 0, {});
 }
 
 int32_t ivDNS::DNS(const QString& HostAny, ivNotifyDNS* idx)
 {
     const QString name = HostAny.trimmed().toLower();
-    if (m_busy && name == m_name)
-        return m_job;
+    if (busy_ && name == name_)
+        return job_;
     if (name.isEmpty())
         return -1;
 
     QPointer<ivDNS> self(this);
-    if (m_busy) {
+    if (busy_) {
         cancelPending();
         if (!self)
             return -1;
     }
-    m_name = name;
-    m_target = idx;
+    name_ = name;
+    target_ = idx;
 
-    if (!m_started || !ivhWnd::FromHandle(m_hwnd)) {
-        notify(m_target, -1, m_name, {}, {}, {}, false, true, vWinsock::WSANOTINITIALISED,
+    if (!started_ || !ivhWnd::FromHandle(hwnd_)) {
+        notify(target_, -1, name_, {}, {}, {}, false, true, vWinsock::WSANOTINITIALISED,
             vWinsock::ErrorText(vWinsock::WSANOTINITIALISED));
         return -1;
     }
 
     const int32_t job = nextJob();
-    m_job = job;
-    m_busy = true;
-    m_result = QHostInfo();
+    job_ = job;
+    busy_ = true;
+    result_ = QHostInfo();
     // QHostInfo takes a dotted address as a reverse look-up.
     // No context object: Qt 6.4 leaks the callback of a look-up whose context went away first.
     // The callback runs on this thread all the same and checks that the resolver still exists.
-    QHostInfo::lookupHost(m_name, [self = QPointer<ivDNS>(this), job](const QHostInfo& info) {
+    QHostInfo::lookupHost(name_, [self = QPointer<ivDNS>(this), job](const QHostInfo& info) {
         if (self)
             self->lookedUp(job, info);
     });
@@ -145,29 +145,29 @@ int32_t ivDNS::DNS(const QString& HostAny, ivNotifyDNS* idx)
 
 void ivDNS::lookedUp(int32_t job, const QHostInfo& info)
 {
-    if (!m_busy || job != m_job)
+    if (!busy_ || job != job_)
         return; // a look-up cancelled after it had finished
-    m_result = info;
+    result_ = info;
     const int32_t lParam = vAPI::MakeLong(0, errorCode(info));
-    if (!ivhWnd::PostMessage(m_hwnd, vWinsock::MSG_DNS, job, lParam))
-        WindowProc(m_hwnd, vWinsock::MSG_DNS, job, lParam);
+    if (!ivhWnd::PostMessage(hwnd_, vWinsock::MSG_DNS, job, lParam))
+        WindowProc(hwnd_, vWinsock::MSG_DNS, job, lParam);
 }
 
 int32_t ivDNS::WindowProc(int32_t, int32_t iMsg, int32_t wParam, int32_t lParam)
 {
-    if (iMsg != vWinsock::MSG_DNS || !m_busy || wParam != m_job)
+    if (iMsg != vWinsock::MSG_DNS || !busy_ || wParam != job_)
         return 0; // the timer tick, or a completion of a job that is no longer pending
 
     // Back to idle before the target runs, so that it may start the next look-up from its
     // handler (or destroy this object).
-    const int32_t job = m_job;
-    const QString name = m_name;
-    ivNotifyDNS* target = m_target;
-    const QHostInfo info = m_result;
-    m_busy = false;
-    m_job = -1;
-    m_name.clear();
-    m_result = QHostInfo();
+    const int32_t job = job_;
+    const QString name = name_;
+    ivNotifyDNS* target = target_;
+    const QHostInfo info = result_;
+    busy_ = false;
+    job_ = -1;
+    name_.clear();
+    result_ = QHostInfo();
 
     const int32_t code = vAPI::HiWord(lParam);
     if (code != 0) {

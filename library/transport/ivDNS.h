@@ -33,8 +33,8 @@ public:
     // gives -1 after a callback with error 10093.
     int32_t DNS(const QString& HostAny, ivNotifyDNS* idx);
 
-    bool Busy() const { return m_busy; }
-    int32_t JobHandle() const { return m_job; }
+    bool Busy() const { return busy_; }
+    int32_t JobHandle() const { return job_; }
 
     EMsgResponse MsgResponse() const override { return emrConsume; }
     void setMsgResponse(EMsgResponse) override { }
@@ -44,13 +44,13 @@ private:
     void lookedUp(int32_t job, const QHostInfo& info);
     void cancelPending();
 
-    bool m_started = false;
-    int32_t m_hwnd = 0;
-    QHostInfo m_result;
-    ivNotifyDNS* m_target = nullptr;
-    QString m_name;
-    int32_t m_job = -1;
-    bool m_busy = false;
+    bool started_ = false;
+    int32_t hwnd_ = 0;
+    QHostInfo result_;
+    ivNotifyDNS* target_ = nullptr;
+    QString name_;
+    int32_t job_ = -1;
+    bool busy_ = false;
 };
 
 } // namespace cfb

@@ -28,8 +28,8 @@ public:
     void setLinger(bool on);
     bool KeepAlive() const;
     void setKeepAlive(bool on);
-    int32_t AcceptQueue() const { return m_acceptQueue; }
-    void setAcceptQueue(int32_t n) { m_acceptQueue = n < 0 ? 0 : n; }
+    int32_t AcceptQueue() const { return acceptQueue_; }
+    void setAcceptQueue(int32_t n) { acceptQueue_ = n < 0 ? 0 : n; }
     bool TcpNoDelay() const;
     void setTcpNoDelay(bool on);
 
@@ -39,13 +39,13 @@ protected:
 private:
     void applyLinger(bool on) const;
 
-    int32_t m_acceptQueue = 3;
-    bool m_reuseAddress = false;
-    bool m_linger = false;
-    bool m_keepAlive = false;
-    bool m_noDelay = true;
-    bool m_useLoopback = false;
-    bool m_oobInline = false;
+    int32_t acceptQueue_ = 3;
+    bool reuseAddress_ = false;
+    bool linger_ = false;
+    bool keepAlive_ = false;
+    bool noDelay_ = true;
+    bool useLoopback_ = false;
+    bool oobInline_ = false;
 };
 
 } // namespace cfb

@@ -11,28 +11,28 @@ using namespace SocketOptionIO;
 
 bool ivSocketUDPOptions::IsBinded() const
 {
-    if (m_handle < 0)
+    if (handle_ < 0)
         return false;
     sockaddr_in a{};
     socklen_t len = sizeof a;
     // Linux answers getsockname on an unbound socket too, with port 0.
-    return ::getsockname(m_handle, reinterpret_cast<sockaddr*>(&a), &len) == 0 && a.sin_port != 0;
+    return ::getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) == 0 && a.sin_port != 0;
 }
 
 bool ivSocketUDPOptions::ReuseAddress() const
 {
-    return getFlag(m_handle, SOL_SOCKET, SO_REUSEADDR);
+    return getFlag(handle_, SOL_SOCKET, SO_REUSEADDR);
 }
 
 void ivSocketUDPOptions::setReuseAddress(bool on)
 {
-    m_reuseAddress = on;
-    setFlag(m_handle, SOL_SOCKET, SO_REUSEADDR, on);
+    reuseAddress_ = on;
+    setFlag(handle_, SOL_SOCKET, SO_REUSEADDR, on);
 }
 
 void ivSocketUDPOptions::applyAll()
 {
-    setFlag(m_handle, SOL_SOCKET, SO_REUSEADDR, m_reuseAddress);
+    setFlag(handle_, SOL_SOCKET, SO_REUSEADDR, reuseAddress_);
     applyCommon();
 }
 

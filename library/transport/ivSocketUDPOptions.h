@@ -22,7 +22,7 @@ protected:
     void applyAll() override;
 
 private:
-    bool m_reuseAddress = false;
+    bool reuseAddress_ = false;
 };
 
 } // namespace cfb

@@ -18,18 +18,18 @@ void ivTimer::CreateTimer(int32_t hwnd)
     const int id = window->startTimer(1000);
     if (id <= 0)
         return;
-    m_id = id;
-    m_hwnd = hwnd;
+    id_ = id;
+    hwnd_ = hwnd;
 }
 
 void ivTimer::DestroyTimer()
 {
-    if (m_id != -1) {
-        if (ivhWnd* window = ivhWnd::FromHandle(m_hwnd))
-            window->killTimer(m_id);
+    if (id_ != -1) {
+        if (ivhWnd* window = ivhWnd::FromHandle(hwnd_))
+            window->killTimer(id_);
     }
-    m_id = -1;
-    m_hwnd = 0;
+    id_ = -1;
+    hwnd_ = 0;
 }
 
 } // namespace cfb

@@ -16,11 +16,11 @@ public:
     // Stops any earlier timer, then starts one on the window; TimerID is -1 when that fails.
     void CreateTimer(int32_t hwnd);
     void DestroyTimer();
-    int32_t TimerID() const { return m_id; }
+    int32_t TimerID() const { return id_; }
 
 private:
-    int32_t m_id = -1;
-    int32_t m_hwnd = 0;
+    int32_t id_ = -1;
+    int32_t hwnd_ = 0;
 };
 
 } // namespace cfb

@@ -42,71 +42,71 @@ ivUDP::ivUDP(QObject* parent)
 
 ivUDP::~ivUDP()
 {
-    m_destroying = true;
+    destroying_ = true;
     CloseConection();
     // A close interrupted by this destruction (a handler deleting the object) leaves these.
-    m_dns.reset();
-    m_info.reset();
-    m_buffer.reset();
-    m_options.reset();
-    if (m_started) {
-        m_started = false;
+    dns_.reset();
+    info_.reset();
+    buffer_.reset();
+    options_.reset();
+    if (started_) {
+        started_ = false;
         vWinsock::Cleanup();
     }
 }
 
 void ivUDP::OpenConection()
 {
-    if (m_open)
+    if (open_)
         return;
-    if (!m_started)
-        m_started = vWinsock::Startup();
-    m_hwnd = vWinsock::HiddenWindow();
-    m_countBytes = false;
-    m_info = std::make_unique<ivWinsockInfo>();
-    m_options = std::make_unique<ivSocketUDPOptions>();
-    m_dns = std::make_unique<ivDNS>();
-    m_buffer = std::make_unique<ivBuffer>();
-    m_useBuffer = true;
-    m_socket = -1;
-    m_state = sckUDPClosed;
-    vSubclass::AttachMessage(this, m_hwnd, vWinsock::MSG_SOCKET);
-    m_open = true;
+    if (!started_)
+        started_ = vWinsock::Startup();
+    hwnd_ = vWinsock::HiddenWindow();
+    countBytes_ = false;
+    info_ = std::make_unique<ivWinsockInfo>();
+    options_ = std::make_unique<ivSocketUDPOptions>();
+    dns_ = std::make_unique<ivDNS>();
+    buffer_ = std::make_unique<ivBuffer>();
+    useBuffer_ = true;
+    socket_ = -1;
+    state_ = sckUDPClosed;
+    vSubclass::AttachMessage(this, hwnd_, vWinsock::MSG_SOCKET);
+    open_ = true;
 }
 
 void ivUDP::CloseConection()
 {
-    if (!m_open)
+    if (!open_)
         return;
-    m_open = false;
+    open_ = false;
     QPointer<ivUDP> self(this);
-    vSubclass::DetachMessage(this, m_hwnd, vWinsock::MSG_SOCKET);
+    vSubclass::DetachMessage(this, hwnd_, vWinsock::MSG_SOCKET);
     ReleaseSocket();
     if (!self)
         return;
-    m_info.reset();
-    m_dns.reset(); // cancels a running look-up
-    m_pending.clear();
-    m_lookupJob = -1;
-    if (m_buffer)
-        m_buffer->Flush();
-    m_buffer.reset();
-    if (m_options)
-        m_options->RegisterForUse(-1);
-    m_options.reset();
-    if (m_started) {
-        m_started = false;
+    info_.reset();
+    dns_.reset(); // cancels a running look-up
+    pending_.clear();
+    lookupJob_ = -1;
+    if (buffer_)
+        buffer_->Flush();
+    buffer_.reset();
+    if (options_)
+        options_->RegisterForUse(-1);
+    options_.reset();
+    if (started_) {
+        started_ = false;
         vWinsock::Cleanup();
     }
 }
 
 void ivUDP::setState(ivUDPState state)
 {
-    if (state == m_state)
+    if (state == state_)
         return;
-    ivUDPState oldState = m_state;
-    m_state = state;
-    if (m_destroying)
+    ivUDPState oldState = state_;
+    state_ = state;
+    if (destroying_)
         return;
     ivUDPState newState = state;
     emit StateChange(newState, oldState);
@@ -116,11 +116,11 @@ int32_t ivUDP::reportError(int32_t code)
 {
     if (code == 0 || code == vWinsock::WSAEWOULDBLOCK)
         return 0;
-    m_lastErrorCode = code;
-    m_lastErrorString = vWinsock::ErrorText(code);
-    if (!m_destroying) {
+    lastErrorCode_ = code;
+    lastErrorString_ = vWinsock::ErrorText(code);
+    if (!destroying_) {
         int32_t number = code;
-        QString text = m_lastErrorString;
+        QString text = lastErrorString_;
         emit Error(number, text);
     }
     return code;
@@ -133,33 +133,33 @@ int32_t ivUDP::reportErrno(int err)
 
 int32_t ivUDP::LastErrorCode()
 {
-    const int32_t code = m_lastErrorCode;
-    m_lastErrorCode = 0;
+    const int32_t code = lastErrorCode_;
+    lastErrorCode_ = 0;
     return code;
 }
 
 QString ivUDP::LastErrorString()
 {
     QString text;
-    text.swap(m_lastErrorString);
+    text.swap(lastErrorString_);
     return text;
 }
 
 void ivUDP::ClearLastError()
 {
-    m_lastErrorCode = 0;
-    m_lastErrorString.clear();
+    lastErrorCode_ = 0;
+    lastErrorString_.clear();
 }
 
 bool ivUDP::takesIPv6() const
 {
-    return m_socket != -1 && m_family == AF_INET6;
+    return socket_ != -1 && family_ == AF_INET6;
 }
 
 bool ivUDP::newSocket(int family)
 {
     QPointer<ivUDP> self(this);
-    if (!m_started) {
+    if (!started_) {
         reportError(vWinsock::WSANOTINITIALISED);
         return false;
     }
@@ -168,96 +168,96 @@ bool ivUDP::newSocket(int family)
         reportErrno(errno);
         return false;
     }
-    if (m_socket != -1) {
-        int32_t oldHandle = m_socket;
+    if (socket_ != -1) {
+        int32_t oldHandle = socket_;
         int32_t newHandle = fd;
-        if (!m_destroying)
+        if (!destroying_)
             emit NewSocketHandle(oldHandle, newHandle);
         if (self)
             ReleaseSocket();
         // A handler may have gone further and opened a socket of its own.
-        if (!self || m_socket != -1) {
+        if (!self || socket_ != -1) {
             ::close(fd);
             return false;
         }
     }
-    m_lastErrorCode = 0;
-    m_lastErrorString.clear();
-    m_socket = fd;
-    m_family = family;
-    if (m_options)
-        m_options->RegisterForUse(fd);
+    lastErrorCode_ = 0;
+    lastErrorString_.clear();
+    socket_ = fd;
+    family_ = family;
+    if (options_)
+        options_->RegisterForUse(fd);
     return true;
 }
 
 void ivUDP::ReleaseSocket()
 {
-    if (m_socket == -1)
+    if (socket_ == -1)
         return;
     QPointer<ivUDP> self(this);
     disarm();
-    ::shutdown(m_socket, SHUT_RDWR);
-    ::close(m_socket);
-    m_socket = -1;
-    m_family = 0;
-    m_bytesReceived = 0;
-    m_bytesSent = 0;
-    m_localPort = QStringLiteral("0");
-    if (m_options)
-        m_options->RegisterForUse(-1);
+    ::shutdown(socket_, SHUT_RDWR);
+    ::close(socket_);
+    socket_ = -1;
+    family_ = 0;
+    bytesReceived_ = 0;
+    bytesSent_ = 0;
+    localPort_ = QStringLiteral("0");
+    if (options_)
+        options_->RegisterForUse(-1);
     setState(sckUDPClosed);
-    if (!self || !m_buffer)
+    if (!self || !buffer_)
         return;
-    if (m_buffer->StoredBytes() > 0) {
+    if (buffer_->StoredBytes() > 0) {
         QByteArray bytes;
-        int32_t count = m_buffer->StoredBytes();
-        m_buffer->BufferReadOut(bytes, count);
-        if (!m_destroying)
+        int32_t count = buffer_->StoredBytes();
+        buffer_->BufferReadOut(bytes, count);
+        if (!destroying_)
             emit DataUnRead(bytes, count);
-        if (!self || !m_buffer)
+        if (!self || !buffer_)
             return;
     }
-    m_buffer->Flush();
+    buffer_->Flush();
 }
 
 void ivUDP::setRemoteHost(const QString& host)
 {
-    if (host == m_remoteHost)
+    if (host == remoteHost_)
         return;
-    m_remoteHost = host;
+    remoteHost_ = host;
     std::array<uint8_t, 16> literal6{};
     if (vWinsock::IsDottedIPv4(host) || vWinsock::ParseIPv6(host, literal6)) {
-        m_remoteHostIP = host;
-        m_hostResolved = true;
+        remoteHostIP_ = host;
+        hostResolved_ = true;
     } else {
-        m_remoteHostIP.clear();
-        m_hostResolved = false;
+        remoteHostIP_.clear();
+        hostResolved_ = false;
     }
     // Whatever waited for the old host's look-up was meant for the old host.
-    m_pending.clear();
-    m_lookupJob = -1;
+    pending_.clear();
+    lookupJob_ = -1;
     ReleaseSocket();
 }
 
 void ivUDP::wsBind(const QString& lPort)
 {
-    if (!m_open)
+    if (!open_)
         return;
     QPointer<ivUDP> self(this);
-    int32_t port = vWinsock::PortFromText(lPort.isEmpty() ? m_localPort : lPort);
+    int32_t port = vWinsock::PortFromText(lPort.isEmpty() ? localPort_ : lPort);
     if (port < 0)
         port = 0;
     // No LocalHost: one socket for both families, IPv4 alone where the machine has no IPv6.
     uint32_t local4 = htonl(INADDR_ANY);
     std::array<uint8_t, 16> local6{};
     int family = AF_INET;
-    if (!m_localHost.isEmpty() && !vWinsock::ParseIPv4(m_localHost, local4)) {
-        if (!vWinsock::ParseIPv6(m_localHost, local6)) {
+    if (!localHost_.isEmpty() && !vWinsock::ParseIPv4(localHost_, local4)) {
+        if (!vWinsock::ParseIPv6(localHost_, local6)) {
             reportErrno(EADDRNOTAVAIL);
             return;
         }
         family = AF_INET6;
-    } else if (m_localHost.isEmpty()) {
+    } else if (localHost_.isEmpty()) {
         const int probe = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
         if (probe >= 0) {
             ::close(probe);
@@ -276,8 +276,8 @@ void ivUDP::wsBind(const QString& lPort)
     socklen_t localLength = 0;
     if (family == AF_INET6) {
         // Dual-stack unless bound at one IPv6 address; set before bind, whatever the system default.
-        const int v6only = m_localHost.isEmpty() ? 0 : 1;
-        ::setsockopt(m_socket, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+        const int v6only = localHost_.isEmpty() ? 0 : 1;
+        ::setsockopt(socket_, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
         auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
         in6->sin6_family = AF_INET6;
         in6->sin6_port = htons(uint16_t(port));
@@ -290,21 +290,21 @@ void ivUDP::wsBind(const QString& lPort)
         in4->sin_port = htons(uint16_t(port));
         localLength = sizeof(sockaddr_in);
     }
-    if (::bind(m_socket, reinterpret_cast<const sockaddr*>(&local), localLength) != 0) {
+    if (::bind(socket_, reinterpret_cast<const sockaddr*>(&local), localLength) != 0) {
         failBind(errno);
         return;
     }
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
-    if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
-        m_localPort = QString::number(ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+    if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
+        localPort_ = QString::number(ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                                                : reinterpret_cast<sockaddr_in*>(&bound)->sin_port));
     // Another socket at the same address and port would split the datagrams. A dual-stack
     // socket at :: also takes what 0.0.0.0 would, and the other way round.
     int reuse = 0;
     socklen_t reuseLen = sizeof reuse;
-    if (port != 0 && ::getsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse) {
-        const bool everywhere = m_localHost.isEmpty();
+    if (port != 0 && ::getsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, &reuseLen) == 0 && reuse) {
+        const bool everywhere = localHost_.isEmpty();
         int holders = family == AF_INET6 ? udp6SocketsBoundAt(local6, uint16_t(port))
                                          : udpSocketsBoundAt(local4, uint16_t(port));
         if (everywhere)
@@ -330,78 +330,78 @@ void ivUDP::wsBind(const QString& lPort)
 
 bool ivUDP::arm()
 {
-    if (!m_started || !ivhWnd::FromHandle(m_hwnd) || !QAbstractEventDispatcher::instance())
+    if (!started_ || !ivhWnd::FromHandle(hwnd_) || !QAbstractEventDispatcher::instance())
         return false;
-    const int flags = ::fcntl(m_socket, F_GETFL);
-    if (flags < 0 || ::fcntl(m_socket, F_SETFL, flags | O_NONBLOCK) != 0)
+    const int flags = ::fcntl(socket_, F_GETFL);
+    if (flags < 0 || ::fcntl(socket_, F_SETFL, flags | O_NONBLOCK) != 0)
         return false;
-    m_readNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Read, this);
-    m_writeNotifier = new QSocketNotifier(m_socket, QSocketNotifier::Write, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, [this] { readiness(true); });
-    connect(m_writeNotifier, &QSocketNotifier::activated, this, [this] { readiness(false); });
+    readNotifier_ = new QSocketNotifier(socket_, QSocketNotifier::Read, this);
+    writeNotifier_ = new QSocketNotifier(socket_, QSocketNotifier::Write, this);
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { readiness(true); });
+    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { readiness(false); });
     return true;
 }
 
 void ivUDP::disarm()
 {
-    m_inRead = false;
-    m_rearmRead = false;
+    inRead_ = false;
+    rearmRead_ = false;
     // Qt allows deleting a notifier from inside its own activated() signal.
-    delete m_readNotifier;
-    m_readNotifier = nullptr;
-    delete m_writeNotifier;
-    m_writeNotifier = nullptr;
+    delete readNotifier_;
+    readNotifier_ = nullptr;
+    delete writeNotifier_;
+    writeNotifier_ = nullptr;
 }
 
 void ivUDP::readiness(bool readable)
 {
-    QSocketNotifier* notifier = readable ? m_readNotifier : m_writeNotifier;
+    QSocketNotifier* notifier = readable ? readNotifier_ : writeNotifier_;
     if (!notifier)
         return;
     if (!readable) {
         // Writable stays true on an idle socket: report it once, and again only after a send
         // that would block re-enabled the notifier.
         notifier->setEnabled(false);
-    } else if (m_inRead) {
+    } else if (inRead_) {
         // A handler of the previous datagram runs a nested event loop. The next datagram waits
         // until that handler is done, instead of the notifier firing over and over meanwhile.
         notifier->setEnabled(false);
-        m_rearmRead = true;
+        rearmRead_ = true;
         return;
     }
     // A read notifier is level-triggered, but each message takes one datagram from the queue, so
     // it fires once per datagram waiting, the way the readiness messages are meant to come.
     // The error word stays 0: Linux keeps no pending error (SO_ERROR) on an unconnected UDP
     // socket, so a failure shows up as the recvfrom or sendto result and is reported there.
-    const int32_t fd = m_socket;
+    const int32_t fd = socket_;
     const int32_t lParam = vAPI::MakeLong(readable ? vWinsock::FD_READ : vWinsock::FD_WRITE, 0);
 
     QPointer<ivUDP> self(this);
-    m_delivered = false;
-    m_inRead = readable;
-    ivhWnd::SendMessage(m_hwnd, vWinsock::MSG_SOCKET, fd, lParam);
+    delivered_ = false;
+    inRead_ = readable;
+    ivhWnd::SendMessage(hwnd_, vWinsock::MSG_SOCKET, fd, lParam);
     if (!self)
         return;
     // Should the message not have reached this object (its dispatcher entry gone), handle the
     // readiness anyway rather than leave a readable socket spinning the event loop.
-    if (!m_delivered && m_socket == fd) {
+    if (!delivered_ && socket_ == fd) {
         handleSocketMessage(lParam);
         if (!self)
             return;
     }
     if (readable) {
-        m_inRead = false;
-        if (m_rearmRead && m_socket == fd && m_readNotifier)
-            m_readNotifier->setEnabled(true);
-        m_rearmRead = false;
+        inRead_ = false;
+        if (rearmRead_ && socket_ == fd && readNotifier_)
+            readNotifier_->setEnabled(true);
+        rearmRead_ = false;
     }
 }
 
 int32_t ivUDP::WindowProc(int32_t, int32_t iMsg, int32_t wParam, int32_t lParam)
 {
-    if (iMsg != vWinsock::MSG_SOCKET || m_socket == -1 || wParam != m_socket)
+    if (iMsg != vWinsock::MSG_SOCKET || socket_ == -1 || wParam != socket_)
         return 0;
-    m_delivered = true;
+    delivered_ = true;
     handleSocketMessage(lParam);
     return 0;
 }
@@ -409,7 +409,7 @@ int32_t ivUDP::WindowProc(int32_t, int32_t iMsg, int32_t wParam, int32_t lParam)
 void ivUDP::handleSocketMessage(int32_t lParam)
 {
     QPointer<ivUDP> self(this);
-    const int32_t fd = m_socket;
+    const int32_t fd = socket_;
     const int32_t error = vAPI::HiWord(lParam);
     if (error != 0) {
         reportError(error);
@@ -419,19 +419,19 @@ void ivUDP::handleSocketMessage(int32_t lParam)
         if (!self)
             return;
     }
-    if (fd == -1 || m_socket != fd)
+    if (fd == -1 || socket_ != fd)
         return;
     const int32_t event = vAPI::LoWord(lParam);
     if (event == vWinsock::FD_READ)
         onRead();
     else if (event == vWinsock::FD_WRITE)
-        m_writable = true;
+        writable_ = true;
 }
 
 void ivUDP::onRead()
 {
-    const int32_t fd = m_socket;
-    m_readable = true;
+    const int32_t fd = socket_;
+    readable_ = true;
     int waiting = 0;
     if (::ioctl(fd, FIONREAD, &waiting) != 0)
         waiting = 0;
@@ -445,7 +445,7 @@ void ivUDP::onRead()
             return;
         }
         if (next < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_readable = false;
+            readable_ = false;
             return;
         }
         if (next < 0) {
@@ -454,14 +454,14 @@ void ivUDP::onRead()
         }
         waiting = int(std::min<ssize_t>(next, vWinsock::MAX_UDP_DATA));
     }
-    if (!m_useBuffer) {
+    if (!useBuffer_) {
         receiveOne(waiting);
         return;
     }
     if (!receiveOne(waiting))
         return;
     int32_t total = waiting;
-    if (!m_destroying)
+    if (!destroying_)
         emit DataArrival(total);
 }
 
@@ -472,7 +472,7 @@ bool ivUDP::receiveOne(int32_t n)
     sockaddr_storage from{};
     socklen_t len = sizeof from;
     const ssize_t got = ::recvfrom(
-        m_socket, data.data(), size_t(data.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+        socket_, data.data(), size_t(data.size()), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
     if (got < 0) {
         const int32_t code = reportErrno(errno);
         if (!self)
@@ -481,55 +481,55 @@ bool ivUDP::receiveOne(int32_t n)
             ReleaseSocket();
             return false;
         }
-        m_readable = false;
+        readable_ = false;
         return true;
     }
     data.truncate(got);
-    if (m_countBytes)
-        m_bytesReceived = vWinsock::AddByteCount(m_bytesReceived, got);
-    m_senderIsIPv6 = false;
-    m_senderAddress6 = {};
-    m_senderAddress = 0;
+    if (countBytes_)
+        bytesReceived_ = vWinsock::AddByteCount(bytesReceived_, got);
+    senderIsIPv6_ = false;
+    senderAddress6_ = {};
+    senderAddress_ = 0;
     if (from.ss_family == AF_INET6) {
         const auto& in6 = reinterpret_cast<const sockaddr_in6&>(from);
-        m_senderPort = ntohs(in6.sin6_port);
+        senderPort_ = ntohs(in6.sin6_port);
         if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) {
-            std::memcpy(&m_senderAddress, in6.sin6_addr.s6_addr + 12, 4);
+            std::memcpy(&senderAddress_, in6.sin6_addr.s6_addr + 12, 4);
         } else {
-            m_senderIsIPv6 = true;
-            std::memcpy(m_senderAddress6.data(), &in6.sin6_addr, 16);
+            senderIsIPv6_ = true;
+            std::memcpy(senderAddress6_.data(), &in6.sin6_addr, 16);
         }
     } else {
         const auto& in4 = reinterpret_cast<const sockaddr_in&>(from);
-        m_senderAddress = in4.sin_addr.s_addr;
-        m_senderPort = ntohs(in4.sin_port);
+        senderAddress_ = in4.sin_addr.s_addr;
+        senderPort_ = ntohs(in4.sin_port);
     }
     const QString sender
-        = m_senderIsIPv6 ? vWinsock::IPv6Text(m_senderAddress6) : vWinsock::DottedAddress(m_senderAddress);
-    m_remoteHost = sender;
-    m_remoteHostIP = sender;
-    if (m_useBuffer) {
-        if (m_buffer)
-            m_buffer->BufferReadIn(data, int32_t(got));
+        = senderIsIPv6_ ? vWinsock::IPv6Text(senderAddress6_) : vWinsock::DottedAddress(senderAddress_);
+    remoteHost_ = sender;
+    remoteHostIP_ = sender;
+    if (useBuffer_) {
+        if (buffer_)
+            buffer_->BufferReadIn(data, int32_t(got));
         return true;
     }
     if (got == 0)
         return true;
     int32_t amount = n;
     QString address = sender;
-    int32_t port = m_senderPort;
-    if (!m_destroying)
+    int32_t port = senderPort_;
+    if (!destroying_)
         emit RawDataStream(data, amount, address, port);
     return !self.isNull();
 }
 
 void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
 {
-    if (!m_open)
+    if (!open_)
         return;
     QByteArray bytes = Data.typeId() == QMetaType::QByteArray ? Data.toByteArray() : toCp1252(Data.toString());
     const int flags = (sndFlags & Msg_UDP_DONTROUTE) ? MSG_DONTROUTE : 0;
-    if (m_hostResolved && m_pending.isEmpty()) {
+    if (hostResolved_ && pending_.isEmpty()) {
         // Nothing waits before it: the datagram leaves at once, without being queued.
         sockaddr_storage to{};
         uint32_t toLength = 0;
@@ -537,28 +537,28 @@ void ivUDP::wsSendData(const QVariant& Data, ivUDPSendOptions sndFlags)
             sendOne(to, toLength, bytes, flags);
         return;
     }
-    if (m_pending.size() >= MaxPending)
-        m_pending.removeFirst();
-    m_pending.append({std::move(bytes), flags});
-    if (m_hostResolved) {
+    if (pending_.size() >= MaxPending)
+        pending_.removeFirst();
+    pending_.append({std::move(bytes), flags});
+    if (hostResolved_) {
         sendPending();
         return;
     }
-    if (m_remoteHost.trimmed().isEmpty()) {
-        m_pending.clear();
+    if (remoteHost_.trimmed().isEmpty()) {
+        pending_.clear();
         reportError(vWinsock::WSAEDESTADDRREQ);
         return;
     }
     QPointer<ivUDP> self(this);
-    const int32_t job = m_dns->DNS(m_remoteHost, this);
+    const int32_t job = dns_->DNS(remoteHost_, this);
     if (self && job != -1)
-        m_lookupJob = job;
+        lookupJob_ = job;
 }
 
 uint32_t ivUDP::destinationV4(uint32_t address, uint16_t port, sockaddr_storage& to) const
 {
     to = sockaddr_storage{};
-    if (m_family == AF_INET6) {
+    if (family_ == AF_INET6) {
         auto& in6 = reinterpret_cast<sockaddr_in6&>(to);
         in6.sin6_family = AF_INET6;
         in6.sin6_port = htons(port);
@@ -599,7 +599,7 @@ bool ivUDP::sendTo6(const std::array<uint8_t, 16>& address, uint16_t port, QByte
 {
     sockaddr_storage to;
     const uint32_t length = destinationV6(address, port, to);
-    return port != 0 && m_family == AF_INET6 && sendToAddress(to, length, bytes);
+    return port != 0 && family_ == AF_INET6 && sendToAddress(to, length, bytes);
 }
 
 int ivUDP::sendBatchTo(uint32_t addressNetworkOrder, uint16_t port, const QByteArrayView* datagrams, int count)
@@ -614,25 +614,25 @@ int ivUDP::sendBatchTo6(
 {
     sockaddr_storage to;
     const uint32_t length = destinationV6(address, port, to);
-    return port != 0 && m_family == AF_INET6 ? sendBatchToAddress(to, length, datagrams, count) : 0;
+    return port != 0 && family_ == AF_INET6 ? sendBatchToAddress(to, length, datagrams, count) : 0;
 }
 
 bool ivUDP::sendToAddress(const sockaddr_storage& to, uint32_t toLength, QByteArrayView bytes)
 {
-    if (!m_open || m_socket == -1 || m_state != sckUDPListening || bytes.isEmpty())
+    if (!open_ || socket_ == -1 || state_ != sckUDPListening || bytes.isEmpty())
         return false;
     const ssize_t sent = ::sendto(
-        m_socket, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), toLength);
+        socket_, bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), toLength);
     if (sent < 0)
         return false;
-    if (m_countBytes)
-        m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+    if (countBytes_)
+        bytesSent_ = vWinsock::AddByteCount(bytesSent_, sent);
     return true;
 }
 
 int ivUDP::sendBatchToAddress(const sockaddr_storage& to, uint32_t toLength, const QByteArrayView* datagrams, int count)
 {
-    if (!m_open || m_socket == -1 || m_state != sckUDPListening || count <= 0)
+    if (!open_ || socket_ == -1 || state_ != sckUDPListening || count <= 0)
         return 0;
     constexpr int Batch = 64;
     iovec parts[Batch];
@@ -648,12 +648,12 @@ int ivUDP::sendBatchToAddress(const sockaddr_storage& to, uint32_t toLength, con
             messages[i].msg_hdr.msg_iov = &parts[i];
             messages[i].msg_hdr.msg_iovlen = 1;
         }
-        const int done = ::sendmmsg(m_socket, messages, unsigned(n), MSG_NOSIGNAL);
+        const int done = ::sendmmsg(socket_, messages, unsigned(n), MSG_NOSIGNAL);
         if (done <= 0)
             break;
-        if (m_countBytes)
+        if (countBytes_)
             for (int i = 0; i < done; ++i)
-                m_bytesSent = vWinsock::AddByteCount(m_bytesSent, int64_t(messages[i].msg_len));
+                bytesSent_ = vWinsock::AddByteCount(bytesSent_, int64_t(messages[i].msg_len));
         sent += done;
         if (done < n)
             break;
@@ -664,28 +664,28 @@ int ivUDP::sendBatchToAddress(const sockaddr_storage& to, uint32_t toLength, con
 bool ivUDP::prepareSend(sockaddr_storage& to, uint32_t& toLength)
 {
     QPointer<ivUDP> self(this);
-    const int32_t port = vWinsock::PortFromText(m_remotePort);
+    const int32_t port = vWinsock::PortFromText(remotePort_);
     // The port goes back as a decimal number; unchanged text is left alone (nothing allocated).
     char digits[12];
     const auto written = std::to_chars(digits, digits + sizeof digits, port);
     const QLatin1StringView portText(digits, written.ptr - digits);
-    if (m_remotePort != portText)
-        m_remotePort = portText;
+    if (remotePort_ != portText)
+        remotePort_ = portText;
     uint32_t address = 0;
     std::array<uint8_t, 16> address6{};
-    const bool v4 = vWinsock::ParseIPv4(m_remoteHostIP, address);
-    if (!v4 && !vWinsock::ParseIPv6(m_remoteHostIP, address6)) {
-        m_pending.clear();
+    const bool v4 = vWinsock::ParseIPv4(remoteHostIP_, address);
+    if (!v4 && !vWinsock::ParseIPv6(remoteHostIP_, address6)) {
+        pending_.clear();
         reportError(vWinsock::WSAEDESTADDRREQ);
         return false;
     }
-    if (m_socket == -1 && !newSocket(v4 ? AF_INET : AF_INET6)) {
+    if (socket_ == -1 && !newSocket(v4 ? AF_INET : AF_INET6)) {
         if (self)
-            m_pending.clear();
+            pending_.clear();
         return false;
     }
-    if (!v4 && m_family != AF_INET6) {
-        m_pending.clear();
+    if (!v4 && family_ != AF_INET6) {
+        pending_.clear();
         reportErrno(EAFNOSUPPORT);
         return false;
     }
@@ -698,7 +698,7 @@ bool ivUDP::sendOne(const sockaddr_storage& to, uint32_t toLength, const QByteAr
 {
     if (bytes.isEmpty())
         return true;
-    const ssize_t sent = ::sendto(m_socket, bytes.constData(), size_t(bytes.size()), flags | MSG_NOSIGNAL,
+    const ssize_t sent = ::sendto(socket_, bytes.constData(), size_t(bytes.size()), flags | MSG_NOSIGNAL,
         reinterpret_cast<const sockaddr*>(&to), toLength);
     if (sent < 0) {
         QPointer<ivUDP> self(this);
@@ -706,19 +706,19 @@ bool ivUDP::sendOne(const sockaddr_storage& to, uint32_t toLength, const QByteAr
         if (!self)
             return false;
         if (code > 0) {
-            m_pending.clear();
+            pending_.clear();
             ReleaseSocket();
             return false;
         }
         // A full send queue: this datagram is lost; the write notifier tells when there is room
         // again.
-        m_writable = false;
-        if (m_writeNotifier)
-            m_writeNotifier->setEnabled(true);
+        writable_ = false;
+        if (writeNotifier_)
+            writeNotifier_->setEnabled(true);
         return true;
     }
-    if (m_countBytes)
-        m_bytesSent = vWinsock::AddByteCount(m_bytesSent, sent);
+    if (countBytes_)
+        bytesSent_ = vWinsock::AddByteCount(bytesSent_, sent);
     return true;
 }
 
@@ -729,8 +729,8 @@ bool ivUDP::sendPending()
     uint32_t toLength = 0;
     if (!prepareSend(to, toLength))
         return false;
-    while (!m_pending.isEmpty() && m_socket != -1) {
-        const Pending datagram = m_pending.takeFirst();
+    while (!pending_.isEmpty() && socket_ != -1) {
+        const Pending datagram = pending_.takeFirst();
         if (!sendOne(to, toLength, datagram.bytes, datagram.flags))
             return false;
     }
@@ -741,40 +741,40 @@ void ivUDP::DNSSingleJobDone(int32_t& jhWnd, QString&, QString&, QString&, QStri
     int32_t& rErrorCode, QString&)
 {
     // Only the look-up the waiting datagrams belong to counts (-1: one that could not start).
-    if (jhWnd != m_lookupJob && !(jhWnd == -1 && rError))
+    if (jhWnd != lookupJob_ && !(jhWnd == -1 && rError))
         return;
-    m_lookupJob = -1;
+    lookupJob_ = -1;
     QPointer<ivUDP> self(this);
     if (rError) {
-        m_hostResolved = false;
-        m_remoteHostIP.clear();
-        m_pending.clear();
+        hostResolved_ = false;
+        remoteHostIP_.clear();
+        pending_.clear();
         reportError(rErrorCode);
         if (self)
             setState(sckUDPResolveError);
         return;
     }
     if (rCancelled) {
-        m_pending.clear();
+        pending_.clear();
         return;
     }
-    m_hostResolved = true;
-    m_remoteHostIP = hIP;
+    hostResolved_ = true;
+    remoteHostIP_ = hIP;
     if (sendPending() && self)
         setState(sckUDPResolvedHost);
 }
 
 ivUDP::Taken ivUDP::takeFromBuffer(QByteArray& out, int32_t& MaxLen)
 {
-    if (!m_buffer)
+    if (!buffer_)
         return Taken::Nothing;
-    const int32_t stored = m_buffer->StoredBytes();
+    const int32_t stored = buffer_->StoredBytes();
     if (stored == 0 || MaxLen == 0 || MaxLen < -1)
         return Taken::Cleared;
     if (MaxLen == -1 || MaxLen > stored)
         MaxLen = stored;
     int32_t count = MaxLen;
-    m_buffer->BufferReadOut(out, count);
+    buffer_->BufferReadOut(out, count);
     return Taken::Bytes;
 }
 
@@ -782,11 +782,11 @@ void ivUDP::wsGetData(QVariant& Data, int32_t& MaxLen)
 {
     const bool text = Data.typeId() == QMetaType::QString;
     const bool bytes = Data.typeId() == QMetaType::QByteArray;
-    if (!m_buffer)
+    if (!buffer_)
         return;
     if (!text && !bytes) {
         // Nothing is taken for any other kind of value; MaxLen still shows what could be.
-        const int32_t stored = m_buffer->StoredBytes();
+        const int32_t stored = buffer_->StoredBytes();
         if (stored > 0 && (MaxLen == -1 || MaxLen > stored))
             MaxLen = stored;
         return;

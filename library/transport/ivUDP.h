@@ -83,49 +83,49 @@ public:
     ivUDP(const ivUDP&) = delete;
     ivUDP& operator=(const ivUDP&) = delete;
 
-    int32_t BytesSent() const { return m_bytesSent; }
-    int32_t BytesReceived() const { return m_bytesReceived; }
-    int32_t SocketHandle() const { return m_socket; }
-    bool UseByteCounting() const { return m_countBytes; }
-    void setUseByteCounting(bool on) { m_countBytes = on; }
-    QString Tag() const { return m_tag; }
-    void setTag(const QString& tag) { m_tag = tag; }
+    int32_t BytesSent() const { return bytesSent_; }
+    int32_t BytesReceived() const { return bytesReceived_; }
+    int32_t SocketHandle() const { return socket_; }
+    bool UseByteCounting() const { return countBytes_; }
+    void setUseByteCounting(bool on) { countBytes_ = on; }
+    QString Tag() const { return tag_; }
+    void setTag(const QString& tag) { tag_ = tag; }
     // Null after CloseConection.
-    ivSocketUDPOptions* SocketOptions() const { return m_options.get(); }
-    bool HostResolved() const { return m_hostResolved; }
-    bool UseBuffer() const { return m_useBuffer; }
-    void setUseBuffer(bool on) { m_useBuffer = on; }
-    bool IsReadAble() const { return m_readable; }
-    bool IsWriteAble() const { return m_writable; }
-    QString RemoteHostIP() const { return m_remoteHostIP; }
+    ivSocketUDPOptions* SocketOptions() const { return options_.get(); }
+    bool HostResolved() const { return hostResolved_; }
+    bool UseBuffer() const { return useBuffer_; }
+    void setUseBuffer(bool on) { useBuffer_ = on; }
+    bool IsReadAble() const { return readable_; }
+    bool IsWriteAble() const { return writable_; }
+    QString RemoteHostIP() const { return remoteHostIP_; }
     // Where the last datagram read came from: IPv4 address (network byte order; 0 for an IPv6
     // sender) and port. An IPv4 sender on a dual-stack socket shows as IPv4.
-    uint32_t senderAddress() const { return m_senderAddress; }
-    uint16_t senderPort() const { return m_senderPort; }
+    uint32_t senderAddress() const { return senderAddress_; }
+    uint16_t senderPort() const { return senderPort_; }
     // The IPv6 sender's address; all zero for an IPv4 one.
-    bool senderIsIPv6() const { return m_senderIsIPv6; }
-    const std::array<uint8_t, 16>& senderAddress6() const { return m_senderAddress6; }
+    bool senderIsIPv6() const { return senderIsIPv6_; }
+    const std::array<uint8_t, 16>& senderAddress6() const { return senderAddress6_; }
     // Whether the bound socket reaches IPv6 peers (sendTo6 can work).
     bool takesIPv6() const;
     // Also overwritten with each sender's address. Writing a different value releases the socket
     // and drops datagrams still waiting for a look-up of the old host.
-    QString RemoteHost() const { return m_remoteHost; }
+    QString RemoteHost() const { return remoteHost_; }
     void setRemoteHost(const QString& host);
     // Ports as text: a decimal number or a UDP service name.
-    QString RemotePort() const { return m_remotePort; }
-    void setRemotePort(const QString& port) { m_remotePort = port; }
-    QString LocalPort() const { return m_localPort; }
-    void setLocalPort(const QString& port) { m_localPort = port; }
+    QString RemotePort() const { return remotePort_; }
+    void setRemotePort(const QString& port) { remotePort_ = port; }
+    QString LocalPort() const { return localPort_; }
+    void setLocalPort(const QString& port) { localPort_ = port; }
     // The address wsBind binds to (dotted IPv4 or an IPv6 literal); empty binds every address
     // of the machine, of both families.
-    QString LocalHost() const { return m_localHost; }
-    void setLocalHost(const QString& address) { m_localHost = address; }
+    QString LocalHost() const { return localHost_; }
+    void setLocalHost(const QString& address) { localHost_ = address; }
     // Reading gives the last error and clears it.
     int32_t LastErrorCode();
     QString LastErrorString();
     // Null after CloseConection.
-    ivWinsockInfo* WinsockInfo() const { return m_info.get(); }
-    ivUDPState State() const { return m_state; }
+    ivWinsockInfo* WinsockInfo() const { return info_.get(); }
+    ivUDPState State() const { return state_; }
 
     // Releases everything the object holds; nothing happens on a closed object. While closed,
     // wsBind, wsSendData and wsGetData do nothing.
@@ -211,45 +211,45 @@ private:
     enum class Taken { Nothing, Cleared, Bytes };
     Taken takeFromBuffer(QByteArray& out, int32_t& MaxLen);
 
-    bool m_open = false;
-    bool m_started = false;
-    bool m_destroying = false;
-    bool m_delivered = false;
-    bool m_inRead = false; // a read message is being handled
-    bool m_rearmRead = false; // the read notifier was paused during it
-    int32_t m_hwnd = 0;
+    bool open_ = false;
+    bool started_ = false;
+    bool destroying_ = false;
+    bool delivered_ = false;
+    bool inRead_ = false; // a read message is being handled
+    bool rearmRead_ = false; // the read notifier was paused during it
+    int32_t hwnd_ = 0;
 
-    std::unique_ptr<ivWinsockInfo> m_info;
-    std::unique_ptr<ivSocketUDPOptions> m_options;
-    std::unique_ptr<ivDNS> m_dns;
-    std::unique_ptr<ivBuffer> m_buffer;
-    QSocketNotifier* m_readNotifier = nullptr;
-    QSocketNotifier* m_writeNotifier = nullptr;
+    std::unique_ptr<ivWinsockInfo> info_;
+    std::unique_ptr<ivSocketUDPOptions> options_;
+    std::unique_ptr<ivDNS> dns_;
+    std::unique_ptr<ivBuffer> buffer_;
+    QSocketNotifier* readNotifier_ = nullptr;
+    QSocketNotifier* writeNotifier_ = nullptr;
 
-    ivUDPState m_state = sckUDPClosed;
-    int32_t m_socket = -1;
-    int32_t m_lookupJob = -1;
-    QList<Pending> m_pending;
-    QString m_lastErrorString;
-    int32_t m_lastErrorCode = 0;
-    QString m_localPort;
-    QString m_localHost;
-    QString m_remotePort;
-    QString m_remoteHost;
-    QString m_remoteHostIP;
-    uint32_t m_senderAddress = 0;
-    uint16_t m_senderPort = 0;
-    bool m_senderIsIPv6 = false;
-    std::array<uint8_t, 16> m_senderAddress6{};
-    int m_family = 0; // of the socket: AF_INET, AF_INET6, 0 before one
-    bool m_writable = false;
-    bool m_readable = false;
-    bool m_useBuffer = true;
-    bool m_hostResolved = false;
-    QString m_tag;
-    bool m_countBytes = false;
-    int32_t m_bytesReceived = 0;
-    int32_t m_bytesSent = 0;
+    ivUDPState state_ = sckUDPClosed;
+    int32_t socket_ = -1;
+    int32_t lookupJob_ = -1;
+    QList<Pending> pending_;
+    QString lastErrorString_;
+    int32_t lastErrorCode_ = 0;
+    QString localPort_;
+    QString localHost_;
+    QString remotePort_;
+    QString remoteHost_;
+    QString remoteHostIP_;
+    uint32_t senderAddress_ = 0;
+    uint16_t senderPort_ = 0;
+    bool senderIsIPv6_ = false;
+    std::array<uint8_t, 16> senderAddress6_{};
+    int family_ = 0; // of the socket: AF_INET, AF_INET6, 0 before one
+    bool writable_ = false;
+    bool readable_ = false;
+    bool useBuffer_ = true;
+    bool hostResolved_ = false;
+    QString tag_;
+    bool countBytes_ = false;
+    int32_t bytesReceived_ = 0;
+    int32_t bytesSent_ = 0;
 };
 
 } // namespace cfb

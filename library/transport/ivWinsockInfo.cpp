@@ -5,13 +5,13 @@
 namespace cfb {
 
 ivWinsockInfo::ivWinsockInfo()
-    : m_started(vWinsock::Startup())
+    : started_(vWinsock::Startup())
 {
 }
 
 ivWinsockInfo::~ivWinsockInfo()
 {
-    if (m_started)
+    if (started_)
         vWinsock::Cleanup();
 }
 

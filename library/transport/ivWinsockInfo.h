@@ -25,7 +25,7 @@ public:
     QString LocalIPAddress() const;
 
 private:
-    bool m_started = false;
+    bool started_ = false;
 };
 
 } // namespace cfb

@@ -60,17 +60,17 @@ ivhWnd::~ivhWnd()
 void ivhWnd::Create()
 {
     Destroy();
-    m_handle = nextHandle();
-    windows().insert(m_handle, this);
+    handle_ = nextHandle();
+    windows().insert(handle_, this);
 }
 
 void ivhWnd::Destroy()
 {
-    if (m_handle == 0)
+    if (handle_ == 0)
         return;
-    vSubclass::ForgetWindow(m_handle);
-    windows().remove(m_handle);
-    m_handle = 0;
+    vSubclass::ForgetWindow(handle_);
+    windows().remove(handle_);
+    handle_ = 0;
 }
 
 int32_t ivhWnd::DefWindowProc(int32_t iMsg, int32_t wParam, int32_t lParam)
@@ -108,15 +108,15 @@ bool ivhWnd::event(QEvent* e)
         return QObject::event(e);
     const auto* m = static_cast<PostedMessage*>(e);
     // The handle is looked up again: a message posted before Destroy is dropped.
-    if (m_handle != 0)
-        SendMessage(m_handle, m->iMsg, m->wParam, m->lParam);
+    if (handle_ != 0)
+        SendMessage(handle_, m->iMsg, m->wParam, m->lParam);
     return true;
 }
 
 void ivhWnd::timerEvent(QTimerEvent* e)
 {
-    if (m_handle != 0)
-        SendMessage(m_handle, vWinsock::WM_TIMER, e->timerId(), 0);
+    if (handle_ != 0)
+        SendMessage(handle_, vWinsock::WM_TIMER, e->timerId(), 0);
 }
 
 } // namespace cfb

@@ -17,7 +17,7 @@ public:
     ivhWnd(const ivhWnd&) = delete;
     ivhWnd& operator=(const ivhWnd&) = delete;
 
-    int32_t handle() const { return m_handle; }
+    int32_t handle() const { return handle_; }
     void Create();
     void Destroy();
 
@@ -39,7 +39,7 @@ protected:
     void timerEvent(QTimerEvent* e) override;
 
 private:
-    int32_t m_handle = 0;
+    int32_t handle_ = 0;
 };
 
 } // namespace cfb

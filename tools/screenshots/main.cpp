@@ -370,15 +370,17 @@ int render(const QStringList& args)
     QApplication::setWindowIcon(applicationIcon());
     bool ok = true;
 
-    frmLogin login;
-    ok &= save(&login, dir, QStringLiteral("signin.png"));
-    login.hide();
-
     EspeakSpeechEngine::Options speechOptions;
     speechOptions.useAudioDevice = false;
     speechOptions.eventLog = [](const QString&) {};
     EspeakSpeechEngine speech(speechOptions);
     frmMain window(&speech);
+    {
+        // The sign-in window, its Register opening the main window's setup dialog.
+        frmLogin login(window.dialogs());
+        ok &= save(&login, dir, QStringLiteral("signin.png"));
+        login.hide();
+    }
     // The live preview in the video box: the moving test pattern stands in for a camera.
     window.setVideoSourceOption(QStringLiteral("pattern"));
     QElapsedTimer loadTime;
@@ -467,6 +469,8 @@ int firstRun(const QStringList& args)
         }
         if (!modal || up.elapsed() < 400)
             return;
+        if (auto* setup = qobject_cast<frmSetup*>(modal); setup && registered)
+            return; // the form goes once the service has answered the registration
         if (auto* setup = qobject_cast<frmSetup*>(modal); setup && !registered) {
             registered = true;
             ok &= saveShown(setup, dir, QStringLiteral("registration.png"));

@@ -186,7 +186,7 @@ bool WindowRound::signIn(bool measured)
 void WindowRound::signInToSilentService()
 {
     Settings::PollingInterval.write(QStringLiteral("0"));
-    auto window = std::make_unique<frmMain>();
+    auto window = std::make_unique<frmMain>(nullptr, [] { throw ProgramEnded{}; });
     useService(StallTable::Silent);
     double stall = -1;
     Clock::time_point toldAt = Clock::now();
@@ -199,13 +199,11 @@ void WindowRound::signInToSilentService()
             told = box.text.contains(QLatin1String("service"));
         }
     };
-    cfb::client::modMain::setExitHook([] { throw ProgramEnded{}; });
     begin();
     try {
         window->Load();
     } catch (const ProgramEnded&) {
     }
-    cfb::client::modMain::setExitHook({});
     world_.dialogs.onBox = {};
     world_.dialogs.answers.clear();
     table_.add(QStringLiteral("sign-in"), StallTable::Silent, {stall, ms(toldAt - start_), told});
@@ -341,7 +339,7 @@ void WindowRound::setup()
             setup->reject(); // a change the service did not take keeps the dialog open
     });
     begin();
-    cfb::client::modMain::ShowSetupDialog(window_.get());
+    window_->dialogs().showSetup(window_.get());
     const bool ok
         = service_ == StallTable::Silent ? !world_.dialogs.boxes.isEmpty() : window_->library()->Email() == email;
     finish(QStringLiteral("Setup: apply e-mail"), apply.ran() && ok, appliedAt);

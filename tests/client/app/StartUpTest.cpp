@@ -3,7 +3,6 @@
 
 #include "app/StartUp.h"
 #include "common/frmSplash.h"
-#include "common/modMain.h"
 #include "desktop/SingleInstance.h"
 #include "platform/Settings.h"
 
@@ -33,14 +32,10 @@ frmSplash* visibleSplash()
 
 class StartUpTest : public ::testing::Test {
 protected:
-    StartUpTest()
+    // The start's steps around load, with no main window and an exit that throws.
+    static StartUpSteps steps(std::function<void(const LoadEnded&)> load, QWidget* mainWindow = nullptr)
     {
-        modMain::setExitHook([] { throw ProgramEnded{}; });
-    }
-    ~StartUpTest() override
-    {
-        modMain::setMainWindow(nullptr, {});
-        modMain::setExitHook({});
+        return {std::move(load), [mainWindow] { return mainWindow; }, [] { throw ProgramEnded{}; }};
     }
 
     const QString name_ = "confabo-test-" + QUuid::createUuid().toString(QUuid::Id128);
@@ -55,7 +50,7 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
     QString splashVersion, splashTitle, splashPlatform;
     bool splashGaveWay = false;
     SingleInstance first(name_);
-    RunStartUp(first, [&](const LoadEnded& ended) {
+    RunStartUp(first, steps([&](const LoadEnded& ended) {
         if (frmSplash* splash = visibleSplash()) {
             splashVersion = splash->findChild<QLabel*>("lblVersion")->text();
             splashTitle = splash->findChild<QLabel*>("lblProductName")->text();
@@ -67,9 +62,8 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
         splashGaveWay = visibleSplash() == nullptr;
         form.hide();
         mainWindow.show();
-        modMain::setMainWindow(&mainWindow, [&] { mainWindow.hide(); });
         ended(true);
-    });
+    }, &mainWindow));
     EXPECT_EQ(splashVersion, "Version " CONFABO_PROJECT_VERSION);
     EXPECT_EQ(splashTitle, "Confabo");
     EXPECT_EQ(splashPlatform, "Linux");
@@ -80,19 +74,15 @@ TEST_F(StartUpTest, SecondStartBringsTheFirstToTheFrontWithoutASplash)
     bool loadedAgain = false;
     bool splashShown = false;
     SingleInstance second(name_);
-    EXPECT_THROW(RunStartUp(second,
-                     [&](const LoadEnded&) {
-                         splashShown = visibleSplash() != nullptr;
-                         loadedAgain = true;
-                     }),
+    EXPECT_THROW(RunStartUp(second, steps([&](const LoadEnded&) {
+        splashShown = visibleSplash() != nullptr;
+        loadedAgain = true;
+    })),
         ProgramEnded);
     EXPECT_FALSE(loadedAgain);
     EXPECT_FALSE(splashShown);
     EXPECT_EQ(visibleSplash(), nullptr);
-    // The second start's ExitApplication unloaded the window registered in this process; register
-    // it again, as the first instance's window would be in its own process.
-    modMain::setMainWindow(&mainWindow, {});
-    mainWindow.hide();
+    // A later start brings the first one's window to the front.
     SingleInstance third(name_);
     EXPECT_TRUE(third.activateRunning());
     EXPECT_TRUE(waitFor([&] { return mainWindow.isVisible(); }));
@@ -104,7 +94,7 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     bool loaded = false;
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [&](const LoadEnded&) { loaded = true; }), ProgramEnded);
+        EXPECT_THROW(RunStartUp(instance, steps([&](const LoadEnded&) { loaded = true; })), ProgramEnded);
     }
     EXPECT_FALSE(loaded);
     EXPECT_TRUE(dialogs_.boxes.isEmpty()) << "with \"Display Errors\" unset only the event log hears of it";
@@ -112,7 +102,7 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     Settings::DisplayErrors.write("1");
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [&](const LoadEnded&) { loaded = true; }), ProgramEnded);
+        EXPECT_THROW(RunStartUp(instance, steps([&](const LoadEnded&) { loaded = true; })), ProgramEnded);
     }
     ASSERT_EQ(dialogs_.boxes.size(), 1);
     EXPECT_EQ(dialogs_.boxes[0].text, "Confabo Error: Confabo failed to load. You may need to re-install Confabo.");
@@ -124,14 +114,15 @@ TEST_F(StartUpTest, NonNumericAutoRunFailsToLoadAndEnds)
     {
         SingleInstance instance(name_);
         EXPECT_THROW(
-            RunStartUp(instance, [](const LoadEnded&) { throw std::runtime_error("no library"); }), ProgramEnded);
+            RunStartUp(instance, steps([](const LoadEnded&) { throw std::runtime_error("no library"); })),
+            ProgramEnded);
     }
     EXPECT_EQ(dialogs_.boxes.size(), 2);
     // So is one that ends the load's later steps, after the sign-in.
     Settings::AutoRun.write("0");
     {
         SingleInstance instance(name_);
-        EXPECT_THROW(RunStartUp(instance, [](const LoadEnded& ended) { ended(false); }), ProgramEnded);
+        EXPECT_THROW(RunStartUp(instance, steps([](const LoadEnded& ended) { ended(false); })), ProgramEnded);
     }
     EXPECT_EQ(dialogs_.boxes.size(), 3);
     EXPECT_EQ(visibleSplash(), nullptr);

@@ -1,9 +1,10 @@
 // The question popup: its answers, the title-bar close, where it slides to, nested questions and
-// the tray's "Open..." item while questions are open.
+// the session telling the windows while questions are open (the tray's "Open..." waits).
 #include "StartupTestSupport.h"
 
 #include "common/frmPopup.h"
 #include "common/modMain.h"
+#include "session/ClientSession.h"
 
 #include <QAction>
 #include <QLabel>
@@ -44,14 +45,13 @@ class PopupTest : public ::testing::Test {
 protected:
     PopupTest()
     {
-        open_ = new QAction(QStringLiteral("Open..."), &mainWindow_);
-        open_->setObjectName(QStringLiteral("mnuPopupOpen"));
-        modMain::setMainWindow(&mainWindow_, {});
+        // As the main window's "Open..." follows the session's questions.
+        QObject::connect(
+            &session_, &ClientSession::questionsOpen, &open_, [this](bool asking) { open_.setEnabled(!asking); });
     }
-    ~PopupTest() override { modMain::setMainWindow(nullptr, {}); }
 
-    QWidget mainWindow_;
-    QAction* open_;
+    ClientSession session_{nullptr};
+    QAction open_{QStringLiteral("Open...")};
     QObject scope_;
 };
 
@@ -62,7 +62,7 @@ TEST_F(PopupTest, AnswersSlideInFromTheCornerAndTitleBarCloseCountsAsNo)
     bool openDisabled = false;
     int leftAtStart = -1;
     whenPopup(&scope_, "Confabo - Invite Users", [&](frmPopup* popup) {
-        openDisabled = !open_->isEnabled();
+        openDisabled = !open_.isEnabled();
         leftAtStart = popup->x();
         EXPECT_EQ(popup->findChild<QLabel*>("lblMessage")->text(), "Shall we?");
         EXPECT_EQ(popup->helpContext(), 144);
@@ -71,9 +71,9 @@ TEST_F(PopupTest, AnswersSlideInFromTheCornerAndTitleBarCloseCountsAsNo)
         answeredYes = popup;
         popup->findChild<QPushButton*>("cmdOK")->click();
     });
-    EXPECT_EQ(modMain::PopupMsgBox("Shall we?", "Confabo - Invite Users", 144), 6);
+    EXPECT_EQ(session_.popupQuestion("Shall we?", "Confabo - Invite Users", 144), 6);
     EXPECT_TRUE(openDisabled);
-    EXPECT_TRUE(open_->isEnabled());
+    EXPECT_TRUE(open_.isEnabled());
     ASSERT_TRUE(answeredYes);
     // 200 twips from the right edge at 15 twips a pixel; it never moved sideways; it ended within
     // one 10-twip step of 500 twips above the bottom.
@@ -112,9 +112,9 @@ TEST_F(PopupTest, NestedQuestionsReturnInNestingOrder)
     whenPopup(&scope_, "First", [&](frmPopup*) {
         // A second question opens while the first one waits (as a message from a stranger would).
         QTimer::singleShot(0, &scope_, [&] {
-            innerAnswer = modMain::PopupMsgBox("Second question", "Second", 0);
+            innerAnswer = session_.popupQuestion("Second question", "Second", 0);
             returns << "second";
-            openEnabledAfterInner = open_->isEnabled();
+            openEnabledAfterInner = open_.isEnabled();
         });
     });
     whenPopup(&scope_, "Second", [&](frmPopup* second) {
@@ -123,14 +123,14 @@ TEST_F(PopupTest, NestedQuestionsReturnInNestingOrder)
         second->findChild<QPushButton*>("cmdNo")->click();
     });
 
-    const int outerAnswer = modMain::PopupMsgBox("First question", "First", 0);
+    const int outerAnswer = session_.popupQuestion("First question", "First", 0);
     returns << "first";
 
     EXPECT_EQ(returns, (QStringList{"second", "first"}));
     EXPECT_EQ(outerAnswer, 6);
     EXPECT_EQ(innerAnswer, 7);
     EXPECT_FALSE(openEnabledAfterInner) << "the first question is still open";
-    EXPECT_TRUE(open_->isEnabled());
+    EXPECT_TRUE(open_.isEnabled());
 }
 
 } // namespace

@@ -188,7 +188,7 @@ TEST_F(ResponsiveWindowTest, ASlowServiceNeverFreezesTheWindowAndEveryAnswerArri
             EXPECT_LT(heartbeat.longestGapMs(), LongestGapMs) << "Setup's OK";
         },
         &setUp);
-    modMain::ShowSetupDialog(window.get());
+    window->dialogs().showSetup(window.get());
     EXPECT_TRUE(setUp);
     EXPECT_EQ(window->library()->Email(), "cordelia@new.example.org");
 }

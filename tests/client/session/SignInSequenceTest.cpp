@@ -8,6 +8,7 @@
 #include "protocol/SkipJack.h"
 #include "session/ClientSession.h"
 #include "session/SignInSequence.h"
+#include "session/SessionDialogs.h"
 #include "session/frmLogin.h"
 
 #include "FreeDataPort.h"
@@ -31,6 +32,14 @@ using namespace startup_test;
 
 namespace {
 
+// No main window: no dialog opens on the session, the first run's registration form among them.
+struct NoDialogs : SessionDialogs {
+    bool showSetup(QWidget*) override { return false; }
+    bool showFirstRegistration(QWidget*) override { return false; }
+    bool showBuddyListEditor(QWidget*) override { return false; }
+    bool showInvite(QWidget*) override { return false; }
+};
+
 class SignInSequenceTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -45,7 +54,7 @@ protected:
     {
         bool ended = false;
         std::optional<SignInFields> outcome;
-        RunSignInSequence(session, &speech_, nullptr, [&](std::optional<SignInFields> fields) {
+        RunSignInSequence(session, &speech_, nullptr, noDialogs_, [&](std::optional<SignInFields> fields) {
             outcome = std::move(fields);
             ended = true;
         });
@@ -75,6 +84,7 @@ protected:
     ServiceProcess service_;
     ScriptedDialogs dialogs_;
     RecordingSpeech speech_;
+    NoDialogs noDialogs_;
     QObject scope_;
 };
 
@@ -261,7 +271,7 @@ TEST_F(SignInSequenceTest, CancelEndsTheSequenceSignedOut)
     std::optional<SignInFields> outcome = SignInFields{};
     ClientSession closing(nullptr);
     closing.open();
-    RunSignInSequence(closing, &speech_, nullptr, [&](std::optional<SignInFields> fields) {
+    RunSignInSequence(closing, &speech_, nullptr, noDialogs_, [&](std::optional<SignInFields> fields) {
         outcome = std::move(fields);
         ended = true;
     });

@@ -358,7 +358,7 @@ TEST_F(SetupDialogTest, ProfileChangesReachTheServiceAndFailuresKeepWhatWorks)
         EXPECT_TRUE(setup->isVisible());
         setup->reject();
     });
-    EXPECT_TRUE(modMain::ShowSetupDialog(window.get()));
+    EXPECT_TRUE(window->dialogs().showSetup(window.get()));
     EXPECT_EQ(Settings::Password.read(), SkipJack::EncipherPassword(u"newpass1"));
 
     ASSERT_TRUE(service.restart());
@@ -400,7 +400,7 @@ TEST_F(SetupDialogTest, AnOrdinaryPhotoBecomesAnAvatarUnderTheLimit)
         ASSERT_FALSE(preview.isNull());
         EXPECT_EQ(press(setup, "cmdOK"), QString());
     });
-    EXPECT_TRUE(modMain::ShowSetupDialog(window.get()));
+    EXPECT_TRUE(window->dialogs().showSetup(window.get()));
     EXPECT_EQ(dialogs.boxes.size(), boxes) << qPrintable(lastBox());
 
     Confabo again;
@@ -458,7 +458,7 @@ TEST_F(SetupDialogTest, TheVideoIsBorrowedAndCancelPutsTheFormatBack)
         EXPECT_EQ(window->panelText(4), QStringLiteral("320x240 20fps"));
         child<QPushButton>(setup, "cmdCancel")->click();
     });
-    EXPECT_TRUE(modMain::ShowSetupDialog(window.get()));
+    EXPECT_TRUE(window->dialogs().showSetup(window.get()));
     EXPECT_EQ(source->frameSize(), size);
     EXPECT_EQ(source->frameRate(), 20) << "what Apply stored stays";
     EXPECT_EQ(video->preview()->parentWidget(), window->findChild<QWidget*>("picVideo"));
