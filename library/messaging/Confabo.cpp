@@ -992,9 +992,9 @@ bool Confabo::Call(const QString& ToHandle, int16_t DataPort, QString& Error)
 
 bool Confabo::takesCalls(Buddy& buddy)
 {
-    const std::optional<SecureRoute> route = secureRoute(buddy, 0);
-    return calls_ && route && route->known.security == PeerSecurity::Encrypted
-        && (channel_->videoCodecs(route->known.key, buddy.handle()) & VideoContent::Calls);
+    // Asked now and then by the windows: nothing is pinned or told here (encryptedKey).
+    const std::optional<Key32> key = calls_ ? encryptedKey(buddy) : std::nullopt;
+    return key && (channel_->videoCodecs(*key, buddy.handle()) & VideoContent::Calls);
 }
 
 bool Confabo::Answer()
