@@ -96,6 +96,8 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     for (auto signal : {&ClientSession::callIncoming, &ClientSession::callStarted})
         connect(&session_, signal, this, &frmBuddy::showCallOffer);
     connect(&session_, &ClientSession::callEnded, this, &frmBuddy::showCallOffer);
+    // The window may be deleted later than the session it looks at.
+    connect(&session_, &QObject::destroyed, &callOffer_, &QTimer::stop);
     callOffer_.setInterval(2000);
     connect(&callOffer_, &QTimer::timeout, this, &frmBuddy::showCallOffer);
     callOffer_.start();

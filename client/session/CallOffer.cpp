@@ -13,8 +13,12 @@ CallOffer CallOffer::of(ClientSession& session, const QString& handle)
     CallOffer offer{QStringLiteral("Call")};
     Confabo* library = session.library();
     CallSession* calls = library ? library->calls() : nullptr;
-    if (!calls || handle.isEmpty()) {
-        offer.toolTip = QStringLiteral("Calls need a data port and a security key of your own");
+    if (handle.isEmpty()) {
+        offer.toolTip = QStringLiteral("Select a buddy to call");
+        return offer;
+    }
+    if (!calls) {
+        offer.toolTip = QStringLiteral("Calls need a data port of your own");
         return offer;
     }
     if (calls->state() != CallSession::State::Idle) {
