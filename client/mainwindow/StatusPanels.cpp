@@ -34,7 +34,8 @@ StatusPanels::StatusPanels(QStatusBar& bar)
     call_->setObjectName(QStringLiteral("statusCall"));
     call_->setFrameShape(QFrame::StyledPanel);
     call_->setFrameShadow(QFrame::Sunken);
-    bar.addWidget(call_);
+    // Permanent: a note the bar shows for a while (reachability, a slow service) does not cover it.
+    bar.addPermanentWidget(call_);
     call_->hide();
     bar.setSizeGripEnabled(false);
 }
