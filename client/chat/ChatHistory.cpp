@@ -43,6 +43,7 @@ ChatTranscript::Line ChatHistory::transcriptLine(const HistoryLine& kept)
     ChatTranscript::Line line;
     line.handle = kept.sender;
     line.message = kept.text;
+    line.notice = line.kept = kept.sender.isEmpty(); // an event of the conversation (a call)
     line.when = QDateTime::fromMSecsSinceEpoch(kept.timeMs);
     line.secure = kept.secure;
     line.lineId = kept.wireId; // a waiting line's mark comes when it is taken after all
@@ -87,7 +88,7 @@ void ChatHistory::attach(const QString& handle, ChatTranscript& transcript, bool
 
 void ChatHistory::keep(const QString& handle, const ChatTranscript::Line& line)
 {
-    if (line.notice || line.isPicture() || !store_ || !store_->isOpen())
+    if ((line.notice && !line.kept) || line.isPicture() || !store_ || !store_->isOpen())
         return;
     HistoryLine kept;
     kept.timeMs = line.when.toMSecsSinceEpoch();

@@ -22,7 +22,8 @@ namespace cfb::client {
 // begins with the newest lines kept of that buddy, and every line the two users say in it from
 // then on is written to the file, with what became of it. Only what the user saw is kept: the
 // user's own lines and the lines of buddies or of users the user accepted to chat with (a
-// stranger's lines get a transcript only then); notices and pictures are not.
+// stranger's lines get a transcript only then), and the events of a conversation (calls, kept
+// without a sender); other notices and pictures are not.
 //
 // The file opens at the first use, so that it is the profile's signed in. When it cannot be used
 // the conversations go on unkept, and each transcript says so once.

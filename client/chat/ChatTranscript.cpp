@@ -41,6 +41,13 @@ void ChatTranscript::appendNotice(const QString& text)
     add(Line{QString(), text, true});
 }
 
+void ChatTranscript::appendEvent(const QString& text)
+{
+    Line line{QString(), text, true};
+    line.kept = true;
+    add(std::move(line));
+}
+
 void ChatTranscript::appendPicture(const QString& handle, const QImage& picture, const QDateTime& when)
 {
     if (picture.isNull())

@@ -26,6 +26,7 @@ public:
         QString handle; // empty for a notice
         QString message;
         bool notice = false;
+        bool kept = false; // a notice the history keeps (what became of a call)
         // A picture line: the picture whole, as sent or received.
         QImage picture;
         QDateTime when;
@@ -51,6 +52,9 @@ public:
     void appendOwn(const QString& handle, const QString& message, Delivery delivery, uint64_t lineId = 0);
     // Adds a notice of the client's own.
     void appendNotice(const QString& text);
+    // Adds a notice of something the two users did (a call and how it ended), which the history
+    // keeps as it keeps their lines.
+    void appendEvent(const QString& text);
     // The newest pictures kept whole; older ones keep only what their thumbnail needs, so a buddy
     // sending picture after picture costs a bounded amount of memory.
     static constexpr int PicturesKeptWhole = 40;

@@ -10,6 +10,7 @@
 #include "common/UserDialogs.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
+#include "session/CallOffer.h"
 #include "session/ClientSession.h"
 #include "speech/MouthWidget.h"
 #include "speech/SpeechEngine.h"
@@ -85,6 +86,21 @@ frmBuddy::frmBuddy(ClientSession& session, cBuddyInfo& record)
     connect(ui->cmdSend, &QPushButton::clicked, this, &frmBuddy::cmdSend_Click);
     connect(ui->cmdPic, &QPushButton::clicked, this, &frmBuddy::cmdPic_Click);
     connect(ui->cmdFile, &QPushButton::clicked, this, &frmBuddy::cmdFile_Click);
+    // The main window calls or hangs up; the button follows the call's state, and whether the
+    // buddy's client takes calls once their session is up.
+    connect(ui->cmdCall, &QPushButton::clicked, this, [this] {
+        if (buddy_)
+            emit session_.callWanted(buddy_->handle());
+        showCallOffer();
+    });
+    for (auto signal : {&ClientSession::callIncoming, &ClientSession::callStarted})
+        connect(&session_, signal, this, &frmBuddy::showCallOffer);
+    connect(&session_, &ClientSession::callEnded, this, &frmBuddy::showCallOffer);
+    // The window may be deleted later than the session it looks at.
+    connect(&session_, &QObject::destroyed, &callOffer_, &QTimer::stop);
+    callOffer_.setInterval(2000);
+    connect(&callOffer_, &QTimer::timeout, this, &frmBuddy::showCallOffer);
+    callOffer_.start();
     new FileDrops(*ui->txtChat, [this](const QStringList& paths) {
         if (buddy_)
             emit session_.filesToSend(this, buddy_->handle(), paths);
@@ -105,6 +121,15 @@ frmBuddy::~frmBuddy() = default;
 void frmBuddy::setBuddy(std::shared_ptr<cfb::Buddy> buddy)
 {
     buddy_ = std::move(buddy);
+    showCallOffer();
+}
+
+void frmBuddy::showCallOffer()
+{
+    const CallOffer offer = CallOffer::of(session_, buddy_ ? buddy_->handle() : QString());
+    ui->cmdCall->setText(offer.hangsUp ? QStringLiteral("&Hang Up") : QStringLiteral("&Call"));
+    ui->cmdCall->setEnabled(offer.enabled);
+    ui->cmdCall->setToolTip(offer.toolTip);
 }
 
 void frmBuddy::showAvatar(const QImage& avatar)
@@ -254,11 +279,13 @@ void frmBuddy::layoutControls()
     const int sendWidth = std::max(ui->cmdSend->sizeHint().width(), 70);
     const int picWidth = std::max(ui->cmdPic->sizeHint().width(), 70);
     const int fileWidth = std::max(ui->cmdFile->sizeHint().width(), 60);
+    const int callWidth = std::max(ui->cmdCall->sizeHint().width(), 70);
     const int rowTop = height - Margin - RowHeight;
     ui->cmdSend->setGeometry(width - Margin - sendWidth, rowTop, sendWidth, RowHeight);
     ui->cmdPic->setGeometry(ui->cmdSend->x() - Gap - picWidth, rowTop, picWidth, RowHeight);
     ui->cmdFile->setGeometry(ui->cmdPic->x() - Gap - fileWidth, rowTop, fileWidth, RowHeight);
-    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdFile->x() - Gap - Margin), RowHeight);
+    ui->cmdCall->setGeometry(ui->cmdFile->x() - Gap - callWidth, rowTop, callWidth, RowHeight);
+    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdCall->x() - Gap - Margin), RowHeight);
 
     const int topHeight = std::max(20, rowTop - Gap - Margin);
     // The mark takes its row from the picture's room, so that both stay whole in a small window.

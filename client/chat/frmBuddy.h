@@ -3,6 +3,7 @@
 #include "session/SecurityMark.h"
 
 #include <QImage>
+#include <QTimer>
 #include <QString>
 #include <QWidget>
 
@@ -57,6 +58,8 @@ public:
     void cmdSend_Click();
     void cmdPic_Click();
     void cmdFile_Click();
+    // The Call button as the buddy can be called now ("Hang Up" during a call with them).
+    void showCallOffer();
     void mnuSayIt_Click();
     void mnuVoice_Click(int index);
 
@@ -89,6 +92,7 @@ private:
     QImage picture_;
     QSize avatarSize_;
     bool showingAvatar_ = false;
+    QTimer callOffer_; // the Call button looks again now and then
 };
 
 } // namespace cfb::client

@@ -30,6 +30,13 @@ StatusPanels::StatusPanels(QStatusBar& bar)
         // As wide as their text: the room left is the reachability's at the bar's end.
         bar.addWidget(panels_[i]);
     }
+    call_ = new QLabel(&bar);
+    call_->setObjectName(QStringLiteral("statusCall"));
+    call_->setFrameShape(QFrame::StyledPanel);
+    call_->setFrameShadow(QFrame::Sunken);
+    // Permanent: a note the bar shows for a while (reachability, a slow service) does not cover it.
+    bar.addPermanentWidget(call_);
+    call_->hide();
     bar.setSizeGripEnabled(false);
 }
 
@@ -47,6 +54,23 @@ void StatusPanels::setText(int panel, const QString& text)
 {
     if (panel >= 1 && panel <= Count)
         panels_[panel - 1]->setText(text);
+}
+
+void StatusPanels::showCall(const QString& text, const QString& toolTip)
+{
+    call_->setText(text);
+    call_->setToolTip(toolTip);
+    call_->setVisible(!text.isEmpty());
+}
+
+QString StatusPanels::callText() const
+{
+    return call_->isHidden() ? QString() : call_->text();
+}
+
+QString StatusPanels::callToolTip() const
+{
+    return call_->toolTip();
 }
 
 void StatusPanels::showServiceConnection()

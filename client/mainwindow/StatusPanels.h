@@ -9,8 +9,8 @@ class QSystemTrayIcon;
 namespace cfb::client {
 
 // The main window's status bar: four panels numbered from 1 (the signed-in handle, the user's
-// presence, whether video goes to the selected buddy, the video format), and the note shown
-// while a request waits on the service.
+// presence, whether video goes to the selected buddy, the video format), the call's panel (shown
+// only while a call rings or is on), and the note shown while a request waits on the service.
 class StatusPanels {
 public:
     enum Panel { Handle = 1, Presence = 2, Video = 3, VideoFormat = 4, Count = 4 };
@@ -21,6 +21,10 @@ public:
     QString text(int panel) const;
     QString toolTip(int panel) const;
     void setText(int panel, const QString& text);
+    // The call's panel: its text ("Call with amelia 1:05") and tooltip; empty text hides it.
+    void showCall(const QString& text, const QString& toolTip);
+    QString callText() const;
+    QString callToolTip() const;
 
     // The handle's tooltip says whether what the client tells the service (the password's cipher
     // text above all) is readable on the way.
@@ -37,6 +41,7 @@ public:
 private:
     QStatusBar& bar_;
     QLabel* panels_[Count] = {};
+    QLabel* call_ = nullptr;
     bool unreachable_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "mainwindow/frmMain.h"
 #include "mainwindow/BuddyToolbar.h"
+#include "mainwindow/CallControl.h"
 #include "mainwindow/CameraPanel.h"
 #include "mainwindow/DialogOpeners.h"
 #include "mainwindow/HelpMenu.h"
@@ -133,6 +134,8 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
             [this](const QString& text) { setPanel(PanelPresence, text); }});
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
+    calls_ = new CallControl(*ui, *session_, *panels_,
+        {[this] { return selBuddy_; }, [this](const QString& handle) { return tabs_->transcriptOf(handle); }}, this);
     transfers_ = new TransferStrip(ui->frameBuddy);
     layout_->setTransferStrip(transfers_);
     connect(transfers_, &TransferStrip::cancelRequested, files_, &FileExchange::cancel);
@@ -481,6 +484,7 @@ void frmMain::applySelectedTab()
     mnuVoice_Click(VoiceMenu::speakerOf(key));
     transcriptView_->follow(&record.transcript());
     showTransfers();
+    calls_->showSelected();
 }
 
 void frmMain::showTransfers()
@@ -677,7 +681,7 @@ void frmMain::ShowBuddy(
                 record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle),
                     session_->lastArrivalWritten(MessageHandle), session_->lastArrivalId(MessageHandle));
             tabs_->setUnread(handle, true);
-            if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
+            if (SayIt && !ui->toolMute->isChecked() && !calls_->busy() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
                 speech.setCurrentVoice(VoiceMenu::speakerOf(handle));
                 speech.speak(Message);
@@ -705,7 +709,8 @@ void frmMain::ShowBuddy(
                 incoming ? session_->lastArrivalId(MessageHandle) : 0);
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
-        if (SayIt && !ui->toolMute->isChecked() && session_->speech())
+        // A call has the loudspeaker: its lines are read in the transcript meanwhile.
+        if (SayIt && !ui->toolMute->isChecked() && !calls_->busy() && session_->speech())
             session_->speech()->speak(Message, pictures_->mouth());
 
         if (incoming)

@@ -43,6 +43,7 @@ class Confabo;
 namespace cfb::client {
 
 class BuddyTabs;
+class CallControl;
 class CameraPanel;
 class DialogOpeners;
 class StrangerInvitations;
@@ -151,6 +152,10 @@ public:
     };
     QString panelText(int panel) const { return panels_->text(panel); }
     QString panelToolTip(int panel) const { return panels_->toolTip(panel); }
+    // The call's panel (empty while no call rings or is on) and its tooltip, the call's quality.
+    QString callPanelText() const { return panels_->callText(); }
+    QString callPanelToolTip() const { return panels_->callToolTip(); }
+    CallControl* calls() const { return calls_; }
 
     // The window the program brings forward ("Open..."): this window, or a dialog while one is
     // open (dialogs set themselves and back).
@@ -250,6 +255,7 @@ private:
     BuddyToolbar* toolbar_ = nullptr;
     SecurityNotices* securityNotices_ = nullptr;
     FileExchange* files_ = nullptr;
+    CallControl* calls_ = nullptr;
     TransferStrip* transfers_ = nullptr;
 
     TrayMenu* tray_ = nullptr;

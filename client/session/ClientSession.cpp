@@ -88,6 +88,9 @@ cfb::Confabo* ClientSession::open()
     connect(confabo_.get(), &Confabo::FileProgress, this, &ClientSession::fileProgress, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::FileFinished, this, &ClientSession::fileFinished, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::FileFailed, this, &ClientSession::fileFailed, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::CallIncoming, this, &ClientSession::callIncoming, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::CallStarted, this, &ClientSession::callStarted, Qt::QueuedConnection);
+    connect(confabo_.get(), &Confabo::CallEnded, this, &ClientSession::callEnded, Qt::QueuedConnection);
     connect(confabo_.get(), &Confabo::LineDelivered, this, &ClientSession::lineDelivered);
     connect(confabo_.get(), &Confabo::LineNotDelivered, this, &ClientSession::lineNotDelivered);
     connect(confabo_.get(), &Confabo::LineQueued, this, &ClientSession::lineQueued, Qt::QueuedConnection);

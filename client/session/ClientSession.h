@@ -168,6 +168,13 @@ signals:
     void fileProgress(const QString& handle, uint32_t id, bool incoming, qint64 done, qint64 total);
     void fileFinished(const QString& handle, uint32_t id, bool incoming, const QString& path, const QString& sha256);
     void fileFailed(const QString& handle, uint32_t id, bool incoming, const QString& reason);
+    // The library's calls, handed on the same way (see Confabo's Call signals), so that the
+    // question of an incoming call is asked from the event loop.
+    void callIncoming(const QString& handle);
+    void callStarted(const QString& handle);
+    void callEnded(const QString& handle, const QString& reason);
+    // A window other than the main one asks to call the buddy, or to hang up the call with them.
+    void callWanted(const QString& handle);
     // The buddy acknowledged the line sendLine() gave that id, or the library gave up on it.
     void lineDelivered(const QString& handle, uint64_t id);
     void lineNotDelivered(const QString& handle, uint64_t id);

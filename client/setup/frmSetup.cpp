@@ -8,6 +8,7 @@
 #include "session/ClientSession.h"
 #include "session/frmLogin.h"
 #include "setup/ApplicationTab.h"
+#include "setup/AudioTab.h"
 #include "setup/ProfileTab.h"
 #include "setup/SetupHelpers.h"
 #include "setup/VideoTab.h"
@@ -59,6 +60,9 @@ frmSetup::frmSetup(ClientSession& session, QWidget* owner)
                               .cmdCompression = ui->cmdCompression},
         session_, this);
 
+    audio_ = new AudioTab(
+        {.cmbAudioInput = ui->cmbAudioInput, .cmbAudioOutput = ui->cmbAudioOutput, .lblAudioNote = ui->lblAudioNote}, this);
+
     connect(profile_, &ProfileTab::registered, this, &frmSetup::accountRegistered);
     connect(ui->tabSetup, &QTabWidget::currentChanged, this, &frmSetup::showPreviewOfTab);
     connect(ui->cmdOK, &QPushButton::clicked, this, [this] { SaveSettings(true); });
@@ -98,6 +102,7 @@ void frmSetup::load()
 
     application_->load(mode);
     video_->load();
+    audio_->load();
     if (MainVideo* camera = SetupHelpers::camera(session_))
         camera->setKeepLastFrame(true); // for Save Pic
     else
@@ -155,6 +160,7 @@ void frmSetup::SaveSettings(bool closeAfter)
             withErrorReport("SaveSettings", [&] {
                 application_->save();
                 video_->save();
+                audio_->save();
                 busy->release();
                 emit saved();
                 if (closeAfter)

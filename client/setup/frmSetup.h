@@ -15,16 +15,17 @@ class Confabo;
 namespace cfb::client {
 
 class ApplicationTab;
+class AudioTab;
 class ClientSession;
 class ProfileTab;
 class VideoTab;
 
-// The setup dialog, modal: the user's profile, the application settings and the video settings,
-// one tab each (ProfileTab, ApplicationTab, VideoTab). With nobody signed in it registers a new
-// account (registration mode); signed in, it changes the password, e-mail address, avatar and
-// mouth position (profile mode). Apply and OK store every setting and apply what can be applied
-// at once (speech, data port, image quality, frame rate); Cancel and the title bar store nothing
-// and put the capture format back. The live preview is borrowed from the main window while the
+// The setup dialog, modal: the user's profile, the application settings, the video settings and
+// the devices of calls, one tab each (ProfileTab, ApplicationTab, VideoTab, AudioTab). With nobody
+// signed in it registers a new account (registration mode); signed in, it changes the password,
+// e-mail address, avatar and mouth position (profile mode). Apply and OK store every setting and
+// apply what can be applied at once (speech, data port, image quality, frame rate, the devices of
+// the next call); Cancel and the title bar store nothing and put the capture format back. The live preview is borrowed from the main window while the
 // dialog is open.
 class frmSetup : public QDialog {
     Q_OBJECT
@@ -70,6 +71,7 @@ private:
     ProfileTab* profile_;
     ApplicationTab* application_;
     VideoTab* video_;
+    AudioTab* audio_;
     bool registration_ = false;
     bool registered_ = false;
     bool activated_ = false;

@@ -12,7 +12,8 @@ namespace cfb {
 
 // The channel's contents for live video coded between Confabo clients (VP8), beside the frame
 // packets that carry JPEG pictures. Numbers little-endian.
-//   codecs          10 | codecs (1: bit 0 JPEG, bit 1 VP8) | anything more is ignored
+//   codecs          10 | codecs (1: bit 0 JPEG, bit 1 VP8, bit 2 takes voice calls) | anything more
+//                        is ignored
 //   video packet    11 | frame number (4) | packet index (2) | packet count (2) | send number (4) |
 //                        sent at (4, ms on the sender's clock) | bytes
 //   video nack      12 | frame number (4) | count (2) | packet indexes (2 each)
@@ -24,7 +25,9 @@ namespace cfb {
 namespace VideoContent {
 
 enum Kind : uint8_t { Codecs = 10, Packet = 11, Nack = 12, Report = 13, KeyFrameAsk = 14 };
-enum Codec : uint8_t { Jpeg = 1, Vp8 = 2 };
+// Calls is no codec: the client announces with its codecs that it answers call contents, so that
+// a buddy on an older client is never called (older clients ignore the bit).
+enum Codec : uint8_t { Jpeg = 1, Vp8 = 2, Calls = 4 };
 enum FrameFlag : uint8_t { KeyFrame = 1 };
 
 inline constexpr qsizetype PacketHeader = 17;

@@ -7,6 +7,7 @@
 #include "channel/KeyPins.h"
 #include "channel/SafetyNumber.h"
 #include "channel/SecureChannel.h"
+#include "channel/VideoContent.h"
 #include "imaging/modPic.h"
 #include "messaging/ConfaboError.h"
 #include "messaging/DataPortSockets.h"
@@ -948,6 +949,8 @@ void Confabo::createChannel()
 
 void Confabo::createCalls()
 {
+    // Said with the codecs at every session's start: a buddy's client knows this one takes calls.
+    channel_->setVideoCodecs(channel_->ownVideoCodecs() | VideoContent::Calls);
     calls_ = new CallSession(
         [this](const QString& handle, QByteArrayView content) {
             const std::shared_ptr<Buddy> buddy = Buddies()->Item(handle);
@@ -1000,6 +1003,13 @@ bool Confabo::Call(const QString& ToHandle, int16_t DataPort, QString& Error)
         return false;
     }
     return true;
+}
+
+bool Confabo::takesCalls(Buddy& buddy)
+{
+    // Asked now and then by the windows: nothing is pinned or told here (encryptedKey).
+    const std::optional<Key32> key = calls_ ? encryptedKey(buddy) : std::nullopt;
+    return key && (channel_->videoCodecs(*key, buddy.handle()) & VideoContent::Calls);
 }
 
 bool Confabo::Answer()

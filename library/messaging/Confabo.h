@@ -222,6 +222,8 @@ public:
     bool Decline();
     bool Hangup();
     cfb::CallSession* calls() const { return calls_; }
+    // Whether the buddy's client said, in its encrypted session now up, that it takes calls.
+    bool takesCalls(Buddy& buddy);
 
     // The object signed in as handle on this thread that owns a data port, if any: what that
     // user sends goes through it.

@@ -54,6 +54,12 @@ inline constexpr Setting VideoSource{"Data", "Video Source", ""};
 // bitmap path ("0"); the Video Compression dialog keeps it.
 inline constexpr Setting EncodeFromPlanes{"Data", "Encode From Planes", "1"};
 
+// Calls. The devices by their id (Qt Multimedia's, as the setup dialog lists them), empty for
+// the system's default; how long a call rings before it ends as missed.
+inline constexpr Setting AudioInput{"Data", "Audio Input", ""};
+inline constexpr Setting AudioOutput{"Data", "Audio Output", ""};
+inline constexpr Setting CallRingSeconds{"Data", "Call Ring Seconds", "45"};
+
 // Speech voice tuning, kept by the voices dialog: espeak-ng's words per minute (80 to 450), base
 // pitch (0 to 100) and volume (0 to 200), and the dialog's test phrase.
 inline constexpr Setting SpeechRate{"Data", "Speech Rate", "175"};

@@ -16,6 +16,7 @@
 #include "buddies/frmBlockList.h"
 #include "buddies/frmBuddyList.h"
 #include "buddies/frmInvite.h"
+#include "channel/Identity.h"
 #include "chat/cBuddyInfo.h"
 #include "chat/frmBuddy.h"
 #include "common/HelpWindow.h"
@@ -24,10 +25,13 @@
 #include "common/frmSplash.h"
 #include "common/modMain.h"
 #include "desktop/QtUserDialogs.h"
+#include "mainwindow/CallControl.h"
 #include "mainwindow/frmMain.h"
 #include "messaging/Buddies.h"
+#include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "platform/Settings.h"
+#include "platform/UserNotice.h"
 #include "protocol/SkipJack.h"
 #include "resources/ClientResources.h"
 #include "session/frmLogin.h"
@@ -49,6 +53,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -171,14 +176,14 @@ bool saveVerifyDialog(frmMain& window, const QString& dir, const QString& buddy)
     return ok;
 }
 
-// The setup dialog's three tabs, the profile tab with the test pattern in the camera box.
+// The setup dialog's four tabs, the profile tab with the test pattern in the camera box.
 bool saveSetupDialog(frmMain& window, const QString& dir)
 {
     frmSetup setup(window.session(), &window);
     auto* tabs = setup.findChild<QTabWidget*>(QStringLiteral("tabSetup"));
-    const char* names[] = {"setup-profile.png", "setup-application.png", "setup-video.png"};
+    const char* names[] = {"setup-profile.png", "setup-application.png", "setup-video.png", "setup-audio.png"};
     bool ok = true;
-    for (int tab = 0; tab < tabs->count() && tab < 3; ++tab) {
+    for (int tab = 0; tab < tabs->count() && tab < 4; ++tab) {
         tabs->setCurrentIndex(tab);
         ok &= save(&setup, dir, QLatin1String(names[tab]));
     }
@@ -352,6 +357,86 @@ int drawAvatar(const QString& file, const QColor& colour)
     return avatar.save(file) ? 0 : 1;
 }
 
+// A call from a buddy: the question as it rings, then the main window during the call with the
+// status bar's timer. The caller, edmund, is a library object of this process on a data port of
+// its own (callerPort) with a key of his own, made a buddy for this, so that the confabo-cli
+// sessions and the pictures before stay as they were.
+bool saveCall(frmMain& window, const QString& dir, int callerPort)
+{
+    Confabo* own = window.library();
+    const QString ownHandle = Settings::Handle.read();
+    const int16_t ownPort = int16_t(own->wsReceive()->LocalPort().toInt());
+    const QString keptPort = Settings::DataPort.read();
+    Settings::DataPort.write(QString::number(callerPort));
+    Confabo edmund;
+    Settings::DataPort.write(keptPort);
+    Key32 secret;
+    secret.fill(0xed);
+    edmund.setIdentity(Identity::fromSecret(secret));
+    const QString password = cfb::SkipJack::EncipherPassword(QStringLiteral("pw-edmund"));
+    // His welcome is nobody's to read here.
+    const UserNotice::Handler notices = UserNotice::setHandler([](const QString&, const QString&) {});
+    const bool signedIn = edmund.Register(QStringLiteral("edmund"), password, QStringLiteral("edmund@example.org"))
+        && edmund.Login(QStringLiteral("edmund"), password, QStringLiteral("127.0.0.1"));
+    UserNotice::setHandler(notices);
+    if (!signedIn || edmund.AddBuddy(ownHandle).isEmpty() || own->AddBuddy(QStringLiteral("edmund")).isEmpty()) {
+        std::fprintf(stderr, "call skipped: edmund could not be made a buddy\n");
+        return false;
+    }
+    auto* tabs = window.findChild<QTabBar*>(QStringLiteral("tabBuddies"));
+    const auto edmundTab = [tabs] {
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == QLatin1String("edmund"))
+                return i;
+        return -1;
+    };
+    settleUntil([&] {
+        window.LoadBuddyList();
+        return edmundTab() >= 0;
+    });
+    tabs->setCurrentIndex(edmundTab());
+    // A line each way: each side knows the other's key, and the encrypted session is up.
+    edmund.SendMessage(ownHandle, QStringLiteral("Got a minute? I'll give you a call."), ownPort, ownPort);
+    const auto transcriptHas = [&window](const QString& text) {
+        const cBuddyInfo* record = window.buddyInfo(QStringLiteral("edmund"));
+        return record && record->Chat().contains(text);
+    };
+    bool ok = settleUntil([&] { return transcriptHas(QStringLiteral("give you a call")); });
+    if (!ok)
+        std::fprintf(stderr, "call: edmund's line did not arrive (tab %d)\n", edmundTab());
+    window.findChild<QLineEdit*>(QStringLiteral("txtMessage"))->setText(QStringLiteral("Sure, ring me."));
+    window.cmdSend_Click();
+    // The question waits in an event loop of its own: it is drawn and answered from a timer that
+    // runs there.
+    bool ringingSaved = false;
+    QTimer look;
+    look.setInterval(20);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* popup = qobject_cast<frmPopup*>(w); popup && !ringingSaved && popup->slidIn()
+                && popup->MsgBoxResult() == 0 && popup->prompt() == CallControl::question(QStringLiteral("edmund"))) {
+                ringingSaved = true;
+                look.stop();
+                ok &= save(popup, dir, QStringLiteral("call-ringing.png"));
+                popup->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+            }
+    });
+    look.start();
+    QString error;
+    ok = ok && edmund.Call(ownHandle, ownPort, error);
+    if (!ok || !settleUntil([&] { return ringingSaved; }, 15000)) {
+        std::fprintf(stderr, "call skipped: edmund's call did not ring here (%s)\n", qUtf8Printable(error));
+        edmund.Hangup();
+        return false;
+    }
+    ok &= save(&window, dir, QStringLiteral("call.png"),
+        [&window] { return window.callPanelText().startsWith(QStringLiteral("Call with edmund 0:03")); });
+    edmund.Hangup();
+    settleUntil([&window] { return window.callPanelText().isEmpty(); });
+    edmund.Logout();
+    return ok;
+}
+
 int render(const QStringList& args)
 {
     const QString dir = option(args, "--out");
@@ -410,6 +495,8 @@ int render(const QStringList& args)
     if (const QString buddy = option(args, "--buddy"); !buddy.isEmpty())
         ok &= saveVerifyDialog(window, dir, buddy);
     ok &= saveSetupDialog(window, dir);
+    if (const QString callerPort = option(args, "--caller-port"); !callerPort.isEmpty())
+        ok &= saveCall(window, dir, callerPort.toInt());
 
     window.Unload();
 

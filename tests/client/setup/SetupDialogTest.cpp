@@ -179,7 +179,9 @@ TEST_F(SetupDialogTest, FreshInstallRegistersInTheDialogAndIsSignedInAtOnce)
         EXPECT_FALSE(child<QPushButton>(setup, "cmdApply")->isEnabled());
         EXPECT_TRUE(child<QCheckBox>(setup, "chkAutoLogin")->isChecked());
         EXPECT_FALSE(child<QCheckBox>(setup, "chkAutoRun")->isChecked()) << "starting at log-in is opted into";
-        EXPECT_EQ(child<QTabWidget>(setup, "tabSetup")->count(), 2) << "no Video tab without a capture source";
+        auto* setupTabs = child<QTabWidget>(setup, "tabSetup");
+        EXPECT_EQ(setupTabs->count(), 3) << "profile, application and audio";
+        EXPECT_EQ(setupTabs->indexOf(child<QWidget>(setup, "tabVideo")), -1) << "no Video tab without a capture source";
         EXPECT_TRUE(child<QCheckBox>(setup, "chkCamera")->isHidden());
         // The form welcomes the new user itself: no box comes before or over it.
         EXPECT_TRUE(child<QLabel>(setup, "lblWelcome")->isVisible());
@@ -425,7 +427,7 @@ TEST_F(SetupDialogTest, TheVideoIsBorrowedAndCancelPutsTheFormatBack)
 
     whenModal<frmSetup>(window.get(), [&](frmSetup* setup) {
         auto* tabs = child<QTabWidget>(setup, "tabSetup");
-        ASSERT_EQ(tabs->count(), 3);
+        ASSERT_EQ(tabs->count(), 4); // profile, application, video, audio
         EXPECT_EQ(video->preview()->parentWidget(), child<QWidget>(setup, "picAvatar"));
         auto* camera = child<QCheckBox>(setup, "chkCamera");
         camera->setChecked(true);
