@@ -1,7 +1,5 @@
 #include "mainwindow/CallControl.h"
 
-#include "ui_frmMain.h"
-
 #include "audio/CallSession.h"
 #include "audio/JitterBuffer.h"
 #include "chat/ChatTranscript.h"
@@ -9,7 +7,6 @@
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
 #include "common/frmPopup.h"
-#include "common/modMain.h"
 #include "mainwindow/StatusPanels.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
@@ -34,9 +31,9 @@ QString duration(qint64 ms)
 
 } // namespace
 
-CallControl::CallControl(Ui::frmMain& ui, ClientSession& session, StatusPanels& panels, Window hooks, QObject* parent)
+CallControl::CallControl(Controls controls, ClientSession& session, StatusPanels& panels, Window hooks, QObject* parent)
     : QObject(parent)
-    , ui_(ui)
+    , ui_(controls)
     , session_(session)
     , panels_(panels)
     , hooks_(std::move(hooks))
@@ -47,9 +44,9 @@ CallControl::CallControl(Ui::frmMain& ui, ClientSession& session, StatusPanels& 
                 callOrHangUp(selected->handle());
         });
     };
-    connect(ui.mnuCall, &QAction::triggered, this, callSelected);
-    connect(ui.toolCall, &QAction::triggered, this, callSelected);
-    connect(ui.mnuCallMute, &QAction::toggled, this, [this](bool on) {
+    connect(ui_.callItem, &QAction::triggered, this, callSelected);
+    connect(ui_.callButton, &QAction::triggered, this, callSelected);
+    connect(ui_.muteItem, &QAction::toggled, this, [this](bool on) {
         audio_.setMuted(on);
         showCallPanel();
     });
@@ -74,7 +71,7 @@ CallControl::CallControl(Ui::frmMain& ui, ClientSession& session, StatusPanels& 
             showSelected();
     });
     clock_.start();
-    ui.mnuCallMute->setEnabled(false);
+    ui_.muteItem->setEnabled(false);
 }
 
 QString CallControl::question(const QString& handle)
@@ -98,12 +95,12 @@ void CallControl::showSelected()
 {
     const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
     const CallOffer offer = CallOffer::of(session_, selected ? selected->handle() : QString());
-    for (QAction* item : {ui_.mnuCall, ui_.toolCall}) {
+    for (QAction* item : {ui_.callItem, ui_.callButton}) {
         item->setText(offer.text);
         item->setEnabled(offer.enabled);
         item->setToolTip(offer.toolTip);
     }
-    ui_.mnuCall->setText(offer.hangsUp ? QStringLiteral("&Hang Up") : QStringLiteral("&Call"));
+    ui_.callItem->setText(offer.hangsUp ? QStringLiteral("&Hang Up") : QStringLiteral("&Call"));
 }
 
 void CallControl::callOrHangUp(const QString& handle)
@@ -161,7 +158,7 @@ void CallControl::ask(const QString& handle, int call)
         return;
     asking_ = question(handle);
     QPointer<CallControl> self(this);
-    const int answer = modMain::PopupMsgBox(asking_, QStringLiteral("Confabo - Call"), HelpContext::Contents);
+    const int answer = session_.popupQuestion(asking_, QStringLiteral("Confabo - Call"), HelpContext::Contents);
     if (!self)
         return;
     asking_.clear();
@@ -199,9 +196,9 @@ void CallControl::started(const QString& handle)
     // The library object may be a new one since the last call: its session takes the devices now.
     library->calls()->setCapture([this](int16_t* frame) { audio_.capture(frame); });
     library->calls()->setPlayback([this](const int16_t* frame) { audio_.play(frame); });
-    audio_.setMuted(ui_.mnuCallMute->isChecked());
+    audio_.setMuted(ui_.muteItem->isChecked());
     audio_.start();
-    ui_.mnuCallMute->setEnabled(true);
+    ui_.muteItem->setEnabled(true);
     showCallPanel();
     showSelected();
     Q_UNUSED(handle);
@@ -212,7 +209,7 @@ void CallControl::ended(const QString& handle, const QString& reason)
     ring_.stop();
     closeQuestion();
     audio_.stop();
-    ui_.mnuCallMute->setEnabled(false);
+    ui_.muteItem->setEnabled(false);
     event(handle, endedText(handle, reason));
     active_ = false;
     hungUpHere_ = false;

@@ -3,6 +3,7 @@
 #include "call/CallAudio.h"
 #include "call/RingTone.h"
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -10,10 +11,6 @@
 
 #include <functional>
 #include <memory>
-
-namespace Ui {
-class frmMain;
-}
 
 namespace cfb {
 class Buddy;
@@ -36,13 +33,19 @@ class StatusPanels;
 class CallControl : public QObject {
     Q_OBJECT
 public:
+    // The main window's call items.
+    struct Controls {
+        QAction* callItem; // the Buddy menu's
+        QAction* callButton; // the toolbar's
+        QAction* muteItem;
+    };
     struct Window {
         std::function<std::shared_ptr<cfb::Buddy>()> selected;
         // The buddy's conversation record, made when there is none.
         std::function<ChatTranscript*(const QString&)> transcriptOf;
     };
 
-    CallControl(Ui::frmMain& ui, ClientSession& session, StatusPanels& panels, Window hooks, QObject* parent);
+    CallControl(Controls controls, ClientSession& session, StatusPanels& panels, Window hooks, QObject* parent);
 
     // Calls the buddy, or hangs up the call with them.
     void callOrHangUp(const QString& handle);
@@ -67,7 +70,7 @@ private:
     void event(const QString& handle, const QString& text);
     int ringMs() const;
 
-    Ui::frmMain& ui_;
+    Controls ui_;
     ClientSession& session_;
     StatusPanels& panels_;
     Window hooks_;

@@ -134,7 +134,7 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
             [this](const QString& text) { setPanel(PanelPresence, text); }});
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
-    calls_ = new CallControl(*ui, *session_, *panels_,
+    calls_ = new CallControl({ui->mnuCall, ui->toolCall, ui->mnuCallMute}, *session_, *panels_,
         {[this] { return selBuddy_; }, [this](const QString& handle) { return tabs_->transcriptOf(handle); }}, this);
     transfers_ = new TransferStrip(ui->frameBuddy);
     layout_->setTransferStrip(transfers_);
