@@ -222,6 +222,16 @@ SecureChannel::Peer& SecureChannel::peerFor(const Key32& key, const QString& han
     return peer;
 }
 
+// A peer judged unknown at its handshake is asked about again: the owner may have learnt the key
+// since (a new buddy's first presence lookup came after the buddy's first datagram), and the
+// session then counts as that buddy's from here on.
+bool SecureChannel::trustedNow(Peer& peer)
+{
+    if (!peer.trusted && judge_(peer.handle, peer.key) == Verdict::Trusted)
+        peer.trusted = true;
+    return peer.trusted;
+}
+
 SecureChannel::Peer* SecureChannel::peerOf(const Key32& key, const QString& handle)
 {
     const auto found = peers_.constFind(peerId(key, handle));
@@ -844,7 +854,7 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
     case FileContent::Data:
     case FileContent::Ack:
     case FileContent::Cancel:
-        files_.receive(peerId(peer.key, peer.handle), peer.handle, peer.trusted, content);
+        files_.receive(peerId(peer.key, peer.handle), peer.handle, trustedNow(peer), content);
         return;
     case VideoContent::Codecs:
     case VideoContent::Packet:
@@ -855,7 +865,7 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
         return;
     default:
         if (uint8_t(content[0]) >= FirstCallKind && uint8_t(content[0]) <= LastCallKind)
-            emit callContentArrived(peer.handle, peer.trusted, content);
+            emit callContentArrived(peer.handle, trustedNow(peer), content);
         return; // other kinds are of later versions
     }
 }
@@ -905,7 +915,7 @@ void SecureChannel::emitLines(const std::shared_ptr<Peer>& peer, const QList<Cha
     for (const ChannelContent::MessageFields& line : lines) {
         if (line.text.isEmpty())
             continue;
-        emit messageArrived(line.handle, peer->trusted, line.email, line.videoPort, line.text, line.id);
+        emit messageArrived(line.handle, trustedNow(*peer), line.email, line.videoPort, line.text, line.id);
         if (!self)
             return;
     }

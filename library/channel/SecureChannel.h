@@ -171,6 +171,7 @@ private:
     struct Pending;
     struct Peer;
     Peer& peerFor(const Key32& key, const QString& handle);
+    bool trustedNow(Peer& peer);
     Peer* peerOf(const Key32& key, const QString& handle);
     PeerSession* sendingSession(Peer& peer, int64_t now);
     bool sendContent(Peer& peer, const Endpoint& to, QByteArrayView content);

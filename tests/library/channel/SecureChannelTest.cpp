@@ -34,6 +34,7 @@ struct Side {
     SecureChannel::Endpoint at;
     std::unique_ptr<SecureChannel> channel;
     QStringList lines;
+    QList<bool> trusted; // of each line, as the channel said
     int forged = 0;
 };
 
@@ -52,12 +53,13 @@ protected:
                     sent_.push_back({side, to == other->at ? other : nullptr, datagram.toByteArray()});
                     return true;
                 },
-                [this](const QString&, const Key32&) { return SecureChannel::Verdict::Trusted; });
+                [this](const QString&, const Key32&) { return verdict_; });
             side->channel->setClock([this] { return now_; });
             side->channel->setIdentity(&side->identity, side->handle);
             QObject::connect(side->channel.get(), &SecureChannel::messageArrived,
-                [side](const QString& from, bool, const QString&, int16_t, const QString& text) {
+                [side](const QString& from, bool trusted, const QString&, int16_t, const QString& text) {
                     side->lines << from + ": " + text;
+                    side->trusted << trusted;
                 });
             QObject::connect(side->channel.get(), &SecureChannel::forgedDropped, [side] { ++side->forged; });
         }
@@ -93,6 +95,7 @@ protected:
     Side amy_, bo_;
     std::deque<Sent> sent_;
     int64_t now_ = 1000000;
+    SecureChannel::Verdict verdict_ = SecureChannel::Verdict::Trusted; // what each judge says
 };
 
 uint8_t typeOf(const QByteArray& datagram)
@@ -120,6 +123,20 @@ TEST_F(SecureChannelTest, ALostHandshakeIsSentAgainAndTheLineThatWaitedArrivesOn
     deliver();
     EXPECT_EQ(amy_.lines, QStringList{"bonnie: got it"});
     EXPECT_EQ(amy_.forged + bo_.forged, 0);
+}
+
+// A new buddy's first line may come before the receiver has looked the key up: it is not taken
+// as the buddy's, but once the receiver knows the key the same session's next line is.
+TEST_F(SecureChannelTest, ASessionFromAKeyLearntAfterItsHandshakeCountsAsTheBuddysFromThen)
+{
+    verdict_ = SecureChannel::Verdict::Unknown;
+    ASSERT_TRUE(say(amy_, bo_, "before the lookup"));
+    deliver();
+    verdict_ = SecureChannel::Verdict::Trusted;
+    ASSERT_TRUE(say(amy_, bo_, "after the lookup"));
+    deliver();
+    EXPECT_EQ(bo_.lines, (QStringList{"amelia: before the lookup", "amelia: after the lookup"}));
+    EXPECT_EQ(bo_.trusted, (QList<bool>{false, true}));
 }
 
 TEST_F(SecureChannelTest, SessionsAreReplacedEveryTwoMinutesAndOldKeysStopWorking)
