@@ -271,8 +271,8 @@ void frmBuddy::resizeEvent(QResizeEvent* event)
     layoutControls();
 }
 
-// The picture at the top left with the security mark under it, the transcript beside them, the
-// message box and the buttons along the bottom; everything grows with the window.
+// The picture at the top left with the security mark and Call under it, the transcript beside
+// them, the message box and the buttons along the bottom; everything grows with the window.
 void frmBuddy::layoutControls()
 {
     const int width = this->width(), height = this->height();
@@ -284,13 +284,12 @@ void frmBuddy::layoutControls()
     ui->cmdSend->setGeometry(width - Margin - sendWidth, rowTop, sendWidth, RowHeight);
     ui->cmdPic->setGeometry(ui->cmdSend->x() - Gap - picWidth, rowTop, picWidth, RowHeight);
     ui->cmdFile->setGeometry(ui->cmdPic->x() - Gap - fileWidth, rowTop, fileWidth, RowHeight);
-    ui->cmdCall->setGeometry(ui->cmdFile->x() - Gap - callWidth, rowTop, callWidth, RowHeight);
-    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdCall->x() - Gap - Margin), RowHeight);
+    ui->txtMessage->setGeometry(Margin, rowTop, std::max(20, ui->cmdFile->x() - Gap - Margin), RowHeight);
 
     const int topHeight = std::max(20, rowTop - Gap - Margin);
     // The mark takes its row from the picture's room, so that both stay whole in a small window.
     const bool marked = !securityText_->isHidden();
-    const int pictureRoom = std::max(12, topHeight - (marked ? MarkHeight + Gap : 0));
+    const int pictureRoom = std::max(12, topHeight - (marked ? MarkHeight + Gap : 0) - RowHeight - Gap);
     QSize picture = LargestPicture.scaled(QSize((width - 2 * Margin - Gap) / 2, pictureRoom), Qt::KeepAspectRatio);
     picture = picture.boundedTo(LargestPicture).expandedTo(QSize(16, 12));
     ui->picAvatar->setGeometry(Margin, Margin, picture.width(), picture.height());
@@ -299,7 +298,10 @@ void frmBuddy::layoutControls()
     securityIcon_->setGeometry(Margin, markTop, MarkHeight, MarkHeight);
     securityText_->setGeometry(
         Margin + MarkHeight + 3, markTop, std::max(20, picture.width() - MarkHeight - 3), MarkHeight);
-    const int chatLeft = Margin + picture.width() + Gap;
+    // Call sits under the picture, as on a contact's card, leaving the message box its width.
+    const int callTop = marked ? markTop + MarkHeight + Gap : markTop;
+    ui->cmdCall->setGeometry(Margin, callTop, std::max(callWidth, picture.width()), RowHeight);
+    const int chatLeft = Margin + std::max(callWidth, picture.width()) + Gap;
     ui->txtChat->setGeometry(chatLeft, Margin, std::max(20, width - Margin - chatLeft), topHeight);
     showPicture(picture_);
 }
