@@ -390,9 +390,11 @@ bool saveCall(frmMain& window, const QString& dir, int callerPort)
                 return i;
         return -1;
     };
+    // His tab and his place in the window's buddy list (calls ring only from buddies): the list
+    // is loaded again until it holds him.
     settleUntil([&] {
         window.LoadBuddyList();
-        return edmundTab() >= 0;
+        return edmundTab() >= 0 && own->Buddies()->Item(QStringLiteral("edmund"));
     });
     tabs->setCurrentIndex(edmundTab());
     // A line each way: each side knows the other's key, and the encrypted session is up.
