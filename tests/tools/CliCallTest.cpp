@@ -113,32 +113,6 @@ protected:
     QString server() const { return service_.serverSetting(); }
     QString path(const char* name) const { return dir_.filePath(name); }
 
-    static void registerAs(CliClient& client, const QString& handle)
-    {
-        ASSERT_EQ(client.run({"register", "--handle", handle, "--password", "pw-" + handle, "--email",
-                      handle + "@example.org"}),
-            0);
-    }
-
-    // Registers and signs in both, makes each the other's buddy and looks them up, so that each
-    // knows the other's key.
-    static void meet(CliClient& a, const QString& aHandle, CliClient& b, const QString& bHandle, bool started = false)
-    {
-        if (!started) {
-            registerAs(a, aHandle);
-            registerAs(b, bHandle);
-            ASSERT_TRUE(a.startSession());
-            ASSERT_TRUE(b.startSession());
-        }
-        a.say("add " + bHandle.toUtf8());
-        b.say("add " + aHandle.toUtf8());
-        ASSERT_TRUE(a.waitFor("add").value("ok").toBool());
-        ASSERT_TRUE(b.waitFor("add").value("ok").toBool());
-        a.say("buddies");
-        b.say("buddies");
-        a.waitFor("buddies");
-        b.waitFor("buddies");
-    }
 
     // a calls b, b answers; the call_started events of both (empty when it did not start).
     static std::pair<QJsonObject, QJsonObject> callAndAnswer(CliClient& a, CliClient& b, const QByteArray& bHandle)
@@ -173,7 +147,7 @@ TEST_F(CliCalls, SpokenWordsReachTheBuddyOnALossyPathAndQuittingHangsUp)
     CliClient bob("bertram", path("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
     amy.addSessionOptions({"--audio-in", path("said.wav")});
     bob.addSessionOptions({"--audio-out", path("heard.wav")});
-    meet(amy, "amelia", bob, "bertram");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
 
     // The words score about 0.97 on a clean path here, and 0.82 to 0.95 at 5% loss (it depends on
     // which syllables the losses hit); an unrelated sentence about 0.2 (the envelopes of any two
@@ -243,10 +217,10 @@ TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
     }
 
     amy.addSessionOptions({"--ring-seconds", "2", "--audio-out", path("amelia.wav")});
-    meet(amy, "amelia", bob, "bertram");
-    registerAs(cyd, "cydney");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
+    ASSERT_TRUE(registerAs(cyd, "cydney"));
     ASSERT_TRUE(cyd.startSession());
-    meet(cyd, "cydney", bob, "bertram", true);
+    ASSERT_TRUE(meet(cyd, "cydney", bob, "bertram", true));
 
     amy.say("answer");
     EXPECT_EQ(amy.waitFor("answer").value("message").toString(), "no call is ringing");
@@ -295,7 +269,7 @@ TEST_F(CliCalls, EchoBotPlaysTheCallBackASecondLater)
     CliClient amy("amelia", path("amelia"), server(), port_, "127.0.0.1");
     CliClient bot("echobot", path("echobot"), server(), port_, "127.0.0.2");
     amy.addSessionOptions({"--audio-in", path("click.wav"), "--audio-out", path("echo.wav")});
-    registerAs(amy, "amelia");
+    ASSERT_TRUE(registerAs(amy, "amelia"));
     ASSERT_TRUE(amy.startSession());
     ASSERT_TRUE(bot.startBot());
     // The bot takes calls from its buddies: whoever wrote to it.
@@ -340,7 +314,7 @@ TEST_F(CliCalls, DISABLED_Figures)
     CliClient bob("bertram", path("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
     amy.addSessionOptions({"--audio-in", path("said.wav")});
     bob.addSessionOptions({"--audio-out", path("heard.wav")});
-    meet(amy, "amelia", bob, "bertram");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
     const auto callFor = [&](int ms) {
         const auto started = callAndAnswer(amy, bob, "bertram");
         amy.drain(ms);
@@ -364,7 +338,7 @@ TEST_F(CliCalls, DISABLED_Figures)
     bob2.addSessionOptions({"--audio-out", path("heard.wav")});
     ASSERT_TRUE(amy2.startSession());
     ASSERT_TRUE(bob2.startSession());
-    meet(amy2, "amelia", bob2, "bertram", true);
+    ASSERT_TRUE(meet(amy2, "amelia", bob2, "bertram", true));
     struct Path {
         const char* name;
         int oneWayMs;

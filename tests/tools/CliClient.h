@@ -152,3 +152,25 @@ inline int count(const QList<QJsonObject>& lines, const QString& event)
     return int(
         std::count_if(lines.begin(), lines.end(), [&](const QJsonObject& o) { return o.value("event") == event; }));
 }
+
+// Registers a handle for a test user (its password "pw-" + handle); true when the service took it.
+inline bool registerAs(CliClient& client, const QString& handle)
+{
+    return client.run({"register", "--handle", handle, "--password", "pw-" + handle, "--email", handle + "@example.org"})
+        == 0;
+}
+
+// Registers both and signs them in (unless their sessions run already), makes each the other's
+// buddy and looks them up, so that each knows the other's key; false with the step that failed.
+inline bool meet(CliClient& a, const QString& aHandle, CliClient& b, const QString& bHandle, bool started = false)
+{
+    if (!started && !(registerAs(a, aHandle) && registerAs(b, bHandle) && a.startSession() && b.startSession()))
+        return false;
+    a.say("add " + bHandle.toUtf8());
+    b.say("add " + aHandle.toUtf8());
+    if (!a.waitFor("add").value("ok").toBool() || !b.waitFor("add").value("ok").toBool())
+        return false;
+    a.say("buddies");
+    b.say("buddies");
+    return !a.waitFor("buddies").isEmpty() && !b.waitFor("buddies").isEmpty();
+}

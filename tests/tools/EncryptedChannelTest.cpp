@@ -36,25 +36,6 @@ protected:
 
     QString server() const { return service_.serverSetting(); }
 
-    // Registers and signs in both, makes each the other's buddy and looks them up, so that each
-    // knows the other's key.
-    void meet(CliClient& a, const QString& aHandle, CliClient& b, const QString& bHandle)
-    {
-        for (auto [client, handle] : {std::pair{&a, aHandle}, std::pair{&b, bHandle}})
-            ASSERT_EQ(client->run({"register", "--handle", handle, "--password", "pw-" + handle, "--email",
-                          handle + "@example.org"}),
-                0);
-        ASSERT_TRUE(a.startSession());
-        ASSERT_TRUE(b.startSession());
-        a.say("add " + bHandle.toUtf8());
-        b.say("add " + aHandle.toUtf8());
-        ASSERT_TRUE(a.waitFor("add").value("ok").toBool());
-        ASSERT_TRUE(b.waitFor("add").value("ok").toBool());
-        a.say("buddies");
-        b.say("buddies");
-        a.waitFor("buddies");
-        b.waitFor("buddies");
-    }
 
     ServiceProcess service_;
     QTemporaryDir dir_;
@@ -73,7 +54,7 @@ TEST_F(EncryptedChannel, BuddiesTalkPrivatelyAndAnObserverNeitherReadsNorSpeaks)
     QTemporaryDir& dir = dir_;
     CliClient amy("amelia", dir.filePath("amelia"), server, port, "127.0.0.1", "127.0.0.3");
     CliClient bob("bertram", dir.filePath("bertram"), server, port, "127.0.0.2", "127.0.0.4");
-    meet(amy, "amelia", bob, "bertram");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
     struct stat key {};
     ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("amelia/Confabo/identity.key")).constData(), &key), 0);
     EXPECT_EQ(key.st_mode & 0777, 0600u) << "the key file is its owner's alone";
@@ -193,7 +174,7 @@ TEST_F(EncryptedChannel, LinesOnALossyPathArriveOnceInOrderAndEachSenderIsToldTh
     ASSERT_TRUE(relay.ok());
     CliClient amy("amelia", dir_.filePath("amelia"), server(), port_, "127.0.0.1", "127.0.0.3");
     CliClient bob("bertram", dir_.filePath("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
-    meet(amy, "amelia", bob, "bertram");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
 
     // A busy Wi-Fi: 5% lost, 20 ms each way, nothing over 1,500 bytes.
     relay.degrade(0.05, 20, 1500);
@@ -243,7 +224,7 @@ TEST_F(EncryptedChannel, AFileOnALossyPathArrivesWholeAndACancelledOneLeavesNoth
     CliClient bob("bertram", dir_.filePath("bertram"), server(), port_, "127.0.0.2", "127.0.0.4");
     const QString downloads = dir_.filePath("bertram-downloads");
     bob.addSessionOptions({"--downloads", downloads});
-    meet(amy, "amelia", bob, "bertram");
+    ASSERT_TRUE(meet(amy, "amelia", bob, "bertram"));
 
     // 5 MB that do not compress, over a path that loses 5% with 20 ms each way.
     const auto writeFile = [this](const QString& name, qsizetype size) {
