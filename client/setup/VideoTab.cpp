@@ -96,7 +96,15 @@ void VideoTab::keepFormat()
 
 void VideoTab::activate()
 {
-    SetupHelpers::selectListText(ui_.cmbFrameRate, Settings::FrameRate.read(QStringLiteral("10")));
+    // Never chosen, the list shows the rate the camera runs at (the VP8 default), so that OK
+    // stores nothing the user did not choose; without a camera, the dialog's own default.
+    QString rate = Settings::FrameRate.read(QString());
+    if (MainVideo* camera = SetupHelpers::camera(session_); rate.isEmpty() && camera)
+        rate = QString::number(camera->source()->frameRate());
+    if (!FrameRates.contains(rate))
+        rate = Settings::FrameRate.read(QStringLiteral("10"));
+    SetupHelpers::selectListText(ui_.cmbFrameRate, rate);
+    shownRate_ = ui_.cmbFrameRate->currentText();
 }
 
 void VideoTab::showPreview()
@@ -160,7 +168,10 @@ void VideoTab::showCompressionDialog()
 
 void VideoTab::save()
 {
-    Settings::FrameRate.write(ui_.cmbFrameRate->currentText());
+    // The rate and the size are stored once chosen (or stored before): a first OK, such as the
+    // registration's, leaves the camera's defaults to follow what buddies decode.
+    if (!Settings::FrameRate.read(QString()).isEmpty() || ui_.cmbFrameRate->currentText() != shownRate_)
+        Settings::FrameRate.write(ui_.cmbFrameRate->currentText());
     const QString quality = ui_.txtJPEGQuality->text();
     Settings::ImageQuality.write(quality);
     if (session_.video())
@@ -173,10 +184,13 @@ void VideoTab::save()
     if (const int rate = ui_.cmbFrameRate->currentText().toInt(); rate > 0)
         camera->source()->setFrameRate(rate);
     const QSize size = camera->source()->frameSize();
-    Settings::VideoHeight.write(QString::number(size.height()));
-    Settings::VideoWidth.write(QString::number(size.width()));
+    if (!Settings::VideoWidth.read(QString()).isEmpty() || !Settings::VideoHeight.read(QString()).isEmpty()
+        || size != savedFrameSize_) {
+        Settings::VideoHeight.write(QString::number(size.height()));
+        Settings::VideoWidth.write(QString::number(size.width()));
+    }
     emit session_.videoFormatShown(
-        QStringLiteral("%1x%2 %3fps").arg(size.width()).arg(size.height()).arg(Settings::FrameRate.read()));
+        QStringLiteral("%1x%2 %3fps").arg(size.width()).arg(size.height()).arg(camera->source()->frameRate()));
     // Cancel undoes what is changed after this.
     keepFormat();
 }

@@ -58,6 +58,7 @@ private:
     QWidget* dialog_;
     QSize savedFrameSize_;
     int savedFrameRate_ = 0;
+    QString shownRate_; // the rate the list showed when the dialog became active
 };
 
 } // namespace cfb::client

@@ -442,6 +442,13 @@ TEST_F(SetupDialogTest, TheVideoIsBorrowedAndCancelPutsTheFormatBack)
         tabs->setCurrentIndex(2);
         EXPECT_EQ(video->preview()->parentWidget(), child<QWidget>(setup, "picVideo"));
         auto* rates = child<QComboBox>(setup, "cmbFrameRate");
+        // Never chosen, the list shows what the camera runs at, and an OK or Apply that changes
+        // nothing stores no rate or size: the camera's defaults keep following the codec.
+        ASSERT_TRUE(Settings::FrameRate.read(QString()).isEmpty());
+        EXPECT_EQ(rates->currentText(), QString::number(source->frameRate()));
+        EXPECT_EQ(press(setup, "cmdApply"), QString());
+        EXPECT_TRUE(Settings::FrameRate.read(QString()).isEmpty()) << Settings::FrameRate.read().toStdString();
+        EXPECT_TRUE(Settings::VideoWidth.read(QString()).isEmpty());
         rates->setCurrentText("2");
         emit rates->activated(rates->currentIndex());
         EXPECT_EQ(source->frameRate(), 2);
