@@ -32,6 +32,14 @@ QByteArray signal(Kind kind, uint32_t callId)
     return out;
 }
 
+QByteArray probe(Kind kind, uint32_t callId, uint32_t clockMs)
+{
+    QByteArray out = signal(kind, callId);
+    out.resize(9);
+    put(reinterpret_cast<uint8_t*>(out.data()) + 5, clockMs, 4);
+    return out;
+}
+
 void audio(uint32_t callId, uint16_t sequence, uint32_t timestamp, QByteArrayView opus, QByteArray& out)
 {
     if (out.capacity() < AudioHeader + OpusEncoder::MaxPacketBytes)
@@ -51,13 +59,19 @@ std::optional<Fields> read(QByteArrayView content)
     if (content.size() < 5)
         return std::nullopt;
     const uint8_t kind = uint8_t(content[0]);
-    if (kind < Invite || kind > Audio)
+    if (kind < Invite || kind > Echo)
         return std::nullopt;
     Fields fields;
     fields.kind = Kind(kind);
     fields.callId = uint32_t(get(content, 1, 4));
     if (fields.callId == 0)
         return std::nullopt;
+    if (kind == Probe || kind == Echo) {
+        if (content.size() != 9)
+            return std::nullopt;
+        fields.timestamp = uint32_t(get(content, 5, 4));
+        return fields;
+    }
     if (kind != Audio)
         return content.size() == 5 ? std::optional(fields) : std::nullopt;
     if (content.size() <= AudioHeader || content.size() > AudioHeader + OpusEncoder::MaxPacketBytes)

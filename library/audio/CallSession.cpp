@@ -21,7 +21,8 @@ void CallSession::reset(State state, const QString& handle, uint32_t id)
     state_ = state;
     peer_ = handle;
     id_ = id;
-    since_ = lastSignalAt_ = heardAt_ = now();
+    since_ = lastSignalAt_ = heardAt_ = probedAt_ = now();
+    roundTripMs_ = -1;
     if (state == State::Idle)
         timer_.stop();
     else
@@ -147,9 +148,27 @@ void CallSession::receive(const QString& handle, QByteArrayView content)
         if (state_ == State::Active)
             jitter_->push(fields->sequence, fields->timestamp, now(), fields->payload);
         return;
+    case Probe:
+        if (state_ == State::Active)
+            send_(peer_, probe(Echo, id_, fields->timestamp));
+        return;
+    case Echo:
+        if (state_ == State::Active)
+            echoed(fields->timestamp);
+        return;
     case Invite:
         return;
     }
+}
+
+void CallSession::echoed(uint32_t clockMs)
+{
+    // Modulo 2^32 ms, as the probe carried it; an echo from before this call's clock is dropped.
+    const uint32_t ms = uint32_t(now()) - clockMs;
+    if (ms > uint32_t(SilentPeerMs))
+        return;
+    // Smoothed as TCP smooths its round trip, so one late echo does not swing the figure.
+    roundTripMs_ = roundTripMs_ < 0 ? int(ms) : (7 * roundTripMs_ + int(ms) + 4) / 8;
 }
 
 void CallSession::tick()
@@ -178,6 +197,10 @@ void CallSession::tick()
         sendSignal(CallContent::Hangup, peer_, id_);
         end(QStringLiteral("failed"));
         return;
+    }
+    if (t - probedAt_ >= ProbeMs) {
+        probedAt_ = t;
+        send_(peer_, CallContent::probe(CallContent::Probe, id_, uint32_t(t)));
     }
     if (capture_)
         capture_(mic_.data());

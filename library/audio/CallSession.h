@@ -40,6 +40,8 @@ public:
     static constexpr int ResendMs = 1000;
     // A call whose buddy sends nothing for this long has failed.
     static constexpr int SilentPeerMs = 10000;
+    // How often an active call times its round trip.
+    static constexpr int ProbeMs = 1000;
 
     explicit CallSession(Send send, QObject* parent = nullptr);
 
@@ -61,6 +63,8 @@ public:
 
     // What came of the buddy's packets in the current (or last) call; nullptr before the first.
     const JitterBuffer* jitter() const { return jitter_.get(); }
+    // The current call's round trip, smoothed over its probes; -1 until the first echo.
+    int roundTripMs() const { return roundTripMs_; }
 
 signals:
     void incoming(const QString& handle);
@@ -72,6 +76,7 @@ private:
     void tick();
     void start();
     void end(const QString& reason);
+    void echoed(uint32_t clockMs);
     void reset(State state, const QString& handle, uint32_t id);
     bool sendSignal(uint8_t kind, const QString& handle, uint32_t id);
     int64_t now() const { return clock_.elapsed(); }
@@ -89,6 +94,8 @@ private:
     int64_t since_ = 0; // when the state began
     int64_t lastSignalAt_ = 0;
     int64_t heardAt_ = 0; // the buddy's last content of this call
+    int64_t probedAt_ = 0;
+    int roundTripMs_ = -1;
 
     AudioProcessor processor_;
     OpusEncoder encoder_;

@@ -865,7 +865,7 @@ void SecureChannel::deliver(const std::shared_ptr<Peer>& from, QByteArrayView co
         return;
     default:
         if (uint8_t(content[0]) >= FirstCallKind && uint8_t(content[0]) <= LastCallKind)
-            emit callContentArrived(peer.handle, trustedNow(peer), content);
+            emit callContentArrived(peer.handle, peer.key, trustedNow(peer), content);
         return; // other kinds are of later versions
     }
 }

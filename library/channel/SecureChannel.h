@@ -158,8 +158,9 @@ signals:
     void videoFrameArrived(const QString& handle, bool trusted, const QByteArray& frame, bool afterLoss);
     // The peer asks for a key frame: the pictures it has are spoiled by a loss.
     void keyFrameAsked(const QString& handle);
-    // A content of one of the call kinds, as it came (see CallSession).
-    void callContentArrived(const QString& handle, bool trusted, QByteArrayView content);
+    // A content of one of the call kinds, as it came (see CallSession); key: the sender's, which
+    // an answer to someone not known as handle goes to.
+    void callContentArrived(const QString& handle, const cfb::Key32& key, bool trusted, QByteArrayView content);
     // The buddy's receipt for a line came; or it did not within GiveUpMs.
     void lineDelivered(const QString& handle, uint64_t id);
     void lineNotDelivered(const QString& handle, uint64_t id);

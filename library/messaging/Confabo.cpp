@@ -1,5 +1,6 @@
 #include "messaging/Confabo.h"
 
+#include "audio/CallContent.h"
 #include "audio/CallSession.h"
 
 #include "channel/ChannelDatagram.h"
@@ -962,10 +963,22 @@ void Confabo::createCalls()
             return channel_->sendCallContent(route->known.key, buddy->handle(), callPort_ ? route->to : SecureChannel::Endpoint {}, content);
         },
         this);
-    connect(channel_, &SecureChannel::callContentArrived, this, [this](const QString& handle, bool trusted, QByteArrayView content) {
-        if (trusted && !IsBlocked(handle) && Buddies()->Item(handle))
-            calls_->receive(handle, content);
-    });
+    connect(channel_, &SecureChannel::callContentArrived, this,
+        [this](const QString& handle, const Key32& key, bool trusted, QByteArrayView content) {
+            if (IsBlocked(handle))
+                return;
+            if (trusted && Buddies()->Item(handle)) {
+                calls_->receive(handle, content);
+                return;
+            }
+            // Calls come from buddies only: anyone else hears the invite declined at once, not a
+            // ring that nobody here sees until it is missed. The answer goes to the key the invite
+            // came with, whoever that is.
+            const std::optional<CallContent::Fields> fields = CallContent::read(content);
+            if (fields && fields->kind == CallContent::Invite && !Buddies()->Item(handle))
+                channel_->sendCallContent(
+                    key, handle, SecureChannel::Endpoint {}, CallContent::signal(CallContent::Decline, fields->callId));
+        });
     connect(calls_, &CallSession::incoming, this, [this](const QString& handle) {
         callPort_ = 0;
         emit CallIncoming(handle);

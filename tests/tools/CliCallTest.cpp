@@ -182,7 +182,8 @@ TEST_F(CliCalls, SpokenWordsReachTheBuddyOnALossyPathAndQuittingHangsUp)
     amy.say("hangup");
     EXPECT_FALSE(amy.waitFor("hangup").value("ok").toBool()) << "no call is on";
 
-    // Quitting during a call ends it for the buddy at once, and what was heard is written.
+    // Stopping a session during a call (quit, or SIGTERM as a service manager stops it) ends the
+    // call for the buddy at once, and what was heard is written.
     relay.degrade(0, 0, 1500);
     ASSERT_TRUE(QFile::remove(path("heard.wav")));
     ASSERT_FALSE(callAndAnswer(amy, bob, "bertram").first.isEmpty());
@@ -191,7 +192,16 @@ TEST_F(CliCalls, SpokenWordsReachTheBuddyOnALossyPathAndQuittingHangsUp)
     EXPECT_EQ(count(amy.drain(0), "call_ended"), 3);
     EXPECT_EQ(bob.waitFor("call_ended", 3000).value("reason").toString(), "hangup") << "not the silence timeout";
     EXPECT_GT(recording(path("heard.wav")).size(), std::size_t(Rate / 2));
-    EXPECT_EQ(bob.quit(), 0);
+    ASSERT_TRUE(QFile::remove(path("heard.wav")));
+    ASSERT_TRUE(amy.startSession());
+    amy.say("buddies");
+    ASSERT_FALSE(amy.waitFor("buddies").isEmpty());
+    ASSERT_FALSE(callAndAnswer(amy, bob, "bertram").first.isEmpty());
+    bob.drain(1000);
+    EXPECT_EQ(bob.terminate(), 0);
+    EXPECT_EQ(amy.waitFor("call_ended", 3000).value("reason").toString(), "hangup") << "not the silence timeout";
+    EXPECT_GT(recording(path("heard.wav")).size(), std::size_t(Rate / 2));
+    EXPECT_EQ(amy.quit(), 0);
 }
 
 TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
@@ -229,6 +239,16 @@ TEST_F(CliCalls, BusyDeclinedMissedAndOfflineCallsEndWithTheirReason)
     EXPECT_FALSE(stranger.value("ok").toBool());
     EXPECT_TRUE(stranger.value("message").toString().contains("not a buddy"))
         << qPrintable(stranger.value("message").toString());
+    // Nor does a call from someone who has amelia on their list but is not on hers ring: it is
+    // declined at once.
+    cyd.say("add amelia");
+    ASSERT_TRUE(cyd.waitFor("add").value("ok").toBool());
+    cyd.say("buddies");
+    ASSERT_FALSE(cyd.waitFor("buddies").isEmpty());
+    cyd.say("call amelia");
+    ASSERT_TRUE(cyd.waitFor("call").value("ok").toBool());
+    EXPECT_EQ(cyd.waitFor("call_ended", 5000).value("reason").toString(), "declined") << "not missed after a ring";
+    EXPECT_EQ(count(amy.drain(0), "call"), 0);
 
     amy.say("call bertram");
     ASSERT_TRUE(amy.waitFor("call").value("ok").toBool());

@@ -1,8 +1,8 @@
 // confabo-cli: a headless Confabo client.
 //
 // A session reads commands from standard input, one a line, and writes one JSON object a line
-// for every result and event. A bot answers whoever writes to it until SIGTERM or SIGINT, then
-// signs out. The usage below is what --help prints.
+// for every result and event, until "quit", the end of its input, SIGTERM or SIGINT. A bot answers
+// whoever writes to it until SIGTERM or SIGINT. Both then sign out. The usage below is what --help prints.
 #include "CliOptions.h"
 #include "CliSession.h"
 #include "EchoBot.h"
@@ -59,7 +59,8 @@ block HANDLE, unblock HANDLE, safety HANDLE (the safety number to compare with t
 verify HANDLE, forget-key HANDLE, history HANDLE [N] (the newest N lines with HANDLE, 50 unless
 given, from the history file: history.sqlite in the settings folder unless --history names
 another), call [--port N] HANDLE (a voice call to a buddy whose client has a key), answer,
-decline, hangup, quit. It writes one JSON object a line for each result and event
+decline, hangup, quit (as do the end of its input, SIGTERM and SIGINT: each signs out, hanging up
+a call first). It writes one JSON object a line for each result and event
 (messages and frames say "secure": true when they came encrypted from the buddy's known key; an
 encrypted line's "id" comes back in a "delivered" or "not_delivered" event; files that buddies
 offer are saved without asking into --downloads, by default the user's download folder, and each
@@ -151,12 +152,42 @@ int runRegister(const CliOptions& options)
     return 0;
 }
 
+// The write end of the pipe that carries a stop signal into the event loop.
+int stopSignalWriter = -1;
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(stopSignalWriter, &byte, 1);
+}
+
+// SIGTERM and SIGINT end the event loop, so that the session signs out (and a call hangs up and
+// its recording is written) as after "quit"; false when the pipe for them cannot be made.
+bool quitOnStopSignals()
+{
+    int pipe[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
+        return false;
+    stopSignalWriter = pipe[1];
+    struct sigaction action { };
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    auto* notifier = new QSocketNotifier(pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    return true;
+}
+
 int runSession(const CliOptions& options)
 {
     const QString status = options.value("status", "available");
     if (status != QLatin1String("available") && status != QLatin1String("busy"))
         return fail(QStringLiteral("--status must be available or busy"));
 
+    if (!quitOnStopSignals())
+        return fail(QStringLiteral("cannot create the signal pipe"), 1);
     CliSession session;
     QString error;
     if (!session.setCallOptions(options, error))
@@ -198,30 +229,10 @@ int runSession(const CliOptions& options)
     return 0;
 }
 
-// The write end of the pipe that carries a stop signal into the event loop.
-int stopSignalWriter = -1;
-
-void onStopSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = write(stopSignalWriter, &byte, 1);
-}
-
 int runBot(const CliOptions& options)
 {
-    int pipe[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipe) != 0)
+    if (!quitOnStopSignals())
         return fail(QStringLiteral("cannot create the signal pipe"), 1);
-    stopSignalWriter = pipe[1];
-    struct sigaction action { };
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    QSocketNotifier stopNotifier(pipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
-
     EchoBot bot;
     if (!bot.start(options))
         return 1;

@@ -34,7 +34,7 @@ public:
             if (!sessions_.contains(to))
                 return true; // gone: nobody answers
             const QByteArray bytes = content.toByteArray();
-            QTimer::singleShot(0, [this, handle, to, bytes] {
+            QTimer::singleShot(delayMs, Qt::PreciseTimer, [this, handle, to, bytes] {
                 if (auto it = sessions_.find(to); it != sessions_.end())
                     it->second->receive(handle, bytes);
             });
@@ -65,6 +65,7 @@ public:
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
     }
     QStringList events;
+    int delayMs = 0; // each way
 
 private:
     std::map<QString, std::unique_ptr<CallSession>> sessions_;
@@ -89,6 +90,13 @@ TEST(CallContent, ReadsWhatItWritesAndRefusesTheMalformed)
     EXPECT_FALSE(CallContent::read(CallContent::signal(CallContent::Hangup, 0))); // no call id
     EXPECT_FALSE(CallContent::read(CallContent::signal(CallContent::Hangup, 9) + 'x'));
     EXPECT_FALSE(CallContent::read(CallContent::signal(CallContent::Kind(0x2f), 9))); // a later kind
+    const QByteArray probe = CallContent::probe(CallContent::Echo, 9, 0xfedcba98u);
+    const auto echo = CallContent::read(probe);
+    ASSERT_TRUE(echo);
+    EXPECT_EQ(echo->kind, CallContent::Echo);
+    EXPECT_EQ(echo->timestamp, 0xfedcba98u);
+    EXPECT_FALSE(CallContent::read(probe.first(5))); // no clock
+    EXPECT_FALSE(CallContent::read(probe + 'x'));
     EXPECT_FALSE(CallContent::read(QByteArray(CallContent::AudioHeader + 1276, '\x26')));
 }
 
@@ -130,6 +138,28 @@ TEST(CallSession, CarriesSpokenWordsAndTurnsAwayASecondCaller)
     std::printf("loopback: envelope correlation %.3f at %d ms mouth to ear\n", match.correlation, match.lagMs);
     EXPECT_GT(match.correlation, 0.7);
     EXPECT_LT(match.lagMs, 200);
+}
+
+TEST(CallSession, TimesTheRoundTripWhileTheCallIsOn)
+{
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    Switchboard board;
+    board.delayMs = 40;
+    CallSession& amelia = board.add("amelia");
+    CallSession& bertram = board.add("bertram");
+    ASSERT_TRUE(amelia.call("bertram"));
+    ASSERT_TRUE(board.waitFor("bertram: call amelia"));
+    ASSERT_TRUE(bertram.answer());
+    ASSERT_TRUE(board.waitFor("amelia: started bertram"));
+    EXPECT_EQ(amelia.roundTripMs(), -1) << "nothing timed yet";
+    board.run(2500);
+    for (const CallSession* side : {&amelia, &bertram}) {
+        EXPECT_GE(side->roundTripMs(), 78);
+        EXPECT_LE(side->roundTripMs(), 160);
+    }
+    ASSERT_TRUE(amelia.hangup());
+    EXPECT_EQ(amelia.roundTripMs(), -1) << "the next call times its own";
 }
 
 TEST(CallSession, EndsDeclinedAndUnansweredCalls)
