@@ -13,6 +13,7 @@
 #include "platform/Settings.h"
 #include "session/CallOffer.h"
 #include "session/ClientSession.h"
+#include "speech/SpeechEngine.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -59,6 +60,8 @@ CallControl::CallControl(Controls controls, ClientSession& session, StatusPanels
     connect(&session, &ClientSession::closed, this, [this] {
         ring_.stop();
         audio_.stop();
+        if (SpeechEngine* speech = session_.speech())
+            speech->setHeld(false);
         closeQuestion();
         active_ = false;
         showCallPanel();
@@ -83,12 +86,6 @@ int CallControl::ringMs() const
 {
     const int seconds = Settings::CallRingSeconds.read().toInt();
     return std::clamp(seconds > 0 ? seconds : 45, 1, 600) * 1000;
-}
-
-bool CallControl::busy() const
-{
-    Confabo* library = session_.library();
-    return library && library->calls() && library->calls()->state() != CallSession::State::Idle;
 }
 
 void CallControl::showSelected()
@@ -198,6 +195,8 @@ void CallControl::started(const QString& handle)
     library->calls()->setPlayback([this](const int16_t* frame) { audio_.play(frame); });
     audio_.setMuted(ui_.muteItem->isChecked());
     audio_.start();
+    if (SpeechEngine* speech = session_.speech())
+        speech->setHeld(true);
     ui_.muteItem->setEnabled(true);
     showCallPanel();
     showSelected();
@@ -209,6 +208,8 @@ void CallControl::ended(const QString& handle, const QString& reason)
     ring_.stop();
     closeQuestion();
     audio_.stop();
+    if (SpeechEngine* speech = session_.speech())
+        speech->setHeld(false);
     ui_.muteItem->setEnabled(false);
     event(handle, endedText(handle, reason));
     active_ = false;
@@ -261,15 +262,19 @@ void CallControl::showCallPanel()
     case CallSession::State::Active:
         break;
     }
-    QString quality = QStringLiteral("Nothing heard yet");
-    if (const JitterBuffer* jitter = calls->jitter()) {
+    const int roundTrip = calls->roundTripMs();
+    QString quality = roundTrip >= 0 ? QStringLiteral("Round trip %1 ms").arg(roundTrip)
+                                     : QStringLiteral("Round trip not measured yet");
+    if (const JitterBuffer* jitter = calls->jitter(); jitter && jitter->counters().accepted > 0) {
         const JitterBuffer::Counters& c = jitter->counters();
         const int played = c.decoded + c.recovered + c.concealed;
         const double lost = played > 0 ? 100.0 * (c.recovered + c.concealed) / played : 0.0;
-        quality = QStringLiteral("Delay in the jitter buffer %1 ms, %2% of the sound lost (%3% repaired)")
-                      .arg(jitter->targetDelayMs())
-                      .arg(lost, 0, 'f', 1)
-                      .arg(played > 0 ? 100.0 * c.recovered / played : 0.0, 0, 'f', 1);
+        quality += QStringLiteral(", %1% of the sound lost (%2% repaired), %3 ms in the jitter buffer")
+                       .arg(lost, 0, 'f', 1)
+                       .arg(played > 0 ? 100.0 * c.recovered / played : 0.0, 0, 'f', 1)
+                       .arg(jitter->targetDelayMs());
+    } else {
+        quality += QStringLiteral(", nothing heard yet");
     }
     const QString mute = audio_.muted() ? QStringLiteral(", microphone muted") : QString();
     panels_.showCall(QStringLiteral("Call with %1 %2%3").arg(peer, duration(since_.isValid() ? since_.elapsed() : 0), mute), quality);

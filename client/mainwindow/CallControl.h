@@ -28,7 +28,7 @@ class StatusPanels;
 // answers, No declines; the question goes when the caller gives up). While a call is on, the
 // status bar shows who with and for how long, its tooltip the call's quality, and "Mute
 // Microphone" sends silence. How each call ended is a line of the buddy's conversation, kept in
-// the history. The call's sound runs through CallAudio; how long a call rings is the "Call Ring
+// the history. The call's sound runs through CallAudio, and speech waits while it is on; how long a call rings is the "Call Ring
 // Seconds" setting.
 class CallControl : public QObject {
     Q_OBJECT
@@ -49,8 +49,6 @@ public:
 
     // Calls the buddy, or hangs up the call with them.
     void callOrHangUp(const QString& handle);
-    // A call rings or is on: speech waits, the call's sound has the loudspeaker.
-    bool busy() const;
     // The Call items as the selected buddy can be called now.
     void showSelected();
     bool ringing() const { return ring_.ringing(); }

@@ -681,7 +681,7 @@ void frmMain::ShowBuddy(
                 record->transcript().append(MessageHandle, Message, session_->lastArrivalSecure(MessageHandle),
                     session_->lastArrivalWritten(MessageHandle), session_->lastArrivalId(MessageHandle));
             tabs_->setUnread(handle, true);
-            if (SayIt && !ui->toolMute->isChecked() && !calls_->busy() && session_->speech()) {
+            if (SayIt && !ui->toolMute->isChecked() && session_->speech()) {
                 SpeechEngine& speech = *session_->speech();
                 speech.setCurrentVoice(VoiceMenu::speakerOf(handle));
                 speech.speak(Message);
@@ -709,8 +709,8 @@ void frmMain::ShowBuddy(
                 incoming ? session_->lastArrivalId(MessageHandle) : 0);
 
         mnuVoice_Click(VoiceMenu::speakerOf(handle));
-        // A call has the loudspeaker: its lines are read in the transcript meanwhile.
-        if (SayIt && !ui->toolMute->isChecked() && !calls_->busy() && session_->speech())
+        // During a call the engine holds the line until the call is over.
+        if (SayIt && !ui->toolMute->isChecked() && session_->speech())
             session_->speech()->speak(Message, pictures_->mouth());
 
         if (incoming)

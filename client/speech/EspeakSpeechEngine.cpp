@@ -91,6 +91,10 @@ void EspeakSpeechEngine::speakWith(const QString& text, int voice, const VoiceTu
 {
     if (text.trimmed().isEmpty())
         return;
+    if (holding_) {
+        held_.push_back(HeldText{text, voice, tuning, mouth, mouth != nullptr});
+        return;
+    }
     const quint64 id = nextId_++;
     queue_.push_back(Utterance{id, text, mouth, mouth != nullptr, {}, false, 0, false});
     if (synthesisAvailable()) {
@@ -110,8 +114,27 @@ void EspeakSpeechEngine::speakWith(const QString& text, int voice, const VoiceTu
     animate();
 }
 
+void EspeakSpeechEngine::setHeld(bool held)
+{
+    holding_ = held;
+    if (held)
+        return;
+    // Taken first: speaking may run receivers that hold or speak again.
+    const std::deque<HeldText> waiting = std::move(held_);
+    held_.clear();
+    for (const HeldText& t : waiting) {
+        if (holding_) {
+            held_.push_back(t);
+            continue;
+        }
+        // A mouth whose window closed meanwhile is left out; the text is still heard.
+        speakWith(t.text, t.voice, t.tuning, t.hasMouth ? t.mouth.data() : nullptr);
+    }
+}
+
 void EspeakSpeechEngine::stop()
 {
+    held_.clear();
     if (worker_)
         worker_->cancelBelow(nextId_);
     // Emptied first: closing a mouth runs its watchers, which may queue new text.

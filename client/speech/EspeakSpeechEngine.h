@@ -48,8 +48,10 @@ public:
     void speak(const QString& text, MouthWidget* mouth = nullptr) override;
     // Speaks with a voice and tuning of the caller's, leaving the engine's own alone.
     void speakWith(const QString& text, int voice, const VoiceTuning& tuning, MouthWidget* mouth = nullptr);
-    // Drops every text not yet spoken and closes the mouths.
+    // Drops every text not yet spoken (held ones too) and closes the mouths.
     void stop();
+    void setHeld(bool held) override;
+    bool held() const { return holding_; }
 
     QString voiceName(int index) const override;
     QString voiceLanguage(int index) const override;
@@ -93,6 +95,14 @@ private:
         bool synthesised = false;
     };
 
+    struct HeldText {
+        QString text;
+        int voice;
+        VoiceTuning tuning;
+        QPointer<MouthWidget> mouth;
+        bool hasMouth;
+    };
+
     void onChunk(quint64 id, const QByteArray& pcm, const QVector<PhonemeMark>& marks);
     void onDone(quint64 id, int totalMs);
     Utterance* find(quint64 id);
@@ -110,6 +120,8 @@ private:
     QThread thread_;
     SpeechWorker* worker_ = nullptr; // lives on thread_
     std::deque<Utterance> queue_;
+    bool holding_ = false;
+    std::deque<HeldText> held_;
     quint64 nextId_ = 1;
     int currentVoice_ = 1;
     bool switching_ = false;

@@ -40,6 +40,10 @@ public:
     // settings and used for the texts queued after it closes.
     virtual void showVoicesDialog(QWidget* owner, const QString& title) = 0;
 
+    // While held, texts given to speak() wait, each with its voice and mouth, and are spoken in
+    // order once released (a call has the loudspeaker meanwhile); what is being spoken goes on.
+    virtual void setHeld(bool held) = 0;
+
     // False when speech could not start (no audio device, no voice data): texts are then not
     // heard, but the mouth still moves.
     virtual bool audioAvailable() const = 0;

@@ -93,12 +93,14 @@ public:
             voice_ = index;
     }
     void setSwitchFlag(bool on) override { switching_ = on; }
+    void setHeld(bool on) override { held = on; }
     void showVoicesDialog(QWidget* owner, const QString& title) override { dialogs.append({owner, title}); }
     bool audioAvailable() const override { return true; }
 
     QList<Said> said;
     QList<std::pair<QWidget*, QString>> dialogs;
     bool switchedWithFlag = true;
+    bool held = false;
 
 private:
     int voices_;

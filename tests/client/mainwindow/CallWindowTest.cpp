@@ -33,6 +33,8 @@
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -154,6 +156,8 @@ TEST_F(CallWindowTest, TheWindowCallsAmeliaSheAnswersTheTimerRunsAndTheHangUpIsK
     runFor(2300);
     EXPECT_TRUE(window->callPanelText().startsWith("Call with amelia 0:02")) << window->callPanelText().toStdString();
     EXPECT_TRUE(window->callPanelToolTip().contains("% of the sound lost")) << window->callPanelToolTip().toStdString();
+    EXPECT_TRUE(QRegularExpression("^Round trip [0-9]+ ms, ").match(window->callPanelToolTip()).hasMatch())
+        << window->callPanelToolTip().toStdString();
     ASSERT_TRUE(amelia->calls()->jitter());
     EXPECT_GT(amelia->calls()->jitter()->counters().decoded, 50) << "amelia got none of the window's sound";
     EXPECT_EQ(amelia->calls()->state(), CallSession::State::Active);

@@ -149,6 +149,19 @@ TEST_F(SpeechTest, TextsQueuedAtOnceAreAllSpokenInOrder)
     ASSERT_TRUE(waitUntil([&] { return finished.size() == texts.size(); }));
     EXPECT_EQ(started, texts);
     EXPECT_EQ(finished, texts);
+
+    // Held (a call is on): texts wait, none lost, and go in order once released.
+    engine.setHeld(true);
+    engine.speakWith("Six", 1, fast);
+    engine.speakWith("Seven", 1, fast);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(started.size(), texts.size()) << "nothing spoken while held";
+    engine.setHeld(false);
+    ASSERT_TRUE(waitUntil([&] { return finished.size() == texts.size() + 2; }));
+    EXPECT_EQ(finished.mid(texts.size()), (QStringList{"Six", "Seven"}));
 }
 
 TEST_F(SpeechTest, VoicesAreNumberedFromOneAndEachTextKeepsItsVoice)

@@ -67,6 +67,7 @@ public:
         voiceSetWhileSwitching = switching;
     }
     void setSwitchFlag(bool on) override { switching = on; }
+    void setHeld(bool on) override { held = on; }
     void showVoicesDialog(QWidget*, const QString&) override { }
     bool audioAvailable() const override { return false; }
 
@@ -74,6 +75,7 @@ public:
     int voice = 0;
     bool switching = false;
     bool voiceSetWhileSwitching = false;
+    bool held = false;
 };
 
 } // namespace startup_test
