@@ -1,62 +1,67 @@
 #include "mainwindow/BuddyToolbar.h"
 
-#include "ui_frmMain.h"
-
 #include "buddies/VerifyDialog.h"
 #include "chat/ChatHistory.h"
 #include "chat/cBuddyInfo.h"
 #include "common/LocalErrorHandler.h"
 #include "common/UserDialogs.h"
 #include "mainwindow/BuddyTabs.h"
+#include "mainwindow/PresencePoll.h"
+#include "mainwindow/StatusPanels.h"
 #include "messaging/Buddies.h"
 #include "messaging/Buddy.h"
 #include "messaging/Confabo.h"
 #include "session/ClientSession.h"
 #include "session/SessionDialogs.h"
 
+#include <QAction>
+#include <QToolBar>
+
 namespace cfb::client {
 
-BuddyToolbar::BuddyToolbar(
-    Ui::frmMain& ui, QWidget& window, ClientSession& session, BuddyTabs& tabs, SessionDialogs& dialogs, Window hooks)
+BuddyToolbar::BuddyToolbar(const Controls& controls, QWidget& window, ClientSession& session, BuddyTabs& tabs,
+    SessionDialogs& dialogs, PresencePoll& poll, StatusPanels& panels, SelectedBuddy selected)
     : QObject(&window)
-    , ui_(ui)
+    , controls_(controls)
     , window_(window)
     , session_(session)
     , tabs_(tabs)
     , dialogs_(dialogs)
-    , hooks_(std::move(hooks))
+    , poll_(poll)
+    , panels_(panels)
+    , selected_(std::move(selected))
 {
-    connect(ui.toolMute, &QAction::triggered, this, &BuddyToolbar::toolMute_Click);
-    connect(ui.toolAdd, &QAction::triggered, this, &BuddyToolbar::toolAdd_Click);
-    connect(ui.toolBlock, &QAction::triggered, this, &BuddyToolbar::toolBlock_Click);
-    connect(ui.toolBuddies, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
-    connect(ui.mnuEditBuddyList, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
-    connect(ui.mnuVerify, &QAction::triggered, this, &BuddyToolbar::mnuVerify_Click);
-    connect(ui.mnuClearHistory, &QAction::triggered, this, &BuddyToolbar::mnuClearHistory_Click);
-    connect(ui.mnuMute, &QAction::triggered, ui.toolMute, &QAction::trigger);
-    connect(ui.mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
-    connect(ui.mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
-    connect(ui.mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
-    connect(ui.mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(controls.toolMute, &QAction::triggered, this, &BuddyToolbar::toolMute_Click);
+    connect(controls.toolAdd, &QAction::triggered, this, &BuddyToolbar::toolAdd_Click);
+    connect(controls.toolBlock, &QAction::triggered, this, &BuddyToolbar::toolBlock_Click);
+    connect(controls.toolBuddies, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
+    connect(controls.mnuEditBuddyList, &QAction::triggered, this, &BuddyToolbar::toolBuddies_Click);
+    connect(controls.mnuVerify, &QAction::triggered, this, &BuddyToolbar::mnuVerify_Click);
+    connect(controls.mnuClearHistory, &QAction::triggered, this, &BuddyToolbar::mnuClearHistory_Click);
+    connect(controls.mnuMute, &QAction::triggered, controls.toolMute, &QAction::trigger);
+    connect(controls.mnuAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(controls.mnuPopupAvailable, &QAction::triggered, this, [this] { setOwnPresence(CFB_AVAILABLE); });
+    connect(controls.mnuBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
+    connect(controls.mnuPopupBusy, &QAction::triggered, this, [this] { setOwnPresence(CFB_BUSY); });
 }
 
 void BuddyToolbar::enable(bool enable, bool camera)
 {
-    for (QAction* button : {ui_.toolMute, ui_.toolAdd, ui_.toolBlock})
+    for (QAction* button : {controls_.toolMute, controls_.toolAdd, controls_.toolBlock})
         button->setEnabled(enable);
-    ui_.mnuMute->setEnabled(enable);
-    ui_.mnuVerify->setEnabled(enable);
-    ui_.mnuClearHistory->setEnabled(enable);
-    ui_.toolVideo->setEnabled(enable && camera);
-    ui_.mnuVideo->setEnabled(enable && camera);
+    controls_.mnuMute->setEnabled(enable);
+    controls_.mnuVerify->setEnabled(enable);
+    controls_.mnuClearHistory->setEnabled(enable);
+    controls_.toolVideo->setEnabled(enable && camera);
+    controls_.mnuVideo->setEnabled(enable && camera);
 }
 
 void BuddyToolbar::showBlocked()
 {
-    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    const std::shared_ptr<cfb::Buddy> selected = selected_();
     const bool blocked = selected && session_.library() && session_.library()->IsBlocked(selected->handle());
-    ui_.toolBlock->setChecked(blocked);
-    ui_.toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
+    controls_.toolBlock->setChecked(blocked);
+    controls_.toolBlock->setText(blocked ? QStringLiteral("Unblock") : QStringLiteral("Block"));
 }
 
 void BuddyToolbar::setOwnPresence(cfb::Stati status)
@@ -72,21 +77,22 @@ void BuddyToolbar::setOwnPresence(cfb::Stati status)
 void BuddyToolbar::showOwnPresence()
 {
     const Stati status = session_.library() ? session_.library()->Status() : CFB_OFFLINE;
-    ui_.mnuAvailable->setChecked(status == CFB_AVAILABLE);
-    ui_.mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
-    ui_.mnuBusy->setChecked(status == CFB_BUSY);
-    ui_.mnuPopupBusy->setChecked(status == CFB_BUSY);
-    hooks_.showPresence(status == CFB_AVAILABLE ? QStringLiteral("Available")
-            : status == CFB_BUSY                ? QStringLiteral("Busy")
-                                                : QStringLiteral("Offline"));
+    controls_.mnuAvailable->setChecked(status == CFB_AVAILABLE);
+    controls_.mnuPopupAvailable->setChecked(status == CFB_AVAILABLE);
+    controls_.mnuBusy->setChecked(status == CFB_BUSY);
+    controls_.mnuPopupBusy->setChecked(status == CFB_BUSY);
+    panels_.setText(StatusPanels::Presence,
+        status == CFB_AVAILABLE  ? QStringLiteral("Available")
+            : status == CFB_BUSY ? QStringLiteral("Busy")
+                                 : QStringLiteral("Offline"));
 }
 
 // The button silences every buddy's speech; the selected buddy's record keeps the state.
 void BuddyToolbar::toolMute_Click(bool pressed)
 {
     withErrorReport("Mute", [&] {
-        ui_.mnuMute->setChecked(pressed);
-        if (const std::shared_ptr<cfb::Buddy> selected = hooks_.selected())
+        controls_.mnuMute->setChecked(pressed);
+        if (const std::shared_ptr<cfb::Buddy> selected = selected_())
             if (cBuddyInfo* record = tabs_.record(selected->handle()))
                 record->setAudio(pressed);
     });
@@ -94,7 +100,7 @@ void BuddyToolbar::toolMute_Click(bool pressed)
 
 void BuddyToolbar::toolAdd_Click()
 {
-    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    const std::shared_ptr<cfb::Buddy> selected = selected_();
     if (!selected || !session_.library())
         return;
     const QString handle = selected->handle();
@@ -103,22 +109,22 @@ void BuddyToolbar::toolAdd_Click()
         "Add", this, [email](Confabo& service) { return service.AddBuddy(email); },
         [this, handle](const QString& found) {
             // Only while the same user is selected: a later selection has its own button.
-            if (const std::shared_ptr<cfb::Buddy> now = hooks_.selected(); now && now->handle() == handle)
-                ui_.toolAdd->setVisible(found.isEmpty());
+            if (const std::shared_ptr<cfb::Buddy> now = selected_(); now && now->handle() == handle)
+                controls_.toolAdd->setVisible(found.isEmpty());
             if (!found.isEmpty())
-                hooks_.poll();
+                poll_.poll(PresencePoll::InBackground);
         });
 }
 
 void BuddyToolbar::toolBlock_Click(bool pressed)
 {
-    const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+    const std::shared_ptr<cfb::Buddy> selected = selected_();
     if (!selected || !session_.library()) {
-        ui_.toolBlock->setChecked(false);
+        controls_.toolBlock->setChecked(false);
         return;
     }
     const QString handle = selected->handle();
-    QWidget* button = ui_.tool->widgetForAction(ui_.toolBlock);
+    QWidget* button = controls_.tool->widgetForAction(controls_.toolBlock);
     // The button shows what the service took once it answered, whatever a poll answered
     // meanwhile.
     if (!pressed) {
@@ -148,7 +154,7 @@ void BuddyToolbar::offerRemoval(const QString& handle)
         return;
     // The library keeps a removed buddy in its list; this window drops it, so its tab goes.
     session_.askFrom<bool>(
-        "Block", ui_.tool->widgetForAction(ui_.toolBlock),
+        "Block", controls_.tool->widgetForAction(controls_.toolBlock),
         [handle](Confabo& service) {
             const std::shared_ptr<Buddy> gone = service.Buddies()->Item(handle);
             if (!gone || !gone->Remove())
@@ -158,8 +164,8 @@ void BuddyToolbar::offerRemoval(const QString& handle)
         },
         [this, handle](bool removed) {
             if (removed)
-                hooks_.removeTab(handle);
-            hooks_.reloadTabs();
+                emit buddyRemoved(handle);
+            emit buddiesChanged();
         });
 }
 
@@ -167,7 +173,7 @@ void BuddyToolbar::toolBuddies_Click()
 {
     withErrorReport("Buddies", [this] {
         dialogs_.showBuddyListEditor(&window_);
-        hooks_.reloadTabs();
+        emit buddiesChanged();
     });
 }
 
@@ -175,24 +181,25 @@ void BuddyToolbar::toolBuddies_Click()
 void BuddyToolbar::mnuVerify_Click()
 {
     withErrorReport("Verify", [this] {
-        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+        const std::shared_ptr<cfb::Buddy> selected = selected_();
         if (!selected || !session_.library())
             return;
         VerifyDialog verify(session_, selected, &window_);
         verify.exec();
-        hooks_.reloadTabs();
+        emit buddiesChanged();
     });
 }
 
 void BuddyToolbar::mnuClearHistory_Click()
 {
     withErrorReport("ClearHistory", [this] {
-        const std::shared_ptr<cfb::Buddy> selected = hooks_.selected();
+        const std::shared_ptr<cfb::Buddy> selected = selected_();
         if (!selected)
             return;
         const QString handle = selected->handle();
         const int answer = UserDialogs::current().messageBox(&window_,
-            QStringLiteral("Delete the whole conversation with %1 from this computer? This cannot be undone.").arg(handle),
+            QStringLiteral("Delete the whole conversation with %1 from this computer? This cannot be undone.")
+                .arg(handle),
             UserDialogs::Buttons::YesNo, UserDialogs::Icon::Question, QStringLiteral("Confabo - Clear History"));
         if (answer != UserDialogs::AnswerYes)
             return;

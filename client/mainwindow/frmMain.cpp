@@ -128,10 +128,24 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
                 invitation.handle, invitation.handle, invitation.message, invitation.videoPort, session_->speakIt());
         },
         this);
-    toolbar_ = new BuddyToolbar(*ui, *this, *session_, *tabs_, *dialogs_,
-        {[this] { return selBuddy_; }, [this](const QString& handle) { removeBuddyTab(handle); },
-            [this] { LoadBuddyList(); }, [this] { poll_->poll(PresencePoll::InBackground); },
-            [this](const QString& text) { setPanel(PanelPresence, text); }});
+    toolbar_ = new BuddyToolbar({.tool = ui->tool,
+                                    .toolMute = ui->toolMute,
+                                    .mnuMute = ui->mnuMute,
+                                    .toolAdd = ui->toolAdd,
+                                    .toolBlock = ui->toolBlock,
+                                    .toolBuddies = ui->toolBuddies,
+                                    .mnuEditBuddyList = ui->mnuEditBuddyList,
+                                    .mnuVerify = ui->mnuVerify,
+                                    .mnuClearHistory = ui->mnuClearHistory,
+                                    .toolVideo = ui->toolVideo,
+                                    .mnuVideo = ui->mnuVideo,
+                                    .mnuAvailable = ui->mnuAvailable,
+                                    .mnuPopupAvailable = ui->mnuPopupAvailable,
+                                    .mnuBusy = ui->mnuBusy,
+                                    .mnuPopupBusy = ui->mnuPopupBusy},
+        *this, *session_, *tabs_, *dialogs_, *poll_, *panels_, [this] { return selBuddy_; });
+    connect(toolbar_, &BuddyToolbar::buddyRemoved, this, &frmMain::removeBuddyTab);
+    connect(toolbar_, &BuddyToolbar::buddiesChanged, this, &frmMain::LoadBuddyList);
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
     calls_ = new CallControl({ui->mnuCall, ui->toolCall, ui->mnuCallMute}, *session_, *panels_,

@@ -13,25 +13,25 @@ public:
     // bufferBytes sizes the socket's send and receive buffers.
     explicit PeerSocket(int bufferBytes = 1 << 20)
     {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t len = sizeof a;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
         timeval tv{2, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
     }
-    ~PeerSocket() { ::close(m_fd); }
+    ~PeerSocket() { ::close(fd_); }
     PeerSocket(const PeerSocket&) = delete;
     PeerSocket& operator=(const PeerSocket&) = delete;
 
-    int port() const { return m_port; }
-    int fd() const { return m_fd; }
+    int port() const { return port_; }
+    int fd() const { return fd_; }
 
     bool sendTo(int port, const QByteArray& bytes) const
     {
@@ -39,7 +39,7 @@ public:
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         to.sin_port = htons(uint16_t(port));
-        return ::sendto(m_fd, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
+        return ::sendto(fd_, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
             == bytes.size();
     }
 
@@ -49,7 +49,7 @@ public:
         QByteArray buf(70000, Qt::Uninitialized);
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(m_fd, buf.data(), size_t(buf.size()), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        const ssize_t n = ::recvfrom(fd_, buf.data(), size_t(buf.size()), 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0)
             return QByteArray();
         if (fromPort)
@@ -62,10 +62,10 @@ public:
     bool hasDatagram() const
     {
         char b;
-        return ::recv(m_fd, &b, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
+        return ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT) >= 0;
     }
 
 private:
-    int m_fd = -1;
-    int m_port = 0;
+    int fd_ = -1;
+    int port_ = 0;
 };
