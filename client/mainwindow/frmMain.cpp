@@ -148,8 +148,11 @@ frmMain::frmMain(SpeechEngine* speech, std::function<void()> exitProgram, QWidge
     connect(toolbar_, &BuddyToolbar::buddiesChanged, this, &frmMain::LoadBuddyList);
     securityNotices_ = new SecurityNotices(*this, *session_, *tabs_, [this] { LoadBuddyList(); });
     files_ = new FileExchange(*this, *session_, [this](const QString& handle) { return tabs_->transcriptOf(handle); });
-    calls_ = new CallControl({ui->mnuCall, ui->toolCall, ui->mnuCallMute}, *session_, *panels_,
-        {[this] { return selBuddy_; }, [this](const QString& handle) { return tabs_->transcriptOf(handle); }}, this);
+    calls_ = new CallControl({.callItem = ui->mnuCall, .callButton = ui->toolCall, .muteItem = ui->mnuCallMute},
+        *session_, *panels_,
+        {.selected = [this] { return selBuddy_; },
+            .transcriptOf = [this](const QString& handle) { return tabs_->transcriptOf(handle); }},
+        this);
     transfers_ = new TransferStrip(ui->frameBuddy);
     layout_->setTransferStrip(transfers_);
     connect(transfers_, &TransferStrip::cancelRequested, files_, &FileExchange::cancel);
