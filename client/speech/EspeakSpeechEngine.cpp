@@ -116,9 +116,18 @@ void EspeakSpeechEngine::speakWith(const QString& text, int voice, const VoiceTu
 
 void EspeakSpeechEngine::setHeld(bool held)
 {
-    holding_ = held;
-    if (held)
+    if (held == holding_)
         return;
+    holding_ = held;
+    // The text being spoken stops where it is, its mouth closed, and goes on from there.
+    playback_->setPaused(held);
+    if (held) {
+        animation_.stop();
+        for (const Utterance& u : queue_)
+            showShape(u.mouth, MouthShape::Closed);
+        return;
+    }
+    animate();
     // Taken first: speaking may run receivers that hold or speak again.
     const std::deque<HeldText> waiting = std::move(held_);
     held_.clear();
@@ -203,6 +212,9 @@ void EspeakSpeechEngine::onDone(quint64 id, int totalMs)
 
 void EspeakSpeechEngine::animate()
 {
+    if (holding_)
+        return; // the mouths stay closed until speech goes on
+
     const qint64 now = playback_->playedUs();
     while (!queue_.empty()) {
         Utterance& u = queue_.front();

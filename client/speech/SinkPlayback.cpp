@@ -80,6 +80,19 @@ void SinkPlayback::clear()
         return;
     sink_->stop();
     io_ = sink_->start();
+    if (paused_ && io_)
+        sink_->suspend();
+}
+
+void SinkPlayback::setPaused(bool paused)
+{
+    paused_ = paused;
+    if (!sink_ || !io_)
+        return;
+    if (paused)
+        sink_->suspend();
+    else
+        sink_->resume();
 }
 
 } // namespace cfb::client

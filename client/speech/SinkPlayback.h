@@ -27,6 +27,7 @@ public:
     void append(const QByteArray& pcm) override;
     qint64 playedUs() const override;
     void clear() override;
+    void setPaused(bool paused) override;
 
 signals:
     // The device stopped with an error (unplugged, server gone); nothing more will play.
@@ -40,6 +41,7 @@ private:
     QByteArray pending_;
     mutable qint64 lastPlayedUs_ = 0; // where the device got to, kept for when it has failed
     QTimer feeder_;
+    bool paused_ = false;
 };
 
 } // namespace cfb::client

@@ -40,8 +40,8 @@ public:
     // settings and used for the texts queued after it closes.
     virtual void showVoicesDialog(QWidget* owner, const QString& title) = 0;
 
-    // While held, texts given to speak() wait, each with its voice and mouth, and are spoken in
-    // order once released (a call has the loudspeaker meanwhile); what is being spoken goes on.
+    // While held (a call has the loudspeaker), the text being spoken stops where it is and texts
+    // given to speak() wait, each with its voice and mouth; on release all go on in order.
     virtual void setHeld(bool held) = 0;
 
     // False when speech could not start (no audio device, no voice data): texts are then not

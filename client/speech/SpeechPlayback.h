@@ -21,6 +21,8 @@ public:
     virtual qint64 playedUs() const = 0;
     // Drops whatever has not been played; the stream starts again at zero.
     virtual void clear() = 0;
+    // Paused, nothing more is played and the clock stands still; what is appended meanwhile waits.
+    virtual void setPaused(bool paused) = 0;
 
     // How much of the stream has been appended.
     qint64 queuedUs() const { return usFor(queuedBytes_); }

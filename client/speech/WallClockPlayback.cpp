@@ -18,7 +18,20 @@ qint64 WallClockPlayback::playedUs() const
 {
     if (!clock_.isValid())
         return 0;
+    if (paused_)
+        return std::min(queuedUs(), anchorUs_);
     return std::min(queuedUs(), anchorUs_ + clock_.nsecsElapsed() / 1000);
+}
+
+void WallClockPlayback::setPaused(bool paused)
+{
+    if (paused == paused_)
+        return;
+    if (paused)
+        anchorUs_ = playedUs();
+    paused_ = paused;
+    if (!paused && clock_.isValid())
+        clock_.start(); // on from where it stood
 }
 
 void WallClockPlayback::clear()

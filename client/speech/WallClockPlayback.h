@@ -15,10 +15,12 @@ public:
     void append(const QByteArray& pcm) override;
     qint64 playedUs() const override;
     void clear() override;
+    void setPaused(bool paused) override;
 
 private:
     QElapsedTimer clock_;
     qint64 anchorUs_ = 0; // stream position when clock_ last started
+    bool paused_ = false; // the position stays at anchorUs_
 };
 
 } // namespace cfb::client

@@ -150,18 +150,46 @@ TEST_F(SpeechTest, TextsQueuedAtOnceAreAllSpokenInOrder)
     EXPECT_EQ(started, texts);
     EXPECT_EQ(finished, texts);
 
-    // Held (a call is on): texts wait, none lost, and go in order once released.
+    // Held (a call is on): the text being spoken stops where it is with its mouth closed, one
+    // given meanwhile waits, and on release both go on in order, none lost.
+    const QString counting = QStringLiteral("Six, seven, eight, nine, ten, eleven, twelve.");
+    int countingMs = -1;
+    QElapsedTimer since;
+    qint64 countingFinishedAt = -1;
+    QList<MouthShape> whileHeld;
+    bool holding = false;
+    QObject::connect(&engine, &EspeakSpeechEngine::textSynthesised, [&](const QString& text, const MouthTimeline& t) {
+        if (text == counting)
+            countingMs = t.endMs();
+    });
+    QObject::connect(&engine, &EspeakSpeechEngine::textFinished, [&](const QString& text) {
+        if (text == counting)
+            countingFinishedAt = since.elapsed();
+    });
+    QObject::connect(&engine, &EspeakSpeechEngine::mouthShapeChanged, [&](MouthShape shape) {
+        if (holding)
+            whileHeld << shape;
+    });
+    engine.speakWith(counting, 1, engine.tuning());
+    ASSERT_TRUE(waitUntil([&] { return started.size() == texts.size() + 1; }));
+    since.start();
     engine.setHeld(true);
-    engine.speakWith("Six", 1, fast);
-    engine.speakWith("Seven", 1, fast);
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < 300)
+    holding = true;
+    engine.speakWith("Thirteen", 1, fast);
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < 1500)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(started.size(), texts.size()) << "nothing spoken while held";
+    holding = false;
+    EXPECT_EQ(started.size(), texts.size() + 1) << "nothing new begun while held";
+    EXPECT_EQ(finished.size(), texts.size());
+    EXPECT_TRUE(std::all_of(whileHeld.begin(), whileHeld.end(), [](MouthShape m) { return m == MouthShape::Closed; }))
+        << "the mouth moved while held";
     engine.setHeld(false);
     ASSERT_TRUE(waitUntil([&] { return finished.size() == texts.size() + 2; }));
-    EXPECT_EQ(finished.mid(texts.size()), (QStringList{"Six", "Seven"}));
+    EXPECT_EQ(finished.mid(texts.size()), (QStringList{counting, "Thirteen"}));
+    ASSERT_GT(countingMs, 1500) << "long enough to be cut by the hold";
+    EXPECT_GE(countingFinishedAt, 1500 + countingMs - 300) << "it went on where it stopped, not over the hold";
 }
 
 TEST_F(SpeechTest, VoicesAreNumberedFromOneAndEachTextKeepsItsVoice)
