@@ -6,6 +6,7 @@
 #include "ClientProfile.h"
 #include "EventLoopWait.h"
 #include "FreeDataPort.h"
+#include "Heartbeat.h"
 #include "ScriptedDialogs.h"
 #include "ServiceProcess.h"
 #include "TempConfig.h"
@@ -545,17 +546,16 @@ TEST_F(ChatTest, AFloodOfLongLinesKeepsTheWindowResponsiveAndTheChatBoxesBounded
                 PeerDatagram::message("amelia", "amelia@example.org", 0, QStringLiteral("%1 ").arg(++sent) + words),
                 QHostAddress::LocalHost, quint16(windowPort));
     });
-    QElapsedTimer sinceTick;
-    qint64 longestGap = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
-    sinceTick.start();
-    heartbeat.start(10);
+    Heartbeat heartbeat;
+    heartbeat.start();
     sender.start(100);
     const auto received = [&] { return window->buddyInfo("amelia")->transcript().lines().size(); };
     EXPECT_TRUE(waitUntil([&] { return received() == lines; }, 20000)) << received() << " of " << lines;
-    heartbeat.stop();
-    EXPECT_LT(longestGap, 200) << "ms the event loop stood still";
+    // The window's own work between two events stays short. On a machine busy with other tests
+    // the wall-clock gap also holds the time the thread waited for a core, so that one is held
+    // only to what a blocking call would show.
+    EXPECT_LT(heartbeat.longestBusyMs(), 200) << "ms the window worked without looking at its events";
+    EXPECT_LT(heartbeat.longestGapMs(), 1000) << "ms the event loop stood still";
     EXPECT_TRUE(chatOf("amelia").endsWith(QStringLiteral("amelia: %1 ").arg(lines) + words));
 
     for (QTextDocument* shown : {txtChat->document(), formChat->document()}) {
